@@ -1,0 +1,26 @@
+// Every OS service the agent uses, handed down from the composition root.
+#pragma once
+
+#include "os/clock.h"
+#include "os/event_reporter.h"
+#include "os/process_control.h"
+#include "os/registry.h"
+#include "os/service_host.h"
+#include "os/service_manager.h"
+#include "os/synchronization.h"
+#include "os/system_info.h"
+
+namespace orv::os {
+
+struct OsPorts {
+  Registry& registry;
+  EventReporter& eventReporter;
+  ServiceHost& serviceHost;
+  ServiceManager& serviceManager;
+  Synchronization& sync;
+  Clock& clock;
+  SystemInfo& system;
+  ProcessControl& process;
+};
+
+}  // namespace orv::os

@@ -1,0 +1,53 @@
+// Events, waiting for any of several events, and threads.
+//
+// The controller waits only through this port, so a host fake can run its loops in simulated
+// time: a finite wait that nothing ends advances the fake clock instead of sleeping.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "os/os_error.h"
+
+namespace orv::os {
+
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+inline constexpr std::uint32_t kWaitTimeout = 0x102;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+
+// A kernel event; closed when destroyed.
+class Event {
+ public:
+  virtual ~Event() = default;
+  virtual void Set() = 0;
+  virtual void Reset() = 0;
+};
+
+// A running thread; destroying it does not stop the thread, only forgets it.
+class Thread {
+ public:
+  virtual ~Thread() = default;
+  // True when the thread ended within `timeoutMs`.
+  virtual bool Join(std::uint32_t timeoutMs) = 0;
+};
+
+class Synchronization {
+ public:
+  virtual ~Synchronization() = default;
+
+  // An empty name makes an unnamed event. nullptr and `error` set on failure.
+  virtual std::unique_ptr<Event> NewEvent(bool manualReset, bool initiallySet,
+                                          std::string_view name, OsError& error) = 0;
+  // Opens an existing named event with all access; nullptr and `error` set on failure.
+  virtual std::unique_ptr<Event> OpenNamedEvent(std::string_view name, OsError& error) = 0;
+  // Index of the first signalled event (an auto-reset event is consumed), kWaitTimeout, or
+  // kWaitFailed. `timeoutMs` may be kInfinite.
+  virtual std::uint32_t WaitAny(std::span<Event* const> events, std::uint32_t timeoutMs) = 0;
+  // nullptr and `error` set when the thread could not be started.
+  virtual std::unique_ptr<Thread> StartThread(std::function<void()> body, OsError& error) = 0;
+};
+
+}  // namespace orv::os

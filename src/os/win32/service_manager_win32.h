@@ -1,0 +1,13 @@
+// Control-manager client adapter over OpenSCManagerW and friends (Windows only).
+#pragma once
+
+#include "os/service_manager.h"
+
+namespace orv::win32 {
+
+class Win32ServiceManager final : public os::ServiceManager {
+ public:
+  std::unique_ptr<os::ScmConnection> Connect(std::uint32_t access, os::OsError& error) override;
+};
+
+}  // namespace orv::win32

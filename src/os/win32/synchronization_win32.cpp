@@ -1,0 +1,97 @@
+#include "os/win32/synchronization_win32.h"
+
+#include <process.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "os/win32/unique_handle.h"
+#include "os/win32/wide_text.h"
+
+namespace orv::win32 {
+namespace {
+
+class Win32Event final : public os::Event {
+ public:
+  explicit Win32Event(UniqueKernelHandle handle) : handle_(std::move(handle)) {}
+  void Set() override { ::SetEvent(handle_.get()); }
+  void Reset() override { ::ResetEvent(handle_.get()); }
+  HANDLE get() const { return handle_.get(); }
+
+ private:
+  UniqueKernelHandle handle_;
+};
+
+class Win32Thread final : public os::Thread {
+ public:
+  explicit Win32Thread(UniqueKernelHandle handle) : handle_(std::move(handle)) {}
+  bool Join(std::uint32_t timeoutMs) override {
+    return ::WaitForSingleObject(handle_.get(), timeoutMs) == WAIT_OBJECT_0;
+  }
+
+ private:
+  UniqueKernelHandle handle_;
+};
+
+unsigned __stdcall ThreadTrampoline(void* argument) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+  (*body)();
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<os::Event> Win32Synchronization::NewEvent(bool manualReset, bool initiallySet,
+                                                          std::string_view name,
+                                                          os::OsError& error) {
+  const std::wstring wideName = Wide(name);
+  UniqueKernelHandle handle(::CreateEventW(nullptr, manualReset, initiallySet,
+                                           name.empty() ? nullptr : wideName.c_str()));
+  if (!handle) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  error = os::kSuccess;
+  return std::make_unique<Win32Event>(std::move(handle));
+}
+
+std::unique_ptr<os::Event> Win32Synchronization::OpenNamedEvent(std::string_view name,
+                                                                os::OsError& error) {
+  UniqueKernelHandle handle(::OpenEventW(EVENT_ALL_ACCESS, FALSE, Wide(name).c_str()));
+  if (!handle) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  error = os::kSuccess;
+  return std::make_unique<Win32Event>(std::move(handle));
+}
+
+std::uint32_t Win32Synchronization::WaitAny(std::span<os::Event* const> events,
+                                            std::uint32_t timeoutMs) {
+  if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) return os::kWaitFailed;
+  std::vector<HANDLE> handles;
+  handles.reserve(events.size());
+  // Every event of this process comes from this adapter.
+  for (os::Event* event : events) handles.push_back(static_cast<Win32Event*>(event)->get());
+  const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                                                handles.data(), FALSE, timeoutMs);
+  if (result < WAIT_OBJECT_0 + handles.size()) return result - WAIT_OBJECT_0;
+  if (result == WAIT_TIMEOUT) return os::kWaitTimeout;
+  return os::kWaitFailed;
+}
+
+std::unique_ptr<os::Thread> Win32Synchronization::StartThread(std::function<void()> body,
+                                                              os::OsError& error) {
+  auto argument = std::make_unique<std::function<void()>>(std::move(body));
+  const std::uintptr_t handle =
+      ::_beginthreadex(nullptr, 0, &ThreadTrampoline, argument.get(), 0, nullptr);
+  if (handle == 0) {
+    error = static_cast<os::OsError>(errno == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ::GetLastError());
+    return nullptr;
+  }
+  argument.release();  // the thread owns it now
+  error = os::kSuccess;
+  return std::make_unique<Win32Thread>(UniqueKernelHandle(reinterpret_cast<HANDLE>(handle)));
+}
+
+}  // namespace orv::win32

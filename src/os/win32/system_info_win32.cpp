@@ -1,0 +1,44 @@
+#include "os/win32/system_info_win32.h"
+
+#include <vector>
+
+#include "os/win32/windows_api.h"
+#include "os/win32/wide_text.h"
+
+namespace orv::win32 {
+
+std::string Win32SystemInfo::ExecutablePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  // A path longer than the buffer comes back cut: grow until it fits.
+  while (buffer.size() <= 32768) {
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) return Narrow(std::wstring_view(buffer.data(), length));
+    buffer.resize(buffer.size() * 2);
+  }
+  return {};
+}
+
+std::string Win32SystemInfo::ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD length = static_cast<DWORD>(std::size(name));
+  if (!::GetComputerNameW(name, &length)) return {};
+  return Narrow(std::wstring_view(name, length));
+}
+
+std::string Win32SystemInfo::ErrorText(os::OsError code) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0,
+      nullptr);
+  if (length == 0 || text == nullptr) return {};
+  std::wstring_view view(text, length);
+  while (!view.empty() && (view.back() == L'\n' || view.back() == L'\r')) view.remove_suffix(1);
+  std::string result = Narrow(view);
+  ::LocalFree(text);
+  return result;
+}
+
+}  // namespace orv::win32

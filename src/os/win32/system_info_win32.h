@@ -1,0 +1,15 @@
+// Executable path, computer name and system error texts (Windows only).
+#pragma once
+
+#include "os/system_info.h"
+
+namespace orv::win32 {
+
+class Win32SystemInfo final : public os::SystemInfo {
+ public:
+  std::string ExecutablePath() override;
+  std::string ComputerName() override;
+  std::string ErrorText(os::OsError code) override;
+};
+
+}  // namespace orv::win32

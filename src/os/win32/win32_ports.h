@@ -1,0 +1,31 @@
+// Owns one Win32 adapter per port and hands them out as the agent's OsPorts (Windows only).
+#pragma once
+
+#include "os/os_ports.h"
+#include "os/win32/clock_win32.h"
+#include "os/win32/event_reporter_win32.h"
+#include "os/win32/process_control_win32.h"
+#include "os/win32/registry_win32.h"
+#include "os/win32/service_host_win32.h"
+#include "os/win32/service_manager_win32.h"
+#include "os/win32/synchronization_win32.h"
+#include "os/win32/system_info_win32.h"
+
+namespace orv::win32 {
+
+struct Win32Ports {
+  Win32Registry registry;
+  Win32EventReporter eventReporter;
+  Win32ServiceHost serviceHost;
+  Win32ServiceManager serviceManager;
+  Win32Synchronization sync;
+  Win32Clock clock;
+  Win32SystemInfo system;
+  Win32ProcessControl process;
+
+  os::OsPorts Ports() {
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process};
+  }
+};
+
+}  // namespace orv::win32

@@ -1,0 +1,17 @@
+// Calendar arithmetic on wall-clock times, independent of any time zone.
+//
+// The agent's clocks ("22:00 plus an offset", "the start of the hour") are defined on local
+// calendar fields, so they are computed on a plain count of milliseconds since 1970-01-01
+// 00:00 of the same, unzoned calendar.
+#pragma once
+
+#include <cstdint>
+
+#include "os/clock.h"
+
+namespace orv {
+
+std::int64_t ToCalendarMilliseconds(const os::CalendarTime& time);
+os::CalendarTime FromCalendarMilliseconds(std::int64_t milliseconds);
+
+}  // namespace orv

@@ -1,0 +1,33 @@
+// The whole in-memory OS of the host tests, handed to the agent as its OsPorts.
+#pragma once
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_event_reporter.h"
+#include "fakes/fake_registry.h"
+#include "fakes/fake_service_host.h"
+#include "fakes/fake_service_manager.h"
+#include "fakes/fake_synchronization.h"
+#include "fakes/fake_system.h"
+#include "os/os_ports.h"
+
+namespace orv::fakes {
+
+struct FakeOs {
+  // Real-time waits (bounded by events) unless `simulatedTime`.
+  explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) {}
+
+  os::OsPorts Ports() {
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process};
+  }
+
+  FakeRegistry registry;
+  FakeEventReporter eventReporter;
+  FakeServiceHost serviceHost;
+  FakeServiceManager serviceManager;
+  FakeClock clock;
+  FakeSynchronization sync;
+  FakeSystemInfo system;
+  FakeProcessControl process;
+};
+
+}  // namespace orv::fakes

@@ -1,0 +1,121 @@
+#include "fakes/fake_registry.h"
+
+#include "platform/text_encoding.h"
+
+namespace orv::fakes {
+
+std::string FakeRegistry::Normalize(os::RegistryRoot root, std::string_view path) {
+  std::string key = std::to_string(static_cast<int>(root)) + "\\" + AsciiLower(path);
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+FakeRegistry::Key* FakeRegistry::Find(os::RegistryRoot root, std::string_view path) {
+  if (root == os::RegistryRoot::None) return nullptr;
+  const auto it = keys_.find(Normalize(root, path));
+  return it == keys_.end() ? nullptr : &it->second;
+}
+
+bool FakeRegistry::HasKey(std::string_view path) const {
+  return keys_.contains(Normalize(os::RegistryRoot::LocalMachine, path));
+}
+
+std::optional<os::RegistryValue> FakeRegistry::Value(std::string_view path,
+                                                     std::string_view name) const {
+  const auto key = keys_.find(Normalize(os::RegistryRoot::LocalMachine, path));
+  if (key == keys_.end()) return std::nullopt;
+  const auto value = key->second.values.find(AsciiLower(name));
+  if (value == key->second.values.end()) return std::nullopt;
+  return value->second;
+}
+
+void FakeRegistry::MakeReadOnly(std::string_view path) {
+  if (Key* key = Find(os::RegistryRoot::LocalMachine, path)) key->readOnly = true;
+}
+
+os::OsError FakeRegistry::ProbeKey(os::RegistryRoot root, std::string_view path,
+                                   os::RegistryAccess access) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  Key* key = Find(root, path);
+  if (key == nullptr) return os::kErrorFileNotFound;
+  if (access == os::RegistryAccess::AllAccess && key->readOnly) return os::kErrorAccessDenied;
+  return os::kSuccess;
+}
+
+os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view path,
+                                     std::string_view name, os::RegistryValue& out) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  Key* key = Find(root, path);
+  if (key == nullptr) return os::kErrorFileNotFound;
+  const auto it = key->values.find(AsciiLower(name));
+  if (it == key->values.end()) return os::kErrorFileNotFound;
+  out = it->second;
+  return os::kSuccess;
+}
+
+os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
+                                   std::string_view name, os::RegistryType type,
+                                   std::span<const std::uint8_t> data) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  Key* key = Find(root, path);
+  if (key == nullptr) return os::kErrorFileNotFound;
+  if (key->readOnly) return os::kErrorAccessDenied;
+  key->values[AsciiLower(name)] = {type, {data.begin(), data.end()}};
+  key->valueNames[AsciiLower(name)] = std::string(name);
+  return os::kSuccess;
+}
+
+os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view path,
+                                      std::string_view name) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  Key* key = Find(root, path);
+  if (key == nullptr) return os::kErrorFileNotFound;
+  if (key->readOnly) return os::kErrorAccessDenied;
+  return key->values.erase(AsciiLower(name)) == 1 ? os::kSuccess : os::kErrorFileNotFound;
+}
+
+os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,
+                                      std::vector<std::string>& names) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
+  const std::string prefix = Normalize(root, path) + "\\";
+  for (const auto& [full, key] : keys_) {
+    if (full.starts_with(prefix) && full.find('\\', prefix.size()) == std::string::npos) {
+      names.push_back(key.name);
+    }
+  }
+  return os::kSuccess;
+}
+
+os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  if (root == os::RegistryRoot::None) return os::kErrorInvalidHandle;
+  std::size_t end = 0;
+  do {
+    end = path.find('\\', end + 1);
+    const std::string_view prefix = path.substr(0, end);
+    Key& key = keys_[Normalize(root, prefix)];
+    const std::size_t slash = prefix.rfind('\\');
+    key.name = std::string(slash == std::string_view::npos ? prefix : prefix.substr(slash + 1));
+  } while (end != std::string_view::npos);
+  return os::kSuccess;
+}
+
+os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view path) {
+  ++calls_;
+  if (failure_ != os::kSuccess) return failure_;
+  if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
+  const std::string full = Normalize(root, path);
+  std::erase_if(keys_, [&full](const auto& entry) {
+    return entry.first == full || entry.first.starts_with(full + "\\");
+  });
+  return os::kSuccess;
+}
+
+}  // namespace orv::fakes

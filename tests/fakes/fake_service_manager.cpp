@@ -1,0 +1,98 @@
+#include "fakes/fake_service_manager.h"
+
+namespace orv::fakes {
+namespace {
+
+class Service final : public os::ScmService {
+ public:
+  Service(FakeServiceManager& manager, std::string name) : manager_(manager), name_(std::move(name)) {
+    ++manager_.openHandles;
+  }
+  ~Service() override { --manager_.openHandles; }
+
+  os::OsError Delete() override {
+    if (manager_.deleteError != os::kSuccess) return manager_.deleteError;
+    return manager_.services.erase(name_) == 1 ? os::kSuccess : os::kErrorServiceMarkedForDelete;
+  }
+  os::OsError Control(std::uint32_t control, os::ServiceStatusRecord& status) override {
+    FakeService* service = Find();
+    if (service == nullptr) return os::kErrorServiceDoesNotExist;
+    service->controlsReceived.push_back(control);
+    status = service->status;
+    return os::kSuccess;
+  }
+  os::OsError SetDescription(std::string_view description) override {
+    FakeService* service = Find();
+    if (service == nullptr) return os::kErrorServiceDoesNotExist;
+    service->description = std::string(description);
+    return os::kSuccess;
+  }
+  os::OsError QueryStatus(os::ServiceStatusRecord& status) override {
+    FakeService* service = Find();
+    if (service == nullptr) return os::kErrorServiceDoesNotExist;
+    status = service->status;
+    return os::kSuccess;
+  }
+  os::OsError QueryConfig(os::ServiceConfig& config) override {
+    FakeService* service = Find();
+    if (service == nullptr) return os::kErrorServiceDoesNotExist;
+    config = service->config;
+    return os::kSuccess;
+  }
+
+ private:
+  FakeService* Find() {
+    const auto it = manager_.services.find(name_);
+    return it == manager_.services.end() ? nullptr : &it->second;
+  }
+  FakeServiceManager& manager_;
+  std::string name_;
+};
+
+class Connection final : public os::ScmConnection {
+ public:
+  explicit Connection(FakeServiceManager& manager) : manager_(manager) { ++manager_.openHandles; }
+  ~Connection() override { --manager_.openHandles; }
+
+  std::unique_ptr<os::ScmService> OpenExisting(std::string_view name, std::uint32_t access,
+                                               os::OsError& error) override {
+    manager_.openAccesses.push_back(access);
+    error = manager_.openError;
+    if (error == os::kSuccess && !manager_.services.contains(std::string(name))) {
+      error = os::kErrorServiceDoesNotExist;
+    }
+    if (error != os::kSuccess) return nullptr;
+    return std::make_unique<Service>(manager_, std::string(name));
+  }
+
+  std::unique_ptr<os::ScmService> AddService(const os::ServiceCreation& creation,
+                                             os::OsError& error) override {
+    error = manager_.createError;
+    if (error == os::kSuccess && manager_.services.contains(creation.name)) {
+      error = os::kErrorServiceExists;
+    }
+    if (error != os::kSuccess) return nullptr;
+    FakeService& service = manager_.services[creation.name];
+    service.config = {creation.serviceType, creation.startType, creation.errorControl,
+                      creation.binaryPath,  creation.displayName,
+                      creation.account.empty() ? "LocalSystem" : creation.account};
+    service.status.serviceType = creation.serviceType;
+    service.status.currentState = 1;
+    return std::make_unique<Service>(manager_, creation.name);
+  }
+
+ private:
+  FakeServiceManager& manager_;
+};
+
+}  // namespace
+
+std::unique_ptr<os::ScmConnection> FakeServiceManager::Connect(std::uint32_t access,
+                                                               os::OsError& error) {
+  connectAccesses.push_back(access);
+  error = connectError;
+  if (error != os::kSuccess) return nullptr;
+  return std::make_unique<Connection>(*this);
+}
+
+}  // namespace orv::fakes

@@ -1,0 +1,34 @@
+// An in-memory service database for install, remove and the service queries.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/service_manager.h"
+
+namespace orv::fakes {
+
+struct FakeService {
+  os::ServiceConfig config;
+  std::string description;
+  os::ServiceStatusRecord status;
+  std::vector<std::uint32_t> controlsReceived;
+};
+
+class FakeServiceManager final : public os::ServiceManager {
+ public:
+  std::unique_ptr<os::ScmConnection> Connect(std::uint32_t access, os::OsError& error) override;
+
+  std::map<std::string, FakeService> services;  // by name as created
+  os::OsError connectError = os::kSuccess;
+  os::OsError openError = os::kSuccess;    // forced failure of every service opening
+  os::OsError createError = os::kSuccess;
+  os::OsError deleteError = os::kSuccess;
+  std::vector<std::uint32_t> connectAccesses;
+  std::vector<std::uint32_t> openAccesses;
+  int openHandles = 0;  // connections and services not yet closed
+};
+
+}  // namespace orv::fakes

@@ -1,0 +1,60 @@
+// Events and threads for host tests.
+//
+// With a FakeClock attached, waits run in simulated time: a finite wait that no event ends
+// advances the clock (running what is scheduled on the way) instead of sleeping, so a day of
+// monitoring rounds takes milliseconds. Without one, waits are real but bounded by events.
+// Threads are real threads.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_clock.h"
+#include "os/synchronization.h"
+
+namespace orv::fakes {
+
+class FakeSynchronization final : public os::Synchronization {
+ public:
+  explicit FakeSynchronization(FakeClock* simulatedClock = nullptr) : clock_(simulatedClock) {}
+  ~FakeSynchronization() override;
+
+  std::unique_ptr<os::Event> NewEvent(bool manualReset, bool initiallySet, std::string_view name,
+                                      os::OsError& error) override;
+  std::unique_ptr<os::Event> OpenNamedEvent(std::string_view name, os::OsError& error) override;
+  std::uint32_t WaitAny(std::span<os::Event* const> events, std::uint32_t timeoutMs) override;
+  std::unique_ptr<os::Thread> StartThread(std::function<void()> body,
+                                          os::OsError& error) override;
+
+  // Whether the named event exists and is set, as another process would see it.
+  bool IsNamedEventSet(std::string_view name) const;
+  void SetNamedEvent(std::string_view name);
+
+  // Event creations that succeed before every later one fails with newEventFailure; -1: all do.
+  int newEventsBeforeFailure = -1;
+  os::OsError newEventFailure = os::kErrorNotEnoughMemory;
+  os::OsError threadError = os::kSuccess;
+  bool failWaits = false;
+
+  struct EventState {
+    bool manualReset = false;
+    bool set = false;
+  };
+
+ private:
+  friend class FakeEvent;
+  void Signal(EventState& state, bool value);
+
+  FakeClock* clock_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, std::shared_ptr<EventState>> named_;
+  int waiters_ = 0;
+  bool closing_ = false;
+};
+
+}  // namespace orv::fakes

@@ -1,0 +1,55 @@
+// System facts, the console and the fatal end, as a test sets and observes them.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "os/process_control.h"
+#include "os/system_info.h"
+
+namespace orv::fakes {
+
+class FakeSystemInfo final : public os::SystemInfo {
+ public:
+  std::string ExecutablePath() override { return executablePath; }
+  std::string ComputerName() override { return computerName; }
+  std::string ErrorText(os::OsError code) override {
+    const auto it = errorTexts.find(code);
+    return it == errorTexts.end() ? std::string() : it->second;
+  }
+
+  std::string executablePath = "C:\\orvsvc\\ORVSVC.exe";
+  std::string computerName = "NAS-0001";
+  std::map<os::OsError, std::string> errorTexts = {
+      {os::kErrorFileNotFound, "指定されたファイルが見つかりません。"},
+      {os::kErrorAccessDenied, "アクセスが拒否されました。"},
+      {os::kErrorServiceDoesNotExist, "指定されたサービスはインストールされたサービスとして存在しません。"},
+      {os::kErrorServiceExists, "指定されたサービスは既に存在します。"},
+  };
+};
+
+// Thrown by FatalExit so a test can observe the process end on its own thread.
+struct FatalExitCalled {
+  std::uint32_t code;
+};
+
+class FakeProcessControl final : public os::ProcessControl {
+ public:
+  void PrintToConsole(std::string_view text) override {
+    std::lock_guard lock(mutex_);
+    console_.append(text);
+  }
+  [[noreturn]] void FatalExit(std::uint32_t code) override { throw FatalExitCalled{code}; }
+
+  std::string Console() const {
+    std::lock_guard lock(mutex_);
+    return console_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string console_;
+};
+
+}  // namespace orv::fakes

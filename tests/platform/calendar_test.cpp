@@ -1,0 +1,34 @@
+#include "platform/calendar.h"
+
+#include <gtest/gtest.h>
+
+namespace orv {
+namespace {
+
+TEST(Calendar, RoundTripsAcrossMonthYearAndLeapDayBoundaries) {
+  for (const os::CalendarTime time : {os::CalendarTime{2024, 2, 4, 29, 23, 59, 59, 999},
+                                      os::CalendarTime{2026, 12, 4, 31, 22, 0, 0, 0},
+                                      os::CalendarTime{2100, 3, 1, 1, 0, 0, 0, 0},
+                                      os::CalendarTime{1969, 12, 3, 31, 12, 30, 0, 5}}) {
+    const os::CalendarTime back = FromCalendarMilliseconds(ToCalendarMilliseconds(time));
+    EXPECT_EQ(back.year, time.year);
+    EXPECT_EQ(back.month, time.month);
+    EXPECT_EQ(back.day, time.day);
+    EXPECT_EQ(back.dayOfWeek, time.dayOfWeek) << time.year << "-" << time.month;
+    EXPECT_EQ(back.hour, time.hour);
+    EXPECT_EQ(back.minute, time.minute);
+    EXPECT_EQ(back.second, time.second);
+    EXPECT_EQ(back.milliseconds, time.milliseconds);
+  }
+}
+
+TEST(Calendar, OneDayAfterTheLastOfFebruaryInALeapYear) {
+  const std::int64_t leapDay = ToCalendarMilliseconds({2028, 2, 0, 29, 22, 0, 0, 0});
+  const os::CalendarTime next = FromCalendarMilliseconds(leapDay + 86'400'000);
+  EXPECT_EQ(next.month, 3);
+  EXPECT_EQ(next.day, 1);
+  EXPECT_EQ(next.hour, 22);
+}
+
+}  // namespace
+}  // namespace orv

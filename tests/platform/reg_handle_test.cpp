@@ -1,0 +1,197 @@
+#include "platform/reg_handle.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fakes/fake_registry.h"
+#include "platform/text_encoding.h"
+
+namespace orv {
+namespace {
+
+using os::RegistryType;
+using namespace std::string_view_literals;
+
+constexpr const char* kStatusKey = "SOFTWARE\\ORVANE\\ORVSVC\\Status";
+
+class RegHandleTest : public ::testing::Test {
+ protected:
+  RegHandleTest() { registry.AddKey(kStatusKey); }
+
+  void Store(const char* name, RegistryType type, std::vector<std::uint8_t> bytes) {
+    ASSERT_EQ(registry.SetValue(os::RegistryRoot::LocalMachine, kStatusKey, name, type, bytes),
+              os::kSuccess);
+  }
+  static std::vector<std::uint8_t> Wide(std::u16string_view text) { return Utf16ToLeBytes(text); }
+
+  fakes::FakeRegistry registry;
+  RegHandle status{registry, RegHandle::Root::LocalMachine, kStatusKey};
+};
+
+TEST_F(RegHandleTest, DwordRoundTripsAndMissingOrMistypedReadsAsMissing) {
+  EXPECT_TRUE(status.SetDword("CheckInterval", 60));
+  EXPECT_EQ(status.GetDword("CheckInterval"), 60U);
+  EXPECT_EQ(status.GetDword("checkinterval"), 60U) << "value names ignore case";
+  EXPECT_EQ(status.GetDword("OutputInterval"), RegHandle::kMissingDword);
+
+  Store("AsText", RegistryType::String, Wide(u"60\0"));
+  EXPECT_EQ(status.GetDword("AsText"), RegHandle::kMissingDword);
+  Store("Short", RegistryType::Dword, {1, 2});
+  EXPECT_EQ(status.GetDword("Short"), RegHandle::kMissingDword);
+  Store("Qword", RegistryType::Qword, {1, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(status.GetDword("Qword"), RegHandle::kMissingDword);
+}
+
+TEST_F(RegHandleTest, NeverCreatesKeys) {
+  const RegHandle missing(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\Nope");
+  EXPECT_FALSE(missing.SetDword("CheckInterval", 60));
+  EXPECT_FALSE(missing.SetString("Name", "x"));
+  EXPECT_FALSE(missing.SetMultiString("List", std::vector<std::string>{"a"}));
+  EXPECT_FALSE(missing.SetBinary("Bin", std::vector<std::uint8_t>{1}));
+  EXPECT_FALSE(missing.KeyExists());
+  EXPECT_FALSE(registry.HasKey("SOFTWARE\\ORVANE\\Nope"));
+}
+
+TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
+  const RegHandle defaulted;
+  const RegHandle noPath(registry, RegHandle::Root::LocalMachine, "");
+  const RegHandle noRoot(registry, RegHandle::Root::None, kStatusKey);
+  const int before = registry.calls();
+  std::string text = "stale";
+  std::vector<std::string> list{"stale"};
+  for (const RegHandle* handle : {&defaulted, &noPath, &noRoot}) {
+    EXPECT_EQ(handle->GetDword("CheckInterval"), RegHandle::kMissingDword);
+    EXPECT_FALSE(handle->SetDword("CheckInterval", 1));
+    EXPECT_FALSE(handle->GetString("Name", text));
+    EXPECT_TRUE(text.empty()) << "outputs are cleared first";
+    EXPECT_FALSE(handle->GetMultiString("List", list));
+    EXPECT_TRUE(list.empty());
+    EXPECT_FALSE(handle->KeyExists());
+    EXPECT_FALSE(handle->ValueExists("CheckInterval"));
+    EXPECT_FALSE(handle->DeleteValue("CheckInterval"));
+    EXPECT_FALSE(handle->EnumSubKeys(list));
+  }
+  EXPECT_EQ(registry.calls(), before);
+}
+
+TEST_F(RegHandleTest, StringsAreStoredWithTheirTerminatorAndReadBack) {
+  EXPECT_TRUE(status.SetString("ProxyServer", "proxy.example.jp"));
+  EXPECT_EQ(registry.Value(kStatusKey, "ProxyServer")->data, Wide(u"proxy.example.jp\0"sv));
+  std::string text;
+  EXPECT_TRUE(status.GetString("ProxyServer", text));
+  EXPECT_EQ(text, "proxy.example.jp");
+
+  EXPECT_TRUE(status.SetString("Empty", ""));
+  text = "stale";
+  EXPECT_TRUE(status.GetString("Empty", text));
+  EXPECT_EQ(text, "");
+
+  // Written by another program without its terminator, or with garbage after it.
+  Store("Bare", RegistryType::String, Wide(u"abc"));
+  EXPECT_TRUE(status.GetString("Bare", text));
+  EXPECT_EQ(text, "abc");
+  Store("Trailing", RegistryType::ExpandString, Wide(u"abc\0zz"sv));
+  EXPECT_TRUE(status.GetString("Trailing", text));
+  EXPECT_EQ(text, "abc");
+
+  EXPECT_TRUE(status.SetDword("Number", 5));
+  EXPECT_FALSE(status.GetString("Number", text));
+  EXPECT_EQ(text, "");
+}
+
+TEST_F(RegHandleTest, ValuesBeyondTheOldReadBuffersAreReadWholeNotCut) {
+  // Larger than 1024 bytes of string and 8192 bytes of multi-string.
+  const std::string longText(3000, 'x');
+  EXPECT_TRUE(status.SetString("Long", longText));
+  std::string text;
+  EXPECT_TRUE(status.GetString("Long", text));
+  EXPECT_EQ(text, longText);
+
+  const std::vector<std::string> rows(200, std::string(40, 'r'));
+  EXPECT_TRUE(status.SetMultiString("Rows", rows));
+  std::vector<std::string> back;
+  EXPECT_TRUE(status.GetMultiString("Rows", back));
+  EXPECT_EQ(back, rows);
+}
+
+TEST_F(RegHandleTest, MultiStringsSplitAtTerminatorsAndEndAtTheEmptyItem) {
+  Store("Two", RegistryType::MultiString, Wide(u"[1][a]\0[2][b]\0\0"sv));
+  std::vector<std::string> items{"stale"};
+  EXPECT_TRUE(status.GetMultiString("Two", items));
+  EXPECT_EQ(items, (std::vector<std::string>{"[1][a]", "[2][b]"}));
+
+  // What follows an empty item is not part of the list; a missing closing item is tolerated.
+  Store("Gap", RegistryType::MultiString, Wide(u"a\0\0b\0\0"sv));
+  EXPECT_TRUE(status.GetMultiString("Gap", items));
+  EXPECT_EQ(items, std::vector<std::string>{"a"});
+  Store("Open", RegistryType::MultiString, Wide(u"a\0b"sv));
+  EXPECT_TRUE(status.GetMultiString("Open", items));
+  EXPECT_EQ(items, (std::vector<std::string>{"a", "b"}));
+  Store("None", RegistryType::MultiString, {});
+  EXPECT_TRUE(status.GetMultiString("None", items));
+  EXPECT_TRUE(items.empty());
+
+  EXPECT_TRUE(status.SetMultiString("Written", std::vector<std::string>{"x", "ユ"}));
+  EXPECT_EQ(registry.Value(kStatusKey, "Written")->data, Wide(u"x\0ユ\0\0"sv));
+  EXPECT_TRUE(status.SetMultiString("Nothing", std::vector<std::string>{}));
+  EXPECT_EQ(registry.Value(kStatusKey, "Nothing")->data, Wide(u"\0"sv));
+
+  Store("Text", RegistryType::String, Wide(u"a\0"sv));
+  EXPECT_FALSE(status.GetMultiString("Text", items));
+  EXPECT_TRUE(items.empty());
+}
+
+TEST_F(RegHandleTest, BinaryValuesKeepTheirBytesAndFailuresLeaveTheOutputAlone) {
+  const std::vector<std::uint8_t> guid{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                                       0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+  EXPECT_TRUE(status.SetBinary("DEVICEID", guid));
+  std::vector<std::uint8_t> out;
+  EXPECT_TRUE(status.GetBinary("DEVICEID", out));
+  EXPECT_EQ(out, guid);
+
+  std::vector<std::uint8_t> untouched{9};
+  EXPECT_FALSE(status.GetBinary("Missing", untouched));
+  EXPECT_TRUE(status.SetDword("Number", 1));
+  EXPECT_FALSE(status.GetBinary("Number", untouched));
+  EXPECT_EQ(untouched, std::vector<std::uint8_t>{9});
+}
+
+TEST_F(RegHandleTest, KeyAndValueQuestionsAndDeletion) {
+  EXPECT_TRUE(status.KeyExists());
+  registry.MakeReadOnly(kStatusKey);
+  EXPECT_FALSE(status.KeyExists()) << "a key counts only when it opens with all access";
+
+  registry.AddKey("SOFTWARE\\ORVANE\\ORVSVC\\Common");
+  const RegHandle common(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\ORVSVC\\Common");
+  EXPECT_TRUE(common.SetString("HostName", "NAS"));
+  EXPECT_TRUE(common.ValueExists("HostName"));
+  EXPECT_TRUE(common.DeleteValue("HostName"));
+  EXPECT_FALSE(common.ValueExists("HostName"));
+  EXPECT_FALSE(common.DeleteValue("HostName"));
+}
+
+TEST_F(RegHandleTest, EnumeratesDirectSubKeysOnly) {
+  registry.AddKey("SOFTWARE\\Uninstall\\{A}");
+  registry.AddKey("SOFTWARE\\Uninstall\\B\\Deeper");
+  std::vector<std::string> names{"stale"};
+  EXPECT_TRUE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\Uninstall",
+                                     names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"B", "{A}"}));
+  EXPECT_FALSE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\None",
+                                      names));
+  EXPECT_TRUE(names.empty());
+}
+
+TEST_F(RegHandleTest, RegistryFailuresAreResultsNotSurprises) {
+  registry.FailAll(os::kErrorAccessDenied);
+  EXPECT_EQ(status.GetDword("CheckInterval"), RegHandle::kMissingDword);
+  EXPECT_FALSE(status.SetDword("CheckInterval", 1));
+  std::string text;
+  EXPECT_FALSE(status.GetString("x", text));
+  EXPECT_FALSE(status.KeyExists());
+}
+
+}  // namespace
+}  // namespace orv

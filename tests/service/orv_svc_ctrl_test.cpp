@@ -1,0 +1,78 @@
+#include "service/orv_svc_ctrl.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fakes/fake_os.h"
+#include "service/program_entry.h"
+#include "service/service_identity.h"
+
+namespace orv {
+namespace {
+
+// The whole service as the control manager starts it: the program entry on its own thread,
+// controls from the test.
+class ServiceRunTest : public ::testing::Test {
+ protected:
+  void Start() {
+    program_ = std::thread([this] { exitCode_ = RunProgram(os.Ports(), "C:\\orvsvc\\ORVSVC.exe"); });
+    ASSERT_TRUE(os.serviceHost.WaitForState(kServiceRunning));
+  }
+  void StopAndJoin() {
+    os.serviceHost.SendControl(kControlStop);
+    program_.join();
+  }
+  ~ServiceRunTest() override {
+    if (program_.joinable()) StopAndJoin();
+  }
+
+  fakes::FakeOs os;
+  std::thread program_;
+  int exitCode_ = -1;
+};
+
+TEST_F(ServiceRunTest, StartsRunningLogsItsStartAndStopsCleanly) {
+  Start();
+  EXPECT_EQ(os.serviceHost.LastStatus().controlsAccepted, 0x14DU);
+  const auto entries = os.eventReporter.Entries();
+  ASSERT_EQ(entries.size(), 1U);
+  EXPECT_EQ(entries[0].source, "ORVSVC");
+  EXPECT_EQ(entries[0].kind, os::EventKind::Information);
+  EXPECT_EQ(entries[0].eventId, 0x4000044CU);
+  EXPECT_EQ(entries[0].text, "Orvaneエージェントサービスが開始しました。");
+
+  StopAndJoin();
+  EXPECT_EQ(exitCode_, 0);
+  const auto statuses = os.serviceHost.Statuses();
+  std::vector<std::uint32_t> states;
+  for (const auto& status : statuses) states.push_back(status.currentState);
+  EXPECT_EQ(states, (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning,
+                                                kServiceStopPending, kServiceStopped}));
+  EXPECT_EQ(statuses[2].checkPoint, 1U);
+  EXPECT_EQ(statuses[2].waitHint, 6000U);
+  EXPECT_EQ(statuses[3].win32ExitCode, 0U);
+}
+
+// After a pre-shutdown the worker keeps waiting, so the framework's clean-up gives it its
+// 10 s: in simulated time, so the test does not wait them out.
+TEST(ServicePreShutdown, StopsTheServiceLikeAStopAfterTheWorkerGrace) {
+  fakes::FakeOs os(/*simulatedTime=*/true);
+  std::thread program([&os] { RunProgram(os.Ports(), "ORVSVC.exe"); });
+  ASSERT_TRUE(os.serviceHost.WaitForState(kServiceRunning));
+  os.serviceHost.SendControl(kControlPreShutdown);
+  ASSERT_TRUE(os.serviceHost.WaitForState(kServiceStopped));
+  program.join();
+  EXPECT_EQ(os.serviceHost.LastStatus().currentState, kServiceStopped);
+  EXPECT_GE(os.clock.MillisecondsSinceStart(), 10'000U);
+}
+
+TEST_F(ServiceRunTest, ThePowerManagerEventIsCreatedNamedAndUserControlsSetIt) {
+  Start();
+  EXPECT_FALSE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
+  os.serviceHost.SendControl(135);
+  EXPECT_TRUE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
+}
+
+}  // namespace
+}  // namespace orv

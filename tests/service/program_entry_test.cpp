@@ -1,0 +1,130 @@
+#include "service/program_entry.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fakes/fake_os.h"
+#include "platform/text_encoding.h"
+#include "service/service_identity.h"
+#include "service/service_installer.h"
+
+namespace orv {
+namespace {
+
+constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ORVSVC";
+constexpr const char* kDisplaySourceKey =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvaneエージェントサービス";
+
+TEST(EntryAction, SwitchesAreSubstringsInAnyCaseAndInstallWins) {
+  EXPECT_EQ(SelectEntryAction("C:\\orvsvc\\ORVSVC.exe -install"), EntryAction::Install);
+  EXPECT_EQ(SelectEntryAction("ORVSVC.exe -Install"), EntryAction::Install);
+  EXPECT_EQ(SelectEntryAction("ORVSVC.exe /x-INSTALL"), EntryAction::Install);
+  EXPECT_EQ(SelectEntryAction("ORVSVC.exe -remove -install"), EntryAction::Install);
+  EXPECT_EQ(SelectEntryAction("ORVSVC.exe -REMOVE"), EntryAction::Remove);
+  EXPECT_EQ(SelectEntryAction("\"C:\\orvsvc\\ORVSVC.exe\""), EntryAction::RunService);
+  EXPECT_EQ(SelectEntryAction("ORVSVC.exe install"), EntryAction::RunService);
+  // The program path is part of the searched text.
+  EXPECT_EQ(SelectEntryAction("C:\\my-install\\ORVSVC.exe"), EntryAction::Install);
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  InstallTest() { os.registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"); }
+  int Run(const char* commandLine) { return RunProgram(os.Ports(), commandLine); }
+
+  fakes::FakeOs os;
+};
+
+TEST_F(InstallTest, InstallCreatesTheServiceAndItsEventSources) {
+  EXPECT_EQ(Run("C:\\orvsvc\\ORVSVC.exe -install"), 0);
+  ASSERT_TRUE(os.serviceManager.services.contains("ORVSVC"));
+  const fakes::FakeService& service = os.serviceManager.services.at("ORVSVC");
+  EXPECT_EQ(service.config.displayName, "Orvaneエージェントサービス");
+  EXPECT_EQ(service.description, "Orvaneサービスへ情報を送信します。");
+  EXPECT_EQ(service.config.serviceType, 16U);
+  EXPECT_EQ(service.config.startType, 2U);
+  EXPECT_EQ(service.config.errorControl, 1U);
+  EXPECT_EQ(service.config.binaryPath, "C:\\orvsvc\\ORVSVC.exe");
+  EXPECT_EQ(service.config.account, "LocalSystem");
+  EXPECT_EQ(os.process.Console(), "");
+
+  for (const char* key : {kSourceKey, kDisplaySourceKey}) {
+    const auto file = os.registry.Value(key, "EventMessageFile");
+    ASSERT_TRUE(file) << key;
+    EXPECT_EQ(file->type, os::RegistryType::ExpandString);
+    EXPECT_EQ(Utf16ToUtf8(Utf16FromLeBytes(file->data)), std::string("C:\\orvsvc\\ORVSVC.exe") + '\0');
+    const auto types = os.registry.Value(key, "TypesSupported");
+    ASSERT_TRUE(types);
+    EXPECT_EQ(types->type, os::RegistryType::Dword);
+    EXPECT_EQ(types->data, (std::vector<std::uint8_t>{7, 0, 0, 0}));
+  }
+  EXPECT_EQ(os.serviceManager.openHandles, 0) << "every handle is closed";
+}
+
+TEST_F(InstallTest, SecondInstallPrintsNothingAndChangesNothing) {
+  Run("ORVSVC.exe -install");
+  os.serviceManager.services.at("ORVSVC").description = "changed by hand";
+  os.registry.DeleteKeyTree(os::RegistryRoot::LocalMachine, kSourceKey);
+  Run("ORVSVC.exe -install");
+  EXPECT_EQ(os.serviceManager.services.at("ORVSVC").description, "changed by hand");
+  EXPECT_FALSE(os.registry.HasKey(kSourceKey));
+  EXPECT_EQ(os.process.Console(), "");
+}
+
+TEST_F(InstallTest, ABinaryPathWithSpacesIsQuoted) {
+  os.system.executablePath = "C:\\Program Files\\Orvane\\ORVSVC.exe";
+  Run("ORVSVC.exe -install");
+  EXPECT_EQ(os.serviceManager.services.at("ORVSVC").config.binaryPath,
+            "\"C:\\Program Files\\Orvane\\ORVSVC.exe\"");
+}
+
+TEST_F(InstallTest, InstallFailuresArePrintedWithTheSystemTextOrTheHexCode) {
+  os.serviceManager.connectError = os::kErrorAccessDenied;
+  Run("ORVSVC.exe -install");
+  EXPECT_EQ(os.process.Console(), "OpenSCManager failed: アクセスが拒否されました。\n");
+
+  fakes::FakeOs other;
+  other.serviceManager.createError = 0x4D2;
+  EXPECT_EQ(RunProgram(other.Ports(), "ORVSVC.exe -install"), 0);
+  EXPECT_EQ(other.process.Console(), "CreateService failed: Unknown error 4d2\n");
+  EXPECT_FALSE(other.registry.HasKey(kSourceKey)) << "no event source without a service";
+}
+
+TEST_F(InstallTest, RemoveDeletesTheServiceAndItsEventSources) {
+  Run("ORVSVC.exe -install");
+  EXPECT_EQ(Run("ORVSVC.exe -remove"), 0);
+  EXPECT_FALSE(os.serviceManager.services.contains("ORVSVC"));
+  EXPECT_FALSE(os.registry.HasKey(kSourceKey));
+  EXPECT_FALSE(os.registry.HasKey(kDisplaySourceKey));
+  EXPECT_EQ(os.process.Console(), "");
+  EXPECT_EQ(os.serviceManager.openHandles, 0);
+
+  Run("ORVSVC.exe -remove");
+  EXPECT_EQ(os.process.Console(),
+            "OpenService failed: 指定されたサービスはインストールされたサービスとして存在しません。\n");
+}
+
+TEST_F(InstallTest, RemoveReportsAFailedDeletion) {
+  Run("ORVSVC.exe -install");
+  os.serviceManager.deleteError = 1072;
+  Run("ORVSVC.exe -remove");
+  EXPECT_EQ(os.process.Console(), "DeleteService failed: Unknown error 430\n");
+}
+
+TEST_F(InstallTest, StartedByHandTheProgramSaysWhyItCannotRun) {
+  os.serviceHost.dispatcherError = os::kErrorFailedServiceControllerConnect;
+  EXPECT_EQ(Run("C:\\orvsvc\\ORVSVC.exe"), 0);
+  EXPECT_EQ(os.serviceHost.dispatchEntry, "ORVSvcCtrl");
+  EXPECT_EQ(os.process.Console(), "StartServiceCtrlDispatcher failed: Unknown error 427\n");
+}
+
+TEST(ServiceInstallInfo, LongTextsAreCutToTheirBuffers) {
+  const ServiceInstallInfo info(std::string(300, 'n'), "表示", "");
+  EXPECT_EQ(info.name.size(), 255U);
+  EXPECT_EQ(info.displayName, "表示");
+  EXPECT_TRUE(info.description.empty());
+}
+
+}  // namespace
+}  // namespace orv

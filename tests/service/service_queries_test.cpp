@@ -1,0 +1,53 @@
+#include "service/service_queries.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_service_manager.h"
+#include "service/service_identity.h"
+
+namespace orv {
+namespace {
+
+class ServiceQueriesTest : public ::testing::Test {
+ protected:
+  ServiceQueriesTest() {
+    fakes::FakeService companion;
+    companion.status.currentState = kServiceRunning;
+    companion.config.startType = 3;
+    manager.services["CompanionSvc"] = companion;
+  }
+  fakes::FakeServiceManager manager;
+};
+
+TEST_F(ServiceQueriesTest, AnswersForAnInstalledService) {
+  os::OsError error = 99;
+  EXPECT_EQ(QueryServiceState(manager, "CompanionSvc", &error), kServiceRunning);
+  EXPECT_EQ(error, 0U);
+  EXPECT_TRUE(IsServiceRunning(manager, "CompanionSvc"));
+  error = 99;
+  EXPECT_EQ(QueryStartType(manager, "CompanionSvc", &error), 3U);
+  EXPECT_EQ(error, 0U);
+  EXPECT_TRUE(IsServiceInstalled(manager, "CompanionSvc", &error));
+  EXPECT_EQ(error, 0U);
+  // Every query opens the control manager for execution only, and closes what it opened.
+  for (const std::uint32_t access : manager.connectAccesses) EXPECT_EQ(access, os::kGenericExecute);
+  EXPECT_EQ(manager.openHandles, 0);
+}
+
+TEST_F(ServiceQueriesTest, FailuresGiveZeroAndTheSystemErrorCode) {
+  os::OsError error = 0;
+  EXPECT_EQ(QueryServiceState(manager, "Missing", &error), 0U);
+  EXPECT_EQ(error, os::kErrorServiceDoesNotExist);
+  EXPECT_FALSE(IsServiceRunning(manager, "Missing"));
+  EXPECT_EQ(QueryStartType(manager, "Missing", &error), 0U);
+  EXPECT_FALSE(IsServiceInstalled(manager, "Missing", &error));
+  EXPECT_EQ(error, os::kErrorServiceDoesNotExist);
+
+  manager.connectError = os::kErrorAccessDenied;
+  EXPECT_FALSE(IsServiceInstalled(manager, "CompanionSvc", &error));
+  EXPECT_EQ(error, os::kErrorAccessDenied);
+  EXPECT_EQ(QueryServiceState(manager, "CompanionSvc"), 0U) << "the error output is optional";
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,288 @@
+#include "service/svs_base.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "fakes/fake_os.h"
+#include "service/service_identity.h"
+#include "service/service_instance.h"
+
+namespace orv {
+namespace {
+
+using fakes::FatalExitCalled;
+
+// A service whose body is the test itself, recording every framework call it receives.
+class RecordingService : public SvsBase {
+ public:
+  RecordingService(const os::OsPorts& os, std::function<void(RecordingService&)> body)
+      : SvsBase(os, kServiceName, kServiceDisplayName, kServiceWin32OwnProcess),
+        body_(std::move(body)) {}
+
+  void Init() override { Record("Init"); }
+  void ParseArgs(const std::vector<std::string>& args) override {
+    Record("ParseArgs:" + std::to_string(args.size()));
+  }
+  void Run() override {
+    Record("Run");
+    if (body_) body_(*this);
+  }
+  void OnStop() override { Record("OnStop"); }
+  void OnPause() override { Record("OnPause"); }
+  void OnContinue() override { Record("OnContinue"); }
+  void OnShutdown() override { Record("OnShutdown"); }
+  void OnPreShutdown() override { Record("OnPreShutdown"); }
+  void OnParamChange() override { Record("OnParamChange"); }
+  void OnDeviceEvent(std::uint32_t type) override { Record("OnDeviceEvent:" + std::to_string(type)); }
+  void OnHardwareProfileChange() override { Record("OnHardwareProfileChange"); }
+  void OnPowerEvent(std::uint32_t type) override { Record("OnPowerEvent:" + std::to_string(type)); }
+  void OnUserControl(std::uint32_t control, std::uint32_t, void*) override {
+    Record("OnUserControl:" + std::to_string(control));
+  }
+
+  std::vector<std::string> Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  // Bounded real-time wait for a call made on the worker thread.
+  bool WaitForCall(const std::string& call) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+      return std::find(calls_.begin(), calls_.end(), call) != calls_.end();
+    });
+  }
+
+ private:
+  void Record(std::string call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+    changed_.notify_all();
+  }
+
+  std::function<void(RecordingService&)> body_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> calls_;
+};
+
+class SvsBaseTest : public ::testing::Test {
+ protected:
+  ~SvsBaseTest() override { SetServiceInstance(nullptr); }
+
+  // Runs ServiceMain with `body` as the service body; the worker is real.
+  void RunService(std::function<void(RecordingService&)> body) {
+    service_ = std::make_unique<RecordingService>(os.Ports(), std::move(body));
+    SetServiceInstance(service_.get());
+    service_->ServiceMain({"ORVSVC", "/x"}, &ServiceControlCallback, &ServiceWorkerProc);
+  }
+  std::uint32_t Send(std::uint32_t control, std::uint32_t eventType = 0) {
+    return os.serviceHost.SendControl(control, eventType);
+  }
+  std::vector<std::string> Calls() const { return service_->Calls(); }
+
+  fakes::FakeOs os;
+  std::unique_ptr<RecordingService> service_;
+};
+
+TEST_F(SvsBaseTest, ServiceMainRunsTheLifeOfTheServiceInOrder) {
+  RunService([this](RecordingService& service) {
+    EXPECT_EQ(os.serviceHost.registeredName, "ORVSVC");
+    EXPECT_EQ(os.serviceHost.notificationsRegistered, 1);
+    EXPECT_EQ(service.CurrentState(), kServiceStartPending);
+    service.SetStatus(kServiceRunning, 0, 0, kAcceptStop);
+    Send(kControlStop);
+    ASSERT_TRUE(service.WaitForCall("OnStop"));
+  });
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"ParseArgs:2", "Init", "Run", "OnStop"}));
+  EXPECT_EQ(os.serviceHost.notificationsUnregistered, 1);
+
+  const auto statuses = os.serviceHost.Statuses();
+  ASSERT_EQ(statuses.size(), 3U);
+  EXPECT_EQ(statuses[0].currentState, kServiceStartPending);
+  EXPECT_EQ(statuses[0].checkPoint, 1U);
+  EXPECT_EQ(statuses[0].waitHint, 5000U);
+  EXPECT_EQ(statuses[0].controlsAccepted, 0U);
+  EXPECT_EQ(statuses[0].serviceType, kServiceWin32OwnProcess);
+  EXPECT_EQ(statuses[1].currentState, kServiceRunning);
+  EXPECT_EQ(statuses[2].currentState, kServiceStopped);
+  EXPECT_EQ(statuses[2].controlsAccepted, 0U);
+  EXPECT_EQ(statuses[2].win32ExitCode, 0U);
+  EXPECT_EQ(statuses[2].serviceSpecificExitCode, 0U);
+  EXPECT_EQ(statuses[2].checkPoint, 0U);
+  EXPECT_EQ(statuses[2].waitHint, 0U);
+}
+
+TEST_F(SvsBaseTest, SetStatusForcesSettledStatesAndKeepsWhatIsAskedToBeKept) {
+  RunService([this](RecordingService& service) {
+    service.SetStatus(kServiceStopPending, 3, 6000, kAcceptStop, 5, 6);
+    auto last = os.serviceHost.LastStatus();
+    EXPECT_EQ(last.checkPoint, 3U);
+    EXPECT_EQ(last.waitHint, 6000U);
+    EXPECT_EQ(last.controlsAccepted, kAcceptStop);
+    EXPECT_EQ(last.win32ExitCode, 0U) << "exit codes only go with stopped";
+    EXPECT_EQ(last.serviceSpecificExitCode, 0U);
+
+    service.SetStatus(kServiceStopPending);  // everything kept
+    last = os.serviceHost.LastStatus();
+    EXPECT_EQ(last.checkPoint, 3U);
+    EXPECT_EQ(last.waitHint, 6000U);
+    EXPECT_EQ(last.controlsAccepted, kAcceptStop);
+
+    service.SetStatus(kServiceRunning, 7, 7000);
+    last = os.serviceHost.LastStatus();
+    EXPECT_EQ(last.checkPoint, 0U);
+    EXPECT_EQ(last.waitHint, 0U);
+    EXPECT_EQ(last.controlsAccepted, kAcceptStop);
+
+    service.SetStatus(kServiceStopped, 0, 0, 0, 1066, 42);
+    last = os.serviceHost.LastStatus();
+    EXPECT_EQ(last.win32ExitCode, 1066U);
+    EXPECT_EQ(last.serviceSpecificExitCode, 42U);
+    Send(kControlStop);
+    ASSERT_TRUE(service.WaitForCall("OnStop"));
+  });
+}
+
+TEST_F(SvsBaseTest, PendingStatusWithoutCheckpointOrHintIsFatalAndLogged) {
+  for (const auto& [checkPoint, hint] : {std::pair{0U, 5000U}, std::pair{1U, 0U}}) {
+    fakes::FakeOs fresh;
+    RecordingService service(fresh.Ports(), nullptr);
+    try {
+      service.SetStatus(kServicePausePending, checkPoint, hint);
+      ADD_FAILURE() << "a pending status without checkpoint and hint must end the process";
+    } catch (const FatalExitCalled& exit) {
+      EXPECT_EQ(exit.code, 0U);
+    }
+    const auto entries = fresh.eventReporter.Entries();
+    ASSERT_EQ(entries.size(), 1U);
+    EXPECT_EQ(entries[0].source, "Orvaneエージェントサービス");
+    EXPECT_EQ(entries[0].kind, os::EventKind::Error);
+    EXPECT_EQ(entries[0].eventId, 0U);
+    EXPECT_EQ(entries[0].text, "CSvsBase::SetStatus: Pending statuses require a hint and checkpoint\n");
+    EXPECT_TRUE(fresh.serviceHost.Statuses().empty());
+  }
+}
+
+TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
+  struct Case {
+    const char* name;
+    std::function<void(fakes::FakeOs&)> arrange;
+    std::uint32_t code;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"handler", [](fakes::FakeOs& o) { o.serviceHost.registerError = 5; }, 5,
+       "RegisterServiceCtrlHandler failed: アクセスが拒否されました。"},
+      {"notification", [](fakes::FakeOs& o) { o.serviceHost.notificationError = 0x4D2; }, 0x4D2,
+       "RegisterDeviceNotification failed: Unknown error 1234"},
+      {"status", [](fakes::FakeOs& o) { o.serviceHost.statusError = 6; }, 6,
+       "SetServiceStatus failed: Unknown error 6"},
+      {"events", [](fakes::FakeOs& o) { o.sync.newEventsBeforeFailure = 4; }, 8,
+       "CreateEvent failed: Unknown error 8"},
+      {"worker", [](fakes::FakeOs& o) { o.sync.threadError = 8; }, 8,
+       "_beginthreadex failed: Unknown error 8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::FakeOs fresh;
+    c.arrange(fresh);
+    RecordingService service(fresh.Ports(), nullptr);
+    SetServiceInstance(&service);
+    try {
+      service.ServiceMain({}, &ServiceControlCallback, &ServiceWorkerProc);
+      ADD_FAILURE() << "expected a fatal end";
+    } catch (const FatalExitCalled& exit) {
+      EXPECT_EQ(exit.code, c.code);
+    }
+    const auto entries = fresh.eventReporter.Entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[0].text, c.text);
+    EXPECT_EQ(entries[0].source, "Orvaneエージェントサービス");
+    const auto calls = service.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Run"), 0);
+  }
+}
+
+TEST_F(SvsBaseTest, ReportErrorCutsLongSystemTextsToItsBuffer) {
+  RecordingService service(os.Ports(), nullptr);
+  os.system.errorTexts[0x20] = std::string(2000, 'e');
+  EXPECT_EQ(service.ReportError("CallName", true, false, 0x20), 0x20U);
+  const auto entries = os.eventReporter.Entries();
+  ASSERT_EQ(entries.size(), 1U);
+  EXPECT_EQ(entries[0].text.size(), SvsBase::kErrorTextBufferUnits - 1);
+  EXPECT_TRUE(entries[0].text.starts_with("CallName failed: eee"));
+  EXPECT_EQ(service.ReportError("Quiet", false, false, 0), 0U);
+  EXPECT_EQ(os.eventReporter.Entries().size(), 1U) << "not asked to log";
+}
+
+TEST_F(SvsBaseTest, WorkerTurnsEachControlIntoItsCallAndKeepsTheEventTypes) {
+  RunService([this](RecordingService& service) {
+    const std::pair<std::uint32_t, std::string> steps[] = {
+        {kControlPause, "OnPause"},
+        {kControlParamChange, "OnParamChange"},
+        {kControlHardwareProfileChange, "OnHardwareProfileChange"},
+        {kControlPreShutdown, "OnPreShutdown"},
+    };
+    for (const auto& [control, call] : steps) {
+      Send(control);
+      ASSERT_TRUE(service.WaitForCall(call)) << call;
+    }
+    Send(kControlDeviceEvent, 0x8000);
+    ASSERT_TRUE(service.WaitForCall("OnDeviceEvent:32768"));
+    Send(kControlPowerEvent, 18);
+    ASSERT_TRUE(service.WaitForCall("OnPowerEvent:18"));
+    // The worker keeps serving after a pre-shutdown; a shutdown ends it.
+    Send(kControlShutdown);
+    ASSERT_TRUE(service.WaitForCall("OnShutdown"));
+    Send(kControlStop);
+  });
+  // The worker had ended: the stop sent after it is never served.
+  const auto calls = Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnStop"), 0);
+}
+
+TEST_F(SvsBaseTest, RepeatedSystemControlsAreDroppedButUserControlsAlwaysPass) {
+  RunService([this](RecordingService& service) {
+    // Code 14 is no framework control: it goes to OnUserControl at once, like 128 to 255.
+    Send(14);
+    Send(14);
+    Send(130);
+    Send(130);
+    Send(14);
+    const auto calls = service.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnUserControl:14"), 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnUserControl:130"), 2);
+
+    // Continue while running is ignored; the pause after it proves the worker got there.
+    service.SetStatus(kServiceRunning, 0, 0, kAcceptStop);
+    Send(kControlContinue);
+    Send(kControlPause);
+    ASSERT_TRUE(service.WaitForCall("OnPause"));
+    Send(kControlStop);
+    ASSERT_TRUE(service.WaitForCall("OnStop"));
+    EXPECT_EQ(Send(kControlStop), 0U) << "every control is answered with success";
+  });
+  const auto calls = Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnContinue"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnStop"), 1);
+}
+
+TEST_F(SvsBaseTest, InterrogateResendsTheStoredStatusUnchanged) {
+  RunService([this](RecordingService& service) {
+    const std::size_t before = os.serviceHost.Statuses().size();
+    Send(kControlInterrogate);
+    const auto statuses = os.serviceHost.Statuses();
+    ASSERT_EQ(statuses.size(), before + 1);
+    EXPECT_EQ(statuses.back().currentState, kServiceStartPending);
+    EXPECT_EQ(statuses.back().checkPoint, 1U);
+    EXPECT_EQ(statuses.back().waitHint, 5000U);
+    Send(kControlStop);
+    ASSERT_TRUE(service.WaitForCall("OnStop"));
+  });
+}
+
+}  // namespace
+}  // namespace orv
