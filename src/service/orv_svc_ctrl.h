@@ -63,9 +63,7 @@ class CORVSvcCtrl : public SvsBase {
   AgentEventLog log_;
   std::array<std::unique_ptr<os::Event>, kControllerEventCount> events_;
   AgentState state_ = AgentState::Undecided;
-  std::string stopReason_;
   std::uint32_t preShutdown_ = 0;
-  std::uint32_t useProductionHost_ = 1;
 };
 
 }  // namespace orv

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs every test tier: host (GCC), host with AddressSanitizer and UBSan, the fuzzers for a
+# short while, the Windows cross build and the wine tier (the real ORVSVC.exe as a service).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+failed=()
+tier() {
+  local name=$1; shift
+  local started=$SECONDS
+  echo "=== ${name}"
+  if "$@"; then
+    echo "=== ${name}: passed in $((SECONDS - started)) s"
+  else
+    echo "=== ${name}: FAILED after $((SECONDS - started)) s"
+    failed+=("$name")
+  fi
+}
+
+preset() {  # configure, build, test one preset
+  local name=$1
+  cmake --preset "$name" >/dev/null && cmake --build --preset "$name" && ctest --preset "$name" -j2
+}
+
+tier host preset host
+tier host-asan preset host-asan
+tier fuzz bash -c 'cmake --preset fuzz >/dev/null && cmake --build --preset fuzz && ctest --test-dir build/fuzz -L fuzz --output-on-failure'
+tier windows-and-wine preset windows
+
+if ((${#failed[@]})); then
+  echo "FAILED tiers: ${failed[*]}"
+  exit 1
+fi
+echo "All tiers passed."
