@@ -3,6 +3,7 @@
 
 #include "os/clock.h"
 #include "os/event_reporter.h"
+#include "os/file_system.h"
 #include "os/process_control.h"
 #include "os/registry.h"
 #include "os/service_host.h"
@@ -21,6 +22,7 @@ struct OsPorts {
   Clock& clock;
   SystemInfo& system;
   ProcessControl& process;
+  FileSystem& files;
 };
 
 }  // namespace orv::os

@@ -55,3 +55,17 @@ os::CalendarTime FromCalendarMilliseconds(std::int64_t milliseconds) {
 }
 
 }  // namespace orv
+
+namespace orv {
+
+std::uint64_t ToFileTime(const os::CalendarTime& time) {
+  const std::int64_t ms = ToCalendarMilliseconds(time) + kMillisecondsFrom1601To1970;
+  return ms < 0 ? 0 : static_cast<std::uint64_t>(ms) * kFileTimeUnitsPerMillisecond;
+}
+
+os::CalendarTime FromFileTime(std::uint64_t fileTime) {
+  const auto ms = static_cast<std::int64_t>(fileTime / kFileTimeUnitsPerMillisecond);
+  return FromCalendarMilliseconds(ms - kMillisecondsFrom1601To1970);
+}
+
+}  // namespace orv

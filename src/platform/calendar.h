@@ -15,3 +15,14 @@ std::int64_t ToCalendarMilliseconds(const os::CalendarTime& time);
 os::CalendarTime FromCalendarMilliseconds(std::int64_t milliseconds);
 
 }  // namespace orv
+
+namespace orv {
+
+// FILETIME arithmetic: 100-nanosecond units since 1601-01-01, here of the same calendar.
+inline constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10'000;
+inline constexpr std::int64_t kMillisecondsFrom1601To1970 = 11'644'473'600'000;
+
+std::uint64_t ToFileTime(const os::CalendarTime& time);
+os::CalendarTime FromFileTime(std::uint64_t fileTime);
+
+}  // namespace orv

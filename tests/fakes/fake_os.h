@@ -3,6 +3,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_event_reporter.h"
+#include "fakes/fake_file_system.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_service_manager.h"
@@ -17,7 +18,7 @@ struct FakeOs {
   explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) {}
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process};
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files};
   }
 
   FakeRegistry registry;
@@ -28,6 +29,7 @@ struct FakeOs {
   FakeSynchronization sync;
   FakeSystemInfo system;
   FakeProcessControl process;
+  FakeFileSystem files{clock};
 };
 
 }  // namespace orv::fakes

@@ -4,6 +4,7 @@
 #include "os/os_ports.h"
 #include "os/win32/clock_win32.h"
 #include "os/win32/event_reporter_win32.h"
+#include "os/win32/file_system_win32.h"
 #include "os/win32/process_control_win32.h"
 #include "os/win32/registry_win32.h"
 #include "os/win32/service_host_win32.h"
@@ -22,9 +23,10 @@ struct Win32Ports {
   Win32Clock clock;
   Win32SystemInfo system;
   Win32ProcessControl process;
+  Win32FileSystem files;
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process};
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files};
   }
 };
 

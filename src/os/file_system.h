@@ -1,0 +1,51 @@
+// Files and folders: the message pool, the event definition file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "os/os_error.h"
+
+namespace orv::os {
+
+// Last-write times are FILETIME values: 100-nanosecond units since 1601-01-01 UTC.
+struct FileEntry {
+  std::string name;  // without the folder
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+  std::uint64_t lastWriteTime = 0;
+};
+
+enum class CreateMode : std::uint8_t {
+  ReplaceExisting,  // an existing file of the name is overwritten
+  NewOnly,          // an existing file of the name makes the write fail (kErrorFileExists)
+};
+
+inline constexpr OsError kErrorFileExists = 80;
+inline constexpr OsError kErrorAlreadyExists = 183;
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True when `path` names an existing file (not a folder).
+  virtual bool FileExists(std::string_view path) = 0;
+  // True when `path` names an existing folder.
+  virtual bool DirectoryExists(std::string_view path) = 0;
+  // Creates one folder level; its parent must exist.
+  virtual OsError MakeDirectory(std::string_view path) = 0;
+  // Creates the file with exclusive access and writes all of `data`; a failed write leaves no
+  // partial file behind.
+  virtual OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
+                                 CreateMode mode) = 0;
+  // Reads the whole file into `out` (left unchanged on failure).
+  virtual OsError ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) = 0;
+  // The entries of a folder, without "." and "..", in no particular order.
+  virtual OsError ListDirectory(std::string_view path, std::vector<FileEntry>& entries) = 0;
+  virtual OsError RemoveFile(std::string_view path) = 0;
+};
+
+}  // namespace orv::os

@@ -1,0 +1,139 @@
+#include "fakes/fake_file_system.h"
+
+#include "platform/calendar.h"
+#include "platform/text_encoding.h"
+
+namespace orv::fakes {
+
+std::string FakeFileSystem::Key(std::string_view path) {
+  std::string key = AsciiLower(path);
+  while (key.size() > 3 && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+std::string FakeFileSystem::Parent(const std::string& key) {
+  const std::size_t slash = key.rfind('\\');
+  return slash == std::string::npos ? std::string() : key.substr(0, slash);
+}
+
+std::uint64_t FakeFileSystem::Now() { return ToFileTime(clock_.UtcNow()); }
+
+bool FakeFileSystem::FileExists(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(Key(path));
+  return it != nodes_.end() && !it->second.isDirectory;
+}
+
+bool FakeFileSystem::DirectoryExists(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(Key(path));
+  return it != nodes_.end() && it->second.isDirectory;
+}
+
+os::OsError FakeFileSystem::MakeDirectory(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  if (makeDirectoryError != os::kSuccess) return makeDirectoryError;
+  const std::string key = Key(path);
+  if (nodes_.contains(key)) return os::kErrorAlreadyExists;
+  const auto parent = nodes_.find(Parent(key));
+  if (parent == nodes_.end() || !parent->second.isDirectory) return 3;  // path not found
+  nodes_[key] = {std::string(path), true, {}, Now()};
+  return os::kSuccess;
+}
+
+os::OsError FakeFileSystem::WriteWholeFile(std::string_view path,
+                                           std::span<const std::uint8_t> data,
+                                           os::CreateMode mode) {
+  std::lock_guard lock(mutex_);
+  if (writeError != os::kSuccess) return writeError;
+  const std::string key = Key(path);
+  const auto parent = nodes_.find(Parent(key));
+  if (parent == nodes_.end() || !parent->second.isDirectory) return 3;  // path not found
+  const auto existing = nodes_.find(key);
+  if (existing != nodes_.end()) {
+    if (existing->second.isDirectory) return os::kErrorAccessDenied;
+    if (mode == os::CreateMode::NewOnly) return os::kErrorFileExists;
+  }
+  nodes_[key] = {std::string(path), false, std::string(data.begin(), data.end()), Now()};
+  return os::kSuccess;
+}
+
+os::OsError FakeFileSystem::ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) {
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(Key(path));
+  if (it == nodes_.end()) return os::kErrorFileNotFound;
+  if (it->second.isDirectory) return os::kErrorAccessDenied;
+  out.assign(it->second.data.begin(), it->second.data.end());
+  return os::kSuccess;
+}
+
+os::OsError FakeFileSystem::ListDirectory(std::string_view path,
+                                          std::vector<os::FileEntry>& entries) {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(path);
+  const auto folder = nodes_.find(key);
+  if (folder == nodes_.end() || !folder->second.isDirectory) return 3;
+  for (const auto& [childKey, node] : nodes_) {
+    if (Parent(childKey) != key || childKey == key) continue;
+    const std::size_t slash = node.path.rfind('\\');
+    entries.push_back({node.path.substr(slash + 1), node.isDirectory, node.data.size(),
+                       node.lastWriteTime});
+  }
+  return os::kSuccess;
+}
+
+os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(path);
+  const auto it = nodes_.find(key);
+  if (it == nodes_.end()) return os::kErrorFileNotFound;
+  if (it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
+  nodes_.erase(it);
+  return os::kSuccess;
+}
+
+void FakeFileSystem::AddDirectory(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  std::size_t end = 0;
+  do {
+    end = path.find('\\', end + 1);
+    const std::string_view prefix = path.substr(0, end);
+    auto& node = nodes_[Key(prefix)];
+    node.path = std::string(prefix);
+    node.isDirectory = true;
+  } while (end != std::string_view::npos);
+}
+
+void FakeFileSystem::AddFile(std::string_view path, std::string_view content,
+                             std::uint64_t lastWriteTime) {
+  const std::string key = Key(path);
+  AddDirectory(std::string_view(path).substr(0, path.rfind('\\')));
+  std::lock_guard lock(mutex_);
+  nodes_[key] = {std::string(path), false, std::string(content),
+                 lastWriteTime != 0 ? lastWriteTime : Now()};
+}
+
+std::optional<std::string> FakeFileSystem::Content(std::string_view path) const {
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(Key(path));
+  if (it == nodes_.end() || it->second.isDirectory) return std::nullopt;
+  return it->second.data;
+}
+
+void FakeFileSystem::SetLastWriteTime(std::string_view path, std::uint64_t fileTime) {
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(Key(path));
+  if (it != nodes_.end()) it->second.lastWriteTime = fileTime;
+}
+
+std::vector<std::string> FakeFileSystem::FilesIn(std::string_view folder) const {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(folder);
+  std::vector<std::string> files;
+  for (const auto& [childKey, node] : nodes_) {
+    if (!node.isDirectory && Parent(childKey) == key) files.push_back(node.path);
+  }
+  return files;
+}
+
+}  // namespace orv::fakes

@@ -1,0 +1,58 @@
+// An in-memory file system with Windows path rules: backslashes, names compared without
+// regard to ASCII case, folders that must exist before what goes in them. Writes are stamped
+// with the clock's time (FILETIME, UTC).
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "fakes/fake_clock.h"
+#include "os/file_system.h"
+
+namespace orv::fakes {
+
+class FakeFileSystem final : public os::FileSystem {
+ public:
+  explicit FakeFileSystem(os::Clock& clock) : clock_(clock) {}
+
+  bool FileExists(std::string_view path) override;
+  bool DirectoryExists(std::string_view path) override;
+  os::OsError MakeDirectory(std::string_view path) override;
+  os::OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
+                             os::CreateMode mode) override;
+  os::OsError ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) override;
+  os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
+  os::OsError RemoveFile(std::string_view path) override;
+
+  // Test set-up and inspection.
+  void AddDirectory(std::string_view path);  // with its parents
+  void AddFile(std::string_view path, std::string_view content, std::uint64_t lastWriteTime = 0);
+  std::optional<std::string> Content(std::string_view path) const;
+  void SetLastWriteTime(std::string_view path, std::uint64_t fileTime);
+  // Paths of the files directly in a folder, sorted.
+  std::vector<std::string> FilesIn(std::string_view folder) const;
+
+  os::OsError writeError = os::kSuccess;   // every write fails with it while set
+  os::OsError makeDirectoryError = os::kSuccess;
+  std::set<std::string> undeletable;       // lower-cased paths whose removal fails
+
+ private:
+  struct Node {
+    std::string path;  // as first written
+    bool isDirectory = false;
+    std::string data;
+    std::uint64_t lastWriteTime = 0;
+  };
+  static std::string Key(std::string_view path);
+  static std::string Parent(const std::string& key);
+  std::uint64_t Now();
+
+  os::Clock& clock_;
+  mutable std::mutex mutex_;
+  std::map<std::string, Node> nodes_;
+};
+
+}  // namespace orv::fakes
