@@ -5,6 +5,7 @@
 #include "os/event_reporter.h"
 #include "os/file_system.h"
 #include "os/process_control.h"
+#include "os/process_launcher.h"
 #include "os/registry.h"
 #include "os/service_host.h"
 #include "os/service_manager.h"
@@ -23,6 +24,7 @@ struct OsPorts {
   SystemInfo& system;
   ProcessControl& process;
   FileSystem& files;
+  ProcessLauncher& processes;
 };
 
 }  // namespace orv::os

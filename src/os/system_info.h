@@ -1,7 +1,11 @@
 // Facts about the running program and the machine.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "os/os_error.h"
 
@@ -17,6 +21,10 @@ class SystemInfo {
   // The system's message text for `code` in the default language, without its trailing line
   // end; empty when the system has no text for it.
   virtual std::string ErrorText(OsError code) = 0;
+  // Text in the system's ANSI code page (what console programs and some records use) as
+  // UTF-8, and back; characters the code page lacks become its default character.
+  virtual std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) = 0;
+  virtual std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) = 0;
 };
 
 }  // namespace orv::os

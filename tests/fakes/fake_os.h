@@ -4,6 +4,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_event_reporter.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_process_launcher.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_service_manager.h"
@@ -18,7 +19,7 @@ struct FakeOs {
   explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) {}
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files};
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes};
   }
 
   FakeRegistry registry;
@@ -30,6 +31,7 @@ struct FakeOs {
   FakeSystemInfo system;
   FakeProcessControl process;
   FakeFileSystem files{clock};
+  FakeProcessLauncher processes{clock};
 };
 
 }  // namespace orv::fakes

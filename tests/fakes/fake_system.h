@@ -19,6 +19,14 @@ class FakeSystemInfo final : public os::SystemInfo {
     return it == errorTexts.end() ? std::string() : it->second;
   }
 
+  // The fake's ANSI code page is UTF-8 (a code page Windows also offers), so texts pass as they are.
+  std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override {
+    return std::string(bytes.begin(), bytes.end());
+  }
+  std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+  }
+
   std::string executablePath = "C:\\orvsvc\\ORVSVC.exe";
   std::string computerName = "NAS-0001";
   std::map<os::OsError, std::string> errorTexts = {

@@ -41,4 +41,27 @@ std::string Win32SystemInfo::ErrorText(os::OsError code) {
   return result;
 }
 
+std::string Win32SystemInfo::AnsiToUtf8(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty() || bytes.size() > 0x7FFFFFFF) return {};
+  const auto* text = reinterpret_cast<const char*>(bytes.data());
+  const int size = static_cast<int>(bytes.size());
+  const int units = ::MultiByteToWideChar(CP_ACP, 0, text, size, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text, size, wide.data(), units);
+  return Narrow(wide);
+}
+
+std::vector<std::uint8_t> Win32SystemInfo::Utf8ToAnsi(std::string_view text) {
+  const std::wstring wide = Wide(text);
+  if (wide.empty() || wide.size() > 0x7FFFFFFF) return {};
+  const int units = static_cast<int>(wide.size());
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, reinterpret_cast<char*>(bytes.data()), size,
+                        nullptr, nullptr);
+  return bytes;
+}
+
 }  // namespace orv::win32

@@ -6,6 +6,7 @@
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
 #include "os/win32/process_control_win32.h"
+#include "os/win32/process_launcher_win32.h"
 #include "os/win32/registry_win32.h"
 #include "os/win32/service_host_win32.h"
 #include "os/win32/service_manager_win32.h"
@@ -24,9 +25,10 @@ struct Win32Ports {
   Win32SystemInfo system;
   Win32ProcessControl process;
   Win32FileSystem files;
+  Win32ProcessLauncher processes;
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files};
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes};
   }
 };
 

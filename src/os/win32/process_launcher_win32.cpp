@@ -1,0 +1,96 @@
+#include "os/win32/process_launcher_win32.h"
+
+#include "os/win32/unique_handle.h"
+#include "os/win32/wide_text.h"
+
+namespace orv::win32 {
+namespace {
+
+constexpr DWORD kPipeBufferBytes = 64 * 1024;
+
+class Win32ChildProcess final : public os::ChildProcess {
+ public:
+  Win32ChildProcess(UniqueKernelHandle process, UniqueFileHandle output)
+      : process_(std::move(process)), output_(std::move(output)) {}
+
+  bool Wait(std::uint32_t timeoutMs) override {
+    return ::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
+  }
+
+  std::vector<std::uint8_t> ReadAvailableOutput() override {
+    std::vector<std::uint8_t> bytes;
+    if (!output_) return bytes;
+    for (;;) {
+      DWORD available = 0;
+      if (!::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr) ||
+          available == 0) {
+        return bytes;
+      }
+      const std::size_t start = bytes.size();
+      bytes.resize(start + available);
+      DWORD read = 0;
+      if (!::ReadFile(output_.get(), bytes.data() + start, available, &read, nullptr)) {
+        bytes.resize(start);
+        return bytes;
+      }
+      bytes.resize(start + read);
+    }
+  }
+
+  std::uint32_t ExitCode() override {
+    DWORD code = kStillActive;
+    return ::GetExitCodeProcess(process_.get(), &code) ? code : kStillActive;
+  }
+
+  void Terminate(std::uint32_t exitCode) override { ::TerminateProcess(process_.get(), exitCode); }
+
+ private:
+  UniqueKernelHandle process_;
+  UniqueFileHandle output_;
+};
+
+}  // namespace
+
+std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::ProcessStart& start,
+                                                               os::OsError& error) {
+  UniqueFileHandle readEnd;
+  UniqueFileHandle writeEnd;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  if (start.captureOutput) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!::CreatePipe(&read, &write, &inheritable, kPipeBufferBytes)) {
+      error = ::GetLastError();
+      return nullptr;
+    }
+    readEnd.reset(read);
+    writeEnd.reset(write);
+    // Only the child's end is inherited; ours must not keep the pipe open in the child.
+    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+  }
+
+  std::wstring commandLine = Wide(start.commandLine);  // CreateProcessW may write into it
+  const std::wstring folder = Wide(start.workingFolder);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, start.captureOutput,
+                        CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                        &startup, &info)) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  UniqueKernelHandle thread(info.hThread);
+  // Closing our copy of the write end lets the pipe report the end of the output.
+  writeEnd.reset();
+  error = os::kSuccess;
+  return std::make_unique<Win32ChildProcess>(UniqueKernelHandle(info.hProcess), std::move(readEnd));
+}
+
+}  // namespace orv::win32

@@ -1,0 +1,14 @@
+// Child processes over CreateProcessW, with an anonymous pipe for their output (Windows only).
+#pragma once
+
+#include "os/process_launcher.h"
+
+namespace orv::win32 {
+
+class Win32ProcessLauncher final : public os::ProcessLauncher {
+ public:
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start,
+                                           os::OsError& error) override;
+};
+
+}  // namespace orv::win32

@@ -1,0 +1,49 @@
+// Child processes as scripts: each command line the test expects gets how long it runs, what
+// it prints and its exit code. Time passes on the FakeClock.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_clock.h"
+#include "os/process_launcher.h"
+
+namespace orv::fakes {
+
+struct ScriptedProcess {
+  std::uint64_t runsForMs = 0;
+  bool neverEnds = false;
+  std::vector<std::uint8_t> output;  // delivered at the first read
+  std::uint32_t exitCode = 0;
+};
+
+class FakeProcessLauncher final : public os::ProcessLauncher {
+ public:
+  explicit FakeProcessLauncher(FakeClock& clock) : clock_(clock) {}
+
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start,
+                                           os::OsError& error) override;
+
+  // Scripts by exact command line; an unscripted command fails to start with error 2.
+  void Script(std::string commandLine, ScriptedProcess script) {
+    std::lock_guard lock(mutex_);
+    scripts_[std::move(commandLine)] = std::move(script);
+  }
+  std::vector<os::ProcessStart> Launched() const {
+    std::lock_guard lock(mutex_);
+    return launched_;
+  }
+  int terminated = 0;
+
+ private:
+  FakeClock& clock_;
+  mutable std::mutex mutex_;
+  std::map<std::string, ScriptedProcess> scripts_;
+  std::vector<os::ProcessStart> launched_;
+};
+
+}  // namespace orv::fakes
