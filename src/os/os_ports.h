@@ -2,6 +2,7 @@
 #pragma once
 
 #include "os/clock.h"
+#include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
 #include "os/process_control.h"
@@ -11,6 +12,7 @@
 #include "os/service_manager.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
+#include "os/xml_reader.h"
 
 namespace orv::os {
 
@@ -25,6 +27,8 @@ struct OsPorts {
   ProcessControl& process;
   FileSystem& files;
   ProcessLauncher& processes;
+  EventLogStore& eventLogStore;
+  XmlReader& xmlReader;
 };
 
 }  // namespace orv::os

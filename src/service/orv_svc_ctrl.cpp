@@ -1,5 +1,6 @@
 #include "service/orv_svc_ctrl.h"
 
+#include "report/agent_ctrl_upload.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
 
@@ -68,6 +69,11 @@ void CORVSvcCtrl::OnUserControl(std::uint32_t control, std::uint32_t /*eventType
 void CORVSvcCtrl::Run() {
   SetStatus(kServiceRunning, 0, 0, kRunningControls);
   log_.Information(kEventServiceStarted, "Orvaneエージェントサービスが開始しました。");
+
+  // The pool, the definition file and the identity every message carries; re-read at every
+  // reading of the agent's state.
+  AgentCtrl_Upload upload(os_);
+  upload.Initialize();
 
   // Until the monitoring loops exist the agent only waits for its stop request.
   if (os::Event* stopRequest = events_[kStopRequestEvent].get()) {

@@ -1,6 +1,8 @@
 // Records every event-log entry instead of writing it.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,12 +24,18 @@ class FakeEventReporter final : public os::EventReporter {
                      std::string_view text) override {
     std::lock_guard lock(mutex_);
     entries_.push_back({std::string(source), kind, eventId, std::string(text)});
+    added_.notify_all();
     return os::kSuccess;
   }
 
   std::vector<LoggedEvent> Entries() const {
     std::lock_guard lock(mutex_);
     return entries_;
+  }
+  // Waits, bounded, until at least `count` entries exist (entries may come from other threads).
+  bool WaitForEntries(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    return added_.wait_for(lock, std::chrono::seconds(10), [&] { return entries_.size() >= count; });
   }
   std::vector<std::uint32_t> Ids() const {
     std::lock_guard lock(mutex_);
@@ -38,6 +46,7 @@ class FakeEventReporter final : public os::EventReporter {
 
  private:
   mutable std::mutex mutex_;
+  std::condition_variable added_;
   std::vector<LoggedEvent> entries_;
 };
 

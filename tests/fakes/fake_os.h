@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_event_log_store.h"
 #include "fakes/fake_event_reporter.h"
 #include "fakes/fake_file_system.h"
 #include "fakes/fake_process_launcher.h"
@@ -10,6 +11,7 @@
 #include "fakes/fake_service_manager.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
+#include "fakes/fake_xml_reader.h"
 #include "os/os_ports.h"
 
 namespace orv::fakes {
@@ -19,7 +21,8 @@ struct FakeOs {
   explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) {}
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes};
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
+            eventLogStore, xmlReader};
   }
 
   FakeRegistry registry;
@@ -32,6 +35,8 @@ struct FakeOs {
   FakeProcessControl process;
   FakeFileSystem files{clock};
   FakeProcessLauncher processes{clock};
+  FakeEventLogStore eventLogStore;
+  FakeXmlReader xmlReader{files};  // the host's real reader, over the fake files
 };
 
 }  // namespace orv::fakes

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
 #include "service/program_entry.h"
 #include "service/service_identity.h"
 
@@ -15,6 +16,10 @@ namespace {
 // controls from the test.
 class ServiceRunTest : public ::testing::Test {
  protected:
+  ServiceRunTest() {
+    os.files.AddDirectory("C:\\orvsvc");
+    os.registry.AddKey(kStatusKey);
+  }
   void Start() {
     program_ = std::thread([this] { exitCode_ = RunProgram(os.Ports(), "C:\\orvsvc\\ORVSVC.exe"); });
     ASSERT_TRUE(os.serviceHost.WaitForState(kServiceRunning));
@@ -35,6 +40,7 @@ class ServiceRunTest : public ::testing::Test {
 TEST_F(ServiceRunTest, StartsRunningLogsItsStartAndStopsCleanly) {
   Start();
   EXPECT_EQ(os.serviceHost.LastStatus().controlsAccepted, 0x14DU);
+  ASSERT_TRUE(os.eventReporter.WaitForEntries(1));
   const auto entries = os.eventReporter.Entries();
   ASSERT_EQ(entries.size(), 1U);
   EXPECT_EQ(entries[0].source, "ORVSVC");
@@ -44,6 +50,9 @@ TEST_F(ServiceRunTest, StartsRunningLogsItsStartAndStopsCleanly) {
 
   StopAndJoin();
   EXPECT_EQ(exitCode_, 0);
+  EXPECT_TRUE(os.files.DirectoryExists("C:\\orvsvc\\MessagePool"));
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\ORVCONFIG.xml"));
+  EXPECT_EQ(os.eventReporter.Entries().size(), 1U) << "nothing failed on the way";
   const auto statuses = os.serviceHost.Statuses();
   std::vector<std::uint32_t> states;
   for (const auto& status : statuses) states.push_back(status.currentState);

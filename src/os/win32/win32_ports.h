@@ -3,6 +3,7 @@
 
 #include "os/os_ports.h"
 #include "os/win32/clock_win32.h"
+#include "os/win32/event_log_store_win32.h"
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
 #include "os/win32/process_control_win32.h"
@@ -12,6 +13,7 @@
 #include "os/win32/service_manager_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
+#include "os/win32/xml_reader_xmllite.h"
 
 namespace orv::win32 {
 
@@ -26,9 +28,12 @@ struct Win32Ports {
   Win32ProcessControl process;
   Win32FileSystem files;
   Win32ProcessLauncher processes;
+  Win32EventLogStore eventLogStore;
+  XmlLiteReader xmlReader;
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes};
+    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
+            eventLogStore, xmlReader};
   }
 };
 

@@ -1,0 +1,23 @@
+// Files and folders on the host's real disk, for benchmarks and tools (host only).
+//
+// The agent joins paths with backslashes; here they become slashes. Last-write times are
+// converted to FILETIME units so the pool's age rules work unchanged.
+#pragma once
+
+#include "os/file_system.h"
+
+namespace orv::host {
+
+class PosixFileSystem final : public os::FileSystem {
+ public:
+  bool FileExists(std::string_view path) override;
+  bool DirectoryExists(std::string_view path) override;
+  os::OsError MakeDirectory(std::string_view path) override;
+  os::OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
+                             os::CreateMode mode) override;
+  os::OsError ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) override;
+  os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
+  os::OsError RemoveFile(std::string_view path) override;
+};
+
+}  // namespace orv::host

@@ -1,0 +1,169 @@
+#include "report/agent_ctrl_upload.h"
+
+#include <algorithm>
+
+#include "platform/agent_registry.h"
+#include "platform/text_encoding.h"
+#include "report/event_message.h"
+#include "report/event_queue.h"
+
+namespace orv {
+namespace {
+
+constexpr std::uint32_t kEventDefinitionCreateFailed = 0xC0000515;
+constexpr std::uint32_t kEventDefinitionUnreadable = 0xC0000516;
+constexpr std::uint32_t kEventDefinitionMalformed = 0xC0000517;
+constexpr std::string_view kAgentDisplayName = "Orvane Service Agent Program";
+// NetBIOS names are at most 15 characters.
+constexpr std::size_t kHostNameUnits = 16;
+
+std::uint32_t OrDefault(std::uint32_t value, std::uint32_t fallback) {
+  return value == RegHandle::kMissingDword ? fallback : value;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameWithoutExtension(const std::string& path) {
+  std::string name = path.substr(path.rfind('\\') + 1);
+  if (const std::size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
+    : os_(os),
+      eventDefinitions_(os.files, os.xmlReader),
+      log_(os.eventReporter, os.system),
+      status_(os.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey)),
+      moduleFolder_(FolderOf(os.system.ExecutablePath())),
+      moduleName_(NameWithoutExtension(os.system.ExecutablePath())),
+      agentVersion_(ReadAgentVersion()),
+      eventDefinitionPath_(moduleFolder_ + "ORVCONFIG.xml"),
+      pool_(os, log_, ChoosePoolFolder()),
+      checkInterval_(OrDefault(status_.GetDword("CheckInterval"), 60)),
+      outputInterval_(OrDefault(status_.GetDword("OutputInterval"), 1800)),
+      identity_(IdentifyModel(os)),
+      hostName_(CutToUtf16Units(os.system.ComputerName(), kHostNameUnits)) {
+  os::OsError error = os::kSuccess;
+  uploaderStop_ = os.sync.NewEvent(false, false, {}, error);
+  eventDefinitions_.SetPath(eventDefinitionPath_);
+}
+
+AgentCtrl_Upload::~AgentCtrl_Upload() = default;
+
+std::string AgentCtrl_Upload::ReadAgentVersion() const {
+  std::vector<std::string> subKeys;
+  (void)RegHandle::EnumSubKeys(os_.registry, os::RegistryRoot::LocalMachine, kUninstallKey, subKeys);
+  std::string version;
+  bool found = false;
+  for (const std::string& subKey : subKeys) {
+    const RegHandle entry(os_.registry, os::RegistryRoot::LocalMachine,
+                          std::string(kUninstallKey) + "\\" + subKey);
+    std::string name;
+    if (!entry.GetString("DisplayName", name) || name != kAgentDisplayName) continue;
+    (void)entry.GetString("DisplayVersion", version);  // the last matching entry wins
+    found = true;
+  }
+  return found ? VersionUpToSecondDot(version) : std::string();
+}
+
+std::string AgentCtrl_Upload::ChoosePoolFolder() const {
+  std::string configured;
+  if (status_.GetString("MessagePoolPath", configured) && !configured.empty() &&
+      os_.files.DirectoryExists(configured)) {
+    return configured;
+  }
+  return moduleFolder_ + "MessagePool";
+}
+
+void AgentCtrl_Upload::Initialize() {
+  pool_.EnsureFolder();
+  dailySecond_ = OrDefault(status_.GetDword("AgentDailySecond"), 0);
+  statusSecond_ = OrDefault(status_.GetDword("AgentStatusSecond"), 0);
+  if (!os_.files.FileExists(eventDefinitionPath_)) {
+    os::OsError error = os::kSuccess;
+    if (!WriteEventDefinition({}, &error)) {
+      log_.SystemCallError(kEventDefinitionCreateFailed, "イベント定義ファイルの作成に失敗しました。",
+                           error);
+    }
+  }
+  if (!eventDefinitions_.Load()) {
+    if (eventDefinitions_.GetLoadStatus() == AgentCtrl_ConfigFile::kIncomplete) {
+      log_.Error(kEventDefinitionMalformed, "イベント定義ファイルの構成が異常です。");
+    } else {
+      log_.Error(kEventDefinitionUnreadable, "イベント定義ファイルの読み込みに失敗しました。");
+    }
+  }
+  LoadDeviceId();
+}
+
+bool AgentCtrl_Upload::WriteEventDefinition(std::string_view text, os::OsError* error) {
+  if (error == nullptr) return false;
+  const std::string utf8 = Utf16ToUtf8(Utf8ToUtf16(text.empty() ? kDefaultEventDefinition : text));
+  std::vector<std::uint8_t> bytes{0xEF, 0xBB, 0xBF};
+  bytes.insert(bytes.end(), utf8.begin(), utf8.end());
+  *error = os_.files.WriteWholeFile(eventDefinitionPath_, bytes, os::CreateMode::ReplaceExisting);
+  return *error == os::kSuccess;
+}
+
+bool AgentCtrl_Upload::WriteMessage(int kind, std::string_view body) {
+  return pool_.Write(kind, body);
+}
+
+bool AgentCtrl_Upload::CleanPool() { return pool_.Clean(); }
+
+bool AgentCtrl_Upload::IsEventStopped(std::int32_t actId) const {
+  const std::string code = std::to_string(actId);
+  const auto& stopList = eventDefinitions_.StopList();
+  return std::find(stopList.begin(), stopList.end(), code) != stopList.end();
+}
+
+bool AgentCtrl_Upload::BuildEventMessage(const AgentEvent& event, std::string& body) const {
+  MessageHeader header;
+  header.devId = FormatDeviceId(deviceId_);
+  GetModelName(os_.registry, identity_.modelFlags, header.msName, header.msVer);
+  header.agtName = identity_.agentName;
+  header.agtVer = agentVersion_;
+  AppendEventMessage(event, header, body);
+  return true;
+}
+
+bool AgentCtrl_Upload::WriteQueuedEvents(int& written) {
+  bool allWritten = true;
+  DrainEventQueues([&](const AgentEvent& event) {
+    if (IsEventStopped(event.act_id)) return;
+    std::string body;
+    BuildEventMessage(event, body);
+    if (WriteMessage(static_cast<int>(MessageKind::Event), body)) {
+      ++written;
+    } else {
+      allWritten = false;  // the event is dropped with the queue, as the next drain would not fare better
+    }
+  });
+  return allWritten;
+}
+
+void AgentCtrl_Upload::LoadDeviceId() {
+  deviceId_ = {};
+  std::vector<std::uint8_t> stored;
+  if (status_.GetBinary("DEVICEID", stored) && stored.size() == deviceId_.size()) {
+    std::copy(stored.begin(), stored.end(), deviceId_.begin());
+  }
+}
+
+void AgentCtrl_Upload::SetDeviceId(const DeviceId* id) {
+  if (id == nullptr) return;
+  deviceId_ = *id;
+  (void)status_.SetBinary("DEVICEID", deviceId_);
+}
+
+void AgentCtrl_Upload::ClearDeviceId() {
+  deviceId_ = {};
+  (void)status_.SetBinary("DEVICEID", deviceId_);
+}
+
+}  // namespace orv

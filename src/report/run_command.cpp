@@ -1,0 +1,67 @@
+#include "report/run_command.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/text_encoding.h"
+
+namespace orv {
+namespace {
+
+// UTF-16LE output starts with its byte order mark, or shows zero high bytes for ASCII text.
+bool LooksLikeUtf16Le(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return true;
+  if (bytes.size() < 4 || bytes.size() % 2 != 0) return false;
+  std::size_t zeroHighBytes = 0;
+  for (std::size_t i = 1; i < bytes.size(); i += 2) {
+    if (bytes[i] == 0) ++zeroHighBytes;
+  }
+  return zeroHighBytes * 4 >= bytes.size();  // at least half of the characters
+}
+
+std::string Decode(os::SystemInfo& system, const std::vector<std::uint8_t>& bytes) {
+  if (!LooksLikeUtf16Le(bytes)) return system.AnsiToUtf8(bytes);
+  std::u16string text = Utf16FromLeBytes(bytes);
+  if (!text.empty() && text.front() == u'\xFEFF') text.erase(0, 1);
+  return Utf16ToUtf8(text);
+}
+
+}  // namespace
+
+std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
+                       std::string_view commandLine) {
+  os::ProcessStart start;
+  start.commandLine = std::string(commandLine);
+  start.captureOutput = true;
+  os::OsError error = os::kSuccess;
+  auto process = launcher.Launch(start, error);
+  if (!process) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%x", error);
+    return "NG: " + std::string(commandLine) + " " + code;
+  }
+
+  // The output is kept raw and decoded once, so a UTF-16 character split between two reads
+  // is not lost.
+  std::vector<std::uint8_t> output;
+  const auto collect = [&output, &process] {
+    const std::vector<std::uint8_t> chunk = process->ReadAvailableOutput();
+    output.insert(output.end(), chunk.begin(), chunk.end());
+  };
+  bool forced = false;
+  for (int slice = 0;; ++slice) {
+    if (process->Wait(kRunCommandSliceMs)) break;
+    collect();
+    if (slice + 1 >= kRunCommandMaxSlices) {
+      process->Terminate(1);
+      forced = true;
+      break;
+    }
+  }
+  if (!forced) collect();
+  std::string text = Decode(system, output);
+  if (forced) text += "######  コマンド強制終了  ######\n";
+  return text;
+}
+
+}  // namespace orv

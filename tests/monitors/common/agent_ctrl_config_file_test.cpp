@@ -1,0 +1,384 @@
+#include "monitors/common/agent_ctrl_config_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_os.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using Config = AgentCtrl_ConfigFile;
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+
+// The file the agent's own writer produces when the cloud sends no rules.
+const std::string kMinimal = std::string(kBom) + std::string(kDeclaration) +
+                             "<config>\r\n  <ver>1.00</ver>\r\n</config>";
+
+// Rules of every log type, children in any order, a duplicate, one rule outside any logtype,
+// texts with spaces, an entity, a line break and Japanese.
+const std::string kRich = std::string(kBom) + std::string(kDeclaration) +
+    "<!-- event definitions -->\r\n"
+    "<config>\r\n"
+    "  <ver>2.10</ver>\r\n"
+    "  <addevent>\r\n"
+    "    <logtype path=\"Application\">\r\n"
+    "      <log><src>Orvane Backup</src><evt_id>1001</evt_id><act_id>5001</act_id>"
+    "<msg>\xE3\x83\x90\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xA2\xE3\x83\x83\xE3\x83\x97\xE5\xA4\xB1\xE6\x95\x97</msg></log>\r\n"
+    "      <log><msg> Disk &amp; volume  </msg><act_id>5002</act_id><src>disk</src><evt_id>7</evt_id></log>\r\n"
+    "      <log><src>disk</src><evt_id>7</evt_id><act_id>5002</act_id><msg> Disk &amp; volume  </msg></log>\r\n"
+    "    </logtype>\r\n"
+    "    <logtype path=\"System\">\r\n"
+    "      <log><src>Service Control Manager</src><evt_id>7036</evt_id><act_id>6001</act_id>"
+    "<msg>line1\r\nline2</msg></log>\r\n"
+    "    </logtype>\r\n"
+    "    <logtype path=\"Security\">\r\n"
+    "      <log><src>a</src><evt_id>1</evt_id><act_id>2</act_id><msg>m</msg></log>\r\n"
+    "    </logtype>\r\n"
+    "    <log><src>dropped</src><evt_id>1</evt_id><act_id>1</act_id><msg>x</msg></log>\r\n"
+    "  </addevent>\r\n"
+    "  <stopevent>\r\n"
+    "    <act_id>5002</act_id>\r\n"
+    "    <act_id>9000</act_id>\r\n"
+    "  </stopevent>\r\n"
+    "</config>\r\n";
+
+std::string Wrapped(std::string_view body) {
+  return "<config><ver>1.00</ver>" + std::string(body) + "</config>";
+}
+
+// <config> and `depth` elements inside it, the innermost holding `inner`.
+std::string Nested(std::size_t depth, std::string_view inner = "") {
+  std::string text = "<config><ver>1.00</ver>";
+  for (std::size_t i = 0; i < depth; ++i) text += "<a>";
+  text += inner;
+  for (std::size_t i = 0; i < depth; ++i) text += "</a>";
+  return text + "</config>";
+}
+
+// What xmlcheck prints for a file: "<status> <version or -> <app> <system> <other> <stop>".
+std::string Summary(const Config& config) {
+  return std::to_string(config.GetLoadStatus()) + " " +
+         (config.GetVersion().empty() ? std::string("-") : config.GetVersion()) + " " +
+         std::to_string(config.ApplicationDefinitions().size()) + " " +
+         std::to_string(config.SystemDefinitions().size()) + " " +
+         std::to_string(config.OtherDefinitions().size()) + " " +
+         std::to_string(config.StopList().size());
+}
+
+// Test files go to a real folder (libxml2 reads them there) and are registered with the fake
+// file system too, which is what the existence check asks.
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  ConfigFileTest() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() /
+              ("orv_config_" + std::to_string(::getpid()) + "_" + test->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  ~ConfigFileTest() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  std::string Write(std::string_view name, std::string_view content) {
+    const std::string path = (folder_ / name).string();
+    std::ofstream(path, std::ios::binary).write(content.data(),
+                                                static_cast<std::streamsize>(content.size()));
+    os.files.AddFile(path, "");
+    return path;
+  }
+
+  // Loads `content` as the definition file; checks that Load's answer matches the status.
+  std::int32_t LoadText(std::string_view content) {
+    config.SetPath(Write("definition.xml", content));
+    const bool loaded = config.Load();
+    EXPECT_EQ(loaded, config.GetLoadStatus() == Config::kLoaded);
+    return config.GetLoadStatus();
+  }
+
+  fakes::FakeOs os;
+  Config config{os.files, os.xmlReader};
+  fs::path folder_;
+};
+
+TEST_F(ConfigFileTest, RulesAreFiledByLogTypeInFileOrderWithTextsAsWritten) {
+  ASSERT_EQ(LoadText(kRich), Config::kLoaded);
+  EXPECT_EQ(config.GetVersion(), "2.10");
+  const EventDefinition disk{"disk", "7", "5002", " Disk & volume  "};
+  EXPECT_EQ(config.ApplicationDefinitions(),
+            (std::vector<EventDefinition>{
+                {"Orvane Backup", "1001", "5001",
+                 "\xE3\x83\x90\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xA2\xE3\x83\x83\xE3\x83\x97"
+                 "\xE5\xA4\xB1\xE6\x95\x97"},
+                disk,
+                disk}))
+      << "identical rules are both kept";
+  EXPECT_EQ(config.SystemDefinitions(),
+            (std::vector<EventDefinition>{
+                {"Service Control Manager", "7036", "6001", "line1\nline2"}}));
+  EXPECT_EQ(config.OtherDefinitions(), (std::vector<EventDefinition>{{"a", "1", "2", "m"}}));
+  EXPECT_EQ(config.StopList(), (std::vector<std::string>{"5002", "9000"}));
+}
+
+TEST_F(ConfigFileTest, LogTypeComesOnlyFromAFirstPathAttribute) {
+  const std::string rule = "<log><src>r</src></log>";
+  struct Case {
+    std::string body;
+    std::string expected;  // Summary
+  };
+  const std::vector<Case> cases = {
+      {"<logtype path=\"System\">" + rule + "</logtype>", "1 1.00 0 1 0 0"},
+      {"<logtype path=\"application\">" + rule + "</logtype>", "1 1.00 0 0 1 0"},
+      {"<logtype path=\"\">" + rule + "</logtype>", "1 1.00 0 0 1 0"},
+      // Not first, or no attribute: the type stays what it was (none at the start).
+      {"<logtype id=\"1\" path=\"System\">" + rule + "</logtype>", "1 1.00 0 0 0 0"},
+      {"<logtype>" + rule + "</logtype>", "1 1.00 0 0 0 0"},
+      {"<logtype path=\"System\"><logtype id=\"1\">" + rule + "</logtype></logtype>",
+       "1 1.00 0 1 0 0"},
+      // Any logtype end resets the type, even an inner one: the outer type is not restored.
+      {"<logtype path=\"System\"><logtype path=\"Application\"></logtype>" + rule +
+           "</logtype>" + rule,
+       "1 1.00 0 0 0 0"},
+      {"<logtype path=\"System\">" + rule + "</logtype>" + rule, "1 1.00 0 1 0 0"},
+      // Namespace declarations are not attributes: both readers agree on that.
+      {"<logtype xmlns=\"urn:x\" path=\"System\">" + rule + "</logtype>", "1 1.00 0 1 0 0"},
+  };
+  for (const Case& c : cases) {
+    LoadText(Wrapped("<addevent>" + c.body + "</addevent>"));
+    EXPECT_EQ(Summary(config), c.expected) << c.body;
+  }
+}
+
+TEST_F(ConfigFileTest, TextGoesToTheFirstOpenTarget) {
+  LoadText(Wrapped(
+      "<addevent><logtype path=\"System\"><log>loose<src>s<ver>9.9</ver><msg>inner</msg>"
+      "</src><act_id>3</act_id></log><log><msg>alone</msg></log></logtype></addevent>"));
+  EXPECT_EQ(config.GetVersion(), "9.9") << "an open ver takes any text";
+  EXPECT_EQ(config.SystemDefinitions(),
+            (std::vector<EventDefinition>{{"inner", "", "3", ""}, {"", "", "", "alone"}}))
+      << "src is open while msg is, so msg's text lands in src; each log starts empty";
+
+  LoadText(Wrapped("<stopevent>x<act_id>1<ver>7.7</ver></act_id><src>2</src><addevent>"
+                   "<act_id>3</act_id></addevent></stopevent>"));
+  EXPECT_EQ(config.GetVersion(), "7.7") << "ver outranks stopevent";
+  EXPECT_EQ(config.StopList(), (std::vector<std::string>{"1", "3"}))
+      << "stopevent outranks addevent; only act_id texts count";
+
+  LoadText(Wrapped("<logtype path=\"System\"><log><src>no addevent</src></log></logtype>"));
+  EXPECT_EQ(config.SystemDefinitions(), (std::vector<EventDefinition>{{}}))
+      << "the rule is filed, but its texts need an open addevent";
+}
+
+TEST_F(ConfigFileTest, MissingFileOrUnopenableFile) {
+  EXPECT_FALSE(config.Load()) << "no path set";
+  EXPECT_EQ(config.GetLoadStatus(), Config::kNoFile);
+  EXPECT_EQ(config.GetLastResult(), 0);
+
+  config.SetPath((folder_ / "absent.xml").string());
+  EXPECT_FALSE(config.Load());
+  EXPECT_EQ(config.GetLoadStatus(), Config::kNoFile);
+
+  // Known to the file system port, gone when the reader opens it.
+  const std::string vanished = (folder_ / "vanished.xml").string();
+  os.files.AddFile(vanished, "");
+  os.xmlReader.openError = os::kErrorFileNotFound;
+  config.SetPath(vanished);
+  EXPECT_FALSE(config.Load());
+  EXPECT_EQ(config.GetLoadStatus(), Config::kReaderFailed);
+  EXPECT_EQ(config.GetLastResult(), os::XmlResultFromOsError(os::kErrorFileNotFound));
+}
+
+TEST_F(ConfigFileTest, EachLoadStartsFromEmptyTables) {
+  LoadText(kRich);
+  LoadText(kRich);
+  EXPECT_EQ(Summary(config), "1 2.10 3 1 1 2") << "loading twice does not add up";
+  config.SetPath((folder_ / "absent.xml").string());
+  config.Load();
+  EXPECT_EQ(Summary(config), "2 - 0 0 0 0") << "a failed load leaves no stale rules or version";
+}
+
+TEST_F(ConfigFileTest, MalformedDocumentsNeverLoad) {
+  const std::vector<std::string> documents = {
+      "",
+      "not xml",
+      "<config><ver>1.00</ver></conf>",
+      "<config><ver a='1' a='2'>1.00</ver></config>",
+      "<config><ver>1.00 &undefined;</ver></config>",
+      "<config><ver>1.00</ver><p:x/></config>",  // an undeclared prefix, as XmlLite says
+      "<config><ver>1.00\xFF</ver></config>",
+      // Well-formed up to a complete <config>: what comes after was still not read.
+      kMinimal + "<config><ver>2.00</ver></config>",
+      // A DTD is refused before anything in it can expand or be fetched.
+      "<!DOCTYPE config [<!ENTITY v \"9.99\">]><config><ver>&v;</ver></config>",
+      "<!DOCTYPE config SYSTEM \"http://127.0.0.1:9/x.dtd\"><config><ver>1.00</ver></config>",
+  };
+  for (const std::string& text : documents) {
+    EXPECT_EQ(LoadText(text), Config::kIncomplete) << text;
+    EXPECT_NE(config.GetVersion(), "9.99");
+  }
+}
+
+TEST_F(ConfigFileTest, EveryPrefixOfAValidFileFailsUntilTheDocumentElementCloses) {
+  const std::size_t complete = kRich.find("</config>") + std::string_view("</config>").size();
+  for (std::size_t length = 0; length <= kRich.size(); ++length) {
+    const std::int32_t expected = length < complete ? Config::kIncomplete : Config::kLoaded;
+    ASSERT_EQ(LoadText(std::string_view(kRich).substr(0, length)), expected) << length;
+  }
+}
+
+// The files and results testbed/wine/tests/test_config_reader_parity.py checks under Wine's
+// XmlLite; change both together. Only the status is compared for a failed load: how much a
+// reader read before its error differs.
+TEST_F(ConfigFileTest, ParityCorpusGivesTheSameResultsAsXmlLite) {
+  const std::string emptyLog =
+      Wrapped("<addevent><logtype path=\"Application\"><log/></logtype></addevent>");
+  const std::vector<std::pair<std::string, std::string>> corpus = {
+      {kMinimal, "1 1.00 0 0 0 0"},
+      {"<config>\r\n</config>", "4 - 0 0 0 0"},
+      {"<config><ver></ver></config>", "4 - 0 0 0 0"},
+      {"<config><ver> \r\n </ver></config>", "4 - 0 0 0 0"},
+      {"<root><ver>1.00</ver></root>", "1 1.00 0 0 0 0"},  // names are tracked, not the tree
+      // A known element written as an empty tag never closes; an unknown one has no flag.
+      {emptyLog, "4 1.00 0 0 0 0"},
+      {Wrapped("<stopevent/>"), "4 1.00 0 0 0 0"},
+      {Wrapped("<note/><stopevent><act_id>1</act_id></stopevent>"), "1 1.00 0 0 0 1"},
+      {"<config><ver>1.00</ver><addevent></config>", "4"},
+      {kRich.substr(0, kRich.size() / 2), "4"},
+      {kRich, "1 2.10 3 1 1 2"},
+      {kRich + "junk", "4"},
+      {"<!DOCTYPE config [<!ENTITY v \"9.99\">]><config><ver>&v;</ver></config>", "4"},
+      {Wrapped("<addevent><logtype xmlns=\"urn:x\" path=\"System\"><log/></logtype></addevent>"),
+       "4 1.00 0 0 0 0"},
+      {Nested(os::kXmlMaxDepth - 1), "1 1.00 0 0 0 0"},
+      {Nested(os::kXmlMaxDepth), "4"},
+      {Nested(os::kXmlMaxDepth - 1, "<b/>"), "4"},  // an empty element counts
+      {Nested(0, std::string(os::kXmlMaxTextLength, 'x')), "1 1.00 0 0 0 0"},
+      {Nested(0, std::string(os::kXmlMaxTextLength + 1, 'x')), "4"},
+  };
+  for (const auto& [text, expected] : corpus) {
+    LoadText(text);
+    const std::string summary = Summary(config);
+    EXPECT_EQ(expected.size() == 1 ? summary.substr(0, 1) : summary, expected)
+        << text.substr(0, 200);
+  }
+  LoadText(kMinimal);
+  EXPECT_EQ(config.GetLastResult(), os::kXmlFalse) << "a load ends at the end of the document";
+}
+
+// Hands out a scripted node sequence, so that a reader failure comes exactly where a test
+// wants it; libxml2 reads ahead and fails before the nodes that precede its error.
+struct Step {
+  os::XmlNodeKind kind = os::XmlNodeKind::Other;
+  std::string text;  // an element's local name, a text's value
+  os::XmlResult textResult = os::kXmlOk;
+  os::XmlResult read = os::kXmlOk;
+};
+
+class ScriptedXml final : public os::XmlReader, public os::XmlNodeReader {
+ public:
+  explicit ScriptedXml(std::vector<Step> steps) : steps_(std::move(steps)) {}
+  os::XmlResult OpenFile(std::string_view, std::unique_ptr<os::XmlNodeReader>& reader) override {
+    reader = std::make_unique<ScriptedXml>(steps_);
+    return os::kXmlOk;
+  }
+  os::XmlResult Read(os::XmlNode& node) override {
+    if (next_ == steps_.size()) return os::kXmlFalse;
+    node = {steps_[next_].kind, false};
+    return steps_[next_++].read;
+  }
+  os::XmlResult LocalName(std::string& name) override { return Current(name); }
+  os::XmlResult Value(std::string& value) override { return Current(value); }
+  os::XmlResult MoveToFirstAttribute() override { return os::kXmlFalse; }
+
+ private:
+  os::XmlResult Current(std::string& out) {
+    const Step& step = steps_[next_ - 1];
+    if (step.textResult == os::kXmlOk) out = step.text;
+    return step.textResult;
+  }
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+};
+
+TEST(ConfigFileReaderFailureTest, AFailedReaderCallIsNeverALoad) {
+  using enum os::XmlNodeKind;
+  constexpr os::XmlResult kSyntax = static_cast<os::XmlResult>(0xC00CEE2D);
+  const std::vector<Step> document = {{ElementStart, "config"}, {ElementStart, "ver"},
+                                      {Text, "1.00"}, {ElementEnd, "ver"},
+                                      {ElementEnd, "config"}};
+  struct Case {
+    std::size_t at;  // the step that fails; document.size() adds a failing Read at the end
+    Step failure;
+    std::int32_t status;
+  };
+  for (const Case& c : {Case{document.size(), {Other, "", os::kXmlOk, kSyntax}, Config::kIncomplete},
+                        Case{0, {ElementStart, "config", os::kXmlFail}, Config::kReaderFailed},
+                        Case{2, {Text, "1.00", os::kXmlFail}, Config::kReaderFailed},
+                        Case{4, {ElementEnd, "config", os::kXmlFail}, Config::kReaderFailed}}) {
+    std::vector<Step> steps = document;
+    if (c.at < steps.size()) {
+      steps[c.at] = c.failure;
+    } else {
+      steps.push_back(c.failure);
+    }
+    fakes::FakeOs os;
+    os.files.AddFile("C:\\orvsvc\\definition.xml", "");
+    ScriptedXml xml(steps);
+    Config config(os.files, xml);
+    config.SetPath("C:\\orvsvc\\definition.xml");
+    EXPECT_FALSE(config.Load()) << c.at;
+    EXPECT_EQ(config.GetLoadStatus(), c.status) << c.at;
+    EXPECT_EQ(config.GetLastResult(), c.failure.read != os::kXmlOk ? c.failure.read : os::kXmlFail);
+  }
+}
+
+std::uint64_t PeakResidentKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::uint64_t>(usage.ru_maxrss);
+}
+
+TEST_F(ConfigFileTest, HugeFilesLoadInBoundedTimeAndMemory) {
+  constexpr std::size_t kSize = 50U << 20;
+  const std::string rule = "<log><src>s</src><evt_id>1</evt_id><act_id>2</act_id><msg>m</msg></log>"
+                           "<x>filler</x>\n";
+  std::string repeated = "<config><ver>1.00</ver><addevent><logtype path=\"System\">";
+  const std::size_t rules = (kSize - repeated.size()) / rule.size();
+  repeated.reserve(kSize + 64);
+  for (std::size_t i = 0; i < rules; ++i) repeated += rule;
+  repeated += "</logtype></addevent></config>";
+
+  std::string nested = "<config><ver>1.00</ver>";
+  while (nested.size() < kSize) nested += "<a>";
+
+  for (const auto& [name, text, expected, expectedRules] :
+       {std::tuple{"repeated", &repeated, Config::kLoaded, rules},
+        std::tuple{"nested", &nested, Config::kIncomplete, std::size_t{0}}}) {
+    config.SetPath(Write(name, *text));
+    const auto start = std::chrono::steady_clock::now();
+    config.Load();
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(config.GetLoadStatus(), expected) << name;
+    EXPECT_EQ(config.SystemDefinitions().size(), expectedRules) << name;
+    EXPECT_LT(seconds, 120.0) << name;
+    std::cout << "[ timing   ] " << name << ": " << text->size() << " bytes in " << seconds
+              << " s, peak RSS " << PeakResidentKiB() / 1024 << " MiB\n";
+  }
+}
+
+}  // namespace
+}  // namespace orv

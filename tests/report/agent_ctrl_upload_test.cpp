@@ -1,0 +1,161 @@
+#include "report/agent_ctrl_upload.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "report/event_queue.h"
+#include "support/message_file_checks.h"
+
+namespace orv {
+namespace {
+
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+constexpr const char* kDefinitionPath = "C:\\orvsvc\\ORVCONFIG.xml";
+constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
+
+class UploadTest : public ::testing::Test {
+ protected:
+  UploadTest() {
+    os.registry.AddKey(kStatusKey);
+    os.files.AddDirectory("C:\\orvsvc");
+  }
+  void SetStatusDword(const char* name, std::uint32_t value) {
+    RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value);
+  }
+  void AddUninstallEntry(const std::string& key, const char* name, const char* version) {
+    const std::string path = std::string(kUninstallKey) + "\\" + key;
+    os.registry.AddKey(path);
+    RegHandle::SetString(os.registry, kHklm, path, "DisplayName", name);
+    if (version) RegHandle::SetString(os.registry, kHklm, path, "DisplayVersion", version);
+  }
+  std::vector<std::uint32_t> LoggedIds() { return os.eventReporter.Ids(); }
+
+  fakes::FakeOs os;
+};
+
+TEST_F(UploadTest, SetupReadsPathsVersionAndIntervals) {
+  os.system.executablePath = "C:\\Program Files\\Orvane\\ORVSVC.exe";
+  os.files.AddDirectory("C:\\Program Files\\Orvane");
+  AddUninstallEntry("{1}", "Orvane Service Agent Program", "1.1.0.0");
+  AddUninstallEntry("{2}", "Orvane Service Agent Program", "2.5.1.9");
+  AddUninstallEntry("{3}", "Orvane Service Agent Program (old)", "9.9.9");
+  SetStatusDword("CheckInterval", 15);
+  const AgentCtrl_Upload upload(os.Ports());
+  EXPECT_EQ(upload.ModuleFolder(), "C:\\Program Files\\Orvane\\");
+  EXPECT_EQ(upload.ModuleName(), "ORVSVC");
+  EXPECT_EQ(upload.AgentVersion(), "2.5") << "the last matching entry wins";
+  EXPECT_EQ(upload.PoolFolder(), "C:\\Program Files\\Orvane\\MessagePool");
+  EXPECT_EQ(upload.EventDefinitionPath(), "C:\\Program Files\\Orvane\\ORVCONFIG.xml");
+  EXPECT_EQ(upload.CheckInterval(), 15U);
+  EXPECT_EQ(upload.OutputInterval(), 1800U) << "default when missing";
+  EXPECT_EQ(upload.HostName(), "NAS-0001");
+}
+
+TEST_F(UploadTest, TheConfiguredPoolIsUsedOnlyWhenItExists) {
+  RegHandle::SetString(os.registry, kHklm, kStatusKey, "MessagePoolPath", "D:\\Pool");
+  EXPECT_EQ(AgentCtrl_Upload(os.Ports()).PoolFolder(), "C:\\orvsvc\\MessagePool");
+  os.files.AddDirectory("D:\\Pool");
+  EXPECT_EQ(AgentCtrl_Upload(os.Ports()).PoolFolder(), "D:\\Pool");
+}
+
+TEST_F(UploadTest, InitializeCreatesThePoolAndTheDefaultDefinitionFile) {
+  SetStatusDword("AgentDailySecond", 3600);
+  AgentCtrl_Upload upload(os.Ports());
+  upload.Initialize();
+  EXPECT_TRUE(os.files.DirectoryExists(kPool));
+  EXPECT_EQ(os.files.Content(kDefinitionPath),
+            "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<config>\r\n  <ver>1.00</ver>\r\n</config>");
+  EXPECT_EQ(upload.EventDefinitions().GetLoadStatus(), AgentCtrl_ConfigFile::kLoaded);
+  EXPECT_EQ(upload.EventDefinitions().GetVersion(), "1.00");
+  EXPECT_EQ(upload.DailySecond(), 3600U);
+  EXPECT_EQ(upload.StatusSecond(), 0U);
+  EXPECT_TRUE(LoggedIds().empty());
+
+  // A second run keeps what exists.
+  os.files.AddFile(kDefinitionPath, "\xEF\xBB\xBF<config><ver>2.00</ver></config>");
+  upload.Initialize();
+  EXPECT_EQ(upload.EventDefinitions().GetVersion(), "2.00");
+}
+
+TEST_F(UploadTest, DefinitionFileProblemsAreLoggedAndTheAgentGoesOn) {
+  os.files.AddFile(kDefinitionPath, "<config><ver>1.00</ver><addevent>");
+  AgentCtrl_Upload upload(os.Ports());
+  upload.Initialize();
+  EXPECT_EQ(LoggedIds(), std::vector<std::uint32_t>{0xC0000517});
+  EXPECT_EQ(os.eventReporter.Entries()[0].text, "イベント定義ファイルの構成が異常です。");
+
+  fakes::FakeOs other;
+  other.registry.AddKey(kStatusKey);
+  other.files.AddDirectory("C:\\orvsvc");
+  other.files.writeError = os::kErrorAccessDenied;
+  AgentCtrl_Upload denied(other.Ports());
+  denied.Initialize();
+  EXPECT_EQ(other.eventReporter.Ids(), (std::vector<std::uint32_t>{0xC0000515, 0xC0000516}));
+  EXPECT_TRUE(other.files.DirectoryExists(kPool)) << "the pool is a folder, not a write";
+}
+
+TEST_F(UploadTest, DeviceIdentifierIsStoredAsSixteenBytes) {
+  AgentCtrl_Upload upload(os.Ports());
+  upload.LoadDeviceId();
+  EXPECT_FALSE(upload.HasDeviceId());
+  const DeviceId id{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  upload.SetDeviceId(&id);
+  upload.SetDeviceId(nullptr);
+  EXPECT_TRUE(upload.HasDeviceId());
+  EXPECT_EQ(os.registry.Value(kStatusKey, "DEVICEID")->data, std::vector<std::uint8_t>(id.begin(), id.end()));
+  AgentCtrl_Upload reloaded(os.Ports());
+  reloaded.LoadDeviceId();
+  DeviceId out{};
+  reloaded.GetDeviceId(out);
+  EXPECT_EQ(out, id);
+  EXPECT_EQ(FormatDeviceId(out), "0403020106050807090A0B0C0D0E0F10");
+
+  reloaded.ClearDeviceId();
+  EXPECT_FALSE(reloaded.HasDeviceId());
+  EXPECT_EQ(os.registry.Value(kStatusKey, "DEVICEID")->data, std::vector<std::uint8_t>(16, 0));
+  // A value of another size is not an identifier.
+  RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", std::vector<std::uint8_t>(8, 1));
+  reloaded.LoadDeviceId();
+  EXPECT_FALSE(reloaded.HasDeviceId());
+}
+
+TEST_F(UploadTest, StoppedEventsAreDroppedWithoutTakingANumber) {
+  os.files.AddFile(kDefinitionPath,
+                   "<config><ver>1.00</ver><stopevent><act_id>1070</act_id><act_id>+9010</act_id>"
+                   "</stopevent></config>");
+  AgentCtrl_Upload upload(os.Ports());
+  upload.Initialize();
+  EXPECT_TRUE(upload.IsEventStopped(1070));
+  EXPECT_FALSE(upload.IsEventStopped(9010)) << "the text must equal \"%d\" exactly";
+
+  CommonEventQueue().Post(AgentEvent(1070, os.clock));
+  NasEventQueue().Post(AgentEvent(4080, os.clock));
+  CommonEventQueue().Post(AgentEvent(9010, os.clock));
+  int written = 0;
+  EXPECT_TRUE(upload.WriteQueuedEvents(written));
+  EXPECT_EQ(written, 2);
+  EXPECT_FALSE(EventsPending());
+  const auto files = os.files.FilesIn(kPool);
+  ASSERT_EQ(files, (std::vector<std::string>{"C:\\orvsvc\\MessagePool\\RE[0].json",
+                                              "C:\\orvsvc\\MessagePool\\RE[1].json"}));
+  EXPECT_NE(os.files.Content(files[0])->find("\"act_id\":9010"), std::string::npos) << "common first";
+  EXPECT_NE(os.files.Content(files[1])->find("\"act_id\":4080"), std::string::npos);
+  for (const auto& file : files) EXPECT_TRUE(orv::testing::IsStrictJsonMessage(*os.files.Content(file)));
+}
+
+TEST_F(UploadTest, AFailedWriteIsReportedButTheDrainGoesOn) {
+  AgentCtrl_Upload upload(os.Ports());
+  upload.Initialize();
+  os.files.writeError = 112;
+  CommonEventQueue().Post(AgentEvent(1070, os.clock));
+  CommonEventQueue().Post(AgentEvent(1080, os.clock));
+  int written = 0;
+  EXPECT_FALSE(upload.WriteQueuedEvents(written));
+  EXPECT_EQ(written, 0);
+  EXPECT_FALSE(EventsPending());
+  EXPECT_EQ(LoggedIds(), (std::vector<std::uint32_t>{0xC000052B, 0xC000052B}));
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,99 @@
+#include "report/event_message.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "report/agent_ctrl_upload.h"
+#include "report/event_queue.h"
+#include "report/json_escape.h"
+#include "support/message_file_checks.h"
+
+namespace orv {
+namespace {
+
+using orv::testing::IsStrictJsonMessage;
+using orv::testing::ReadGolden;
+
+constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
+
+class EventMessageTest : public ::testing::Test {
+ protected:
+  EventMessageTest() {
+    os.registry.AddKey(kStatusKey);
+    os.files.AddDirectory("C:\\orvsvc");
+  }
+
+  // An appliance of the LCD series on Storage Server 2012 R2 with its management tool.
+  void MakeKnownAppliance() {
+    os.registry.AddKey("SOFTWARE\\Wow6432Node\\Tavolen\\TavolenNas");
+    RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine,
+                        "SOFTWARE\\Wow6432Node\\Tavolen\\TavolenNas", "ModelInfo", 0x100000 | 0x400 | 0x8);
+    AddUninstallEntry("{TOOL}", "TavolenNas2", "2.1.0.7");
+    AddUninstallEntry("{AGENT}", "Orvane Service Agent Program", "1.2.3.4");
+    const DeviceId id{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                      0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    RegHandle::SetBinary(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "DEVICEID", id);
+  }
+  void AddUninstallEntry(const std::string& key, const char* name, const char* version) {
+    const std::string path = std::string(kUninstallKey) + "\\" + key;
+    os.registry.AddKey(path);
+    RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayName", name);
+    RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayVersion", version);
+  }
+  std::string WriteOne(const AgentEvent& event) {
+    AgentCtrl_Upload upload(os.Ports());
+    upload.Initialize();
+    std::string body;
+    EXPECT_TRUE(upload.BuildEventMessage(event, body));
+    EXPECT_TRUE(upload.WriteMessage(2, body));
+    const auto files = os.files.FilesIn(kPool);
+    EXPECT_EQ(files.size(), 1U);
+    return files.empty() ? std::string() : *os.files.Content(files[0]);
+  }
+
+  fakes::FakeOs os;
+};
+
+TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {
+  MakeKnownAppliance();
+  AgentEvent event(4080, os::CalendarTime{2024, 1, 3, 31, 9, 5, 59, 0});
+  event.act_sts = 1;
+  event.act_trg = "0";
+  event.act_para = "0,1200";
+  event.msg = "CPUファンの回転数が低下しました。";
+  event.source = "never written";
+  event.sourceEventId = 77;
+  const std::string file = WriteOne(event);
+  EXPECT_EQ(file, ReadGolden("event_fan.json"));
+  EXPECT_TRUE(IsStrictJsonMessage(file));
+}
+
+TEST_F(EventMessageTest, EmptyFieldsAreNullAndTextsAreEscaped) {
+  AgentEvent event(1070, os.clock);
+  event.msg = "say \"hi\"\\path\nnext\tcol\x01" "end\r";
+  const std::string file = WriteOne(event);
+  EXPECT_EQ(file, ReadGolden("event_nulls.json"));
+  EXPECT_TRUE(IsStrictJsonMessage(file));
+}
+
+TEST_F(EventMessageTest, InvalidUtf8AndStrayQuotesFromTheRegistryStillGiveValidJson) {
+  AddUninstallEntry("{AGENT}", "Orvane Service Agent Program", "1.\"2.3");
+  AgentEvent event(9010, os.clock);
+  event.act_para = "bad \xC3 byte";
+  event.msg = "\xFF\xFE";
+  const std::string file = WriteOne(event);
+  EXPECT_TRUE(IsStrictJsonMessage(file));
+  EXPECT_NE(file.find("\"agt_ver\":\"1.\\\"2\""), std::string::npos);
+  EXPECT_NE(file.find("bad \xEF\xBF\xBD byte"), std::string::npos);
+}
+
+TEST(EscapeJson, ShortFormsForTheSevenAndHexForOtherControls) {
+  EXPECT_EQ(EscapeJson("\"\\\b\f\n\r\t"), "\\\"\\\\\\b\\f\\n\\r\\t");
+  EXPECT_EQ(EscapeJson(std::string("\x00\x1F\x7F", 3)), "\\u0000\\u001F\x7F");
+  EXPECT_EQ(EscapeJson("日本語 / text"), "日本語 / text");
+}
+
+}  // namespace
+}  // namespace orv

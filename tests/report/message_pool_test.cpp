@@ -1,0 +1,141 @@
+#include "report/message_pool.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "platform/calendar.h"
+#include "support/message_file_checks.h"
+
+namespace orv {
+namespace {
+
+constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
+constexpr std::uint64_t kSecond = 10'000'000;
+constexpr std::uint64_t kDay = 86'400 * kSecond;
+
+class MessagePoolTest : public ::testing::Test {
+ protected:
+  MessagePoolTest() {
+    os.registry.AddKey(kStatusKey);
+    os.files.AddDirectory(kPool);
+  }
+  std::uint32_t FileCount() {
+    return RegHandle::GetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount");
+  }
+  void SetFileCount(std::uint32_t value) {
+    RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount", value);
+  }
+  std::uint64_t Now() { return ToFileTime(os.clock.UtcNow()); }
+  std::vector<fakes::LoggedEvent> Logged() { return os.eventReporter.Entries(); }
+
+  fakes::FakeOs os;
+  AgentEventLog log{os.eventReporter, os.system};
+  MessagePool pool{os.Ports(), log, kPool};
+};
+
+TEST_F(MessagePoolTest, OneCounterNumbersBothKindsInHexadecimal) {
+  EXPECT_TRUE(pool.Write(1, "    \"a\":1\r\n"));
+  EXPECT_TRUE(pool.Write(2, "    \"b\":2\r\n"));
+  EXPECT_EQ(FileCount(), 2U);
+  EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RL[0].json"), "\xEF\xBB\xBF{\r\n    \"a\":1\r\n}");
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
+
+  SetFileCount(10);
+  EXPECT_TRUE(pool.Write(1, ""));
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[A].json"));
+  EXPECT_FALSE(pool.Write(3, ""));
+  EXPECT_EQ(FileCount(), 11U) << "an unknown kind writes nothing and takes no number";
+}
+
+TEST_F(MessagePoolTest, TheCounterWrapsAfterItsLastValue) {
+  SetFileCount(0xFFFFFFFF);
+  EXPECT_TRUE(pool.Write(1, ""));
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[FFFFFFFF].json"));
+  EXPECT_EQ(FileCount(), 0U);
+}
+
+TEST_F(MessagePoolTest, AnExistingFileIsNeverReplaced) {
+  // Written earlier, but its number never reached the registry (a crash between the steps).
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RE[5].json", "unsent");
+  SetFileCount(5);
+  EXPECT_TRUE(pool.Write(1, ""));
+  EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RE[5].json"), "unsent");
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[6].json"));
+  EXPECT_EQ(FileCount(), 7U);
+}
+
+TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
+  SetFileCount(3);
+  os.files.writeError = 112;  // disk full
+  os.system.errorTexts[112] = "ディスクに十分な空き領域がありません。";
+  EXPECT_FALSE(pool.Write(2, ""));
+  EXPECT_EQ(FileCount(), 3U);
+  ASSERT_EQ(Logged().size(), 1U);
+  EXPECT_EQ(Logged()[0].eventId, 0xC000052BU);
+  EXPECT_EQ(Logged()[0].kind, os::EventKind::Error);
+  EXPECT_EQ(Logged()[0].source, "ORVSVC");
+  EXPECT_EQ(Logged()[0].text,
+            "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
+            "[ディスクに十分な空き領域がありません。]");
+}
+
+TEST_F(MessagePoolTest, AMissingPoolIsReportedNotCreatedWhenWriting) {
+  MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
+  EXPECT_FALSE(elsewhere.Write(1, ""));
+  ASSERT_EQ(Logged().size(), 1U);
+  EXPECT_EQ(Logged()[0].eventId, 0xC0000524U);
+  EXPECT_EQ(Logged()[0].text, "メッセージプールが見つかりません。");
+  EXPECT_FALSE(os.files.DirectoryExists("C:\\nowhere\\pool"));
+}
+
+TEST_F(MessagePoolTest, CleanDeletesFilesOlderThanThirtyDaysToTheSecond) {
+  const std::uint64_t now = Now();
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "x", now - 30 * kDay - kSecond);
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[2].json", "x", now - 30 * kDay);
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[3].json", "x", now);
+  EXPECT_TRUE(pool.Clean());
+  EXPECT_EQ(os.files.FilesIn(kPool), (std::vector<std::string>{"C:\\orvsvc\\MessagePool\\RL[2].json",
+                                                                "C:\\orvsvc\\MessagePool\\RL[3].json"}));
+}
+
+TEST_F(MessagePoolTest, CleanKeepsAtMostTenMebibytesDeletingOldestFirst) {
+  const std::uint64_t now = Now();
+  const std::string oneMiB(1 << 20, 'x');
+  for (int i = 0; i < 12; ++i) {
+    os.files.AddFile("C:\\orvsvc\\MessagePool\\RE[" + std::to_string(i) + "].json", oneMiB,
+                     now - static_cast<std::uint64_t>(12 - i) * kSecond);
+  }
+  // A sub-folder is neither counted nor deleted.
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\held\\big.json", std::string(5 << 20, 'y'), now - 40 * kDay);
+  EXPECT_TRUE(pool.Clean());
+  const auto files = os.files.FilesIn(kPool);
+  ASSERT_EQ(files.size(), 10U);
+  EXPECT_EQ(files.front(), "C:\\orvsvc\\MessagePool\\RE[10].json");  // sorted names: 10, 11, 2...
+  EXPECT_FALSE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[0].json"));
+  EXPECT_FALSE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\held\\big.json"));
+}
+
+TEST_F(MessagePoolTest, CleanStopsAtTheFirstFailedDeletion) {
+  const std::uint64_t now = Now();
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "x", now - 40 * kDay);
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[2].json", "x", now - 35 * kDay);
+  os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[1].json");
+  EXPECT_FALSE(pool.Clean());
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[2].json"));
+}
+
+TEST_F(MessagePoolTest, CleanCreatesAMissingPool) {
+  MessagePool fresh(os.Ports(), log, "C:\\orvsvc\\NewPool");
+  EXPECT_TRUE(fresh.Clean());
+  EXPECT_TRUE(os.files.DirectoryExists("C:\\orvsvc\\NewPool"));
+  os.files.makeDirectoryError = os::kErrorAccessDenied;
+  MessagePool denied(os.Ports(), log, "C:\\orvsvc\\Denied");
+  EXPECT_FALSE(denied.Clean());
+  ASSERT_EQ(Logged().size(), 1U);
+  EXPECT_EQ(Logged()[0].eventId, 0xC0000514U);
+}
+
+}  // namespace
+}  // namespace orv

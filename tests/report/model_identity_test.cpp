@@ -1,0 +1,157 @@
+#include "report/model_identity.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "platform/reg_handle.h"
+#include "platform/text_encoding.h"
+#include "report/run_command.h"
+
+namespace orv {
+namespace {
+
+using namespace model;
+
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+constexpr const char* kOwnerKey = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr const char* kBiosKey = "HARDWARE\\DESCRIPTION\\System\\BIOS";
+constexpr const char* kWmic = "wmic.exe os get caption, version";
+
+std::vector<std::uint8_t> Utf16WithBom(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes{0xFF, 0xFE};
+  const auto body = Utf16ToLeBytes(text);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+  return bytes;
+}
+
+TEST(ModelFlagsFromOwner, EveryRowOfTheOwnerTable) {
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-R01"), 0x8U + 0x100 + 0x10000);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-R04"), 0x8U + 0x200 + 0x10000);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-R05"), 0x8U + 0x400 + 0x10000);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-R08"), 0x8U + 0x100 + 0x20000);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-R10"), 0x8U + 0x400 + 0x20000);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-R11"), 0U);
+  EXPECT_EQ(ModelFlagsFromOwner("xMDL-R01"), 0U) << "contains the line but equals no code";
+  EXPECT_EQ(ModelFlagsFromOwner("mdl-r01"), 0U) << "case-sensitive";
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-S/S12"), 0x8U + 0x80000 + 0x100);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-S/S22"), 0x8U + 0x80000 + 0x200);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-S/S31"), 0x8U + 0x80000 + 0x400);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-S/XYZ"), 0x8U + 0x80000) << "no OS generation bit";
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-V02"), 0x2U + 0x100 + 0x40000);
+  EXPECT_EQ(ModelFlagsFromOwner("MDL-V03"), 0U);
+  EXPECT_EQ(ModelFlagsFromOwner(""), 0U);
+}
+
+TEST(ModelFlagsFromBoard, OsVersionPicksTheGeneration) {
+  EXPECT_EQ(ModelFlagsFromBoard("X MDL-Q01 Y", "Caption Version\r\nWindows 6.3.9600"),
+            0x400000U + 0x400 + 0x80);
+  EXPECT_EQ(ModelFlagsFromBoard("MDL-Q01", "10.0.14393"), 0x400000U + 0x800 + 0x40 + 0x10000000);
+  EXPECT_EQ(ModelFlagsFromBoard("MDL-Q01", "Microsoft Windows 7"), 0U);
+  EXPECT_EQ(ModelFlagsFromBoard("MDL-Q02", "6.3."), 0U);
+}
+
+TEST(ModelNames, AgentAndModelNamesFollowTheFlags) {
+  EXPECT_EQ(AgentNameFor(kBoardSeries | kStorageServer2012R2), "MDL-G01");
+  EXPECT_EQ(AgentNameFor(kTwoBayLine | kStorageServer2016), "MDL-G02");
+  EXPECT_EQ(AgentNameFor(kLcdSeries | kServer2019), "MDL-G03");
+  EXPECT_EQ(AgentNameFor(kFourBays | kSecondFourBayLine), "");
+  EXPECT_EQ(AgentNameFor(kFirstLineGen1 | kStorageServer2012R2), "") << "not a named line";
+
+  EXPECT_EQ(ModelNameFor(kLcdSeries | kStorageServer2012R2), "MDL-N01");
+  EXPECT_EQ(ModelNameFor(kLcdSeries | kStorageServer2016 | kTwoBays), "MDL-N02");
+  EXPECT_EQ(ModelNameFor(kLcdSeries | kStorageServer2016 | kFourBays), "MDL-N03");
+  EXPECT_EQ(ModelNameFor(kLcdSeries | kServer2019 | kTwoBays), "MDL-N04");
+  EXPECT_EQ(ModelNameFor(kLcdSeries | kServer2019 | kFourBays), "MDL-N05");
+  EXPECT_EQ(ModelNameFor(kTemperatureSeries | kStorageServer2016), "MDL-N07");
+  EXPECT_EQ(ModelNameFor(kTemperatureSeries | kServer2019), std::nullopt);
+  EXPECT_EQ(ModelNameFor(kBoardSeries | kStorageServer2012R2 | kBoardOn2012R2), "MDL-N08");
+  EXPECT_EQ(ModelNameFor(kSecondFourBayLine | kStorageServer2016), "MDL-N11");
+  EXPECT_EQ(ModelNameFor(kTwoBayLine | kStorageServer2012R2), "MDL-N12");
+  // The first series present decides, even when its columns name nothing.
+  EXPECT_EQ(ModelNameFor(kLcdSeries | kTwoBayLine | kStorageServer2016), std::nullopt);
+  EXPECT_EQ(VersionUpToSecondDot("1.2.3.4"), "1.2");
+  EXPECT_EQ(VersionUpToSecondDot("1.2"), "");
+}
+
+class IdentifyModelTest : public ::testing::Test {
+ protected:
+  IdentifyModelTest() : os(/*simulatedTime=*/true) {}
+  void SetString(const char* key, const char* name, const char* value) {
+    os.registry.AddKey(key);
+    RegHandle::SetString(os.registry, kHklm, key, name, value);
+  }
+  fakes::FakeOs os;
+};
+
+TEST_F(IdentifyModelTest, TheMakersValueWinsEvenWhenZero) {
+  os.registry.AddKey("SOFTWARE\\MERIDEX\\NAS");
+  os.registry.AddKey("SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck");
+  RegHandle::SetDword(os.registry, kHklm, "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck", "ModelInfo", 0);
+  SetString(kOwnerKey, "RegisteredOwner", "MDL-R01");
+  const ModelIdentity identity = IdentifyModel(os.Ports());
+  EXPECT_TRUE(identity.meridexBrand);
+  EXPECT_EQ(identity.modelFlags, 0U);
+  EXPECT_TRUE(os.processes.Launched().empty());
+}
+
+TEST_F(IdentifyModelTest, UnknownOwnerFallsBackToTheBoardAndWmicInUtf16) {
+  SetString(kOwnerKey, "RegisteredOwner", "MDL-R99");
+  SetString(kBiosKey, "BaseBoardProduct", "MDL-Q01");
+  os.processes.Script(kWmic, {1500, false, Utf16WithBom(u"Caption  Version\r\nWindows Storage Server 2012 R2  6.3.9600\r\n"), 0});
+  const ModelIdentity identity = IdentifyModel(os.Ports());
+  EXPECT_FALSE(identity.meridexBrand);
+  EXPECT_EQ(identity.modelFlags, 0x400000U + 0x400 + 0x80);
+  EXPECT_EQ(identity.agentName, "MDL-G01");
+}
+
+TEST_F(IdentifyModelTest, WithoutTheBoardNoCommandRuns) {
+  SetString(kBiosKey, "BaseBoardProduct", "Other board");
+  EXPECT_EQ(IdentifyModel(os.Ports()).modelFlags, 0U);
+  EXPECT_TRUE(os.processes.Launched().empty());
+}
+
+TEST_F(IdentifyModelTest, ModelNameComesFromTheLastToolEntry) {
+  const std::string base(kUninstallKey);
+  SetString((base + "\\A").c_str(), "DisplayName", "UnitDeck");
+  SetString((base + "\\A").c_str(), "DisplayVersion", "3.0.1");
+  SetString((base + "\\B").c_str(), "DisplayName", "TavolenNas2");
+  SetString((base + "\\B").c_str(), "DisplayVersion", "3.4.5.6");
+  SetString((base + "\\C").c_str(), "DisplayName", "unitdeck");
+  std::string name = "stale";
+  std::string version = "stale";
+  EXPECT_TRUE(GetModelName(os.registry, kBoardSeries | kStorageServer2012R2, name, version));
+  EXPECT_EQ(name, "MDL-N08");
+  EXPECT_EQ(version, "3.4");
+  EXPECT_FALSE(GetModelName(os.registry, kFourBays, name, version)) << "no name for these flags";
+  EXPECT_EQ(version, "3.4");
+
+  fakes::FakeOs bare;
+  EXPECT_FALSE(GetModelName(bare.registry, kBoardSeries | kStorageServer2012R2, name, version));
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(version, "");
+}
+
+TEST(RunCommand, DecodesAnsiOutputAndReportsAStartFailure) {
+  fakes::FakeOs os(true);
+  const std::string ansi = "ver 6.3\r\n";
+  os.processes.Script("cmd /c ver", {10, false, {ansi.begin(), ansi.end()}, 0});
+  EXPECT_EQ(RunCommand(os.processes, os.system, "cmd /c ver"), ansi);
+  const auto launched = os.processes.Launched();
+  ASSERT_EQ(launched.size(), 1U);
+  EXPECT_TRUE(launched[0].captureOutput);
+  EXPECT_EQ(RunCommand(os.processes, os.system, "missing.exe /q"), "NG: missing.exe /q 2");
+}
+
+TEST(RunCommand, EndsAHungCommandAfterFortySlicesOfTenSeconds) {
+  fakes::FakeOs os(true);
+  const std::string partial = "partial";
+  os.processes.Script("hang.exe", {0, true, {partial.begin(), partial.end()}, 0});
+  const std::uint64_t start = os.clock.MillisecondsSinceStart();
+  EXPECT_EQ(RunCommand(os.processes, os.system, "hang.exe"),
+            "partial######  コマンド強制終了  ######\n");
+  EXPECT_EQ(os.clock.MillisecondsSinceStart() - start, 400'000U);
+  EXPECT_EQ(os.processes.terminated, 1);
+}
+
+}  // namespace
+}  // namespace orv
