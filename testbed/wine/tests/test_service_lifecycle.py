@@ -223,6 +223,55 @@ class RunTest(LifecycleTestCase):
         bed.wait_event(lambda e: e.event_id == STARTED_EVENT_ID, timeout=15, since=mark)
 
 
+DEFAULT_DEFINITION = (b"\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<config>\r\n"
+                      b"  <ver>1.00</ver>\r\n</config>")
+
+
+class AgentFilesTest(LifecycleTestCase):
+    """What the running agent makes in its folder, and what it says about a bad definition file."""
+
+    def setUp(self):
+        super().setUp()
+        install()
+        self.pool = bed.host_path(wb.AGENT_DIR + "\\MessagePool")
+        self.definition = bed.host_path(wb.AGENT_DIR + "\\ORVCONFIG.xml")
+        for path in (self.definition, self.pool):
+            if path.is_dir():
+                path.rmdir()
+            elif path.exists():
+                path.unlink()
+
+    def run_once(self):
+        mark = bed.event_mark()
+        bed.start_service(SERVICE, START_TIMEOUT)
+        bed.wait_event(lambda e: e.event_id == STARTED_EVENT_ID, timeout=15, since=mark)
+        # The files are made right after the start entry; the stop waits for that to finish.
+        bed.stop_service(SERVICE, STOP_TIMEOUT)
+        return bed.events_since(mark)
+
+    def test_start_creates_the_pool_and_the_default_definition_file(self):
+        events = self.run_once()
+        self.assertTrue(self.pool.is_dir())
+        self.assertEqual(self.definition.read_bytes(), DEFAULT_DEFINITION)
+        self.assertEqual([e for e in events if e.type_name == "error"], [])
+
+    def test_a_malformed_definition_file_is_reported_and_kept(self):
+        self.definition.write_bytes(b"\xef\xbb\xbf<config><ver>1.00</ver><addevent>")
+        events = self.run_once()
+        errors = [(e.event_id, e.strings) for e in events if e.type_name == "error"]
+        self.assertEqual(errors, [(0xC0000517, ["イベント定義ファイルの構成が異常です。"])])
+        self.assertTrue(self.definition.read_bytes().endswith(b"<addevent>"))
+
+    def test_a_definition_file_that_cannot_be_made_is_reported_twice(self):
+        self.definition.mkdir()  # a folder in its place: neither writable nor readable as a file
+        try:
+            events = self.run_once()
+        finally:
+            self.definition.rmdir()
+        ids = [e.event_id for e in events if e.type_name == "error"]
+        self.assertEqual(ids, [0xC0000515, 0xC0000516])
+
+
 SOURCE_ROOT = Path(__file__).resolve().parents[3]
 SEVERITY_BITS = {"Success": 0x0, "Informational": 0x1, "Warning": 0x2, "Error": 0x3}
 
