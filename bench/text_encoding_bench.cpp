@@ -13,7 +13,7 @@ void BM_Utf8RoundTripJapanese(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(orv::Utf16ToUtf8(orv::Utf8ToUtf16(text)));
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_Utf8RoundTripJapanese);
 

@@ -3,7 +3,7 @@ add_library(orv_warnings INTERFACE)
 target_compile_options(orv_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Werror
   -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused
-  -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference
+  -Woverloaded-virtual -Wconversion -Wsign-conversion
   -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
 
 # A Windows program with a wide entry point (wmain): UTF-16 command line, no ANSI conversion.
