@@ -12,6 +12,7 @@
 #include "os/service_manager.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
+#include "os/wmi.h"
 #include "os/xml_reader.h"
 
 namespace orv::os {
@@ -29,6 +30,7 @@ struct OsPorts {
   ProcessLauncher& processes;
   EventLogStore& eventLogStore;
   XmlReader& xmlReader;
+  WmiConnector& wmi;
 };
 
 }  // namespace orv::os

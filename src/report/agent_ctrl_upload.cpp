@@ -4,8 +4,10 @@
 
 #include "platform/agent_registry.h"
 #include "platform/text_encoding.h"
+#include "platform/wmi_base.h"
 #include "report/event_message.h"
 #include "report/event_queue.h"
+#include "report/status_message.h"
 
 namespace orv {
 namespace {
@@ -51,6 +53,12 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
   os::OsError error = os::kSuccess;
   uploaderStop_ = os.sync.NewEvent(false, false, {}, error);
   eventDefinitions_.SetPath(eventDefinitionPath_);
+  {
+    // Only construction reads WMI: the connection and this thread's COM membership end here.
+    WmiBase wmi(os.wmi);
+    inventory_ = ReadHardwareInventory(wmi, identity_.modelFlags);
+  }
+  networkGroupType_ = ReadNetworkGroupType(os.registry);
 }
 
 AgentCtrl_Upload::~AgentCtrl_Upload() = default;
@@ -129,6 +137,24 @@ bool AgentCtrl_Upload::BuildEventMessage(const AgentEvent& event, std::string& b
   header.agtName = identity_.agentName;
   header.agtVer = agentVersion_;
   AppendEventMessage(event, header, body);
+  return true;
+}
+
+bool AgentCtrl_Upload::BuildStatusMessage(int kind, int power, const AgentCtrl_COMMON& common,
+                                          const AgentCtrl_LNAS& nas, std::string& body) const {
+  StatusHeader header;
+  header.devId = FormatDeviceId(deviceId_);
+  header.now = os_.clock.LocalNow();
+  GetModelName(os_.registry, identity_.modelFlags, header.msName, header.msVer);
+  header.agtName = identity_.agentName;
+  header.agtVer = agentVersion_;
+  header.millisecondsSinceStart = os_.clock.MillisecondsSinceStart();
+  header.modelFlags = identity_.modelFlags;
+  header.boardSerial = inventory_.boardSerial;
+  header.firmware = inventory_.firmware;
+  header.hostName = hostName_;
+  header.networkGroupType = static_cast<std::int32_t>(networkGroupType_);
+  AppendStatusMessage(header, kind, power, common.Data(), nas.Data(), body);
   return true;
 }
 

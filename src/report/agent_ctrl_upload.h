@@ -9,12 +9,15 @@
 #include <memory>
 #include <string>
 
+#include "monitors/common/agent_ctrl_common.h"
 #include "monitors/common/agent_ctrl_config_file.h"
+#include "monitors/nas/agent_ctrl_lnas.h"
 #include "os/os_ports.h"
 #include "platform/agent_event_log.h"
 #include "platform/reg_handle.h"
 #include "report/agent_event.h"
 #include "report/device_id.h"
+#include "report/hardware_inventory.h"
 #include "report/message_pool.h"
 #include "report/model_identity.h"
 
@@ -25,7 +28,8 @@ class AgentCtrl_Upload {
   static constexpr std::string_view kDefaultEventDefinition =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<config>\r\n  <ver>1.00</ver>\r\n</config>";
 
-  // Gathers the setup values: paths, agent version, intervals, model identity, host name.
+  // Gathers the setup values: paths, agent version, intervals, model identity, host name,
+  // the hardware inventory (through WMI, on the calling thread) and the network group type.
   explicit AgentCtrl_Upload(const os::OsPorts& os);
   AgentCtrl_Upload(const AgentCtrl_Upload&) = delete;
   AgentCtrl_Upload& operator=(const AgentCtrl_Upload&) = delete;
@@ -46,6 +50,10 @@ class AgentCtrl_Upload {
   bool IsEventStopped(std::int32_t actId) const;
   // Appends the sixteen member lines of `event` to `body`; always true.
   bool BuildEventMessage(const AgentEvent& event, std::string& body) const;
+  // Appends the whole status member text to `body`; always true. `kind` 1 periodic (averages),
+  // 2 after events or a power event, 3 test; `power` 1 running, 2 shutting down, 3 sleeping.
+  bool BuildStatusMessage(int kind, int power, const AgentCtrl_COMMON& common,
+                          const AgentCtrl_LNAS& nas, std::string& body) const;
   // Writes every queued event not on the stop list as an event message, common queue first;
   // true when none failed. `written` counts the files written.
   bool WriteQueuedEvents(int& written);
@@ -70,6 +78,13 @@ class AgentCtrl_Upload {
   bool BrandFlag() const { return identity_.meridexBrand; }
   std::uint32_t ModelFlags() const { return identity_.modelFlags; }
   const std::string& HostName() const { return hostName_; }
+  const std::string& BoardProduct() const { return inventory_.boardProduct; }
+  const std::string& BoardSerial() const { return inventory_.boardSerial; }
+  // bios_ver: see HardwareInventory.
+  const std::string& FirmwareText() const { return inventory_.firmware; }
+  // True when messages carry mb_sn; it is null otherwise.
+  bool WritesBoardSerial() const { return inventory_.writesBoardSerial; }
+  std::uint32_t NetworkGroupType() const { return networkGroupType_; }
   const AgentCtrl_ConfigFile& EventDefinitions() const { return eventDefinitions_; }
   AgentCtrl_ConfigFile& EventDefinitions() { return eventDefinitions_; }
 
@@ -90,6 +105,8 @@ class AgentCtrl_Upload {
   std::uint32_t outputInterval_ = 1800;
   ModelIdentity identity_;
   std::string hostName_;
+  HardwareInventory inventory_;
+  std::uint32_t networkGroupType_ = kNetworkGroupUnknown;
   DeviceId deviceId_{};
   std::uint32_t dailySecond_ = 0;
   std::uint32_t statusSecond_ = 0;

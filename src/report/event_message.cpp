@@ -36,7 +36,7 @@ void AppendEventMessage(const AgentEvent& event, const MessageHeader& header, st
       "\"ev_id\":null",
       "\"ev_src\":null",
       "\"act_id\":" + std::to_string(event.act_id),
-      "\"act_trg\":" + (event.act_trg.empty() ? std::string("null") : event.act_trg),
+      "\"act_trg\":" + JsonTokenOrQuoted(event.act_trg),
       "\"act_para\":" + (event.act_para.empty() ? std::string("null") : Quoted(EscapeJson(event.act_para))),
       "\"act_sts\":" + (event.act_sts == 0 ? std::string("null") : std::to_string(event.act_sts)),
       "\"msg\":" + Quoted(EscapeJson(event.msg)),

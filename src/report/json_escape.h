@@ -12,3 +12,16 @@ namespace orv {
 std::string EscapeJson(std::string_view text);
 
 }  // namespace orv
+
+namespace orv {
+
+// True when `token` is one complete JSON scalar: null, true, false, a number, or a string
+// with valid escapes and no raw control characters.
+bool IsJsonValueToken(std::string_view token);
+
+// A value stored as a bare token (a trigger such as 0 or 1): written as it stands when it is
+// a JSON scalar, null when empty, and otherwise as an escaped string, so a stray text can
+// never break the file.
+std::string JsonTokenOrQuoted(std::string_view token);
+
+}  // namespace orv

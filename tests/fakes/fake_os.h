@@ -11,6 +11,7 @@
 #include "fakes/fake_service_manager.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
+#include "fakes/fake_wmi.h"
 #include "fakes/fake_xml_reader.h"
 #include "os/os_ports.h"
 
@@ -22,7 +23,7 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader};
+            eventLogStore, xmlReader, wmi};
   }
 
   FakeRegistry registry;
@@ -37,6 +38,7 @@ struct FakeOs {
   FakeProcessLauncher processes{clock};
   FakeEventLogStore eventLogStore;
   FakeXmlReader xmlReader{files};  // the host's real reader, over the fake files
+  FakeWmi wmi;
 };
 
 }  // namespace orv::fakes

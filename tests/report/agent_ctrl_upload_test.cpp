@@ -159,3 +159,31 @@ TEST_F(UploadTest, AFailedWriteIsReportedButTheDrainGoesOn) {
 
 }  // namespace
 }  // namespace orv
+
+namespace orv {
+namespace {
+
+TEST_F(UploadTest, StatusMessagesCarryTheApplianceIdentityAndParseStrictly) {
+  os.registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters");
+  RegHandle::SetString(os.registry, kHklm, "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters",
+                       "Domain", "corp.example");
+  AgentCtrl_Upload upload(os.Ports());
+  upload.Initialize();
+  const AgentCtrl_COMMON common(os.Ports());
+  const AgentCtrl_LNAS nas(os.Ports(), upload.BrandFlag(), upload.ModelFlags());
+  os.clock.Advance(36ULL * 3600 * 1000);
+  std::string body;
+  EXPECT_TRUE(upload.BuildStatusMessage(2, 1, common, nas, body));
+  EXPECT_TRUE(upload.WriteMessage(1, body));
+  const auto files = os.files.FilesIn(kPool);
+  ASSERT_EQ(files.size(), 1U);
+  const std::string file = *os.files.Content(files[0]);
+  EXPECT_TRUE(orv::testing::IsStrictJsonMessage(file));
+  EXPECT_NE(file.find("\"uptime\":2160,"), std::string::npos);
+  EXPECT_NE(file.find("\"ng_type\":100,"), std::string::npos);
+  EXPECT_NE(file.find("\"host_name\":\"NAS-0001\","), std::string::npos);
+  EXPECT_TRUE(file.ends_with("    \"ups\":[\r\n    ]\r\n}"));
+}
+
+}  // namespace
+}  // namespace orv

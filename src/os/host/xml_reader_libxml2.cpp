@@ -24,6 +24,10 @@ os::XmlResult FromLibxml2Error(int code) {
   return static_cast<os::XmlResult>(0xA0000000U | (static_cast<std::uint32_t>(code) & 0xFFFFU));
 }
 
+// Encoding and I/O errors bypass the reader's handler and go to libxml2's generic one, which
+// prints; the document fails through the reader all the same.
+void Silent(void*, const char*, ...) {}
+
 os::XmlResult FromErrno(int error) {
   switch (error) {
     case ENOENT: return os::XmlResultFromOsError(os::kErrorFileNotFound);
@@ -149,6 +153,7 @@ Libxml2XmlReader::Libxml2XmlReader() { xmlInitParser(); }
 os::XmlResult Libxml2XmlReader::OpenFile(std::string_view path,
                                          std::unique_ptr<os::XmlNodeReader>& reader) {
   const std::string file(path);
+  xmlSetGenericErrorFunc(nullptr, &Silent);  // per thread: the one that reads
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FromErrno(errno);
   auto opened = std::make_unique<Libxml2NodeReader>(fd);

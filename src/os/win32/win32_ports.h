@@ -13,6 +13,7 @@
 #include "os/win32/service_manager_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
+#include "os/win32/wmi_win32.h"
 #include "os/win32/xml_reader_xmllite.h"
 
 namespace orv::win32 {
@@ -30,10 +31,11 @@ struct Win32Ports {
   Win32ProcessLauncher processes;
   Win32EventLogStore eventLogStore;
   XmlLiteReader xmlReader;
+  Win32WmiConnector wmi;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader};
+            eventLogStore, xmlReader, wmi};
   }
 };
 

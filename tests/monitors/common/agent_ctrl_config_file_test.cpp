@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -16,7 +13,6 @@
 namespace orv {
 namespace {
 
-namespace fs = std::filesystem;
 using Config = AgentCtrl_ConfigFile;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -77,27 +73,12 @@ std::string Summary(const Config& config) {
          std::to_string(config.StopList().size());
 }
 
-// Test files go to a real folder (libxml2 reads them there) and are registered with the fake
-// file system too, which is what the existence check asks.
+// Files live in the fake file system; FakeOs's reader hands them to libxml2 through a copy.
 class ConfigFileTest : public ::testing::Test {
  protected:
-  ConfigFileTest() {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              ("orv_config_" + std::to_string(::getpid()) + "_" + test->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  ~ConfigFileTest() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   std::string Write(std::string_view name, std::string_view content) {
-    const std::string path = (folder_ / name).string();
-    std::ofstream(path, std::ios::binary).write(content.data(),
-                                                static_cast<std::streamsize>(content.size()));
-    os.files.AddFile(path, "");
+    const std::string path = "C:\\orvsvc\\" + std::string(name);
+    os.files.AddFile(path, content);
     return path;
   }
 
@@ -111,7 +92,6 @@ class ConfigFileTest : public ::testing::Test {
 
   fakes::FakeOs os;
   Config config{os.files, os.xmlReader};
-  fs::path folder_;
 };
 
 TEST_F(ConfigFileTest, RulesAreFiledByLogTypeInFileOrderWithTextsAsWritten) {
@@ -187,15 +167,13 @@ TEST_F(ConfigFileTest, MissingFileOrUnopenableFile) {
   EXPECT_EQ(config.GetLoadStatus(), Config::kNoFile);
   EXPECT_EQ(config.GetLastResult(), 0);
 
-  config.SetPath((folder_ / "absent.xml").string());
+  config.SetPath("C:\\orvsvc\\absent.xml");
   EXPECT_FALSE(config.Load());
   EXPECT_EQ(config.GetLoadStatus(), Config::kNoFile);
 
   // Known to the file system port, gone when the reader opens it.
-  const std::string vanished = (folder_ / "vanished.xml").string();
-  os.files.AddFile(vanished, "");
   os.xmlReader.openError = os::kErrorFileNotFound;
-  config.SetPath(vanished);
+  config.SetPath(Write("vanished.xml", kMinimal));
   EXPECT_FALSE(config.Load());
   EXPECT_EQ(config.GetLoadStatus(), Config::kReaderFailed);
   EXPECT_EQ(config.GetLastResult(), os::XmlResultFromOsError(os::kErrorFileNotFound));
@@ -205,7 +183,7 @@ TEST_F(ConfigFileTest, EachLoadStartsFromEmptyTables) {
   LoadText(kRich);
   LoadText(kRich);
   EXPECT_EQ(Summary(config), "1 2.10 3 1 1 2") << "loading twice does not add up";
-  config.SetPath((folder_ / "absent.xml").string());
+  config.SetPath("C:\\orvsvc\\absent.xml");
   config.Load();
   EXPECT_EQ(Summary(config), "2 - 0 0 0 0") << "a failed load leaves no stale rules or version";
 }

@@ -1,0 +1,84 @@
+// Feeds arbitrary text to the state-row readers and writers: rows are stored in the registry
+// where anyone can edit them, and their texts come from disk names and user-chosen task
+// names. No row may crash a read, and whatever is read must write a row that reads back to
+// the same row, so a table never drifts from one save to the next.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "monitors/common/monitor_state.h"
+#include "platform/decimal_text.h"
+
+namespace {
+
+void CheckStateRow(const std::string& row) {
+  orv::MonitorState back;
+  orv::ParseStateRow(row, back);
+  if (orv::FormatStateRow(back) != row) std::abort();
+}
+
+void CheckPairRow(const std::string& row) {
+  std::string a;
+  std::string b;
+  orv::ParsePairRow(row, a, b);
+  if (orv::FormatPairRow(a, b) != row) std::abort();
+}
+
+void CheckFiveTextRow(const std::string& row) {
+  orv::FiveTexts back;
+  orv::ParseFiveTextRow(row, back);
+  if (orv::FormatFiveTextRow(back) != row) std::abort();
+}
+
+// Six newline-ended pieces, then the rest with its newlines.
+std::vector<std::string_view> Pieces(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  for (int i = 0; i < 6; ++i) {
+    const std::size_t end = text.find('\n');
+    pieces.push_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  pieces.push_back(text);
+  return pieces;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+
+  // The input as a stored row: what is read writes a row that is stable from then on.
+  orv::MonitorState entry;
+  orv::ParseStateRow(input, entry);
+  CheckStateRow(orv::FormatStateRow(entry));
+  std::string a;
+  std::string b;
+  orv::ParsePairRow(input, a, b);
+  CheckPairRow(orv::FormatPairRow(a, b));
+  orv::FiveTexts texts;
+  orv::ParseFiveTextRow(input, texts);
+  CheckFiveTextRow(orv::FormatFiveTextRow(texts));
+
+  // The input as the fields of an entry: each reads back as RowText keeps it.
+  const std::vector<std::string_view> pieces = Pieces(input);
+  orv::MonitorState fields;
+  fields.act_id = orv::ParseDecimal(pieces[0]);
+  fields.act_sts = orv::ParseDecimal(pieces[1]);
+  fields.act_trg = pieces[2];
+  fields.act_para = pieces[3];
+  fields.msg = pieces[4];
+  fields.item_key = pieces[5];
+  fields.item_code = orv::ParseDecimal(pieces[6]);
+  orv::MonitorState back;
+  orv::ParseStateRow(orv::FormatStateRow(fields), back);
+  if (back.act_id != fields.act_id || back.act_sts != fields.act_sts ||
+      back.act_trg != orv::RowText(fields.act_trg) || back.act_para != orv::RowText(fields.act_para) ||
+      back.msg != orv::RowText(fields.msg) || back.item_key != orv::RowText(fields.item_key) ||
+      back.item_code != fields.item_code) {
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,57 @@
+// AgentCtrl_COMMON: the monitors any Windows server has, for one monitoring loop.
+//
+// Built when the monitoring loop starts and destroyed when it ends. It owns the current
+// sample and the samples since the last periodic status, its open conditions (restored from
+// the registry when built, saved after every pass) and the event-log forwarding position.
+// The individual monitors fill their parts of these records as they arrive; until then each
+// operation does only what is true today, and says so.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "monitors/common/agent_ctrl_config_file.h"
+#include "monitors/common/common_status_data.h"
+#include "monitors/common/event_log_forwarder.h"
+#include "os/os_ports.h"
+
+namespace orv {
+
+class AgentCtrl_COMMON {
+ public:
+  explicit AgentCtrl_COMMON(const os::OsPorts& os);
+  AgentCtrl_COMMON(const AgentCtrl_COMMON&) = delete;
+  AgentCtrl_COMMON& operator=(const AgentCtrl_COMMON&) = delete;
+  virtual ~AgentCtrl_COMMON();
+
+  // Network identity and Windows Update first, then host name, wake-up time, unexpected
+  // shutdown and blue screen. No start-up check exists yet.
+  void RunStartupChecks();
+  // Starts the drive, Windows Update, software and power-manager watcher threads (none yet).
+  void StartWatchers();
+  // Signals the watchers and waits for each at most 60000 ms.
+  void StopWatchers();
+
+  // One common pass: load sample (kept in the sample list when `sample`), event-log
+  // forwarding, Windows Server Backup, UPS, then the state tables are saved.
+  void Check(bool sample, const AgentCtrl_ConfigFile& definitions);
+  void CheckNetworkIdentity(int flag);
+  void CheckDriverVersions(int flag);
+  // The MAC addresses the network identity monitor keeps, as the uploader is told them.
+  const std::string& MacAddressText() const { return macAddressText_; }
+
+  const CommonStatusData& Data() const { return data_; }
+  CommonStatusData& Data() { return data_; }
+  // Empties the sample list that a periodic status averaged.
+  void ClearSamples() { data_.samples.clear(); }
+
+ private:
+  void SaveStateTables();
+
+  os::OsPorts os_;
+  CommonStatusData data_;
+  EventLogForwarder forwarder_;
+  std::string macAddressText_;
+};
+
+}  // namespace orv

@@ -1,0 +1,43 @@
+#include "monitors/nas/agent_ctrl_lnas.h"
+
+#include "monitors/common/state_tables.h"
+
+namespace orv {
+
+AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::uint32_t modelFlags)
+    : os_(os), meridexBrand_(meridexBrand), modelFlags_(modelFlags) {
+  LoadSingle(os.registry, kCPUFanStatusTable, data_.cpuFanState);
+  LoadSingle(os.registry, kCPUTempStatusTable, data_.cpuTempState);
+  LoadSingle(os.registry, kCASEFanStatusTable, data_.caseFanState);
+  LoadList(os.registry, kHDDTempStatusTable, data_.hddTempStates);
+  LoadList(os.registry, kHDDStaStatusTable, data_.hddStaStates);
+  LoadList(os.registry, kVolCapaStatusTable, data_.volCapaStates);
+  LoadList(os.registry, kVolStaStatusTable, data_.volStaStates);
+  LoadList(os.registry, kVaultBackupStatusTable, data_.vaultBackupStates);
+}
+
+AgentCtrl_LNAS::~AgentCtrl_LNAS() = default;
+
+void AgentCtrl_LNAS::Initialize() {}
+
+void AgentCtrl_LNAS::Check(bool periodic) {
+  if (periodic) data_.samples.push_back({data_.readings, data_.disks});
+  SaveStateTables();
+}
+
+void AgentCtrl_LNAS::CheckEncryptedVolumes(int /*flag*/) {}
+
+void AgentCtrl_LNAS::CheckCompanionSettings(int /*flag*/) {}
+
+void AgentCtrl_LNAS::SaveStateTables() {
+  SaveSingle(os_.registry, kCPUFanStatusTable, data_.cpuFanState);
+  SaveSingle(os_.registry, kCPUTempStatusTable, data_.cpuTempState);
+  SaveSingle(os_.registry, kCASEFanStatusTable, data_.caseFanState);
+  SaveList(os_.registry, kHDDTempStatusTable, data_.hddTempStates);
+  SaveList(os_.registry, kHDDStaStatusTable, data_.hddStaStates);
+  SaveList(os_.registry, kVolCapaStatusTable, data_.volCapaStates);
+  SaveList(os_.registry, kVolStaStatusTable, data_.volStaStates);
+  SaveList(os_.registry, kVaultBackupStatusTable, data_.vaultBackupStates);
+}
+
+}  // namespace orv

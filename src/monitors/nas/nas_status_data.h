@@ -1,0 +1,31 @@
+// What the NAS monitors hold for the status message: readings, disks, volumes, backup tasks,
+// the samples since the last periodic status, and their open conditions.
+#pragma once
+
+#include <vector>
+
+#include "monitors/common/monitor_state.h"
+#include "monitors/nas/backup_task.h"
+#include "monitors/nas/nas_sample.h"
+#include "monitors/nas/volume_info.h"
+#include "monitors/nas/storage/disk_info.h"
+
+namespace orv {
+
+struct NasStatusData {
+  FanReadings readings;
+  std::vector<NasSample> samples;
+  std::vector<DiskInfo> disks;
+  std::vector<VolumeInfo> volumes;
+  std::vector<BackupTask> tasks;
+  MonitorState cpuFanState;
+  MonitorState cpuTempState;
+  MonitorState caseFanState;
+  std::vector<MonitorState> hddTempStates;
+  std::vector<MonitorState> hddStaStates;
+  std::vector<MonitorState> volCapaStates;
+  std::vector<MonitorState> volStaStates;
+  std::vector<MonitorState> vaultBackupStates;
+};
+
+}  // namespace orv

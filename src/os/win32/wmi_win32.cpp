@@ -1,0 +1,198 @@
+#include "os/win32/wmi_win32.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+// clang-format off
+#include "os/win32/windows_api.h"
+#include <ole2.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+// clang-format on
+
+#include "os/win32/unique_handle.h"
+#include "os/win32/wide_text.h"
+
+namespace orv::win32 {
+namespace {
+
+template <typename Interface>
+struct ComTraits {
+  using Handle = Interface*;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { h->Release(); }
+};
+template <typename Interface>
+using UniqueCom = UniqueHandle<ComTraits<Interface>>;
+
+struct BstrTraits {
+  using Handle = BSTR;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::SysFreeString(h); }
+};
+using UniqueBstr = UniqueHandle<BstrTraits>;
+
+// Null when out of memory.
+UniqueBstr MakeBstr(std::string_view utf8) {
+  const std::wstring wide = Wide(utf8);
+  return UniqueBstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+}
+
+// Clears whatever the callee stored, strings included.
+class UniqueVariant {
+ public:
+  UniqueVariant() { ::VariantInit(&value_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  ~UniqueVariant() { ::VariantClear(&value_); }
+  VARIANT* get() { return &value_; }
+  const VARIANT& operator*() const { return value_; }
+
+ private:
+  VARIANT value_;
+};
+
+class Win32WmiApartment final : public os::WmiApartment {
+ public:
+  ~Win32WmiApartment() override { ::CoUninitialize(); }
+};
+
+class Win32WmiObject final : public os::WmiObject {
+ public:
+  explicit Win32WmiObject(UniqueCom<IWbemClassObject> object) : object_(std::move(object)) {}
+
+  os::WmiResult GetText(std::string_view name, std::string& text) override {
+    UniqueVariant value;
+    const HRESULT hr = object_.get()->Get(Wide(name).c_str(), 0, value.get(), nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    switch ((*value).vt) {
+      case VT_BSTR: {
+        const BSTR string = (*value).bstrVal;
+        text = Narrow(std::wstring_view(string, ::SysStringLen(string)));
+        return S_OK;
+      }
+      case VT_NULL:
+      case VT_EMPTY: text.clear(); return S_FALSE;
+      default: return os::kWmiTypeMismatch;
+    }
+  }
+
+ private:
+  UniqueCom<IWbemClassObject> object_;
+};
+
+class Win32WmiEnumerator final : public os::WmiEnumerator {
+ public:
+  explicit Win32WmiEnumerator(UniqueCom<IEnumWbemClassObject> enumerator)
+      : enumerator_(std::move(enumerator)) {}
+
+  std::unique_ptr<os::WmiObject> Next(std::uint32_t timeoutMs, os::WmiResult& result) override {
+    // WBEM_INFINITE is -1: a large unsigned time-out must not turn into it.
+    const auto timeout = static_cast<LONG>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF));
+    IWbemClassObject* raw = nullptr;
+    ULONG returned = 0;
+    const HRESULT hr = enumerator_.get()->Next(timeout, 1, &raw, &returned);
+    UniqueCom<IWbemClassObject> object(raw);  // owned whatever the result says
+    if (hr != S_OK || returned != 1 || !object) {
+      result = hr == S_OK ? os::kWmiFalse : hr;
+      return nullptr;
+    }
+    result = S_OK;
+    return std::make_unique<Win32WmiObject>(std::move(object));
+  }
+
+ private:
+  UniqueCom<IEnumWbemClassObject> enumerator_;
+};
+
+class Win32WmiSession final : public os::WmiSession {
+ public:
+  Win32WmiSession(UniqueCom<IWbemLocator> locator, UniqueCom<IWbemServices> services)
+      : locator_(std::move(locator)), services_(std::move(services)) {}
+
+  std::unique_ptr<os::WmiEnumerator> ExecQuery(std::string_view wql,
+                                               os::WmiResult& result) override {
+    const UniqueBstr language = MakeBstr("WQL");
+    const UniqueBstr query = MakeBstr(wql);
+    if (!language || !query) {
+      result = E_OUTOFMEMORY;
+      return nullptr;
+    }
+    IEnumWbemClassObject* raw = nullptr;
+    // Returning at once makes the enumeration semi-synchronous: only Next waits, and it has
+    // a deadline.
+    const HRESULT hr = services_.get()->ExecQuery(
+        language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+        &raw);
+    UniqueCom<IEnumWbemClassObject> enumerator(raw);
+    if (FAILED(hr) || !enumerator) {
+      result = FAILED(hr) ? hr : E_FAIL;
+      return nullptr;
+    }
+    result = S_OK;
+    return std::make_unique<Win32WmiEnumerator>(std::move(enumerator));
+  }
+
+ private:
+  // Released in reverse order: the services before the locator that made them.
+  UniqueCom<IWbemLocator> locator_;
+  UniqueCom<IWbemServices> services_;
+};
+
+}  // namespace
+
+std::unique_ptr<os::WmiApartment> Win32WmiConnector::JoinApartment(os::WmiResult& result) {
+  result = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(result)) return nullptr;
+  return std::make_unique<Win32WmiApartment>();
+}
+
+os::WmiResult Win32WmiConnector::InitializeSecurity() {
+  return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+}
+
+std::unique_ptr<os::WmiSession> Win32WmiConnector::Connect(std::string_view nameSpace,
+                                                           os::WmiResult& result) {
+  IWbemLocator* rawLocator = nullptr;
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                         IID_IWbemLocator, reinterpret_cast<void**>(&rawLocator));
+  UniqueCom<IWbemLocator> locator(rawLocator);
+  if (FAILED(hr) || !locator) {
+    result = FAILED(hr) ? hr : E_FAIL;
+    return nullptr;
+  }
+
+  const UniqueBstr path = MakeBstr(nameSpace);
+  if (!path) {
+    result = E_OUTOFMEMORY;
+    return nullptr;
+  }
+  IWbemServices* rawServices = nullptr;
+  // The caller's credentials and the default locale; without the flag a connection to a
+  // stuck WMI service could wait for ever.
+  hr = locator.get()->ConnectServer(path.get(), nullptr, nullptr, nullptr,
+                                    WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr, &rawServices);
+  UniqueCom<IWbemServices> services(rawServices);
+  if (FAILED(hr) || !services) {
+    result = FAILED(hr) ? hr : E_FAIL;
+    return nullptr;
+  }
+
+  hr = ::CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  if (FAILED(hr)) {
+    result = hr;
+    return nullptr;
+  }
+  result = S_OK;
+  return std::make_unique<Win32WmiSession>(std::move(locator), std::move(services));
+}
+
+}  // namespace orv::win32

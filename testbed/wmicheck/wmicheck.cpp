@@ -1,0 +1,61 @@
+// wmicheck FLAGS...: reads the hardware inventory through the real WMI adapter once per model
+// flags argument (decimal or 0x hex), the way AgentCtrl_Upload does at construction, and prints
+//   <flags as 0x%08X> TAB <connected 0|1> TAB <last result as 0x%08X> TAB <board product>
+//   TAB <board serial> TAB <firmware text> TAB <writes board serial 0|1>
+// then "network" TAB <network group type>. Texts are UTF-8 with backslash, tab, CR and LF
+// escaped. Exit status 2 for an unreadable argument.
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <string_view>
+
+#include "os/win32/registry_win32.h"
+#include "os/win32/wmi_win32.h"
+#include "platform/wmi_base.h"
+#include "report/hardware_inventory.h"
+
+namespace {
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+unsigned long Hex(std::int32_t result) {
+  return static_cast<unsigned long>(static_cast<std::uint32_t>(result));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  orv::win32::Win32WmiConnector connector;
+  for (int i = 1; i < argc; ++i) {
+    wchar_t* end = nullptr;
+    const unsigned long flags = std::wcstoul(argv[i], &end, 0);
+    if (end == argv[i] || *end != L'\0' || flags > 0xFFFFFFFFUL) {
+      std::fprintf(stderr, "wmicheck: not model flags: %ls\n", argv[i]);
+      return 2;
+    }
+    // A WmiBase per reading, as each AgentCtrl_Upload makes its own.
+    orv::WmiBase wmi(connector);
+    const orv::HardwareInventory inventory =
+        orv::ReadHardwareInventory(wmi, static_cast<std::uint32_t>(flags));
+    std::printf("0x%08lX\t%d\t0x%08lX\t%s\t%s\t%s\t%d\n", flags, wmi.Connected() ? 1 : 0,
+                Hex(wmi.LastResult()), Escaped(inventory.boardProduct).c_str(),
+                Escaped(inventory.boardSerial).c_str(), Escaped(inventory.firmware).c_str(),
+                inventory.writesBoardSerial ? 1 : 0);
+  }
+  orv::win32::Win32Registry registry;
+  std::printf("network\t%lu\n", static_cast<unsigned long>(orv::ReadNetworkGroupType(registry)));
+  return 0;
+}

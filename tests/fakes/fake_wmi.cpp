@@ -1,0 +1,229 @@
+#include "fakes/fake_wmi.h"
+
+#include <sstream>
+#include <utility>
+
+#include "platform/text_encoding.h"
+
+namespace orv::fakes {
+
+// Leaves when destroyed; the thread that joined must be the one that leaves.
+class FakeWmiApartment final : public os::WmiApartment {
+ public:
+  explicit FakeWmiApartment(FakeWmi& wmi) : wmi_(wmi) {}
+  ~FakeWmiApartment() override { wmi_.Left(); }
+
+ private:
+  FakeWmi& wmi_;
+};
+
+class FakeWmiObject final : public os::WmiObject {
+ public:
+  FakeWmiObject(FakeWmi& wmi, FakeWmiInstance properties)
+      : wmi_(wmi), properties_(std::move(properties)) {
+    wmi_.Opened();
+  }
+  ~FakeWmiObject() override { wmi_.Released(); }
+
+  os::WmiResult GetText(std::string_view name, std::string& text) override {
+    wmi_.Count();
+    if (wmi_.failures.get != os::kWmiOk) return wmi_.failures.get;
+    // Property names are not case-sensitive in WMI.
+    for (const auto& [propertyName, value] : properties_) {
+      if (AsciiLower(propertyName) != AsciiLower(name)) continue;
+      if (!value) {
+        text.clear();
+        return os::kWmiFalse;
+      }
+      text = *value;
+      return os::kWmiOk;
+    }
+    return os::kWmiNotFound;
+  }
+
+ private:
+  FakeWmi& wmi_;
+  FakeWmiInstance properties_;
+};
+
+class FakeWmiEnumerator final : public os::WmiEnumerator {
+ public:
+  FakeWmiEnumerator(FakeWmi& wmi, std::vector<FakeWmiInstance> instances, bool hung)
+      : wmi_(wmi), instances_(std::move(instances)), hung_(hung) {
+    wmi_.Opened();
+  }
+  ~FakeWmiEnumerator() override { wmi_.Released(); }
+
+  std::unique_ptr<os::WmiObject> Next(std::uint32_t timeoutMs, os::WmiResult& result) override {
+    wmi_.Count();
+    wmi_.RecordTimeout(timeoutMs);
+    if (wmi_.failures.next != os::kWmiOk) {
+      result = wmi_.failures.next;
+      return nullptr;
+    }
+    if (hung_) {
+      result = os::kWmiTimedOut;
+      return nullptr;
+    }
+    if (position_ >= instances_.size()) {
+      result = os::kWmiFalse;
+      return nullptr;
+    }
+    result = os::kWmiOk;
+    return std::make_unique<FakeWmiObject>(wmi_, instances_[position_++]);
+  }
+
+ private:
+  FakeWmi& wmi_;
+  std::vector<FakeWmiInstance> instances_;  // as they were when the query started
+  std::size_t position_ = 0;
+  bool hung_;
+};
+
+class FakeWmiSession final : public os::WmiSession {
+ public:
+  FakeWmiSession(FakeWmi& wmi, std::string nameSpace)
+      : wmi_(wmi), nameSpace_(std::move(nameSpace)) {
+    wmi_.Opened();
+  }
+  ~FakeWmiSession() override { wmi_.Released(); }
+
+  std::unique_ptr<os::WmiEnumerator> ExecQuery(std::string_view wql,
+                                               os::WmiResult& result) override {
+    wmi_.Count();
+    return wmi_.Query(nameSpace_, wql, result);
+  }
+
+ private:
+  FakeWmi& wmi_;
+  std::string nameSpace_;
+};
+
+std::unique_ptr<os::WmiApartment> FakeWmi::JoinApartment(os::WmiResult& result) {
+  Count();
+  if (failures.join != os::kWmiOk) {
+    result = failures.join;
+    return nullptr;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    int& count = joined_[std::this_thread::get_id()];
+    result = count == 0 ? os::kWmiOk : os::kWmiFalse;
+    ++count;
+  }
+  ++openApartments_;
+  return std::make_unique<FakeWmiApartment>(*this);
+}
+
+os::WmiResult FakeWmi::InitializeSecurity() {
+  Count();
+  if (failures.security != os::kWmiOk) return failures.security;
+  const std::lock_guard lock(mutex_);
+  if (securitySet_) return os::kWmiTooLate;
+  securitySet_ = true;
+  return os::kWmiOk;
+}
+
+std::unique_ptr<os::WmiSession> FakeWmi::Connect(std::string_view nameSpace,
+                                                 os::WmiResult& result) {
+  Count();
+  if (!HasJoined()) {
+    result = kWmiNotInitialized;
+    return nullptr;
+  }
+  if (failures.connect != os::kWmiOk) {
+    result = failures.connect;
+    return nullptr;
+  }
+  const std::string key = AsciiLower(nameSpace);
+  {
+    const std::lock_guard lock(mutex_);
+    if (key != "root\\cimv2" && namespaces_.find(key) == namespaces_.end()) {
+      result = os::kWmiInvalidNamespace;
+      return nullptr;
+    }
+  }
+  result = os::kWmiOk;
+  return std::make_unique<FakeWmiSession>(*this, key);
+}
+
+void FakeWmi::AddInstance(std::string_view className, FakeWmiInstance properties,
+                          std::string_view nameSpace) {
+  const std::lock_guard lock(mutex_);
+  namespaces_[AsciiLower(nameSpace)][AsciiLower(className)].instances.push_back(
+      std::move(properties));
+}
+
+void FakeWmi::Hang(std::string_view className, std::string_view nameSpace) {
+  const std::lock_guard lock(mutex_);
+  namespaces_[AsciiLower(nameSpace)][AsciiLower(className)].hung = true;
+}
+
+std::vector<std::string> FakeWmi::Queries() const {
+  const std::lock_guard lock(mutex_);
+  return queries_;
+}
+
+std::vector<std::uint32_t> FakeWmi::Timeouts() const {
+  const std::lock_guard lock(mutex_);
+  return timeouts_;
+}
+
+void FakeWmi::Released() {
+  --openObjects_;
+  if (openApartments_.load() == 0) ++releasedAfterLeaving_;
+}
+
+void FakeWmi::Left() {
+  {
+    const std::lock_guard lock(mutex_);
+    // Each thread keeps its own count, as COM does: only the joining thread can leave.
+    auto found = joined_.find(std::this_thread::get_id());
+    if (found != joined_.end() && --found->second == 0) joined_.erase(found);
+  }
+  --openApartments_;
+}
+
+bool FakeWmi::HasJoined() {
+  const std::lock_guard lock(mutex_);
+  return joined_.count(std::this_thread::get_id()) != 0;
+}
+
+std::unique_ptr<os::WmiEnumerator> FakeWmi::Query(const std::string& nameSpace,
+                                                  std::string_view wql, os::WmiResult& result) {
+  std::vector<FakeWmiInstance> instances;
+  bool hung = false;
+  {
+    const std::lock_guard lock(mutex_);
+    queries_.emplace_back(wql);
+    if (failures.query != os::kWmiOk) {
+      result = failures.query;
+      return nullptr;
+    }
+    std::istringstream words{std::string(wql)};
+    std::string select, star, from, className, extra;
+    words >> select >> star >> from >> className;
+    if (AsciiLower(select) != "select" || star != "*" || AsciiLower(from) != "from" ||
+        className.empty() || (words >> extra)) {
+      result = os::kWmiInvalidQuery;
+      return nullptr;
+    }
+    const Namespace& classes = namespaces_[nameSpace];
+    const auto found = classes.find(AsciiLower(className));
+    if (found == classes.end()) {
+      result = os::kWmiInvalidClass;
+      return nullptr;
+    }
+    instances = found->second.instances;
+    hung = found->second.hung;
+  }
+  result = os::kWmiOk;
+  return std::make_unique<FakeWmiEnumerator>(*this, std::move(instances), hung);
+}
+
+void FakeWmi::RecordTimeout(std::uint32_t timeoutMs) {
+  const std::lock_guard lock(mutex_);
+  timeouts_.push_back(timeoutMs);
+}
+
+}  // namespace orv::fakes

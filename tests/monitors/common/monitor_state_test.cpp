@@ -1,0 +1,312 @@
+#include "monitors/common/monitor_state.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <tuple>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_registry.h"
+#include "monitors/common/condition_tracker.h"
+#include "monitors/common/state_tables.h"
+#include "platform/text_encoding.h"
+
+namespace orv {
+namespace {
+
+using namespace std::string_literals;
+using namespace std::string_view_literals;
+
+MonitorState Entry(std::int32_t id, std::int32_t sts, std::string key, std::int32_t code = 0) {
+  MonitorState entry;
+  entry.act_id = id;
+  entry.act_sts = sts;
+  entry.act_trg = "1";
+  entry.act_para = "para " + key;
+  entry.msg = "status of " + key;
+  entry.item_key = std::move(key);
+  entry.item_code = code;
+  return entry;
+}
+
+MonitorState Parsed(std::string_view row) {
+  MonitorState entry;
+  ParseStateRow(row, entry);
+  return entry;
+}
+
+// ---- Rows -------------------------------------------------------------------------------
+
+TEST(StateRow, WritesTheLongStandingFormatAndReadsItBack) {
+  MonitorState entry{4040, 1, "1", "UPS", "劣化を検出しました", "", 7, 0};
+  EXPECT_EQ(FormatStateRow(entry), "[4040][1][1][UPS][劣化を検出しました][][0]");
+  entry = {-5, 3, "[x", "a,b", "", "Disk [2]", 0, -2};
+  const std::string row = FormatStateRow(entry);
+  EXPECT_EQ(row, "[-5][3][[x][a,b][][Disk [2］][-2]");
+
+  MonitorState back;
+  back.item_number = 9;
+  ParseStateRow(row, back);
+  EXPECT_EQ(back.item_number, 9) << "the display number is not part of a row";
+  back.item_number = 0;
+  entry.item_key = "Disk [2］";
+  EXPECT_EQ(back, entry);
+}
+
+TEST(StateRow, ReadsLenientlyWhateverTheRowHolds) {
+  // Fewer pairs than fields: the rest read as 0 and empty.
+  EXPECT_EQ(Parsed("[7][1]"), (MonitorState{7, 1, "", "", "", "", 0, 0}));
+  EXPECT_EQ(Parsed(""), MonitorState{});
+  // Text outside the brackets is ignored; extra pairs too.
+  EXPECT_EQ(Parsed("x[5]y[1] [t]z[p][m][k][3][99]"), (MonitorState{5, 1, "t", "p", "m", "k", 0, 3}));
+  // Numbers: blanks and a sign before the digits, letters after them; no digits give 0.
+  EXPECT_EQ(Parsed("[ -12][+3][][][][][ 42abc]"), (MonitorState{-12, 3, "", "", "", "", 0, 42}));
+  EXPECT_EQ(Parsed("[abc][- 1][][][][][99999999999]"),
+            (MonitorState{0, 0, "", "", "", "", 0, std::numeric_limits<std::int32_t>::max()}));
+  // "]" before "[": the first field is empty and reading resumes after that "]".
+  EXPECT_EQ(Parsed("]x[5][6][7]"), (MonitorState{0, 5, "6", "7", "", "", 0, 0}));
+  // No "[" at all: a field is what precedes the next "]".
+  EXPECT_EQ(Parsed("12]3]ab]"), (MonitorState{12, 3, "ab", "", "", "", 0, 0}));
+  // Once no "]" is left, every further field is empty.
+  EXPECT_EQ(Parsed("[4][1][abc"), (MonitorState{4, 1, "", "", "", "", 0, 0}));
+  // A "[" inside a text is read back unchanged.
+  EXPECT_EQ(Parsed("[1][1][a[b][[p][m[][k][2]"), (MonitorState{1, 1, "a[b", "[p", "m[", "k", 0, 2}));
+
+  std::string a = "stale";
+  std::string b = "stale";
+  ParsePairRow("ab]cd", a, b);
+  EXPECT_EQ(a, "ab");
+  EXPECT_EQ(b, "");
+  ParsePairRow("[[x]]", a, b);
+  EXPECT_EQ(a, "[x");
+  EXPECT_EQ(b, "");
+  FiveTexts five{"s", "s", "s", "s", "s"};
+  ParseFiveTextRow("[1][][3]", five);
+  EXPECT_EQ(five, (FiveTexts{"1", "", "3", "", ""}));
+}
+
+TEST(StateRow, AllRowKindsRoundTrip) {
+  constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+  const MonitorState extremes{kMin, kMax, "-0", "[[", "ドライブ C:", "C:", 0, kMin};
+  EXPECT_EQ(Parsed(FormatStateRow(extremes)), extremes);
+
+  std::string a;
+  std::string b;
+  ParsePairRow(FormatPairRow("Intel(R) [I219]", "12.19.1.37"), a, b);
+  EXPECT_EQ(a, "Intel(R) [I219］");
+  EXPECT_EQ(b, "12.19.1.37");
+
+  const FiveTexts task{"バックアップ1", "", "[daily", "D:\\share", "0"};
+  FiveTexts back;
+  ParseFiveTextRow(FormatFiveTextRow(task), back);
+  EXPECT_EQ(back, task);
+}
+
+TEST(StateRow, AClosingBracketInATextCannotShiftTheFieldsAfterIt) {
+  const FiveTexts task{"week]end", "]", "a]]b", "x", "y"};
+  const std::string row = FormatFiveTextRow(task);
+  EXPECT_EQ(row, "[week］end][］][a］］b][x][y]");
+  FiveTexts back;
+  ParseFiveTextRow(row, back);
+  EXPECT_EQ(back, (FiveTexts{"week］end", "］", "a］］b", "x", "y"}));
+  EXPECT_EQ(FormatFiveTextRow(back), row) << "what is read back writes the same row";
+
+  // A NUL would end the registry string (or split a list row): it is dropped.
+  const MonitorState withNul{1, 1, "2", "p\0q"s, "m", "k", 0, 5};
+  EXPECT_EQ(FormatStateRow(withNul), "[1][1][2][pq][m][k][5]");
+  EXPECT_EQ(RowText("a]\0b"sv), "a］b");
+}
+
+// ---- Tables in the registry ----------------------------------------------------------------
+
+class StateTablesTest : public ::testing::Test {
+ protected:
+  StateTablesTest() {
+    registry.AddKey(kCommonKey);
+    registry.AddKey(kNasKey);
+  }
+  bool Stored(const auto& table) { return registry.Value(table.key, table.value).has_value(); }
+
+  fakes::FakeRegistry registry;
+};
+
+TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
+  const MonitorState fan = Entry(4010, 1, "");
+  const std::vector<MonitorState> disks{Entry(4050, 1, "Disk 3"), Entry(4050, 0, "Disk 1"),
+                                        Entry(4051, 3, "Disk 2", 4)};
+  const std::vector<TextPair> serials{{"2", "WD-2"}, {"0", "WD-0"}};
+  const std::vector<FiveTexts> tasks{{"t1", "a", "b", "c", "d"}, {"t0", "", "", "", ""}};
+  EXPECT_TRUE(SaveSingle(registry, kCPUFanStatusTable, fan));
+  EXPECT_TRUE(SaveList(registry, kHDDStaStatusTable, disks));
+  EXPECT_TRUE(SaveList(registry, kHDDSerialInfo, serials));
+  EXPECT_TRUE(SaveList(registry, kVaultBackupTaskInfo, tasks));
+
+  const auto single = registry.Value(kNasKey, "CPUFanStatusTable");
+  ASSERT_TRUE(single.has_value());
+  EXPECT_EQ(single->type, os::RegistryType::String);
+  EXPECT_EQ(single->data, Utf16ToLeBytes(u"[4010][1][1][para ][status of ][][0]\0"sv));
+  EXPECT_EQ(registry.Value(kNasKey, "HDDSerialInfo")->data,
+            Utf16ToLeBytes(u"[2][WD-2]\0[0][WD-0]\0\0"sv));
+
+  MonitorState fanBack;
+  std::vector<MonitorState> disksBack;
+  std::vector<TextPair> serialsBack;
+  std::vector<FiveTexts> tasksBack;
+  EXPECT_TRUE(LoadSingle(registry, kCPUFanStatusTable, fanBack));
+  EXPECT_TRUE(LoadList(registry, kHDDStaStatusTable, disksBack));
+  EXPECT_TRUE(LoadList(registry, kHDDSerialInfo, serialsBack));
+  EXPECT_TRUE(LoadList(registry, kVaultBackupTaskInfo, tasksBack));
+  EXPECT_EQ(fanBack, fan);
+  EXPECT_EQ(disksBack, disks) << "every entry, whatever its act_sts, in list order";
+  EXPECT_EQ(serialsBack, serials);
+  EXPECT_EQ(tasksBack, tasks);
+}
+
+TEST_F(StateTablesTest, NothingOpenLeavesNothingStored) {
+  ASSERT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, Entry(1080, 1, "")));
+  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(4070, 1, "C:")}));
+  ASSERT_TRUE(SaveList(registry, kLANInfo, {{"LAN", "1.0"}}));
+
+  MonitorState closed = Entry(1080, 0, "");
+  EXPECT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, closed));
+  EXPECT_TRUE(SaveList(registry, kVolStaStatusTable, {}));
+  EXPECT_TRUE(SaveList(registry, kLANInfo, {}));
+  EXPECT_TRUE(SaveList(registry, kVaultBackupTaskInfo, {}));
+  EXPECT_FALSE(Stored(kUPSConnectStatusTable));
+  EXPECT_FALSE(Stored(kVolStaStatusTable));
+  EXPECT_FALSE(Stored(kLANInfo));
+
+  // With nothing stored, loading leaves what the caller holds.
+  EXPECT_FALSE(LoadSingle(registry, kUPSConnectStatusTable, closed));
+  EXPECT_EQ(closed, Entry(1080, 0, ""));
+  std::vector<MonitorState> volumes{Entry(1, 1, "kept")};
+  EXPECT_FALSE(LoadList(registry, kVolStaStatusTable, volumes));
+  EXPECT_EQ(volumes.size(), 1U);
+}
+
+TEST_F(StateTablesTest, FailuresAreQuietAndNeverCreateTheKey) {
+  fakes::FakeRegistry bare;
+  EXPECT_FALSE(SaveSingle(bare, kBackupStatusTable, Entry(1050, 1, "")));
+  EXPECT_FALSE(SaveList(bare, kHDDTempStatusTable, {Entry(4040, 1, "Disk 1")}));
+  EXPECT_TRUE(SaveList(bare, kHDDTempStatusTable, {})) << "no key holds no value: nothing kept";
+  EXPECT_FALSE(bare.HasKey(kCommonKey));
+  EXPECT_FALSE(bare.HasKey(kNasKey));
+
+  ASSERT_TRUE(SaveSingle(registry, kBackupStatusTable, Entry(1050, 1, "")));
+  registry.MakeReadOnly(kCommonKey);
+  EXPECT_FALSE(SaveSingle(registry, kBackupStatusTable, MonitorState{}))
+      << "a stale row that cannot be removed is a failure";
+
+  // A value of another type is not a table.
+  ASSERT_EQ(registry.SetValue(os::RegistryRoot::LocalMachine, kNasKey, "CPUTempStatusTable",
+                              os::RegistryType::Dword, std::vector<std::uint8_t>{1, 0, 0, 0}),
+            os::kSuccess);
+  MonitorState entry;
+  EXPECT_FALSE(LoadSingle(registry, kCPUTempStatusTable, entry));
+  EXPECT_EQ(entry, MonitorState{});
+}
+
+// ---- The open/close rule ---------------------------------------------------------------------
+
+class ConditionTrackerTest : public ::testing::Test {
+ protected:
+  // act_id, act_sts, act_trg, act_para and msg of each posted event.
+  using Posting = std::tuple<std::int32_t, std::int32_t, std::string, std::string, std::string>;
+  std::vector<Posting> Posted() {
+    std::vector<Posting> events;
+    queue.Drain([&events](const AgentEvent& e) {
+      events.emplace_back(e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg);
+    });
+    return events;
+  }
+  static ConditionOpening Opening(std::int32_t id, std::string trg) {
+    return {id, std::move(trg), "45,50", "温度が上昇しました", "温度異常"};
+  }
+
+  fakes::FakeClock clock;
+  EventQueue queue;
+  ConditionTracker tracker{queue, clock};
+  const ConditionClosing closing{"38", "温度が正常に戻りました"};
+};
+
+TEST_F(ConditionTrackerTest, ASingleConditionIsReportedOnceWhenItOpensAndOnceWhenItCloses) {
+  MonitorState entry;
+  EXPECT_EQ(tracker.Track(entry, false, Opening(4020, "1"), closing), ConditionChange::None);
+  EXPECT_EQ(tracker.Track(entry, true, Opening(4020, "1"), closing), ConditionChange::Opened);
+  EXPECT_EQ(entry, (MonitorState{4020, 1, "1", "45,50", "温度異常", "", 0, 0}));
+  EXPECT_EQ(Posted(), (std::vector<Posting>{{4020, 1, "1", "45,50", "温度が上昇しました"}}));
+
+  // Still present with other values: already reported.
+  EXPECT_EQ(tracker.Track(entry, true, Opening(4021, "2"), closing), ConditionChange::None);
+  EXPECT_TRUE(Posted().empty());
+
+  // Closing carries the opening's id and trigger, not today's.
+  EXPECT_EQ(tracker.Track(entry, false, Opening(4021, "2"), closing), ConditionChange::Closed);
+  EXPECT_EQ(Posted(), (std::vector<Posting>{{4020, 3, "1", "38", "温度が正常に戻りました"}}));
+  EXPECT_EQ(entry, MonitorState{});
+  EXPECT_EQ(tracker.Track(entry, false, Opening(4020, "1"), closing), ConditionChange::None);
+  EXPECT_TRUE(Posted().empty());
+}
+
+TEST_F(ConditionTrackerTest, ListEntriesFollowTheirItemByKeyOrByCode) {
+  std::vector<MonitorState> disks;
+  const ConditionItem disk1{"Disk 1", 0, 1};
+  const ConditionItem disk2{"Disk 2", 0, 2};
+  tracker.Track(disks, ItemMatch::ByKey, disk1, true, Opening(4040, "1"), closing);
+  tracker.Track(disks, ItemMatch::ByKey, disk2, true, Opening(4040, "1"), closing);
+  tracker.Track(disks, ItemMatch::ByKey, disk1, true, Opening(4040, "1"), closing);
+  ASSERT_EQ(disks.size(), 2U);
+  EXPECT_EQ(disks[1].item_key, "Disk 2");
+  EXPECT_EQ(disks[1].item_number, 2);
+  EXPECT_EQ(Posted().size(), 2U);
+
+  EXPECT_EQ(tracker.Track(disks, ItemMatch::ByKey, disk1, false, Opening(4040, "1"), closing),
+            ConditionChange::Closed);
+  ASSERT_EQ(disks.size(), 1U);
+  EXPECT_EQ(disks[0].item_key, "Disk 2");
+  EXPECT_EQ(std::get<1>(Posted().at(0)), 3);
+
+  std::vector<MonitorState> bays;
+  const ConditionItem bay{"", 0x4, 3};
+  tracker.Track(bays, ItemMatch::ByCode, bay, true, Opening(4050, "1"), closing);
+  EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, {"", 0x8, 4}, false, Opening(4050, "1"), closing),
+            ConditionChange::None);
+  EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, bay, false, Opening(4050, "1"), closing),
+            ConditionChange::Closed);
+  EXPECT_TRUE(bays.empty());
+}
+
+TEST_F(ConditionTrackerTest, ConditionsSurviveARestartEvenWhenTheKeyHoldsABracket) {
+  fakes::FakeRegistry registry;
+  registry.AddKey(kNasKey);
+  const ConditionItem task{"nightly]copy", 0, 1};
+  std::vector<MonitorState> before;
+  tracker.Track(before, ItemMatch::ByKey, task, true, Opening(4090, "1"), closing);
+  ASSERT_TRUE(SaveList(registry, kVaultBackupStatusTable, before));
+
+  std::vector<MonitorState> after;
+  ASSERT_TRUE(LoadList(registry, kVaultBackupStatusTable, after));
+  after[0].item_number = 1;
+  EXPECT_EQ(after, before);
+  Posted();
+  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, true, Opening(4090, "1"), closing),
+            ConditionChange::None);
+  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, false, Opening(4090, "1"), closing),
+            ConditionChange::Closed);
+  EXPECT_TRUE(after.empty());
+}
+
+TEST_F(ConditionTrackerTest, AStoredEntryWithNothingOpenIsReusedNotDuplicated) {
+  std::vector<MonitorState> volumes{Entry(4070, 0, "C:"), Entry(4070, 1, "D:")};
+  for (int round = 0; round < 3; ++round) {
+    tracker.Track(volumes, ItemMatch::ByKey, {"C:", 0, 1}, true, Opening(4071, "2"), closing);
+  }
+  ASSERT_EQ(volumes.size(), 2U);
+  EXPECT_EQ(volumes[0].act_id, 4071);
+  EXPECT_EQ(volumes[0].act_sts, 1);
+  EXPECT_EQ(Posted().size(), 1U);
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,270 @@
+#include "report/status_message.h"
+
+#include <gtest/gtest.h>
+
+#include "report/model_identity.h"
+#include "support/message_file_checks.h"
+
+namespace orv {
+namespace {
+
+using namespace model;
+using orv::testing::IsStrictJsonMessage;
+using orv::testing::ReadGolden;
+
+MonitorState State(std::int32_t actId, const char* trg, const char* para, const char* msg,
+                   const char* key = "", std::int32_t code = 0, std::int32_t sts = 1) {
+  MonitorState state;
+  state.act_id = actId;
+  state.act_sts = sts;
+  state.act_trg = trg;
+  state.act_para = para;
+  state.msg = msg;
+  state.item_key = key;
+  state.item_code = code;
+  return state;
+}
+
+void PutSmartEntry(DiskInfo& disk, std::size_t index, std::uint8_t id, std::uint8_t value,
+                   std::uint8_t worst, std::uint64_t raw, std::uint8_t threshold) {
+  const std::size_t at = 18 + 12 * index;
+  disk.smartData[at] = id;
+  disk.smartData[at + 3] = value;
+  disk.smartData[at + 4] = worst;
+  for (std::size_t b = 0; b < 7; ++b) disk.smartData[at + 5 + b] = static_cast<std::uint8_t>(raw >> (8 * b));
+  disk.smartThresholds[at] = id;
+  disk.smartThresholds[at + 1] = threshold;
+}
+
+std::string Message(const StatusHeader& header, int kind, int power, const CommonStatusData& common,
+                    const NasStatusData& nas) {
+  std::string body;
+  AppendStatusMessage(header, kind, power, common, nas, body);
+  return "\xEF\xBB\xBF{\r\n" + body + "}";
+}
+
+TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
+  StatusHeader header{"76543210BA98FEDC0123456789ABCDEF", {2026, 12, 1, 7, 9, 0, 30, 0}, "MDL-N01", "2.1",
+                      "MDL-G01", "1.2", 36ULL * 3600 * 1000, kLcdSeries | kStorageServer2012R2 | kFourBays,
+                      "BSN123", "1.05", "NAS-0001", 200};
+  CommonStatusData common;
+  SystemSample& now = common.current;
+  now.snapshot.processorLoads = {{"0", 5}, {"_Total", 7}};
+  now.snapshot.diskLoads = {{"0 C:", 3}, {"1 E:", 9}, {"_Total", 4}};
+  now.snapshot.memoryLoad = 33;
+  now.snapshot.networkRates = {{"Intel[R] Ethernet _2", 120, 80}};
+  AdapterEntry lan1;
+  lan1.description = "Intel(R) Ethernet #2";
+  lan1.hasAddress = 1;
+  lan1.address = {192, 168, 1, 10};
+  lan1.mac = {0x00, 0x1B, 0x21, 0x0A, 0x0B, 0x01};
+  AdapterEntry lan2;
+  lan2.description = "Intel(R) Ethernet";
+  lan2.mac = {0x00, 0x1B, 0x21, 0x0A, 0x0B, 0x02};
+  now.adapters = {lan1, lan2};
+  now.backup = {1, {2026, 12, 0, 6, 1, 0, 0, 0}, {2026, 12, 0, 6, 1, 0, 0, 0}};
+  now.ups.name = "\"UPS\"";
+  now.ups.vnd = "\"APC\"";
+  now.ups.model = "\"Back-UPS ES 550\"";
+  now.ups.fwv = "\"828.D3\"";
+  now.ups.serial = "\"3B1234X\"";
+  now.ups.prd_date = "\"12/03\"";
+  now.ups.bt_sts = "\"充電完了\"";
+  now.ups.connect = "\"USB\"";
+  now.ups.bt_lev = 100;
+  now.ups.bt_time = "1";
+  now.ups.bt_sec = "4200";
+  now.shareConnections = 2;
+  now.windowsUpdateMessage = "更新プログラムがあります";
+  common.upsDegradeState = State(4040, "1", "UPS", "劣化を検出しました");
+
+  NasStatusData nas;
+  nas.readings = {1800, 45, 900};
+  nas.cpuFanState = State(4080, "0", "0,1800", "CPUファン回転数低下");
+  nas.caseFanState = State(4100, "0", "0,900", "ケースファン回転数低下");
+  DiskInfo disk;
+  disk.present = 1;
+  disk.name = "HDD1";
+  disk.portMask = 1;
+  disk.deviceName = "\\\\?\\PhysicalDrive0";
+  disk.friendlyName = "WDC WD20EFRX-68EUZN0";
+  disk.productRevision = "82.00A82";
+  disk.serialNumber = "  WD-WCC4M1234567  ";
+  disk.transferMode = "SATA/600";
+  disk.ataVersion = "ACS-2";
+  disk.features = "S.M.A.R.T., 48bit LBA, NCQ";
+  disk.logicalSectorSize = 512;
+  disk.physicalSectorSize = 4096;
+  disk.temperature = 38;
+  disk.powerOnHours = 12345;
+  disk.smartValid = 1;
+  PutSmartEntry(disk, 0, 1, 200, 200, 0, 51);
+  PutSmartEntry(disk, 1, 3, 178, 175, 0x1234, 21);
+  PutSmartEntry(disk, 2, 5, 200, 200, 0, 140);
+  PutSmartEntry(disk, 3, 4, 100, 100, 7, 36);  // out of order: skipped
+  PutSmartEntry(disk, 4, 9, 83, 83, 12345, 0);
+  PutSmartEntry(disk, 5, 251, 1, 1, 1, 1);     // beyond the last id written
+  DiskInfo emptyBay;
+  emptyBay.name = "HDD2";
+  emptyBay.portMask = 2;
+  nas.disks = {disk, emptyBay};
+  nas.hddTempStates = {State(4090, "1", "HDD1,62", "温度異常", "", 1)};
+  nas.hddStaStates = {State(4110, "2", "HDD2", "ディスクが取り外されました", "", 2)};
+  VolumeInfo c;
+  c.driveLetter = u'C';
+  c.layoutName = "シンプル";
+  c.fileSystemName = "NTFS";
+  c.usedBytes = 25'000'000'000;
+  c.totalBytes = 100'000'000'000;
+  VolumeInfo e;
+  e.driveLetter = u'E';
+  e.layoutName = "シンプル";
+  e.fileSystemName = "FAT32";
+  e.volumeName = "MY \"USB\"";
+  e.diskModel = "USB Flash";
+  e.usb = 1;
+  e.usedBytes = 1000;
+  e.totalBytes = 3000;
+  nas.volumes = {c, e};
+  nas.volCapaStates = {State(3010, "1", "C,25", "空き容量不足", "C"), State(3010, "1", "E,10", "空き容量不足", "E")};
+  BackupTask task;
+  task.name = "Daily";
+  task.result = 2;
+  task.lastSuccess = {2026, 12, 0, 5, 2, 0, 0, 0};
+  task.lastResult = {2026, 12, 0, 6, 2, 0, 0, 0};
+  nas.tasks = {task};
+  nas.vaultBackupStates = {State(2010, "1001", "Daily", "バックアップに失敗しました。", "Daily")};
+
+  const std::string file = Message(header, 2, 1, common, nas);
+  EXPECT_EQ(file, ReadGolden("status_lcd_event.json"));
+  EXPECT_TRUE(IsStrictJsonMessage(file));
+}
+
+TEST(StatusMessage, PeriodicStatusAveragesTheSamplesAndWidensSeagateRawValues) {
+  StatusHeader header{std::string(32, '0'), {2026, 12, 1, 7, 9, 0, 0, 0}, "", "", "MDL-G02", "", 0,
+                      kTemperatureSeries | kStorageServer2016, "X", "", "NAS-0001", 0};
+  CommonStatusData common;
+  AdapterEntry lan;
+  lan.description = "Realtek Ethernet";
+  lan.hasAddress = 1;
+  lan.address = {10, 0, 0, 5};
+  lan.mac = {0xAA, 0xBB, 0xCC, 0, 0, 1};
+  common.current.adapters = {lan};
+  SystemSample first;
+  first.snapshot = {{{"_Total", 7}}, {{"Realtek Ethernet", 100, 50}}, {{"0 C:", 10}, {"_Total", 0}}, 30};
+  first.shareConnections = 3;
+  SystemSample second;
+  second.snapshot = {{{"_Total", 8}}, {{"Realtek Ethernet", 101, 0}}, {{"0 C:", 15}, {"_Total", 0}}, 31};
+  second.shareConnections = 4;
+  common.samples = {first, second};
+
+  NasStatusData nas;
+  DiskInfo disk;
+  disk.present = 1;
+  disk.name = "HDD1";
+  disk.portMask = 1;
+  disk.deviceName = "\\\\?\\PhysicalDrive0";
+  disk.friendlyName = "ST2000DM001-1CH164";
+  disk.vendorId = "ATA";
+  disk.productRevision = "CC27";
+  disk.serialNumber = "Z1E12345";
+  disk.transferMode = "SATA/600";
+  disk.ataVersion = "ATA8-ACS";
+  disk.features = "S.M.A.R.T.";
+  disk.logicalSectorSize = 512;
+  disk.physicalSectorSize = 4096;
+  disk.powerOnHours = 8000;
+  disk.temperature = 99;  // the periodic status shows the sampled average instead
+  disk.smartValid = 1;
+  PutSmartEntry(disk, 0, 1, 117, 99, 0x0A1B2C3D, 6);
+  nas.disks = {disk};
+  DiskInfo sampled = disk;
+  sampled.temperature = 38;
+  nas.samples.push_back({{0, 40, 0}, {sampled}});
+  sampled.temperature = 40;
+  nas.samples.push_back({{0, 43, 0}, {sampled}});
+
+  const std::string file = Message(header, 1, 2, common, nas);
+  EXPECT_EQ(file, ReadGolden("status_temperature_periodic.json"));
+  EXPECT_TRUE(IsStrictJsonMessage(file));
+}
+
+class StatusRulesTest : public ::testing::Test {
+ protected:
+  std::string Build(int kind = 2, int power = 1) {
+    body_.clear();
+    AppendStatusMessage(header, kind, power, common, nas, body_);
+    const std::string file = "\xEF\xBB\xBF{\r\n" + body_ + "}";
+    EXPECT_TRUE(IsStrictJsonMessage(file));
+    return file;
+  }
+  static bool Has(const std::string& file, std::string_view text) {
+    return file.find(text) != std::string::npos;
+  }
+
+  StatusHeader header{std::string(32, '0'), {2026, 12, 1, 7, 9, 0, 0, 0}, "", "", "", "", 0, 0, "SN", "", "N", 0};
+  CommonStatusData common;
+  NasStatusData nas;
+  std::string body_;
+};
+
+TEST_F(StatusRulesTest, KindsPowerStatesAndEmptySamples) {
+  EXPECT_TRUE(Has(Build(3, 3), "\"sts_type\":2,\r\n"));
+  EXPECT_TRUE(Has(Build(3, 3), "\"pow_sts\":200,\r\n"));
+  const std::string odd = Build(7, 9);
+  EXPECT_TRUE(Has(odd, "\"sts_type\":null,"));
+  EXPECT_TRUE(Has(odd, "\"pow_sts\":null,"));
+  // A periodic status right after the lists were emptied.
+  const std::string periodic = Build(1, 1);
+  EXPECT_TRUE(Has(periodic, "\"cpu_load\":0.00,\r\n    \"mem_load\":0.00,\r\n    \"hd_load\":0.00,\r\n    \"lo_cnt\":0,"));
+  // No "_Total" instance: null, in the head and in the CPU entry.
+  const std::string current = Build(2, 1);
+  EXPECT_TRUE(Has(current, "\"cpu_load\":null,"));
+  EXPECT_TRUE(Has(current, "\"load\":null,"));
+}
+
+TEST_F(StatusRulesTest, FansAndBoardSerialFollowTheModelFlags) {
+  nas.readings = {2100, 50, 800};
+  header.modelFlags = kTwoBayLine;
+  std::string file = Build();
+  EXPECT_TRUE(Has(file, "\"fan_rpm\":2100,\r\n            \"tmp\":50,"));
+  EXPECT_TRUE(Has(file, "\"case_fan\":[\r\n    ],"));
+  EXPECT_TRUE(Has(file, "\"mb_sn\":null,"));
+  header.modelFlags = 0;
+  file = Build();
+  EXPECT_TRUE(Has(file, "\"fan_rpm\":null,\r\n            \"tmp\":null,"));
+  header.modelFlags = kBoardSeries;
+  EXPECT_TRUE(Has(Build(), "\"mb_sn\":\"SN\","));
+}
+
+TEST_F(StatusRulesTest, DiskLoadComesFromTheDisksOwnCounterInstance) {
+  DiskInfo disk;
+  disk.present = 1;
+  disk.name = "HDD4";
+  disk.portMask = 8;
+  disk.deviceName = "\\\\?\\PhysicalDrive3";
+  nas.disks = {disk};
+  common.current.snapshot.diskLoads = {{"_Total", 50}, {"13 F:", 70}, {"3 D: E:", 11}};
+  EXPECT_TRUE(Has(Build(), "\"load\":11.00,\r\n            \"smt\""));
+  common.current.snapshot.diskLoads = {{"3", 12}};
+  EXPECT_TRUE(Has(Build(), "\"load\":12.00,"));
+  common.current.snapshot.diskLoads = {{"_Total", 50}, {"3D:", 9}};
+  EXPECT_TRUE(Has(Build(), "\"load\":null,\r\n            \"smt\""));
+}
+
+TEST_F(StatusRulesTest, UserTextsCannotBreakTheFile) {
+  nas.cpuFanState = State(4080, "", "bad \" para", "line\nbreak");
+  nas.tasks.resize(1);
+  nas.tasks[0].name = "week]ly \"copy\"";
+  common.current.ups.name = "\"UPS\"";
+  common.current.ups.model = "\"broken";  // not a JSON value: written as null
+  common.current.windowsUpdateMessage = std::string("tab\there\x01");
+  const std::string file = Build();
+  EXPECT_TRUE(Has(file, "\"act_trg\":null,"));
+  EXPECT_TRUE(Has(file, "\"act_para\":\"bad \\\" para\","));
+  EXPECT_TRUE(Has(file, "\"model\":null,"));
+  EXPECT_TRUE(Has(file, "\"wupd_msg\":\"tab\\there\\u0001\","));
+}
+
+}  // namespace
+}  // namespace orv
