@@ -189,6 +189,32 @@ TEST(StatusMessage, PeriodicStatusAveragesTheSamplesAndWidensSeagateRawValues) {
   EXPECT_TRUE(IsStrictJsonMessage(file));
 }
 
+TEST(StatusMessage, TwoBayTestStatusBeforeSleepWithAnEsataDiscAndALostUps) {
+  StatusHeader header{std::string(32, '0'), {2026, 12, 1, 7, 9, 0, 0, 0}, "MDL-N12", "1.0", "MDL-G01", "1.2",
+                      119'999, kTwoBayLine | kStorageServer2012R2 | kTwoBays, "", "20190412", "NAS-0002", 200};
+  CommonStatusData common;
+  common.current.snapshot.processorLoads = {{"_Total", 12}};
+  common.current.snapshot.memoryLoad = 40;
+  common.upsConnectState = State(4030, "1", "UPS", "通信が切断しています。");
+  NasStatusData nas;
+  nas.readings = {2400, 52, 0};
+  nas.cpuFanState = State(4080, "0", "0,1500", "CPUファン回転数低下");
+  nas.cpuTempState = State(4090, "0", "0,75", "CPU温度異常");
+  VolumeInfo disc;
+  disc.driveLetter = u'Q';
+  disc.layoutName = "不明";
+  disc.fileSystemName = "UDF";
+  disc.fileSystemCode = 6;
+  disc.volumeName = "DVD";
+  disc.diskModel = "PLDS DVD-RW";
+  disc.esata = 1;
+  nas.volumes = {disc};
+
+  const std::string file = Message(header, 3, 3, common, nas);
+  EXPECT_EQ(file, ReadGolden("status_twobay_test_sleep.json"));
+  EXPECT_TRUE(IsStrictJsonMessage(file));
+}
+
 class StatusRulesTest : public ::testing::Test {
  protected:
   std::string Build(int kind = 2, int power = 1) {
