@@ -31,7 +31,7 @@ struct BenchOs {
   orv::os::OsPorts Ports() {
     return {fake.registry, fake.eventReporter, fake.serviceHost, fake.serviceManager, fake.sync,
             fake.clock,    fake.system,        fake.process,     disk,                fake.processes,
-            fake.eventLogStore, fake.xmlReader, fake.wmi};
+            fake.eventLogStore, fake.xmlReader, fake.wmi, fake.pipes};
   }
   fs::path Pool() const { return root / "MessagePool"; }
 

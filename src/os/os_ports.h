@@ -5,6 +5,7 @@
 #include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
+#include "os/named_pipe.h"
 #include "os/process_control.h"
 #include "os/process_launcher.h"
 #include "os/registry.h"
@@ -31,6 +32,7 @@ struct OsPorts {
   EventLogStore& eventLogStore;
   XmlReader& xmlReader;
   WmiConnector& wmi;
+  NamedPipes& pipes;
 };
 
 }  // namespace orv::os

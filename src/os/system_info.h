@@ -25,6 +25,8 @@ class SystemInfo {
   // UTF-8, and back; characters the code page lacks become its default character.
   virtual std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) = 0;
   virtual std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) = 0;
+  // True when the system reports any network connection as alive.
+  virtual bool IsNetworkAlive() = 0;
 };
 
 }  // namespace orv::os

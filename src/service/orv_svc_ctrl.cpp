@@ -1,6 +1,12 @@
 #include "service/orv_svc_ctrl.h"
 
+#include "monitors/common/agent_ctrl_common.h"
+#include "monitors/nas/agent_ctrl_lnas.h"
+#include "platform/agent_registry.h"
+#include "platform/calendar.h"
+#include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
+#include "report/event_queue.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
 
@@ -11,12 +17,50 @@ constexpr std::uint32_t kRunningControls =
     kAcceptStop | kAcceptShutdown | kAcceptParamChange | kAcceptPowerEvent | kAcceptPreShutdown;
 constexpr std::uint32_t kStopWaitHintMs = 6000;
 constexpr std::uint32_t kStopSliceMs = 5000;
+constexpr std::uint32_t kSuspendStepMs = 500;
+constexpr int kNetworkQuestions = 6;
+constexpr std::uint32_t kNetworkPauseMs = 5000;
 
 constexpr std::uint32_t kPowerSuspend = 4;
 constexpr std::uint32_t kPowerResumeSuspend = 7;
 constexpr std::uint32_t kPowerResumeAutomatic = 18;
 
 constexpr std::uint32_t kEventServiceStarted = 0x4000044C;
+constexpr std::uint32_t kEventUnregistered = 0x4000044D;
+constexpr std::uint32_t kEventMonitoringStopped = 0x4000044E;
+constexpr std::uint32_t kEventMonitoring = 0x4000044F;
+constexpr std::uint32_t kEventDailyStarted = 0x40000451;
+constexpr std::uint32_t kEventStartupCheckStarted = 0x40000452;
+constexpr std::uint32_t kEventStoppedWithReason = 0xC0000518;
+constexpr std::uint32_t kEventRequestTransportFailed = 0xC0000520;
+
+constexpr std::int64_t kMsPerHour = 3'600'000;
+constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
+
+// Loop result codes as Run treats them.
+constexpr int kEndService = 0;
+constexpr int kRedispatch6 = 6;
+constexpr int kRedispatch7 = 7;
+constexpr int kRereadState = 8;
+
+constexpr const char* kStopReasonEventWrite = "イベントトリガJSON作成処理に失敗しました。";
+constexpr const char* kStopReasonStatusWrite = "ステータスJSON作成処理に失敗しました。";
+constexpr const char* kStopReasonPool = "プールフォルダ管理に失敗しました。";
+
+// Wait-list positions: stop request, parameter change, suspended, controls 128 to 135.
+enum Handle : std::uint32_t {
+  kHandleStop = 0,
+  kHandleParam = 1,
+  kHandleSuspended = 2,
+  kHandle128 = 3,
+  kHandle129,
+  kHandle130,
+  kHandle131,
+  kHandle132,
+  kHandle133,
+  kHandle134,
+  kHandle135,
+};
 
 }  // namespace
 
@@ -66,28 +110,12 @@ void CORVSvcCtrl::OnUserControl(std::uint32_t control, std::uint32_t /*eventType
   }
 }
 
-void CORVSvcCtrl::Run() {
-  SetStatus(kServiceRunning, 0, 0, kRunningControls);
-  log_.Information(kEventServiceStarted, "Orvaneエージェントサービスが開始しました。");
-
-  // The pool, the definition file and the identity every message carries; re-read at every
-  // reading of the agent's state.
-  AgentCtrl_Upload upload(os_);
-  upload.Initialize();
-
-  // Until the monitoring loops exist the agent only waits for its stop request.
-  if (os::Event* stopRequest = events_[kStopRequestEvent].get()) {
-    os::Event* const waitList[] = {stopRequest};
-    while (os_.sync.WaitAny(waitList, os::kInfinite) == os::kWaitTimeout) {
-    }
-  }
-  SetEvent(kStoppedEvent);
-}
+void CORVSvcCtrl::RequestStop() { SetEvent(kStopRequestEvent); }
 
 void CORVSvcCtrl::OnStop() {
   std::uint32_t checkPoint = 1;
   SetStatus(kServiceStopPending, checkPoint, kStopWaitHintMs);
-  SetEvent(kStopRequestEvent);
+  RequestStop();
   os::Event* const stopped = events_[kStoppedEvent].get();
   if (stopped == nullptr) return;
   os::Event* const waitList[] = {stopped};
@@ -96,12 +124,496 @@ void CORVSvcCtrl::OnStop() {
   }
 }
 
+void CORVSvcCtrl::Run() {
+  SetStatus(kServiceRunning, 0, 0, kRunningControls);
+  log_.Information(kEventServiceStarted, "Orvaneエージェントサービスが開始しました。");
+  WaitForNetwork();
+  // No Web API client exists yet to read the uploader's host choice: production it is.
+  useProductionHost_ = 1;
+
+  AgentCtrl_Upload upload(os_);
+  if (DailyCheck(upload, false) == kDailyUpdateStarted) {
+    SetEvent(kStoppedEvent);
+    return;
+  }
+  ReadState(upload);
+
+  std::array<os::Event*, 11> handles{};
+  handles[kHandleStop] = events_[kStopRequestEvent].get();
+  handles[kHandleParam] = events_[kParamChangeEvent].get();
+  handles[kHandleSuspended] = events_[kSuspendedEvent].get();
+  for (std::size_t i = 0; i < 8; ++i) handles[kHandle128 + i] = events_[kUserControl128Event + i].get();
+
+  for (;;) {
+    int result = kEndService;
+    switch (state_) {
+      case AgentState::Unregistered:
+        result = RunUnregistered(handles, upload);
+        break;
+      case AgentState::Monitoring:
+      case AgentState::MonitoringWithoutRegistration:
+        result = RunMonitoring(handles, upload);
+        break;
+      case AgentState::MonitoringStopped:
+        result = RunMonitoringStopped(handles, upload);
+        break;
+      case AgentState::Undecided:
+        break;
+    }
+    if (result == kRereadState) {
+      ReadState(upload);
+    } else if (result != kRedispatch6 && result != kRedispatch7) {
+      break;
+    }
+  }
+  SetEvent(kStoppedEvent);
+}
+
+void CORVSvcCtrl::WaitForNetwork() {
+  for (int question = 0; question < kNetworkQuestions; ++question) {
+    if (os_.system.IsNetworkAlive()) return;
+    os_.clock.Sleep(kNetworkPauseMs);
+  }
+}
+
+void CORVSvcCtrl::SetState(AgentState state) {
+  state_ = state;
+  const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
+  // A stopped monitor is not turned back into monitoring by a failed request.
+  if (status.GetDword("ServiceStatus") == 3 && state == AgentState::MonitoringWithoutRegistration) {
+    return;
+  }
+  (void)status.SetDword("ServiceStatus", static_cast<std::uint32_t>(state));
+}
+
+void CORVSvcCtrl::ReadState(AgentCtrl_Upload& upload) {
+  upload.Initialize();
+  if (!upload.HasDeviceId()) {
+    SetState(AgentState::Unregistered);
+    return;
+  }
+  const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
+  if (status.GetDword("ServiceStatus") == 3) {
+    SetState(AgentState::MonitoringStopped);
+  } else if (state_ == AgentState::MonitoringWithoutRegistration) {
+    SetState(AgentState::MonitoringWithoutRegistration);
+  } else {
+    SetState(AgentState::Monitoring);
+  }
+}
+
+CORVSvcCtrl::RequestOutcome CORVSvcCtrl::RequestRegistrationData(AgentCtrl_Upload& upload) {
+  upload.LoadDeviceId();
+  if (!upload.HasDeviceId()) return RequestOutcome::NotRegistered;
+  // No Web API client exists yet, so the request cannot leave the machine: it fails as a
+  // transport failure would, and says so in the log.
+  log_.SystemCallError(kEventRequestTransportFailed, "登録情報の取得中に通信エラーが発生しました。",
+                       os::kErrorNotSupported);
+  return RequestOutcome::TransportFailure;
+}
+
+int CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
+  if (daily) {
+    log_.Information(kEventDailyStarted, "登録情報の取得を開始しました(日次処理)。");
+  } else {
+    log_.Information(kEventStartupCheckStarted, "登録情報の取得を開始しました。");
+  }
+  const RequestOutcome outcome = RequestRegistrationData(upload);
+  switch (outcome) {
+    case RequestOutcome::NotRegistered:
+      SetState(AgentState::Unregistered);
+      return kDailyUnregistered;
+    case RequestOutcome::Unauthorized:
+      return kDailyUnregistered;
+    case RequestOutcome::TransportFailure:
+    case RequestOutcome::OtherStatus:
+      SetState(AgentState::MonitoringWithoutRegistration);
+      break;
+    case RequestOutcome::Ok: {
+      const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
+      if (status.GetDword("AutoUpdate") == 1 && CheckLatestSoftware(upload) == kDailyUpdateStarted) {
+        return kDailyUpdateStarted;
+      }
+      if (state_ == AgentState::MonitoringWithoutRegistration) SetState(AgentState::Monitoring);
+      break;
+    }
+  }
+  if (upload.CleanPool()) return kDailyDone;
+  SetState(AgentState::MonitoringStopped);
+  stopReason_ = kStopReasonPool;
+  return kDailyPoolFailed;
+}
+
+int CORVSvcCtrl::RefreshRegistration(AgentCtrl_Upload& upload) {
+  switch (RequestRegistrationData(upload)) {
+    case RequestOutcome::NotRegistered:
+      SetState(AgentState::Unregistered);
+      break;
+    case RequestOutcome::TransportFailure:
+    case RequestOutcome::OtherStatus:
+      if (state_ == AgentState::Monitoring) SetState(AgentState::MonitoringWithoutRegistration);
+      break;
+    case RequestOutcome::Ok:
+      if (state_ == AgentState::MonitoringWithoutRegistration) SetState(AgentState::Monitoring);
+      break;
+    case RequestOutcome::Unauthorized:
+      break;
+  }
+  // The registration record for the settings program follows with the local pipe.
+  return 1;
+}
+
+int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& /*upload*/) {
+  // Without a Web API client there is no newer agent to know of: nothing is started.
+  return 0;
+}
+
+int CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& /*upload*/, const AgentCtrl_COMMON& /*common*/) {
+  // The uploader launch arrives with the Web API work; until then nothing is sent.
+  return 0;
+}
+
+std::int64_t CORVSvcCtrl::Now() { return ToCalendarMilliseconds(os_.clock.LocalNow()); }
+
+std::int64_t CORVSvcCtrl::NextStatusTime(std::int64_t now, std::uint32_t statusSecond,
+                                         std::uint32_t outputInterval) {
+  std::int64_t next = now - now % kMsPerHour + std::int64_t{statusSecond} * 1000;
+  const std::int64_t step = std::int64_t{outputInterval == 0 ? 1 : outputInterval} * 1000;
+  if (next < now) next += (now - next + step - 1) / step * step;
+  return next;
+}
+
+std::int64_t CORVSvcCtrl::NextDailyTime(std::int64_t now, std::uint32_t dailySecond) {
+  std::int64_t next = now - now % kMsPerDay + 22 * kMsPerHour + std::int64_t{dailySecond} * 1000;
+  if (next < now) next += (now - next + kMsPerDay - 1) / kMsPerDay * kMsPerDay;
+  return next;
+}
+
 void CORVSvcCtrl::SetEvent(ControllerEvent event) {
   if (events_[event]) events_[event]->Set();
 }
 
 void CORVSvcCtrl::ClearEvent(ControllerEvent event) {
   if (events_[event]) events_[event]->Reset();
+}
+
+bool CORVSvcCtrl::IsSet(ControllerEvent event) {
+  if (!events_[event]) return false;
+  os::Event* const list[] = {events_[event].get()};
+  return os_.sync.WaitAny(list, 0) == 0;
+}
+
+void CORVSvcCtrl::SleepWhileSuspended() {
+  while (IsSet(kSuspendedEvent)) os_.clock.Sleep(kSuspendStepMs);
+}
+
+bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
+                             std::string_view parameters) {
+  AgentEvent event(actId, os_.clock);
+  event.msg = std::string(message);
+  event.act_para = std::string(parameters);
+  std::string body;
+  upload.BuildEventMessage(event, body);
+  return upload.WriteMessage(static_cast<int>(MessageKind::Event), body);
+}
+
+int CORVSvcCtrl::RunUnregistered(std::span<os::Event* const> handles, AgentCtrl_Upload& upload) {
+  log_.Information(kEventUnregistered, "Orvaneエージェントサービスは未登録状態です。");
+  for (;;) {
+    const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
+    switch (index) {
+      case kHandleStop:
+        return kEndService;
+      case kHandleSuspended:
+        SleepWhileSuspended();
+        break;
+      case kHandle130:
+        RefreshRegistration(upload);
+        handles[index]->Reset();
+        break;
+      case kHandle131:
+      case kHandle132:
+      case kHandle133:
+        handles[index]->Reset();
+        return static_cast<int>(index);
+      default:
+        if (index >= handles.size()) return kEndService;  // a failed wait would fail again
+        handles[index]->Reset();
+        break;
+    }
+  }
+}
+
+int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
+                                      AgentCtrl_Upload& upload) {
+  if (stopReason_.empty()) {
+    log_.Information(kEventMonitoringStopped, "Orvaneエージェントサービスは監視停止中です。");
+  } else {
+    log_.Error(kEventStoppedWithReason,
+               "Orvaneエージェントサービスは監視停止中です。\n[" + stopReason_ + "]");
+  }
+  // The settings program's notice follows with the local pipe.
+  for (;;) {
+    const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
+    switch (index) {
+      case kHandleStop:
+        return kEndService;
+      case kHandleSuspended:
+        SleepWhileSuspended();
+        break;
+      case kHandle130:
+        RefreshRegistration(upload);
+        handles[index]->Reset();
+        break;
+      case kHandle131:
+        SetState(AgentState::Monitoring);
+        handles[index]->Reset();
+        break;
+      case kHandle133:
+        handles[index]->Reset();
+        return kRereadState;
+      case kHandle134:
+        if (CheckLatestSoftware(upload) == kDailyUpdateStarted) return kEndService;
+        handles[index]->Reset();
+        break;
+      default:
+        if (index >= handles.size()) return kEndService;
+        handles[index]->Reset();
+        break;
+    }
+    if (state_ != AgentState::MonitoringStopped) return kRedispatch7;
+  }
+}
+
+int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Upload& upload) {
+  log_.Information(kEventMonitoring, "Orvaneエージェントサービスは監視中です。");
+  stopReason_.clear();
+
+  std::int64_t nextStatus = NextStatusTime(Now(), upload.StatusSecond(), upload.OutputInterval());
+  std::int64_t nextDaily = NextDailyTime(Now(), upload.DailySecond());
+
+  auto common = std::make_unique<AgentCtrl_COMMON>(os_);
+  auto nas = std::make_unique<AgentCtrl_LNAS>(os_, upload.BrandFlag(), upload.ModelFlags());
+  common->RunStartupChecks();
+  nas->Initialize();
+
+  // Before the watcher threads exist nothing else posts; the first drain needs no other care.
+  bool roundFailed = false;
+  bool wrote = false;
+  CommonEventQueue().Drain([&](const AgentEvent& event) {
+    std::string body;
+    upload.BuildEventMessage(event, body);
+    if (upload.WriteMessage(static_cast<int>(MessageKind::Event), body)) {
+      wrote = true;
+    } else {
+      roundFailed = true;
+    }
+  });
+
+  const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
+  const std::uint32_t initEvent = status.GetDword("InitEvent");
+  if (initEvent == 0) {
+    if (WriteEvent(upload, 5060, "エージェントによる初期化が実行されました。")) {
+      (void)status.SetDword("InitEvent", 1);
+      wrote = true;
+    } else {
+      roundFailed = true;
+    }
+  } else if (initEvent == RegHandle::kMissingDword && !status.ValueExists("InitEvent")) {
+    (void)status.SetDword("InitEvent", 0);  // the event follows at the next start
+  }
+
+  int result = kEndService;
+  bool ended = false;
+  if (roundFailed) {
+    SetState(AgentState::MonitoringStopped);
+    stopReason_ = kStopReasonEventWrite;
+    result = kRedispatch7;
+    ended = true;
+  } else {
+    common->StartWatchers();
+    if (wrote) ReportNow(5060, *common, *nas, upload);
+  }
+
+  const std::uint32_t roundMs = upload.CheckInterval() * 1000;
+  while (!ended) {
+    const std::uint32_t index = os_.sync.WaitAny(handles, roundMs);
+    if (index == os::kWaitTimeout) {
+      // One monitoring round.
+      common->Check(true, upload.EventDefinitions());
+      nas->Check(true);
+      nas->CheckEncryptedVolumes(1);
+      const bool pending = EventsPending();
+      bool statusDue = false;
+      bool uploadDue = false;
+      if (Now() >= nextStatus) {
+        if (state_ == AgentState::MonitoringWithoutRegistration) {
+          switch (RequestRegistrationData(upload)) {
+            case RequestOutcome::NotRegistered:
+            case RequestOutcome::Unauthorized:
+              SetState(AgentState::Unregistered);
+              break;
+            case RequestOutcome::Ok:
+              SetState(AgentState::Monitoring);
+              break;
+            case RequestOutcome::OtherStatus:
+              SetState(AgentState::MonitoringWithoutRegistration);
+              break;
+            case RequestOutcome::TransportFailure:
+              break;
+          }
+        }
+        statusDue = true;
+        uploadDue = true;
+        common->CheckNetworkIdentity(1);
+        common->CheckDriverVersions(1);
+        nas->CheckCompanionSettings(1);
+      } else if (pending) {
+        common->CheckNetworkIdentity(0);
+        common->CheckDriverVersions(0);
+        nas->CheckCompanionSettings(0);
+      }
+      bool writeFailed = false;
+      if (pending) {
+        int written = 0;
+        writeFailed = !upload.WriteQueuedEvents(written);
+        std::string body;
+        upload.BuildStatusMessage(2, 1, *common, *nas, body);
+        writeFailed = !upload.WriteMessage(static_cast<int>(MessageKind::Status), body) || writeFailed;
+        uploadDue = true;
+        if (writeFailed) {
+          SetState(AgentState::MonitoringStopped);
+          stopReason_ = kStopReasonEventWrite;
+        }
+      }
+      if (!writeFailed && statusDue) {
+        std::string body;
+        upload.BuildStatusMessage(1, 1, *common, *nas, body);
+        nextStatus += std::int64_t{upload.OutputInterval()} * 1000;
+        common->ClearSamples();
+        nas->ClearSamples();
+        if (!upload.WriteMessage(static_cast<int>(MessageKind::Status), body)) {
+          SetState(AgentState::MonitoringStopped);
+          stopReason_ = kStopReasonStatusWrite;
+          writeFailed = true;
+        }
+      }
+      if (!writeFailed && uploadDue && state_ != AgentState::Unregistered &&
+          state_ != AgentState::MonitoringWithoutRegistration) {
+        LaunchUploader(upload, *common);
+      }
+    } else {
+      switch (index) {
+        case kHandleStop:
+          if (preShutdown_ != 0) ReportNow(1060, *common, *nas, upload);
+          result = kEndService;
+          ended = true;
+          break;
+        case kHandleSuspended:
+          SleepWhileSuspended();
+          ReportNow(1030, *common, *nas, upload);
+          break;
+        case kHandle128:
+          ReportNow(9010, *common, *nas, upload);
+          handles[index]->Reset();
+          break;
+        case kHandle129:
+          ReportNow(10000, *common, *nas, upload);
+          handles[index]->Reset();
+          break;
+        case kHandle130:
+          RefreshRegistration(upload);
+          handles[index]->Reset();
+          break;
+        case kHandle132:
+          SetState(AgentState::MonitoringStopped);
+          handles[index]->Reset();
+          break;
+        case kHandle133:
+          handles[index]->Reset();
+          result = kRereadState;
+          ended = true;
+          break;
+        case kHandle134:
+          if (CheckLatestSoftware(upload) == kDailyUpdateStarted) {
+            result = kEndService;
+            ended = true;
+          }
+          handles[index]->Reset();
+          break;
+        case kHandle135:
+          if (ReportNow(1040, *common, *nas, upload) != 0) {
+            os::OsError error = os::kSuccess;
+            if (auto answer = os_.sync.OpenNamedEvent("SVCPOWMGR_NotificationReturn", error)) answer->Set();
+          }
+          handles[index]->Reset();
+          break;
+        default:
+          if (index >= handles.size()) {  // a failed wait would fail again
+            result = kEndService;
+            ended = true;
+          } else {
+            handles[index]->Reset();
+          }
+          break;
+      }
+    }
+
+    // After every wake-up, also one that is ending the loop.
+    if (Now() >= nextDaily) {
+      if (DailyCheck(upload, true) == kDailyUpdateStarted) {
+        result = kEndService;
+        ended = true;
+      } else {
+        ReadState(upload);
+        nextDaily += kMsPerDay;
+      }
+    }
+    // A state that is no longer a monitoring one re-dispatches, even over an ending wake-up.
+    if (state_ != AgentState::Monitoring && state_ != AgentState::MonitoringWithoutRegistration) {
+      result = kRedispatch7;
+      ended = true;
+    }
+  }
+
+  common->StopWatchers();
+  return result;
+}
+
+int CORVSvcCtrl::ReportNow(std::int32_t actId, AgentCtrl_COMMON& common, AgentCtrl_LNAS& nas,
+                           AgentCtrl_Upload& upload) {
+  int kind = 2;
+  int power = 1;
+  bool refresh = true;
+  bool writes = true;
+  const char* message = "";
+  const char* parameters = "";
+  switch (actId) {
+    case 5060: writes = false; break;
+    case 1030: message = "システムがレジュームしました。"; break;
+    case 1040: message = "システムがスリープ/休止へ移行しました。"; power = 3; refresh = false; break;
+    case 1060: message = "システムをシャットダウンしました。"; power = 2; refresh = false; break;
+    case 9010: message = "テスト通知"; parameters = "テストメッセージ"; break;
+    case 10000: writes = false; kind = 3; break;
+    default: return 0;
+  }
+  if (writes && !WriteEvent(upload, actId, message, parameters)) return 0;
+  if (refresh) {
+    common.Check(false, upload.EventDefinitions());
+    nas.Check(false);
+    nas.CheckEncryptedVolumes(0);
+    common.CheckNetworkIdentity(0);
+    common.CheckDriverVersions(0);
+    nas.CheckCompanionSettings(0);
+  }
+  int written = 0;
+  bool ok = upload.WriteQueuedEvents(written);
+  std::string body;
+  upload.BuildStatusMessage(kind, power, common, nas, body);
+  ok = upload.WriteMessage(static_cast<int>(MessageKind::Status), body) && ok;
+  if (!ok) return 0;
+  if (state_ == AgentState::MonitoringWithoutRegistration) return 1;
+  return LaunchUploader(upload, common);
 }
 
 }  // namespace orv

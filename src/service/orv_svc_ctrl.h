@@ -1,13 +1,16 @@
 // CORVSvcCtrl: the agent itself, the process's single service object.
 //
 // It decides from the registry what the agent does and runs the matching loop on the service
-// main thread. The control manager's calls (on the dispatcher's and the worker's threads)
-// only set its manual-reset events; all work happens on the service main thread.
+// main thread: unregistered, monitoring, or monitoring stopped. The control manager's calls
+// (on the dispatcher's and the worker's threads) only set its manual-reset events; all work
+// happens on the service main thread, which waits on those events through the ports, so the
+// whole controller runs in simulated time in the host tests.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,6 +19,10 @@
 
 namespace orv {
 
+class AgentCtrl_COMMON;
+class AgentCtrl_LNAS;
+class AgentCtrl_Upload;
+
 enum class AgentState : std::uint8_t {
   Undecided = 0,
   Unregistered = 1,
@@ -23,6 +30,12 @@ enum class AgentState : std::uint8_t {
   MonitoringStopped = 3,
   MonitoringWithoutRegistration = 4,
 };
+
+// DailyCheck results.
+inline constexpr int kDailyUnregistered = 1;
+inline constexpr int kDailyUpdateStarted = 6;
+inline constexpr int kDailyPoolFailed = 9;
+inline constexpr int kDailyDone = 10;
 
 class CORVSvcCtrl : public SvsBase {
  public:
@@ -53,17 +66,61 @@ class CORVSvcCtrl : public SvsBase {
   void Run() override;
   void OnStop() override;
 
+  // Sets the stop request the loops end on (what a stop control does after its status report).
+  void RequestStop();
+
+  // The three loops; each returns the index of the wait handle that ended it (0 for the stop
+  // request, 6, 7 or 8 for controls 131, 132, 133), 7 when the state changed under it, and 0
+  // when an update installer was started.
+  int RunUnregistered(std::span<os::Event* const> handles, AgentCtrl_Upload& upload);
+  int RunMonitoringStopped(std::span<os::Event* const> handles, AgentCtrl_Upload& upload);
+  int RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Upload& upload);
+
+  // Writes an immediate event (per act_id) and status and starts the uploader; non-zero on
+  // success, 0 for an act_id it does not know or a failed write.
+  int ReportNow(std::int32_t actId, AgentCtrl_COMMON& common, AgentCtrl_LNAS& nas,
+                AgentCtrl_Upload& upload);
+  void ReadState(AgentCtrl_Upload& upload);
+  void SetState(AgentState state);
+
+  // The daily check: 1 unregistered, 6 update started, 9 pool housekeeping failed, 10 done.
+  int DailyCheck(AgentCtrl_Upload& upload, bool daily);
+  // Control 130: refreshes the registration data and tells the settings program; 1.
+  int RefreshRegistration(AgentCtrl_Upload& upload);
+  // Control 134 and the daily check: 6 when an update installer was started.
+  int CheckLatestSoftware(AgentCtrl_Upload& upload);
+
   AgentState State() const { return state_; }
+  const std::string& StopReason() const { return stopReason_; }
   bool PreShutdownRequested() const { return preShutdown_ != 0; }
 
+  // Next status time: the start of the current hour plus `statusSecond`, moved on by
+  // `outputInterval` while before now. Times are calendar milliseconds of local time.
+  static std::int64_t NextStatusTime(std::int64_t now, std::uint32_t statusSecond,
+                                     std::uint32_t outputInterval);
+  // Next daily time: today 22:00 plus `dailySecond`, moved on by whole days while before now.
+  static std::int64_t NextDailyTime(std::int64_t now, std::uint32_t dailySecond);
+
  private:
+  enum class RequestOutcome { NotRegistered, TransportFailure, Ok, Unauthorized, OtherStatus };
+
   void SetEvent(ControllerEvent event);
   void ClearEvent(ControllerEvent event);
+  bool IsSet(ControllerEvent event);
+  void SleepWhileSuspended();
+  void WaitForNetwork();
+  RequestOutcome RequestRegistrationData(AgentCtrl_Upload& upload);
+  bool WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
+                  std::string_view parameters = {});
+  int LaunchUploader(AgentCtrl_Upload& upload, const AgentCtrl_COMMON& common);
+  std::int64_t Now();
 
   AgentEventLog log_;
   std::array<std::unique_ptr<os::Event>, kControllerEventCount> events_;
   AgentState state_ = AgentState::Undecided;
+  std::string stopReason_;
   std::uint32_t preShutdown_ = 0;
+  std::uint32_t useProductionHost_ = 1;
 };
 
 }  // namespace orv

@@ -5,6 +5,7 @@
 #include "fakes/fake_event_log_store.h"
 #include "fakes/fake_event_reporter.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_named_pipes.h"
 #include "fakes/fake_process_launcher.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
@@ -23,7 +24,7 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi};
+            eventLogStore, xmlReader, wmi, pipes};
   }
 
   FakeRegistry registry;
@@ -39,6 +40,7 @@ struct FakeOs {
   FakeEventLogStore eventLogStore;
   FakeXmlReader xmlReader{files};  // the host's real reader, over the fake files
   FakeWmi wmi;
+  FakeNamedPipes pipes;
 };
 
 }  // namespace orv::fakes

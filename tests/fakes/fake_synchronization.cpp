@@ -153,9 +153,10 @@ std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
 
   const auto realDeadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  FakeClock* const clock = !driver_ || *driver_ == std::this_thread::get_id() ? clock_ : nullptr;
   const std::uint64_t simulatedDeadline =
-      clock_ != nullptr && timeoutMs != os::kInfinite
-          ? clock_->MillisecondsSinceStart() + timeoutMs
+      clock != nullptr && timeoutMs != os::kInfinite
+          ? clock->MillisecondsSinceStart() + timeoutMs
           : 0;
   std::unique_lock lock(mutex_);
   ++waiters_;
@@ -170,20 +171,20 @@ std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
     if (closing_) return os::kWaitFailed;
     if (const std::uint32_t index = takeSignalled(); index != os::kWaitTimeout) return index;
     if (timeoutMs == 0) return os::kWaitTimeout;
-    if (clock_ != nullptr) {
-      const auto next = clock_->NextScheduled();
+    if (clock != nullptr) {
+      const auto next = clock->NextScheduled();
       if (timeoutMs != os::kInfinite) {
         const std::uint64_t target =
             next && *next < simulatedDeadline ? *next : simulatedDeadline;
-        if (clock_->MillisecondsSinceStart() >= simulatedDeadline) return os::kWaitTimeout;
+        if (clock->MillisecondsSinceStart() >= simulatedDeadline) return os::kWaitTimeout;
         lock.unlock();
-        clock_->AdvanceTo(target);
+        clock->AdvanceTo(target);
         lock.lock();
         continue;
       }
       if (next) {
         lock.unlock();
-        clock_->AdvanceTo(*next);
+        clock->AdvanceTo(*next);
         lock.lock();
         continue;
       }

@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,10 @@ class FakeSynchronization final : public os::Synchronization {
   std::uint32_t WaitAny(std::span<os::Event* const> events, std::uint32_t timeoutMs) override;
   std::unique_ptr<os::Thread> StartThread(std::function<void()> body,
                                           os::OsError& error) override;
+
+  // Only waits on `driver` move simulated time; waits on other threads (a service's worker)
+  // are real, bounded by events. Without a driver every thread's waits move it.
+  void DriveTimeFrom(std::thread::id driver) { driver_ = driver; }
 
   // Whether the named event exists and is set, as another process would see it.
   bool IsNamedEventSet(std::string_view name) const;
@@ -53,6 +59,7 @@ class FakeSynchronization final : public os::Synchronization {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::string, std::shared_ptr<EventState>> named_;
+  std::optional<std::thread::id> driver_;
   int waiters_ = 0;
   bool closing_ = false;
 };

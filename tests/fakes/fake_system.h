@@ -27,6 +27,13 @@ class FakeSystemInfo final : public os::SystemInfo {
     return std::vector<std::uint8_t>(text.begin(), text.end());
   }
 
+  bool IsNetworkAlive() override {
+    ++networkQuestions;
+    return networkAlive;
+  }
+
+  bool networkAlive = true;
+  int networkQuestions = 0;
   std::string executablePath = "C:\\orvsvc\\ORVSVC.exe";
   std::string computerName = "NAS-0001";
   std::map<os::OsError, std::string> errorTexts = {

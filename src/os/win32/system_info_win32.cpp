@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "os/win32/windows_api.h"
+// <sensapi.h> needs the types of <windows.h>.
+#include <sensapi.h>
 #include "os/win32/wide_text.h"
 
 namespace orv::win32 {
@@ -62,6 +64,11 @@ std::vector<std::uint8_t> Win32SystemInfo::Utf8ToAnsi(std::string_view text) {
   ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, reinterpret_cast<char*>(bytes.data()), size,
                         nullptr, nullptr);
   return bytes;
+}
+
+bool Win32SystemInfo::IsNetworkAlive() {
+  DWORD flags = 0;
+  return ::IsNetworkAlive(&flags) != FALSE;
 }
 
 }  // namespace orv::win32

@@ -6,6 +6,7 @@
 #include "os/win32/event_log_store_win32.h"
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
+#include "os/win32/named_pipe_win32.h"
 #include "os/win32/process_control_win32.h"
 #include "os/win32/process_launcher_win32.h"
 #include "os/win32/registry_win32.h"
@@ -32,10 +33,11 @@ struct Win32Ports {
   Win32EventLogStore eventLogStore;
   XmlLiteReader xmlReader;
   Win32WmiConnector wmi;
+  Win32NamedPipes pipes;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi};
+            eventLogStore, xmlReader, wmi, pipes};
   }
 };
 

@@ -1,0 +1,109 @@
+#include "service/power_manager_pipe.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace orv::service {
+namespace {
+
+constexpr std::size_t kReadLimit = 512;
+
+bool IsSet(os::Synchronization& sync, os::Event& event) {
+  os::Event* const events[] = {&event};
+  return sync.WaitAny(events, 0) == 0;
+}
+
+// Waits up to `ms` unless stopped; true when the stop event was set.
+bool StopWithin(os::Synchronization& sync, os::Event& stop, std::uint32_t ms) {
+  os::Event* const events[] = {&stop};
+  return sync.WaitAny(events, ms) == 0;
+}
+
+bool BeginsWithHibernate(const std::vector<std::uint8_t>& bytes) {
+  const std::vector<std::uint8_t> expected = PowerManagerText(kHibernateMessage);
+  return bytes.size() >= expected.size() &&
+         std::equal(expected.begin(), expected.end(), bytes.begin());
+}
+
+// Signals the controller and waits for its answer. True when the sleep report was written.
+bool Handshake(os::Synchronization& sync, os::Event& stop, os::Event& returned,
+               std::uint32_t returnWaitMs) {
+  // A return the controller set after an earlier announcement had already timed out must not
+  // answer this one.
+  returned.Reset();
+  os::OsError error = os::kSuccess;
+  std::unique_ptr<os::Event> notification = sync.OpenNamedEvent(kPowerNotificationEvent, error);
+  if (!notification) return false;
+  notification->Set();
+  // The stop event ends the wait too, so stopping the monitoring loop never waits 30 s here.
+  os::Event* const events[] = {&returned, &stop};
+  const bool succeeded = sync.WaitAny(events, returnWaitMs) == 0;
+  returned.Reset();
+  return succeeded;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PowerManagerText(std::string_view ascii) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(ascii.size() * 2);
+  for (const char c : ascii) {
+    bytes.push_back(static_cast<std::uint8_t>(c));
+    bytes.push_back(0);
+  }
+  return bytes;
+}
+
+void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::Event& stop,
+                         const PowerManagerPipeTiming& timing) {
+  os::OsError error = os::kSuccess;
+  std::unique_ptr<os::Event> returned =
+      sync.NewEvent(true, false, kPowerNotificationReturnEvent, error);
+  if (!returned) return;
+
+  std::unique_ptr<os::PipeServer> server;
+  bool connected = false;
+  const auto dropClient = [&] {
+    // Destroying the server disconnects and closes it; the next round creates it anew.
+    server.reset();
+    connected = false;
+  };
+
+  while (!IsSet(sync, stop)) {
+    if (!server) {
+      server = pipes.CreateServer(kPowerManagerPipeName, error);
+      if (!server) {
+        if (StopWithin(sync, stop, timing.retryMs)) break;
+        continue;
+      }
+    }
+    if (!connected) {
+      error = server->WaitForClient(timing.pollMs);
+      if (error == os::kErrorSemTimeout) continue;
+      if (error != os::kSuccess) {
+        dropClient();
+        continue;
+      }
+      connected = true;
+    }
+    std::vector<std::uint8_t> message;
+    error = server->Read(message, kReadLimit, timing.pollMs);
+    if (error == os::kErrorSemTimeout) continue;
+    if (error != os::kSuccess) {
+      dropClient();
+      continue;
+    }
+    if (message.empty()) continue;
+
+    const bool succeeded =
+        BeginsWithHibernate(message) && Handshake(sync, stop, *returned, timing.returnWaitMs);
+    const std::vector<std::uint8_t> answer =
+        PowerManagerText(succeeded ? kHibernateMessage : kHibernateErrorAnswer);
+    if (server->Write(answer) != os::kSuccess) dropClient();
+  }
+  dropClient();
+}
+
+}  // namespace orv::service

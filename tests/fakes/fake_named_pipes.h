@@ -1,0 +1,56 @@
+// Named pipes for host tests: in-memory byte streams between a server and one client.
+//
+// Waits are real but bounded by their time-outs, and end early when the other side acts, so a
+// pipe thread and a test thread can talk as two processes would. Error codes follow Windows:
+// no server gives kErrorFileNotFound, a server with a client (or not waiting) kErrorPipeBusy, a
+// peer gone kErrorBrokenPipe.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "os/named_pipe.h"
+
+namespace orv::fakes {
+
+class FakeNamedPipes final : public os::NamedPipes {
+ public:
+  std::unique_ptr<os::PipeEnd> Connect(std::string_view name, std::uint32_t waitMs,
+                                       os::OsError& error) override;
+  std::unique_ptr<os::PipeServer> CreateServer(std::string_view name, os::OsError& error) override;
+
+  // Whether a server instance of the name exists (as a client process would see it).
+  bool IsServed(std::string_view name) const;
+  // How many server instances were created so far under the name.
+  int ServersCreated(std::string_view name) const;
+
+  // Failures a test can provoke: every Connect, every CreateServer, every client write.
+  os::OsError connectFailure = os::kSuccess;
+  os::OsError createFailure = os::kSuccess;
+  os::OsError clientWriteFailure = os::kSuccess;
+
+  // Shared state of one pipe instance; public only for the fake's own end classes.
+  struct Channel {
+    bool listening = false;     // the server waits for (or accepts) a client
+    bool clientConnected = false;
+    bool clientLeft = false;    // the client closed; busy until the server disconnects
+    bool serverOpen = true;
+    std::uint64_t session = 0;  // grows with each client, so a dropped client stays dropped
+    std::deque<std::uint8_t> toServer;
+    std::deque<std::uint8_t> toClient;
+  };
+
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+
+ private:
+  friend class FakePipeServer;
+  std::map<std::string, std::shared_ptr<Channel>> servers_;
+  std::map<std::string, int> created_;
+};
+
+}  // namespace orv::fakes

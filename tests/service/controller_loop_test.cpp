@@ -1,0 +1,195 @@
+// The controller's loops in simulated time: rounds, clocks, controls and power events.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "platform/calendar.h"
+#include "platform/reg_handle.h"
+#include "service/orv_svc_ctrl.h"
+#include "service/service_identity.h"
+#include "service/service_instance.h"
+#include "support/message_file_checks.h"
+
+namespace orv {
+namespace {
+
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
+constexpr std::uint64_t kMinute = 60'000;
+constexpr std::uint64_t kHour = 60 * kMinute;
+
+class ControllerLoopTest : public ::testing::Test {
+ protected:
+  ControllerLoopTest() : os(/*simulatedTime=*/true) {
+    os.registry.AddKey(kStatusKey);
+    os.registry.AddKey(kCommonKey);
+    os.registry.AddKey(kNasKey);
+    os.files.AddDirectory("C:\\orvsvc");
+    os.sync.DriveTimeFrom(std::this_thread::get_id());
+    SetDword("InitEvent", 1);
+  }
+  ~ControllerLoopTest() override { SetServiceInstance(nullptr); }
+
+  void SetDword(const char* name, std::uint32_t value) { RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value); }
+  std::uint32_t Dword(const char* name) { return RegHandle::GetDword(os.registry, kHklm, kStatusKey, name); }
+  void Register() {
+    const std::vector<std::uint8_t> id{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", id);
+  }
+  // Runs the service as the control manager would, with `at` scheduling the test's actions on
+  // the simulated clock; the service stops at `stopAt`.
+  void RunUntil(std::uint64_t stopAt, const std::function<void(CORVSvcCtrl&)>& at = {}) {
+    CORVSvcCtrl controller(os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
+    if (at) at(controller);
+    os.clock.ScheduleAt(stopAt, [this, &controller] {
+      controller.RequestStop();
+      os.serviceHost.SendControl(kControlStop);
+    });
+    controller.ServiceMain({}, &ServiceControlCallback, &ServiceWorkerProc);
+    finalState = controller.State();
+    stopReason = controller.StopReason();
+  }
+  std::vector<std::string> Files(const char* prefix) {
+    std::vector<std::string> found;
+    for (const std::string& file : os.files.FilesIn(kPool)) {
+      if (file.find(prefix) != std::string::npos) found.push_back(*os.files.Content(file));
+    }
+    return found;
+  }
+  int Count(std::uint32_t id) {
+    const auto ids = os.eventReporter.Ids();
+    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
+  }
+
+  fakes::FakeOs os;
+  AgentState finalState = AgentState::Undecided;
+  std::string stopReason;
+};
+
+TEST(ControllerClocks, StatusAndDailyTimes) {
+  const auto at = [](int day, int hour, int minute) {
+    return ToCalendarMilliseconds({2026, 12, 0, static_cast<std::uint16_t>(day), static_cast<std::uint16_t>(hour),
+                                   static_cast<std::uint16_t>(minute), 0, 0});
+  };
+  EXPECT_EQ(CORVSvcCtrl::NextStatusTime(at(7, 10, 20), 300, 1800), at(7, 10, 35));
+  EXPECT_EQ(CORVSvcCtrl::NextStatusTime(at(7, 10, 40), 300, 1800), at(7, 11, 5));
+  EXPECT_EQ(CORVSvcCtrl::NextStatusTime(at(7, 10, 5), 300, 1800), at(7, 10, 5)) << "due now counts";
+  EXPECT_EQ(CORVSvcCtrl::NextDailyTime(at(7, 23, 30), 3600), at(8, 23, 0));
+  EXPECT_EQ(CORVSvcCtrl::NextDailyTime(at(7, 22, 30), 3600), at(7, 23, 0));
+  EXPECT_EQ(CORVSvcCtrl::NextDailyTime(at(31, 23, 0), 0), at(31, 23, 0) + 23 * 3'600'000LL) << "across the month";
+}
+
+TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
+  Register();
+  SetDword("CheckInterval", 60);
+  SetDword("OutputInterval", 1800);
+  SetDword("AgentDailySecond", 600);
+  const auto started = std::chrono::steady_clock::now();
+  RunUntil(24 * kHour - 30'000);
+  const auto took = std::chrono::steady_clock::now() - started;
+
+  const auto statuses = Files("RL[");
+  ASSERT_EQ(statuses.size(), 48U) << "one periodic status every 30 minutes";
+  for (const auto& file : statuses) {
+    EXPECT_TRUE(orv::testing::IsStrictJsonMessage(file));
+    EXPECT_NE(file.find("\"sts_type\":0,"), std::string::npos);
+  }
+  EXPECT_EQ(Count(0x40000451), 1) << "one daily check, at 22:10";
+  EXPECT_EQ(Count(0x40000452), 1) << "one check at start";
+  // Without a Web API the registration request fails like a transport failure: the agent
+  // keeps monitoring without registration data, writing statuses but starting no uploader.
+  EXPECT_EQ(finalState, AgentState::MonitoringWithoutRegistration);
+  EXPECT_EQ(Dword("ServiceStatus"), 4U);
+  EXPECT_TRUE(os.processes.Launched().empty());
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+}
+
+TEST_F(ControllerLoopTest, ControlsStopAndResumeMonitoring) {
+  Register();
+  RunUntil(10 * kMinute, [this](CORVSvcCtrl& c) {
+    os.clock.ScheduleAt(2 * kMinute + 1, [&c] { c.OnUserControl(132, 0, nullptr); });
+    os.clock.ScheduleAt(5 * kMinute + 1, [this, &c] {
+      EXPECT_EQ(c.State(), AgentState::MonitoringStopped);
+      EXPECT_EQ(Dword("ServiceStatus"), 3U);
+      c.OnUserControl(131, 0, nullptr);
+    });
+  });
+  EXPECT_EQ(Count(0x4000044F), 2) << "monitoring, then monitoring again after 131";
+  EXPECT_EQ(Count(0x4000044E), 1) << "stopped by request: the plain entry, no reason";
+  EXPECT_EQ(Count(0xC0000518), 0);
+  EXPECT_EQ(finalState, AgentState::Monitoring);
+}
+
+TEST_F(ControllerLoopTest, TheInitialisationEventIsSentOnceAcrossStarts) {
+  Register();
+  os.registry.DeleteValue(kHklm, kStatusKey, "InitEvent");
+  RunUntil(kMinute / 2);
+  EXPECT_EQ(Dword("InitEvent"), 0U) << "missing: written as 0, the event follows next start";
+  EXPECT_TRUE(Files("RE[").empty());
+  RunUntil(os.clock.MillisecondsSinceStart() + kMinute / 2);
+  RunUntil(os.clock.MillisecondsSinceStart() + kMinute / 2);
+  const auto events = Files("RE[");
+  ASSERT_EQ(events.size(), 1U);
+  EXPECT_NE(events[0].find("\"act_id\":5060"), std::string::npos);
+  EXPECT_EQ(Dword("InitEvent"), 1U);
+}
+
+TEST_F(ControllerLoopTest, SuspendAndAutomaticResumeReportOnce) {
+  Register();
+  RunUntil(20 * kMinute, [this](CORVSvcCtrl& c) {
+    os.clock.ScheduleAt(3 * kMinute, [&c] { c.OnPowerEvent(4); });
+    os.clock.ScheduleAt(8 * kMinute, [&c] { c.OnPowerEvent(18); });
+  });
+  const auto events = Files("RE[");
+  ASSERT_EQ(events.size(), 1U);
+  EXPECT_NE(events[0].find("\"act_id\":1030"), std::string::npos);
+}
+
+TEST_F(ControllerLoopTest, PreShutdownWritesTheShutdownReportBeforeTheLoopEnds) {
+  Register();
+  CORVSvcCtrl controller(os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
+  os.clock.ScheduleAt(3 * kMinute, [this] { os.serviceHost.SendControl(kControlPreShutdown); });
+  // The pre-shutdown reaches the loop through the worker thread; the clock waits for it.
+  os.clock.ScheduleAt(3 * kMinute + 1, [this] {
+    for (int i = 0; i < 1000 && !os.serviceHost.WaitForState(kServiceStopPending, std::chrono::milliseconds(5)); ++i) {
+    }
+  });
+  controller.ServiceMain({}, &ServiceControlCallback, &ServiceWorkerProc);
+  const auto events = Files("RE[");
+  ASSERT_EQ(events.size(), 1U);
+  EXPECT_NE(events[0].find("\"act_id\":1060"), std::string::npos);
+  const auto statuses = Files("RL[");
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_NE(statuses.back().find("\"pow_sts\":100,"), std::string::npos);
+}
+
+TEST_F(ControllerLoopTest, AFailedStatusWriteStopsMonitoringWithItsReason) {
+  Register();
+  RunUntil(5 * kMinute, [this](CORVSvcCtrl&) {
+    os.clock.ScheduleAt(30'000, [this] { os.files.writeError = 112; });
+  });
+  EXPECT_EQ(finalState, AgentState::MonitoringStopped);
+  EXPECT_EQ(stopReason, "ステータスJSON作成処理に失敗しました。");
+  EXPECT_EQ(Count(0xC0000518), 1);
+  EXPECT_EQ(Dword("ServiceStatus"), 3U);
+}
+
+TEST_F(ControllerLoopTest, UnregisteredAgentWaitsAndRereadsOnRequest) {
+  RunUntil(5 * kMinute, [this](CORVSvcCtrl& c) {
+    os.clock.ScheduleAt(kMinute, [this, &c] {
+      Register();
+      c.OnUserControl(131, 0, nullptr);  // re-dispatch only: still unregistered in memory
+    });
+    os.clock.ScheduleAt(2 * kMinute, [&c] { c.OnUserControl(133, 0, nullptr); });  // re-reads
+  });
+  EXPECT_EQ(Count(0x4000044D), 2);
+  EXPECT_EQ(Count(0x4000044F), 1);
+  EXPECT_EQ(finalState, AgentState::Monitoring);
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,167 @@
+// The byte layouts the settings program reads: field positions, byte order, text cutting.
+#include "service/pipe_records.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fakes/fake_system.h"
+
+namespace orv::service {
+namespace {
+
+std::string TextAt(const auto& bytes, RecordField field) {
+  std::string text;
+  for (std::size_t i = field.offset; i < field.End() && bytes[i] != 0; ++i) {
+    text.push_back(static_cast<char>(bytes[i]));
+  }
+  return text;
+}
+
+bool ZeroAfterText(const auto& bytes, RecordField field) {
+  std::size_t i = field.offset;
+  while (i < field.End() && bytes[i] != 0) ++i;
+  for (; i < field.End(); ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return true;
+}
+
+// A double-byte code page as on the appliances: every non-ASCII character becomes two bytes.
+class DoubleByteSystem final : public os::SystemInfo {
+ public:
+  std::string ExecutablePath() override { return {}; }
+  std::string ComputerName() override { return {}; }
+  std::string ErrorText(os::OsError) override { return {}; }
+  std::string AnsiToUtf8(std::span<const std::uint8_t>) override { return {}; }
+  bool IsNetworkAlive() override { return false; }
+  std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<std::uint8_t>(text[i]);
+      if (c < 0x80) {
+        out.push_back(c);
+      } else if ((c & 0xC0) == 0xC0) {
+        out.push_back(0x82);
+        out.push_back(0xA0);
+      }
+    }
+    return out;
+  }
+};
+
+TEST(PipeNoticeTest, ResultIsLittleEndianAndTextZeroPadded) {
+  fakes::FakeSystemInfo system;
+  const PipeNoticeBytes bytes = SerializePipeNotice({0x01020304u, "更新に失敗しました。"}, system);
+  ASSERT_EQ(bytes.size(), 260u);
+  EXPECT_EQ(bytes[0], 0x04);
+  EXPECT_EQ(bytes[3], 0x01);
+  EXPECT_EQ(TextAt(bytes, notice_layout::kText), "更新に失敗しました。");
+  EXPECT_TRUE(ZeroAfterText(bytes, notice_layout::kText));
+}
+
+TEST(PipeNoticeTest, StateNoticeIsResultOneAndAllZeroText) {
+  fakes::FakeSystemInfo system;
+  const PipeNoticeBytes bytes = SerializePipeNotice({}, system);
+  EXPECT_EQ(bytes[0], 1);
+  for (std::size_t i = 1; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0) << i;
+}
+
+TEST(PipeNoticeTest, LongTextKeepsItsTerminator) {
+  fakes::FakeSystemInfo system;
+  const PipeNoticeBytes bytes = SerializePipeNotice({1, std::string(400, 'x')}, system);
+  EXPECT_EQ(TextAt(bytes, notice_layout::kText), std::string(255, 'x'));
+  EXPECT_EQ(bytes[259], 0);
+}
+
+TEST(PipeNoticeTest, CutNeverSplitsADoubleByteCharacter) {
+  DoubleByteSystem system;
+  // 254 ASCII bytes leave room for one byte only: the two-byte character must go entirely.
+  const PipeNoticeBytes bytes = SerializePipeNotice({1, std::string(254, 'a') + "あい"}, system);
+  EXPECT_EQ(TextAt(bytes, notice_layout::kText), std::string(254, 'a'));
+  EXPECT_EQ(bytes[4 + 254], 0);
+}
+
+class RegistrationRecordTest : public ::testing::Test {
+ protected:
+  static RegistrationRecord Filled() {
+    RegistrationRecord r;
+    r.modelFlags = 0x00400001u;
+    r.agentState = 2;
+    r.definitionVersion = "1.05";
+    for (std::uint8_t i = 0; i < 16; ++i) r.deviceId[i] = static_cast<std::uint8_t>(0xA0 + i);
+    r.productId = "PRODUCT";
+    r.macAddress = "00-11-22-33-44-55";
+    r.boardMnemonic = "BOARD";
+    r.boardSerial = "SER123";
+    r.biosVersion = "BIOS9";
+    r.osMnemonic = "WS2019";
+    r.osCode = "WIN";
+    r.hostName = "NAS-0001";
+    r.networkType = "200";
+    r.managementMnemonic = "MODEL";
+    r.managementVersion = "3.1";
+    r.agentMnemonic = "ORVSVC";
+    r.agentVersion = "1.10";
+    r.moduleName = "ORVSVC.exe";
+    r.complete = 1;
+    r.stopReason = "停止理由";
+    return r;
+  }
+  fakes::FakeSystemInfo system;
+};
+
+TEST_F(RegistrationRecordTest, EveryFieldLandsAtItsOffset) {
+  namespace L = registration_layout;
+  const RegistrationRecordBytes b = SerializeRegistrationRecord(Filled(), system);
+  ASSERT_EQ(b.size(), 1441u);
+  EXPECT_EQ(b[0], 0x01);
+  EXPECT_EQ(b[2], 0x40);
+  EXPECT_EQ(b[4], 2);
+  EXPECT_EQ(TextAt(b, L::kDefinitionVersion), "1.05");
+  EXPECT_EQ(b[21], 0xA0);
+  EXPECT_EQ(b[36], 0xAF);
+  EXPECT_EQ(b[37], 0);  // product name is left empty by the agent
+  EXPECT_EQ(TextAt(b, {101, 64}), "PRODUCT");
+  EXPECT_EQ(TextAt(b, {165, 32}), "00-11-22-33-44-55");
+  EXPECT_EQ(TextAt(b, {197, 64}), "BOARD");
+  EXPECT_EQ(TextAt(b, {389, 64}), "SER123");
+  EXPECT_EQ(TextAt(b, {453, 16}), "BIOS9");
+  EXPECT_EQ(TextAt(b, {469, 64}), "WS2019");
+  EXPECT_EQ(TextAt(b, {661, 32}), "WIN");
+  EXPECT_EQ(TextAt(b, {821, 128}), "NAS-0001");
+  EXPECT_EQ(TextAt(b, {949, 8}), "200");
+  EXPECT_EQ(TextAt(b, {957, 64}), "MODEL");
+  EXPECT_EQ(TextAt(b, {1021, 16}), "3.1");
+  EXPECT_EQ(TextAt(b, {1037, 64}), "ORVSVC");
+  EXPECT_EQ(TextAt(b, {1101, 16}), "1.10");
+  EXPECT_EQ(TextAt(b, {1117, 64}), "ORVSVC.exe");
+  EXPECT_EQ(b[1181], 1);
+  EXPECT_EQ(b[1184], 0);
+  EXPECT_EQ(TextAt(b, {1185, 256}), "停止理由");
+  for (const RecordField field : L::kInOrder) {
+    if (field.size > 4 && field.offset != L::kDeviceId.offset) {
+      EXPECT_TRUE(ZeroAfterText(b, field)) << field.offset;
+    }
+  }
+}
+
+TEST_F(RegistrationRecordTest, TextsLongerThanTheirFieldDoNotSpillIntoTheNext) {
+  RegistrationRecord r = Filled();
+  r.networkType = "123456789012";  // 8-byte field
+  r.agentVersion = std::string(40, '9');
+  const RegistrationRecordBytes b = SerializeRegistrationRecord(r, system);
+  EXPECT_EQ(TextAt(b, {949, 8}), "1234567");
+  EXPECT_EQ(b[956], 0);
+  EXPECT_EQ(TextAt(b, {957, 64}), "MODEL");
+  EXPECT_EQ(TextAt(b, {1101, 16}), std::string(15, '9'));
+  EXPECT_EQ(TextAt(b, {1117, 64}), "ORVSVC.exe");
+}
+
+TEST_F(RegistrationRecordTest, AnEmptyRecordIsAllZero) {
+  const RegistrationRecordBytes b = SerializeRegistrationRecord({}, system);
+  for (std::size_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0) << i;
+}
+
+}  // namespace
+}  // namespace orv::service

@@ -1,0 +1,213 @@
+// The power manager's sleep handshake, with a stand-in power manager on the test thread and the
+// controller's side played by the test: in real (bounded) time where the controller answers,
+// in simulated time where the 30-second wait runs out.
+#include "service/power_manager_pipe.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fakes/fake_os.h"
+
+namespace orv::service {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PowerManagerPipeTest : public ::testing::Test {
+ protected:
+  explicit PowerManagerPipeTest(bool simulated = false, bool controllerRuns = true)
+      : os(simulated), controllerRuns_(controllerRuns) {}
+
+  void SetUp() override {
+    os::OsError error = os::kSuccess;
+    stop = os.sync.NewEvent(true, false, "", error);
+    // The controller's twelfth event, which the pipe thread opens by name.
+    if (controllerRuns_) notification = os.sync.NewEvent(true, false, kPowerNotificationEvent, error);
+    ASSERT_TRUE(stop && (notification || !controllerRuns_));
+  }
+
+  void Start() {
+    thread = std::thread([this] { RunPowerManagerPipe(os.pipes, os.sync, *stop, timing); });
+  }
+
+  void TearDown() override {
+    if (stop) stop->Set();
+    if (thread.joinable()) thread.join();
+  }
+
+  // The stand-in power manager: connects (waiting for the pipe to appear), says `message`,
+  // and returns the answer.
+  std::unique_ptr<os::PipeEnd> ConnectClient() {
+    for (int i = 0; i < 200; ++i) {
+      os::OsError error = os::kSuccess;
+      if (auto client = os.pipes.Connect(kPowerManagerPipeName, 100, error)) return client;
+      std::this_thread::sleep_for(10ms);
+    }
+    return nullptr;
+  }
+  std::string Ask(std::string_view message) {
+    auto client = ConnectClient();
+    if (!client) return "<no pipe>";
+    if (client->Write(PowerManagerText(message)) != os::kSuccess) return "<write failed>";
+    std::vector<std::uint8_t> answer;
+    if (client->Read(answer, 512, 5000) != os::kSuccess) return "<no answer>";
+    std::string text;
+    for (std::size_t i = 0; i + 1 < answer.size(); i += 2) text.push_back(static_cast<char>(answer[i]));
+    if (answer.size() % 2 != 0) text += "<odd>";
+    return text;
+  }
+
+  // The controller's side: once the notification is set, writes its report and returns.
+  std::thread Controller(bool reportWritten) {
+    return std::thread([this, reportWritten] {
+      for (int i = 0; i < 500 && !os.sync.IsNamedEventSet(kPowerNotificationEvent); ++i) {
+        std::this_thread::sleep_for(5ms);
+      }
+      notification->Reset();
+      if (reportWritten) os.sync.SetNamedEvent(kPowerNotificationReturnEvent);
+    });
+  }
+
+  fakes::FakeOs os;
+  PowerManagerPipeTiming timing{30000, 20, 20};
+  std::unique_ptr<os::Event> stop;
+  std::unique_ptr<os::Event> notification;
+  std::thread thread;
+
+ private:
+  bool controllerRuns_;
+};
+
+TEST_F(PowerManagerPipeTest, HibernateIsAnsweredOnceTheControllerReported) {
+  Start();
+  std::thread controller = Controller(true);
+  EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_Hibernate");
+  controller.join();
+  // The return event is left clear for the next announcement.
+  EXPECT_FALSE(os.sync.IsNamedEventSet(kPowerNotificationReturnEvent));
+}
+
+TEST_F(PowerManagerPipeTest, MessageIsComparedOverTheHibernateTextOnly) {
+  Start();
+  std::thread controller = Controller(true);
+  EXPECT_EQ(Ask("SVCPOWMGR_HibernateNow"), "SVCPOWMGR_Hibernate");
+  controller.join();
+}
+
+TEST_F(PowerManagerPipeTest, OtherMessagesGetTheErrorWithoutWakingTheController) {
+  Start();
+  EXPECT_EQ(Ask("SVCPOWMGR_Suspend"), "SVCPOWMGR_HibernateNotificationError");
+  EXPECT_EQ(Ask("SVCPOWMGR_Hiber"), "SVCPOWMGR_HibernateNotificationError");
+  EXPECT_FALSE(os.sync.IsNamedEventSet(kPowerNotificationEvent));
+}
+
+class PowerManagerPipeWithoutControllerTest : public PowerManagerPipeTest {
+ protected:
+  PowerManagerPipeWithoutControllerTest() : PowerManagerPipeTest(false, false) {}
+};
+
+TEST_F(PowerManagerPipeWithoutControllerTest, NoControllerEventMeansError) {
+  Start();
+  EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_HibernateNotificationError");
+}
+
+TEST_F(PowerManagerPipeTest, ABrokenClientIsDroppedAndTheNextOneServed) {
+  Start();
+  {
+    auto client = ConnectClient();
+    ASSERT_TRUE(client);
+    ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Suspend")), os::kSuccess);
+    std::vector<std::uint8_t> answer;
+    ASSERT_EQ(client->Read(answer, 512, 5000), os::kSuccess);
+  }  // gone while the agent waits for its next message
+  std::thread controller = Controller(true);
+  EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_Hibernate");
+  controller.join();
+  EXPECT_GE(os.pipes.ServersCreated(kPowerManagerPipeName), 2);
+}
+
+TEST_F(PowerManagerPipeTest, OneClientCanAnnounceTwice) {
+  Start();
+  auto client = ConnectClient();
+  ASSERT_TRUE(client);
+  for (int round = 0; round < 2; ++round) {
+    std::thread controller = Controller(true);
+    ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Hibernate")), os::kSuccess);
+    std::vector<std::uint8_t> answer;
+    ASSERT_EQ(client->Read(answer, 512, 5000), os::kSuccess);
+    EXPECT_EQ(answer, PowerManagerText("SVCPOWMGR_Hibernate"));
+    controller.join();
+  }
+}
+
+TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
+  Start();
+  auto client = ConnectClient();
+  ASSERT_TRUE(client);
+  ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Hibernate")), os::kSuccess);
+  for (int i = 0; i < 500 && !os.sync.IsNamedEventSet(kPowerNotificationEvent); ++i) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(os.sync.IsNamedEventSet(kPowerNotificationEvent));
+  const auto before = std::chrono::steady_clock::now();
+  stop->Set();
+  thread.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  EXPECT_FALSE(os.pipes.IsServed(kPowerManagerPipeName));
+  std::vector<std::uint8_t> answer;
+  // Answered with the error, or dropped: never left hanging.
+  const os::OsError read = client->Read(answer, 512, 1000);
+  if (read == os::kSuccess) EXPECT_EQ(answer, PowerManagerText("SVCPOWMGR_HibernateNotificationError"));
+  else EXPECT_EQ(read, os::kErrorBrokenPipe);
+}
+
+TEST_F(PowerManagerPipeTest, PipeExistsOnlyWhileTheThreadRuns) {
+  EXPECT_FALSE(os.pipes.IsServed(kPowerManagerPipeName));
+  Start();
+  ASSERT_TRUE(ConnectClient());
+  stop->Set();
+  thread.join();
+  EXPECT_FALSE(os.pipes.IsServed(kPowerManagerPipeName));
+  os::OsError error = os::kSuccess;
+  EXPECT_FALSE(os.pipes.Connect(kPowerManagerPipeName, 0, error));
+  EXPECT_EQ(error, os::kErrorFileNotFound);
+}
+
+TEST_F(PowerManagerPipeTest, PipeCreationFailureIsRetriedUntilStopped) {
+  os.pipes.createFailure = os::kErrorAccessDenied;
+  Start();
+  std::this_thread::sleep_for(100ms);
+  {
+    std::lock_guard lock(os.pipes.mutex);  // the pipe thread reads it
+    os.pipes.createFailure = os::kSuccess;
+  }
+  std::thread controller = Controller(true);
+  EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_Hibernate");
+  controller.join();
+}
+
+class PowerManagerPipeSimulatedTest : public PowerManagerPipeTest {
+ protected:
+  PowerManagerPipeSimulatedTest() : PowerManagerPipeTest(true) {}
+};
+
+TEST_F(PowerManagerPipeSimulatedTest, UnwrittenReportIsAnsweredWithTheErrorAfterThirtySeconds) {
+  Start();
+  const std::uint64_t before = os.clock.MillisecondsSinceStart();
+  EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_HibernateNotificationError");
+  EXPECT_EQ(os.clock.MillisecondsSinceStart() - before, 30000u);
+  EXPECT_TRUE(os.sync.IsNamedEventSet(kPowerNotificationEvent));
+}
+
+TEST_F(PowerManagerPipeSimulatedTest, ALateReturnFromAnEarlierAnnouncementDoesNotCount) {
+  Start();
+  ASSERT_TRUE(ConnectClient() != nullptr);
+  // The controller answered after the previous announcement had already timed out.
+  os.sync.SetNamedEvent(kPowerNotificationReturnEvent);
+  EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_HibernateNotificationError");
+}
+
+}  // namespace
+}  // namespace orv::service

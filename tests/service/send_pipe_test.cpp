@@ -1,0 +1,112 @@
+// SendPipe against the in-memory pipes, and the test switches against the in-memory files.
+#include "service/send_pipe.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "service/pipe_records.h"
+#include "service/test_mode.h"
+
+namespace orv::service {
+namespace {
+
+class SendPipeTest : public ::testing::Test {
+ protected:
+  fakes::FakeOs os;
+  SendPipe pipe{os.pipes, std::string(kSettingsPipeName)};
+};
+
+TEST_F(SendPipeTest, DeliversTheWholeRecordInOneWrite) {
+  os::OsError error = os::kSuccess;
+  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  ASSERT_TRUE(server);
+  const PipeNoticeBytes notice = SerializePipeNotice({1, "ok"}, os.system);
+  ASSERT_TRUE(pipe.Send(notice));
+  EXPECT_EQ(pipe.LastError(), os::kSuccess);
+  EXPECT_TRUE(pipe.ErrorText().empty());
+
+  ASSERT_EQ(server->WaitForClient(1000), os::kSuccess);
+  std::vector<std::uint8_t> received;
+  ASSERT_EQ(server->Read(received, 4096, 1000), os::kSuccess);
+  EXPECT_EQ(received, std::vector<std::uint8_t>(notice.begin(), notice.end()));
+  // The client closed after writing: the next read sees the broken pipe, not a hang.
+  EXPECT_EQ(server->Read(received, 4096, 1000), os::kErrorBrokenPipe);
+}
+
+TEST_F(SendPipeTest, NoSettingsProgramIsAnOpenFailure) {
+  EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(260)));
+  EXPECT_EQ(pipe.ErrorText(), kSendPipeOpenFailed);
+  EXPECT_EQ(pipe.LastError(), os::kErrorFileNotFound);
+}
+
+TEST_F(SendPipeTest, WriteFailureIsReportedWithItsCode) {
+  os::OsError error = os::kSuccess;
+  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  os.pipes.clientWriteFailure = os::kErrorNoData;
+  EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(260)));
+  EXPECT_EQ(pipe.ErrorText(), kSendPipeWriteFailed);
+  EXPECT_EQ(pipe.LastError(), os::kErrorNoData);
+}
+
+TEST_F(SendPipeTest, ErrorIsClearedByTheNextSuccess) {
+  EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));
+  os::OsError error = os::kSuccess;
+  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  EXPECT_TRUE(pipe.Send(std::vector<std::uint8_t>(4)));
+  EXPECT_EQ(pipe.LastError(), os::kSuccess);
+  EXPECT_TRUE(pipe.ErrorText().empty());
+}
+
+TEST_F(SendPipeTest, BusyPipeIsWaitedForOnlyBriefly) {
+  os::OsError error = os::kSuccess;
+  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  auto other = os.pipes.Connect(kSettingsPipeName, 0, error);  // another client holds it
+  ASSERT_TRUE(other);
+  EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));
+  EXPECT_EQ(pipe.ErrorText(), kSendPipeOpenFailed);
+  EXPECT_NE(pipe.LastError(), os::kSuccess);
+}
+
+class TestModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    os.system.executablePath = "C:\\orvsvc\\ORVSVC.exe";
+    os.files.AddDirectory("C:\\orvsvc");
+  }
+  bool On(std::string_view name) { return IsTestMode(name, os.files, os.system); }
+  fakes::FakeOs os;
+};
+
+TEST_F(TestModeTest, EachOfTheEightSwitchesIsAFileNextToTheExecutable) {
+  for (std::string_view name : kTestModeSwitches) {
+    EXPECT_FALSE(On(name)) << name;
+    os.files.AddFile("C:\\orvsvc\\" + std::string(name), "");
+    EXPECT_TRUE(On(name)) << name;
+  }
+}
+
+TEST_F(TestModeTest, OtherNamesPlacesAndKindsHaveNoEffect) {
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_9", "");
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_0", "");
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_1.txt", "");
+  os.files.AddDirectory("C:\\orvsvc\\SVS_TESTMODE_2");
+  os.files.AddDirectory("C:\\other");
+  os.files.AddFile("C:\\other\\SVS_TESTMODE_4", "");
+  EXPECT_FALSE(On("SVS_TESTMODE_9"));
+  EXPECT_FALSE(On("SVS_TESTMODE_0"));
+  EXPECT_FALSE(On("SVS_TESTMODE_1"));
+  EXPECT_FALSE(On("SVS_TESTMODE_1.txt"));
+  EXPECT_FALSE(On("SVS_TESTMODE_2"));  // a folder is not a switch
+  EXPECT_FALSE(On("SVS_TESTMODE_4"));
+  EXPECT_FALSE(On("..\\SVS_TESTMODE_3"));
+  EXPECT_FALSE(On(""));
+}
+
+TEST_F(TestModeTest, UnknownExecutablePathGivesFalse) {
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_5", "");
+  os.system.executablePath = "";
+  EXPECT_FALSE(On("SVS_TESTMODE_5"));
+}
+
+}  // namespace
+}  // namespace orv::service
