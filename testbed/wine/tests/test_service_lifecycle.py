@@ -11,8 +11,10 @@ One prefix serves the whole module; every test first returns the prefix to
 remove cannot leak into the next test.
 """
 
+import json
 import os
 import sys
+import time
 import unittest
 from pathlib import Path
 
@@ -270,6 +272,99 @@ class AgentFilesTest(LifecycleTestCase):
             self.definition.rmdir()
         ids = [e.event_id for e in events if e.type_name == "error"]
         self.assertEqual(ids, [0xC0000515, 0xC0000516])
+
+
+STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
+DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
+
+
+def message_files(prefix):
+    """The pool's message files of one kind, parsed strictly, oldest number first."""
+    pool = bed.host_path(wb.AGENT_DIR + "\\MessagePool")
+    found = []
+    for path in sorted(pool.glob(prefix + "[[]*].json"), key=lambda p: int(p.name[3:-6], 16)):
+        data = path.read_bytes()
+        if not data.startswith(b"\xef\xbb\xbf"):
+            raise AssertionError("%s has no byte order mark" % path.name)
+        found.append(json.loads(data[3:].decode("utf-8")))
+    return found
+
+
+def wait_for(condition, timeout=20.0):
+    """Polls `condition` until it gives something. The agent holds a message file exclusively
+    while writing it, which the host side of Wine does not see: a file caught half-written
+    counts as not there yet."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while time.monotonic() < deadline:
+        try:
+            value = condition()
+            if value:
+                return value
+        except (AssertionError, ValueError) as error:
+            last_error = error
+        time.sleep(0.1)
+    raise AssertionError("condition not met within %.0f s (%s)" % (timeout, last_error))
+
+
+class ControlsTest(LifecycleTestCase):
+    """The registered agent answers the settings program's controls with messages and states.
+    Without the Web API the registration request fails, so it monitors in state 4."""
+
+    def setUp(self):
+        super().setUp()
+        install()
+        pool = bed.host_path(wb.AGENT_DIR + "\\MessagePool")
+        for path in pool.glob("*.json") if pool.is_dir() else []:
+            path.unlink()
+        bed.reg_add(STATUS_KEY, "DEVICEID", "REG_BINARY", DEVICE_ID)
+        bed.reg_add(STATUS_KEY, "ServiceStatus", "REG_DWORD", 2)
+        bed.reg_add(STATUS_KEY, "InitEvent", "REG_DWORD", 1)
+
+    def tearDown(self):
+        bed.reg_delete(STATUS_KEY, "DEVICEID")
+
+    def status_value(self, name):
+        value = bed.reg_values(STATUS_KEY).get(name)
+        return None if value is None else value.data
+
+    def start_monitoring(self):
+        mark = bed.event_mark()
+        bed.start_service(SERVICE, START_TIMEOUT)
+        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=20, since=mark)
+
+    def test_test_controls_write_event_and_status_messages(self):
+        self.start_monitoring()
+        bed.control(SERVICE, 128)
+        events = wait_for(lambda: message_files("RE"))
+        self.assertEqual((events[0]["act_id"], events[0]["act_para"], events[0]["msg"]),
+                         (9010, "テストメッセージ", "テスト通知"))
+        statuses = wait_for(lambda: message_files("RL"))
+        self.assertEqual(statuses[0]["sts_type"], 1)
+        bed.control(SERVICE, 129)
+        statuses = wait_for(lambda: len(message_files("RL")) >= 2 and message_files("RL"))
+        self.assertEqual(statuses[1]["sts_type"], 2)
+        bed.stop_service(SERVICE, STOP_TIMEOUT)
+
+    def test_monitoring_stops_and_resumes_on_request(self):
+        self.start_monitoring()
+        mark = bed.event_mark()
+        bed.control(SERVICE, 132)
+        bed.wait_event(lambda e: e.event_id == 0x4000044E, timeout=20, since=mark)
+        self.assertEqual(self.status_value("ServiceStatus"), 3)
+        mark = bed.event_mark()
+        bed.control(SERVICE, 131)
+        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=20, since=mark)
+        self.assertEqual(self.status_value("ServiceStatus"), 2)
+        bed.stop_service(SERVICE, STOP_TIMEOUT)
+
+    def test_the_initialisation_event_is_sent_once_across_starts(self):
+        bed.reg_delete(STATUS_KEY, "InitEvent")
+        for _ in range(3):
+            self.start_monitoring()
+            bed.stop_service(SERVICE, STOP_TIMEOUT)
+        self.assertEqual([e["act_id"] for e in wait_for(lambda: message_files("RE"))], [5060])
+        self.assertEqual(self.status_value("InitEvent"), 1)
 
 
 SOURCE_ROOT = Path(__file__).resolve().parents[3]
