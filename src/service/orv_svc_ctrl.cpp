@@ -7,7 +7,10 @@
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/event_queue.h"
+#include "service/pipe_records.h"
+#include "service/send_pipe.h"
 #include "service/service_identity.h"
+#include "service/test_mode.h"
 #include "service/service_instance.h"
 
 namespace orv {
@@ -307,6 +310,16 @@ void CORVSvcCtrl::SleepWhileSuspended() {
   while (IsSet(kSuspendedEvent)) os_.clock.Sleep(kSuspendStepMs);
 }
 
+void CORVSvcCtrl::NotifySettingsProgram() {
+  service::PipeNotice notice;
+  notice.result = 1;
+  std::string pipeName(service::kSettingsPipeName);
+  if (service::IsTestMode("SVS_TESTMODE_6", os_.files, os_.system)) pipeName += service::kTestPipeSuffix;
+  service::SendPipe pipe(os_.pipes, pipeName);
+  // The settings program may not be running; the notice is then simply not seen.
+  (void)pipe.Send(service::SerializePipeNotice(notice, os_.system));
+}
+
 bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
                              std::string_view parameters) {
   AgentEvent event(actId, os_.clock);
@@ -352,7 +365,7 @@ int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
     log_.Error(kEventStoppedWithReason,
                "Orvaneエージェントサービスは監視停止中です。\n[" + stopReason_ + "]");
   }
-  // The settings program's notice follows with the local pipe.
+  NotifySettingsProgram();
   for (;;) {
     const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
     switch (index) {
@@ -387,6 +400,7 @@ int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
 
 int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Upload& upload) {
   log_.Information(kEventMonitoring, "Orvaneエージェントサービスは監視中です。");
+  NotifySettingsProgram();
   stopReason_.clear();
 
   std::int64_t nextStatus = NextStatusTime(Now(), upload.StatusSecond(), upload.OutputInterval());

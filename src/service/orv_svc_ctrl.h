@@ -109,6 +109,8 @@ class CORVSvcCtrl : public SvsBase {
   bool IsSet(ControllerEvent event);
   void SleepWhileSuspended();
   void WaitForNetwork();
+  // Tells the settings program that a loop started (result 1, no text); failures are ignored.
+  void NotifySettingsProgram();
   RequestOutcome RequestRegistrationData(AgentCtrl_Upload& upload);
   bool WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
                   std::string_view parameters = {});

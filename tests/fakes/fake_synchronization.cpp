@@ -56,7 +56,7 @@ class FakeThread final : public os::Thread {
   }
 
  private:
-  static constexpr std::uint32_t kSimulatedGraceMs = 200;
+  static constexpr std::uint32_t kSimulatedGraceMs = 1000;  // above a watcher's 500 ms poll
   struct Shared {
     std::mutex mutex;
     std::condition_variable finished;

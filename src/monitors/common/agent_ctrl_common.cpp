@@ -2,6 +2,7 @@
 
 #include "monitors/common/state_tables.h"
 #include "report/event_queue.h"
+#include "service/power_manager_pipe.h"
 
 namespace orv {
 
@@ -12,13 +13,36 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
   LoadSingle(os.registry, kUPSDegradeStatusTable, data_.upsDegradeState);
 }
 
-AgentCtrl_COMMON::~AgentCtrl_COMMON() = default;
+AgentCtrl_COMMON::~AgentCtrl_COMMON() { StopWatchers(); }
 
 void AgentCtrl_COMMON::RunStartupChecks() {}
 
-void AgentCtrl_COMMON::StartWatchers() {}
+namespace {
+constexpr std::uint32_t kWatcherJoinTimeoutMs = 60000;
+}  // namespace
 
-void AgentCtrl_COMMON::StopWatchers() {}
+void AgentCtrl_COMMON::StartWatchers() {
+  os::OsError error = os::kSuccess;
+  powerListenerStop_ = os_.sync.NewEvent(false, false, {}, error);
+  if (!powerListenerStop_) return;  // without a stop event the thread could never be ended
+  // The thread holds what it uses itself: one that outlives its wait is never left with a
+  // closed event or a destroyed monitor object.
+  powerListener_ = os_.sync.StartThread(
+      [ports = os_, stop = powerListenerStop_] {
+        service::RunPowerManagerPipe(ports.pipes, ports.sync, *stop);
+      },
+      error);
+}
+
+void AgentCtrl_COMMON::StopWatchers() {
+  if (powerListener_) {
+    powerListenerStop_->Set();
+    // A watcher that does not end in time is left running; only its handle is let go.
+    powerListener_->Join(kWatcherJoinTimeoutMs);
+    powerListener_.reset();
+  }
+  powerListenerStop_.reset();
+}
 
 void AgentCtrl_COMMON::Check(bool sample, const AgentCtrl_ConfigFile& definitions) {
   // The load sample is still empty; it is kept so the periodic averages count every pass.

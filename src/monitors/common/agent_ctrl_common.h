@@ -27,7 +27,8 @@ class AgentCtrl_COMMON {
   // Network identity and Windows Update first, then host name, wake-up time, unexpected
   // shutdown and blue screen. No start-up check exists yet.
   void RunStartupChecks();
-  // Starts the drive, Windows Update, software and power-manager watcher threads (none yet).
+  // Starts the watcher threads: the power-manager pipe listener (the drive, Windows Update
+  // and software watchers are not built yet).
   void StartWatchers();
   // Signals the watchers and waits for each at most 60000 ms.
   void StopWatchers();
@@ -52,6 +53,8 @@ class AgentCtrl_COMMON {
   CommonStatusData data_;
   EventLogForwarder forwarder_;
   std::string macAddressText_;
+  std::shared_ptr<os::Event> powerListenerStop_;
+  std::unique_ptr<os::Thread> powerListener_;
 };
 
 }  // namespace orv
