@@ -290,7 +290,7 @@ def message_files(prefix):
     return found
 
 
-def wait_for(condition, timeout=20.0):
+def wait_for(condition, timeout=30.0):
     """Polls `condition` until it gives something. The agent holds a message file exclusively
     while writing it, which the host side of Wine does not see: a file caught half-written
     counts as not there yet."""
@@ -331,7 +331,7 @@ class ControlsTest(LifecycleTestCase):
     def start_monitoring(self):
         mark = bed.event_mark()
         bed.start_service(SERVICE, START_TIMEOUT)
-        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=20, since=mark)
+        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=30, since=mark)
 
     def test_test_controls_write_event_and_status_messages(self):
         self.start_monitoring()
@@ -350,11 +350,11 @@ class ControlsTest(LifecycleTestCase):
         self.start_monitoring()
         mark = bed.event_mark()
         bed.control(SERVICE, 132)
-        bed.wait_event(lambda e: e.event_id == 0x4000044E, timeout=20, since=mark)
+        bed.wait_event(lambda e: e.event_id == 0x4000044E, timeout=30, since=mark)
         self.assertEqual(self.status_value("ServiceStatus"), 3)
         mark = bed.event_mark()
         bed.control(SERVICE, 131)
-        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=20, since=mark)
+        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=30, since=mark)
         self.assertEqual(self.status_value("ServiceStatus"), 2)
         bed.stop_service(SERVICE, STOP_TIMEOUT)
 
