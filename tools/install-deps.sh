@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev libxml2-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64
+  wine64 wine
 )
 
 missing=()
