@@ -287,12 +287,42 @@ int CmdConfig(const wchar_t* name) {
     return 0;
 }
 
+// Plays a pipe client such as the power-manager service: connects to \\.\pipe\NAME (waiting
+// while it is busy), sends TEXT as UTF-16LE without terminator and prints the answer.
+int CmdPipe(const wchar_t* name, const wchar_t* text) {
+    const std::wstring path = std::wstring(L"\\\\.\\pipe\\") + name;
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
+        pipe = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        if (pipe == INVALID_HANDLE_VALUE) Sleep(100);  // not listening yet, or busy: bounded retry
+    }
+    if (pipe == INVALID_HANDLE_VALUE) return Fail("CreateFileW");
+    const DWORD size = static_cast<DWORD>(wcslen(text) * sizeof(wchar_t));
+    DWORD written = 0;
+    if (!WriteFile(pipe, text, size, &written, nullptr) || written != size) {
+        const int error = Fail("WriteFile");
+        CloseHandle(pipe);
+        return error;
+    }
+    wchar_t answer[256] = {};
+    DWORD read = 0;
+    const BOOL ok = ReadFile(pipe, answer, sizeof(answer) - sizeof(wchar_t), &read, nullptr);
+    const int error = ok ? 0 : Fail("ReadFile");
+    CloseHandle(pipe);
+    if (error != 0) return error;
+    answer[read / sizeof(wchar_t)] = L'\0';
+    Out(ToUtf8(answer) + "\n");
+    return 0;
+}
+
 int Usage() {
     Err("usage:\n"
         "  svcctl control NAME CODE\n"
         "  svcctl query NAME\n"
         "  svcctl wait NAME STATE TIMEOUT_MS\n"
-        "  svcctl config NAME\n");
+        "  svcctl config NAME\n"
+        "  svcctl pipe NAME TEXT\n");
     return ERROR_INVALID_PARAMETER;
 }
 
@@ -315,6 +345,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (_wcsicmp(command, L"config") == 0 && argc == 3) {
         return CmdConfig(name);
+    }
+    if (_wcsicmp(command, L"pipe") == 0 && argc == 4) {
+        return CmdPipe(name, argv[3]);
     }
     return Usage();
 }

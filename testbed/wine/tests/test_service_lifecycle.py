@@ -358,6 +358,17 @@ class ControlsTest(LifecycleTestCase):
         self.assertEqual(self.status_value("ServiceStatus"), 2)
         bed.stop_service(SERVICE, STOP_TIMEOUT)
 
+    def test_the_power_manager_handshake_reports_the_sleep(self):
+        self.start_monitoring()
+        # The stand-in power manager announces a hibernation and waits for the agent's answer.
+        answer = bed.svcctl("pipe", "svcpowmgr\\Reqeust", "SVCPOWMGR_Hibernate", timeout=60)
+        self.assertEqual((answer.returncode, answer.out.strip()), (0, "SVCPOWMGR_Hibernate"), answer.err)
+        events = wait_for(lambda: message_files("RE"))
+        self.assertEqual(events[0]["act_id"], 1040)
+        statuses = wait_for(lambda: message_files("RL"))
+        self.assertEqual((statuses[0]["sts_type"], statuses[0]["pow_sts"]), (1, 200))
+        bed.stop_service(SERVICE, STOP_TIMEOUT)
+
     def test_the_initialisation_event_is_sent_once_across_starts(self):
         bed.reg_delete(STATUS_KEY, "InitEvent")
         for _ in range(3):
