@@ -330,27 +330,42 @@ bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::
   return upload.WriteMessage(static_cast<int>(MessageKind::Event), body);
 }
 
+std::optional<int> CORVSvcCtrl::HandleIdleWakeup(std::uint32_t index,
+                                                 std::span<os::Event* const> handles,
+                                                 AgentCtrl_Upload& upload) {
+  if (index >= handles.size()) return kEndService;  // a failed wait would fail again
+  switch (index) {
+    case kHandleStop:
+      return kEndService;
+    case kHandleSuspended:
+      SleepWhileSuspended();
+      break;
+    case kHandle130:
+      RefreshRegistration(upload);
+      handles[index]->Reset();
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
 int CORVSvcCtrl::RunUnregistered(std::span<os::Event* const> handles, AgentCtrl_Upload& upload) {
   log_.Information(kEventUnregistered, "Orvaneエージェントサービスは未登録状態です。");
   for (;;) {
     const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
+    if (const auto ended = HandleIdleWakeup(index, handles, upload)) return *ended;
     switch (index) {
       case kHandleStop:
-        return kEndService;
       case kHandleSuspended:
-        SleepWhileSuspended();
-        break;
       case kHandle130:
-        RefreshRegistration(upload);
-        handles[index]->Reset();
-        break;
+        break;  // handled above
       case kHandle131:
       case kHandle132:
       case kHandle133:
         handles[index]->Reset();
         return static_cast<int>(index);
       default:
-        if (index >= handles.size()) return kEndService;  // a failed wait would fail again
         handles[index]->Reset();
         break;
     }
@@ -368,16 +383,12 @@ int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
   NotifySettingsProgram();
   for (;;) {
     const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
+    if (const auto ended = HandleIdleWakeup(index, handles, upload)) return *ended;
     switch (index) {
       case kHandleStop:
-        return kEndService;
       case kHandleSuspended:
-        SleepWhileSuspended();
-        break;
       case kHandle130:
-        RefreshRegistration(upload);
-        handles[index]->Reset();
-        break;
+        break;  // handled above
       case kHandle131:
         SetState(AgentState::Monitoring);
         handles[index]->Reset();
@@ -390,7 +401,6 @@ int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
         handles[index]->Reset();
         break;
       default:
-        if (index >= handles.size()) return kEndService;
         handles[index]->Reset();
         break;
     }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -108,6 +109,10 @@ class CORVSvcCtrl : public SvsBase {
   void ClearEvent(ControllerEvent event);
   bool IsSet(ControllerEvent event);
   void SleepWhileSuspended();
+  // What the two idle loops do alike: stop, suspend, refresh (control 130) and a failed wait.
+  // The loop's result when the wake-up ends it, else nullopt.
+  std::optional<int> HandleIdleWakeup(std::uint32_t index, std::span<os::Event* const> handles,
+                                      AgentCtrl_Upload& upload);
   void WaitForNetwork();
   // Tells the settings program that a loop started (result 1, no text); failures are ignored.
   void NotifySettingsProgram();
