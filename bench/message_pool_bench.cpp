@@ -31,7 +31,8 @@ struct BenchOs {
   orv::os::OsPorts Ports() {
     return {fake.registry, fake.eventReporter, fake.serviceHost, fake.serviceManager, fake.sync,
             fake.clock,    fake.system,        fake.process,     disk,                fake.processes,
-            fake.eventLogStore, fake.xmlReader, fake.wmi, fake.pipes};
+            fake.eventLogStore, fake.xmlReader, fake.wmi, fake.pipes, fake.http, fake.crypto,
+            fake.adapters};
   }
   fs::path Pool() const { return root / "MessagePool"; }
 

@@ -2,10 +2,13 @@
 #pragma once
 
 #include "os/clock.h"
+#include "os/crypto.h"
 #include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
+#include "os/http_client.h"
 #include "os/named_pipe.h"
+#include "os/network_adapters.h"
 #include "os/process_control.h"
 #include "os/process_launcher.h"
 #include "os/registry.h"
@@ -33,6 +36,9 @@ struct OsPorts {
   XmlReader& xmlReader;
   WmiConnector& wmi;
   NamedPipes& pipes;
+  HttpClient& http;
+  Crypto& crypto;
+  NetworkAdapters& adapters;
 };
 
 }  // namespace orv::os

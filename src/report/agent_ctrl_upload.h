@@ -58,6 +58,15 @@ class AgentCtrl_Upload {
   // true when none failed. `written` counts the files written.
   bool WriteQueuedEvents(int& written);
 
+  // Writes "config.ini" and starts "ORVUPLD.exe" on a thread of its own unless one still runs
+  // (then true without a second one). False, logged, when the uploader, the pool or the
+  // configuration file is missing or cannot be written.
+  bool LaunchUploader(std::string_view macAddress);
+  // "config.ini": the BOM and the Base64 of the one-line JSON object; false, logged, on failure.
+  bool WriteUploaderConfig(std::string_view macAddress);
+  // Waits for a running uploader thread (the process is never killed) and forgets it.
+  void StopUploader();
+
   void LoadDeviceId();
   // Stores and persists `id`; nullptr does nothing.
   void SetDeviceId(const DeviceId* id);

@@ -2,10 +2,13 @@
 #pragma once
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_crypto.h"
 #include "fakes/fake_event_log_store.h"
 #include "fakes/fake_event_reporter.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_http_client.h"
 #include "fakes/fake_named_pipes.h"
+#include "fakes/fake_network_adapters.h"
 #include "fakes/fake_process_launcher.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
@@ -24,7 +27,7 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters};
   }
 
   FakeRegistry registry;
@@ -41,6 +44,9 @@ struct FakeOs {
   FakeXmlReader xmlReader{files};  // the host's real reader, over the fake files
   FakeWmi wmi;
   FakeNamedPipes pipes;
+  FakeHttpClient http;
+  FakeCrypto crypto;
+  FakeNetworkAdapters adapters;
 };
 
 }  // namespace orv::fakes

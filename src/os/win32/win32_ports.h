@@ -3,10 +3,13 @@
 
 #include "os/os_ports.h"
 #include "os/win32/clock_win32.h"
+#include "os/win32/crypto_win32.h"
 #include "os/win32/event_log_store_win32.h"
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
+#include "os/win32/http_client_winhttp.h"
 #include "os/win32/named_pipe_win32.h"
+#include "os/win32/network_adapters_win32.h"
 #include "os/win32/process_control_win32.h"
 #include "os/win32/process_launcher_win32.h"
 #include "os/win32/registry_win32.h"
@@ -34,10 +37,13 @@ struct Win32Ports {
   XmlLiteReader xmlReader;
   Win32WmiConnector wmi;
   Win32NamedPipes pipes;
+  WinHttpClient http;
+  Win32Crypto crypto;
+  Win32NetworkAdapters adapters;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters};
   }
 };
 

@@ -1,0 +1,48 @@
+// One HTTP exchange with a web server, as the Web API client and the self-update need it.
+//
+// The port does the transport only: session, connection, request, status and the raw body
+// bytes. Decoding the body, choosing hosts and reading answers happen above it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "os/os_error.h"
+
+namespace orv::os {
+
+struct HttpProxy {
+  std::string server;    // "host:port"; empty: no proxy at all (the system's settings are not used)
+  std::string user;      // set on the request only when not empty
+  std::string password;  // set on the request only when not empty
+};
+
+struct HttpRequest {
+  std::string userAgent;
+  HttpProxy proxy;
+  std::string host;
+  std::uint16_t port = 443;
+  bool secure = true;              // TLS
+  std::string method;              // "GET", "POST"
+  std::string path;                // from the first "/"
+  std::string headers;             // extra header lines, "\r\n"-separated, may be empty
+  std::vector<std::uint8_t> body;  // sent as it is
+};
+
+struct HttpResponse {
+  std::uint32_t status = 0;
+  std::vector<std::uint8_t> body;  // every byte the server sent, in order
+};
+
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  // True when the system's HTTP client can be used at all.
+  virtual bool IsAvailable() = 0;
+  // Sends `request` and reads the whole answer. True when an answer arrived, whatever its
+  // status; false with the system or HTTP-client error of the failed step in `error`.
+  virtual bool Exchange(const HttpRequest& request, HttpResponse& response, OsError& error) = 0;
+};
+
+}  // namespace orv::os
