@@ -46,6 +46,8 @@ class FileSystem {
   // The entries of a folder, without "." and "..", in no particular order.
   virtual OsError ListDirectory(std::string_view path, std::vector<FileEntry>& entries) = 0;
   virtual OsError RemoveFile(std::string_view path) = 0;
+  // Removes a folder that holds nothing.
+  virtual OsError RemoveEmptyDirectory(std::string_view path) = 0;
 };
 
 }  // namespace orv::os

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orv {
 
@@ -13,5 +14,8 @@ using DeviceId = std::array<std::uint8_t, 16>;
 // The GUID's standard text without braces and hyphens, upper case: 32 hexadecimal digits.
 std::string FormatDeviceId(const DeviceId& id);
 bool IsZeroDeviceId(const DeviceId& id);
+// The identifier a server sends: braces and hyphens are dropped, and exactly 32 hexadecimal
+// digits are read in the text's order; anything else gives the all-zero identifier.
+DeviceId ParseDeviceIdText(std::string_view text);
 
 }  // namespace orv

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/agent_event_log.h"
+#include "service/pipe_records.h"
 #include "service/svs_base.h"
 
 namespace orv {
@@ -23,6 +24,7 @@ namespace orv {
 class AgentCtrl_COMMON;
 class AgentCtrl_LNAS;
 class AgentCtrl_Upload;
+class AgentCtrl_WebAPI;
 
 enum class AgentState : std::uint8_t {
   Undecided = 0,
@@ -88,8 +90,20 @@ class CORVSvcCtrl : public SvsBase {
   int DailyCheck(AgentCtrl_Upload& upload, bool daily);
   // Control 130: refreshes the registration data and tells the settings program; 1.
   int RefreshRegistration(AgentCtrl_Upload& upload);
-  // Control 134 and the daily check: 6 when an update installer was started.
+  // Control 134 and the daily check: 1 unregistered, 2 registration-data request failed,
+  // 3 latest-software request failed, 4 current, 5 agent update failed, 6 installer started
+  // (the service must end), 7 definition update failed, 8 definition replaced.
   int CheckLatestSoftware(AgentCtrl_Upload& upload);
+  // Downloads `client`'s agent URL into the work folder, unpacks it when it is an archive and
+  // checks its signature; true with `installer` set when it may be started.
+  bool InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer);
+
+  // The record the settings program receives on control 130.
+  service::RegistrationRecord BuildRegistrationRecord(AgentCtrl_Upload& upload);
+  // The first port's MAC as "%02X:%02X:...", empty without a port.
+  std::string GetMacAddressText();
+  // The system's product name (empty when missing).
+  std::string GetProductName();
 
   AgentState State() const { return state_; }
   const std::string& StopReason() const { return stopReason_; }
@@ -117,6 +131,17 @@ class CORVSvcCtrl : public SvsBase {
   // Tells the settings program that a loop started (result 1, no text); failures are ignored.
   void NotifySettingsProgram();
   RequestOutcome RequestRegistrationData(AgentCtrl_Upload& upload);
+  // Sets the device identifier and subkey (MAC) texts of a new client.
+  void PrepareClient(AgentCtrl_WebAPI& client, AgentCtrl_Upload& upload);
+  // Logs a request that got no answer (`transportEvent`) or an unwanted status (`statusEvent`).
+  void LogRequestFailure(const AgentCtrl_WebAPI& client, bool answered, std::uint32_t transportEvent,
+                         std::uint32_t statusEvent, std::string_view sentence,
+                         std::string_view statusSentence);
+  // Ends a latest-software check: tells the settings program its outcome and returns `code`.
+  int EndSoftwareCheck(int code, std::string_view suffix = {});
+  bool IsTestSwitch(std::string_view name);
+  // Deletes `folder` with everything in it, as far as it can.
+  void RemoveTree(const std::string& folder);
   bool WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
                   std::string_view parameters = {});
   int LaunchUploader(AgentCtrl_Upload& upload, const AgentCtrl_COMMON& common);

@@ -92,6 +92,19 @@ os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
   return os::kSuccess;
 }
 
+os::OsError FakeFileSystem::RemoveEmptyDirectory(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(path);
+  const auto it = nodes_.find(key);
+  if (it == nodes_.end()) return os::kErrorFileNotFound;
+  if (!it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
+  for (const auto& [other, node] : nodes_) {
+    if (other != key && Parent(other) == key) return 145;  // the folder is not empty
+  }
+  nodes_.erase(it);
+  return os::kSuccess;
+}
+
 void FakeFileSystem::AddDirectory(std::string_view path) {
   std::lock_guard lock(mutex_);
   std::size_t end = 0;

@@ -26,6 +26,7 @@ class FakeFileSystem final : public os::FileSystem {
   os::OsError ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) override;
   os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
   os::OsError RemoveFile(std::string_view path) override;
+  os::OsError RemoveEmptyDirectory(std::string_view path) override;
 
   // Test set-up and inspection.
   void AddDirectory(std::string_view path);  // with its parents

@@ -120,4 +120,8 @@ os::OsError PosixFileSystem::RemoveFile(std::string_view path) {
   return ::unlink(HostPath(path).c_str()) == 0 ? os::kSuccess : FromErrno(errno);
 }
 
+os::OsError PosixFileSystem::RemoveEmptyDirectory(std::string_view path) {
+  return ::rmdir(HostPath(path).c_str()) == 0 ? os::kSuccess : FromErrno(errno);
+}
+
 }  // namespace orv::host

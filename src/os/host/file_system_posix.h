@@ -18,6 +18,7 @@ class PosixFileSystem final : public os::FileSystem {
   os::OsError ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) override;
   os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
   os::OsError RemoveFile(std::string_view path) override;
+  os::OsError RemoveEmptyDirectory(std::string_view path) override;
 };
 
 }  // namespace orv::host

@@ -106,4 +106,8 @@ os::OsError Win32FileSystem::RemoveFile(std::string_view path) {
   return ::DeleteFileW(Wide(path).c_str()) ? os::kSuccess : ::GetLastError();
 }
 
+os::OsError Win32FileSystem::RemoveEmptyDirectory(std::string_view path) {
+  return ::RemoveDirectoryW(Wide(path).c_str()) ? os::kSuccess : ::GetLastError();
+}
+
 }  // namespace orv::win32
