@@ -1,0 +1,662 @@
+"""TestCloud: the Orvane cloud, its download and upload hosts, and the proxy in front of them,
+on one loopback port, for the wine tier.
+
+The agent and the stand-in uploader are configured with a named proxy 127.0.0.1:<port>, so
+every request they make arrives here. There is nothing to forward: this server is the proxy
+and every origin behind it. Wine's WinHTTP sends origin-form request lines ("GET /path") to a
+named proxy, a real one sends absolute-form lines ("GET http://host/path"); both are
+accepted, and the origin is chosen by the host (the absolute-form authority when there is
+one, else the Host header, without its port):
+
+* API hosts (`api_hosts`): the three Web API requests, answered per registered device;
+* download hosts (`download_hosts`): files a test registered with add_download;
+* the upload host (`upload_host`): POST /upload/<file name> with X-Device-Id and
+  X-Mac-Address, the stand-in uploader's own protocol;
+* any other host: 502, as a proxy that cannot reach the origin answers. CONNECT (what a
+  client asks a proxy for TLS) is recorded and answered 502 as well: no TLS is served.
+
+Every request is recorded (see Request) before it is answered. A test can replace the answer
+for a path with script(): any status, any or no body, a delay, or a dropped connection.
+
+Python standard library only. Usable as a context manager; stop() is bounded and ends every
+thread it started.
+"""
+
+from __future__ import annotations
+
+import base64
+import dataclasses
+import json
+import re
+import socket
+import threading
+import time
+import uuid
+from http.server import BaseHTTPRequestHandler, HTTPServer
+from typing import Callable, Optional, Sequence, Union
+from urllib.parse import unquote, urlsplit
+
+API_HOSTS = ("api.orvane.example", "staging-api.orvane.example")
+DOWNLOAD_HOSTS = ("downloads.orvane.example",)
+UPLOAD_HOST = "upload.orvane.example"
+
+# What each request kind of the Web API is called in recorded requests.
+KIND_REGISTRATION_DATA = 1
+KIND_LATEST_SOFTWARE = 2
+KIND_REGISTRATION = 3
+
+_HEX32 = re.compile(r"[0-9A-Fa-f]{32}")
+
+# A client that keeps a connection open and silent is dropped after this long, so a stuck
+# peer can hold one handler thread for a bounded time only.
+_IDLE_TIMEOUT = 15.0
+_MAX_BODY = 64 * 1024 * 1024
+
+
+@dataclasses.dataclass
+class Request:
+    """One request as it arrived."""
+
+    method: str
+    request_line: str  # as received, without CR LF
+    target: str  # the request target: "/p" (origin-form) or "http://h/p" (absolute-form)
+    host: str  # lower case, without port
+    path: str  # without query, percent-decoding left to the caller
+    query: str
+    headers: list  # [(name, value)] in arrival order
+    body: bytes
+    time: float  # time.time() when the request line was read
+    route: str  # "api", "download", "upload", "unknown", "connect"
+    kind: int = 0  # Web API request kind, 0 when not an API request
+    status: int = 0  # the status answered (0 when the connection was dropped)
+
+    def header(self, name: str, default: Optional[str] = None) -> Optional[str]:
+        """The first header of that name, compared without case."""
+        wanted = name.lower()
+        for key, value in self.headers:
+            if key.lower() == wanted:
+                return value
+        return default
+
+    @property
+    def absolute_form(self) -> bool:
+        return not self.target.startswith("/")
+
+    def registration_body(self) -> Optional[dict]:
+        """A registration request's body as a dict: the settings program sends it as
+        UTF-16LE with a terminating zero; UTF-8 is accepted too. None when unreadable."""
+        return _decode_registration(self.body)
+
+
+@dataclasses.dataclass
+class Answer:
+    """A scripted answer. body None keeps the answer the cloud would have given (only the
+    status, delay or drop change); bytes or str replace it (str is sent as UTF-8)."""
+
+    status: int = 200
+    body: Union[bytes, str, None] = None
+    delay: float = 0.0  # seconds before answering (interrupted by stop())
+    drop: bool = False  # close the connection without any answer: a transport failure
+    content_type: str = "application/json"
+    times: Optional[int] = None  # how many requests it serves; None: all
+
+    def _body_bytes(self) -> Optional[bytes]:
+        if self.body is None or isinstance(self.body, bytes):
+            return self.body
+        return self.body.encode("utf-8")
+
+
+@dataclasses.dataclass
+class Device:
+    """What the cloud knows of one registered device. `answer_dev_id` is the identifier the
+    registration-data answer carries (the server may assign a new one)."""
+
+    dev_id: str
+    answer_dev_id: str
+    dev_id_changed: str = "0"
+    mac_adr_changed: str = "0"
+
+
+@dataclasses.dataclass
+class Software:
+    """The latest-software answer; event_def is the definition file's text, escaped here."""
+
+    ms_ver: str = "1.00"
+    agt_ver: str = "1.00"
+    ms_url: str = ""
+    agt_url: str = ""
+    event_def: str = ""
+
+
+@dataclasses.dataclass
+class Upload:
+    """One pool file received from the stand-in uploader."""
+
+    name: str
+    data: bytes
+    device_id: Optional[str]
+    mac_address: Optional[str]
+    time: float
+
+
+def error_body(error_id: str, error_field: str = "", error_value: str = "") -> str:
+    return _compact({"error_id": error_id, "error_field": error_field, "error_value": error_value})
+
+
+def _compact(members: dict) -> str:
+    # Key order is kept as given: the agent's reader takes the first match of a key text,
+    # so a short key (dev_id) must come before the keys it prefixes (dev_id_changed).
+    return json.dumps(members, ensure_ascii=False, separators=(",", ":"))
+
+
+def escape_event_def(text: str) -> str:
+    """The definition file as a JSON string's inside, with only the escapes the agent
+    undoes (quotation mark, backslash, b, f, n, r, t); other characters pass as they are."""
+    table = {'"': '\\"', "\\": "\\\\", "\b": "\\b", "\f": "\\f", "\n": "\\n", "\r": "\\r",
+             "\t": "\\t"}
+    return "".join(table.get(c, c) for c in text)
+
+
+def _decode_registration(body: bytes) -> Optional[dict]:
+    text = None
+    if len(body) >= 2 and body[1] == 0:
+        raw = body[:-2] if body.endswith(b"\x00\x00") and len(body) % 2 == 0 else body
+        try:
+            text = raw.decode("utf-16-le")
+        except UnicodeDecodeError:
+            return None
+    else:
+        try:
+            text = body.rstrip(b"\x00").decode("utf-8")
+        except UnicodeDecodeError:
+            return None
+    try:
+        value = json.loads(text)
+    except ValueError:
+        return None
+    return value if isinstance(value, dict) else None
+
+
+class _Server(HTTPServer):
+    allow_reuse_address = False
+    daemon_threads = True
+
+    def __init__(self, cloud: "TestCloud"):
+        self.cloud = cloud
+        super().__init__(("127.0.0.1", 0), _Handler)
+
+    def process_request(self, request, client_address):
+        # One thread per connection, tracked so stop() can end and join them all.
+        thread = threading.Thread(target=self._serve_connection, args=(request, client_address),
+                                  name="TestCloud-conn", daemon=True)
+        self.cloud._track(thread, request)
+        thread.start()
+
+    def _serve_connection(self, request, client_address):
+        try:
+            self.finish_request(request, client_address)
+        except Exception:
+            self.handle_error(request, client_address)
+        finally:
+            self.shutdown_request(request)
+            self.cloud._untrack(request)
+
+    def handle_error(self, request, client_address):
+        # Peers that vanish mid-request are expected (dropped answers, stop()); keep quiet.
+        pass
+
+
+class _Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TestCloud/1"
+    timeout = _IDLE_TIMEOUT
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's signature
+        pass
+
+    def handle_one_request(self):
+        self._started = time.time()
+        super().handle_one_request()
+
+    # Every method goes through one place; do_X only exist so the base class dispatches.
+    def do_GET(self):
+        self._serve()
+
+    do_POST = do_PUT = do_DELETE = do_HEAD = do_PATCH = do_OPTIONS = do_GET
+
+    def do_CONNECT(self):
+        self._serve(connect=True)
+
+    def _read_body(self) -> Optional[bytes]:
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            parts = []
+            total = 0
+            while True:
+                size_line = self.rfile.readline(1024)
+                if not size_line:
+                    return None
+                try:
+                    size = int(size_line.split(b";")[0].strip(), 16)
+                except ValueError:
+                    return None
+                if size == 0:
+                    while self.rfile.readline(1024) not in (b"\r\n", b"\n", b""):
+                        pass
+                    return b"".join(parts)
+                total += size
+                if total > _MAX_BODY:
+                    return None
+                parts.append(self.rfile.read(size))
+                self.rfile.readline(1024)
+        length = self.headers.get("Content-Length")
+        if not length:
+            return b""
+        try:
+            count = int(length)
+        except ValueError:
+            return None
+        if count < 0 or count > _MAX_BODY:
+            return None
+        data = self.rfile.read(count)
+        return data if len(data) == count else None
+
+    def _serve(self, connect: bool = False):
+        cloud: TestCloud = self.server.cloud
+        body = b"" if connect else self._read_body()
+        if body is None:
+            self.close_connection = True
+            self._send(400, b"", "text/plain")
+            return
+        target = self.path
+        if connect:
+            host = target.rsplit(":", 1)[0]
+            path, query = "", ""
+        elif target.startswith("/"):
+            host = (self.headers.get("Host") or "")
+            path, _, query = target.partition("?")
+        else:
+            parts = urlsplit(target)
+            host = parts.netloc or (self.headers.get("Host") or "")
+            path, query = parts.path or "/", parts.query
+        host = _strip_port(host).lower()
+        record = Request(
+            method=self.command, request_line=self.requestline, target=target, host=host,
+            path=path, query=query, headers=list(self.headers.items()), body=body,
+            time=self._started, route="connect" if connect else cloud._route(host))
+        status, payload, content_type, drop = cloud._answer(record)
+        record.status = 0 if drop else status
+        cloud._record(record)
+        if drop:
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            return
+        if connect:
+            self.close_connection = True
+        self._send(status, payload, content_type)
+
+    def _send(self, status: int, payload: bytes, content_type: str):
+        try:
+            self.send_response(status)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(payload)))
+            if status == 407:
+                self.send_header("Proxy-Authenticate", 'Basic realm="TestCloud"')
+            if self.close_connection:
+                self.send_header("Connection", "close")
+            self.end_headers()
+            if self.command != "HEAD" and payload:
+                self.wfile.write(payload)
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+
+
+def _strip_port(host: str) -> str:
+    host = host.strip()
+    if host.startswith("["):
+        return host[1:].split("]", 1)[0]
+    return host.rsplit(":", 1)[0] if host.count(":") == 1 else host
+
+
+class TestCloud:
+    """The cloud, its download and upload hosts and the proxy, on 127.0.0.1:`port`.
+
+    Web API answers (`prefix` None accepts any path prefix, as the agent inserts
+    `WebAPIFilePath` unchanged, even an empty one):
+      GET  /<prefix>/devices/<id>           kind 1: 200 {"dev_id","dev_id_changed","mac_adr_changed"}
+                                            for a device added with add_device; 401/4012 for others;
+                                            400/4004 when the id is not 32 characters, 400/4005 when
+                                            not hexadecimal; 400/4000 without X-NASAPI-Device-Subkey
+      GET  /<prefix>/devices/<id>/software  kind 2: 200 with `software`; 401 for unknown devices
+      POST /<prefix>/devices                kind 3: 201 {"dev_id","dev_id_changed","agt_daily_sec",
+                                            "agt_status_sec"}; registers the device (a new identifier
+                                            when the body's dev_id is missing or all zero); 400/4000
+                                            when the body is unreadable
+    Any other path on an API host is 404, a wrong method 405; every error body carries
+    error_id, error_field and error_value, all values quoted texts.
+
+    Bodies are encoded in `encoding`: the agent reads answers in the system's ANSI code page,
+    so a test that sends non-ASCII text sets the bed's code page here (e.g. "cp932").
+
+    Scripted answers never change what the cloud knows: a scripted upload or registration
+    is recorded as a request but adds no upload and no device.
+    """
+
+    __test__ = False  # not a test case, whatever its name says to a test collector
+
+    def __init__(self, prefix: Optional[str] = None, api_hosts: Sequence[str] = API_HOSTS,
+                 download_hosts: Sequence[str] = DOWNLOAD_HOSTS, upload_host: str = UPLOAD_HOST,
+                 encoding: str = "utf-8", proxy_credentials: Optional[tuple] = None):
+        self.prefix = prefix
+        self.api_hosts = {h.lower() for h in api_hosts}
+        self.download_hosts = {h.lower() for h in download_hosts}
+        self.upload_host = upload_host.lower()
+        self.encoding = encoding
+        # (user, password): requests without that Proxy-Authorization get 407, as a proxy
+        # that asks for Basic credentials answers.
+        self.proxy_credentials = proxy_credentials
+        self.software = Software()
+        self.agt_daily_sec = "0"
+        self.agt_status_sec = "0"
+        self._lock = threading.Condition()
+        self._requests: list = []
+        self._uploads: list = []
+        self._devices: dict = {}
+        self._downloads: dict = {}
+        self._scripts: list = []
+        self._stopping = threading.Event()
+        self._connections: dict = {}
+        self._server: Optional[_Server] = None
+        self._thread: Optional[threading.Thread] = None
+
+    # ---- lifetime -------------------------------------------------------
+
+    def __enter__(self) -> "TestCloud":
+        self.start()
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.stop()
+
+    def start(self) -> None:
+        if self._server is not None:
+            return
+        self._stopping.clear()
+        self._server = _Server(self)
+        self._thread = threading.Thread(target=self._server.serve_forever,
+                                        kwargs={"poll_interval": 0.05}, name="TestCloud",
+                                        daemon=True)
+        self._thread.start()
+
+    def stop(self, timeout: float = 10.0) -> None:
+        """Stops accepting, wakes delayed answers, closes open connections and joins every
+        thread, all within `timeout` seconds. Raises RuntimeError if a thread outlives it."""
+        if self._server is None:
+            return
+        deadline = time.monotonic() + timeout
+        self._stopping.set()
+        with self._lock:
+            self._lock.notify_all()
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join(max(0.0, deadline - time.monotonic()))
+        with self._lock:
+            connections = list(self._connections.items())
+        for thread, sock in connections:
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        stuck = []
+        for thread, _ in connections:
+            thread.join(max(0.0, deadline - time.monotonic()))
+            if thread.is_alive():
+                stuck.append(thread)
+        self._server = None
+        if self._thread.is_alive() or stuck:
+            raise RuntimeError("TestCloud threads still running after %.0f s" % timeout)
+        self._thread = None
+
+    @property
+    def port(self) -> int:
+        if self._server is None:
+            raise RuntimeError("TestCloud is not started")
+        return self._server.server_address[1]
+
+    @property
+    def proxy(self) -> str:
+        """The proxy as the agent's settings name it: ProxyServer and ProxyPort."""
+        return "127.0.0.1:%d" % self.port
+
+    def _track(self, thread, sock) -> None:
+        with self._lock:
+            self._connections[thread] = sock
+
+    def _untrack(self, sock) -> None:
+        with self._lock:
+            for thread, s in list(self._connections.items()):
+                if s is sock:
+                    del self._connections[thread]
+
+    # ---- what tests set up ----------------------------------------------
+
+    def add_device(self, dev_id: str, answer_dev_id: Optional[str] = None,
+                   dev_id_changed: str = "0", mac_adr_changed: str = "0") -> Device:
+        device = Device(dev_id.upper(), (answer_dev_id or dev_id).upper(), dev_id_changed,
+                        mac_adr_changed)
+        with self._lock:
+            self._devices[device.dev_id] = device
+        return device
+
+    def devices(self) -> dict:
+        with self._lock:
+            return dict(self._devices)
+
+    def add_download(self, url: str, data: bytes, status: int = 200) -> None:
+        """Serves `data` (with `status`) for an http URL on a download host."""
+        parts = urlsplit(url)
+        host = _strip_port(parts.netloc).lower()
+        if host not in self.download_hosts:
+            raise ValueError("%s is not one of the download hosts %s" % (host, sorted(self.download_hosts)))
+        with self._lock:
+            self._downloads[(host, parts.path)] = (status, bytes(data))
+
+    def script(self, path: str, answer: Answer, host: Optional[str] = None,
+               method: Optional[str] = None) -> None:
+        """Answers requests for exactly `path` (compared percent-decoded, as clients escape
+        differently; and `host`, `method` when given) with
+        `answer` instead of the built-in one. The newest matching script wins."""
+        with self._lock:
+            self._scripts.append([path, host.lower() if host else None,
+                                  method.upper() if method else None, answer])
+
+    def clear_scripts(self) -> None:
+        with self._lock:
+            self._scripts.clear()
+
+    # ---- what tests read back -------------------------------------------
+
+    def requests(self, route: Optional[str] = None, kind: Optional[int] = None) -> list:
+        with self._lock:
+            return [r for r in self._requests
+                    if (route is None or r.route == route) and (kind is None or r.kind == kind)]
+
+    def uploads(self) -> list:
+        with self._lock:
+            return list(self._uploads)
+
+    def clear_records(self) -> None:
+        with self._lock:
+            self._requests.clear()
+            self._uploads.clear()
+
+    def wait_requests(self, predicate: Callable[[Request], bool] = lambda r: True,
+                      count: int = 1, timeout: float = 10.0) -> list:
+        """Waits until `count` recorded requests satisfy `predicate`; returns them.
+        Raises AssertionError listing what arrived if they do not come in time."""
+        deadline = time.monotonic() + timeout
+        with self._lock:
+            while True:
+                found = [r for r in self._requests if predicate(r)]
+                if len(found) >= count:
+                    return found
+                left = deadline - time.monotonic()
+                if left <= 0 or self._stopping.is_set():
+                    seen = "\n  ".join(r.request_line + " (Host %s)" % r.host
+                                       for r in self._requests) or "(nothing)"
+                    raise AssertionError("%d matching request(s) expected within %.1f s, %d came;"
+                                         " received:\n  %s" % (count, timeout, len(found), seen))
+                self._lock.wait(min(left, 0.5))
+
+    # ---- serving ----------------------------------------------------------
+
+    def _record(self, request: Request) -> None:
+        with self._lock:
+            self._requests.append(request)
+            self._lock.notify_all()
+
+    def _route(self, host: str) -> str:
+        if host in self.api_hosts:
+            return "api"
+        if host in self.download_hosts:
+            return "download"
+        if host == self.upload_host:
+            return "upload"
+        return "unknown"
+
+    def _scripted(self, request: Request) -> Optional[Answer]:
+        with self._lock:
+            for entry in reversed(self._scripts):
+                path, host, method, answer = entry
+                if unquote(path) != unquote(request.path) or (host and host != request.host) or \
+                        (method and method != request.method):
+                    continue
+                if answer.times is not None:
+                    if answer.times <= 0:
+                        continue
+                    answer.times -= 1
+                return answer
+        return None
+
+    def _answer(self, request: Request) -> tuple:
+        """(status, body bytes, content type, drop) for a recorded request."""
+        if request.route == "connect":
+            # Request kinds are worked out for CONNECT too, so a test sees what was tried.
+            return 502, b"", "text/plain", False
+        if self.proxy_credentials is not None and not self._proxy_authorized(request):
+            return 407, b"", "text/plain", False
+        if request.route == "api":
+            request.kind = self._api_kind(request.method, request.path)
+        scripted = self._scripted(request) if request.route != "unknown" else None
+        if scripted is not None:
+            # A stop during the delay drops the answer: nothing is sent late.
+            if scripted.delay > 0 and self._stopping.wait(scripted.delay):
+                return 0, b"", "", True
+            if scripted.drop:
+                return 0, b"", "", True
+            body = scripted._body_bytes()
+            if body is None:
+                _, body, _ = self._builtin(request, record=False)
+            return scripted.status, body, scripted.content_type, False
+        status, body, content_type = self._builtin(request, record=True)
+        return status, body, content_type, False
+
+    def _proxy_authorized(self, request: Request) -> bool:
+        user, password = self.proxy_credentials
+        expected = "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode("utf-8")).decode()
+        return request.header("Proxy-Authorization") == expected
+
+    def _builtin(self, request: Request, record: bool) -> tuple:
+        if request.route == "api":
+            status, text = self._api(request, register=record)
+            return status, text.encode(self.encoding), "application/json"
+        if request.route == "download":
+            with self._lock:
+                found = self._downloads.get((request.host, request.path))
+            if found is None or request.method not in ("GET", "HEAD"):
+                return 404, b"", "application/octet-stream"
+            return found[0], found[1], "application/octet-stream"
+        if request.route == "upload":
+            return self._upload(request, record)
+        return 502, b"", "text/plain"
+
+    def _prefix_pattern(self) -> str:
+        return "/(?:.*)" if self.prefix is None else "/" + re.escape(self.prefix)
+
+    def _api_kind(self, method: str, path: str) -> int:
+        prefix = self._prefix_pattern()
+        if re.fullmatch(prefix + "/devices/[^/]*/software", path):
+            return KIND_LATEST_SOFTWARE
+        if re.fullmatch(prefix + "/devices/[^/]*", path):
+            return KIND_REGISTRATION_DATA
+        if re.fullmatch(prefix + "/devices", path):
+            return KIND_REGISTRATION
+        return 0
+
+    def _api(self, request: Request, register: bool) -> tuple:
+        kind = request.kind
+        wanted = "POST" if kind == KIND_REGISTRATION else "GET"
+        if kind == 0:
+            return 404, error_body("4040", "path", request.path)
+        if request.method != wanted:
+            return 405, error_body("4050", "method", request.method)
+        if kind == KIND_REGISTRATION:
+            return self._register(request, register)
+        dev_id = request.path.split("/devices/", 1)[1].split("/", 1)[0]
+        subkey = request.header("X-NASAPI-Device-Subkey")
+        if not subkey:
+            return 400, error_body("4000", "mac_adr", "")
+        if len(dev_id) != 32:
+            return 400, error_body("4004", "dev_id", dev_id)
+        if not _HEX32.fullmatch(dev_id):
+            return 400, error_body("4005", "dev_id", dev_id)
+        with self._lock:
+            device = self._devices.get(dev_id.upper())
+        if device is None:
+            return 401, error_body("4012", "dev_id", dev_id)
+        if kind == KIND_REGISTRATION_DATA:
+            return 200, _compact({"dev_id": device.answer_dev_id,
+                                  "dev_id_changed": device.dev_id_changed,
+                                  "mac_adr_changed": device.mac_adr_changed})
+        sw = self.software
+        # event_def goes in pre-escaped: json.dumps would add \uXXXX escapes the agent
+        # does not undo. Its value must stay the last one, as it is read up to "</config>".
+        head = _compact({"ms_ver": sw.ms_ver, "agt_ver": sw.agt_ver, "ms_url": sw.ms_url,
+                         "agt_url": sw.agt_url})
+        return 200, head[:-1] + ',"event_def":"' + escape_event_def(sw.event_def) + '"}'
+
+    def _register(self, request: Request, register: bool) -> tuple:
+        body = request.registration_body()
+        if body is None:
+            return 400, error_body("4000", "", "")
+        for field in ("email", "password", "prdct_id", "mac_adr"):
+            if field not in body:
+                return 400, error_body("4001", field, "")
+        given = str(body.get("dev_id", "")).upper()
+        changed = "0"
+        if not _HEX32.fullmatch(given) or given == "0" * 32:
+            given = uuid.uuid4().hex.upper()
+            changed = "1"
+        if register:
+            self.add_device(given)
+        return 201, _compact({"dev_id": given, "dev_id_changed": changed,
+                              "agt_daily_sec": self.agt_daily_sec,
+                              "agt_status_sec": self.agt_status_sec})
+
+    def _upload(self, request: Request, record: bool) -> tuple:
+        if request.method != "POST" or not request.path.startswith("/upload/"):
+            return 404, b"", "text/plain"
+        name = unquote(request.path[len("/upload/"):])
+        device_id = request.header("X-Device-Id")
+        mac = request.header("X-Mac-Address")
+        if not name or "/" in name or not device_id or not mac:
+            return 400, b"", "text/plain"
+        if device_id == "0" * 32:
+            return 401, b"", "text/plain"  # an unregistered device cannot send
+        if record:
+            with self._lock:
+                self._uploads.append(Upload(name, request.body, device_id, mac, request.time))
+        return 200, b"", "text/plain"
