@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 wine
+  osslsigncode openssl
 )
 
 missing=()

@@ -50,6 +50,8 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
       if (value < 0) return std::nullopt;
       group = (group << 6) | static_cast<std::uint32_t>(value);
     }
+    // Bits left over beyond the last byte must be zero, or two texts would decode alike.
+    if ((padding == 2 && (group & 0xFFFF) != 0) || (padding == 1 && (group & 0xFF) != 0)) return std::nullopt;
     bytes.push_back(static_cast<std::uint8_t>(group >> 16));
     if (padding < 2) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
     if (padding < 1) bytes.push_back(static_cast<std::uint8_t>(group));

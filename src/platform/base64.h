@@ -11,7 +11,8 @@
 namespace orv {
 
 std::string Base64Encode(std::span<const std::uint8_t> bytes);
-// nullopt when `text` is not padded Base64 of the standard alphabet.
+// nullopt when `text` is not padded Base64 of the standard alphabet exactly as Base64Encode
+// writes it (no white space, zero bits after the last byte).
 std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text);
 
 }  // namespace orv

@@ -39,11 +39,15 @@ int CCryptString::DecryptRegistryValue(std::string& out, std::string_view keyPat
   const auto key = os_.crypto.DeriveRc4Key(kPassPhrase, failed, error);
   if (!key) return KeyStepStatus(failed);
   std::vector<std::uint8_t> data;
-  if (!RegHandle::GetBinary(os_.registry, os::RegistryRoot::LocalMachine, keyPath, valueName, data)) {
+  if (!RegHandle::GetBinary(os_.registry, os::RegistryRoot::LocalMachine, keyPath, valueName, data) ||
+      data.size() > kMaxStoredBytes) {
     return kValueUnreadable;
   }
+  // A zero byte after the ciphertext is the settings program's string terminator, stored as it
+  // was: decrypting it along would append a keystream byte to the password.
+  if (!data.empty() && data.back() == 0) data.pop_back();
   if (!key->Decrypt(data, error)) return kDecryptionFailed;
-  // The plaintext is a C string to the settings program: a stored terminator is not text.
+  // The plaintext is a C string to the settings program: an encrypted terminator is not text.
   std::size_t length = 0;
   while (length < data.size() && data[length] != 0) ++length;
   out = os_.system.AnsiToUtf8(std::span(data).first(length));

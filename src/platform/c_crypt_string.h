@@ -4,6 +4,7 @@
 // from a built-in pass phrase; every operation acquires and releases its own resources.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@ class CCryptString {
   static constexpr int kNoKey = 4;
   static constexpr int kValueUnreadable = 5;
   static constexpr int kDecryptionFailed = 6;
+  // The settings program's value is read through a buffer of this size; a longer one is not its.
+  static constexpr std::size_t kMaxStoredBytes = 1024;
 
   explicit CCryptString(const os::OsPorts& os) : os_(os) {}
   virtual ~CCryptString() = default;

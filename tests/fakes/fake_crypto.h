@@ -1,5 +1,17 @@
-// The system's cryptography, in memory: stub until the real fake lands.
+// The system's cryptography, in memory, computing for real: SHA-1, SHA-256 and RC4 with the
+// key CryptDeriveKey makes for RC4 of 128 bits from a SHA-1 hash (its first 16 bytes). Code
+// signatures are a table the test fills: path -> signer names and the system's trust answer.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "os/crypto.h"
 
@@ -7,21 +19,56 @@ namespace orv::fakes {
 
 class FakeCrypto final : public os::Crypto {
  public:
-  std::unique_ptr<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t>, os::KeyStep& failed,
-                                           os::OsError& error) override {
-    failed = os::KeyStep::Provider;
-    error = os::kErrorNotSupported;
-    return nullptr;
+  // What Windows answers for a file without an embedded signature.
+  static constexpr os::OsError kNoMatch = 0x80092009;         // CRYPT_E_NO_MATCH (CryptQueryObject)
+  static constexpr os::OsError kNoSignature = 0x800B0100;     // TRUST_E_NOSIGNATURE (WinVerifyTrust)
+  static constexpr os::OsError kUntrustedRoot = 0x800B0109;   // CERT_E_UNTRUSTEDROOT
+
+  std::unique_ptr<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase, os::KeyStep& failed,
+                                           os::OsError& error) override;
+  bool Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) override;
+  bool ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) override;
+  bool IsSignatureTrusted(std::string_view path, os::OsError& error) override;
+
+  // The computations themselves, for tests that prepare what the settings program would store.
+  static std::array<std::uint8_t, 20> ComputeSha1(std::span<const std::uint8_t> data);
+  static std::array<std::uint8_t, 32> ComputeSha256(std::span<const std::uint8_t> data);
+  // RC4 over `data` in place (encryption and decryption are the same).
+  static void Rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
+  // The ciphertext of `plaintext` under the key derived from `passPhrase`.
+  static std::vector<std::uint8_t> EncryptRc4(std::string_view passPhrase, std::string_view plaintext);
+
+  // Test set-up. A file without an entry has no signature.
+  void SetSigner(std::string_view path, os::SignerNames names, os::OsError trust = os::kSuccess);
+  // Derivation fails at `step` with `error` (KeyStep::Done: it does not fail).
+  void FailKeyAt(os::KeyStep step, os::OsError error = 0x80090016 /* NTE_BAD_KEYSET */);
+  void FailDecrypt(os::OsError error) { Locked([&] { decryptError_ = error; }); }
+  void FailSha256(bool fail) { Locked([&] { sha256Fails_ = fail; }); }
+
+  // Keys made and not yet released: every operation must release what it acquired.
+  int LiveKeys() const;
+  int KeysMade() const;
+
+ private:
+  class Key;
+  template <typename F>
+  void Locked(F&& f) {
+    std::lock_guard lock(mutex_);
+    f();
   }
-  bool Sha256(std::span<const std::uint8_t>, std::array<std::uint8_t, 32>&) override { return false; }
-  bool ReadSignerNames(std::string_view, os::SignerNames&, os::OsError& error) override {
-    error = os::kErrorNotSupported;
-    return false;
-  }
-  bool IsSignatureTrusted(std::string_view, os::OsError& error) override {
-    error = os::kErrorNotSupported;
-    return false;
-  }
+
+  mutable std::mutex mutex_;
+  os::KeyStep failStep_ = os::KeyStep::Done;
+  os::OsError failError_ = 0;
+  os::OsError decryptError_ = 0;
+  bool sha256Fails_ = false;
+  int liveKeys_ = 0;
+  int keysMade_ = 0;
+  struct Signature {
+    os::SignerNames names;
+    os::OsError trust = 0;
+  };
+  std::map<std::string, Signature> signatures_;  // by lower-cased path, as Windows compares paths
 };
 
 }  // namespace orv::fakes

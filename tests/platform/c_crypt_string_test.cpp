@@ -1,0 +1,179 @@
+#include "platform/c_crypt_string.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_os.h"
+
+namespace orv {
+namespace {
+
+using os::KeyStep;
+
+constexpr const char* kStatusKey = "SOFTWARE\\ORVANE\\ORVSVC\\Status";
+constexpr const char* kPassPhrase = "TokHarvelinSeedQRZ";
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const auto b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0xF];
+  }
+  return text;
+}
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+// The fake's arithmetic is what the decryption tests stand on: pin it to published vectors.
+TEST(FakeCryptoTest, DigestsAndRc4MatchPublishedVectors) {
+  using fakes::FakeCrypto;
+  EXPECT_EQ(Hex(FakeCrypto::ComputeSha256(Bytes("abc"))),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(FakeCrypto::ComputeSha256(Bytes(""))),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Hex(FakeCrypto::ComputeSha256(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(Hex(FakeCrypto::ComputeSha1(Bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(Hex(FakeCrypto::ComputeSha1(Bytes(""))), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(Hex(FakeCrypto::ComputeSha1(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+
+  std::vector<std::uint8_t> data = Bytes("Plaintext");
+  FakeCrypto::Rc4(Bytes("Key"), data);
+  EXPECT_EQ(Hex(data), "bbf316e8d940af0ad3");
+
+  fakes::FakeCrypto crypto;
+  std::array<std::uint8_t, 32> digest{};
+  ASSERT_TRUE(crypto.Sha256(Bytes("abc"), digest));
+  EXPECT_EQ(digest, FakeCrypto::ComputeSha256(Bytes("abc")));
+  crypto.FailSha256(true);
+  EXPECT_FALSE(crypto.Sha256(Bytes("abc"), digest));
+}
+
+class CCryptStringTest : public ::testing::Test {
+ protected:
+  CCryptStringTest() { os.registry.AddKey(kStatusKey); }
+
+  void Store(std::vector<std::uint8_t> bytes, os::RegistryType type = os::RegistryType::Binary) {
+    ASSERT_EQ(os.registry.SetValue(os::RegistryRoot::LocalMachine, kStatusKey, "ProxyPassword", type, bytes),
+              os::kSuccess);
+  }
+  int Decrypt(std::string& out) { return crypt.DecryptRegistryValue(out, kStatusKey, "ProxyPassword"); }
+
+  fakes::FakeOs os;
+  CCryptString crypt{os.Ports()};
+};
+
+TEST_F(CCryptStringTest, DecryptsWhatTheSettingsProgramStores) {
+  const std::string password = "p@ss-wörd 日本語";
+  const std::vector<std::uint8_t> cipher = fakes::FakeCrypto::EncryptRc4(kPassPhrase, password);
+  std::vector<std::uint8_t> withTerminator = cipher;
+  withTerminator.push_back(0);
+  const std::vector<std::uint8_t> encryptedTerminator =
+      fakes::FakeCrypto::EncryptRc4(kPassPhrase, std::string(password) + '\0');
+
+  const std::pair<const char*, std::vector<std::uint8_t>> forms[] = {
+      {"ciphertext only", cipher},
+      {"ciphertext and a stored zero byte", withTerminator},
+      {"terminator encrypted along", encryptedTerminator},
+  };
+  for (const auto& [form, stored] : forms) {
+    SCOPED_TRACE(form);
+    Store(stored);
+    std::string out = "stale";
+    EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
+    EXPECT_EQ(out, password);
+  }
+  EXPECT_EQ(os.crypto.KeysMade(), 3);
+  EXPECT_EQ(os.crypto.LiveKeys(), 0) << "each call releases its key";
+
+  // The same bytes under another pass phrase are not the password: the key is the phrase's.
+  Store(fakes::FakeCrypto::EncryptRc4(std::string_view("TokHarvelinSeedQRZ\0", 19), password));
+  std::string out;
+  EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
+  EXPECT_NE(out, password);
+}
+
+TEST_F(CCryptStringTest, EmptyAndLongestStoredValues) {
+  Store({});
+  std::string out = "stale";
+  EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
+  EXPECT_EQ(out, "");
+
+  const std::string longest(CCryptString::kMaxStoredBytes, 'x');
+  Store(fakes::FakeCrypto::EncryptRc4(kPassPhrase, longest));
+  EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
+  EXPECT_EQ(out, longest);
+
+  // More than the settings program's buffer holds is not a value it wrote.
+  Store(fakes::FakeCrypto::EncryptRc4(kPassPhrase, longest + "x"));
+  out = "kept";
+  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
+  EXPECT_EQ(out, "kept");
+}
+
+TEST_F(CCryptStringTest, EachFailingStepHasItsStatusAndLeavesTheOutput) {
+  Store(fakes::FakeCrypto::EncryptRc4(kPassPhrase, "secret"));
+  const std::pair<KeyStep, int> steps[] = {
+      {KeyStep::Provider, CCryptString::kNoProvider},
+      {KeyStep::Hash, CCryptString::kNoHash},
+      {KeyStep::HashData, CCryptString::kPassPhraseNotHashed},
+      {KeyStep::DeriveKey, CCryptString::kNoKey},
+  };
+  for (const auto& [step, status] : steps) {
+    SCOPED_TRACE(status);
+    os.crypto.FailKeyAt(step);
+    std::string out = "kept";
+    EXPECT_EQ(Decrypt(out), status);
+    EXPECT_EQ(out, "kept");
+  }
+  os.crypto.FailKeyAt(KeyStep::Done);
+
+  os.crypto.FailDecrypt(0x80090005 /* NTE_BAD_DATA */);
+  std::string out = "kept";
+  EXPECT_EQ(Decrypt(out), CCryptString::kDecryptionFailed);
+  EXPECT_EQ(out, "kept");
+  os.crypto.FailDecrypt(0);
+  EXPECT_EQ(os.crypto.LiveKeys(), 0);
+}
+
+TEST_F(CCryptStringTest, MissingOrMistypedValueIsUnreadable) {
+  std::string out = "kept";
+  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
+  EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"),
+            CCryptString::kValueUnreadable);
+  Store(Bytes("s\0e\0c\0\0\0"), os::RegistryType::String);
+  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
+  EXPECT_EQ(out, "kept");
+  EXPECT_EQ(os.crypto.LiveKeys(), 0);
+}
+
+TEST_F(CCryptStringTest, SignerNamesAreClearedAndFilledOnlyFromASignature) {
+  const std::string installer = "C:\\Windows\\Temp\\ORVANE_UPDATE\\setup.exe";
+  std::string issuer = "stale issuer";
+  std::string subject = "stale subject";
+  os::OsError error = 0;
+  EXPECT_FALSE(crypt.GetSignerNames(installer, issuer, subject, error));
+  EXPECT_EQ(issuer, "");
+  EXPECT_EQ(subject, "");
+  EXPECT_EQ(error, fakes::FakeCrypto::kNoMatch);
+
+  os.crypto.SetSigner(installer, {"Tavolen Root CA", "Tavolen Co.,Ltd."});
+  EXPECT_TRUE(crypt.GetSignerNames(installer, issuer, subject, error));
+  EXPECT_EQ(issuer, "Tavolen Root CA");
+  EXPECT_EQ(subject, "Tavolen Co.,Ltd.");
+  EXPECT_EQ(error, os::kSuccess);
+
+  // A signed file whose names cannot be read still counts as signed, with empty names.
+  os.crypto.SetSigner(installer, {});
+  issuer = subject = "stale";
+  EXPECT_TRUE(crypt.GetSignerNames(installer, issuer, subject, error));
+  EXPECT_EQ(issuer, "");
+  EXPECT_EQ(subject, "");
+}
+
+}  // namespace
+}  // namespace orv
