@@ -21,6 +21,12 @@ class SystemInfo {
   // The system's message text for `code` in the default language, without its trailing line
   // end; empty when the system has no text for it.
   virtual std::string ErrorText(OsError code) = 0;
+  // The text for `code` from the message table of `module` (a DLL such as "winhttp.dll"),
+  // else from the system's table, as ErrorText gives it; empty when neither has one.
+  virtual std::string ModuleErrorText(std::string_view module, OsError code) {
+    (void)module;
+    return ErrorText(code);
+  }
   // Text in the system's ANSI code page (what console programs and some records use) as
   // UTF-8, and back; characters the code page lacks become its default character.
   virtual std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) = 0;

@@ -21,6 +21,11 @@ void AgentEventLog::SystemCallError(std::uint32_t eventId, std::string_view sent
   Error(eventId, FormatSystemCallError(sentence, code, system_.ErrorText(code)));
 }
 
+void AgentEventLog::SystemCallError(std::uint32_t eventId, std::string_view sentence, os::OsError code,
+                                    std::string_view module) const {
+  Error(eventId, FormatSystemCallError(sentence, code, system_.ModuleErrorText(module, code)));
+}
+
 std::string AgentEventLog::FormatSystemCallError(std::string_view sentence, os::OsError code,
                                                  std::string_view systemText) {
   char codeText[16];

@@ -25,6 +25,10 @@ class AgentEventLog {
   void Error(std::uint32_t eventId, std::string_view text) const;
   // An error entry about a failed system call: the sentence, the code and the system's text.
   void SystemCallError(std::uint32_t eventId, std::string_view sentence, os::OsError code) const;
+  // The same, with the text `module`'s message table gives for the code (such as the HTTP
+  // client's "winhttp.dll"), falling back to the system's.
+  void SystemCallError(std::uint32_t eventId, std::string_view sentence, os::OsError code,
+                       std::string_view module) const;
 
   // "%s\n\nERROR CODE:[0x%08X]\nERROR MSG:\n[%s]"
   static std::string FormatSystemCallError(std::string_view sentence, os::OsError code,

@@ -87,6 +87,12 @@ class AgentCtrl_WebAPI {
   bool TransportAvailable() const { return transportAvailable_ != 0; }
 
  private:
+  // The proxy of the settings program's registry values; no server when it is not enabled.
+  os::HttpProxy ReadProxy() const;
+  // Completes `request` with user agent, proxy, host, port and TLS and sends it; false with
+  // LastError set when no answer arrived.
+  bool Exchange(os::HttpRequest& request, os::HttpResponse& response);
+
   os::OsPorts os_;
   WebApiResponse response_;
   std::string lastBody_;
@@ -100,8 +106,19 @@ class AgentCtrl_WebAPI {
   std::string deviceSubkey_;
 };
 
-// The value of `key` in an answer body, matched as a whole JSON key; empty when missing.
+// The value of `key` in an answer body, matched as a whole JSON key (a quoted name outside any
+// string, followed by a colon); empty when the key is missing or its value is not a string.
+// `event_def` runs up to and including the first "</config>" in its string, else is empty.
 std::string ExtractValue(std::string_view body, std::string_view key);
+// The definition file's text from its JSON string form: \" \\ \b \f \n \r \t decoded in
+// one pass; any other backslash is kept as it stands.
+std::string UnescapeEventDefinition(std::string_view raw);
+// Clears `response`, keeps kind and status, then reads the keys the kind's answer carries
+// (only the three error fields when the status is neither 200 nor 201).
+void ParseWebApiResponse(WebApiResponse& response, int kind, std::uint32_t status, std::string_view body);
+// The Japanese text for the answer's kind, status and error_id; "未定義のエラーです。" when
+// the combination is unknown.
+std::string WebApiResultMessage(const WebApiResponse& response, bool detailed);
 // The body of request kind 3, one line of JSON.
 std::string BuildRegistrationBody(const service::RegistrationRecord& record, const AccountData& account,
                                   const os::OsPorts& os);

@@ -4,9 +4,11 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "os/process_control.h"
 #include "os/system_info.h"
+#include "platform/text_encoding.h"
 
 namespace orv::fakes {
 
@@ -17,6 +19,10 @@ class FakeSystemInfo final : public os::SystemInfo {
   std::string ErrorText(os::OsError code) override {
     const auto it = errorTexts.find(code);
     return it == errorTexts.end() ? std::string() : it->second;
+  }
+  std::string ModuleErrorText(std::string_view module, os::OsError code) override {
+    const auto it = moduleErrorTexts.find({AsciiLower(module), code});
+    return it == moduleErrorTexts.end() ? ErrorText(code) : it->second;
   }
 
   // The fake's ANSI code page is UTF-8 (a code page Windows also offers), so texts pass as they are.
@@ -36,6 +42,11 @@ class FakeSystemInfo final : public os::SystemInfo {
   int networkQuestions = 0;
   std::string executablePath = "C:\\orvsvc\\ORVSVC.exe";
   std::string computerName = "NAS-0001";
+  // By lower-cased module name and code; what is missing falls back to errorTexts.
+  std::map<std::pair<std::string, os::OsError>, std::string> moduleErrorTexts = {
+      {{"winhttp.dll", 12029}, "サーバーへの接続を確立できませんでした"},
+      {{"winhttp.dll", 12002}, "操作がタイムアウトしました"},
+  };
   std::map<os::OsError, std::string> errorTexts = {
       {os::kErrorFileNotFound, "指定されたファイルが見つかりません。"},
       {os::kErrorAccessDenied, "アクセスが拒否されました。"},

@@ -1,12 +1,148 @@
-// HTTP exchanges over WinHTTP (Windows only). Stub until the real adapter lands.
+// HTTP exchanges over WinHTTP (Windows only).
+//
+// One session, connection and request per exchange, closed in the reverse order of opening on
+// every path. The system's proxy settings are never consulted: either the named proxy of the
+// request or none at all.
 #include "os/win32/http_client_winhttp.h"
+
+#include <new>
+#include <string>
+
+#include "os/win32/unique_handle.h"
+#include "os/win32/wide_text.h"
+#include "os/win32/windows_api.h"
+// <winhttp.h> needs the types of <windows.h>.
+#include <winhttp.h>
 
 namespace orv::win32 {
 
-bool WinHttpClient::IsAvailable() { return false; }
+namespace {
 
-bool WinHttpClient::Exchange(const os::HttpRequest&, os::HttpResponse&, os::OsError& error) {
-  error = os::kErrorNotSupported;
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::WinHttpCloseHandle(h); }
+};
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+
+// Time-outs of the agent's own: WinHTTP's defaults leave name resolution unbounded, and the
+// agent's main thread, which also runs every monitoring round, must come back from a dead or
+// stalled server. Each bound applies per step; every read of the body has its own receive bound,
+// so a server that keeps trickling bytes is bounded only by the body limit below.
+constexpr int kResolveTimeoutMs = 30'000;
+constexpr int kConnectTimeoutMs = 30'000;
+constexpr int kSendTimeoutMs = 60'000;
+constexpr int kReceiveTimeoutMs = 60'000;
+
+// An answer larger than this is refused rather than allowed to exhaust memory; update packages
+// are a small fraction of it.
+constexpr std::size_t kMaxBodyBytes = 512u * 1024u * 1024u;
+
+bool Fail(os::OsError& error) {
+  error = ::GetLastError();
+  if (error == os::kSuccess) error = os::kErrorInvalidData;  // a failure must never read as success
+  return false;
+}
+
+bool SetTextOption(HINTERNET request, DWORD option, const std::string& text, os::OsError& error) {
+  std::wstring wide = Wide(text);
+  if (!::WinHttpSetOption(request, option, wide.data(), static_cast<DWORD>(wide.size()))) return Fail(error);
+  return true;
+}
+
+bool ReadBody(HINTERNET request, std::vector<std::uint8_t>& body, os::OsError& error) {
+  for (;;) {
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request, &available)) return Fail(error);
+    if (available == 0) return true;
+    if (available > kMaxBodyBytes - body.size()) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      return false;
+    }
+    const std::size_t start = body.size();
+    body.resize(start + available);
+    DWORD read = 0;
+    if (!::WinHttpReadData(request, body.data() + start, available, &read)) return Fail(error);
+    body.resize(start + read);
+    if (read == 0) return true;
+  }
+}
+
+bool ExchangeOnce(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) {
+  const std::wstring agent = Wide(request.userAgent);
+  const std::wstring proxy = Wide(request.proxy.server);
+  UniqueInternetHandle session(
+      proxy.empty()
+          ? ::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
+          : ::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return Fail(error);
+  if (!::WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                            kReceiveTimeoutMs)) {
+    return Fail(error);
+  }
+
+  const std::wstring host = Wide(request.host);
+  UniqueInternetHandle connection(::WinHttpConnect(session.get(), host.c_str(), request.port, 0));
+  if (!connection) return Fail(error);
+
+  const std::wstring method = Wide(request.method);
+  const std::wstring path = Wide(request.path);
+  UniqueInternetHandle handle(::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
+                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                   request.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!handle) return Fail(error);
+
+  if (!request.proxy.server.empty()) {
+    if (!request.proxy.user.empty() &&
+        !SetTextOption(handle.get(), WINHTTP_OPTION_PROXY_USERNAME, request.proxy.user, error)) {
+      return false;
+    }
+    if (!request.proxy.password.empty() &&
+        !SetTextOption(handle.get(), WINHTTP_OPTION_PROXY_PASSWORD, request.proxy.password, error)) {
+      return false;
+    }
+  }
+
+  if (request.body.size() > 0xFFFFFFFFu) {
+    error = os::kErrorInvalidParameter;
+    return false;
+  }
+  const std::wstring headers = Wide(request.headers);
+  const auto bodySize = static_cast<DWORD>(request.body.size());
+  // WinHTTP takes the body as writable memory but only reads it.
+  void* body = request.body.empty() ? WINHTTP_NO_REQUEST_DATA
+                                    : const_cast<std::uint8_t*>(request.body.data());
+  if (!::WinHttpSendRequest(handle.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                            headers.empty() ? 0 : static_cast<DWORD>(headers.size()), body, bodySize, bodySize,
+                            0)) {
+    return Fail(error);
+  }
+  if (!::WinHttpReceiveResponse(handle.get(), nullptr)) return Fail(error);
+
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!::WinHttpQueryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return Fail(error);
+  }
+  response.status = status;
+  response.body.clear();
+  return ReadBody(handle.get(), response.body, error);
+}
+
+}  // namespace
+
+bool WinHttpClient::IsAvailable() { return ::WinHttpCheckPlatform() != FALSE; }
+
+bool WinHttpClient::Exchange(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) {
+  error = os::kSuccess;
+  try {
+    if (ExchangeOnce(request, response, error)) return true;
+  } catch (const std::bad_alloc&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  response = {};
   return false;
 }
 

@@ -5,6 +5,7 @@
 #include "os/win32/windows_api.h"
 // <sensapi.h> needs the types of <windows.h>.
 #include <sensapi.h>
+#include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
 namespace orv::win32 {
@@ -29,18 +30,47 @@ std::string Win32SystemInfo::ComputerName() {
   return Narrow(std::wstring_view(name, length));
 }
 
-std::string Win32SystemInfo::ErrorText(os::OsError code) {
+namespace {
+
+// A module loaded only to read its message table.
+struct DataModuleTraits {
+  using Handle = HMODULE;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::FreeLibrary(h); }
+};
+
+// FormatMessageW's text for `code`, from `module`'s table first when one is given, without
+// its trailing line end.
+std::string FormattedMessage(HMODULE module, os::OsError code) {
+  DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  if (module != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
   wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0,
-      nullptr);
+  const DWORD length = ::FormatMessageW(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                        reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   if (length == 0 || text == nullptr) return {};
   std::wstring_view view(text, length);
   while (!view.empty() && (view.back() == L'\n' || view.back() == L'\r')) view.remove_suffix(1);
   std::string result = Narrow(view);
   ::LocalFree(text);
   return result;
+}
+
+}  // namespace
+
+std::string Win32SystemInfo::ErrorText(os::OsError code) { return FormattedMessage(nullptr, code); }
+
+std::string Win32SystemInfo::ModuleErrorText(std::string_view module, os::OsError code) {
+  const std::wstring name = Wide(module);
+  HMODULE loaded = ::GetModuleHandleW(name.c_str());
+  UniqueHandle<DataModuleTraits> owned;
+  if (loaded == nullptr) {
+    // Only its resources are read: no code of the module runs.
+    owned.reset(::LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    loaded = owned.get();
+  }
+  // Without the module (or without a text in it) the system's table still explains the code.
+  return FormattedMessage(loaded, code);
 }
 
 std::string Win32SystemInfo::AnsiToUtf8(std::span<const std::uint8_t> bytes) {

@@ -10,6 +10,7 @@ class Win32SystemInfo final : public os::SystemInfo {
   std::string ExecutablePath() override;
   std::string ComputerName() override;
   std::string ErrorText(os::OsError code) override;
+  std::string ModuleErrorText(std::string_view module, os::OsError code) override;
   std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override;
   std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override;
   bool IsNetworkAlive() override;

@@ -1,0 +1,384 @@
+// AgentCtrl_WebAPI against the in-memory OS: hosts, TLS, proxy, the three requests, downloads,
+// and the registration body.
+#include "webapi/agent_ctrl_webapi.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_event_log.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "platform/text_encoding.h"
+#include "webapi/api_hosts.h"
+
+namespace orv {
+namespace {
+
+using os::RegistryRoot;
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+class WebApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    os.registry.AddKey(kStatusKey);
+    // Every exchange answers 200 with `answer` unless a test replaces the handler.
+    os.http.handler = [this](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
+      response.status = status;
+      response.body = Bytes(answer);
+      return true;
+    };
+  }
+  void SetDword(std::string_view name, std::uint32_t value) {
+    ASSERT_TRUE(RegHandle::SetDword(os.registry, RegistryRoot::LocalMachine, kStatusKey, name, value));
+  }
+  void SetString(std::string_view name, std::string_view value) {
+    ASSERT_TRUE(RegHandle::SetString(os.registry, RegistryRoot::LocalMachine, kStatusKey, name, value));
+  }
+  const os::HttpRequest& Sent() {
+    EXPECT_EQ(os.http.requests.size(), 1u);
+    return os.http.requests.back();
+  }
+
+  fakes::FakeOs os;
+  std::uint32_t status = 200;
+  std::string answer = R"({"dev_id":"0123456789ABCDEF0123456789ABCDEF","dev_id_changed":"0"})";
+};
+
+TEST_F(WebApiTest, RegistrationDataRequestIsExact) {
+  SetString("WebAPIFilePath", "api/v1");
+  AgentCtrl_WebAPI client(os.Ports());
+  client.SetDeviceIdText("0123456789ABCDEF0123456789ABCDEF");
+  client.SetDeviceSubkey("00:11:22:AA:BB:CC");
+  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
+  const os::HttpRequest& request = Sent();
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.host, kProductionApiHost);
+  EXPECT_EQ(request.port, 443);
+  EXPECT_TRUE(request.secure);
+  EXPECT_EQ(request.path, "/api/v1/devices/0123456789ABCDEF0123456789ABCDEF");
+  EXPECT_EQ(request.headers, "X-NASAPI-Device-Subkey:00:11:22:AA:BB:CC");
+  EXPECT_EQ(request.userAgent, "Orvane Agent");
+  EXPECT_TRUE(request.proxy.server.empty());
+  EXPECT_TRUE(request.body.empty());
+  EXPECT_EQ(client.LastError(), 0u);
+  EXPECT_EQ(client.Response().status, 200u);
+  EXPECT_EQ(client.Response().dev_id, "0123456789ABCDEF0123456789ABCDEF");
+  EXPECT_EQ(client.ResultMessage(false), "正常終了");
+}
+
+TEST_F(WebApiTest, LatestSoftwareRequestWithEmptyPrefixStartsWithTwoSlashes) {
+  AgentCtrl_WebAPI client(os.Ports());
+  client.SetDeviceIdText("AB");
+  EXPECT_EQ(client.Request(kRequestLatestSoftware), 1);
+  EXPECT_EQ(Sent().path, "//devices/AB/software");
+  EXPECT_EQ(Sent().headers, "X-NASAPI-Device-Subkey:");
+  AgentCtrl_WebAPI first(os.Ports());
+  EXPECT_EQ(first.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(os.http.requests.back().path, "//devices/");
+}
+
+TEST_F(WebApiTest, TlsAndHostByConstruction) {
+  SetDword("WebAPINoneSSL", 0);  // present: TLS off, whatever it holds
+  AgentCtrl_WebAPI plain(os.Ports());
+  EXPECT_FALSE(plain.UsesTls());
+  EXPECT_EQ(plain.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(os.http.requests.back().port, 80);
+  EXPECT_FALSE(os.http.requests.back().secure);
+
+  // The flagged construction ignores WebAPINoneSSL: TLS follows the production flag.
+  AgentCtrl_WebAPI production(os.Ports(), 1);
+  EXPECT_TRUE(production.UsesTls());
+  EXPECT_EQ(production.Host(), kProductionApiHost);
+  AgentCtrl_WebAPI staging(os.Ports(), 0);
+  EXPECT_FALSE(staging.UsesTls());
+  EXPECT_EQ(staging.Host(), kStagingApiHost);
+  EXPECT_EQ(staging.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(os.http.requests.back().host, kStagingApiHost);
+  EXPECT_EQ(os.http.requests.back().port, 80);
+
+  ASSERT_TRUE(RegHandle::DeleteValue(os.registry, RegistryRoot::LocalMachine, kStatusKey, "WebAPINoneSSL"));
+  EXPECT_TRUE(AgentCtrl_WebAPI(os.Ports()).UsesTls());
+}
+
+TEST_F(WebApiTest, ProxyFromTheSettings) {
+  SetDword("ProxyEnable", 1);
+  SetString("ProxyServer", "proxy.local");
+  SetDword("ProxyPort", 8080);
+  SetString("ProxyUser", "user1");
+  const std::vector<std::uint8_t> stored = fakes::FakeCrypto::EncryptRc4("TokHarvelinSeedQRZ", "pa55");
+  ASSERT_TRUE(RegHandle::SetBinary(os.registry, RegistryRoot::LocalMachine, kStatusKey, "ProxyPassword", stored));
+  AgentCtrl_WebAPI client(os.Ports());
+  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(Sent().proxy.server, "proxy.local:8080");
+  EXPECT_EQ(Sent().proxy.user, "user1");
+  EXPECT_EQ(Sent().proxy.password, "pa55");
+}
+
+TEST_F(WebApiTest, ProxyWithoutUserOrReadablePasswordSendsNoCredentials) {
+  SetDword("ProxyEnable", 1);
+  SetString("ProxyServer", "proxy.local");
+  ASSERT_TRUE(RegHandle::SetBinary(os.registry, RegistryRoot::LocalMachine, kStatusKey, "ProxyPassword",
+                                   Bytes("x")));
+  os.crypto.FailKeyAt(os::KeyStep::Provider);  // the password cannot be decrypted
+  AgentCtrl_WebAPI client(os.Ports());
+  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(Sent().proxy.server, "proxy.local:0");  // no port stored
+  EXPECT_TRUE(Sent().proxy.user.empty());
+  EXPECT_TRUE(Sent().proxy.password.empty());
+}
+
+TEST_F(WebApiTest, ProxyOnlyWhenEnabledIsExactlyOne) {
+  SetString("ProxyServer", "proxy.local");
+  SetDword("ProxyPort", 8080);
+  SetString("ProxyUser", "user1");
+  SetDword("ProxyEnable", 2);
+  AgentCtrl_WebAPI client(os.Ports());
+  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
+  EXPECT_TRUE(Sent().proxy.server.empty());
+  EXPECT_TRUE(Sent().proxy.user.empty());
+}
+
+TEST_F(WebApiTest, RegistrationIsPostedAsUtf16WithItsTerminator) {
+  status = 201;
+  answer = R"({"dev_id":"D","dev_id_changed":"1","agt_daily_sec":"60","agt_status_sec":"5"})";
+  service::RegistrationRecord record;
+  record.productId = "P1";
+  AccountData account{"a@b.example", "pw", "", ""};
+  AgentCtrl_WebAPI client(os.Ports());
+  ASSERT_EQ(client.Request(kRequestRegistration, &record, &account), 1);
+  const os::HttpRequest& request = Sent();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "//devices");
+  EXPECT_EQ(request.headers, "Content-Type:application/json\r\nAccept:application/json");
+  std::vector<std::uint8_t> expected = Utf16ToLeBytes(Utf8ToUtf16(client.LastBody()));
+  expected.insert(expected.end(), {0, 0});
+  EXPECT_EQ(request.body, expected);
+  EXPECT_TRUE(client.LastBody().starts_with(R"({"email":"a@b.example","password":")"));
+  EXPECT_EQ(client.Response().agt_daily_sec, "60");
+  EXPECT_EQ(client.ResultMessage(true), "正常終了");
+}
+
+TEST_F(WebApiTest, RequestsThatCannotBeSentFailBeforeSending) {
+  AgentCtrl_WebAPI client(os.Ports());
+  EXPECT_EQ(client.Request(4), 0);
+  EXPECT_EQ(client.Request(0), 0);
+  EXPECT_EQ(client.Request(kRequestRegistration), 0);  // neither record nor account
+  service::RegistrationRecord record;
+  EXPECT_EQ(client.Request(kRequestRegistration, &record, nullptr), 0);
+  EXPECT_NE(client.LastError(), 0u);
+  EXPECT_TRUE(os.http.requests.empty());
+
+  os.http.available = false;
+  AgentCtrl_WebAPI offline(os.Ports());
+  EXPECT_FALSE(offline.TransportAvailable());
+  EXPECT_EQ(offline.Request(kRequestRegistrationData), 0);
+  EXPECT_EQ(offline.Download("https://h/f.zip"), 0);
+  EXPECT_TRUE(os.http.requests.empty());
+}
+
+TEST_F(WebApiTest, TransportFailureKeepsItsCodeAndIsLoggedWithTheHttpModuleText) {
+  os.http.handler = nullptr;  // unreachable server
+  AgentCtrl_WebAPI client(os.Ports());
+  EXPECT_EQ(client.Request(kRequestRegistrationData), 0);
+  EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
+
+  const AgentEventLog log(os.eventReporter, os.system);
+  log.SystemCallError(0xC0000010, "通信エラー", client.LastError(), AgentCtrl_WebAPI::kErrorModuleName);
+  log.SystemCallError(0xC0000010, "通信エラー", os::kErrorAccessDenied, AgentCtrl_WebAPI::kErrorModuleName);
+  const auto entries = os.eventReporter.Entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].text,
+            "通信エラー\n\nERROR CODE:[0x00002EFD]\nERROR MSG:\n[サーバーへの接続を確立できませんでした]");
+  // A code the module does not know takes the system's text.
+  EXPECT_EQ(entries[1].text, "通信エラー\n\nERROR CODE:[0x00000005]\nERROR MSG:\n[アクセスが拒否されました。]");
+}
+
+TEST_F(WebApiTest, EmptyAnswerIsAFailureWithoutErrorCode) {
+  AgentCtrl_WebAPI client(os.Ports());
+  os.http.handler = nullptr;
+  EXPECT_EQ(client.Request(kRequestRegistrationData), 0);  // leaves a transport error behind
+  os.http.handler = [](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
+    response.status = 500;
+    return true;
+  };
+  EXPECT_EQ(client.Request(kRequestRegistrationData), 0);
+  EXPECT_EQ(client.LastError(), 0u);
+  EXPECT_EQ(client.Response().status, 500u);
+}
+
+TEST_F(WebApiTest, ErrorAnswerIsReceivedAndExplained) {
+  status = 401;
+  answer = R"({"error_id":"4012","error_field":"dev_id","error_value":"AB"})";
+  AgentCtrl_WebAPI client(os.Ports());
+  EXPECT_EQ(client.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(client.Response().error_id, "4012");
+  EXPECT_EQ(client.ResultMessage(false), "機器は登録されておりません。");
+}
+
+// A double-byte code page: 0x82 0xA0 is "あ", a lead byte alone is "?"; ASCII passes as it is.
+class DoubleByteSystem final : public os::SystemInfo {
+ public:
+  std::string ExecutablePath() override { return "C:\\orvsvc\\ORVSVC.exe"; }
+  std::string ComputerName() override { return {}; }
+  std::string ErrorText(os::OsError) override { return {}; }
+  bool IsNetworkAlive() override { return true; }
+  std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override { return Bytes(text); }
+  std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] != 0x82) {
+        text += static_cast<char>(bytes[i]);
+      } else if (i + 1 < bytes.size() && bytes[i + 1] == 0xA0) {
+        text += "あ";
+        ++i;
+      } else {
+        text += '?';
+      }
+    }
+    return text;
+  }
+};
+
+TEST_F(WebApiTest, AnswerBodyIsConvertedAsOneWhole) {
+  DoubleByteSystem system;
+  os::OsPorts ports = os.Ports();
+  os::OsPorts doubleByte{ports.registry, ports.eventReporter, ports.serviceHost, ports.serviceManager,
+                         ports.sync,     ports.clock,         system,            ports.process,
+                         ports.files,    ports.processes,     ports.eventLogStore, ports.xmlReader,
+                         ports.wmi,      ports.pipes,         ports.http,        ports.crypto,
+                         ports.adapters};
+  // Converted per read of 17 bytes, the character's lead byte would end the first read alone.
+  std::vector<std::uint8_t> body = Bytes(R"({"error_value":")");
+  body.insert(body.end(), {0x82, 0xA0, '"', '}'});
+  ASSERT_EQ(body[16], 0x82);
+  ASSERT_EQ(system.AnsiToUtf8(std::span(body).first(17)), R"({"error_value":"?)");
+  os.http.handler = [&](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
+    response.status = 400;
+    response.body = body;
+    return true;
+  };
+  AgentCtrl_WebAPI client(doubleByte);
+  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(client.Response().error_value, "あ");
+}
+
+TEST_F(WebApiTest, DownloadTakesHostAndPathFromTheUrl) {
+  answer = std::string("PK\x03\x04\0\xff", 6);
+  AgentCtrl_WebAPI client(os.Ports(), 1);
+  ASSERT_EQ(client.Download("http://files.example/pkg/agent.zip"), 1);
+  EXPECT_EQ(os.http.requests.back().host, "files.example");
+  EXPECT_EQ(os.http.requests.back().path, "/pkg/agent.zip");
+  EXPECT_EQ(os.http.requests.back().port, 80);
+  EXPECT_FALSE(os.http.requests.back().secure);
+  EXPECT_EQ(os.http.requests.back().method, "GET");
+  EXPECT_TRUE(os.http.requests.back().headers.empty());
+  EXPECT_EQ(client.Host(), "files.example");
+  EXPECT_EQ(client.DownloadBuffer(), Bytes(answer));
+
+  AgentCtrl_WebAPI staging(os.Ports(), 0);
+  ASSERT_EQ(staging.Download("https://files.example"), 1);
+  EXPECT_EQ(os.http.requests.back().path, "/");
+  EXPECT_EQ(os.http.requests.back().port, 443);
+  EXPECT_TRUE(os.http.requests.back().secure);
+  EXPECT_TRUE(staging.UsesTls());
+}
+
+TEST_F(WebApiTest, DownloadRefusesOtherSchemesAndFailedAnswers) {
+  AgentCtrl_WebAPI client(os.Ports());
+  EXPECT_EQ(client.Download("ftp://files.example/a.zip"), 0);
+  EXPECT_EQ(client.Download(""), 0);
+  EXPECT_TRUE(os.http.requests.empty());
+
+  ASSERT_EQ(client.Download("https://files.example/a.zip"), 1);
+  status = 404;
+  EXPECT_EQ(client.Download("https://files.example/b.zip"), 0);
+  EXPECT_TRUE(client.DownloadBuffer().empty());  // the earlier file is not left behind
+  EXPECT_EQ(client.LastError(), 0u);
+  os.http.handler = nullptr;
+  EXPECT_EQ(client.Download("https://files.example/c.zip"), 0);
+  EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
+}
+
+class SelectHostTest : public WebApiTest {
+ protected:
+  int Select(std::string_view xml) {
+    os.files.AddFile("C:\\orvsvc\\uploader.xml", xml);
+    return AgentCtrl_WebAPI(os.Ports()).SelectHost();
+  }
+  const std::string staging = "http://" + std::string(kStagingApiHost) + "/";
+};
+
+TEST_F(SelectHostTest, StagingOnlyWhenAuthHostNamesIt) {
+  EXPECT_EQ(AgentCtrl_WebAPI(os.Ports()).SelectHost(), 0);  // no file
+  EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 1);
+  EXPECT_EQ(Select("<uploader><auth_host>http://" + std::string(kProductionApiHost) +
+                   "/</auth_host></uploader>"),
+            0);
+  EXPECT_EQ(Select("<uploader><auth_host>https://" + std::string(kStagingApiHost) + "/</auth_host></uploader>"),
+            0);
+  // The text must be inside the element.
+  EXPECT_EQ(Select("<uploader><host>" + staging + "</host><auth_host/></uploader>"), 0);
+}
+
+TEST_F(SelectHostTest, UnreadableOrUnclosedFilesSelectProduction) {
+  EXPECT_EQ(Select("<uploader><auth_host>" + staging), 0);  // never closed
+  EXPECT_EQ(Select("not xml at all"), 0);
+  os.xmlReader.openError = os::kErrorAccessDenied;
+  EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 0);
+}
+
+TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
+  service::RegistrationRecord record;
+  record.deviceId = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+  record.productName = "NAS \"Pro\"";
+  record.productId = "PID";
+  record.macAddress = "00:11:22:33:44:55";
+  record.osName = "Windows Server";
+  record.osCode = "7";
+  record.networkType = "1";
+  record.managementMnemonic = "MS";
+  record.managementVersion = "1.0";
+  record.agentMnemonic = "AG";
+  record.agentVersion = "1.2.0.0";
+  AccountData account{"user@example.jp", "abc", "", "SN-1"};
+  const std::string hash = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+  EXPECT_EQ(BuildRegistrationBody(record, account, os.Ports()),
+            R"({"email":"user@example.jp","password":")" + hash +
+                R"(","serial_no":"SN-1","dev_id":"00112233445566778899AABBCCDDEEFF","prdct_name":"NAS \"Pro\"",)"
+                R"("prdct_id":"PID","mac_adr":"00:11:22:33:44:55","os_name":"Windows Server","os_cd":"7",)"
+                R"("ng_type":"1","ms_mnemonic":"MS","ms_ver":"1.0","agt_mnemonic":"AG","agt_ver":"1.2.0.0"})");
+
+  // Every optional field present, in order; a typed serial number cannot add members.
+  record.boardMnemonic = "MB";
+  record.boardName = "Board";
+  record.boardSerial = "BS";
+  record.biosVersion = "B1";
+  record.osMnemonic = "OS";
+  record.osVersion = "10.0";
+  record.hostName = "NAS-1";
+  account.deviceName = "棚の\\NAS";
+  account.serialNumber = R"(X","dev_id":"0)";
+  const std::string body = BuildRegistrationBody(record, account, os.Ports());
+  EXPECT_NE(body.find(R"("dev_name":"棚の\\NAS","serial_no":"X\",\"dev_id\":\"0","dev_id":)"), std::string::npos);
+  EXPECT_NE(body.find(R"("mac_adr":"00:11:22:33:44:55","mb_mnemonic":"MB","mb_name":"Board","mb_sn":"BS",)"
+                      R"("bios_ver":"B1","os_mnemonic":"OS","os_name":"Windows Server","os_cd":"7",)"
+                      R"("os_ver":"10.0","host_name":"NAS-1","ng_type":"1")"),
+            std::string::npos);
+  EXPECT_EQ(body.find("abc"), std::string::npos);  // never the clear password
+}
+
+TEST_F(WebApiTest, PasswordHashIsUpperCaseHexOfTheAnsiBytes) {
+  EXPECT_EQ(HashPassword("", os.Ports()), "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
+  // Only the first 255 ANSI bytes count.
+  EXPECT_EQ(HashPassword(std::string(300, 'a'), os.Ports()), HashPassword(std::string(255, 'a'), os.Ports()));
+  EXPECT_NE(HashPassword(std::string(254, 'a'), os.Ports()), HashPassword(std::string(255, 'a'), os.Ports()));
+  os.crypto.FailSha256(true);
+  EXPECT_EQ(HashPassword("abc", os.Ports()), "");
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,126 @@
+// Reading values out of answer bodies, and the answer record by kind and status.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "webapi/agent_ctrl_webapi.h"
+
+namespace orv {
+namespace {
+
+TEST(ExtractValueTest, KeyMatchesOnlyAsAWholeKey) {
+  // The longer key first: its name begins with the shorter one.
+  const std::string body = R"({"dev_id_changed":"1","dev_id":"0123456789ABCDEF0123456789ABCDEF"})";
+  EXPECT_EQ(ExtractValue(body, "dev_id"), "0123456789ABCDEF0123456789ABCDEF");
+  EXPECT_EQ(ExtractValue(body, "dev_id_changed"), "1");
+  // The shorter key first, as the server sends it.
+  EXPECT_EQ(ExtractValue(R"({"dev_id":"AB","dev_id_changed":"0"})", "dev_id"), "AB");
+  EXPECT_EQ(ExtractValue(R"({"dev_id":"AB","dev_id_changed":"0"})", "dev_id_changed"), "0");
+  // A key name inside a value, quoted or not, is not the key.
+  EXPECT_EQ(ExtractValue(R"({"msg":"dev_id","note":"\"dev_id\":\"X\"","dev_id":"Y"})", "dev_id"), "Y");
+  EXPECT_EQ(ExtractValue(R"({"msg":"dev_id:\"X\""})", "dev_id"), "");
+  // A key that only ends like the one asked for.
+  EXPECT_EQ(ExtractValue(R"({"old_dev_id":"X"})", "dev_id"), "");
+}
+
+TEST(ExtractValueTest, SpacingAndShapesAroundTheValue) {
+  EXPECT_EQ(ExtractValue("{\r\n    \"ms_ver\" :\t \"2.1.0\"\r\n}", "ms_ver"), "2.1.0");
+  EXPECT_EQ(ExtractValue(R"({"ms_ver":""})", "ms_ver"), "");
+  EXPECT_EQ(ExtractValue(R"({"a":"1","a":"2"})", "a"), "1");  // the first wins
+  // Escapes in ordinary values are kept as sent; the value ends at its own closing quote.
+  EXPECT_EQ(ExtractValue(R"({"error_value":"a\"b","x":"y"})", "error_value"), R"(a\"b)");
+}
+
+TEST(ExtractValueTest, MalformedBodiesGiveEmptyValues) {
+  EXPECT_EQ(ExtractValue("", "dev_id"), "");
+  EXPECT_EQ(ExtractValue(R"({"dev_id"})", "dev_id"), "");              // no colon
+  EXPECT_EQ(ExtractValue(R"({"dev_id" "x":"y"})", "dev_id"), "");      // no colon after the key
+  EXPECT_EQ(ExtractValue(R"({"dev_id":})", "dev_id"), "");             // no value
+  EXPECT_EQ(ExtractValue(R"({"dev_id":12,"x":"y"})", "dev_id"), "");   // not a string
+  EXPECT_EQ(ExtractValue(R"({"dev_id":"AB)", "dev_id"), "");           // never closed
+  EXPECT_EQ(ExtractValue(R"({"dev_id)", "dev_id"), "");                // key never closed
+  EXPECT_EQ(ExtractValue("dev_id:\"AB\"", "dev_id"), "");              // unquoted key
+  EXPECT_EQ(ExtractValue(R"({"dev_id":"AB\)", "dev_id"), "");          // ends inside an escape
+  constexpr char kWithZero[] = "{\"dev_id\":\"A\0B\"}";
+  EXPECT_EQ(ExtractValue(std::string(kWithZero, sizeof kWithZero - 1), "dev_id"), std::string("A\0B", 3));
+}
+
+TEST(ExtractValueTest, EventDefinitionRunsToTheEndOfItsRootElement) {
+  const std::string body =
+      R"({"ms_ver":"1","event_def":"<?xml version=\"1.0\"?>\r\n<config>\t<a/>\\</config>\r\n","agt_ver":"2"})";
+  const std::string raw = ExtractValue(body, "event_def");
+  EXPECT_EQ(raw, R"(<?xml version=\"1.0\"?>\r\n<config>\t<a/>\\</config>)");
+  EXPECT_EQ(UnescapeEventDefinition(raw), "<?xml version=\"1.0\"?>\r\n<config>\t<a/>\\</config>");
+  EXPECT_EQ(ExtractValue(body, "agt_ver"), "2");
+}
+
+TEST(ExtractValueTest, EventDefinitionWithoutItsEndIsEmpty) {
+  EXPECT_EQ(ExtractValue(R"({"event_def":"<config><a/>"})", "event_def"), "");
+  // An end tag after the string closed belongs to something else.
+  EXPECT_EQ(ExtractValue(R"({"event_def":"<config>","x":"</config>"})", "event_def"), "");
+  // A body cut inside the string: the end tag before the cut still counts, nothing past the body.
+  EXPECT_EQ(ExtractValue(R"({"event_def":"<config></config>)", "event_def"), "<config></config>");
+  EXPECT_EQ(ExtractValue(R"({"event_def":"<config></conf)", "event_def"), "");
+  EXPECT_EQ(ExtractValue(R"({"event_def":null})", "event_def"), "");
+}
+
+TEST(UnescapeEventDefinitionTest, OnePassOverTheSevenShortEscapes) {
+  EXPECT_EQ(UnescapeEventDefinition(R"(\"\\\b\f\n\r\t)"), "\"\\\b\f\n\r\t");
+  // One pass: a decoded backslash does not start another escape.
+  EXPECT_EQ(UnescapeEventDefinition(R"(\\n)"), "\\n");
+  EXPECT_EQ(UnescapeEventDefinition(R"(\\\\)"), "\\\\");
+  // Other escapes and a lone trailing backslash stay as they are.
+  EXPECT_EQ(UnescapeEventDefinition(R"(\u0041\/x\)"), R"(\u0041\/x\)");
+  EXPECT_EQ(UnescapeEventDefinition(""), "");
+}
+
+TEST(ParseResponseTest, EachKindReadsItsKeys) {
+  WebApiResponse response;
+  ParseWebApiResponse(response, kRequestRegistrationData, 200,
+                      R"({"dev_id":"D","dev_id_changed":"1","mac_adr_changed":"1","ms_ver":"9","error_id":"4000"})");
+  EXPECT_EQ(response.kind, 1);
+  EXPECT_EQ(response.status, 200u);
+  EXPECT_EQ(response.dev_id, "D");
+  EXPECT_EQ(response.dev_id_changed, "1");
+  EXPECT_EQ(response.mac_adr_changed, "1");
+  EXPECT_EQ(response.ms_ver, "");     // not a key of this kind
+  EXPECT_EQ(response.error_id, "");   // a success carries no error
+
+  ParseWebApiResponse(response, kRequestLatestSoftware, 200,
+                      R"({"ms_ver":"1.0","agt_ver":"1.2.0.1","ms_url":"https://h/m.zip","agt_url":"https://h/a.zip",)"
+                      R"("event_def":"<config a=\"1\">\n</config>","dev_id":"D"})");
+  EXPECT_EQ(response.dev_id, "");  // cleared, and not read for this kind
+  EXPECT_EQ(response.ms_ver, "1.0");
+  EXPECT_EQ(response.agt_ver, "1.2.0.1");
+  EXPECT_EQ(response.ms_url, "https://h/m.zip");
+  EXPECT_EQ(response.agt_url, "https://h/a.zip");
+  EXPECT_EQ(response.event_def_raw, R"(<config a=\"1\">\n</config>)");
+  EXPECT_EQ(response.event_def, "<config a=\"1\">\n</config>");
+
+  ParseWebApiResponse(response, kRequestRegistration, 201,
+                      R"({"dev_id":"E","dev_id_changed":"0","agt_daily_sec":"120","agt_status_sec":"30"})");
+  EXPECT_EQ(response.ms_ver, "");
+  EXPECT_EQ(response.dev_id, "E");
+  EXPECT_EQ(response.dev_id_changed, "0");
+  EXPECT_EQ(response.agt_daily_sec, "120");
+  EXPECT_EQ(response.agt_status_sec, "30");
+}
+
+TEST(ParseResponseTest, OtherStatusesFillOnlyTheErrorFields) {
+  WebApiResponse response;
+  ParseWebApiResponse(response, kRequestRegistrationData, 401,
+                      R"({"dev_id":"D","error_id":"4012","error_field":"dev_id","error_value":"X"})");
+  EXPECT_EQ(response.status, 401u);
+  EXPECT_EQ(response.dev_id, "");
+  EXPECT_EQ(response.error_id, "4012");
+  EXPECT_EQ(response.error_field, "dev_id");
+  EXPECT_EQ(response.error_value, "X");
+
+  // 201 is a success for every kind here, though only kind 3 has a text for it.
+  ParseWebApiResponse(response, kRequestRegistrationData, 201, R"({"dev_id":"D","error_id":"1"})");
+  EXPECT_EQ(response.dev_id, "D");
+  EXPECT_EQ(response.error_id, "");
+}
+
+}  // namespace
+}  // namespace orv
