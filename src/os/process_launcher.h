@@ -17,6 +17,9 @@ struct ProcessStart {
   std::string commandLine;
   std::string workingFolder;    // empty: the agent's own
   bool captureOutput = false;   // standard output and error into one pipe the agent reads
+  // false: started as a plain program would be (no creation flags, default start-up
+  // information), so it may show whatever windows it shows itself.
+  bool hidden = true;
 };
 
 // A started process; destroying it closes the agent's handles, not the process.
@@ -37,7 +40,8 @@ class ChildProcess {
 class ProcessLauncher {
  public:
   virtual ~ProcessLauncher() = default;
-  // Starts `start.commandLine` with no window; nullptr and `error` set on failure.
+  // Starts `start.commandLine` (with no window unless `start.hidden` is false); nullptr and
+  // `error` set on failure.
   virtual std::unique_ptr<ChildProcess> Launch(const ProcessStart& start, OsError& error) = 0;
 };
 

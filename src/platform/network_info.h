@@ -33,4 +33,8 @@ class NetworkInfo {
 // FFFFFF-before-000000 wrap rule).
 bool PortComesBefore(const AdapterEntry& a, const AdapterEntry& b);
 
+// Puts `entries` in port order: one result for any input order of the same entries (see the
+// definition for how the wrap rule is applied).
+void SortPorts(std::vector<AdapterEntry>& entries);
+
 }  // namespace orv

@@ -61,7 +61,8 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
   networkGroupType_ = ReadNetworkGroupType(os.registry);
 }
 
-AgentCtrl_Upload::~AgentCtrl_Upload() = default;
+// The uploader thread uses this object: it must have ended before any member goes.
+AgentCtrl_Upload::~AgentCtrl_Upload() { StopUploader(); }
 
 std::string AgentCtrl_Upload::ReadAgentVersion() const {
   std::vector<std::string> subKeys;

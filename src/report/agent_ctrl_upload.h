@@ -20,6 +20,7 @@
 #include "report/hardware_inventory.h"
 #include "report/message_pool.h"
 #include "report/model_identity.h"
+#include "report/uploader_result.h"
 
 namespace orv {
 
@@ -66,6 +67,8 @@ class AgentCtrl_Upload {
   bool WriteUploaderConfig(std::string_view macAddress);
   // Waits for a running uploader thread (the process is never killed) and forgets it.
   void StopUploader();
+  // The command line LaunchUploader gives "ORVUPLD.exe".
+  std::string UploaderCommandLine() const;
 
   void LoadDeviceId();
   // Stores and persists `id`; nullptr does nothing.
@@ -100,6 +103,8 @@ class AgentCtrl_Upload {
  private:
   std::string ReadAgentVersion() const;
   std::string ChoosePoolFolder() const;
+  std::string UploaderConfigText(std::string_view macAddress) const;
+  void RunUploader(const std::string& commandLine, const std::string& workingFolder);
 
   os::OsPorts os_;
   AgentCtrl_ConfigFile eventDefinitions_;
@@ -120,6 +125,9 @@ class AgentCtrl_Upload {
   std::uint32_t dailySecond_ = 0;
   std::uint32_t statusSecond_ = 0;
   std::unique_ptr<os::Event> uploaderStop_;
+  std::unique_ptr<os::Thread> uploaderThread_;
+  // Written by the uploader threads only, one at a time; the lock keeps it sound regardless.
+  HeldUploaderError heldUploaderError_;
 };
 
 }  // namespace orv

@@ -57,8 +57,10 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
   UniqueFileHandle writeEnd;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
+  if (start.hidden) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
   if (start.captureOutput) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     HANDLE read = nullptr;
@@ -81,7 +83,7 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
   const std::wstring folder = Wide(start.workingFolder);
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, start.captureOutput,
-                        CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                        start.hidden ? CREATE_NO_WINDOW : 0, nullptr, folder.empty() ? nullptr : folder.c_str(),
                         &startup, &info)) {
     error = ::GetLastError();
     return nullptr;

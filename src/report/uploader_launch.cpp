@@ -1,0 +1,120 @@
+// AgentCtrl_Upload: starting "ORVUPLD.exe" and writing the "config.ini" it reads.
+#include "platform/agent_registry.h"
+#include "platform/base64.h"
+#include "platform/c_crypt_string.h"
+#include "report/agent_ctrl_upload.h"
+#include "report/json_escape.h"
+
+namespace orv {
+namespace {
+
+constexpr std::uint32_t kPoolMissing = 0xC0000524;
+constexpr std::uint32_t kConfigWriteFailed = 0xC0000525;
+constexpr std::uint32_t kUploaderMissing = 0xC0000527;
+constexpr std::string_view kUploaderName = "ORVUPLD.exe";
+constexpr std::string_view kConfigName = "config.ini";
+
+void AppendMember(std::string& json, std::string_view name, std::string_view value) {
+  if (json.size() > 1) json += ',';
+  json += '"';
+  json += name;
+  json += "\":\"";
+  // The uploader parses this as JSON: a quote or backslash in a password must not end the text.
+  json += EscapeJson(value);
+  json += '"';
+}
+
+}  // namespace
+
+std::string AgentCtrl_Upload::UploaderCommandLine() const {
+  std::string line = "\"" + moduleFolder_ + std::string(kUploaderName) + "\" --poolpath \"";
+  line += pool_.Folder();
+  line += "\" --rcount 6 --rseconds 10 --messagehide --configpath \"";
+  line += moduleFolder_ + std::string(kConfigName) + "\"";
+  return line;
+}
+
+std::string AgentCtrl_Upload::UploaderConfigText(std::string_view macAddress) const {
+  std::string host;
+  std::string port;
+  std::string user;
+  std::string password;
+  if (status_.GetDword("ProxyEnable") == 1) {
+    (void)status_.GetString("ProxyServer", host);
+    const std::uint32_t number = status_.GetDword("ProxyPort");
+    port = std::to_string(number == RegHandle::kMissingDword ? 0 : number);
+    (void)status_.GetString("ProxyUser", user);
+    // A password that cannot be decrypted is left out; the proxy is then tried without one.
+    (void)CCryptString(os_).DecryptRegistryValue(password, kStatusKey, "ProxyPassword");
+  }
+  std::string json = "{";
+  AppendMember(json, "device_id", FormatDeviceId(deviceId_));
+  AppendMember(json, "mac_address", macAddress);
+  AppendMember(json, "proxy_host", host);
+  AppendMember(json, "proxy_port", port);
+  AppendMember(json, "proxy_user", user);
+  AppendMember(json, "proxy_password", password);
+  json += '}';
+  return json;
+}
+
+bool AgentCtrl_Upload::WriteUploaderConfig(std::string_view macAddress) {
+  const std::vector<std::uint8_t> ansi = os_.system.Utf8ToAnsi(UploaderConfigText(macAddress));
+  const std::string encoded = Base64Encode(ansi);
+  std::vector<std::uint8_t> bytes{0xEF, 0xBB, 0xBF};
+  bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+  const os::OsError error = os_.files.WriteWholeFile(moduleFolder_ + std::string(kConfigName), bytes,
+                                                     os::CreateMode::ReplaceExisting);
+  if (error != os::kSuccess) {
+    log_.SystemCallError(kConfigWriteFailed, "アップローダー設定ファイルの作成に失敗しました。", error);
+    return false;
+  }
+  return true;
+}
+
+bool AgentCtrl_Upload::LaunchUploader(std::string_view macAddress) {
+  if (!os_.files.FileExists(moduleFolder_ + std::string(kUploaderName))) {
+    log_.Error(kUploaderMissing, "Orvaneアップローダーが見つかりません。");
+    return false;
+  }
+  if (!os_.files.DirectoryExists(pool_.Folder())) {
+    log_.Error(kPoolMissing, "メッセージプールが見つかりません。");
+    return false;
+  }
+  // Rewritten even when an uploader still runs, so the next run sees the newest settings.
+  if (!WriteUploaderConfig(macAddress)) return false;
+  if (uploaderThread_ && !uploaderThread_->Join(0)) return true;  // one uploader at a time
+  uploaderThread_.reset();
+  if (!uploaderStop_) return true;  // no stop event: the thread would end at once, unstarted
+  // The thread gets its own copies, so nothing it reads is shared with the next launch.
+  os::OsError error = os::kSuccess;
+  uploaderThread_ = os_.sync.StartThread(
+      [this, commandLine = UploaderCommandLine(), folder = moduleFolder_] {
+        RunUploader(commandLine, folder);
+      },
+      error);
+  return true;
+}
+
+void AgentCtrl_Upload::RunUploader(const std::string& commandLine, const std::string& workingFolder) {
+  os::ProcessStart start;
+  start.commandLine = commandLine;
+  start.workingFolder = workingFolder;
+  start.hidden = false;  // the uploader decides itself what it shows (--messagehide: nothing)
+  os::OsError error = os::kSuccess;
+  const std::unique_ptr<os::ChildProcess> process = os_.processes.Launch(start, error);
+  if (!process) return;  // silent: nothing ran, so there is no result to judge
+  const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode() : 0;
+  ReportUploaderResult(log_, heldUploaderError_, commandLine, exitCode);
+}
+
+void AgentCtrl_Upload::StopUploader() {
+  if (!uploaderThread_) return;
+  if (uploaderStop_) uploaderStop_->Set();
+  // The uploader is never killed: stopping waits until it has ended by itself.
+  (void)uploaderThread_->Join(os::kInfinite);
+  uploaderThread_.reset();
+  if (uploaderStop_) uploaderStop_->Reset();
+}
+
+}  // namespace orv

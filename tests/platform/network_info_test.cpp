@@ -1,0 +1,195 @@
+#include "platform/network_info.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_network_adapters.h"
+
+namespace orv {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  Bytes sockaddr(16, 0);  // sockaddr_in: family 2 little-endian, port, address, padding
+  sockaddr[0] = 2;
+  sockaddr[4] = a;
+  sockaddr[5] = b;
+  sockaddr[6] = c;
+  sockaddr[7] = d;
+  return sockaddr;
+}
+
+Bytes Ipv6() {
+  Bytes sockaddr(28, 0);  // sockaddr_in6: family 23, port, flow information, address
+  sockaddr[0] = 23;
+  sockaddr[4] = 0x12;  // flow information, which an IPv4 reading would take as the address
+  sockaddr[8] = 0xFE;
+  sockaddr[9] = 0x80;
+  return sockaddr;
+}
+
+os::RawAdapter Port(std::string description, Bytes mac, std::uint32_t operStatus = 1) {
+  os::RawAdapter adapter;
+  adapter.description = std::move(description);
+  adapter.physicalAddress = std::move(mac);
+  adapter.operStatus = operStatus;
+  return adapter;
+}
+
+using Address = std::array<std::uint8_t, 4>;
+
+class NetworkInfoTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> MacsAfterRefresh() {
+    NetworkInfo info(adapters);
+    EXPECT_TRUE(info.Refresh());
+    std::vector<std::string> macs;
+    for (const AdapterEntry& entry : info.Adapters()) macs.push_back(NetworkInfo::FormatMac(entry));
+    return macs;
+  }
+
+  fakes::FakeNetworkAdapters adapters;
+};
+
+TEST_F(NetworkInfoTest, PortsComeOutInMacOrderWhateverTheSystemsOrder) {
+  adapters.adapters = {Port("b", {0, 0x11, 0x22, 0, 0, 2}), Port("a", {0, 0x11, 0x22, 0, 0, 1})};
+  EXPECT_EQ(MacsAfterRefresh(), (std::vector<std::string>{"00:11:22:00:00:01", "00:11:22:00:00:02"}));
+  std::reverse(adapters.adapters.begin(), adapters.adapters.end());
+  EXPECT_EQ(MacsAfterRefresh(), (std::vector<std::string>{"00:11:22:00:00:01", "00:11:22:00:00:02"}));
+
+  // The port that wraps comes first, in either listing order.
+  adapters.adapters = {Port("z", {0, 0x11, 0x22, 0, 0, 0}), Port("f", {0, 0x11, 0x22, 0xFF, 0xFF, 0xFF})};
+  EXPECT_EQ(MacsAfterRefresh(), (std::vector<std::string>{"00:11:22:FF:FF:FF", "00:11:22:00:00:00"}));
+  std::reverse(adapters.adapters.begin(), adapters.adapters.end());
+  EXPECT_EQ(MacsAfterRefresh(), (std::vector<std::string>{"00:11:22:FF:FF:FF", "00:11:22:00:00:00"}));
+
+  // One tail: the manufacturer part decides.
+  adapters.adapters = {Port("x", {0xAA, 0, 0, 1, 2, 3}), Port("y", {0x0A, 0, 0, 1, 2, 3})};
+  EXPECT_EQ(MacsAfterRefresh(), (std::vector<std::string>{"0A:00:00:01:02:03", "AA:00:00:01:02:03"}));
+}
+
+TEST_F(NetworkInfoTest, PortComesBeforeKeepsTheWrapRule) {
+  AdapterEntry first;
+  AdapterEntry last;
+  last.mac = {0, 0, 0, 0xFF, 0xFF, 0xFF};
+  EXPECT_TRUE(PortComesBefore(last, first));
+  EXPECT_FALSE(PortComesBefore(first, last));
+  AdapterEntry middle;
+  middle.mac = {0, 0, 0, 0, 0, 5};
+  EXPECT_TRUE(PortComesBefore(first, middle));
+  EXPECT_TRUE(PortComesBefore(middle, last));  // the circle that a sort cannot be given
+}
+
+// The wrap rule makes the pairwise order circular; the list must still come out one way only.
+TEST_F(NetworkInfoTest, EveryListingOrderOfAMixedListGivesOneResult) {
+  std::vector<AdapterEntry> entries(6);
+  entries[0].mac = {0, 0x11, 0x22, 0xFF, 0xFF, 0xFF};
+  entries[1].mac = {0, 0x11, 0x22, 0, 0, 0};
+  entries[2].mac = {0, 0x11, 0x22, 0, 0, 1};
+  entries[3].mac = {0x08, 0, 0x27, 0x12, 0x34, 0x56};
+  entries[4].mac = {0x02, 0, 0x27, 0x12, 0x34, 0x56};
+  entries[5].mac = entries[2].mac;  // a team shares its member's MAC
+  entries[5].description = "Team";
+  std::vector<int> order{0, 1, 2, 3, 4, 5};
+  std::vector<int> expected{0, 1, 2, 5, 4, 3};
+  int permutations = 0;
+  do {
+    std::vector<AdapterEntry> listed;
+    for (int index : order) listed.push_back(entries[static_cast<std::size_t>(index)]);
+    SortPorts(listed);
+    std::vector<int> got;
+    for (const AdapterEntry& entry : listed) {
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].mac == entry.mac && entries[i].description == entry.description) {
+          got.push_back(static_cast<int>(i));
+        }
+      }
+    }
+    ASSERT_EQ(got, expected);
+    ++permutations;
+  } while (std::next_permutation(order.begin(), order.end()));
+  EXPECT_EQ(permutations, 720);
+}
+
+TEST_F(NetworkInfoTest, WithoutAWrapTheFfffffPortStaysLast) {
+  std::vector<AdapterEntry> entries(2);
+  entries[0].mac = {0, 0, 0, 0xFF, 0xFF, 0xFF};
+  entries[1].mac = {0, 0, 0, 0, 0, 1};
+  SortPorts(entries);
+  EXPECT_EQ(entries[0].mac[5], 1);
+}
+
+TEST_F(NetworkInfoTest, UpPortsTakeTheLastAddressesDownPortsNone) {
+  os::RawAdapter up = Port("Ethernet Adapter (PCI) #2", {0, 1, 2, 3, 4, 5});
+  up.unicast = {{1, Ipv4(10, 0, 0, 1)}, {0, Ipv4(169, 254, 1, 1)}, {1, Ipv4(10, 0, 0, 2)}, {1, Ipv6()}};
+  up.dnsServers = {Ipv4(8, 8, 8, 8), Ipv4(1, 1, 1, 1), Ipv6()};
+  up.gateways = {Ipv4(10, 0, 0, 254), Ipv6()};
+  os::RawAdapter down = Port("Wi-Fi", {0, 1, 2, 3, 4, 6}, 2);
+  down.unicast = {{1, Ipv4(192, 168, 0, 9)}};
+  down.dnsServers = {Ipv4(8, 8, 4, 4)};
+  adapters.adapters = {down, up};
+  NetworkInfo info(adapters);
+  ASSERT_TRUE(info.Refresh());
+  ASSERT_EQ(info.Adapters().size(), 2U);
+  const AdapterEntry& first = info.Adapters()[0];
+  EXPECT_EQ(first.description, "Ethernet Adapter (PCI) #2");
+  EXPECT_EQ(first.hasAddress, 1U);
+  EXPECT_EQ(first.address, (Address{10, 0, 0, 2})) << "the last DNS-eligible IPv4 address";
+  EXPECT_EQ(first.dnsServer, (Address{1, 1, 1, 1})) << "an IPv6 server is no IPv4 address";
+  EXPECT_EQ(first.gateway, (Address{10, 0, 0, 254}));
+  const AdapterEntry& second = info.Adapters()[1];
+  EXPECT_EQ(second.description, "Wi-Fi");
+  EXPECT_EQ(second.hasAddress, 0U);
+  EXPECT_EQ(second.address, Address{});
+  EXPECT_EQ(second.dnsServer, Address{});
+  EXPECT_EQ(NetworkInfo::FormatMac(second), "00:01:02:03:04:06");
+}
+
+TEST_F(NetworkInfoTest, OnlyWholeIpv4SocketAddressesAreRead) {
+  os::RawAdapter port = Port("p", {0, 1, 2, 3, 4, 5});
+  Bytes shortIpv4 = {2, 0, 0, 0, 9, 9};  // an IPv4 family with its address cut off
+  port.unicast = {{1, Ipv6()}, {1, shortIpv4}, {1, {}}};
+  port.dnsServers = {shortIpv4};
+  port.gateways = {Bytes{2}};
+  adapters.adapters = {port};
+  NetworkInfo info(adapters);
+  ASSERT_TRUE(info.Refresh());
+  ASSERT_EQ(info.Adapters().size(), 1U);
+  EXPECT_EQ(info.Adapters()[0].hasAddress, 0U);
+  EXPECT_EQ(info.Adapters()[0].address, Address{});
+  EXPECT_EQ(info.Adapters()[0].dnsServer, Address{});
+  EXPECT_EQ(info.Adapters()[0].gateway, Address{});
+}
+
+TEST_F(NetworkInfoTest, OnlySixBytePhysicalAddressesAreListed) {
+  adapters.adapters = {Port("Loopback", {}), Port("Tunnel", {0, 0, 0, 0, 0, 0, 0, 0xE0}),
+                       Port("Eight", {1, 2, 3, 4, 5, 6, 7, 8}), Port("Ethernet", {0xAB, 0xCD, 0xEF, 0, 0x1A, 0x2B})};
+  NetworkInfo info(adapters);
+  ASSERT_TRUE(info.Refresh());
+  ASSERT_EQ(info.Adapters().size(), 1U);
+  EXPECT_EQ(NetworkInfo::FormatMac(info.Adapters()[0]), "AB:CD:EF:00:1A:2B");
+  EXPECT_EQ(info.DeviceMacText(), "AB:CD:EF:00:1A:2B");
+}
+
+TEST_F(NetworkInfoTest, AFailedListingLeavesNoPortsAndNoDeviceMac) {
+  adapters.adapters = {Port("Ethernet", {0, 1, 2, 3, 4, 5})};
+  NetworkInfo info(adapters);
+  ASSERT_TRUE(info.Refresh());
+  adapters.failWith = 111;
+  EXPECT_FALSE(info.Refresh());
+  EXPECT_TRUE(info.Adapters().empty());
+  EXPECT_EQ(info.DeviceMacText(), "");
+}
+
+TEST(CounterInstanceNameTest, BracketsAndNumberSignAreReplaced) {
+  AdapterEntry entry;
+  entry.description = "Ethernet Adapter (PCI) #2";
+  EXPECT_EQ(CounterInstanceName(entry), "Ethernet Adapter [PCI] _2");
+  entry.description = "Intel(R) 82574L ギガビット #3/4";
+  EXPECT_EQ(CounterInstanceName(entry), "Intel[R] 82574L ギガビット _3/4");
+}
+
+}  // namespace
+}  // namespace orv

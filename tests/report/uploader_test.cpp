@@ -1,0 +1,318 @@
+// The uploader's start, its configuration file and what its exit codes leave in the log.
+#include <condition_variable>
+#include <mutex>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "platform/base64.h"
+#include "report/agent_ctrl_upload.h"
+
+namespace orv {
+namespace {
+
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+constexpr const char* kUploader = "C:\\orvsvc\\ORVUPLD.exe";
+constexpr const char* kConfig = "C:\\orvsvc\\config.ini";
+constexpr const char* kCommandLine =
+    "\"C:\\orvsvc\\ORVUPLD.exe\" --poolpath \"C:\\orvsvc\\MessagePool\" --rcount 6 --rseconds 10 "
+    "--messagehide --configpath \"C:\\orvsvc\\config.ini\"";
+constexpr const char* kFailurePrefix = "アップローダーでエラーが発生しました。\n[";
+
+// Stored passwords are not encrypted in these tests: the key leaves the bytes as they are.
+class PlainCrypto final : public os::Crypto {
+ public:
+  class PlainKey final : public os::Rc4Key {
+   public:
+    bool Decrypt(std::vector<std::uint8_t>&, os::OsError&) override { return true; }
+  };
+  std::unique_ptr<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t>, os::KeyStep&,
+                                           os::OsError&) override {
+    return std::make_unique<PlainKey>();
+  }
+  bool Sha256(std::span<const std::uint8_t>, std::array<std::uint8_t, 32>&) override { return false; }
+  bool ReadSignerNames(std::string_view, os::SignerNames&, os::OsError&) override { return false; }
+  bool IsSignatureTrusted(std::string_view, os::OsError&) override { return false; }
+};
+
+// An uploader that runs until the test lets it end.
+class HeldLauncher final : public os::ProcessLauncher {
+ public:
+  class Child final : public os::ChildProcess {
+   public:
+    explicit Child(HeldLauncher& owner) : owner_(owner) {}
+    bool Wait(std::uint32_t timeoutMs) override {
+      std::unique_lock lock(owner_.mutex_);
+      if (timeoutMs != os::kInfinite) return owner_.released_;
+      owner_.changed_.wait(lock, [&] { return owner_.released_; });
+      return true;
+    }
+    std::vector<std::uint8_t> ReadAvailableOutput() override { return {}; }
+    std::uint32_t ExitCode() override { return 0; }
+    void Terminate(std::uint32_t) override { ++owner_.terminated; }
+
+   private:
+    HeldLauncher& owner_;
+  };
+
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError&) override {
+    std::lock_guard lock(mutex_);
+    launched.push_back(start);
+    return std::make_unique<Child>(*this);
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+  std::vector<os::ProcessStart> launched;
+  int terminated = 0;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+};
+
+class UploaderTest : public ::testing::Test {
+ protected:
+  UploaderTest() {
+    os.registry.AddKey(kStatusKey);
+    os.files.AddDirectory("C:\\orvsvc");
+    os.files.AddDirectory("C:\\orvsvc\\MessagePool");
+    os.files.AddFile(kUploader, "MZ");
+  }
+
+  os::OsPorts Ports(os::ProcessLauncher& processes) {
+    return {os.registry, os.eventReporter, os.serviceHost, os.serviceManager, os.sync, os.clock,
+            os.system,   os.process,       os.files,       processes,          os.eventLogStore,
+            os.xmlReader, os.wmi,          os.pipes,       os.http,            crypto,
+            os.adapters};
+  }
+  os::OsPorts Ports() { return Ports(os.processes); }
+
+  void SetDword(const char* name, std::uint32_t value) {
+    RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value);
+  }
+  void SetString(const char* name, const char* value) {
+    RegHandle::SetString(os.registry, kHklm, kStatusKey, name, value);
+  }
+  void SetPassword(std::string_view password) {
+    const std::vector<std::uint8_t> bytes(password.begin(), password.end());
+    RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "ProxyPassword", bytes);
+  }
+
+  // The configuration as the uploader reads it: BOM, Base64, then strict JSON.
+  nlohmann::json Config() {
+    const std::optional<std::string> content = os.files.Content(kConfig);
+    if (!content || !content->starts_with("\xEF\xBB\xBF")) {
+      ADD_FAILURE() << "no config.ini with a byte order mark";
+      return {};
+    }
+    const auto decoded = Base64Decode(std::string_view(*content).substr(3));
+    if (!decoded) {
+      ADD_FAILURE() << "not Base64: " << *content;
+      return {};
+    }
+    configText = std::string(decoded->begin(), decoded->end());
+    return nlohmann::json::parse(configText);  // throws, failing the test, when not JSON
+  }
+
+  void RunOnce(AgentCtrl_Upload& upload, std::uint32_t exitCode) {
+    fakes::ScriptedProcess script;
+    script.runsForMs = 5000;
+    script.exitCode = exitCode;
+    os.processes.Script(kCommandLine, script);
+    EXPECT_TRUE(upload.LaunchUploader("00:11:22:33:44:55"));
+    upload.StopUploader();
+  }
+  std::vector<std::string> FailureTexts() {
+    std::vector<std::string> texts;
+    for (const auto& entry : os.eventReporter.Entries()) {
+      EXPECT_EQ(entry.eventId, kUploaderFailedEvent);
+      EXPECT_EQ(entry.kind, os::EventKind::Error);
+      texts.push_back(entry.text);
+    }
+    return texts;
+  }
+
+  fakes::FakeOs os;
+  PlainCrypto crypto;
+  std::string configText;
+};
+
+TEST_F(UploaderTest, ConfigurationWithoutAProxyHasEmptyProxyMembers) {
+  AgentCtrl_Upload upload(Ports());
+  const DeviceId id{0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE, 1, 2, 3, 4, 5, 6, 7, 8};
+  upload.SetDeviceId(&id);
+  SetString("ProxyServer", "proxy.example");  // ignored while the proxy is not enabled
+  ASSERT_TRUE(upload.WriteUploaderConfig("00:11:22:33:44:55"));
+  Config();
+  EXPECT_EQ(configText,
+            "{\"device_id\":\"123456789ABCDEF00102030405060708\",\"mac_address\":\"00:11:22:33:44:55\","
+            "\"proxy_host\":\"\",\"proxy_port\":\"\",\"proxy_user\":\"\",\"proxy_password\":\"\"}");
+  SetDword("ProxyEnable", 0);
+  upload.ClearDeviceId();
+  ASSERT_TRUE(upload.WriteUploaderConfig(""));
+  const nlohmann::json config = Config();
+  EXPECT_EQ(config["device_id"], std::string(32, '0'));
+  EXPECT_EQ(config["proxy_host"], "");
+  EXPECT_EQ(config["proxy_port"], "");
+}
+
+TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
+  SetDword("ProxyEnable", 1);
+  SetString("ProxyServer", "proxy.example");
+  SetDword("ProxyPort", 8080);
+  SetString("ProxyUser", "domain\\user");
+  SetPassword("pa\"ss\\word");
+  AgentCtrl_Upload upload(Ports());
+  ASSERT_TRUE(upload.WriteUploaderConfig("00:11:22:33:44:55"));
+  nlohmann::json config = Config();
+  EXPECT_EQ(config["proxy_host"], "proxy.example");
+  EXPECT_EQ(config["proxy_port"], "8080");
+  EXPECT_EQ(config["proxy_user"], "domain\\user");
+  EXPECT_EQ(config["proxy_password"], "pa\"ss\\word");
+  EXPECT_EQ(config.size(), 6U);
+  // Order and the plain form of what needs no escaping are kept byte for byte.
+  EXPECT_EQ(configText.find("\"proxy_host\":\"proxy.example\",\"proxy_port\":\"8080\""),
+            configText.find("\"proxy_host\""));
+
+  // No port and no readable password: "0" and an empty password.
+  RegHandle::DeleteValue(os.registry, kHklm, kStatusKey, "ProxyPort");
+  RegHandle::DeleteValue(os.registry, kHklm, kStatusKey, "ProxyPassword");
+  ASSERT_TRUE(upload.WriteUploaderConfig("00:11:22:33:44:55"));
+  config = Config();
+  EXPECT_EQ(config["proxy_port"], "0");
+  EXPECT_EQ(config["proxy_password"], "");
+}
+
+TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
+  os.files.writeError = os::kErrorAccessDenied;
+  AgentCtrl_Upload upload(Ports());
+  EXPECT_FALSE(upload.LaunchUploader("00:11:22:33:44:55"));
+  upload.StopUploader();
+  EXPECT_TRUE(os.processes.Launched().empty());
+  const auto entries = os.eventReporter.Entries();
+  ASSERT_EQ(entries.size(), 1U);
+  EXPECT_EQ(entries[0].eventId, 0xC0000525U);
+  EXPECT_TRUE(entries[0].text.starts_with(
+      "アップローダー設定ファイルの作成に失敗しました。\n\nERROR CODE:[0x00000005]\nERROR MSG:\n["));
+}
+
+TEST_F(UploaderTest, AMissingUploaderOrPoolIsLoggedEachTime) {
+  os.system.executablePath = "D:\\agent\\ORVSVC.exe";
+  os.files.AddDirectory("D:\\agent");
+  AgentCtrl_Upload upload(Ports());
+  EXPECT_FALSE(upload.LaunchUploader("m"));
+  EXPECT_FALSE(upload.LaunchUploader("m"));
+  os.files.AddFile("D:\\agent\\ORVUPLD.exe", "MZ");
+  EXPECT_FALSE(upload.LaunchUploader("m"));
+  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{0xC0000527, 0xC0000527, 0xC0000524}));
+  EXPECT_EQ(os.eventReporter.Entries()[0].text, "Orvaneアップローダーが見つかりません。");
+  EXPECT_EQ(os.eventReporter.Entries()[2].text, "メッセージプールが見つかりません。");
+  EXPECT_FALSE(os.files.Content("D:\\agent\\config.ini").has_value());
+  EXPECT_TRUE(os.processes.Launched().empty());
+}
+
+TEST_F(UploaderTest, TheUploaderStartsPlainlyInTheModuleFolder) {
+  AgentCtrl_Upload upload(Ports());
+  RunOnce(upload, 0);
+  const auto launched = os.processes.Launched();
+  ASSERT_EQ(launched.size(), 1U);
+  EXPECT_EQ(launched[0].commandLine, kCommandLine);
+  EXPECT_EQ(upload.UploaderCommandLine(), kCommandLine);
+  EXPECT_EQ(launched[0].workingFolder, "C:\\orvsvc\\");
+  EXPECT_FALSE(launched[0].captureOutput);
+  EXPECT_FALSE(launched[0].hidden);
+  EXPECT_TRUE(os.eventReporter.Entries().empty());
+}
+
+TEST_F(UploaderTest, OneUploaderAtATimeAndStoppingWaitsForIt) {
+  HeldLauncher launcher;
+  {
+    AgentCtrl_Upload upload(Ports(launcher));
+    EXPECT_TRUE(upload.LaunchUploader("00:00:00:00:00:01"));
+    os.files.RemoveFile(kConfig);
+    EXPECT_TRUE(upload.LaunchUploader("00:00:00:00:00:02")) << "a running uploader is no failure";
+    EXPECT_EQ(Config()["mac_address"], "00:00:00:00:00:02") << "rewritten all the same";
+    launcher.Release();
+    // Destruction waits for the uploader thread, which ends only with the released uploader.
+  }
+  EXPECT_EQ(launcher.launched.size(), 1U);
+  EXPECT_EQ(launcher.terminated, 0);
+  EXPECT_TRUE(os.eventReporter.Entries().empty());
+}
+
+TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {
+  AgentCtrl_Upload upload(Ports());
+  RunOnce(upload, 35);
+  EXPECT_TRUE(FailureTexts().empty());
+  RunOnce(upload, 8);  // success: the held one is reported
+  EXPECT_EQ(FailureTexts(), (std::vector<std::string>{
+                                std::string(kFailurePrefix) + "設定ファイルに識別情報が見つかりません(CODE=35)。]"}));
+  RunOnce(upload, 0);
+  EXPECT_EQ(FailureTexts().size(), 1U) << "reported once";
+}
+
+TEST_F(UploaderTest, ANewerHeldFailureReplacesTheOlderOne) {
+  AgentCtrl_Upload upload(Ports());
+  RunOnce(upload, 192);
+  RunOnce(upload, 64);  // immediate, and the held one stays
+  RunOnce(upload, 19);
+  RunOnce(upload, 1);
+  EXPECT_EQ(FailureTexts(),
+            (std::vector<std::string>{
+                std::string(kFailurePrefix) + "サーバーへの接続に失敗しました(CODE=64)。]",
+                std::string(kFailurePrefix) + "--poolpath に指定された値が不正です(" + kCommandLine + ")。]"}));
+}
+
+TEST_F(UploaderTest, AnUploaderThatCannotStartJudgesNothing) {
+  // Forwards to the scripted launcher unless told to fail as CreateProcess would.
+  class Failable final : public os::ProcessLauncher {
+   public:
+    explicit Failable(os::ProcessLauncher& inner) : inner_(inner) {}
+    std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error) override {
+      if (!fail) return inner_.Launch(start, error);
+      error = os::kErrorFileNotFound;
+      return nullptr;
+    }
+    bool fail = false;
+
+   private:
+    os::ProcessLauncher& inner_;
+  } launcher(os.processes);
+  AgentCtrl_Upload upload(Ports(launcher));
+  RunOnce(upload, 33);
+  launcher.fail = true;
+  RunOnce(upload, 0);
+  EXPECT_TRUE(FailureTexts().empty());
+  launcher.fail = false;
+  RunOnce(upload, 0);
+  EXPECT_EQ(FailureTexts(), (std::vector<std::string>{std::string(kFailurePrefix) +
+                                                      "設定ファイルのデコードに失敗しました。]"}));
+}
+
+TEST(UploaderExitTest, CodesAreReadByTheTable) {
+  EXPECT_TRUE(DescribeUploaderExit("x", 0).success);
+  EXPECT_TRUE(DescribeUploaderExit("x", 1).success);
+  EXPECT_TRUE(DescribeUploaderExit("x", 8).success);
+  const UploaderExitMeaning undefined = DescribeUploaderExit("x", 2);
+  EXPECT_FALSE(undefined.success);
+  EXPECT_FALSE(undefined.held);
+  EXPECT_EQ(undefined.message, "未定義のエラーです。");
+  const UploaderExitMeaning rcount = DescribeUploaderExit("\"a%sb\" --x", 16);
+  EXPECT_TRUE(rcount.held);
+  EXPECT_EQ(rcount.message, "--rcount に指定された値が不正です(\"a%sb\" --x)。");
+  EXPECT_TRUE(DescribeUploaderExit("x", 255).held);
+  EXPECT_TRUE(DescribeUploaderExit("x", 40).held);
+  EXPECT_FALSE(DescribeUploaderExit("x", 161).held);
+  EXPECT_EQ(DescribeUploaderExit("x", 104).message, "データ送信のための認証に失敗しました。本製品は登録されていません。");
+  EXPECT_EQ(DescribeUploaderExit("x", 0xC0000005).message, "未定義のエラーです。");
+}
+
+}  // namespace
+}  // namespace orv
