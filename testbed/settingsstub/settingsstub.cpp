@@ -93,22 +93,25 @@ int Serve(const std::wstring& pipeName, const std::wstring& outFile, const std::
     while (!StopRequested(stopFile)) {
         OVERLAPPED overlapped{};
         overlapped.hEvent = event.get();
+        DWORD error = ERROR_SUCCESS;
         if (!::ConnectNamedPipe(pipe.get(), &overlapped)) {
-            DWORD error = ::GetLastError();
+            error = ::GetLastError();
             if (error == ERROR_IO_PENDING) {
                 DWORD unused = 0;
                 if (!Finish(pipe.get(), overlapped, stopFile, unused, error)) break;
             }
-            if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED) {
-                // A client that came and went before we looked; its bytes, if any, are lost.
+            if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) {
                 ::DisconnectNamedPipe(pipe.get());
                 continue;
             }
         }
+        // ERROR_NO_DATA: the client has already written and closed; what it wrote is still
+        // readable, and only a client that wrote nothing at all is left unrecorded.
         std::string message;
         const Outcome outcome = ReadMessage(pipe.get(), event.get(), stopFile, message);
         ::DisconnectNamedPipe(pipe.get());
         if (outcome == Outcome::kStop) break;
+        if (error == ERROR_NO_DATA && message.empty()) continue;
         if (!standin::AppendLine(outFile, std::to_string(message.size()) + " " + Hex(message))) return 3;
     }
     return 0;

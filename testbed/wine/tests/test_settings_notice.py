@@ -178,6 +178,22 @@ class NoticeTest(unittest.TestCase):
         self.wait_entry(MONITORING, mark)
         self.assertEqual(program.wait_messages(3), [STATE_NOTICE] * 3)
 
+    @unittest.skip("the controller does not send the registration record on control 130 yet")
+    def test_a_registration_refresh_sends_the_registration_record(self):
+        program = self.settings_program("record.txt")
+        mark = bed.event_mark()
+        bed.start_service(SERVICE, START_TIMEOUT)
+        self.wait_entry(MONITORING, mark)
+        bed.control(SERVICE, 130)
+        messages = program.wait_messages(2)
+        self.assertEqual(len(messages), 2, "no registration record after control 130")
+        record = messages[1]
+        self.assertEqual(len(record), 1441)
+        self.assertIn(record[4], (2, 4))  # monitoring, with or without the cloud's answer
+        self.assertEqual(record[21:37], bytes.fromhex(DEVICE_ID))
+        self.assertEqual(record[661:693], b"WIN" + b"\x00" * 29)
+        self.assertEqual(record[1117:1181].rstrip(b"\x00"), b"ORVSVC.exe")
+
     def test_test_switch_6_sends_the_notice_to_the_test_pipe(self):
         self.switch.write_bytes(b"")
         regular = self.settings_program("regular.txt")

@@ -1,11 +1,11 @@
-"""Wine tier: the stand-in uploader (ORVUPLD.exe) and unzip tool (ORVZIP.exe) do what the agent
-expects of the real ones, so later tests can rely on them.
+"""Wine tier: the stand-in uploader (ORVUPLD.exe), unzip tool (ORVZIP.exe) and update installer
+do what the agent expects of the real ones, so later tests can rely on them.
 
 The uploader gets the agent's exact command line through runline.exe, reads a config.ini
 made here as the agent makes it (byte order mark, Base64 of one line of JSON), and sends the
 pool through the proxy that config.ini names: the test cloud on a loopback port.
 
-Needs ORVSVC_BIN_DIR holding ORVUPLD.exe, ORVZIP.exe and runline.exe (optionally
+Needs ORVSVC_BIN_DIR holding ORVUPLD.exe, ORVZIP.exe, installer.exe and runline.exe (optionally
 ORVSVC_BUILD_DIR for the prefix).
 """
 
@@ -39,15 +39,16 @@ AGENT_LINE = '"%s" --poolpath "%s" --rcount 6 --rseconds 10 --messagehide --conf
 
 bed = None
 cloud = None
+bin_dir = None
 
 
 def setUpModule():
-    global bed, cloud
+    global bed, cloud, bin_dir
     bin_dir = os.environ.get("ORVSVC_BIN_DIR")
     if not bin_dir:
         raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
     bin_dir = Path(bin_dir)
-    for program in ("ORVUPLD.exe", "ORVZIP.exe", "runline.exe"):
+    for program in ("ORVUPLD.exe", "ORVZIP.exe", "installer.exe", "runline.exe"):
         if not (bin_dir / program).is_file():
             raise RuntimeError("%s not found in ORVSVC_BIN_DIR=%s" % (program, bin_dir))
     wb.install_sigterm_cleanup()
@@ -249,6 +250,39 @@ class UnzipTest(unittest.TestCase):
                 self.assertFalse((self.work / "ORVSetup").exists())
         self.assertEqual(run_line('"%s" "%s\\none.zip" "%s"' % (UNZIP, WORK, WORK)), 2)
         self.assertEqual(run_line('"%s" "%s\\none.zip"' % (UNZIP, WORK)), 1)
+
+
+class InstallerTest(unittest.TestCase):
+    INSTALLER = WORK + "\\ORVSetup\\ORVSetup.exe"
+    # The agent's installer command: the path in quotes and the silent switches.
+    LINE = '"%s" /s /v"/qn SILENTNAS=1"' % INSTALLER
+
+    def setUp(self):
+        # Where the agent finds it after unpacking an update archive.
+        bed.copy_in(bin_dir / "installer.exe", WORK + "\\ORVSetup", name="ORVSetup.exe")
+
+    def lines(self, path):
+        return path.read_bytes().decode("utf-8").splitlines()
+
+    def test_the_installer_records_process_path_and_exact_command_line(self):
+        log = bed.host_path("C:\\orvsvc-installer.log")
+        log.unlink(missing_ok=True)
+        self.assertEqual(run_line(self.LINE), 0)
+        self.assertEqual(run_line(self.LINE), 0)
+        runs = [line.split("\t") for line in self.lines(log)]
+        self.assertEqual([run[1:] for run in runs], [[self.INSTALLER, self.LINE]] * 2)
+        self.assertTrue(all(run[0].isdigit() and int(run[0]) > 0 for run in runs), runs)
+
+    def test_a_log_path_beside_the_installer_redirects_the_record(self):
+        folder = bed.host_path(WORK + "\\ORVSetup")
+        other = bed.host_path("C:\\testbed\\installer-runs.log")
+        other.unlink(missing_ok=True)
+        (folder / "installer.logpath").write_bytes(b"C:\\testbed\\installer-runs.log\r\n")
+        try:
+            self.assertEqual(run_line(self.LINE), 0)
+        finally:
+            (folder / "installer.logpath").unlink()
+        self.assertEqual(self.lines(other)[0].split("\t")[2], self.LINE)
 
 
 if __name__ == "__main__":
