@@ -3,8 +3,9 @@ on one loopback port, for the wine tier.
 
 The agent and the stand-in uploader are configured with a named proxy 127.0.0.1:<port>, so
 every request they make arrives here. There is nothing to forward: this server is the proxy
-and every origin behind it. Wine's WinHTTP sends origin-form request lines ("GET /path") to a
-named proxy, a real one sends absolute-form lines ("GET http://host/path"); both are
+and every origin behind it. A client of a proxy writes absolute-form request lines
+("POST http://upload.orvane.example:80/upload/RL%5B1%5D.json", as Wine 8's WinHTTP was seen to
+do), one that takes the proxy for the origin writes origin-form lines ("GET /path"); both are
 accepted, and the origin is chosen by the host (the absolute-form authority when there is
 one, else the Host header, without its port):
 

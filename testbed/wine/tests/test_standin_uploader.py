@@ -132,7 +132,7 @@ class UploaderTest(unittest.TestCase):
                              (files[upload.name], DEVICE, MAC))
         self.assertEqual(self.left(), ["other.txt"])
         self.assertEqual(self.log_lines(), [AGENT_LINE])
-        # Wine's WinHTTP talks to a named proxy in origin form; the host names the origin.
+        # Through the named proxy; Wine 8's WinHTTP writes the absolute form with ":80".
         request = cloud.requests()[0]
         self.assertEqual((request.host, request.method, request.route), ("upload.orvane.example", "POST", "upload"))
 
