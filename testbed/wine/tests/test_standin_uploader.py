@@ -190,6 +190,19 @@ class UploaderTest(unittest.TestCase):
         self.assertEqual([u.name for u in cloud.uploads()], ["RL[1].json"])
         self.assertEqual(self.left(), ["RL[2].json", "RL[3].json"])
 
+    def test_proxy_credentials_from_the_config_answer_the_proxy_challenge(self):
+        self.put("RL[1].json")
+        bed.host_path(CONFIG).write_bytes(config_bytes({"proxy_user": "proxyuser",
+                                                        "proxy_password": "pa$$word"}))
+        cloud.proxy_credentials = ("proxyuser", "pa$$word")
+        try:
+            self.assertEqual(run_line(AGENT_LINE), 0)
+        finally:
+            cloud.proxy_credentials = None
+        # WinHTTP sends them only after the proxy's 407 Basic challenge.
+        self.assertEqual([r.status for r in cloud.requests()], [407, 200])
+        self.assertEqual(self.left(), [])
+
     def test_an_unregistered_device_is_refused_by_the_cloud(self):
         self.put("RL[1].json")
         bed.host_path(CONFIG).write_bytes(config_bytes({"device_id": "0" * 32}))
