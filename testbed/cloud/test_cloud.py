@@ -30,6 +30,7 @@ import dataclasses
 import json
 import re
 import socket
+import socketserver
 import threading
 import time
 import uuid
@@ -185,6 +186,13 @@ class _Server(HTTPServer):
     def __init__(self, cloud: "TestCloud"):
         self.cloud = cloud
         super().__init__(("127.0.0.1", 0), _Handler)
+
+    def server_bind(self):
+        # HTTPServer.server_bind asks for the address's name (socket.getfqdn), a look-up that
+        # could leave the machine; the name is never used here.
+        socketserver.TCPServer.server_bind(self)
+        self.server_name = "127.0.0.1"
+        self.server_port = self.server_address[1]
 
     def process_request(self, request, client_address):
         # One thread per connection, tracked so stop() can end and join them all.

@@ -11,7 +11,6 @@ ORVSVC_BUILD_DIR for the prefix).
 
 import base64
 import io
-import json
 import os
 import socket
 import sys
