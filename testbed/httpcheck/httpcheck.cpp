@@ -1,0 +1,109 @@
+// httpcheck: HTTP exchanges through the real WinHTTP adapter and the Web API client, for the
+// wine-tier transport test.
+//
+//   httpcheck raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--proxy HOST:PORT]
+//                                              [--user NAME] [--password TEXT]
+//       one exchange through WinHttpClient; the body goes to OUTFILE.
+//   httpcheck api KIND
+//       one request of KIND through AgentCtrl_WebAPI for the staging host (no TLS), with the
+//       proxy and path prefix of the registry as the agent reads them.
+//   httpcheck errtext CODE
+//       the text the agent logs for CODE from "winhttp.dll".
+// Prints one line of key=value pairs; exits 0 when the exchange (or look-up) was carried out.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "os/win32/wide_text.h"
+#include "os/win32/win32_ports.h"
+#include "service/pipe_records.h"
+#include "webapi/agent_ctrl_webapi.h"
+
+namespace {
+
+using namespace orv;
+
+unsigned long Code(os::OsError error) { return static_cast<unsigned long>(error); }
+
+int Raw(const std::vector<std::string>& args) {
+  if (args.size() < 6) return 2;
+  os::HttpRequest request;
+  request.userAgent = std::string(AgentCtrl_WebAPI::kUserAgent);
+  request.method = args[1];
+  request.host = args[2];
+  request.port = static_cast<std::uint16_t>(std::strtoul(args[3].c_str(), nullptr, 10));
+  request.secure = false;
+  request.path = args[4];
+  const std::string& outFile = args[5];
+  for (std::size_t i = 6; i + 1 < args.size(); i += 2) {
+    const std::string& option = args[i];
+    const std::string& value = args[i + 1];
+    if (option == "--header") {
+      if (!request.headers.empty()) request.headers += "\r\n";
+      request.headers += value;
+    } else if (option == "--body") {
+      request.body.assign(value.begin(), value.end());
+    } else if (option == "--proxy") {
+      request.proxy.server = value;
+    } else if (option == "--user") {
+      request.proxy.user = value;
+    } else if (option == "--password") {
+      request.proxy.password = value;
+    } else {
+      return 2;
+    }
+  }
+  win32::WinHttpClient client;
+  os::HttpResponse response;
+  os::OsError error = os::kSuccess;
+  const bool answered = client.IsAvailable() && client.Exchange(request, response, error);
+  if (FILE* out = _wfopen(win32::Wide(outFile).c_str(), L"wb")) {
+    if (!response.body.empty()) std::fwrite(response.body.data(), 1, response.body.size(), out);
+    std::fclose(out);
+  }
+  std::printf("answered=%d status=%lu bytes=%llu error=%lu\n", answered ? 1 : 0,
+              static_cast<unsigned long>(response.status), static_cast<unsigned long long>(response.body.size()),
+              Code(error));
+  return 0;
+}
+
+int Api(const std::vector<std::string>& args) {
+  if (args.size() < 2) return 2;
+  const int kind = std::atoi(args[1].c_str());
+  win32::Win32Ports ports;
+  AgentCtrl_WebAPI client(ports.Ports(), 0);
+  client.SetDeviceIdText("0123456789ABCDEF0123456789ABCDEF");
+  client.SetDeviceSubkey("00:11:22:AA:BB:CC");
+  service::RegistrationRecord record;
+  record.productId = "PID-1";
+  record.productName = "NAS \"Pro\"";
+  record.macAddress = "00:11:22:AA:BB:CC";
+  const AccountData account{"user@example.jp", "abc", "棚のNAS", "SN-1"};
+  const int result = client.Request(kind, &record, &account);
+  std::printf("result=%d status=%lu error=%lu dev_id=%s text=%s\n", result,
+              static_cast<unsigned long>(client.Response().status), Code(client.LastError()),
+              client.Response().dev_id.c_str(), client.ResultMessage(false).c_str());
+  return 0;
+}
+
+int ErrorText(const std::vector<std::string>& args) {
+  if (args.size() < 2) return 2;
+  win32::Win32SystemInfo system;
+  const auto code = static_cast<os::OsError>(std::strtoul(args[1].c_str(), nullptr, 0));
+  std::printf("text=%s\n", system.ModuleErrorText(AgentCtrl_WebAPI::kErrorModuleName, code).c_str());
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(win32::Narrow(argv[i]));
+  if (args.empty()) return 2;
+  if (args[0] == "raw") return Raw(args);
+  if (args[0] == "api") return Api(args);
+  if (args[0] == "errtext") return ErrorText(args);
+  return 2;
+}
