@@ -126,6 +126,7 @@ bool AcquireEnhancedProvider(UniqueCryptProv& provider, os::OsError& error) {
     HCRYPTPROV handle = 0;
     if (::CryptAcquireContextW(&handle, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, flags)) {
       provider.reset(handle);
+      error = os::kSuccess;
       return true;
     }
     error = LastErrorOr(os::kErrorNotSupported);

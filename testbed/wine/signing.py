@@ -1,0 +1,79 @@
+"""signing: Authenticode-signed stand-ins for the wine tier (openssl + osslsigncode).
+
+    cert, key = make_certificate("Tavolen Co.,Ltd.", out_dir)
+    sign_exe(unsigned_exe, signed_exe, cert, key)
+
+make_certificate writes a self-signed RSA 2048 certificate whose subject (and so issuer) has
+the given CN, and O as well unless another organization is given. CertGetNameString's simple
+display name takes the CN first, so the CN is the publisher name the agent reads. Characters
+that openssl's -subj syntax treats specially (backslash, "/", ",", "+", "=") are escaped, so
+"Tavolen Co.,Ltd." arrives as one CN.
+
+sign_exe embeds a signature over `src` into a new file `dst` (never in place, no time stamp:
+nothing leaves the machine). Wine accepts such a self-signed signature as trusted; real Windows
+does not (the root is not in its store).
+
+Both raise SigningError (with the tool's output) on failure; both take str or Path.
+"""
+
+from __future__ import annotations
+
+import re
+import shutil
+import subprocess
+from pathlib import Path
+from typing import Optional, Tuple, Union
+
+PathLike = Union[str, Path]
+
+
+class SigningError(RuntimeError):
+    pass
+
+
+def _tool(name: str) -> str:
+    path = shutil.which(name)
+    if path is None:
+        raise SigningError("%s is not installed (tools/install-deps.sh installs it)" % name)
+    return path
+
+
+def _run(argv, timeout: float = 60) -> None:
+    r = subprocess.run([str(a) for a in argv], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, timeout=timeout)
+    if r.returncode != 0:
+        raise SigningError("%s failed (%d): %s"
+                           % (argv[0], r.returncode, r.stdout.decode(errors="replace")))
+
+
+def subject_field(value: str) -> str:
+    """`value` escaped for one field of openssl's -subj ("/CN=...")."""
+    return re.sub(r"([\\/,+=])", r"\\\1", value)
+
+
+def make_certificate(subject_cn: str, out_dir: PathLike,
+                     organization: Optional[str] = None) -> Tuple[Path, Path]:
+    """A self-signed code-signing certificate for `subject_cn`; returns (cert.pem, key.pem)
+    in `out_dir`, named after the CN so several can share a folder."""
+    out_dir = Path(out_dir)
+    out_dir.mkdir(parents=True, exist_ok=True)
+    stem = re.sub(r"[^A-Za-z0-9]+", "_", subject_cn).strip("_") or "signer"
+    cert, key = out_dir / (stem + ".cert.pem"), out_dir / (stem + ".key.pem")
+    subject = "/CN=%s/O=%s" % (subject_field(subject_cn),
+                                subject_field(subject_cn if organization is None else organization))
+    _run([_tool("openssl"), "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
+          "-days", "3650", "-subj", subject, "-utf8",
+          "-addext", "extendedKeyUsage=codeSigning",
+          "-keyout", key, "-out", cert])
+    return cert, key
+
+
+def sign_exe(src: PathLike, dst: PathLike, cert: PathLike, key: PathLike) -> Path:
+    """Writes `dst`: `src` with an embedded Authenticode signature by `cert`/`key`."""
+    dst = Path(dst)
+    if Path(src).resolve() == dst.resolve():
+        raise SigningError("sign into a new file, not in place: %s" % dst)
+    dst.unlink(missing_ok=True)  # osslsigncode refuses to overwrite
+    _run([_tool("osslsigncode"), "sign", "-certs", cert, "-key", key, "-h", "sha256",
+          "-in", src, "-out", dst])
+    return dst
