@@ -120,11 +120,12 @@ class Win32Rc4Key final : public os::Rc4Key {
 // The settings program asks for the default key container of the enhanced RSA provider. A
 // service account that never had one gets it created; where even that is refused (a profile
 // that cannot store containers, and Wine without a container), a verify-only context still
-// hashes and derives session keys, which is all the decryption needs.
+// hashes and derives session keys, which is all the decryption needs. A service has no desktop
+// to ask anything on: never let the provider try.
 bool AcquireEnhancedProvider(UniqueCryptProv& provider, os::OsError& error) {
   for (const DWORD flags : {DWORD{0}, DWORD{CRYPT_NEWKEYSET}, DWORD{CRYPT_VERIFYCONTEXT}}) {
     HCRYPTPROV handle = 0;
-    if (::CryptAcquireContextW(&handle, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, flags)) {
+    if (::CryptAcquireContextW(&handle, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, flags | CRYPT_SILENT)) {
       provider.reset(handle);
       error = os::kSuccess;
       return true;

@@ -181,8 +181,11 @@ class KeyContainerTest(unittest.TestCase):
         finally:
             bed.run(["sc", "delete", "CryptoCheck"])
         as_process = self.attempts(check("containers"))
+        def shown(attempts):
+            return ", ".join("%s %s 0x%08X" % (name, "ok" if ok else "failed", error)
+                             for name, (ok, error) in attempts.items())
         print("\nkey containers as a service: %s\nkey containers as a process: %s"
-              % (as_service, as_process), file=sys.stderr)
+              % (shown(as_service), shown(as_process)), file=sys.stderr)
         for attempts in (as_service, as_process):
             self.assertEqual(attempts["adapter"], (True, 0))
             self.assertEqual(attempts["verifycontext"], (True, 0))
