@@ -12,6 +12,7 @@
 #include "service/service_identity.h"
 #include "service/test_mode.h"
 #include "service/service_instance.h"
+#include "webapi/agent_ctrl_webapi.h"
 
 namespace orv {
 namespace {
@@ -32,10 +33,7 @@ constexpr std::uint32_t kEventServiceStarted = 0x4000044C;
 constexpr std::uint32_t kEventUnregistered = 0x4000044D;
 constexpr std::uint32_t kEventMonitoringStopped = 0x4000044E;
 constexpr std::uint32_t kEventMonitoring = 0x4000044F;
-constexpr std::uint32_t kEventDailyStarted = 0x40000451;
-constexpr std::uint32_t kEventStartupCheckStarted = 0x40000452;
 constexpr std::uint32_t kEventStoppedWithReason = 0xC0000518;
-constexpr std::uint32_t kEventRequestTransportFailed = 0xC0000520;
 
 constexpr std::int64_t kMsPerHour = 3'600'000;
 constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
@@ -48,7 +46,6 @@ constexpr int kRereadState = 8;
 
 constexpr const char* kStopReasonEventWrite = "イベントトリガJSON作成処理に失敗しました。";
 constexpr const char* kStopReasonStatusWrite = "ステータスJSON作成処理に失敗しました。";
-constexpr const char* kStopReasonPool = "プールフォルダ管理に失敗しました。";
 
 // Wait-list positions: stop request, parameter change, suspended, controls 128 to 135.
 enum Handle : std::uint32_t {
@@ -131,8 +128,7 @@ void CORVSvcCtrl::Run() {
   SetStatus(kServiceRunning, 0, 0, kRunningControls);
   log_.Information(kEventServiceStarted, "Orvaneエージェントサービスが開始しました。");
   WaitForNetwork();
-  // No Web API client exists yet to read the uploader's host choice: production it is.
-  useProductionHost_ = 1;
+  useProductionHost_ = AgentCtrl_WebAPI(os_).SelectHost() == 1 ? 0 : 1;
 
   AgentCtrl_Upload upload(os_);
   if (DailyCheck(upload, false) == kDailyUpdateStarted) {
@@ -205,75 +201,9 @@ void CORVSvcCtrl::ReadState(AgentCtrl_Upload& upload) {
   }
 }
 
-CORVSvcCtrl::RequestOutcome CORVSvcCtrl::RequestRegistrationData(AgentCtrl_Upload& upload) {
-  upload.LoadDeviceId();
-  if (!upload.HasDeviceId()) return RequestOutcome::NotRegistered;
-  // No Web API client exists yet, so the request cannot leave the machine: it fails as a
-  // transport failure would, and says so in the log.
-  log_.SystemCallError(kEventRequestTransportFailed, "登録情報の取得中に通信エラーが発生しました。",
-                       os::kErrorNotSupported);
-  return RequestOutcome::TransportFailure;
-}
-
-int CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
-  if (daily) {
-    log_.Information(kEventDailyStarted, "登録情報の取得を開始しました(日次処理)。");
-  } else {
-    log_.Information(kEventStartupCheckStarted, "登録情報の取得を開始しました。");
-  }
-  const RequestOutcome outcome = RequestRegistrationData(upload);
-  switch (outcome) {
-    case RequestOutcome::NotRegistered:
-      SetState(AgentState::Unregistered);
-      return kDailyUnregistered;
-    case RequestOutcome::Unauthorized:
-      return kDailyUnregistered;
-    case RequestOutcome::TransportFailure:
-    case RequestOutcome::OtherStatus:
-      SetState(AgentState::MonitoringWithoutRegistration);
-      break;
-    case RequestOutcome::Ok: {
-      const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
-      if (status.GetDword("AutoUpdate") == 1 && CheckLatestSoftware(upload) == kDailyUpdateStarted) {
-        return kDailyUpdateStarted;
-      }
-      if (state_ == AgentState::MonitoringWithoutRegistration) SetState(AgentState::Monitoring);
-      break;
-    }
-  }
-  if (upload.CleanPool()) return kDailyDone;
-  SetState(AgentState::MonitoringStopped);
-  stopReason_ = kStopReasonPool;
-  return kDailyPoolFailed;
-}
-
-int CORVSvcCtrl::RefreshRegistration(AgentCtrl_Upload& upload) {
-  switch (RequestRegistrationData(upload)) {
-    case RequestOutcome::NotRegistered:
-      SetState(AgentState::Unregistered);
-      break;
-    case RequestOutcome::TransportFailure:
-    case RequestOutcome::OtherStatus:
-      if (state_ == AgentState::Monitoring) SetState(AgentState::MonitoringWithoutRegistration);
-      break;
-    case RequestOutcome::Ok:
-      if (state_ == AgentState::MonitoringWithoutRegistration) SetState(AgentState::Monitoring);
-      break;
-    case RequestOutcome::Unauthorized:
-      break;
-  }
-  // The registration record for the settings program follows with the local pipe.
-  return 1;
-}
-
-int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& /*upload*/) {
-  // Without a Web API client there is no newer agent to know of: nothing is started.
-  return 0;
-}
-
-int CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& /*upload*/, const AgentCtrl_COMMON& /*common*/) {
-  // The uploader launch arrives with the Web API work; until then nothing is sent.
-  return 0;
+int CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& upload, const AgentCtrl_COMMON& /*common*/) {
+  // The network identity monitor keeps no MAC yet; the first port's is the device's identity.
+  return upload.LaunchUploader(GetMacAddressText()) ? 1 : 0;
 }
 
 std::int64_t CORVSvcCtrl::Now() { return ToCalendarMilliseconds(os_.clock.LocalNow()); }
@@ -601,6 +531,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
   }
 
   common->StopWatchers();
+  upload.StopUploader();
   return result;
 }
 

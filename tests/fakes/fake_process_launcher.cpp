@@ -62,7 +62,7 @@ class FakeChild final : public os::ChildProcess {
 
 std::unique_ptr<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessStart& start,
                                                               os::OsError& error) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   launched_.push_back(start);
   const auto it = scripts_.find(start.commandLine);
   if (it == scripts_.end()) {
@@ -70,7 +70,12 @@ std::unique_ptr<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessS
     return nullptr;
   }
   error = os::kSuccess;
-  return std::make_unique<FakeChild>(clock_, it->second, start.captureOutput, terminated);
+  auto child = std::make_unique<FakeChild>(clock_, it->second, start.captureOutput, terminated);
+  const auto found = effects_.find(start.commandLine);
+  const std::function<void()> effect = found == effects_.end() ? nullptr : found->second;
+  lock.unlock();
+  if (effect) effect();
+  return child;
 }
 
 }  // namespace orv::fakes

@@ -2,6 +2,7 @@
 // it prints and its exit code. Time passes on the FakeClock.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <memory>
@@ -33,6 +34,11 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
     std::lock_guard lock(mutex_);
     scripts_[std::move(commandLine)] = std::move(script);
   }
+  // What the scripted program does to the world when it starts (files it writes).
+  void OnLaunch(std::string commandLine, std::function<void()> effect) {
+    std::lock_guard lock(mutex_);
+    effects_[std::move(commandLine)] = std::move(effect);
+  }
   std::vector<os::ProcessStart> Launched() const {
     std::lock_guard lock(mutex_);
     return launched_;
@@ -43,6 +49,7 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
   FakeClock& clock_;
   mutable std::mutex mutex_;
   std::map<std::string, ScriptedProcess> scripts_;
+  std::map<std::string, std::function<void()>> effects_;
   std::vector<os::ProcessStart> launched_;
 };
 

@@ -103,8 +103,8 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
   }
   EXPECT_EQ(Count(0x40000451), 1) << "one daily check, at 22:10";
   EXPECT_EQ(Count(0x40000452), 1) << "one check at start";
-  // Without a Web API the registration request fails like a transport failure: the agent
-  // keeps monitoring without registration data, writing statuses but starting no uploader.
+  // With the cloud unreachable the registration request fails: the agent keeps monitoring
+  // without registration data, writing statuses but starting no uploader.
   EXPECT_EQ(finalState, AgentState::MonitoringWithoutRegistration);
   EXPECT_EQ(Dword("ServiceStatus"), 4U);
   EXPECT_TRUE(os.processes.Launched().empty());

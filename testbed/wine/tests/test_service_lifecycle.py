@@ -13,6 +13,7 @@ remove cannot leak into the next test.
 
 import json
 import os
+import socket
 import sys
 import time
 import unittest
@@ -307,9 +308,17 @@ def wait_for(condition, timeout=30.0):
     raise AssertionError("condition not met within %.0f s (%s)" % (timeout, last_error))
 
 
+def closed_loopback_port():
+    """A loopback port nothing listens on: a proxy there refuses every connection."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
 class ControlsTest(LifecycleTestCase):
     """The registered agent answers the settings program's controls with messages and states.
-    Without the Web API the registration request fails, so it monitors in state 4."""
+    Its proxy refuses every connection (nothing leaves the loopback interface), so the
+    registration request fails and it monitors in state 4, keeping its messages in the pool."""
 
     def setUp(self):
         super().setUp()
@@ -320,6 +329,9 @@ class ControlsTest(LifecycleTestCase):
         bed.reg_add(STATUS_KEY, "DEVICEID", "REG_BINARY", DEVICE_ID)
         bed.reg_add(STATUS_KEY, "ServiceStatus", "REG_DWORD", 2)
         bed.reg_add(STATUS_KEY, "InitEvent", "REG_DWORD", 1)
+        bed.reg_add(STATUS_KEY, "ProxyEnable", "REG_DWORD", 1)
+        bed.reg_add(STATUS_KEY, "ProxyServer", "REG_SZ", "127.0.0.1")
+        bed.reg_add(STATUS_KEY, "ProxyPort", "REG_DWORD", closed_loopback_port())
 
     def tearDown(self):
         bed.reg_delete(STATUS_KEY, "DEVICEID")

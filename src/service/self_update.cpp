@@ -1,0 +1,257 @@
+// The controller's self-update: asks the cloud for the newest agent and event definitions,
+// installs a newer agent (download, unpack, signature) or replaces the definition file.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+
+#include "platform/c_crypt_string.h"
+#include "report/agent_ctrl_upload.h"
+#include "report/run_command.h"
+#include "service/orv_svc_ctrl.h"
+#include "service/send_pipe.h"
+#include "webapi/agent_ctrl_webapi.h"
+
+namespace orv {
+namespace {
+
+constexpr std::uint32_t kEventSoftwareCheckStarted = 0x40000455;
+constexpr std::uint32_t kEventRequestTransportFailed = 0xC0000520;
+constexpr std::uint32_t kEventRequestFailed = 0xC0000521;
+constexpr std::uint32_t kEventSoftwareTransportFailed = 0xC0000522;
+constexpr std::uint32_t kEventSoftwareFailed = 0xC0000523;
+constexpr std::uint32_t kEventUpdateStarted = 0x40000450;
+constexpr std::uint32_t kEventDownloadFailed = 0xC0000528;
+constexpr std::uint32_t kEventUpdateFileFailed = 0xC0000529;
+constexpr std::uint32_t kEventInstallerMissing = 0xC0000519;
+constexpr std::uint32_t kEventSignatureRejected = 0xC000052A;
+constexpr std::uint32_t kEventDefinitionWriteFailed = 0xC0000515;
+constexpr std::uint32_t kEventDefinitionUpdateStarted = 0x40000454;
+
+constexpr std::string_view kWorkFolder = "C:\\Windows\\Temp\\ORVANE_UPDATE";
+constexpr std::string_view kInstallerArguments = "/s /v\"/qn SILENTNAS=1\"";
+constexpr std::array<std::string_view, 3> kAcceptedPublishers = {"Tavolen Co.,Ltd.", "MERIDEX CO.,LTD.",
+                                                                 "MERIDEX CO., LTD."};
+// Lets the settings program show the outcome before the installer stops the service.
+constexpr std::uint32_t kInstallerStartDelayMs = 1000;
+constexpr os::OsError kErrorInvalidName = 123;
+
+// CheckLatestSoftware results.
+constexpr int kSoftwareUnregistered = 1;
+constexpr int kSoftwareRegistrationFailed = 2;
+constexpr int kSoftwareRequestFailed = 3;
+constexpr int kSoftwareCurrent = 4;
+constexpr int kSoftwareUpdateFailed = 5;
+constexpr int kSoftwareInstallerStarted = 6;
+constexpr int kSoftwareDefinitionFailed = 7;
+constexpr int kSoftwareDefinitionReplaced = 8;
+
+struct SoftwareNotice {
+  std::uint32_t result;
+  std::string_view text;
+};
+
+SoftwareNotice NoticeFor(int code) {
+  switch (code) {
+    case kSoftwareRegistrationFailed: return {0, "登録情報の取得に失敗しました。"};
+    case kSoftwareRequestFailed: return {0, "最新ソフトウェア情報の取得に失敗しました。"};
+    case kSoftwareCurrent: return {0, "既に最新版です。"};
+    case kSoftwareUpdateFailed: return {0, "アップデートに失敗しました。"};
+    case kSoftwareDefinitionFailed: return {0, "定義ファイルの更新に失敗しました。"};
+    default: return {1, ""};
+  }
+}
+
+// A version text read as a decimal number the way the cloud and the agent compare them
+// ("1.9" is newer than "1.10"); an empty or non-numeric text counts as 0.
+double VersionNumber(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  (void)end;
+  return error == std::errc() ? value : 0;
+}
+
+std::string TextBetween(std::string_view text, std::string_view open, std::string_view close) {
+  const auto start = text.find(open);
+  const auto stop = text.find(close);
+  if (start == std::string_view::npos || stop == std::string_view::npos) return {};
+  const auto from = start + open.size();
+  return stop > from ? std::string(text.substr(from, stop - from)) : std::string();
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+// The server names the downloaded file; it must stay one plain name inside the work folder.
+bool IsSafeFileName(std::string_view name) {
+  if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
+  return name.find_first_of("\\:/<>\"|?*") == std::string_view::npos &&
+         std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+}  // namespace
+
+int CORVSvcCtrl::EndSoftwareCheck(int code, std::string_view suffix) {
+  const SoftwareNotice notice = NoticeFor(code);
+  service::PipeNotice record;
+  record.result = notice.result;
+  record.text = std::string(notice.text) + std::string(suffix);
+  std::string pipeName(service::kSettingsPipeName);
+  if (IsTestSwitch("SVS_TESTMODE_6")) pipeName += service::kTestPipeSuffix;
+  service::SendPipe pipe(os_.pipes, pipeName);
+  // The settings program may not be listening; the outcome is in the event log all the same.
+  (void)pipe.Send(service::SerializePipeNotice(record, os_.system));
+  return code;
+}
+
+int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
+  log_.Information(kEventSoftwareCheckStarted, "最新ソフトウェア情報の取得を開始しました。");
+  if (state_ == AgentState::Unregistered) return kSoftwareUnregistered;
+
+  AgentCtrl_WebAPI client(os_, useProductionHost_);
+  PrepareClient(client, upload);
+  const int registrationAnswered = client.Request(kRequestRegistrationData);
+  if (registrationAnswered == 0 || client.Response().status != 200) {
+    LogRequestFailure(client, registrationAnswered != 0, kEventRequestTransportFailed, kEventRequestFailed,
+                      "登録情報の取得中に通信エラーが発生しました。", "登録情報の取得に失敗しました。");
+    return EndSoftwareCheck(kSoftwareRegistrationFailed);
+  }
+
+  if (IsTestSwitch("SVS_TESTMODE_8")) {
+    std::string id = client.DeviceIdText();
+    id.resize(id.size() >= 2 ? id.size() - 2 : 0);
+    client.SetDeviceIdText(std::move(id));
+  }
+  const int softwareAnswered = client.Request(kRequestLatestSoftware);
+  if (softwareAnswered == 0 || client.Response().status != 200) {
+    LogRequestFailure(client, softwareAnswered != 0, kEventSoftwareTransportFailed, kEventSoftwareFailed,
+                      "最新ソフトウェア情報の取得中に通信エラーが発生しました。",
+                      "最新ソフトウェア情報の取得に失敗しました。");
+    return EndSoftwareCheck(kSoftwareRequestFailed);
+  }
+
+  const WebApiResponse answer = client.Response();
+  const std::string newDefinitionVersion = TextBetween(answer.event_def, "<ver>", "</ver>");
+  if (IsTestSwitch("SVS_TESTMODE_4") || IsTestSwitch("SVS_TESTMODE_5")) {
+    return EndSoftwareCheck(kSoftwareUpdateFailed, "(STUB)");
+  }
+  const bool agentUpdate = VersionNumber(answer.agt_ver) > VersionNumber(upload.AgentVersion());
+  const bool definitionUpdate =
+      !newDefinitionVersion.empty() &&
+      VersionNumber(newDefinitionVersion) > VersionNumber(upload.EventDefinitions().GetVersion());
+  if (!agentUpdate && !definitionUpdate) return EndSoftwareCheck(kSoftwareCurrent);
+
+  if (agentUpdate) {
+    std::string installer;
+    if (!InstallUpdate(upload, client, installer)) return EndSoftwareCheck(kSoftwareUpdateFailed);
+    EndSoftwareCheck(kSoftwareInstallerStarted);
+    log_.Information(kEventUpdateStarted, "アップデートを開始しました。");
+    os_.clock.Sleep(kInstallerStartDelayMs);
+    os::ProcessStart start;
+    start.commandLine = "\"" + installer + "\" " + std::string(kInstallerArguments);
+    start.hidden = false;  // started as the installer expects, like any program
+    os::OsError error = os::kSuccess;
+    if (!os_.processes.Launch(start, error)) {
+      // Ending now would leave the appliance without an agent: keep running and say why.
+      log_.SystemCallError(kEventInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。",
+                           error);
+      return EndSoftwareCheck(kSoftwareUpdateFailed);
+    }
+    return kSoftwareInstallerStarted;
+  }
+
+  os::OsError error = os::kSuccess;
+  if (!upload.WriteEventDefinition(answer.event_def, &error)) {
+    log_.SystemCallError(kEventDefinitionWriteFailed, "イベント定義ファイルの作成に失敗しました。", error);
+    return EndSoftwareCheck(kSoftwareDefinitionFailed);
+  }
+  upload.Initialize();
+  if (upload.EventDefinitions().GetLoadStatus() != AgentCtrl_ConfigFile::kLoaded) {
+    return EndSoftwareCheck(kSoftwareDefinitionFailed);
+  }
+  log_.Information(kEventDefinitionUpdateStarted, "定義ファイルの更新を開始しました。");
+  return EndSoftwareCheck(kSoftwareDefinitionReplaced);
+}
+
+bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer) {
+  installer.clear();
+  const std::string work(kWorkFolder);
+  if (os_.files.DirectoryExists(work)) RemoveTree(work);
+  (void)os_.files.MakeDirectory(work);
+
+  const std::string& url = client.Response().agt_url;
+  const std::string fileName = url.substr(url.find_last_of('/') == std::string::npos ? 0 : url.find_last_of('/') + 1);
+  if (!IsSafeFileName(fileName)) {
+    log_.SystemCallError(kEventUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。",
+                         kErrorInvalidName);
+    return false;
+  }
+  const auto zipAt = fileName.find(".zip");
+  const bool archive = zipAt != std::string::npos;
+  const std::string archiveName = archive ? fileName.substr(0, zipAt) + fileName.substr(zipAt + 4) : fileName;
+
+  if (client.Download(url) == 0) {
+    log_.SystemCallError(kEventDownloadFailed, "アップデートファイル取得中に通信エラーが発生しました。",
+                         client.LastError(), AgentCtrl_WebAPI::kErrorModuleName);
+    return false;
+  }
+  const std::string downloaded = work + "\\" + fileName;
+  const os::OsError writeError = os_.files.WriteWholeFile(downloaded, client.DownloadBuffer(), os::CreateMode::NewOnly);
+  if (writeError != os::kSuccess) {
+    log_.SystemCallError(kEventUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", writeError);
+    return false;
+  }
+  const auto missing = [this] {
+    log_.Error(kEventInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。");
+    return false;
+  };
+  if (!os_.files.FileExists(downloaded)) return missing();
+
+  std::string candidate = downloaded;
+  if (archive) {
+    if (!IsSafeFileName(archiveName)) return missing();
+    const std::string command = "\"" + upload.ModuleFolder() + "ORVZIP.exe\" \"" + downloaded + "\" \"" + work + "\"";
+    (void)RunCommand(os_.processes, os_.system, command);  // its output says nothing we act on
+    candidate = work + "\\" + archiveName + "\\" + archiveName + ".exe";
+  }
+  if (!os_.files.FileExists(candidate)) return missing();
+
+  const auto rejected = [this] {
+    log_.Error(kEventSignatureRejected, "アップデートに失敗しました。\n署名が確認できません。");
+    return false;
+  };
+  std::string issuer;
+  std::string subject;
+  os::OsError signatureError = os::kSuccess;
+  if (!CCryptString(os_).GetSignerNames(candidate, issuer, subject, signatureError)) return rejected();
+  const std::string signer = AsciiUpper(subject);
+  const bool accepted = std::any_of(kAcceptedPublishers.begin(), kAcceptedPublishers.end(),
+                                    [&signer](std::string_view publisher) { return AsciiUpper(publisher) == signer; });
+  // A publisher's name alone can be forged by anyone who makes a certificate: the signature
+  // must also be valid and chain to a root the system trusts, or the file runs as LocalSystem.
+  if (!accepted || !os_.crypto.IsSignatureTrusted(candidate, signatureError)) return rejected();
+  installer = candidate;
+  return true;
+}
+
+void CORVSvcCtrl::RemoveTree(const std::string& folder) {
+  std::vector<os::FileEntry> entries;
+  if (os_.files.ListDirectory(folder, entries) == os::kSuccess) {
+    for (const os::FileEntry& entry : entries) {
+      const std::string path = folder + "\\" + entry.name;
+      if (entry.isDirectory) {
+        RemoveTree(path);
+      } else {
+        (void)os_.files.RemoveFile(path);
+      }
+    }
+  }
+  (void)os_.files.RemoveEmptyDirectory(folder);
+}
+
+}  // namespace orv

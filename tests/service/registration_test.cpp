@@ -1,0 +1,277 @@
+// The registration cycle against a scripted cloud: the daily check, control 130 with its
+// record for the settings program, and the state changes the answers cause.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "report/agent_ctrl_upload.h"
+#include "report/device_id.h"
+#include "service/orv_svc_ctrl.h"
+#include "service/pipe_records.h"
+#include "service/send_pipe.h"
+#include "service/service_identity.h"
+#include "service/service_instance.h"
+
+namespace orv {
+namespace {
+
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+constexpr const char* kDeviceText = "0403020106050807090A0B0C0D0E0F10";
+const DeviceId kDevice{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+os::RawAdapter Port(std::uint8_t last) {
+  os::RawAdapter adapter;
+  adapter.description = "Ethernet";
+  adapter.physicalAddress = {0x00, 0x11, 0x22, 0x00, 0x00, last};
+  return adapter;
+}
+
+class RegistrationTest : public ::testing::Test {
+ protected:
+  RegistrationTest() {
+    os.registry.AddKey(kStatusKey);
+    os.registry.AddKey(kCommonKey);
+    os.registry.AddKey(kNasKey);
+    os.registry.AddKey("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+    os.files.AddDirectory("C:\\orvsvc");
+    os.adapters.adapters = {Port(2), Port(1)};
+    upload = std::make_unique<AgentCtrl_Upload>(os.Ports());
+    upload->Initialize();
+  }
+  ~RegistrationTest() override { SetServiceInstance(nullptr); }
+
+  void Register() {
+    upload->SetDeviceId(&kDevice);
+  }
+  // The cloud answers every request with `status` and `body`.
+  void Answer(std::uint32_t status, std::string body) {
+    os.http.handler = [status, body](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
+      response.status = status;
+      response.body.assign(body.begin(), body.end());
+      return true;
+    };
+  }
+  std::vector<std::uint32_t> Ids() { return os.eventReporter.Ids(); }
+  bool Logged(std::uint32_t id) {
+    const auto ids = Ids();
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+  }
+  std::string TextOf(std::uint32_t id) {
+    for (const auto& entry : os.eventReporter.Entries()) {
+      if (entry.eventId == id) return entry.text;
+    }
+    return {};
+  }
+  std::uint32_t ServiceStatus() { return RegHandle::GetDword(os.registry, kHklm, kStatusKey, "ServiceStatus"); }
+
+  fakes::FakeOs os;
+  std::unique_ptr<AgentCtrl_Upload> upload;
+  CORVSvcCtrl controller{os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess};
+};
+
+TEST_F(RegistrationTest, UnregisteredDeviceAsksNothing) {
+  EXPECT_EQ(controller.DailyCheck(*upload, false), kDailyUnregistered);
+  EXPECT_TRUE(os.http.requests.empty());
+  EXPECT_EQ(controller.State(), AgentState::Unregistered);
+  EXPECT_EQ(Ids(), (std::vector<std::uint32_t>{0x40000452}));
+}
+
+TEST_F(RegistrationTest, TheRequestNamesTheDeviceAndItsFirstPort) {
+  Register();
+  RegHandle::SetString(os.registry, kHklm, kStatusKey, "WebAPIFilePath", "v1");
+  Answer(200, R"({"dev_id":"x","dev_id_changed":"0","mac_adr_changed":"0"})");
+  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyDone);
+  ASSERT_EQ(os.http.requests.size(), 1U);
+  const os::HttpRequest& request = os.http.requests[0];
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.path, std::string("/v1/devices/") + kDeviceText);
+  EXPECT_EQ(request.headers, "X-NASAPI-Device-Subkey:00:11:22:00:00:01") << "the port ending 01 is LAN1";
+  EXPECT_EQ(Ids().front(), 0x40000451U) << "the daily run says so";
+  EXPECT_EQ(controller.State(), AgentState::Undecided) << "a 200 changes nothing but state 4";
+}
+
+TEST_F(RegistrationTest, TestSwitchSevenCutsIdentifierAndSubkey) {
+  Register();
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_7", "");
+  Answer(200, "{}");
+  controller.DailyCheck(*upload, false);
+  ASSERT_EQ(os.http.requests.size(), 1U);
+  EXPECT_EQ(os.http.requests[0].path, std::string("//devices/") + std::string(kDeviceText).substr(0, 30));
+  EXPECT_EQ(os.http.requests[0].headers, "X-NASAPI-Device-Subkey:00:11:22:00:00:");
+}
+
+TEST_F(RegistrationTest, AChangedIdentifierIsStoredAsTheServerWroteIt) {
+  Register();
+  Answer(200, R"({"dev_id":"{00112233-4455-6677-8899-AABBCCDDEEFF}","dev_id_changed":"1"})");
+  controller.DailyCheck(*upload, false);
+  DeviceId stored{};
+  upload->GetDeviceId(stored);
+  EXPECT_EQ(FormatDeviceId(stored), "00112233445566778899AABBCCDDEEFF");
+  std::vector<std::uint8_t> persisted;
+  ASSERT_TRUE(RegHandle::GetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", persisted));
+  EXPECT_EQ(persisted, std::vector<std::uint8_t>(stored.begin(), stored.end()));
+
+  Answer(200, R"({"dev_id":"0011223344556677889AABBCCDDEEFF","dev_id_changed":"1"})");  // 31 digits
+  controller.DailyCheck(*upload, false);
+  upload->GetDeviceId(stored);
+  EXPECT_TRUE(IsZeroDeviceId(stored)) << "a malformed identifier unregisters the device";
+}
+
+TEST_F(RegistrationTest, UnknownDeviceIsForgotten) {
+  Register();
+  controller.SetState(AgentState::Monitoring);
+  Answer(401, R"({"error_id":"4012","error_field":"dev_id","error_value":"x"})");
+  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyUnregistered);
+  EXPECT_FALSE(upload->HasDeviceId());
+  std::vector<std::uint8_t> persisted;
+  (void)RegHandle::GetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", persisted);
+  EXPECT_NE(persisted, std::vector<std::uint8_t>(kDevice.begin(), kDevice.end())) << "erased in the registry too";
+  EXPECT_EQ(controller.State(), AgentState::Unregistered);
+  EXPECT_EQ(ServiceStatus(), 1U);
+  EXPECT_EQ(TextOf(0x800004B0), "本機器はOrvaneサーバーに登録されておりません。\n機器IDをリセットしました。");
+}
+
+TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
+  Register();
+  controller.SetState(AgentState::Monitoring);
+  Answer(500, R"({"error_id":"5001","error_field":"dev_id","error_value":"v"})");
+  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyDone) << "the pool is still kept";
+  EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
+  EXPECT_EQ(TextOf(0xC0000521),
+            "登録情報の取得に失敗しました。\n登録情報更新処理に失敗しました。\n\nstatus[500]\nerror_id[5001]\n"
+            "error_field[dev_id]\nerror_value[v]");
+
+  os.http.handler = nullptr;  // unreachable
+  controller.SetState(AgentState::Monitoring);
+  controller.DailyCheck(*upload, true);
+  EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
+  const std::string text = TextOf(0xC0000520);
+  EXPECT_EQ(text.rfind("登録情報の取得中に通信エラーが発生しました。\n\nERROR CODE:[0x00002EFD]\nERROR MSG:\n[", 0), 0U)
+      << text;
+
+  Answer(200, "{}");
+  controller.DailyCheck(*upload, true);
+  EXPECT_EQ(controller.State(), AgentState::Monitoring) << "a 200 ends monitoring without registration";
+}
+
+TEST_F(RegistrationTest, AutomaticUpdateIsCheckedOnlyWhenEnabled) {
+  Register();
+  Answer(200, R"({"agt_ver":"0.1"})");
+  controller.SetState(AgentState::Monitoring);
+  controller.DailyCheck(*upload, true);
+  EXPECT_EQ(os.http.requests.size(), 1U) << "AutoUpdate missing: no latest-software request";
+  RegHandle::SetDword(os.registry, kHklm, kStatusKey, "AutoUpdate", 1);
+  controller.DailyCheck(*upload, true);
+  ASSERT_EQ(os.http.requests.size(), 4U) << "registration data, then the update check's two requests";
+  EXPECT_EQ(os.http.requests[3].path, std::string("//devices/") + kDeviceText + "/software");
+}
+
+TEST_F(RegistrationTest, PoolFailureStopsMonitoringWithItsReason) {
+  Register();
+  Answer(200, "{}");
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "{}", /*lastWriteTime=*/1);  // long expired
+  os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[1].json");
+  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyPoolFailed);
+  EXPECT_EQ(controller.State(), AgentState::MonitoringStopped);
+  EXPECT_EQ(controller.StopReason(), "プールフォルダ管理に失敗しました。");
+}
+
+// What the settings program receives on control 130.
+class RefreshRegistrationTest : public RegistrationTest {
+ protected:
+  std::vector<std::uint8_t> Receive(std::string_view pipeName) {
+    os::OsError error = os::kSuccess;
+    auto server = os.pipes.CreateServer(pipeName, error);
+    EXPECT_TRUE(server);
+    if (!server) return {};
+    EXPECT_EQ(controller.RefreshRegistration(*upload), 1);
+    std::vector<std::uint8_t> received;
+    if (server->WaitForClient(0) != os::kSuccess) return {};
+    (void)server->Read(received, 4096, 1000);
+    return received;
+  }
+  static std::string Text(const std::vector<std::uint8_t>& record, service::RecordField field) {
+    std::string text(record.begin() + static_cast<std::ptrdiff_t>(field.offset),
+                     record.begin() + static_cast<std::ptrdiff_t>(field.End()));
+    return text.substr(0, text.find('\0'));
+  }
+};
+
+TEST_F(RefreshRegistrationTest, CarriesTheDeviceAsTheSettingsProgramRegistersIt) {
+  namespace layout = service::registration_layout;
+  Register();
+  Answer(200, "{}");
+  RegHandle::SetString(os.registry, kHklm, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner",
+                       "TS-X400 SERIES Tavolen");
+  RegHandle::SetString(os.registry, kHklm, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "ProductName",
+                       "Windows Storage Server 2016 Workgroup");
+  controller.SetState(AgentState::Monitoring);
+  const auto record = Receive(service::kSettingsPipeName);
+  ASSERT_EQ(record.size(), layout::kSize);
+  EXPECT_EQ(record[layout::kAgentState.offset], 2);
+  EXPECT_EQ(Text(record, layout::kProductId), "TS-X400") << "cut before \" SERIES\"";
+  EXPECT_EQ(Text(record, layout::kMacAddress), "00:11:22:00:00:01");
+  EXPECT_EQ(Text(record, layout::kOsMnemonic), "WSS2016WG");
+  EXPECT_EQ(Text(record, layout::kOsCode), "WIN");
+  EXPECT_EQ(Text(record, layout::kHostName), "NAS-0001");
+  EXPECT_EQ(Text(record, layout::kModuleName), "ORVSVC");
+  EXPECT_EQ(Text(record, layout::kDefinitionVersion), "1.00");
+  EXPECT_TRUE(std::equal(kDevice.begin(), kDevice.end(), record.begin() + layout::kDeviceId.offset));
+  EXPECT_TRUE(Text(record, layout::kProductName).empty());
+  EXPECT_TRUE(Text(record, layout::kOsName).empty());
+}
+
+TEST_F(RefreshRegistrationTest, OsMnemonics) {
+  struct Case {
+    const char* product;
+    const char* edition;
+    const char* mnemonic;
+  };
+  const Case cases[] = {
+      {"Windows Storage Server 2016 Standard", "", "WSS2016STD"},
+      {"Windows Storage Server 2016 Datacenter", "", ""},
+      {"Windows Storage Server 2012 R2 Standard", "", "WSS2012R2STD"},
+      {"Windows Storage Server 2012 R2 Workgroup", "", "WSS2012R2WG"},
+      {"Windows Server 2019 Standard", "Standard", "WSIOT2019STD"},
+      {"Windows Server 2019 Standard", "Workgroup", "WSIOT2019WG"},
+      {"Windows Server 2019 Standard", "Datacenter", ""},
+      {"Windows 10 Pro", "", ""},
+  };
+  os.registry.AddKey("SOFTWARE\\MERIDEX\\NAS");  // after the brand was decided: Tavolen
+  for (const Case& c : cases) {
+    RegHandle::SetString(os.registry, kHklm, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "ProductName", c.product);
+    RegHandle::SetString(os.registry, kHklm, "SOFTWARE\\MERIDEX\\NAS", "OSEdition", c.edition);
+    EXPECT_EQ(controller.BuildRegistrationRecord(*upload).osMnemonic, c.mnemonic) << c.product << " / " << c.edition;
+  }
+}
+
+TEST_F(RefreshRegistrationTest, TestSwitchesShapeTheRecordAndWhereItGoes) {
+  namespace layout = service::registration_layout;
+  controller.SetState(AgentState::MonitoringStopped);
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_3", "");
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_2", "");
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_6", "");
+  const auto record = Receive(std::string(service::kSettingsPipeName) + "_TEST");
+  ASSERT_EQ(record.size(), layout::kSize);
+  EXPECT_EQ(record[layout::kAgentState.offset], 2) << "switch 3 reports monitoring";
+  EXPECT_EQ(record[layout::kComplete.offset], 0) << "switch 2 marks it incomplete";
+
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_1", "");
+  EXPECT_EQ(controller.RefreshRegistration(*upload), 0) << "switch 1 sends nothing";
+}
+
+TEST_F(RefreshRegistrationTest, AnUnreachableSettingsProgramIsLoggedAndAFailedRequestKeepsAStoppedMonitor) {
+  Register();
+  controller.SetState(AgentState::MonitoringStopped);
+  EXPECT_EQ(controller.RefreshRegistration(*upload), 1);
+  EXPECT_EQ(controller.State(), AgentState::MonitoringStopped) << "no answer from the cloud; 3 stays 3";
+  EXPECT_TRUE(Logged(0xC0000520));
+  const std::string text = TextOf(0xC000051A);
+  EXPECT_EQ(text.rfind("Orvane設定プログラムへ情報送信できませんでした。\n\nERROR CODE:[0x00000002]", 0), 0U) << text;
+}
+
+}  // namespace
+}  // namespace orv

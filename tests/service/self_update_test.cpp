@@ -1,0 +1,251 @@
+// The self-update against a scripted cloud: what is compared, what is downloaded, what is
+// trusted and started, and what the settings program is told.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "report/agent_ctrl_upload.h"
+#include "report/model_identity.h"
+#include "service/orv_svc_ctrl.h"
+#include "service/pipe_records.h"
+#include "service/send_pipe.h"
+#include "service/service_identity.h"
+#include "service/service_instance.h"
+
+namespace orv {
+namespace {
+
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+const DeviceId kDevice{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+constexpr const char* kWork = "C:\\Windows\\Temp\\ORVANE_UPDATE";
+constexpr const char* kInstallerArguments = " /s /v\"/qn SILENTNAS=1\"";
+
+std::string Definition(const char* version) {
+  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<config>\r\n  <ver>") + version +
+         "</ver>\r\n</config>";
+}
+
+// A JSON string's inside, as the cloud embeds the definition file.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\r') { out += "\\r"; continue; }
+    if (c == '\n') { out += "\\n"; continue; }
+    out += c;
+  }
+  return out;
+}
+
+class SelfUpdateTest : public ::testing::Test {
+ protected:
+  SelfUpdateTest() {
+    os.registry.AddKey(kStatusKey);
+    os.registry.AddKey(kCommonKey);
+    os.registry.AddKey(kNasKey);
+    const std::string entry = std::string(kUninstallKey) + "\\{ORVSVC}";
+    os.registry.AddKey(entry);
+    RegHandle::SetString(os.registry, kHklm, entry, "DisplayName", "Orvane Service Agent Program");
+    RegHandle::SetString(os.registry, kHklm, entry, "DisplayVersion", "1.20.0.0");
+    os.files.AddDirectory("C:\\orvsvc");
+    os.files.AddDirectory("C:\\Windows\\Temp");
+    os.adapters.adapters = {os::RawAdapter{"Ethernet", {0, 0x11, 0x22, 0, 0, 1}, 1, {}, {}, {}}};
+    upload = std::make_unique<AgentCtrl_Upload>(os.Ports());
+    upload->Initialize();
+    upload->SetDeviceId(&kDevice);
+    controller.SetState(AgentState::Monitoring);
+    os.http.handler = [this](const os::HttpRequest& request, os::HttpResponse& response, os::OsError&) {
+      std::string body = "{}";
+      response.status = 200;
+      if (request.path.ends_with("/software")) {
+        response.status = softwareStatus;
+        body = R"({"ms_ver":"2.0","agt_ver":")" + offeredAgent + R"(","ms_url":"","agt_url":")" + agentUrl +
+               R"(","event_def":")" + Escaped(offeredDefinition) + "\"}";
+      } else if (request.host == "downloads.orvane.example") {
+        response.status = downloadStatus;
+        body = "MZ installer bytes";
+      }
+      response.body.assign(body.begin(), body.end());
+      return true;
+    };
+  }
+  ~SelfUpdateTest() override { SetServiceInstance(nullptr); }
+
+  // Runs the check with a stand-in settings program listening; its notice, if any.
+  int Check(service::PipeNotice* notice = nullptr) {
+    os::OsError error = os::kSuccess;
+    std::unique_ptr<os::PipeServer> server;
+    if (notice != nullptr) server = os.pipes.CreateServer(service::kSettingsPipeName, error);
+    const int result = controller.CheckLatestSoftware(*upload);
+    if (notice != nullptr) {
+      std::vector<std::uint8_t> bytes;
+      if (server && server->WaitForClient(0) == os::kSuccess) (void)server->Read(bytes, 4096, 1000);
+      if (bytes.size() != service::notice_layout::kSize) {
+        ADD_FAILURE() << "no notice, " << bytes.size() << " bytes";
+        return result;
+      }
+      notice->result = bytes[0];
+      notice->text = std::string(reinterpret_cast<const char*>(bytes.data() + 4));
+    }
+    return result;
+  }
+  void SignInstaller(const std::string& path, std::string subject, os::OsError trust = os::kSuccess) {
+    os.crypto.SetSigner(path, {"Test Root", std::move(subject)}, trust);
+  }
+  std::vector<std::string> Launched() {
+    std::vector<std::string> lines;
+    for (const auto& start : os.processes.Launched()) lines.push_back(start.commandLine);
+    return lines;
+  }
+  bool Logged(std::uint32_t id) {
+    const auto ids = os.eventReporter.Ids();
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+  }
+
+  fakes::FakeOs os;
+  std::unique_ptr<AgentCtrl_Upload> upload;
+  CORVSvcCtrl controller{os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess};
+  std::string offeredAgent = "1.20";
+  std::string offeredDefinition = Definition("1.00");
+  std::string agentUrl = "http://downloads.orvane.example/agent/ORVSetup.exe";
+  std::uint32_t softwareStatus = 200;
+  std::uint32_t downloadStatus = 200;
+};
+
+TEST_F(SelfUpdateTest, NothingNewerIsReportedAsCurrent) {
+  service::PipeNotice notice;
+  EXPECT_EQ(Check(&notice), 4);
+  EXPECT_EQ(notice.result, 0U);
+  EXPECT_EQ(notice.text, "既に最新版です。");
+  EXPECT_EQ(os.eventReporter.Ids().front(), 0x40000455U);
+}
+
+TEST_F(SelfUpdateTest, VersionsCompareAsDecimalNumbers) {
+  offeredAgent = "1.15";  // 1.15 < 1.20
+  EXPECT_EQ(Check(), 4);
+  RegHandle::SetString(os.registry, kHklm, std::string(kUninstallKey) + "\\{ORVSVC}", "DisplayVersion", "1.10.0.0");
+  upload = std::make_unique<AgentCtrl_Upload>(os.Ports());
+  upload->Initialize();
+  offeredAgent = "1.9";  // 1.9 > 1.10 read as numbers
+  EXPECT_EQ(Check(), 5) << "an update is attempted (and fails here: the download is not signed)";
+  EXPECT_TRUE(Logged(0xC000052A));
+}
+
+TEST_F(SelfUpdateTest, UnregisteredAgentAsksNothingAndTellsNothing) {
+  controller.SetState(AgentState::Unregistered);
+  EXPECT_EQ(Check(), 1);
+  EXPECT_TRUE(os.http.requests.empty());
+}
+
+TEST_F(SelfUpdateTest, FailedRequestsEndWithTheirCodes) {
+  os.http.handler = nullptr;
+  service::PipeNotice notice;
+  EXPECT_EQ(Check(&notice), 2);
+  EXPECT_EQ(notice.text, "登録情報の取得に失敗しました。");
+  EXPECT_TRUE(Logged(0xC0000520));
+}
+
+TEST_F(SelfUpdateTest, AFailedSoftwareRequestIsCodeThree) {
+  softwareStatus = 500;
+  service::PipeNotice notice;
+  EXPECT_EQ(Check(&notice), 3);
+  EXPECT_EQ(notice.text, "最新ソフトウェア情報の取得に失敗しました。");
+  EXPECT_TRUE(Logged(0xC0000523));
+}
+
+TEST_F(SelfUpdateTest, TestSwitchesStubTheUpdateAndCutTheIdentifier) {
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_8", "");
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_5", "");
+  service::PipeNotice notice;
+  EXPECT_EQ(Check(&notice), 5);
+  EXPECT_EQ(notice.text, "アップデートに失敗しました。(STUB)");
+  ASSERT_EQ(os.http.requests.size(), 2U);
+  EXPECT_EQ(os.http.requests[1].path, "//devices/0403020106050807090A0B0C0D0E0F/software");
+}
+
+TEST_F(SelfUpdateTest, ANewerDefinitionReplacesTheFile) {
+  offeredDefinition = Definition("1.50");
+  service::PipeNotice notice;
+  EXPECT_EQ(Check(&notice), 8);
+  EXPECT_EQ(notice.result, 1U);
+  EXPECT_EQ(upload->EventDefinitions().GetVersion(), "1.50");
+  EXPECT_EQ(*os.files.Content("C:\\orvsvc\\ORVCONFIG.xml"), "\xEF\xBB\xBF" + offeredDefinition);
+  EXPECT_TRUE(Logged(0x40000454));
+
+  offeredDefinition = "<config><ver>1.90</ver>";  // no closing tag: never extracted
+  EXPECT_EQ(Check(), 4);
+  offeredDefinition = "<config></config>";  // no version: never replaces
+  EXPECT_EQ(Check(), 4);
+}
+
+TEST_F(SelfUpdateTest, ADefinitionThatDoesNotLoadIsAFailedUpdate) {
+  offeredDefinition = "<config><ver>2.00</ver><broken></config>";
+  EXPECT_EQ(Check(), 7);
+}
+
+TEST_F(SelfUpdateTest, ASignedAgentIsDownloadedVerifiedAndStarted) {
+  offeredAgent = "1.30";
+  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  SignInstaller(installer, "tavolen co.,ltd.");  // the publisher, in other letter case
+  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  service::PipeNotice notice;
+  EXPECT_EQ(Check(&notice), 6);
+  EXPECT_EQ(notice.result, 1U);
+  EXPECT_EQ(*os.files.Content(installer), "MZ installer bytes");
+  EXPECT_EQ(Launched(), (std::vector<std::string>{"\"" + installer + "\"" + kInstallerArguments}));
+  EXPECT_TRUE(Logged(0x40000450));
+}
+
+TEST_F(SelfUpdateTest, AnArchiveIsUnpackedAndItsInstallerOfTheSameNameStarted) {
+  offeredAgent = "1.30";
+  agentUrl = "http://downloads.orvane.example/agent/ORVSetup.zip";
+  const std::string archive = std::string(kWork) + "\\ORVSetup.zip";
+  const std::string unzip = "\"C:\\orvsvc\\ORVZIP.exe\" \"" + archive + "\" \"" + kWork + "\"";
+  const std::string installer = std::string(kWork) + "\\ORVSetup\\ORVSetup.exe";
+  os.processes.Script(unzip, {});
+  os.processes.OnLaunch(unzip, [this, installer] { os.files.AddFile(installer, "MZ"); });
+  SignInstaller(installer, "MERIDEX CO., LTD.");
+  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  EXPECT_EQ(Check(), 6);
+  EXPECT_EQ(Launched(), (std::vector<std::string>{unzip, "\"" + installer + "\"" + kInstallerArguments}));
+}
+
+TEST_F(SelfUpdateTest, OnlyATrustedSignatureOfAnAcceptedPublisherIsStarted) {
+  offeredAgent = "1.30";
+  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  for (const auto& [subject, trust] : {std::pair<std::string, os::OsError>{"Evil Co.,Ltd.", 0},
+                                       {"Tavolen Co.,Ltd.", fakes::FakeCrypto::kUntrustedRoot}}) {
+    SignInstaller(installer, subject, trust);
+    EXPECT_EQ(Check(), 5) << subject;
+    EXPECT_TRUE(Launched().empty()) << subject;
+  }
+  EXPECT_TRUE(Logged(0xC000052A));
+}
+
+TEST_F(SelfUpdateTest, AServerChosenFileNameNeverLeavesTheWorkFolder) {
+  offeredAgent = "1.30";
+  for (const char* url : {"http://downloads.orvane.example/agent/..", "http://downloads.orvane.example/agent/",
+                          "http://downloads.orvane.example/a\\..\\..\\evil.exe", "http://downloads.orvane.example/C:x.exe"}) {
+    agentUrl = url;
+    EXPECT_EQ(Check(), 5) << url;
+  }
+  for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
+  EXPECT_TRUE(Launched().empty());
+}
+
+TEST_F(SelfUpdateTest, AFailedDownloadOrAnInstallerThatWillNotStartKeepsTheAgentRunning) {
+  offeredAgent = "1.30";
+  downloadStatus = 404;
+  EXPECT_EQ(Check(), 5);
+  EXPECT_TRUE(Logged(0xC0000528));
+
+  downloadStatus = 200;
+  SignInstaller(std::string(kWork) + "\\ORVSetup.exe", "Tavolen Co.,Ltd.");
+  // No script for the installer's command line: the fake cannot start it.
+  EXPECT_EQ(Check(), 5);
+  EXPECT_TRUE(Logged(0xC0000519));
+}
+
+}  // namespace
+}  // namespace orv
