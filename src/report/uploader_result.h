@@ -38,13 +38,9 @@ class HeldUploaderError {
     std::lock_guard lock(mutex_);
     return std::exchange(message_, {});
   }
-  std::string Peek() const {
-    std::lock_guard lock(mutex_);
-    return message_;
-  }
 
  private:
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::string message_;
 };
 

@@ -18,7 +18,6 @@
 
 #include <iphlpapi.h>
 
-#include <cstring>
 #include <memory>
 
 #include "os/win32/wide_text.h"
