@@ -178,7 +178,6 @@ class NoticeTest(unittest.TestCase):
         self.wait_entry(MONITORING, mark)
         self.assertEqual(program.wait_messages(3), [STATE_NOTICE] * 3)
 
-    @unittest.skip("the controller does not send the registration record on control 130 yet")
     def test_a_registration_refresh_sends_the_registration_record(self):
         program = self.settings_program("record.txt")
         mark = bed.event_mark()
@@ -192,7 +191,7 @@ class NoticeTest(unittest.TestCase):
         self.assertIn(record[4], (2, 4))  # monitoring, with or without the cloud's answer
         self.assertEqual(record[21:37], bytes.fromhex(DEVICE_ID))
         self.assertEqual(record[661:693], b"WIN" + b"\x00" * 29)
-        self.assertEqual(record[1117:1181].rstrip(b"\x00"), b"ORVSVC.exe")
+        self.assertEqual(record[1117:1181].rstrip(b"\x00"), b"ORVSVC")  # the module name, no extension
 
     def test_test_switch_6_sends_the_notice_to_the_test_pipe(self):
         self.switch.write_bytes(b"")
