@@ -3,23 +3,34 @@
 
     demo.py BIN_DIR BUILD_DIR [--keep]
 
-BIN_DIR holds ORVSVC.exe and svcctl.exe (a cross build's bin folder);
-BUILD_DIR gets the throw-away Wine prefix under BUILD_DIR/wine. The demo
-installs the service, starts it, shows its state and what it wrote to the
-event log, stops it, removes it and cleans up. --keep leaves the prefix
-behind for a look around (WINEPREFIX=BUILD_DIR/wine/prefix-demo).
+BIN_DIR holds ORVSVC.exe, svcctl.exe and the stand-in uploader ORVUPLD.exe (a
+cross build's bin folder); BUILD_DIR gets the throw-away Wine prefix under
+BUILD_DIR/wine. The demo starts a test cloud on 127.0.0.1 (the agent's proxy:
+nothing leaves the machine) that knows the demo device, installs the service,
+starts it, shows its state, what it asked the cloud and what it wrote to the
+event log, asks it for a test event (control 128) and shows the message files
+arriving at the cloud through the uploader, then stops it, removes it and
+cleans up. --keep leaves the prefix behind for a look around
+(WINEPREFIX=BUILD_DIR/wine/prefix-demo).
 """
 
 import argparse
+import json
 import sys
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "cloud"))
 
 import winebed as wb  # noqa: E402
+from test_cloud import TestCloud  # noqa: E402
 
 SERVICE = "ORVSVC"
+STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
+STAGING = "staging-api.orvane.example"
+DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
+DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"  # the GUID's text: three leading fields reversed
 STATE_NAMES = {
     wb.SERVICE_STOPPED: "stopped",
     wb.SERVICE_START_PENDING: "start pending",
@@ -60,6 +71,27 @@ def show_events(entries):
             say("      (cut short by Wine's debug output)")
 
 
+def show_requests(requests):
+    for r in requests:
+        say("  %-4s http://%s%s -> %d" % (r.method, r.host, r.path, r.status))
+        for name in ("User-Agent", "X-NASAPI-Device-Subkey", "X-Device-Id"):
+            if r.header(name) is not None:
+                say("        %s: %s" % (name, r.header(name)))
+
+
+def show_upload(upload):
+    say("  %s (%d bytes, device %s)" % (upload.name, len(upload.data), upload.device_id))
+    try:
+        message = json.loads(upload.data[3:].decode("utf-8"))
+    except ValueError as error:
+        say("      not JSON: %s" % error)
+        return
+    keys = ("type", "dev_id", "act_id", "act_sts", "msg", "sts_type", "pow_sts", "date")
+    for key in keys:
+        if key in message:
+            say("      %-8s %s" % (key + ":", json.dumps(message[key], ensure_ascii=False)))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("bin_dir")
@@ -68,65 +100,111 @@ def main():
     args = parser.parse_args()
 
     bin_dir = Path(args.bin_dir)
-    for program in ("ORVSVC.exe", "svcctl.exe"):
+    for program in ("ORVSVC.exe", "svcctl.exe", "ORVUPLD.exe"):
         if not (bin_dir / program).is_file():
             print("%s not found in %s" % (program, bin_dir), file=sys.stderr)
             return 2
 
     wb.install_sigterm_cleanup()
+    cloud = TestCloud()
+    cloud.start()
+    cloud.add_device(DEVICE_TEXT)
+    say("Test cloud (and proxy) listening on %s; it knows device %s" % (cloud.proxy, DEVICE_TEXT))
     say("Preparing a throw-away Wine prefix under %s/wine ..." % Path(args.build_dir).resolve())
-    with wb.WineBed(args.build_dir, name="demo", bin_dir=bin_dir, keep_prefix=args.keep,
-                    log=lambda m: say("  " + m)) as bed:
-        exe = bed.copy_in(bin_dir / "ORVSVC.exe", wb.AGENT_DIR)
-        # The product installer creates the agent's settings keys; so do we.
-        bed.reg_import({r"HKLM\SOFTWARE\ORVANE\ORVSVC\%s" % k: {}
-                        for k in ("Status", "Common", "NAS")})
-        say("Copied ORVSVC.exe to %s" % exe)
-        say()
-
-        say("1. %s -install" % exe)
-        result = bed.run([exe, "-install"])
-        say("  exit code %d, console output: %s" % (result.returncode, result.out.strip() or "(none)"))
-        config = bed.config(SERVICE)
-        for key in ("display", "description", "type", "start", "error", "account", "binary"):
-            say("  %-12s %s" % (key + ":", config.get(key)))
-        say()
-
-        say("2. sc start %s" % SERVICE)
-        mark = bed.event_mark()
-        status = bed.start_service(SERVICE, timeout=30)
-        show_status(status)
-        try:
-            bed.wait_event(lambda e: e.event_id == 0x4000044C, timeout=10, since=mark)
-        except wb.WineBedError:
-            say("  (the start entry 0x4000044C did not appear within 10 s)")
-        time.sleep(0.5)  # let the entries that follow the start arrive too
-        say("  Event log entries written by the service:")
-        show_events(bed.events_since(mark))
-        say()
-
-        say("3. Stop control (1)")
-        mark = bed.event_mark()
-        bed.control(SERVICE, 1)
-        status = bed.wait_state(SERVICE, wb.SERVICE_STOPPED, timeout=45)
-        show_status(status)
-        later = bed.events_since(mark)
-        if later:
-            say("  Event log entries written while stopping:")
-            show_events(later)
-        say()
-
-        say("4. %s -remove" % exe)
-        result = bed.run([exe, "-remove"])
-        say("  exit code %d, console output: %s" % (result.returncode, result.out.strip() or "(none)"))
-        bed.wait_gone(SERVICE)
-        show_status(bed.query(SERVICE))
-        source = bed.reg_values(r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ORVSVC")
-        say("  event source key: %s" % ("still present" if source is not None else "removed"))
-        say()
-        say("Shutting the prefix down%s ..." % (" (kept)" if args.keep else " and removing it"))
+    try:
+        with wb.WineBed(args.build_dir, name="demo", bin_dir=bin_dir, keep_prefix=args.keep,
+                        log=lambda m: say("  " + m)) as bed:
+            run_demo(bed, cloud, bin_dir)
+            say("Shutting the prefix down%s ..." % (" (kept)" if args.keep else " and removing it"))
+    finally:
+        cloud.stop()
     say("Done. Raw event-log capture: %s" % bed.events_path)
     return 0
+
+
+def run_demo(bed, cloud, bin_dir):
+    exe = bed.copy_in(bin_dir / "ORVSVC.exe", wb.AGENT_DIR)
+    bed.copy_in(bin_dir / "ORVUPLD.exe", wb.AGENT_DIR)
+    # The product installer creates the agent's settings keys; the settings program
+    # stores the device identifier and the proxy. Here the proxy is the test cloud, and
+    # "uploader.xml" names the staging host, which the test cloud serves.
+    bed.reg_import({r"HKLM\SOFTWARE\ORVANE\ORVSVC\%s" % k: {}
+                    for k in ("Status", "Common", "NAS")})
+    bed.reg_add(STATUS_KEY, "DEVICEID", "REG_BINARY", DEVICE_ID)
+    bed.reg_add(STATUS_KEY, "ServiceStatus", "REG_DWORD", 2)
+    bed.reg_add(STATUS_KEY, "ProxyEnable", "REG_DWORD", 1)
+    bed.reg_add(STATUS_KEY, "ProxyServer", "REG_SZ", "127.0.0.1")
+    bed.reg_add(STATUS_KEY, "ProxyPort", "REG_DWORD", cloud.port)
+    bed.host_path(wb.AGENT_DIR + "\\uploader.xml").write_bytes(
+        b'<?xml version="1.0" encoding="UTF-8"?>\r\n<config>'
+        b"<auth_host>http://" + STAGING.encode() + b"/</auth_host></config>\r\n")
+    say("Copied ORVSVC.exe and the stand-in ORVUPLD.exe to %s" % wb.AGENT_DIR)
+    say()
+
+    say("1. %s -install" % exe)
+    result = bed.run([exe, "-install"])
+    say("  exit code %d, console output: %s" % (result.returncode, result.out.strip() or "(none)"))
+    config = bed.config(SERVICE)
+    for key in ("display", "description", "type", "start", "error", "account", "binary"):
+        say("  %-12s %s" % (key + ":", config.get(key)))
+    say()
+
+    say("2. sc start %s" % SERVICE)
+    mark = bed.event_mark()
+    status = bed.start_service(SERVICE, timeout=30)
+    show_status(status)
+    try:
+        bed.wait_event(lambda e: e.event_id == 0x4000044F, timeout=30, since=mark)
+    except wb.WineBedError:
+        say("  (the monitoring entry 0x4000044F did not appear within 30 s)")
+    time.sleep(0.5)  # let the entries that follow the start arrive too
+    say("  Event log entries written by the service:")
+    show_events(bed.events_since(mark))
+    say()
+
+    say("  What the agent asked the cloud:")
+    show_requests(cloud.requests(route="api"))
+    say()
+
+    say("3. Control 128 (the settings program's test event)")
+    mark = bed.event_mark()
+    bed.control(SERVICE, 128)
+    try:
+        cloud.wait_requests(lambda r: r.route == "upload", count=2, timeout=40)
+    except AssertionError:
+        say("  (the messages did not reach the cloud within 40 s)")
+    time.sleep(0.5)
+    say("  Message files the agent wrote to its pool, as the uploader delivered them to the cloud:")
+    for upload in cloud.uploads():
+        show_upload(upload)
+    upload_log = bed.host_path(wb.AGENT_DIR + "\\ORVUPLD.log")
+    if upload_log.exists():
+        say("  The uploader's command line: %s" % upload_log.read_text("utf-8").splitlines()[0])
+    later = bed.events_since(mark)
+    if later:
+        say("  Event log entries written meanwhile:")
+        show_events(later)
+    say()
+
+    say("4. Stop control (1)")
+    mark = bed.event_mark()
+    bed.control(SERVICE, 1)
+    status = bed.wait_state(SERVICE, wb.SERVICE_STOPPED, timeout=45)
+    show_status(status)
+    later = bed.events_since(mark)
+    if later:
+        say("  Event log entries written while stopping:")
+        show_events(later)
+    say()
+
+    say("5. %s -remove" % exe)
+    result = bed.run([exe, "-remove"])
+    say("  exit code %d, console output: %s" % (result.returncode, result.out.strip() or "(none)"))
+    bed.wait_gone(SERVICE)
+    show_status(bed.query(SERVICE))
+    source = bed.reg_values(r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ORVSVC")
+    say("  event source key: %s" % ("still present" if source is not None else "removed"))
+    say()
 
 
 if __name__ == "__main__":
