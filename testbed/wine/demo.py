@@ -27,8 +27,6 @@ import winebed as wb  # noqa: E402
 from test_cloud import TestCloud  # noqa: E402
 
 SERVICE = "ORVSVC"
-STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
-STAGING = "staging-api.orvane.example"
 DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
 DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"  # the GUID's text: three leading fields reversed
 STATE_NAMES = {
@@ -125,19 +123,11 @@ def main():
 def run_demo(bed, cloud, bin_dir):
     exe = bed.copy_in(bin_dir / "ORVSVC.exe", wb.AGENT_DIR)
     bed.copy_in(bin_dir / "ORVUPLD.exe", wb.AGENT_DIR)
-    # The product installer creates the agent's settings keys; the settings program
-    # stores the device identifier and the proxy. Here the proxy is the test cloud, and
-    # "uploader.xml" names the staging host, which the test cloud serves.
-    bed.reg_import({r"HKLM\SOFTWARE\ORVANE\ORVSVC\%s" % k: {}
-                    for k in ("Status", "Common", "NAS")})
-    bed.reg_add(STATUS_KEY, "DEVICEID", "REG_BINARY", DEVICE_ID)
-    bed.reg_add(STATUS_KEY, "ServiceStatus", "REG_DWORD", 2)
-    bed.reg_add(STATUS_KEY, "ProxyEnable", "REG_DWORD", 1)
-    bed.reg_add(STATUS_KEY, "ProxyServer", "REG_SZ", "127.0.0.1")
-    bed.reg_add(STATUS_KEY, "ProxyPort", "REG_DWORD", cloud.port)
-    bed.host_path(wb.AGENT_DIR + "\\uploader.xml").write_bytes(
-        b'<?xml version="1.0" encoding="UTF-8"?>\r\n<config>'
-        b"<auth_host>http://" + STAGING.encode() + b"/</auth_host></config>\r\n")
+    # The product installer creates the agent's settings keys and the settings program
+    # stores the device identifier and the proxy: here the proxy is the test cloud.
+    bed.prepare_agent(cloud.port)
+    bed.reg_add(wb.STATUS_KEY, "DEVICEID", "REG_BINARY", DEVICE_ID)
+    bed.reg_add(wb.STATUS_KEY, "ServiceStatus", "REG_DWORD", 2)
     say("Copied ORVSVC.exe and the stand-in ORVUPLD.exe to %s" % wb.AGENT_DIR)
     say()
 

@@ -64,6 +64,11 @@ WINESERVER = os.environ.get("WINEBED_WINESERVER", "/usr/lib/wine/wineserver")
 AGENT_DIR = "C:\\orvsvc"
 AGENT_EXE = AGENT_DIR + "\\ORVSVC.exe"
 TOOLS_DIR = "C:\\testbed"
+# The agent's settings keys, which the product installer creates (the agent never does).
+STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
+AGENT_KEYS = (STATUS_KEY, r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common", r"HKLM\SOFTWARE\ORVANE\ORVSVC\NAS")
+# The staging API host of the testbed's builds, which the test cloud serves without TLS.
+STAGING_API_HOST = "staging-api.orvane.example"
 
 SERVICE_STOPPED = 1
 SERVICE_START_PENDING = 2
@@ -640,6 +645,36 @@ def wine_version() -> str:
     return r.stdout.decode("utf-8", errors="replace").strip()
 
 
+def module_bed(name: str, programs: Mapping[str, str], locale: str = "C.UTF-8") -> "WineBed":
+    """The started bed of one wine-test module, for its setUpModule.
+
+    `programs` maps each program of ORVSVC_BIN_DIR the module needs to the Windows folder
+    it is copied to. Without ORVSVC_BIN_DIR the module is skipped; with it, a missing
+    program is a failure, so a broken build cannot pass. The prefix lives under
+    ORVSVC_BUILD_DIR (default: the bin folder's parent); WINEBED_KEEP keeps it. A failure
+    after the start closes the bed again."""
+    import unittest  # only test modules call this
+
+    bin_text = os.environ.get("ORVSVC_BIN_DIR")
+    if not bin_text:
+        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
+    bin_dir = Path(bin_text)
+    for program in programs:
+        if not (bin_dir / program).is_file():
+            raise RuntimeError("%s not found in ORVSVC_BIN_DIR=%s" % (program, bin_dir))
+    install_sigterm_cleanup()
+    bed = WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name=name, bin_dir=bin_dir,
+                  keep_prefix=bool(os.environ.get("WINEBED_KEEP")), locale=locale)
+    bed.start()
+    try:
+        for program, folder in programs.items():
+            bed.copy_in(bin_dir / program, folder)
+    except BaseException:
+        bed.close()
+        raise
+    return bed
+
+
 class WineBed:
     """A throw-away Wine prefix with a warm server and event-log capture.
 
@@ -1017,6 +1052,18 @@ class WineBed:
     def windows_path(host: Union[str, Path]) -> str:
         """A host path as Wine's Z: drive shows it."""
         return "Z:" + str(Path(host).resolve()).replace("/", "\\")
+
+    def prepare_agent(self, proxy_port: int) -> None:
+        """Creates the agent's settings keys and puts the agent behind the test cloud: the
+        proxy 127.0.0.1:`proxy_port` for every request, and "uploader.xml" naming the
+        staging host (plain HTTP), so nothing the agent sends leaves the loopback interface."""
+        self.reg_import({key: {} for key in AGENT_KEYS})
+        self.reg_add(STATUS_KEY, "ProxyEnable", "REG_DWORD", 1)
+        self.reg_add(STATUS_KEY, "ProxyServer", "REG_SZ", "127.0.0.1")
+        self.reg_add(STATUS_KEY, "ProxyPort", "REG_DWORD", proxy_port)
+        self.host_path(AGENT_DIR + "\\uploader.xml").write_bytes(
+            b'<?xml version="1.0" encoding="UTF-8"?>\r\n<config>'
+            b"<auth_host>http://" + STAGING_API_HOST.encode() + b"/</auth_host></config>\r\n")
 
     def copy_in(self, src: Union[str, Path], windows_dir: str = AGENT_DIR,
                 name: Optional[str] = None) -> str:

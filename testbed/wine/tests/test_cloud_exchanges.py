@@ -17,7 +17,6 @@ and osslsigncode and openssl on the host.
 import base64
 import io
 import json
-import os
 import sys
 import tempfile
 import time
@@ -34,12 +33,11 @@ import winebed as wb  # noqa: E402
 from test_cloud import Answer, TestCloud, error_body  # noqa: E402
 
 SERVICE = "ORVSVC"
-STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
-AGENT_KEYS = [STATUS_KEY, r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common", r"HKLM\SOFTWARE\ORVANE\ORVSVC\NAS"]
+STATUS_KEY = wb.STATUS_KEY
 DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
 DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"  # the GUID's text: three leading fields reversed
 PREFIX = "v1"
-STAGING = "staging-api.orvane.example"
+STAGING = wb.STAGING_API_HOST
 UPDATE_URL = "http://downloads.orvane.example/agent/ORVSetup.zip"
 INSTALLER = "C:\\Windows\\Temp\\ORVANE_UPDATE\\ORVSetup\\ORVSetup.exe"
 START_TIMEOUT = 40
@@ -56,37 +54,23 @@ work = None
 
 def setUpModule():
     global bed, cloud, bin_dir, work
-    bin_dir_text = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir_text:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir_text)
-    for program in ("ORVSVC.exe", "svcctl.exe", "ORVUPLD.exe", "ORVZIP.exe", "installer.exe"):
-        if not (bin_dir / program).is_file():
-            raise RuntimeError("%s not found in ORVSVC_BIN_DIR=%s" % (program, bin_dir))
-    wb.install_sigterm_cleanup()
-    work = tempfile.TemporaryDirectory(prefix="orv-cloud-")
-    cloud = TestCloud()
-    cloud.start()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="cloud",
-                     bin_dir=bin_dir, keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
+    programs = ("ORVSVC.exe", "ORVUPLD.exe", "ORVZIP.exe")
+    bed = wb.module_bed("cloud", {program: wb.AGENT_DIR for program in programs})
+    bin_dir = bed.bin_dir
     try:
-        bed.start()
-        for program in ("ORVSVC.exe", "ORVUPLD.exe", "ORVZIP.exe"):
-            bed.copy_in(bin_dir / program, wb.AGENT_DIR)
-        bed.host_path(wb.AGENT_DIR + "\\uploader.xml").write_bytes(
-            b'<?xml version="1.0" encoding="UTF-8"?>\r\n<config>'
-            b"<auth_host>http://" + STAGING.encode() + b"/</auth_host></config>\r\n")
-        bed.reg_import({key: {} for key in AGENT_KEYS})
-        for name, value in (("ProxyEnable", 1), ("ProxyPort", cloud.port), ("InitEvent", 1)):
-            bed.reg_add(STATUS_KEY, name, "REG_DWORD", value)
-        bed.reg_add(STATUS_KEY, "ProxyServer", "REG_SZ", "127.0.0.1")
+        if not (bin_dir / "installer.exe").is_file():
+            raise RuntimeError("installer.exe not found in %s" % bin_dir)
+        work = tempfile.TemporaryDirectory(prefix="orv-cloud-")
+        cloud = TestCloud()
+        cloud.start()
+        bed.prepare_agent(cloud.port)
+        bed.reg_add(STATUS_KEY, "InitEvent", "REG_DWORD", 1)
         bed.reg_add(STATUS_KEY, "WebAPIFilePath", "REG_SZ", PREFIX)
         result = bed.agent("-install")
         if bed.query(SERVICE) is None:
             raise RuntimeError("-install did not create the service: %r" % result.out)
     except BaseException:
-        bed.close()
-        cloud.stop()
+        tearDownModule()
         raise
 
 

@@ -35,23 +35,10 @@ cryptocheck = None
 
 def setUpModule():
     global bed, cryptocheck
-    bin_dir = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir)
-    if not (bin_dir / "cryptocheck.exe").is_file():
-        raise RuntimeError("cryptocheck.exe not found in ORVSVC_BIN_DIR=%s" % bin_dir)
-    wb.install_sigterm_cleanup()
     # Wine takes the ANSI code page from the locale name alone: 932 without a ja_JP locale
     # installed on the host.
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="crypto",
-                     keep_prefix=bool(os.environ.get("WINEBED_KEEP")), locale="ja_JP.UTF-8")
-    bed.start()
-    try:
-        cryptocheck = bed.copy_in(bin_dir / "cryptocheck.exe", wb.TOOLS_DIR)
-    except BaseException:
-        bed.close()
-        raise
+    bed = wb.module_bed("crypto", {"cryptocheck.exe": wb.TOOLS_DIR}, locale="ja_JP.UTF-8")
+    cryptocheck = wb.TOOLS_DIR + "\\cryptocheck.exe"
 
 
 def tearDownModule():

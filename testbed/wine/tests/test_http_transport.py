@@ -12,7 +12,6 @@ Needs ORVSVC_BIN_DIR holding httpcheck.exe (and optionally ORVSVC_BUILD_DIR for 
 import hashlib
 import http.server
 import json
-import os
 import re
 import socket
 import sys
@@ -74,23 +73,10 @@ class Recorder(http.server.BaseHTTPRequestHandler):
 
 def setUpModule():
     global bed, httpcheck, server
-    bin_dir = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir)
-    if not (bin_dir / "httpcheck.exe").is_file():
-        raise RuntimeError("httpcheck.exe not found in ORVSVC_BIN_DIR=%s" % bin_dir)
+    bed = wb.module_bed("http", {"httpcheck.exe": wb.TOOLS_DIR})
+    httpcheck = wb.TOOLS_DIR + "\\httpcheck.exe"
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    wb.install_sigterm_cleanup()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="http",
-                     keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
-    bed.start()
-    try:
-        httpcheck = bed.copy_in(bin_dir / "httpcheck.exe", wb.TOOLS_DIR)
-    except BaseException:
-        bed.close()
-        raise
 
 
 def tearDownModule():

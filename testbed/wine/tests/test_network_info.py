@@ -9,7 +9,6 @@ interface or several; the ordering rules themselves are host-tested against the 
 Needs ORVSVC_BIN_DIR holding netcheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
 """
 
-import os
 import re
 import subprocess
 import sys
@@ -30,21 +29,8 @@ netcheck = None
 
 def setUpModule():
     global bed, netcheck
-    bin_dir = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir)
-    if not (bin_dir / "netcheck.exe").is_file():
-        raise RuntimeError("netcheck.exe not found in ORVSVC_BIN_DIR=%s" % bin_dir)
-    wb.install_sigterm_cleanup()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="network",
-                     keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
-    bed.start()
-    try:
-        netcheck = bed.copy_in(bin_dir / "netcheck.exe", wb.TOOLS_DIR)
-    except BaseException:
-        bed.close()
-        raise
+    bed = wb.module_bed("network", {"netcheck.exe": wb.TOOLS_DIR})
+    netcheck = wb.TOOLS_DIR + "\\netcheck.exe"
 
 
 def tearDownModule():

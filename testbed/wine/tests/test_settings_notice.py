@@ -11,7 +11,6 @@ Needs ORVSVC_BIN_DIR holding ORVSVC.exe, svcctl.exe and settingsstub.exe (option
 ORVSVC_BUILD_DIR for the prefix).
 """
 
-import os
 import subprocess
 import sys
 import time
@@ -26,8 +25,7 @@ import winebed as wb  # noqa: E402
 from test_cloud import TestCloud  # noqa: E402
 
 SERVICE = "ORVSVC"
-STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
-AGENT_KEYS = [STATUS_KEY, r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common", r"HKLM\SOFTWARE\ORVANE\ORVSVC\NAS"]
+STATUS_KEY = wb.STATUS_KEY
 DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
 # The GUID's text form: the first three groups are stored little-endian.
 DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"
@@ -44,36 +42,18 @@ bin_dir = None
 
 def setUpModule():
     global bed, cloud, bin_dir
-    bin_dir_text = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir_text:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir_text)
-    for program in ("ORVSVC.exe", "svcctl.exe", "settingsstub.exe"):
-        if not (bin_dir / program).is_file():
-            raise RuntimeError("%s not found in ORVSVC_BIN_DIR=%s" % (program, bin_dir))
-    wb.install_sigterm_cleanup()
-    cloud = TestCloud()
-    cloud.start()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="notice",
-                     bin_dir=bin_dir, keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
+    bed = wb.module_bed("notice", {"ORVSVC.exe": wb.AGENT_DIR, "settingsstub.exe": wb.TOOLS_DIR})
+    bin_dir = bed.bin_dir
     try:
-        bed.start()
-        bed.copy_in(bin_dir / "ORVSVC.exe", wb.AGENT_DIR)
-        bed.copy_in(bin_dir / "settingsstub.exe", wb.TOOLS_DIR)
-        bed.host_path(wb.AGENT_DIR + "\\uploader.xml").write_bytes(
-            b'<?xml version="1.0" encoding="UTF-8"?>\r\n<config>'
-            b"<auth_host>http://staging-api.orvane.example/</auth_host></config>\r\n")
-        bed.reg_import({key: {} for key in AGENT_KEYS})
-        for name, value in (("ProxyEnable", 1), ("ProxyPort", cloud.port)):
-            bed.reg_add(STATUS_KEY, name, "REG_DWORD", value)
-        bed.reg_add(STATUS_KEY, "ProxyServer", "REG_SZ", "127.0.0.1")
+        cloud = TestCloud()
+        cloud.start()
+        bed.prepare_agent(cloud.port)
         cloud.add_device(DEVICE_TEXT)
         result = bed.agent("-install")
         if bed.query(SERVICE) is None:
             raise RuntimeError("-install did not create the service: %r" % result.out)
     except BaseException:
-        bed.close()
-        cloud.stop()
+        tearDownModule()
         raise
 
 

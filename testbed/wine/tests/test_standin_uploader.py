@@ -43,26 +43,16 @@ bin_dir = None
 
 def setUpModule():
     global bed, cloud, bin_dir
-    bin_dir = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir)
-    for program in ("ORVUPLD.exe", "ORVZIP.exe", "installer.exe", "runline.exe"):
-        if not (bin_dir / program).is_file():
-            raise RuntimeError("%s not found in ORVSVC_BIN_DIR=%s" % (program, bin_dir))
-    wb.install_sigterm_cleanup()
-    cloud = TestCloud()
-    cloud.start()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="standin",
-                     keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
+    bed = wb.module_bed("standin", {"ORVUPLD.exe": wb.AGENT_DIR, "ORVZIP.exe": wb.AGENT_DIR,
+                                    "runline.exe": wb.TOOLS_DIR})
+    bin_dir = bed.bin_dir
     try:
-        bed.start()
-        for program in ("ORVUPLD.exe", "ORVZIP.exe"):
-            bed.copy_in(bin_dir / program, wb.AGENT_DIR)
-        bed.copy_in(bin_dir / "runline.exe", wb.TOOLS_DIR)
+        if not (bin_dir / "installer.exe").is_file():
+            raise RuntimeError("installer.exe not found in %s" % bin_dir)
+        cloud = TestCloud()
+        cloud.start()
     except BaseException:
         bed.close()
-        cloud.stop()
         raise
 
 

@@ -12,7 +12,6 @@ Needs ORVSVC_BIN_DIR holding uploadcheck.exe and ORVUPLD.exe (optionally ORVSVC_
 
 import base64
 import json
-import os
 import sys
 import unittest
 from pathlib import Path
@@ -41,25 +40,12 @@ cloud = None
 
 def setUpModule():
     global bed, cloud
-    bin_dir = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir)
-    for program in ("uploadcheck.exe", "ORVUPLD.exe"):
-        if not (bin_dir / program).is_file():
-            raise RuntimeError("%s not found in ORVSVC_BIN_DIR=%s" % (program, bin_dir))
-    wb.install_sigterm_cleanup()
-    cloud = TestCloud()
-    cloud.start()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="uploadlaunch",
-                     keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
+    bed = wb.module_bed("uploadlaunch", {"uploadcheck.exe": wb.AGENT_DIR, "ORVUPLD.exe": wb.AGENT_DIR})
     try:
-        bed.start()
-        for program in ("uploadcheck.exe", "ORVUPLD.exe"):
-            bed.copy_in(bin_dir / program, wb.AGENT_DIR)
+        cloud = TestCloud()
+        cloud.start()
     except BaseException:
         bed.close()
-        cloud.stop()
         raise
 
 
