@@ -32,6 +32,7 @@ class PresentFiles final : public orv::os::FileSystem {
     return 5;
   }
   orv::os::OsError RemoveFile(std::string_view) override { return 5; }
+  orv::os::OsError RemoveEmptyDirectory(std::string_view) override { return 5; }
 };
 
 const std::string& InputPath() {
