@@ -20,6 +20,7 @@ class PresentFiles final : public orv::os::FileSystem {
  public:
   bool FileExists(std::string_view) override { return true; }
   bool DirectoryExists(std::string_view) override { return false; }
+  bool IsLink(std::string_view) override { return false; }
   orv::os::OsError MakeDirectory(std::string_view) override { return 5; }
   orv::os::OsError WriteWholeFile(std::string_view, std::span<const std::uint8_t>,
                                   orv::os::CreateMode) override {

@@ -17,6 +17,8 @@ struct FileEntry {
   bool isDirectory = false;
   std::uint64_t size = 0;
   std::uint64_t lastWriteTime = 0;
+  // A junction or symbolic link: removing it removes the link, never what it points to.
+  bool isLink = false;
 };
 
 enum class CreateMode : std::uint8_t {
@@ -35,6 +37,8 @@ class FileSystem {
   virtual bool FileExists(std::string_view path) = 0;
   // True when `path` names an existing folder.
   virtual bool DirectoryExists(std::string_view path) = 0;
+  // True when `path` itself is a junction or symbolic link (not followed).
+  virtual bool IsLink(std::string_view path) = 0;
   // Creates one folder level; its parent must exist.
   virtual OsError MakeDirectory(std::string_view path) = 0;
   // Creates the file with exclusive access and writes all of `data`; a failed write leaves no

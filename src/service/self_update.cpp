@@ -181,8 +181,17 @@ int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
 bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer) {
   installer.clear();
   const std::string work(kWorkFolder);
-  if (os_.files.DirectoryExists(work)) RemoveTree(work);
-  (void)os_.files.MakeDirectory(work);
+  // The work folder lies where users may create folders: a junction put in its place is
+  // removed as a link, never followed, and only a folder made here and now is written to.
+  if (os_.files.IsLink(work)) {
+    (void)os_.files.RemoveEmptyDirectory(work);
+  } else if (os_.files.DirectoryExists(work)) {
+    RemoveTree(work);
+  }
+  if (const os::OsError folderError = os_.files.MakeDirectory(work); folderError != os::kSuccess) {
+    log_.SystemCallError(kEventUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", folderError);
+    return false;
+  }
 
   const std::string& url = client.Response().agt_url;
   const std::string fileName = url.substr(url.find_last_of('/') == std::string::npos ? 0 : url.find_last_of('/') + 1);
@@ -244,7 +253,9 @@ void CORVSvcCtrl::RemoveTree(const std::string& folder) {
   if (os_.files.ListDirectory(folder, entries) == os::kSuccess) {
     for (const os::FileEntry& entry : entries) {
       const std::string path = folder + "\\" + entry.name;
-      if (entry.isDirectory) {
+      if (entry.isDirectory && entry.isLink) {
+        (void)os_.files.RemoveEmptyDirectory(path);  // the link only
+      } else if (entry.isDirectory) {
         RemoveTree(path);
       } else {
         (void)os_.files.RemoveFile(path);

@@ -30,6 +30,11 @@ bool FakeFileSystem::DirectoryExists(std::string_view path) {
   return it != nodes_.end() && it->second.isDirectory;
 }
 
+bool FakeFileSystem::IsLink(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  return links.contains(Key(path)) && nodes_.contains(Key(path));
+}
+
 os::OsError FakeFileSystem::MakeDirectory(std::string_view path) {
   std::lock_guard lock(mutex_);
   if (makeDirectoryError != os::kSuccess) return makeDirectoryError;
@@ -77,7 +82,7 @@ os::OsError FakeFileSystem::ListDirectory(std::string_view path,
     if (Parent(childKey) != key || childKey == key) continue;
     const std::size_t slash = node.path.rfind('\\');
     entries.push_back({node.path.substr(slash + 1), node.isDirectory, node.data.size(),
-                       node.lastWriteTime});
+                       node.lastWriteTime, links.contains(childKey)});
   }
   return os::kSuccess;
 }
@@ -88,6 +93,7 @@ os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;
   if (it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
+  removedFiles.push_back(it->second.path);
   nodes_.erase(it);
   return os::kSuccess;
 }
@@ -98,6 +104,12 @@ os::OsError FakeFileSystem::RemoveEmptyDirectory(std::string_view path) {
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;
   if (!it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
+  if (links.erase(key) != 0) {
+    std::erase_if(nodes_, [&key](const auto& entry) {
+      return entry.first == key || entry.first.starts_with(key + "\\");
+    });
+    return os::kSuccess;
+  }
   for (const auto& [other, node] : nodes_) {
     if (other != key && Parent(other) == key) return 145;  // the folder is not empty
   }

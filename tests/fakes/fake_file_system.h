@@ -20,6 +20,7 @@ class FakeFileSystem final : public os::FileSystem {
 
   bool FileExists(std::string_view path) override;
   bool DirectoryExists(std::string_view path) override;
+  bool IsLink(std::string_view path) override;
   os::OsError MakeDirectory(std::string_view path) override;
   os::OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
                              os::CreateMode mode) override;
@@ -39,6 +40,10 @@ class FakeFileSystem final : public os::FileSystem {
   os::OsError writeError = os::kSuccess;   // every write fails with it while set
   os::OsError makeDirectoryError = os::kSuccess;
   std::set<std::string> undeletable;       // lower-cased paths whose removal fails
+  // Lower-cased paths of folders that are junctions: what lies below one stands for the
+  // target's content; removing the junction drops it from view without removing it.
+  std::set<std::string> links;
+  std::vector<std::string> removedFiles;    // every path RemoveFile removed, in order
 
  private:
   struct Node {

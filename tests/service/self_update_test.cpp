@@ -234,6 +234,32 @@ TEST_F(SelfUpdateTest, AServerChosenFileNameNeverLeavesTheWorkFolder) {
   EXPECT_TRUE(Launched().empty());
 }
 
+TEST_F(SelfUpdateTest, JunctionsInTheWorkFolderAreRemovedNeverFollowed) {
+  offeredAgent = "1.30";
+  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  SignInstaller(installer, "Tavolen Co.,Ltd.");
+  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  // A user's junction in the old work folder, and then the work folder itself as one.
+  os.files.AddFile(std::string(kWork) + "\\old.exe", "");
+  os.files.AddFile(std::string(kWork) + "\\system\\precious.dll", "");
+  os.files.links.insert("c:\\windows\\temp\\orvane_update\\system");
+  EXPECT_EQ(Check(), 6);
+  os.files.AddFile(std::string(kWork) + "\\precious.dll", "");
+  os.files.links.insert("c:\\windows\\temp\\orvane_update");
+  EXPECT_EQ(Check(), 6);
+  EXPECT_EQ(os.files.removedFiles, (std::vector<std::string>{std::string(kWork) + "\\old.exe"}))
+      << "nothing behind a junction was deleted";
+  EXPECT_FALSE(os.files.IsLink(kWork)) << "the installer was written to a folder made for it";
+}
+
+TEST_F(SelfUpdateTest, AWorkFolderThatCannotBeMadeIsAFailedUpdate) {
+  offeredAgent = "1.30";
+  os.files.makeDirectoryError = 5;
+  EXPECT_EQ(Check(), 5);
+  EXPECT_TRUE(Logged(0xC0000529));
+  for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
+}
+
 TEST_F(SelfUpdateTest, AFailedDownloadOrAnInstallerThatWillNotStartKeepsTheAgentRunning) {
   offeredAgent = "1.30";
   downloadStatus = 404;

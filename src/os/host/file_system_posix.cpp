@@ -50,6 +50,11 @@ bool PosixFileSystem::DirectoryExists(std::string_view path) {
   return ::stat(HostPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool PosixFileSystem::IsLink(std::string_view path) {
+  struct stat info {};
+  return ::lstat(HostPath(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 os::OsError PosixFileSystem::MakeDirectory(std::string_view path) {
   if (::mkdir(HostPath(path).c_str(), 0755) == 0) return os::kSuccess;
   return errno == EEXIST ? os::kErrorAlreadyExists : FromErrno(errno);
@@ -109,8 +114,10 @@ os::OsError PosixFileSystem::ListDirectory(std::string_view path,
     if (name == "." || name == "..") continue;
     struct stat info {};
     if (::stat((host + "/" + name).c_str(), &info) != 0) continue;  // removed meanwhile
+    struct stat self {};
+    const bool link = ::lstat((host + "/" + name).c_str(), &self) == 0 && S_ISLNK(self.st_mode);
     entries.push_back({name, S_ISDIR(info.st_mode), static_cast<std::uint64_t>(info.st_size),
-                       FileTime(info)});
+                       FileTime(info), link});
   }
   ::closedir(dir);
   return os::kSuccess;

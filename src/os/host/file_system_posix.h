@@ -12,6 +12,7 @@ class PosixFileSystem final : public os::FileSystem {
  public:
   bool FileExists(std::string_view path) override;
   bool DirectoryExists(std::string_view path) override;
+  bool IsLink(std::string_view path) override;
   os::OsError MakeDirectory(std::string_view path) override;
   os::OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
                              os::CreateMode mode) override;

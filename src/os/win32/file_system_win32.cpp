@@ -34,6 +34,11 @@ bool Win32FileSystem::DirectoryExists(std::string_view path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool Win32FileSystem::IsLink(std::string_view path) {
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 os::OsError Win32FileSystem::MakeDirectory(std::string_view path) {
   return ::CreateDirectoryW(Wide(path).c_str(), nullptr) ? os::kSuccess : ::GetLastError();
 }
@@ -96,7 +101,8 @@ os::OsError Win32FileSystem::ListDirectory(std::string_view path,
     entries.push_back({Narrow(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
                        Combine(found.nFileSizeHigh, found.nFileSizeLow),
                        Combine(found.ftLastWriteTime.dwHighDateTime,
-                               found.ftLastWriteTime.dwLowDateTime)});
+                               found.ftLastWriteTime.dwLowDateTime),
+                       (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
   } while (::FindNextFileW(search.get(), &found));
   const DWORD error = ::GetLastError();
   return error == ERROR_NO_MORE_FILES ? os::kSuccess : error;

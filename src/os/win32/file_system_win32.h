@@ -9,6 +9,7 @@ class Win32FileSystem final : public os::FileSystem {
  public:
   bool FileExists(std::string_view path) override;
   bool DirectoryExists(std::string_view path) override;
+  bool IsLink(std::string_view path) override;
   os::OsError MakeDirectory(std::string_view path) override;
   os::OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
                              os::CreateMode mode) override;
