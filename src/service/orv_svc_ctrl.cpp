@@ -10,7 +10,6 @@
 #include "service/pipe_records.h"
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
-#include "service/test_mode.h"
 #include "service/service_instance.h"
 #include "webapi/agent_ctrl_webapi.h"
 
@@ -240,14 +239,21 @@ void CORVSvcCtrl::SleepWhileSuspended() {
   while (IsSet(kSuspendedEvent)) os_.clock.Sleep(kSuspendStepMs);
 }
 
+bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error) {
+  std::string pipeName(service::kSettingsPipeName);
+  if (IsTestSwitch("SVS_TESTMODE_6")) pipeName += service::kTestPipeSuffix;
+  service::SendPipe pipe(os_.pipes, pipeName);
+  const bool sent = pipe.Send(record);
+  error = pipe.LastError();
+  return sent;
+}
+
 void CORVSvcCtrl::NotifySettingsProgram() {
   service::PipeNotice notice;
   notice.result = 1;
-  std::string pipeName(service::kSettingsPipeName);
-  if (service::IsTestMode("SVS_TESTMODE_6", os_.files, os_.system)) pipeName += service::kTestPipeSuffix;
-  service::SendPipe pipe(os_.pipes, pipeName);
+  os::OsError error = os::kSuccess;
   // The settings program may not be running; the notice is then simply not seen.
-  (void)pipe.Send(service::SerializePipeNotice(notice, os_.system));
+  (void)SendToSettingsProgram(service::SerializePipeNotice(notice, os_.system), error);
 }
 
 bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,

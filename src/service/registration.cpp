@@ -9,7 +9,6 @@
 #include "report/device_id.h"
 #include "report/model_identity.h"
 #include "service/orv_svc_ctrl.h"
-#include "service/send_pipe.h"
 #include "service/test_mode.h"
 #include "webapi/agent_ctrl_webapi.h"
 
@@ -172,11 +171,9 @@ int CORVSvcCtrl::RefreshRegistration(AgentCtrl_Upload& upload) {
   if (IsTestSwitch("SVS_TESTMODE_1")) return 0;
 
   const service::RegistrationRecord record = BuildRegistrationRecord(upload);
-  std::string pipeName(service::kSettingsPipeName);
-  if (IsTestSwitch("SVS_TESTMODE_6")) pipeName += service::kTestPipeSuffix;
-  service::SendPipe pipe(os_.pipes, pipeName);
-  if (!pipe.Send(service::SerializeRegistrationRecord(record, os_.system))) {
-    log_.SystemCallError(kEventRecordNotSent, "Orvane設定プログラムへ情報送信できませんでした。", pipe.LastError());
+  os::OsError error = os::kSuccess;
+  if (!SendToSettingsProgram(service::SerializeRegistrationRecord(record, os_.system), error)) {
+    log_.SystemCallError(kEventRecordNotSent, "Orvane設定プログラムへ情報送信できませんでした。", error);
   }
   return 1;
 }

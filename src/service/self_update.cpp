@@ -9,7 +9,6 @@
 #include "report/agent_ctrl_upload.h"
 #include "report/run_command.h"
 #include "service/orv_svc_ctrl.h"
-#include "service/send_pipe.h"
 #include "webapi/agent_ctrl_webapi.h"
 
 namespace orv {
@@ -101,11 +100,9 @@ int CORVSvcCtrl::EndSoftwareCheck(int code, std::string_view suffix) {
   service::PipeNotice record;
   record.result = notice.result;
   record.text = std::string(notice.text) + std::string(suffix);
-  std::string pipeName(service::kSettingsPipeName);
-  if (IsTestSwitch("SVS_TESTMODE_6")) pipeName += service::kTestPipeSuffix;
-  service::SendPipe pipe(os_.pipes, pipeName);
+  os::OsError error = os::kSuccess;
   // The settings program may not be listening; the outcome is in the event log all the same.
-  (void)pipe.Send(service::SerializePipeNotice(record, os_.system));
+  (void)SendToSettingsProgram(service::SerializePipeNotice(record, os_.system), error);
   return code;
 }
 
