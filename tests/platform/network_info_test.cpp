@@ -70,18 +70,6 @@ TEST_F(NetworkInfoTest, PortsComeOutInMacOrderWhateverTheSystemsOrder) {
   EXPECT_EQ(MacsAfterRefresh(), (std::vector<std::string>{"0A:00:00:01:02:03", "AA:00:00:01:02:03"}));
 }
 
-TEST_F(NetworkInfoTest, PortComesBeforeKeepsTheWrapRule) {
-  AdapterEntry first;
-  AdapterEntry last;
-  last.mac = {0, 0, 0, 0xFF, 0xFF, 0xFF};
-  EXPECT_TRUE(PortComesBefore(last, first));
-  EXPECT_FALSE(PortComesBefore(first, last));
-  AdapterEntry middle;
-  middle.mac = {0, 0, 0, 0, 0, 5};
-  EXPECT_TRUE(PortComesBefore(first, middle));
-  EXPECT_TRUE(PortComesBefore(middle, last));  // the circle that a sort cannot be given
-}
-
 // The wrap rule makes the pairwise order circular; the list must still come out one way only.
 TEST_F(NetworkInfoTest, EveryListingOrderOfAMixedListGivesOneResult) {
   std::vector<AdapterEntry> entries(6);
