@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "fakes/fake_os.h"
 #include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
 #include "service/program_entry.h"
 #include "service/service_identity.h"
 
@@ -64,6 +67,26 @@ TEST_F(ServiceRunTest, StartsRunningLogsItsStartAndStopsCleanly) {
   EXPECT_EQ(statuses[3].win32ExitCode, 0U);
 }
 
+// WinHTTP's own time-outs add up to minutes; a stop cancels the exchange instead.
+TEST_F(ServiceRunTest, AStopEndsARequestTheCloudNeverAnswers) {
+  const std::vector<std::uint8_t> id(16, 0x5A);
+  RegHandle::SetBinary(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "DEVICEID", id);
+  std::atomic<bool> asked{false};
+  os.http.handler = [this, &asked](const os::HttpRequest&, os::HttpResponse&, os::OsError&) {
+    asked = true;
+    os.http.HangUntilCancelled();
+    return false;
+  };
+  Start();
+  for (int i = 0; i < 2000 && !asked; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(asked);
+  const auto before = std::chrono::steady_clock::now();
+  StopAndJoin();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  EXPECT_EQ(exitCode_, 0);
+  EXPECT_EQ(os.serviceHost.LastStatus().currentState, kServiceStopped);
+}
+
 // After a pre-shutdown the worker keeps waiting, so the framework's clean-up gives it its
 // 10 s: in simulated time, so the test does not wait them out.
 TEST(ServicePreShutdown, StopsTheServiceLikeAStopAfterTheWorkerGrace) {
@@ -77,10 +100,14 @@ TEST(ServicePreShutdown, StopsTheServiceLikeAStopAfterTheWorkerGrace) {
   EXPECT_GE(os.clock.MillisecondsSinceStart(), 10'000U);
 }
 
-TEST_F(ServiceRunTest, ThePowerManagerEventIsCreatedNamedAndUserControlsSetIt) {
-  Start();
+// Asked of the controller directly: in a running service the loop resets a handled control's
+// event on its own thread, so the set state could be gone before a test looked.
+TEST(ServiceControls, ThePowerManagerEventIsCreatedNamedAndUserControlSetsIt) {
+  fakes::FakeOs os;
+  CORVSvcCtrl controller(os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
+  controller.Init();
   EXPECT_FALSE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
-  os.serviceHost.SendControl(135);
+  controller.OnUserControl(135, 0, nullptr);
   EXPECT_TRUE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
 }
 
