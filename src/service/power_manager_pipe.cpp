@@ -27,21 +27,25 @@ bool BeginsWithHibernate(const std::vector<std::uint8_t>& bytes) {
          std::equal(expected.begin(), expected.end(), bytes.begin());
 }
 
-// Signals the controller and waits for its answer. True when the sleep report was written.
-bool Handshake(os::Synchronization& sync, os::Event& stop, os::Event& returned,
-               std::uint32_t returnWaitMs) {
+enum class HandshakeEnd { ReportWritten, NoReport, Stopped };
+
+// Signals the controller and waits for its answer.
+HandshakeEnd Handshake(os::Synchronization& sync, os::Event& stop, os::Event& returned,
+                       std::uint32_t returnWaitMs) {
   // A return the controller set after an earlier announcement had already timed out must not
   // answer this one.
   returned.Reset();
   os::OsError error = os::kSuccess;
   std::unique_ptr<os::Event> notification = sync.OpenNamedEvent(kPowerNotificationEvent, error);
-  if (!notification) return false;
+  if (!notification) return HandshakeEnd::NoReport;
   notification->Set();
   // The stop event ends the wait too, so stopping the monitoring loop never waits 30 s here.
+  // The wait may have consumed it (an auto-reset stop event), so the stop is passed on.
   os::Event* const events[] = {&returned, &stop};
-  const bool succeeded = sync.WaitAny(events, returnWaitMs) == 0;
+  const std::uint32_t woken = sync.WaitAny(events, returnWaitMs);
   returned.Reset();
-  return succeeded;
+  if (woken == 0) return HandshakeEnd::ReportWritten;
+  return woken == 1 ? HandshakeEnd::Stopped : HandshakeEnd::NoReport;
 }
 
 }  // namespace
@@ -97,11 +101,13 @@ void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::E
     }
     if (message.empty()) continue;
 
-    const bool succeeded =
-        BeginsWithHibernate(message) && Handshake(sync, stop, *returned, timing.returnWaitMs);
-    const std::vector<std::uint8_t> answer =
-        PowerManagerText(succeeded ? kHibernateMessage : kHibernateErrorAnswer);
+    const HandshakeEnd end = BeginsWithHibernate(message)
+                                 ? Handshake(sync, stop, *returned, timing.returnWaitMs)
+                                 : HandshakeEnd::NoReport;
+    const std::vector<std::uint8_t> answer = PowerManagerText(
+        end == HandshakeEnd::ReportWritten ? kHibernateMessage : kHibernateErrorAnswer);
     if (server->Write(answer) != os::kSuccess) dropClient();
+    if (end == HandshakeEnd::Stopped) break;
   }
   dropClient();
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "fakes/fake_os.h"
@@ -142,8 +143,17 @@ TEST_F(PowerManagerPipeTest, OneClientCanAnnounceTwice) {
   }
 }
 
+// The stop event here is auto-reset, so the handshake's wait consumes it: the thread must still end.
 TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
-  Start();
+  os::OsError error = os::kSuccess;
+  stop = os.sync.NewEvent(false, false, "", error);
+  ASSERT_TRUE(stop);
+  std::promise<void> ended;
+  std::future<void> threadEnded = ended.get_future();
+  thread = std::thread([this, &ended] {
+    RunPowerManagerPipe(os.pipes, os.sync, *stop, timing);
+    ended.set_value();
+  });
   auto client = ConnectClient();
   ASSERT_TRUE(client);
   ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Hibernate")), os::kSuccess);
@@ -153,6 +163,7 @@ TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
   ASSERT_TRUE(os.sync.IsNamedEventSet(kPowerNotificationEvent));
   const auto before = std::chrono::steady_clock::now();
   stop->Set();
+  ASSERT_EQ(threadEnded.wait_for(5s), std::future_status::ready) << "still serving after the stop";
   thread.join();
   EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
   EXPECT_FALSE(os.pipes.IsServed(kPowerManagerPipeName));
