@@ -35,6 +35,9 @@ struct HttpResponse {
   std::vector<std::uint8_t> body;  // every byte the server sent, in order
 };
 
+// The HTTP client's "operation cancelled": what an exchange ends with after CancelExchanges.
+inline constexpr OsError kErrorHttpCancelled = 12017;
+
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
@@ -43,6 +46,10 @@ class HttpClient {
   // Sends `request` and reads the whole answer. True when an answer arrived, whatever its
   // status; false with the system or HTTP-client error of the failed step in `error`.
   virtual bool Exchange(const HttpRequest& request, HttpResponse& response, OsError& error) = 0;
+  // Callable from any thread: ends the exchange in progress at once and makes it and every later
+  // one fail with kErrorHttpCancelled. A stopping service must not wait out a silent server's
+  // time-outs, which add up to minutes.
+  virtual void CancelExchanges() = 0;
 };
 
 }  // namespace orv::os

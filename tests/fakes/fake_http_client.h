@@ -1,6 +1,8 @@
 // HTTP as a test scripts it: each exchange is recorded and answered by a handler.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -18,11 +20,33 @@ class FakeHttpClient final : public os::HttpClient {
   bool Exchange(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) override {
     std::lock_guard lock(mutex_);
     requests.push_back(request);
+    if (IsCancelled()) {
+      error = os::kErrorHttpCancelled;
+      return false;
+    }
     if (!handler) {
       error = kCannotConnect;
       return false;
     }
-    return handler(request, response, error);
+    if (handler(request, response, error) && !IsCancelled()) return true;
+    if (IsCancelled()) error = os::kErrorHttpCancelled;
+    return false;
+  }
+  void CancelExchanges() override {
+    std::lock_guard lock(cancelMutex_);
+    cancelled_ = true;
+    cancelledChanged_.notify_all();
+  }
+
+  // For a handler playing a server that never answers: returns once the exchange is cancelled,
+  // or after `bound` (real time), so a test that forgets to cancel still ends.
+  void HangUntilCancelled(std::chrono::milliseconds bound = std::chrono::seconds(20)) {
+    std::unique_lock lock(cancelMutex_);
+    cancelledChanged_.wait_for(lock, bound, [this] { return cancelled_; });
+  }
+  bool IsCancelled() {
+    std::lock_guard lock(cancelMutex_);
+    return cancelled_;
   }
 
   static constexpr os::OsError kCannotConnect = 12029;  // the HTTP client's "cannot connect"
@@ -33,6 +57,9 @@ class FakeHttpClient final : public os::HttpClient {
 
  private:
   std::mutex mutex_;
+  std::mutex cancelMutex_;
+  std::condition_variable cancelledChanged_;
+  bool cancelled_ = false;
 };
 
 }  // namespace orv::fakes

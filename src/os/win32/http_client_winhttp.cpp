@@ -5,10 +5,10 @@
 // request or none at all.
 #include "os/win32/http_client_winhttp.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
-#include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 #include "os/win32/windows_api.h"
 // <winhttp.h> needs the types of <windows.h>.
@@ -18,13 +18,23 @@ namespace orv::win32 {
 
 namespace {
 
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() { return nullptr; }
-  static bool IsValid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::WinHttpCloseHandle(h); }
+// A handle of one exchange, closed when the exchange ends unless a cancel closed it first.
+class TrackedHandle {
+ public:
+  TrackedHandle(WinHttpClient& client, HINTERNET handle)
+      : client_(client), handle_(handle != nullptr && client.Track(handle) ? handle : nullptr) {}
+  TrackedHandle(const TrackedHandle&) = delete;
+  TrackedHandle& operator=(const TrackedHandle&) = delete;
+  ~TrackedHandle() {
+    if (handle_ != nullptr) client_.Close(handle_);
+  }
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  WinHttpClient& client_;
+  HINTERNET handle_;
 };
-using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
 // Time-outs of the agent's own: WinHTTP's defaults leave name resolution unbounded, and the
 // agent's main thread, which also runs every monitoring round, must come back from a dead or
@@ -69,10 +79,12 @@ bool ReadBody(HINTERNET request, std::vector<std::uint8_t>& body, os::OsError& e
   }
 }
 
-bool ExchangeOnce(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) {
+bool ExchangeOnce(WinHttpClient& client, const os::HttpRequest& request, os::HttpResponse& response,
+                  os::OsError& error) {
   const std::wstring agent = Wide(request.userAgent);
   const std::wstring proxy = Wide(request.proxy.server);
-  UniqueInternetHandle session(
+  TrackedHandle session(
+      client,
       proxy.empty()
           ? ::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
           : ::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
@@ -83,14 +95,14 @@ bool ExchangeOnce(const os::HttpRequest& request, os::HttpResponse& response, os
   }
 
   const std::wstring host = Wide(request.host);
-  UniqueInternetHandle connection(::WinHttpConnect(session.get(), host.c_str(), request.port, 0));
+  TrackedHandle connection(client, ::WinHttpConnect(session.get(), host.c_str(), request.port, 0));
   if (!connection) return Fail(error);
 
   const std::wstring method = Wide(request.method);
   const std::wstring path = Wide(request.path);
-  UniqueInternetHandle handle(::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
-                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                   request.secure ? WINHTTP_FLAG_SECURE : 0));
+  TrackedHandle handle(client, ::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
+                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                    request.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!handle) return Fail(error);
 
   if (!request.proxy.server.empty()) {
@@ -138,12 +150,46 @@ bool WinHttpClient::IsAvailable() { return ::WinHttpCheckPlatform() != FALSE; }
 bool WinHttpClient::Exchange(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) {
   error = os::kSuccess;
   try {
-    if (ExchangeOnce(request, response, error)) return true;
+    if (ExchangeOnce(*this, request, response, error)) return true;
   } catch (const std::bad_alloc&) {
     error = ERROR_NOT_ENOUGH_MEMORY;
   }
+  // Whatever a handle closed under a call reported (invalid handle, a broken connection), the
+  // exchange was cancelled.
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) error = os::kErrorHttpCancelled;
+  }
   response = {};
   return false;
+}
+
+bool WinHttpClient::Track(void* handle) {
+  std::lock_guard lock(mutex_);
+  if (cancelled_) {
+    ::WinHttpCloseHandle(handle);
+    ::SetLastError(os::kErrorHttpCancelled);
+    return false;
+  }
+  open_.push_back(handle);
+  return true;
+}
+
+void WinHttpClient::Close(void* handle) {
+  std::lock_guard lock(mutex_);
+  const auto it = std::find(open_.begin(), open_.end(), handle);
+  if (it == open_.end()) return;  // closed by a cancel
+  open_.erase(it);
+  ::WinHttpCloseHandle(handle);
+}
+
+void WinHttpClient::CancelExchanges() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  // Newest first: a request before its connection before its session. Closing a request handle
+  // is what ends a call blocked on it in another thread.
+  for (auto it = open_.rbegin(); it != open_.rend(); ++it) ::WinHttpCloseHandle(*it);
+  open_.clear();
 }
 
 }  // namespace orv::win32
