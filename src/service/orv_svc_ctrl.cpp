@@ -115,6 +115,8 @@ void CORVSvcCtrl::OnStop() {
   std::uint32_t checkPoint = 1;
   SetStatus(kServiceStopPending, checkPoint, kStopWaitHintMs);
   RequestStop();
+  // A request to the cloud in progress ends now rather than after its time-outs.
+  os_.http.CancelExchanges();
   os::Event* const stopped = events_[kStoppedEvent].get();
   if (stopped == nullptr) return;
   os::Event* const waitList[] = {stopped};
@@ -126,11 +128,16 @@ void CORVSvcCtrl::OnStop() {
 void CORVSvcCtrl::Run() {
   SetStatus(kServiceRunning, 0, 0, kRunningControls);
   log_.Information(kEventServiceStarted, "Orvaneエージェントサービスが開始しました。");
+  // A stop during start-up ends it between its steps; the loops would only see it later.
   WaitForNetwork();
+  if (StopRequested()) {
+    SetEvent(kStoppedEvent);
+    return;
+  }
   useProductionHost_ = AgentCtrl_WebAPI(os_).SelectHost() == 1 ? 0 : 1;
 
   AgentCtrl_Upload upload(os_);
-  if (DailyCheck(upload, false) == kDailyUpdateStarted) {
+  if (DailyCheck(upload, false) == kDailyUpdateStarted || StopRequested()) {
     SetEvent(kStoppedEvent);
     return;
   }
@@ -169,8 +176,7 @@ void CORVSvcCtrl::Run() {
 
 void CORVSvcCtrl::WaitForNetwork() {
   for (int question = 0; question < kNetworkQuestions; ++question) {
-    if (os_.system.IsNetworkAlive()) return;
-    os_.clock.Sleep(kNetworkPauseMs);
+    if (os_.system.IsNetworkAlive() || WaitForStop(kNetworkPauseMs)) return;
   }
 }
 
@@ -235,8 +241,25 @@ bool CORVSvcCtrl::IsSet(ControllerEvent event) {
   return os_.sync.WaitAny(list, 0) == 0;
 }
 
-void CORVSvcCtrl::SleepWhileSuspended() {
-  while (IsSet(kSuspendedEvent)) os_.clock.Sleep(kSuspendStepMs);
+bool CORVSvcCtrl::StopRequested() { return IsSet(kStopRequestEvent); }
+
+bool CORVSvcCtrl::WaitForStop(std::uint32_t ms) {
+  os::Event* const stop = events_[kStopRequestEvent].get();
+  if (stop == nullptr) {
+    os_.clock.Sleep(ms);
+    return false;
+  }
+  os::Event* const list[] = {stop};
+  return os_.sync.WaitAny(list, ms) == 0;
+}
+
+bool CORVSvcCtrl::SleepWhileSuspended() {
+  // The worker serves a stop before a resume that follows it, so only the stop can end this
+  // sleep then: without it the service would wait for a resume that never comes.
+  while (IsSet(kSuspendedEvent)) {
+    if (WaitForStop(kSuspendStepMs)) return false;
+  }
+  return true;
 }
 
 bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error) {
@@ -274,7 +297,7 @@ std::optional<int> CORVSvcCtrl::HandleIdleWakeup(std::uint32_t index,
     case kHandleStop:
       return kEndService;
     case kHandleSuspended:
-      SleepWhileSuspended();
+      (void)SleepWhileSuspended();  // a stop is seen by the next wait
       break;
     case kHandle130:
       RefreshRegistration(upload);
@@ -470,8 +493,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
           ended = true;
           break;
         case kHandleSuspended:
-          SleepWhileSuspended();
-          ReportNow(1030, *common, *nas, upload);
+          if (SleepWhileSuspended()) ReportNow(1030, *common, *nas, upload);
           break;
         case kHandle128:
           ReportNow(9010, *common, *nas, upload);
@@ -537,7 +559,8 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
   }
 
   common->StopWatchers();
-  upload.StopUploader();
+  // Bounded: a hung uploader is left running; the worker reports stop-pending meanwhile.
+  (void)upload.StopUploader();
   return result;
 }
 

@@ -122,7 +122,11 @@ class CORVSvcCtrl : public SvsBase {
   void SetEvent(ControllerEvent event);
   void ClearEvent(ControllerEvent event);
   bool IsSet(ControllerEvent event);
-  void SleepWhileSuspended();
+  bool StopRequested();
+  // Waits up to `ms` for the stop request; true when it came.
+  bool WaitForStop(std::uint32_t ms);
+  // Sleeps while the system is suspended; true on resume, false when a stop ended the sleep.
+  bool SleepWhileSuspended();
   // What the two idle loops do alike: stop, suspend, refresh (control 130) and a failed wait.
   // The loop's result when the wake-up ends it, else nullopt.
   std::optional<int> HandleIdleWakeup(std::uint32_t index, std::span<os::Event* const> handles,

@@ -152,6 +152,27 @@ TEST_F(ControllerLoopTest, SuspendAndAutomaticResumeReportOnce) {
   EXPECT_NE(events[0].find("\"act_id\":1030"), std::string::npos);
 }
 
+// The worker serves a stop before a resume that follows it, so the stop alone must end the
+// suspended sleep; no resume report is written for a resume that never happened.
+TEST_F(ControllerLoopTest, AStopWhileSuspendedEndsTheServiceWithoutAResumeReport) {
+  Register();
+  RunUntil(5 * kMinute, [this](CORVSvcCtrl& c) {
+    os.clock.ScheduleAt(3 * kMinute, [&c] { c.OnPowerEvent(4); });
+    os.clock.ScheduleAt(60 * kMinute, [&c] { c.OnPowerEvent(18); });
+  });
+  EXPECT_LT(os.clock.MillisecondsSinceStart(), 6 * kMinute);
+  EXPECT_TRUE(Files("RE[").empty());
+}
+
+TEST_F(ControllerLoopTest, AStopWhileWaitingForTheNetworkEndsTheStartUp) {
+  Register();
+  os.system.networkAlive = false;
+  RunUntil(7'000);
+  EXPECT_LT(os.clock.MillisecondsSinceStart(), 10'000U) << "not the whole 30 s of questions";
+  EXPECT_TRUE(os.http.requests.empty()) << "no registration request after the stop";
+  EXPECT_EQ(finalState, AgentState::Undecided) << "no loop started";
+}
+
 TEST_F(ControllerLoopTest, PreShutdownWritesTheShutdownReportBeforeTheLoopEnds) {
   Register();
   CORVSvcCtrl controller(os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
