@@ -61,8 +61,7 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
   networkGroupType_ = ReadNetworkGroupType(os.registry);
 }
 
-// The uploader thread uses this object: it must have ended before any member goes.
-AgentCtrl_Upload::~AgentCtrl_Upload() { StopUploader(); }
+AgentCtrl_Upload::~AgentCtrl_Upload() { (void)StopUploader(); }
 
 std::string AgentCtrl_Upload::ReadAgentVersion() const {
   std::vector<std::string> subKeys;

@@ -65,8 +65,11 @@ class AgentCtrl_Upload {
   bool LaunchUploader(std::string_view macAddress);
   // "config.ini": the BOM and the Base64 of the one-line JSON object; false, logged, on failure.
   bool WriteUploaderConfig(std::string_view macAddress);
-  // Waits for a running uploader thread (the process is never killed) and forgets it.
-  void StopUploader();
+  // How long a stop waits for a running uploader before it leaves it running.
+  static constexpr std::uint32_t kUploaderStopWaitMs = 180'000;
+  // Waits up to `waitMs` for a running uploader thread and forgets it; false when it still runs
+  // (the process is never killed).
+  bool StopUploader(std::uint32_t waitMs = kUploaderStopWaitMs);
   // The command line LaunchUploader gives "ORVUPLD.exe".
   std::string UploaderCommandLine() const;
 
@@ -104,7 +107,8 @@ class AgentCtrl_Upload {
   std::string ReadAgentVersion() const;
   std::string ChoosePoolFolder() const;
   std::string UploaderConfigText(std::string_view macAddress) const;
-  void RunUploader(const std::string& commandLine, const std::string& workingFolder);
+  static void RunUploader(const os::OsPorts& os, const AgentEventLog& log, HeldUploaderError& held,
+                          const std::string& commandLine, const std::string& workingFolder);
 
   os::OsPorts os_;
   AgentCtrl_ConfigFile eventDefinitions_;
@@ -127,7 +131,7 @@ class AgentCtrl_Upload {
   std::unique_ptr<os::Event> uploaderStop_;
   std::unique_ptr<os::Thread> uploaderThread_;
   // Written by the uploader threads only, one at a time; the lock keeps it sound regardless.
-  HeldUploaderError heldUploaderError_;
+  std::shared_ptr<HeldUploaderError> heldUploaderError_ = std::make_shared<HeldUploaderError>();
 };
 
 }  // namespace orv

@@ -86,35 +86,39 @@ bool AgentCtrl_Upload::LaunchUploader(std::string_view macAddress) {
   if (uploaderThread_ && !uploaderThread_->Join(0)) return true;  // one uploader at a time
   uploaderThread_.reset();
   if (!uploaderStop_) return true;  // no stop event: the thread would end at once, unstarted
-  // The thread gets its own copies, so nothing it reads is shared with the next launch.
+  // The thread gets its own copies and shares only the held failure, so a thread left running
+  // at stop never touches this object.
   os::OsError error = os::kSuccess;
   uploaderThread_ = os_.sync.StartThread(
-      [this, commandLine = UploaderCommandLine(), folder = moduleFolder_] {
-        RunUploader(commandLine, folder);
-      },
+      [ports = os_, log = log_, held = heldUploaderError_, commandLine = UploaderCommandLine(),
+       folder = moduleFolder_] { RunUploader(ports, log, *held, commandLine, folder); },
       error);
   return true;
 }
 
-void AgentCtrl_Upload::RunUploader(const std::string& commandLine, const std::string& workingFolder) {
+void AgentCtrl_Upload::RunUploader(const os::OsPorts& os, const AgentEventLog& log,
+                                   HeldUploaderError& held, const std::string& commandLine,
+                                   const std::string& workingFolder) {
   os::ProcessStart start;
   start.commandLine = commandLine;
   start.workingFolder = workingFolder;
   start.hidden = false;  // the uploader decides itself what it shows (--messagehide: nothing)
   os::OsError error = os::kSuccess;
-  const std::unique_ptr<os::ChildProcess> process = os_.processes.Launch(start, error);
+  const std::unique_ptr<os::ChildProcess> process = os.processes.Launch(start, error);
   if (!process) return;  // silent: nothing ran, so there is no result to judge
   const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode() : 0;
-  ReportUploaderResult(log_, heldUploaderError_, commandLine, exitCode);
+  ReportUploaderResult(log, held, commandLine, exitCode);
 }
 
-void AgentCtrl_Upload::StopUploader() {
-  if (!uploaderThread_) return;
+bool AgentCtrl_Upload::StopUploader(std::uint32_t waitMs) {
+  if (!uploaderThread_) return true;
   if (uploaderStop_) uploaderStop_->Set();
-  // The uploader is never killed: stopping waits until it has ended by itself.
-  (void)uploaderThread_->Join(os::kInfinite);
+  // The uploader is never killed (a pool file it is sending would be lost); a hung one is left
+  // running rather than keeping the service from stopping.
+  const bool ended = uploaderThread_->Join(waitMs);
   uploaderThread_.reset();
   if (uploaderStop_) uploaderStop_->Reset();
+  return ended;
 }
 
 }  // namespace orv

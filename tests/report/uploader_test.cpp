@@ -50,7 +50,7 @@ class HeldLauncher final : public os::ProcessLauncher {
       return true;
     }
     std::vector<std::uint8_t> ReadAvailableOutput() override { return {}; }
-    std::uint32_t ExitCode() override { return 0; }
+    std::uint32_t ExitCode() override { return owner_.exitCode; }
     void Terminate(std::uint32_t) override { ++owner_.terminated; }
 
    private:
@@ -70,6 +70,7 @@ class HeldLauncher final : public os::ProcessLauncher {
 
   std::vector<os::ProcessStart> launched;
   int terminated = 0;
+  std::uint32_t exitCode = 0;
 
  private:
   std::mutex mutex_;
@@ -245,6 +246,23 @@ TEST_F(UploaderTest, OneUploaderAtATimeAndStoppingWaitsForIt) {
   EXPECT_EQ(launcher.launched.size(), 1U);
   EXPECT_EQ(launcher.terminated, 0);
   EXPECT_TRUE(os.eventReporter.Entries().empty());
+}
+
+// A stop gives a hung uploader a bounded wait, then leaves it running: never killed, and its
+// late end is still judged, though the object that started it is gone.
+TEST_F(UploaderTest, AHungUploaderIsLeftRunningAndJudgedWhenItEnds) {
+  HeldLauncher launcher;
+  launcher.exitCode = 64;  // a failure logged at once
+  {
+    AgentCtrl_Upload upload(Ports(launcher));
+    EXPECT_TRUE(upload.LaunchUploader("00:00:00:00:00:01"));
+    EXPECT_FALSE(upload.StopUploader(50)) << "still running after the wait";
+  }
+  EXPECT_EQ(launcher.terminated, 0);
+  EXPECT_TRUE(os.eventReporter.Entries().empty());
+  launcher.Release();
+  ASSERT_TRUE(os.eventReporter.WaitForEntries(1));
+  EXPECT_EQ(os.eventReporter.Entries()[0].eventId, kUploaderFailedEvent);
 }
 
 TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {
