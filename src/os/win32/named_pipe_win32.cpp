@@ -1,6 +1,8 @@
 #include "os/win32/named_pipe_win32.h"
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
@@ -11,21 +13,57 @@ namespace {
 
 using UniquePipe = UniqueHandle<FileHandleTraits>;
 
+// How long a cancelled operation may take to report back. Pipe I/O honours a cancel at once;
+// this only bounds a peer or filter that does not.
+constexpr DWORD kCancelGraceMs = 2000;
+
+// One overlapped operation's memory. The system writes into it until the operation has
+// completed, so it lives on the heap: an operation that never reports back after its cancel
+// keeps its block (deliberately never freed) instead of writing into freed memory.
+struct PendingIo {
+  OVERLAPPED overlapped{};
+  std::vector<std::uint8_t> buffer;
+};
+
+// What became of an operation.
+struct IoOutcome {
+  os::OsError error = os::kSuccess;
+  DWORD transferred = 0;
+  bool abandoned = false;  // the operation outlives the call; the block was let go
+};
+
 // Finishes one overlapped operation within `timeoutMs`. On time-out the operation is cancelled
-// and waited for, so the buffer and the OVERLAPPED block never outlive the call.
-os::OsError FinishOverlapped(HANDLE pipe, OVERLAPPED& overlapped, BOOL started,
-                             std::uint32_t timeoutMs, DWORD& transferred) {
+// and its completion awaited for a short while: one that completed before the cancel took
+// effect keeps its result (bytes already read are not dropped); one that never reports back is
+// abandoned with its block.
+IoOutcome FinishOverlapped(HANDLE pipe, std::unique_ptr<PendingIo>& io, BOOL started,
+                           std::uint32_t timeoutMs) {
+  IoOutcome outcome;
   if (!started) {
     const DWORD error = ::GetLastError();
-    if (error != ERROR_IO_PENDING) return error;
-    if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
-      ::CancelIoEx(pipe, &overlapped);
-      ::GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
-      return os::kErrorSemTimeout;
+    if (error != ERROR_IO_PENDING) {
+      outcome.error = error;
+      return outcome;
+    }
+    if (::WaitForSingleObject(io->overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
+      ::CancelIoEx(pipe, &io->overlapped);
+      if (::WaitForSingleObject(io->overlapped.hEvent, kCancelGraceMs) != WAIT_OBJECT_0) {
+        (void)io.release();  // still owned by the system
+        outcome.abandoned = true;
+        outcome.error = os::kErrorSemTimeout;
+        return outcome;
+      }
+      if (!::GetOverlappedResult(pipe, &io->overlapped, &outcome.transferred, FALSE)) {
+        const DWORD error = ::GetLastError();
+        outcome.error = error == ERROR_OPERATION_ABORTED ? os::kErrorSemTimeout : error;
+      }
+      return outcome;
     }
   }
-  if (!::GetOverlappedResult(pipe, &overlapped, &transferred, FALSE)) return ::GetLastError();
-  return os::kSuccess;
+  if (!::GetOverlappedResult(pipe, &io->overlapped, &outcome.transferred, FALSE)) {
+    outcome.error = ::GetLastError();
+  }
+  return outcome;
 }
 
 // The reads and writes both ends share.
@@ -36,36 +74,53 @@ class PipeIo {
 
   os::OsError Write(std::span<const std::uint8_t> data) {
     if (data.size() > 0xFFFFFFFFu) return os::kErrorInvalidParameter;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = ioEvent_.get();
-    DWORD written = 0;
-    const BOOL started = ::WriteFile(pipe_.get(), data.data(), static_cast<DWORD>(data.size()),
-                                     nullptr, &overlapped);
+    auto io = NewIo();
+    if (!io) return os::kErrorBrokenPipe;
+    // Copied: an abandoned write may still read its buffer after the caller's data is gone.
+    io->buffer.assign(data.begin(), data.end());
+    const BOOL started = ::WriteFile(pipe_.get(), io->buffer.data(),
+                                     static_cast<DWORD>(io->buffer.size()), nullptr, &io->overlapped);
     // A peer that never reads cannot hold the writer: byte pipes take a record this size at once.
-    const os::OsError error = FinishOverlapped(pipe_.get(), overlapped, started, 10000, written);
-    if (error != os::kSuccess) return error;
-    return written == data.size() ? os::kSuccess : os::kErrorNoData;
+    const IoOutcome outcome = Finish(io, started, 10000);
+    if (outcome.error != os::kSuccess) return outcome.error;
+    return outcome.transferred == data.size() ? os::kSuccess : os::kErrorNoData;
   }
 
   os::OsError Read(std::vector<std::uint8_t>& out, std::size_t maxBytes,
                    std::uint32_t timeoutMs) {
-    std::vector<std::uint8_t> buffer(std::min<std::size_t>(maxBytes, 0x10000));
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = ioEvent_.get();
-    DWORD read = 0;
-    const BOOL started = ::ReadFile(pipe_.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                    nullptr, &overlapped);
-    const os::OsError error = FinishOverlapped(pipe_.get(), overlapped, started, timeoutMs, read);
-    if (error != os::kSuccess && error != ERROR_MORE_DATA) return error;
-    buffer.resize(read);
-    out = std::move(buffer);
+    auto io = NewIo();
+    if (!io) return os::kErrorBrokenPipe;
+    io->buffer.resize(std::min<std::size_t>(maxBytes, 0x10000));
+    const BOOL started = ::ReadFile(pipe_.get(), io->buffer.data(),
+                                    static_cast<DWORD>(io->buffer.size()), nullptr, &io->overlapped);
+    const IoOutcome outcome = Finish(io, started, timeoutMs);
+    if (outcome.error != os::kSuccess && outcome.error != ERROR_MORE_DATA) return outcome.error;
+    io->buffer.resize(outcome.transferred);
+    out = std::move(io->buffer);
     return os::kSuccess;
+  }
+
+  // A fresh block on the shared event; nullptr once an operation was abandoned, because that
+  // operation may still signal the event and write its block.
+  std::unique_ptr<PendingIo> NewIo() {
+    if (broken_) return nullptr;
+    auto io = std::make_unique<PendingIo>();
+    ::ResetEvent(ioEvent_.get());
+    io->overlapped.hEvent = ioEvent_.get();
+    return io;
+  }
+
+  IoOutcome Finish(std::unique_ptr<PendingIo>& io, BOOL started, std::uint32_t timeoutMs) {
+    const IoOutcome outcome = FinishOverlapped(pipe_.get(), io, started, timeoutMs);
+    if (outcome.abandoned) broken_ = true;
+    return outcome;
   }
 
  private:
   friend class Win32PipeServer;
   UniquePipe pipe_;
   UniqueKernelHandle ioEvent_;
+  bool broken_ = false;
 };
 
 class Win32PipeServer final : public os::PipeServer {
@@ -76,9 +131,9 @@ class Win32PipeServer final : public os::PipeServer {
 
   os::OsError WaitForClient(std::uint32_t timeoutMs) override {
     if (connected_) return os::kSuccess;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = io_.ioEvent_.get();
-    if (::ConnectNamedPipe(io_.pipe_.get(), &overlapped)) {
+    auto io = io_.NewIo();
+    if (!io) return os::kErrorBrokenPipe;
+    if (::ConnectNamedPipe(io_.pipe_.get(), &io->overlapped)) {
       connected_ = true;
       return os::kSuccess;
     }
@@ -89,9 +144,8 @@ class Win32PipeServer final : public os::PipeServer {
     }
     if (error != ERROR_IO_PENDING) return error;
     ::SetLastError(ERROR_IO_PENDING);
-    DWORD unused = 0;
-    const os::OsError result =
-        FinishOverlapped(io_.pipe_.get(), overlapped, FALSE, timeoutMs, unused);
+    // A client that connected while the wait was being cancelled counts as connected.
+    const os::OsError result = io_.Finish(io, FALSE, timeoutMs).error;
     if (result == os::kSuccess) connected_ = true;
     return result;
   }
