@@ -395,7 +395,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
     if (wrote) ReportNow(5060, *common, *nas, upload);
   }
 
-  const std::uint32_t roundMs = upload.CheckInterval() * 1000;
+  const std::uint32_t roundMs = upload.RoundWaitMs();
   while (!ended) {
     const std::uint32_t index = os_.sync.WaitAny(handles, roundMs);
     if (index == os::kWaitTimeout) {
