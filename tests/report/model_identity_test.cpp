@@ -83,14 +83,33 @@ class IdentifyModelTest : public ::testing::Test {
   fakes::FakeOs os;
 };
 
-TEST_F(IdentifyModelTest, TheMakersValueWinsEvenWhenZero) {
+TEST_F(IdentifyModelTest, TheMakersValueWinsEvenWhenZeroButNotWhenUnknown) {
+  constexpr const char* kMakerKey = "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck";
+  constexpr std::uint32_t kOwnerFlags = 0x8 + 0x100 + 0x10000;
+  struct Case {
+    std::optional<std::uint32_t> modelInfo;  // nullopt: no value
+    std::uint32_t flags;
+  };
+  const Case cases[] = {
+      {0, 0},
+      {kFourBays | kLcdSeries | kServer2019, kFourBays | kLcdSeries | kServer2019},
+      {0xFFFFFFFF, kOwnerFlags},  // "not known", as a missing value
+      {std::nullopt, kOwnerFlags},
+  };
   os.registry.AddKey("SOFTWARE\\MERIDEX\\NAS");
-  os.registry.AddKey("SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck");
-  RegHandle::SetDword(os.registry, kHklm, "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck", "ModelInfo", 0);
+  os.registry.AddKey(kMakerKey);
   SetString(kOwnerKey, "RegisteredOwner", "MDL-R01");
-  const ModelIdentity identity = IdentifyModel(os.Ports());
-  EXPECT_TRUE(identity.meridexBrand);
-  EXPECT_EQ(identity.modelFlags, 0U);
+  for (const Case& c : cases) {
+    if (c.modelInfo) {
+      RegHandle::SetDword(os.registry, kHklm, kMakerKey, "ModelInfo", *c.modelInfo);
+    } else {
+      RegHandle::DeleteValue(os.registry, kHklm, kMakerKey, "ModelInfo");
+    }
+    const ModelIdentity identity = IdentifyModel(os.Ports());
+    EXPECT_TRUE(identity.meridexBrand);
+    EXPECT_EQ(identity.modelFlags, c.flags) << std::hex << c.modelInfo.value_or(0);
+    EXPECT_EQ(identity.agentName, AgentNameFor(c.flags));
+  }
   EXPECT_TRUE(os.processes.Launched().empty());
 }
 
