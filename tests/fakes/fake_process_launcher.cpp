@@ -33,9 +33,9 @@ class FakeChild final : public os::ChildProcess {
     delivered_ = true;
     return script_.output;
   }
-  std::uint32_t ExitCode() override {
+  std::optional<std::uint32_t> ExitCode() override {
     if (killedWith_) return *killedWith_;
-    return Ended() ? script_.exitCode : kStillActive;
+    return Ended() ? script_.exitCode : std::nullopt;
   }
   void Terminate(std::uint32_t exitCode) override {
     if (Ended()) return;

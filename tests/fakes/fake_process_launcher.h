@@ -19,7 +19,7 @@ struct ScriptedProcess {
   std::uint64_t runsForMs = 0;
   bool neverEnds = false;
   std::vector<std::uint8_t> output;  // delivered at the first read
-  std::uint32_t exitCode = 0;
+  std::optional<std::uint32_t> exitCode = 0;  // nullopt: the system cannot tell it
 };
 
 class FakeProcessLauncher final : public os::ProcessLauncher {

@@ -50,7 +50,7 @@ class HeldLauncher final : public os::ProcessLauncher {
       return true;
     }
     std::vector<std::uint8_t> ReadAvailableOutput() override { return {}; }
-    std::uint32_t ExitCode() override { return 0; }
+    std::optional<std::uint32_t> ExitCode() override { return 0; }
     void Terminate(std::uint32_t) override { ++owner_.terminated; }
 
    private:
@@ -121,7 +121,7 @@ class UploaderTest : public ::testing::Test {
     return nlohmann::json::parse(configText);  // throws, failing the test, when not JSON
   }
 
-  void RunOnce(AgentCtrl_Upload& upload, std::uint32_t exitCode) {
+  void RunOnce(AgentCtrl_Upload& upload, std::optional<std::uint32_t> exitCode) {
     fakes::ScriptedProcess script;
     script.runsForMs = 5000;
     script.exitCode = exitCode;
@@ -256,6 +256,10 @@ TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {
                                 std::string(kFailurePrefix) + "設定ファイルに識別情報が見つかりません(CODE=35)。]"}));
   RunOnce(upload, 0);
   EXPECT_EQ(FailureTexts().size(), 1U) << "reported once";
+  RunOnce(upload, 36);
+  RunOnce(upload, std::nullopt);  // an exit code that cannot be read is a success too
+  EXPECT_EQ(FailureTexts().back(), std::string(kFailurePrefix) + "設定ファイルに識別情報が見つかりません(CODE=36)。]");
+  EXPECT_EQ(FailureTexts().size(), 2U);
 }
 
 TEST_F(UploaderTest, ANewerHeldFailureReplacesTheOlderOne) {

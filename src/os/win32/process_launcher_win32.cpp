@@ -37,9 +37,12 @@ class Win32ChildProcess final : public os::ChildProcess {
     }
   }
 
-  std::uint32_t ExitCode() override {
-    DWORD code = kStillActive;
-    return ::GetExitCodeProcess(process_.get(), &code) ? code : kStillActive;
+  std::optional<std::uint32_t> ExitCode() override {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process_.get(), &code)) return std::nullopt;
+    // A program may also end with the code that means "still active": the wait tells them apart.
+    if (code == STILL_ACTIVE && ::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
+    return code;
   }
 
   void Terminate(std::uint32_t exitCode) override { ::TerminateProcess(process_.get(), exitCode); }
