@@ -379,7 +379,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
     } else {
       roundFailed = true;
     }
-  } else if (initEvent == RegHandle::kMissingDword && !status.ValueExists("InitEvent")) {
+  } else if (initEvent == RegHandle::kMissingDword) {
     (void)status.SetDword("InitEvent", 0);  // the event follows at the next start
   }
 
