@@ -239,9 +239,10 @@ void CORVSvcCtrl::SleepWhileSuspended() {
   while (IsSet(kSuspendedEvent)) os_.clock.Sleep(kSuspendStepMs);
 }
 
-bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error) {
+bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error,
+                                        std::string_view pipeSuffix) {
   std::string pipeName(service::kSettingsPipeName);
-  if (IsTestSwitch("SVS_TESTMODE_6")) pipeName += service::kTestPipeSuffix;
+  pipeName += pipeSuffix;
   service::SendPipe pipe(os_.pipes, pipeName);
   const bool sent = pipe.Send(record);
   error = pipe.LastError();
