@@ -57,7 +57,7 @@ class HeldLauncher final : public os::ProcessLauncher {
     HeldLauncher& owner_;
   };
 
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError&) override {
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError&, os::LaunchStep&) override {
     std::lock_guard lock(mutex_);
     launched.push_back(start);
     return std::make_unique<Child>(*this);
@@ -279,8 +279,9 @@ TEST_F(UploaderTest, AnUploaderThatCannotStartJudgesNothing) {
   class Failable final : public os::ProcessLauncher {
    public:
     explicit Failable(os::ProcessLauncher& inner) : inner_(inner) {}
-    std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error) override {
-      if (!fail) return inner_.Launch(start, error);
+    std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
+                                             os::LaunchStep& failedAt) override {
+      if (!fail) return inner_.Launch(start, error, failedAt);
       error = os::kErrorFileNotFound;
       return nullptr;
     }
