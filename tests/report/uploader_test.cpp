@@ -117,7 +117,7 @@ class UploaderTest : public ::testing::Test {
       ADD_FAILURE() << "not Base64: " << *content;
       return {};
     }
-    configText = std::string(decoded->begin(), decoded->end());
+    configText = os.system.AnsiToUtf8(*decoded);
     return nlohmann::json::parse(configText);  // throws, failing the test, when not JSON
   }
 
@@ -188,6 +188,14 @@ TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
   config = Config();
   EXPECT_EQ(config["proxy_port"], "0");
   EXPECT_EQ(config["proxy_password"], "");
+
+  // On code page 932 best fit would write "¥" as a backslash: what the code page cannot hold
+  // exactly goes as \uXXXX, what it can stays as it is.
+  os.system.codePage932 = true;
+  SetString("ProxyUser", "営業¥yamada😀");
+  ASSERT_TRUE(upload.WriteUploaderConfig("00:11:22:33:44:55"));
+  EXPECT_EQ(Config()["proxy_user"], "営業¥yamada😀");
+  EXPECT_NE(configText.find("\"proxy_user\":\"営業\\u00A5yamada\\uD83D\\uDE00\""), std::string::npos) << configText;
 }
 
 TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
