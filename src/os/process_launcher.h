@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,21 +29,29 @@ class ChildProcess {
   virtual ~ChildProcess() = default;
   // True when the process has ended within `timeoutMs` (kInfinite allowed).
   virtual bool Wait(std::uint32_t timeoutMs) = 0;
-  // Whatever output the pipe holds now, without blocking; empty when not capturing.
+  // One read of what the pipe holds now (at most its 64 KiB buffer), without blocking; empty
+  // when not capturing. A child that keeps writing is read no faster than the caller asks.
   virtual std::vector<std::uint8_t> ReadAvailableOutput() = 0;
-  // The exit code once ended; kStillActive while running.
-  virtual std::uint32_t ExitCode() = 0;
+  // The exit code once ended; nullopt while it runs or when the system cannot tell it.
+  virtual std::optional<std::uint32_t> ExitCode() = 0;
   virtual void Terminate(std::uint32_t exitCode) = 0;
-
-  static constexpr std::uint32_t kStillActive = 259;
 };
+
+// Where a launch failed: a captured child needs its output pipe before it can start.
+enum class LaunchStep { OutputPipe, Process };
 
 class ProcessLauncher {
  public:
   virtual ~ProcessLauncher() = default;
-  // Starts `start.commandLine` (with no window unless `start.hidden` is false); nullptr and
-  // `error` set on failure.
-  virtual std::unique_ptr<ChildProcess> Launch(const ProcessStart& start, OsError& error) = 0;
+  // Starts `start.commandLine` (with no window unless `start.hidden` is false); nullptr on
+  // failure, with `error` set and `failedAt` telling the step.
+  virtual std::unique_ptr<ChildProcess> Launch(const ProcessStart& start, OsError& error,
+                                               LaunchStep& failedAt) = 0;
+  // The same for callers to whom the failed step makes no difference.
+  std::unique_ptr<ChildProcess> Launch(const ProcessStart& start, OsError& error) {
+    LaunchStep failedAt = LaunchStep::Process;
+    return Launch(start, error, failedAt);
+  }
 };
 
 }  // namespace orv::os

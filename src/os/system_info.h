@@ -31,6 +31,10 @@ class SystemInfo {
   // UTF-8, and back; characters the code page lacks become its default character.
   virtual std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) = 0;
   virtual std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) = 0;
+  // `text` in the ANSI code page only when every character has a code of its own there: false
+  // when one would need a best-fit stand-in (code page 932 writes "¥" as the backslash byte)
+  // or the default character.
+  virtual bool Utf8ToAnsiExact(std::string_view text, std::vector<std::uint8_t>& bytes) = 0;
   // True when the system reports any network connection as alive.
   virtual bool IsNetworkAlive() = 0;
 };

@@ -23,6 +23,11 @@ std::uint32_t OrDefault(std::uint32_t value, std::uint32_t fallback) {
   return value == RegHandle::kMissingDword ? fallback : value;
 }
 
+// For an interval, 0 would mean no pause at all: it counts as not set.
+std::uint32_t PositiveOrDefault(std::uint32_t value, std::uint32_t fallback) {
+  return value == 0 ? fallback : OrDefault(value, fallback);
+}
+
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('\\');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -46,7 +51,7 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
       agentVersion_(ReadAgentVersion()),
       eventDefinitionPath_(moduleFolder_ + "ORVCONFIG.xml"),
       pool_(os, log_, ChoosePoolFolder()),
-      checkInterval_(OrDefault(status_.GetDword("CheckInterval"), 60)),
+      checkInterval_(PositiveOrDefault(status_.GetDword("CheckInterval"), 60)),
       outputInterval_(OrDefault(status_.GetDword("OutputInterval"), 1800)),
       identity_(IdentifyModel(os)),
       hostName_(CutToUtf16Units(os.system.ComputerName(), kHostNameUnits)) {
@@ -62,6 +67,12 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
 }
 
 AgentCtrl_Upload::~AgentCtrl_Upload() { (void)StopUploader(); }
+
+std::uint32_t AgentCtrl_Upload::RoundWaitMs() const {
+  // One below the infinite wait: about 49 days, where the setting asks for more.
+  constexpr std::uint64_t kLongestWaitMs = os::kInfinite - 1;
+  return static_cast<std::uint32_t>(std::min(std::uint64_t{checkInterval_} * 1000, kLongestWaitMs));
+}
 
 std::string AgentCtrl_Upload::ReadAgentVersion() const {
   std::vector<std::string> subKeys;

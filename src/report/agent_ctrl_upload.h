@@ -86,7 +86,10 @@ class AgentCtrl_Upload {
   const std::string& AgentName() const { return identity_.agentName; }
   const std::string& PoolFolder() const { return pool_.Folder(); }
   const std::string& EventDefinitionPath() const { return eventDefinitionPath_; }
+  // Seconds between monitoring rounds; 0 and a missing value give 60.
   std::uint32_t CheckInterval() const { return checkInterval_; }
+  // The round's wait in milliseconds, kept below the infinite wait however large the setting.
+  std::uint32_t RoundWaitMs() const;
   std::uint32_t OutputInterval() const { return outputInterval_; }
   std::uint32_t DailySecond() const { return dailySecond_; }
   std::uint32_t StatusSecond() const { return statusSecond_; }

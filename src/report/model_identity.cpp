@@ -87,14 +87,10 @@ ModelIdentity IdentifyModel(const os::OsPorts& os) {
 
   const char* makerKey = identity.meridexBrand ? "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck"
                                                : "SOFTWARE\\Wow6432Node\\Tavolen\\TavolenNas";
-  os::RegistryValue makerValue;
-  const bool makerReadable =
-      os.registry.QueryValue(kLocalMachine, makerKey, "ModelInfo", makerValue) == os::kSuccess &&
-      makerValue.type == os::RegistryType::Dword && makerValue.data.size() == 4;
-  if (makerReadable) {
-    const auto& b = makerValue.data;
-    identity.modelFlags = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                          static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+  // 0xFFFFFFFF is "not known" as much as a missing value is: taken as flags, it would set them all.
+  const std::uint32_t makerFlags = RegHandle::GetDword(os.registry, kLocalMachine, makerKey, "ModelInfo");
+  if (makerFlags != RegHandle::kMissingDword) {
+    identity.modelFlags = makerFlags;
   } else {
     std::string owner;
     (void)RegHandle::GetString(os.registry, kLocalMachine,

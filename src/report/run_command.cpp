@@ -1,5 +1,6 @@
 #include "report/run_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -34,7 +35,9 @@ std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
   start.commandLine = std::string(commandLine);
   start.captureOutput = true;
   os::OsError error = os::kSuccess;
-  auto process = launcher.Launch(start, error);
+  os::LaunchStep failedAt = os::LaunchStep::Process;
+  auto process = launcher.Launch(start, error, failedAt);
+  if (!process && failedAt == os::LaunchStep::OutputPipe) return {};  // nothing ran
   if (!process) {
     char code[16];
     std::snprintf(code, sizeof code, "%x", error);
@@ -42,11 +45,13 @@ std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
   }
 
   // The output is kept raw and decoded once, so a UTF-16 character split between two reads
-  // is not lost.
+  // is not lost. What comes beyond the bound is still read, so the child is not blocked on a
+  // full pipe, but dropped.
   std::vector<std::uint8_t> output;
   const auto collect = [&output, &process] {
     const std::vector<std::uint8_t> chunk = process->ReadAvailableOutput();
-    output.insert(output.end(), chunk.begin(), chunk.end());
+    const std::size_t kept = std::min(chunk.size(), kRunCommandMaxOutputBytes - output.size());
+    output.insert(output.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(kept));
   };
   bool forced = false;
   for (int slice = 0;; ++slice) {

@@ -2,6 +2,7 @@
 #include "platform/agent_registry.h"
 #include "platform/base64.h"
 #include "platform/c_crypt_string.h"
+#include "platform/text_encoding.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/json_escape.h"
 
@@ -22,6 +23,37 @@ void AppendMember(std::string& json, std::string_view name, std::string_view val
   // The uploader parses this as JSON: a quote or backslash in a password must not end the text.
   json += EscapeJson(value);
   json += '"';
+}
+
+// The JSON text in the ANSI code page. A character the code page cannot hold exactly goes as
+// a \uXXXX escape (two for a surrogate pair), which is ASCII in every code page: a best-fit
+// stand-in would change the value, and on code page 932 "¥" would become a backslash that
+// breaks the JSON. Outside strings the text is ASCII, so every escape lands inside a string.
+std::vector<std::uint8_t> JsonToAnsi(os::SystemInfo& system, std::string_view json) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::u16string wide = Utf8ToUtf16(json);
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> converted;
+  for (std::size_t i = 0; i < wide.size();) {
+    if (wide[i] < 0x80) {
+      bytes.push_back(static_cast<std::uint8_t>(wide[i++]));
+      continue;
+    }
+    const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size();
+    const std::u16string_view character(wide.data() + i, pair ? 2 : 1);
+    i += character.size();
+    if (system.Utf8ToAnsiExact(Utf16ToUtf8(character), converted)) {
+      bytes.insert(bytes.end(), converted.begin(), converted.end());
+      continue;
+    }
+    for (const char16_t unit : character) {
+      for (const char c : {'\\', 'u', kHex[unit >> 12], kHex[(unit >> 8) & 0xF], kHex[(unit >> 4) & 0xF],
+                           kHex[unit & 0xF]}) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+      }
+    }
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -59,7 +91,7 @@ std::string AgentCtrl_Upload::UploaderConfigText(std::string_view macAddress) co
 }
 
 bool AgentCtrl_Upload::WriteUploaderConfig(std::string_view macAddress) {
-  const std::vector<std::uint8_t> ansi = os_.system.Utf8ToAnsi(UploaderConfigText(macAddress));
+  const std::vector<std::uint8_t> ansi = JsonToAnsi(os_.system, UploaderConfigText(macAddress));
   const std::string encoded = Base64Encode(ansi);
   std::vector<std::uint8_t> bytes{0xEF, 0xBB, 0xBF};
   bytes.insert(bytes.end(), encoded.begin(), encoded.end());
@@ -106,7 +138,8 @@ void AgentCtrl_Upload::RunUploader(const os::OsPorts& os, const AgentEventLog& l
   os::OsError error = os::kSuccess;
   const std::unique_ptr<os::ChildProcess> process = os.processes.Launch(start, error);
   if (!process) return;  // silent: nothing ran, so there is no result to judge
-  const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode() : 0;
+  // A code that cannot be read is no sign of a failed run: it counts as success.
+  const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode().value_or(0) : 0;
   ReportUploaderResult(log, held, commandLine, exitCode);
 }
 

@@ -262,9 +262,10 @@ bool CORVSvcCtrl::SleepWhileSuspended() {
   return true;
 }
 
-bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error) {
+bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error,
+                                        std::string_view pipeSuffix) {
   std::string pipeName(service::kSettingsPipeName);
-  if (IsTestSwitch("SVS_TESTMODE_6")) pipeName += service::kTestPipeSuffix;
+  pipeName += pipeSuffix;
   service::SendPipe pipe(os_.pipes, pipeName);
   const bool sent = pipe.Send(record);
   error = pipe.LastError();
@@ -402,7 +403,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
     } else {
       roundFailed = true;
     }
-  } else if (initEvent == RegHandle::kMissingDword && !status.ValueExists("InitEvent")) {
+  } else if (initEvent == RegHandle::kMissingDword) {
     (void)status.SetDword("InitEvent", 0);  // the event follows at the next start
   }
 
@@ -418,7 +419,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
     if (wrote) ReportNow(5060, *common, *nas, upload);
   }
 
-  const std::uint32_t roundMs = upload.CheckInterval() * 1000;
+  const std::uint32_t roundMs = upload.RoundWaitMs();
   while (!ended) {
     const std::uint32_t index = os_.sync.WaitAny(handles, roundMs);
     if (index == os::kWaitTimeout) {

@@ -134,9 +134,10 @@ class CORVSvcCtrl : public SvsBase {
   void WaitForNetwork();
   // Tells the settings program that a loop started (result 1, no text); failures are ignored.
   void NotifySettingsProgram();
-  // Writes `record` to the settings program's pipe (its "_TEST" twin under test switch 6);
-  // false with the pipe's error in `error`.
-  bool SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error);
+  // Writes `record` to the settings program's pipe, `pipeSuffix` appended to its name; false
+  // with the pipe's error in `error`.
+  bool SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error,
+                             std::string_view pipeSuffix = {});
   RequestOutcome RequestRegistrationData(AgentCtrl_Upload& upload);
   // Sets the device identifier and subkey (MAC) texts of a new client.
   void PrepareClient(AgentCtrl_WebAPI& client, AgentCtrl_Upload& upload);

@@ -9,6 +9,7 @@
 #include "report/device_id.h"
 #include "report/model_identity.h"
 #include "service/orv_svc_ctrl.h"
+#include "service/send_pipe.h"
 #include "service/test_mode.h"
 #include "webapi/agent_ctrl_webapi.h"
 
@@ -172,7 +173,9 @@ int CORVSvcCtrl::RefreshRegistration(AgentCtrl_Upload& upload) {
 
   const service::RegistrationRecord record = BuildRegistrationRecord(upload);
   os::OsError error = os::kSuccess;
-  if (!SendToSettingsProgram(service::SerializeRegistrationRecord(record, os_.system), error)) {
+  // Test switch 6 moves this record, and no notice, to the pipe's twin.
+  const std::string_view suffix = IsTestSwitch("SVS_TESTMODE_6") ? service::kTestPipeSuffix : std::string_view{};
+  if (!SendToSettingsProgram(service::SerializeRegistrationRecord(record, os_.system), error, suffix)) {
     log_.SystemCallError(kEventRecordNotSent, "Orvane設定プログラムへ情報送信できませんでした。", error);
   }
   return 1;

@@ -29,13 +29,13 @@ class FakeChild final : public os::ChildProcess {
     return false;
   }
   std::vector<std::uint8_t> ReadAvailableOutput() override {
-    if (!capture_ || delivered_) return {};
+    if (!capture_ || (delivered_ && !script_.outputWithoutEnd)) return {};
     delivered_ = true;
     return script_.output;
   }
-  std::uint32_t ExitCode() override {
+  std::optional<std::uint32_t> ExitCode() override {
     if (killedWith_) return *killedWith_;
-    return Ended() ? script_.exitCode : kStillActive;
+    return Ended() ? script_.exitCode : std::nullopt;
   }
   void Terminate(std::uint32_t exitCode) override {
     if (Ended()) return;
@@ -61,12 +61,19 @@ class FakeChild final : public os::ChildProcess {
 }  // namespace
 
 std::unique_ptr<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessStart& start,
-                                                              os::OsError& error) {
+                                                              os::OsError& error,
+                                                              os::LaunchStep& failedAt) {
   std::unique_lock lock(mutex_);
+  if (start.captureOutput && pipeFailure != os::kSuccess) {
+    error = pipeFailure;
+    failedAt = os::LaunchStep::OutputPipe;
+    return nullptr;
+  }
   launched_.push_back(start);
   const auto it = scripts_.find(start.commandLine);
   if (it == scripts_.end()) {
     error = os::kErrorFileNotFound;
+    failedAt = os::LaunchStep::Process;
     return nullptr;
   }
   error = os::kSuccess;

@@ -19,15 +19,17 @@ struct ScriptedProcess {
   std::uint64_t runsForMs = 0;
   bool neverEnds = false;
   std::vector<std::uint8_t> output;  // delivered at the first read
-  std::uint32_t exitCode = 0;
+  std::optional<std::uint32_t> exitCode = 0;  // nullopt: the system cannot tell it
+  bool outputWithoutEnd = false;  // every read finds `output` in the pipe again
 };
 
 class FakeProcessLauncher final : public os::ProcessLauncher {
  public:
   explicit FakeProcessLauncher(FakeClock& clock) : clock_(clock) {}
 
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start,
-                                           os::OsError& error) override;
+  using os::ProcessLauncher::Launch;
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
+                                           os::LaunchStep& failedAt) override;
 
   // Scripts by exact command line; an unscripted command fails to start with error 2.
   void Script(std::string commandLine, ScriptedProcess script) {
@@ -44,6 +46,7 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
     return launched_;
   }
   int terminated = 0;
+  os::OsError pipeFailure = os::kSuccess;  // set: no captured child gets its output pipe
 
  private:
   FakeClock& clock_;

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -11,6 +12,11 @@
 #include "platform/text_encoding.h"
 
 namespace orv::fakes {
+
+// Code page 932 through the C library's converter; nullopt from an exact conversion that
+// would need a stand-in.
+std::optional<std::vector<std::uint8_t>> Utf8ToCp932(std::string_view text, bool exact);
+std::string Cp932ToUtf8(std::span<const std::uint8_t> bytes);
 
 class FakeSystemInfo final : public os::SystemInfo {
  public:
@@ -25,12 +31,25 @@ class FakeSystemInfo final : public os::SystemInfo {
     return it == moduleErrorTexts.end() ? ErrorText(code) : it->second;
   }
 
-  // The fake's ANSI code page is UTF-8 (a code page Windows also offers), so texts pass as they are.
+  // The fake's ANSI code page is UTF-8 (a code page Windows also offers), so texts pass as they
+  // are; with `codePage932` it is Japanese Windows' code page 932, best fit included ("¥" gives
+  // the backslash byte) and "?" for what it lacks.
   std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override {
+    if (codePage932) return Cp932ToUtf8(bytes);
     return std::string(bytes.begin(), bytes.end());
   }
   std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override {
+    if (codePage932) return Utf8ToCp932(text, /*exact=*/false).value();
     return std::vector<std::uint8_t>(text.begin(), text.end());
+  }
+  bool Utf8ToAnsiExact(std::string_view text, std::vector<std::uint8_t>& bytes) override {
+    if (!codePage932) {
+      bytes.assign(text.begin(), text.end());
+      return true;
+    }
+    auto exact = Utf8ToCp932(text, /*exact=*/true);
+    bytes = exact.value_or(std::vector<std::uint8_t>{});
+    return exact.has_value();
   }
 
   bool IsNetworkAlive() override {
@@ -38,6 +57,7 @@ class FakeSystemInfo final : public os::SystemInfo {
     return networkAlive;
   }
 
+  bool codePage932 = false;
   bool networkAlive = true;
   int networkQuestions = 0;
   std::string executablePath = "C:\\orvsvc\\ORVSVC.exe";

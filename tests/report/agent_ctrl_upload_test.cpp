@@ -52,6 +52,29 @@ TEST_F(UploadTest, SetupReadsPathsVersionAndIntervals) {
   EXPECT_EQ(upload.HostName(), "NAS-0001");
 }
 
+TEST_F(UploadTest, TheRoundWaitIsNeitherZeroNorInfinite) {
+  struct Case {
+    std::optional<std::uint32_t> stored;
+    std::uint32_t waitMs;
+  };
+  const Case cases[] = {
+      {std::nullopt, 60'000},
+      {0, 60'000},  // not back-to-back rounds
+      {15, 15'000},
+      {4'294'967, 4'294'967'000},
+      {4'294'968, 0xFFFFFFFE},  // the 32-bit product would wrap to 704 ms
+      {0xFFFFFFFE, 0xFFFFFFFE},
+  };
+  for (const Case& c : cases) {
+    if (c.stored) {
+      SetStatusDword("CheckInterval", *c.stored);
+    } else {
+      RegHandle::DeleteValue(os.registry, kHklm, kStatusKey, "CheckInterval");
+    }
+    EXPECT_EQ(AgentCtrl_Upload(os.Ports()).RoundWaitMs(), c.waitMs) << c.stored.value_or(0xFFFFFFFF);
+  }
+}
+
 TEST_F(UploadTest, TheConfiguredPoolIsUsedOnlyWhenItExists) {
   RegHandle::SetString(os.registry, kHklm, kStatusKey, "MessagePoolPath", "D:\\Pool");
   EXPECT_EQ(AgentCtrl_Upload(os.Ports()).PoolFolder(), "C:\\orvsvc\\MessagePool");

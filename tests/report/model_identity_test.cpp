@@ -83,14 +83,33 @@ class IdentifyModelTest : public ::testing::Test {
   fakes::FakeOs os;
 };
 
-TEST_F(IdentifyModelTest, TheMakersValueWinsEvenWhenZero) {
+TEST_F(IdentifyModelTest, TheMakersValueWinsEvenWhenZeroButNotWhenUnknown) {
+  constexpr const char* kMakerKey = "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck";
+  constexpr std::uint32_t kOwnerFlags = 0x8 + 0x100 + 0x10000;
+  struct Case {
+    std::optional<std::uint32_t> modelInfo;  // nullopt: no value
+    std::uint32_t flags;
+  };
+  const Case cases[] = {
+      {0, 0},
+      {kFourBays | kLcdSeries | kServer2019, kFourBays | kLcdSeries | kServer2019},
+      {0xFFFFFFFF, kOwnerFlags},  // "not known", as a missing value
+      {std::nullopt, kOwnerFlags},
+  };
   os.registry.AddKey("SOFTWARE\\MERIDEX\\NAS");
-  os.registry.AddKey("SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck");
-  RegHandle::SetDword(os.registry, kHklm, "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck", "ModelInfo", 0);
+  os.registry.AddKey(kMakerKey);
   SetString(kOwnerKey, "RegisteredOwner", "MDL-R01");
-  const ModelIdentity identity = IdentifyModel(os.Ports());
-  EXPECT_TRUE(identity.meridexBrand);
-  EXPECT_EQ(identity.modelFlags, 0U);
+  for (const Case& c : cases) {
+    if (c.modelInfo) {
+      RegHandle::SetDword(os.registry, kHklm, kMakerKey, "ModelInfo", *c.modelInfo);
+    } else {
+      RegHandle::DeleteValue(os.registry, kHklm, kMakerKey, "ModelInfo");
+    }
+    const ModelIdentity identity = IdentifyModel(os.Ports());
+    EXPECT_TRUE(identity.meridexBrand);
+    EXPECT_EQ(identity.modelFlags, c.flags) << std::hex << c.modelInfo.value_or(0);
+    EXPECT_EQ(identity.agentName, AgentNameFor(c.flags));
+  }
   EXPECT_TRUE(os.processes.Launched().empty());
 }
 
@@ -131,26 +150,35 @@ TEST_F(IdentifyModelTest, ModelNameComesFromTheLastToolEntry) {
   EXPECT_EQ(version, "");
 }
 
-TEST(RunCommand, DecodesAnsiOutputAndReportsAStartFailure) {
-  fakes::FakeOs os(true);
-  const std::string ansi = "ver 6.3\r\n";
-  os.processes.Script("cmd /c ver", {10, false, {ansi.begin(), ansi.end()}, 0});
-  EXPECT_EQ(RunCommand(os.processes, os.system, "cmd /c ver"), ansi);
-  const auto launched = os.processes.Launched();
-  ASSERT_EQ(launched.size(), 1U);
-  EXPECT_TRUE(launched[0].captureOutput);
-  EXPECT_EQ(RunCommand(os.processes, os.system, "missing.exe /q"), "NG: missing.exe /q 2");
-}
-
-TEST(RunCommand, EndsAHungCommandAfterFortySlicesOfTenSeconds) {
-  fakes::FakeOs os(true);
-  const std::string partial = "partial";
-  os.processes.Script("hang.exe", {0, true, {partial.begin(), partial.end()}, 0});
-  const std::uint64_t start = os.clock.MillisecondsSinceStart();
-  EXPECT_EQ(RunCommand(os.processes, os.system, "hang.exe"),
-            "partial######  コマンド強制終了  ######\n");
-  EXPECT_EQ(os.clock.MillisecondsSinceStart() - start, 400'000U);
-  EXPECT_EQ(os.processes.terminated, 1);
+TEST(RunCommand, CollectsBoundedOutputForAtMostFortySlicesOfTenSeconds) {
+  const auto bytes = [](std::string_view text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
+  const std::string forced = "######  コマンド強制終了  ######\n";
+  const std::string ver = "ver 6.3\r\n";
+  struct Case {
+    const char* command;
+    std::optional<fakes::ScriptedProcess> script;  // nullopt: cannot be started
+    os::OsError pipeFailure;
+    std::string text;
+    std::uint64_t tookMs;
+  };
+  const Case cases[] = {
+      {"cmd /c ver", fakes::ScriptedProcess{10, false, bytes(ver), 0}, os::kSuccess, ver, 10},
+      {"missing.exe /q", std::nullopt, os::kSuccess, "NG: missing.exe /q 2", 0},
+      {"cmd /c ver", fakes::ScriptedProcess{10, false, bytes(ver), 0}, os::kErrorAccessDenied, "", 0},
+      {"hang.exe", fakes::ScriptedProcess{0, true, bytes("partial"), 0}, os::kSuccess, "partial" + forced, 400'000},
+      // Writes without end: read once a slice, kept up to the bound.
+      {"spew.exe", fakes::ScriptedProcess{0, true, std::vector<std::uint8_t>(16 * 1024, 'x'), 0, true}, os::kSuccess,
+       std::string(kRunCommandMaxOutputBytes, 'x') + forced, 400'000},
+  };
+  for (const Case& c : cases) {
+    fakes::FakeOs os(true);
+    if (c.script) os.processes.Script(c.command, *c.script);
+    os.processes.pipeFailure = c.pipeFailure;
+    EXPECT_EQ(RunCommand(os.processes, os.system, c.command), c.text) << c.command;
+    EXPECT_EQ(os.clock.MillisecondsSinceStart(), c.tookMs) << c.command;
+    EXPECT_EQ(os.processes.terminated, c.tookMs == 400'000 ? 1 : 0) << c.command;
+    for (const auto& launched : os.processes.Launched()) EXPECT_TRUE(launched.captureOutput);
+  }
 }
 
 }  // namespace

@@ -50,14 +50,14 @@ class HeldLauncher final : public os::ProcessLauncher {
       return true;
     }
     std::vector<std::uint8_t> ReadAvailableOutput() override { return {}; }
-    std::uint32_t ExitCode() override { return owner_.exitCode; }
+    std::optional<std::uint32_t> ExitCode() override { return owner_.exitCode; }
     void Terminate(std::uint32_t) override { ++owner_.terminated; }
 
    private:
     HeldLauncher& owner_;
   };
 
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError&) override {
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError&, os::LaunchStep&) override {
     std::lock_guard lock(mutex_);
     launched.push_back(start);
     return std::make_unique<Child>(*this);
@@ -118,11 +118,11 @@ class UploaderTest : public ::testing::Test {
       ADD_FAILURE() << "not Base64: " << *content;
       return {};
     }
-    configText = std::string(decoded->begin(), decoded->end());
+    configText = os.system.AnsiToUtf8(*decoded);
     return nlohmann::json::parse(configText);  // throws, failing the test, when not JSON
   }
 
-  void RunOnce(AgentCtrl_Upload& upload, std::uint32_t exitCode) {
+  void RunOnce(AgentCtrl_Upload& upload, std::optional<std::uint32_t> exitCode) {
     fakes::ScriptedProcess script;
     script.runsForMs = 5000;
     script.exitCode = exitCode;
@@ -189,6 +189,14 @@ TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
   config = Config();
   EXPECT_EQ(config["proxy_port"], "0");
   EXPECT_EQ(config["proxy_password"], "");
+
+  // On code page 932 best fit would write "¥" as a backslash: what the code page cannot hold
+  // exactly goes as \uXXXX, what it can stays as it is.
+  os.system.codePage932 = true;
+  SetString("ProxyUser", "営業¥yamada😀");
+  ASSERT_TRUE(upload.WriteUploaderConfig("00:11:22:33:44:55"));
+  EXPECT_EQ(Config()["proxy_user"], "営業¥yamada😀");
+  EXPECT_NE(configText.find("\"proxy_user\":\"営業\\u00A5yamada\\uD83D\\uDE00\""), std::string::npos) << configText;
 }
 
 TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
@@ -274,6 +282,10 @@ TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {
                                 std::string(kFailurePrefix) + "設定ファイルに識別情報が見つかりません(CODE=35)。]"}));
   RunOnce(upload, 0);
   EXPECT_EQ(FailureTexts().size(), 1U) << "reported once";
+  RunOnce(upload, 36);
+  RunOnce(upload, std::nullopt);  // an exit code that cannot be read is a success too
+  EXPECT_EQ(FailureTexts().back(), std::string(kFailurePrefix) + "設定ファイルに識別情報が見つかりません(CODE=36)。]");
+  EXPECT_EQ(FailureTexts().size(), 2U);
 }
 
 TEST_F(UploaderTest, ANewerHeldFailureReplacesTheOlderOne) {
@@ -293,8 +305,9 @@ TEST_F(UploaderTest, AnUploaderThatCannotStartJudgesNothing) {
   class Failable final : public os::ProcessLauncher {
    public:
     explicit Failable(os::ProcessLauncher& inner) : inner_(inner) {}
-    std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error) override {
-      if (!fail) return inner_.Launch(start, error);
+    std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
+                                             os::LaunchStep& failedAt) override {
+      if (!fail) return inner_.Launch(start, error, failedAt);
       error = os::kErrorFileNotFound;
       return nullptr;
     }

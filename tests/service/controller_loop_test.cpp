@@ -129,10 +129,18 @@ TEST_F(ControllerLoopTest, ControlsStopAndResumeMonitoring) {
 
 TEST_F(ControllerLoopTest, TheInitialisationEventIsSentOnceAcrossStarts) {
   Register();
-  os.registry.DeleteValue(kHklm, kStatusKey, "InitEvent");
-  RunUntil(kMinute / 2);
-  EXPECT_EQ(Dword("InitEvent"), 0U) << "missing: written as 0, the event follows next start";
-  EXPECT_TRUE(Files("RE[").empty());
+  // Each way of reading as missing: written as 0, the event follows at the next start.
+  const std::pair<const char*, std::function<void()>> missing[] = {
+      {"absent", [this] { os.registry.DeleteValue(kHklm, kStatusKey, "InitEvent"); }},
+      {"0xFFFFFFFF", [this] { SetDword("InitEvent", 0xFFFFFFFF); }},
+      {"not a DWORD", [this] { RegHandle::SetString(os.registry, kHklm, kStatusKey, "InitEvent", "0"); }},
+  };
+  for (const auto& [name, make] : missing) {
+    make();
+    RunUntil(os.clock.MillisecondsSinceStart() + kMinute / 2);
+    EXPECT_EQ(Dword("InitEvent"), 0U) << name;
+    EXPECT_TRUE(Files("RE[").empty()) << name;
+  }
   RunUntil(os.clock.MillisecondsSinceStart() + kMinute / 2);
   RunUntil(os.clock.MillisecondsSinceStart() + kMinute / 2);
   const auto events = Files("RE[");

@@ -35,6 +35,7 @@ class DoubleByteSystem final : public os::SystemInfo {
   std::string ErrorText(os::OsError) override { return {}; }
   std::string AnsiToUtf8(std::span<const std::uint8_t>) override { return {}; }
   bool IsNetworkAlive() override { return false; }
+  bool Utf8ToAnsiExact(std::string_view, std::vector<std::uint8_t>&) override { return false; }
   std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override {
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < text.size(); ++i) {

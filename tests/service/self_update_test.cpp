@@ -157,6 +157,7 @@ TEST_F(SelfUpdateTest, AFailedSoftwareRequestIsCodeThree) {
 TEST_F(SelfUpdateTest, TestSwitchesStubTheUpdateAndCutTheIdentifier) {
   os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_8", "");
   os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_5", "");
+  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_6", "");  // moves the registration record only
   service::PipeNotice notice;
   EXPECT_EQ(Check(&notice), 5);
   EXPECT_EQ(notice.text, "アップデートに失敗しました。(STUB)");

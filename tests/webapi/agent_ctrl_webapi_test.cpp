@@ -227,6 +227,7 @@ class DoubleByteSystem final : public os::SystemInfo {
   std::string ErrorText(os::OsError) override { return {}; }
   bool IsNetworkAlive() override { return true; }
   std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override { return Bytes(text); }
+  bool Utf8ToAnsiExact(std::string_view, std::vector<std::uint8_t>&) override { return false; }
   std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override {
     std::string text;
     for (std::size_t i = 0; i < bytes.size(); ++i) {

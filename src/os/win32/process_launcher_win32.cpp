@@ -1,5 +1,7 @@
 #include "os/win32/process_launcher_win32.h"
 
+#include <algorithm>
+
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
@@ -19,27 +21,25 @@ class Win32ChildProcess final : public os::ChildProcess {
 
   std::vector<std::uint8_t> ReadAvailableOutput() override {
     std::vector<std::uint8_t> bytes;
-    if (!output_) return bytes;
-    for (;;) {
-      DWORD available = 0;
-      if (!::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr) ||
-          available == 0) {
-        return bytes;
-      }
-      const std::size_t start = bytes.size();
-      bytes.resize(start + available);
-      DWORD read = 0;
-      if (!::ReadFile(output_.get(), bytes.data() + start, available, &read, nullptr)) {
-        bytes.resize(start);
-        return bytes;
-      }
-      bytes.resize(start + read);
+    DWORD available = 0;
+    if (!output_ || !::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr) ||
+        available == 0) {
+      return bytes;
     }
+    // Once, not until the pipe is empty: a child writing without end would keep us here.
+    bytes.resize(std::min(available, kPipeBufferBytes));
+    DWORD read = 0;
+    if (!::ReadFile(output_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+    bytes.resize(read);
+    return bytes;
   }
 
-  std::uint32_t ExitCode() override {
-    DWORD code = kStillActive;
-    return ::GetExitCodeProcess(process_.get(), &code) ? code : kStillActive;
+  std::optional<std::uint32_t> ExitCode() override {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process_.get(), &code)) return std::nullopt;
+    // A program may also end with the code that means "still active": the wait tells them apart.
+    if (code == STILL_ACTIVE && ::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
+    return code;
   }
 
   void Terminate(std::uint32_t exitCode) override { ::TerminateProcess(process_.get(), exitCode); }
@@ -52,7 +52,8 @@ class Win32ChildProcess final : public os::ChildProcess {
 }  // namespace
 
 std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::ProcessStart& start,
-                                                               os::OsError& error) {
+                                                               os::OsError& error,
+                                                               os::LaunchStep& failedAt) {
   UniqueFileHandle readEnd;
   UniqueFileHandle writeEnd;
   STARTUPINFOW startup{};
@@ -67,6 +68,7 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
     HANDLE write = nullptr;
     if (!::CreatePipe(&read, &write, &inheritable, kPipeBufferBytes)) {
       error = ::GetLastError();
+      failedAt = os::LaunchStep::OutputPipe;
       return nullptr;
     }
     readEnd.reset(read);
@@ -86,6 +88,7 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
                         start.hidden ? CREATE_NO_WINDOW : 0, nullptr, folder.empty() ? nullptr : folder.c_str(),
                         &startup, &info)) {
     error = ::GetLastError();
+    failedAt = os::LaunchStep::Process;
     return nullptr;
   }
   UniqueKernelHandle thread(info.hThread);

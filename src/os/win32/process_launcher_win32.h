@@ -7,8 +7,9 @@ namespace orv::win32 {
 
 class Win32ProcessLauncher final : public os::ProcessLauncher {
  public:
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start,
-                                           os::OsError& error) override;
+  using os::ProcessLauncher::Launch;
+  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
+                                           os::LaunchStep& failedAt) override;
 };
 
 }  // namespace orv::win32

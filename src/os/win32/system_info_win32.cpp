@@ -96,6 +96,29 @@ std::vector<std::uint8_t> Win32SystemInfo::Utf8ToAnsi(std::string_view text) {
   return bytes;
 }
 
+bool Win32SystemInfo::Utf8ToAnsiExact(std::string_view text, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  const std::wstring wide = Wide(text);
+  if (wide.empty()) return true;
+  if (wide.size() > 0x7FFFFFFF) return false;
+  // A UTF-8 system code page holds every character, and takes neither flag nor default question.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* const askDefault = utf8 ? nullptr : &usedDefault;
+  const int units = static_cast<int>(wide.size());
+  const int size = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), units, nullptr, 0, nullptr, askDefault);
+  if (size <= 0 || usedDefault) return false;
+  bytes.resize(static_cast<std::size_t>(size));
+  if (::WideCharToMultiByte(CP_ACP, flags, wide.data(), units, reinterpret_cast<char*>(bytes.data()), size,
+                            nullptr, askDefault) != size ||
+      usedDefault) {
+    bytes.clear();
+    return false;
+  }
+  return true;
+}
+
 bool Win32SystemInfo::IsNetworkAlive() {
   DWORD flags = 0;
   return ::IsNetworkAlive(&flags) != FALSE;

@@ -13,6 +13,7 @@ class Win32SystemInfo final : public os::SystemInfo {
   std::string ModuleErrorText(std::string_view module, os::OsError code) override;
   std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override;
   std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override;
+  bool Utf8ToAnsiExact(std::string_view text, std::vector<std::uint8_t>& bytes) override;
   bool IsNetworkAlive() override;
 };
 

@@ -173,15 +173,19 @@ class NoticeTest(unittest.TestCase):
         self.assertEqual(record[661:693], b"WIN" + b"\x00" * 29)
         self.assertEqual(record[1117:1181].rstrip(b"\x00"), b"ORVSVC")  # the module name, no extension
 
-    def test_test_switch_6_sends_the_notice_to_the_test_pipe(self):
+    def test_test_switch_6_sends_only_the_registration_record_to_the_test_pipe(self):
         self.switch.write_bytes(b"")
         regular = self.settings_program("regular.txt")
         test_pipe = self.settings_program("test-pipe.txt", suffix="_TEST")
         mark = bed.event_mark()
         bed.start_service(SERVICE, START_TIMEOUT)
         self.wait_entry(MONITORING, mark)
-        self.assertEqual(test_pipe.wait_messages(1), [STATE_NOTICE])
-        self.assertEqual(regular.messages(), [])
+        self.assertEqual(regular.wait_messages(1), [STATE_NOTICE])
+        bed.control(SERVICE, 130)
+        records = test_pipe.wait_messages(1)
+        self.assertEqual([len(record) for record in records], [1441],
+                         "no registration record on the test pipe after control 130")
+        self.assertEqual(regular.messages(), [STATE_NOTICE])
 
 
 if __name__ == "__main__":
