@@ -54,8 +54,8 @@ IoOutcome FinishOverlapped(HANDLE pipe, std::unique_ptr<PendingIo>& io, BOOL sta
         return outcome;
       }
       if (!::GetOverlappedResult(pipe, &io->overlapped, &outcome.transferred, FALSE)) {
-        const DWORD error = ::GetLastError();
-        outcome.error = error == ERROR_OPERATION_ABORTED ? os::kErrorSemTimeout : error;
+        const DWORD cancelError = ::GetLastError();
+        outcome.error = cancelError == ERROR_OPERATION_ABORTED ? os::kErrorSemTimeout : cancelError;
       }
       return outcome;
     }
