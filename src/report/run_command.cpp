@@ -30,7 +30,7 @@ std::string Decode(os::SystemInfo& system, const std::vector<std::uint8_t>& byte
 }  // namespace
 
 std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
-                       std::string_view commandLine) {
+                       std::string_view commandLine, const std::function<bool()>& stopRequested) {
   os::ProcessStart start;
   start.commandLine = std::string(commandLine);
   start.captureOutput = true;
@@ -57,7 +57,7 @@ std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
   for (int slice = 0;; ++slice) {
     if (process->Wait(kRunCommandSliceMs)) break;
     collect();
-    if (slice + 1 >= kRunCommandMaxSlices) {
+    if (slice + 1 >= kRunCommandMaxSlices || (stopRequested && stopRequested())) {
       process->Terminate(1);
       forced = true;
       break;

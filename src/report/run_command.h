@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,10 @@ inline constexpr std::size_t kRunCommandMaxOutputBytes = 64 * 1024;
 // code page. The pipe is read once per slice. A command still running after 40 slices of 10 s
 // is ended and the text gets a closing note. A command that cannot be started gives
 // "NG: <command line> <error in hex>"; without an output pipe nothing runs and the text is empty.
+// `stopRequested`, when given, is asked after every slice: a stopping service ends the command
+// as if its time were up, rather than waiting out its 400 s.
 std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
-                       std::string_view commandLine);
+                       std::string_view commandLine,
+                       const std::function<bool()>& stopRequested = nullptr);
 
 }  // namespace orv

@@ -78,6 +78,8 @@ void CORVSvcCtrl::LogRequestFailure(const AgentCtrl_WebAPI& client, bool answere
                                     std::uint32_t statusEvent, std::string_view sentence,
                                     std::string_view statusSentence) {
   if (!answered) {
+    // A request the stopping service cancelled says nothing about the cloud.
+    if (client.LastError() == os::kErrorHttpCancelled) return;
     log_.SystemCallError(transportEvent, sentence, client.LastError(), AgentCtrl_WebAPI::kErrorModuleName);
     return;
   }

@@ -202,6 +202,7 @@ bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& clie
   const std::string archiveName = archive ? fileName.substr(0, zipAt) + fileName.substr(zipAt + 4) : fileName;
 
   if (client.Download(url) == 0) {
+    if (client.LastError() == os::kErrorHttpCancelled) return false;  // the service is stopping
     log_.SystemCallError(kEventDownloadFailed, "アップデートファイル取得中に通信エラーが発生しました。",
                          client.LastError(), AgentCtrl_WebAPI::kErrorModuleName);
     return false;
@@ -222,7 +223,9 @@ bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& clie
   if (archive) {
     if (!IsSafeFileName(archiveName)) return missing();
     const std::string command = "\"" + upload.ModuleFolder() + "ORVZIP.exe\" \"" + downloaded + "\" \"" + work + "\"";
-    (void)RunCommand(os_.processes, os_.system, command);  // its output says nothing we act on
+    // Its output says nothing we act on; a stop abandons the update.
+    (void)RunCommand(os_.processes, os_.system, command, [this] { return StopRequested(); });
+    if (StopRequested()) return false;
     candidate = work + "\\" + archiveName + "\\" + archiveName + ".exe";
   }
   if (!os_.files.FileExists(candidate)) return missing();

@@ -160,6 +160,7 @@ TEST(RunCommand, CollectsBoundedOutputForAtMostFortySlicesOfTenSeconds) {
     os::OsError pipeFailure;
     std::string text;
     std::uint64_t tookMs;
+    std::uint64_t stopAtMs = 0;  // when the service asks to stop; 0: never
   };
   const Case cases[] = {
       {"cmd /c ver", fakes::ScriptedProcess{10, false, bytes(ver), 0}, os::kSuccess, ver, 10},
@@ -169,14 +170,17 @@ TEST(RunCommand, CollectsBoundedOutputForAtMostFortySlicesOfTenSeconds) {
       // Writes without end: read once a slice, kept up to the bound.
       {"spew.exe", fakes::ScriptedProcess{0, true, std::vector<std::uint8_t>(16 * 1024, 'x'), 0, true}, os::kSuccess,
        std::string(kRunCommandMaxOutputBytes, 'x') + forced, 400'000},
+      // A stop ends a hung command at the next slice, not after 400 s.
+      {"hang.exe", fakes::ScriptedProcess{0, true, bytes("partial"), 0}, os::kSuccess, "partial" + forced, 30'000, 25'000},
   };
   for (const Case& c : cases) {
     fakes::FakeOs os(true);
     if (c.script) os.processes.Script(c.command, *c.script);
     os.processes.pipeFailure = c.pipeFailure;
-    EXPECT_EQ(RunCommand(os.processes, os.system, c.command), c.text) << c.command;
+    const auto stopRequested = [&] { return c.stopAtMs != 0 && os.clock.MillisecondsSinceStart() >= c.stopAtMs; };
+    EXPECT_EQ(RunCommand(os.processes, os.system, c.command, stopRequested), c.text) << c.command;
     EXPECT_EQ(os.clock.MillisecondsSinceStart(), c.tookMs) << c.command;
-    EXPECT_EQ(os.processes.terminated, c.tookMs == 400'000 ? 1 : 0) << c.command;
+    EXPECT_EQ(os.processes.terminated, c.text.ends_with(forced) ? 1 : 0) << c.command;
     for (const auto& launched : os.processes.Launched()) EXPECT_TRUE(launched.captureOutput);
   }
 }

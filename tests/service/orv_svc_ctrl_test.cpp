@@ -85,6 +85,9 @@ TEST_F(ServiceRunTest, AStopEndsARequestTheCloudNeverAnswers) {
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
   EXPECT_EQ(exitCode_, 0);
   EXPECT_EQ(os.serviceHost.LastStatus().currentState, kServiceStopped);
+  for (const auto& entry : os.eventReporter.Entries()) {
+    EXPECT_NE(entry.kind, os::EventKind::Error) << "a cancelled request is no failure: " << entry.text;
+  }
 }
 
 // After a pre-shutdown the worker keeps waiting, so the framework's clean-up gives it its
