@@ -37,6 +37,11 @@ class FakeEventReporter final : public os::EventReporter {
     std::unique_lock lock(mutex_);
     return added_.wait_for(lock, std::chrono::seconds(10), [&] { return entries_.size() >= count; });
   }
+  // Forgets what was logged, for tests that run long enough for the record to matter.
+  void ClearRecords() {
+    std::lock_guard lock(mutex_);
+    entries_ = {};
+  }
   std::vector<std::uint32_t> Ids() const {
     std::lock_guard lock(mutex_);
     std::vector<std::uint32_t> ids;

@@ -36,6 +36,10 @@ class FakeFileSystem final : public os::FileSystem {
   void SetLastWriteTime(std::string_view path, std::uint64_t fileTime);
   // Paths of the files directly in a folder, sorted.
   std::vector<std::string> FilesIn(std::string_view folder) const;
+  void ClearRecords() {
+    std::lock_guard lock(mutex_);
+    removedFiles = {};
+  }
 
   os::OsError writeError = os::kSuccess;   // every write fails with it while set
   os::OsError makeDirectoryError = os::kSuccess;

@@ -32,6 +32,10 @@ class FakeHttpClient final : public os::HttpClient {
     if (IsCancelled()) error = os::kErrorHttpCancelled;
     return false;
   }
+  void ClearRecords() {
+    std::lock_guard lock(mutex_);
+    requests = {};
+  }
   void CancelExchanges() override {
     std::lock_guard lock(cancelMutex_);
     cancelled_ = true;

@@ -45,6 +45,10 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
     std::lock_guard lock(mutex_);
     return launched_;
   }
+  void ClearRecords() {
+    std::lock_guard lock(mutex_);
+    launched_ = {};
+  }
   int terminated = 0;
   os::OsError pipeFailure = os::kSuccess;  // set: no captured child gets its output pipe
 

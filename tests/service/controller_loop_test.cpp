@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <malloc.h>
 
 #include "fakes/fake_os.h"
 #include "platform/agent_registry.h"
@@ -109,6 +110,49 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
   EXPECT_EQ(Dword("ServiceStatus"), 4U);
   EXPECT_TRUE(os.processes.Launched().empty());
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+}
+
+// A week of monitoring against a cloud that answers and an uploader that takes the pool: the
+// heap the agent holds does not grow after the first day. What the fakes record of the week
+// (launches, requests, log entries, removed files) is dropped each day, so only the agent's
+// own memory is measured. (Under the sanitizers mallinfo2 sees none of it and the check is void.)
+TEST_F(ControllerLoopTest, AWeekOfMonitoringHoldsNoMoreHeapThanTheFirstDay) {
+  Register();
+  SetDword("CheckInterval", 60);
+  SetDword("OutputInterval", 1800);
+  os.http.handler = [](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
+    response.status = 200;
+    const std::string body = R"({"result":"0","dev_id_changed":"0","agt_ver":"0.0.0.0"})";
+    response.body.assign(body.begin(), body.end());
+    return true;
+  };
+  os.files.AddFile("C:\\orvsvc\\ORVUPLD.exe", "MZ");
+  const std::string uploader =
+      "\"C:\\orvsvc\\ORVUPLD.exe\" --poolpath \"C:\\orvsvc\\MessagePool\" --rcount 6 --rseconds 10 "
+      "--messagehide --configpath \"C:\\orvsvc\\config.ini\"";
+  os.processes.Script(uploader, fakes::ScriptedProcess{});
+  os.processes.OnLaunch(uploader, [this] {
+    for (const std::string& file : os.files.FilesIn(kPool)) (void)os.files.RemoveFile(file);
+  });
+  std::vector<std::size_t> heap;
+  int launchesSeen = 0;
+  RunUntil(7 * 24 * kHour + kMinute, [&](CORVSvcCtrl&) {
+    for (std::uint64_t day = 1; day <= 7; ++day) {
+      os.clock.ScheduleAt(day * 24 * kHour, [&] {
+        launchesSeen += static_cast<int>(os.processes.Launched().size());
+        os.processes.ClearRecords();
+        os.http.ClearRecords();
+        os.eventReporter.ClearRecords();
+        os.files.ClearRecords();
+        heap.push_back(mallinfo2().uordblks);
+      });
+    }
+  });
+  ASSERT_EQ(heap.size(), 7U);
+  EXPECT_GE(launchesSeen, 7 * 48) << "an uploader run after every periodic status";
+  EXPECT_EQ(finalState, AgentState::Monitoring);
+  const auto [low, high] = std::minmax_element(heap.begin(), heap.end());
+  EXPECT_LE(*high - *low, 16U * 1024U) << "heap after each day from the first: " << ::testing::PrintToString(heap);
 }
 
 TEST_F(ControllerLoopTest, ControlsStopAndResumeMonitoring) {
