@@ -28,7 +28,15 @@ struct HttpRequest {
   std::string path;                // from the first "/"
   std::string headers;             // extra header lines, "\r\n"-separated, may be empty
   std::vector<std::uint8_t> body;  // sent as it is
+  // The whole exchange, from opening to the last body byte. The per-step time-outs alone let a
+  // server that trickles its answer hold the agent for ever.
+  std::uint32_t deadlineMs = 5 * 60 * 1000;
 };
+
+// Long enough for an update package on a slow line.
+inline constexpr std::uint32_t kDownloadDeadlineMs = 30 * 60 * 1000;
+// The HTTP client's "timed out": what an exchange past its deadline ends with.
+inline constexpr OsError kErrorHttpTimeout = 12002;
 
 struct HttpResponse {
   std::uint32_t status = 0;

@@ -179,6 +179,7 @@ int AgentCtrl_WebAPI::Download(std::string_view url) {
   os::HttpRequest request;
   request.method = "GET";
   request.path = slash == std::string_view::npos ? std::string("/") : std::string(rest.substr(slash));
+  request.deadlineMs = os::kDownloadDeadlineMs;
   os::HttpResponse response;
   if (!Exchange(request, response)) return 0;
   if (response.status != 200) return 0;

@@ -2,7 +2,7 @@
 // wine-tier transport test.
 //
 //   httpcheck raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--proxy HOST:PORT]
-//                                              [--user NAME] [--password TEXT]
+//                                              [--user NAME] [--password TEXT] [--deadline MS]
 //       one exchange through WinHttpClient; the body goes to OUTFILE.
 //   httpcheck api KIND
 //       one request of KIND through AgentCtrl_WebAPI for the staging host (no TLS), with the
@@ -51,6 +51,8 @@ int Raw(const std::vector<std::string>& args) {
       request.proxy.user = value;
     } else if (option == "--password") {
       request.proxy.password = value;
+    } else if (option == "--deadline") {
+      request.deadlineMs = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
     } else {
       return 2;
     }

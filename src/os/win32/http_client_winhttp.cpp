@@ -61,8 +61,18 @@ bool SetTextOption(HINTERNET request, DWORD option, const std::string& text, os:
   return true;
 }
 
-bool ReadBody(HINTERNET request, std::vector<std::uint8_t>& body, os::OsError& error) {
+bool ReadBody(HINTERNET request, ULONGLONG deadline, std::vector<std::uint8_t>& body, os::OsError& error) {
   for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) {
+      error = os::kErrorHttpTimeout;
+      return false;
+    }
+    // No single read may wait past the deadline either.
+    DWORD receiveMs = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kReceiveTimeoutMs));
+    if (!::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs)) {
+      return Fail(error);
+    }
     DWORD available = 0;
     if (!::WinHttpQueryDataAvailable(request, &available)) return Fail(error);
     if (available == 0) return true;
@@ -81,6 +91,7 @@ bool ReadBody(HINTERNET request, std::vector<std::uint8_t>& body, os::OsError& e
 
 bool ExchangeOnce(WinHttpClient& client, const os::HttpRequest& request, os::HttpResponse& response,
                   os::OsError& error) {
+  const ULONGLONG deadline = ::GetTickCount64() + request.deadlineMs;
   const std::wstring agent = Wide(request.userAgent);
   const std::wstring proxy = Wide(request.proxy.server);
   TrackedHandle session(
@@ -140,7 +151,7 @@ bool ExchangeOnce(WinHttpClient& client, const os::HttpRequest& request, os::Htt
   }
   response.status = status;
   response.body.clear();
-  return ReadBody(handle.get(), response.body, error);
+  return ReadBody(handle.get(), deadline, response.body, error);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ import re
 import socket
 import sys
 import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -50,6 +51,9 @@ class Recorder(http.server.BaseHTTPRequestHandler):
         Recorder.seen.append({"method": self.command, "path": self.requestline.split(" ")[1],
                               "headers": {k.lower(): v for k, v in self.headers.items()},
                               "body": body})
+        if self.path.endswith("/trickle"):
+            self._trickle()
+            return
         status, payload = 200, json.dumps({"dev_id": DEVICE_ID, "dev_id_changed": "0"}).encode()
         match = re.search(r"/status/(\d+)$", self.path)
         if match:
@@ -66,6 +70,20 @@ class Recorder(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
         self.wfile.write(payload)
+
+    def _trickle(self):
+        """Promises a large body and sends it a byte at a time, never pausing long enough for a
+        per-read time-out: only a deadline for the whole exchange ends it."""
+        self.send_response(200)
+        self.send_header("Content-Length", "1000000")
+        self.end_headers()
+        try:
+            for _ in range(600):
+                self.wfile.write(b"x")
+                self.wfile.flush()
+                time.sleep(0.1)
+        except OSError:
+            pass  # the client gave up, as it should
 
     do_GET = _answer
     do_POST = _answer
@@ -142,6 +160,12 @@ class RawExchangeTest(unittest.TestCase):
         got = self.raw("GET", "/files/big")
         self.assertEqual(int(got["bytes"]), len(BIG_BODY))
         self.assertEqual(hashlib.sha256(self.out.read_bytes()).hexdigest(), hashlib.sha256(BIG_BODY).hexdigest())
+
+    def test_a_trickling_answer_ends_at_the_exchange_deadline(self):
+        started = time.monotonic()
+        answer = self.raw("GET", "/trickle", "--deadline", "3000")
+        self.assertEqual((answer["answered"], answer["error"]), ("0", "12002"))
+        self.assertLess(time.monotonic() - started, 20)
 
     def test_closed_port_is_a_transport_failure(self):
         with socket.socket() as probe:
