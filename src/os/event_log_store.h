@@ -75,8 +75,9 @@ class EventLogStore {
   // `error` set when the channel does not exist or the filter is not understood.
   virtual std::unique_ptr<EventQuery> Query(std::string_view channel, std::string_view filter,
                                             QueryDirection direction, OsError& error) = 0;
-  // Fetches up to `maxCount` next entries, waiting without limit; `entries` is cleared first
-  // and stays empty on failure; kErrorNoMoreItems when nothing is left.
+  // Fetches up to `maxCount` next entries, waiting at most 10 s (a stuck event-log service must
+  // not hold the monitoring loop; the failure is then ERROR_TIMEOUT, 1460); `entries` is
+  // cleared first and stays empty on failure; kErrorNoMoreItems when nothing is left.
   virtual OsError NextEntries(EventQuery& query, std::size_t maxCount,
                               std::vector<std::unique_ptr<EventEntry>>& entries) = 0;
   // Moves the query to `offset` entries from its first or last entry (past either end: to the

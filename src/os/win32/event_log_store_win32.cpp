@@ -198,6 +198,9 @@ std::unique_ptr<os::EventQuery> Win32EventLogStore::Query(std::string_view chann
   return std::make_unique<Win32EventQuery>(std::move(handle));
 }
 
+// The bound of one fetch: reading a local log takes milliseconds; only a stuck service takes more.
+constexpr DWORD kNextTimeoutMs = 10'000;
+
 os::OsError Win32EventLogStore::NextEntries(os::EventQuery& query, std::size_t maxCount,
                                             std::vector<std::unique_ptr<os::EventEntry>>& entries) {
   entries.clear();
@@ -205,7 +208,7 @@ os::OsError Win32EventLogStore::NextEntries(os::EventQuery& query, std::size_t m
   std::vector<EVT_HANDLE> handles(maxCount, nullptr);
   DWORD returned = 0;
   const BOOL fetched = ::EvtNext(HandleOf(query), static_cast<DWORD>(maxCount), handles.data(),
-                                 INFINITE, 0, &returned);
+                                 kNextTimeoutMs, 0, &returned);
   const os::OsError error = fetched ? os::kSuccess : LastError();
   // Own whatever came back before looking at the result, so no handle can leak.
   if (returned > maxCount) returned = static_cast<DWORD>(maxCount);
