@@ -12,7 +12,7 @@
 #include "os/host/file_system_posix.h"
 #include "platform/agent_registry.h"
 #include "report/agent_ctrl_upload.h"
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "monitors/common/agent_ctrl_config_file.h"
+#include "platform/agent_ctrl_config_file.h"
 #include "os/host/xml_reader_libxml2.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "monitors/common/monitor_state.h"
+#include "model/monitor_state.h"
 #include "platform/decimal_text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "os/network_adapters.h"
-#include "report/adapter_entry.h"
+#include "model/adapter_entry.h"
 
 namespace orv {
 

@@ -6,7 +6,7 @@
 #include "platform/text_encoding.h"
 #include "platform/wmi_base.h"
 #include "report/event_message.h"
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 #include "report/status_message.h"
 
 namespace orv {
@@ -151,8 +151,8 @@ bool AgentCtrl_Upload::BuildEventMessage(const AgentEvent& event, std::string& b
   return true;
 }
 
-bool AgentCtrl_Upload::BuildStatusMessage(int kind, int power, const AgentCtrl_COMMON& common,
-                                          const AgentCtrl_LNAS& nas, std::string& body) const {
+bool AgentCtrl_Upload::BuildStatusMessage(int kind, int power, const CommonStatusData& common,
+                                          const NasStatusData& nas, std::string& body) const {
   StatusHeader header;
   header.devId = FormatDeviceId(deviceId_);
   header.now = os_.clock.LocalNow();
@@ -165,7 +165,7 @@ bool AgentCtrl_Upload::BuildStatusMessage(int kind, int power, const AgentCtrl_C
   header.firmware = inventory_.firmware;
   header.hostName = hostName_;
   header.networkGroupType = static_cast<std::int32_t>(networkGroupType_);
-  AppendStatusMessage(header, kind, power, common.Data(), nas.Data(), body);
+  AppendStatusMessage(header, kind, power, common, nas, body);
   return true;
 }
 

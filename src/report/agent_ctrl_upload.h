@@ -9,13 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "monitors/common/agent_ctrl_common.h"
-#include "monitors/common/agent_ctrl_config_file.h"
-#include "monitors/nas/agent_ctrl_lnas.h"
+#include "model/agent_event.h"
+#include "model/common_status_data.h"
+#include "model/nas_status_data.h"
 #include "os/os_ports.h"
+#include "platform/agent_ctrl_config_file.h"
 #include "platform/agent_event_log.h"
 #include "platform/reg_handle.h"
-#include "report/agent_event.h"
 #include "report/device_id.h"
 #include "report/hardware_inventory.h"
 #include "report/message_pool.h"
@@ -53,8 +53,8 @@ class AgentCtrl_Upload {
   bool BuildEventMessage(const AgentEvent& event, std::string& body) const;
   // Appends the whole status member text to `body`; always true. `kind` 1 periodic (averages),
   // 2 after events or a power event, 3 test; `power` 1 running, 2 shutting down, 3 sleeping.
-  bool BuildStatusMessage(int kind, int power, const AgentCtrl_COMMON& common,
-                          const AgentCtrl_LNAS& nas, std::string& body) const;
+  bool BuildStatusMessage(int kind, int power, const CommonStatusData& common,
+                          const NasStatusData& nas, std::string& body) const;
   // Writes every queued event not on the stop list as an event message, common queue first;
   // true when none failed. `written` counts the files written.
   bool WriteQueuedEvents(int& written);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "report/agent_event.h"
+#include "model/agent_event.h"
 
 namespace orv {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "monitors/common/common_status_data.h"
-#include "monitors/nas/nas_status_data.h"
+#include "model/common_status_data.h"
+#include "model/nas_status_data.h"
 #include "os/clock.h"
 
 namespace orv {

@@ -6,8 +6,8 @@
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
-#include "report/event_queue.h"
-#include "service/pipe_records.h"
+#include "model/event_queue.h"
+#include "model/pipe_records.h"
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
@@ -462,7 +462,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
         int written = 0;
         writeFailed = !upload.WriteQueuedEvents(written);
         std::string body;
-        upload.BuildStatusMessage(2, 1, *common, *nas, body);
+        upload.BuildStatusMessage(2, 1, common->Data(), nas->Data(), body);
         writeFailed = !upload.WriteMessage(static_cast<int>(MessageKind::Status), body) || writeFailed;
         uploadDue = true;
         if (writeFailed) {
@@ -472,7 +472,7 @@ int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Up
       }
       if (!writeFailed && statusDue) {
         std::string body;
-        upload.BuildStatusMessage(1, 1, *common, *nas, body);
+        upload.BuildStatusMessage(1, 1, common->Data(), nas->Data(), body);
         nextStatus += std::int64_t{upload.OutputInterval()} * 1000;
         common->ClearSamples();
         nas->ClearSamples();
@@ -594,7 +594,7 @@ int CORVSvcCtrl::ReportNow(std::int32_t actId, AgentCtrl_COMMON& common, AgentCt
   int written = 0;
   bool ok = upload.WriteQueuedEvents(written);
   std::string body;
-  upload.BuildStatusMessage(kind, power, common, nas, body);
+  upload.BuildStatusMessage(kind, power, common.Data(), nas.Data(), body);
   ok = upload.WriteMessage(static_cast<int>(MessageKind::Status), body) && ok;
   if (!ok) return 0;
   if (state_ == AgentState::MonitoringWithoutRegistration) return 1;

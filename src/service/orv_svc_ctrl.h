@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "platform/agent_event_log.h"
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 #include "service/svs_base.h"
 
 namespace orv {

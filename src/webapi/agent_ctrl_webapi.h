@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "os/os_ports.h"
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 
 namespace orv {
 

@@ -18,7 +18,7 @@
 
 #include "os/win32/wide_text.h"
 #include "os/win32/win32_ports.h"
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 #include "webapi/agent_ctrl_webapi.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "os/win32/named_pipe_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
-#include "service/pipe_records.h"
-#include "service/power_manager_pipe.h"
+#include "model/pipe_records.h"
+#include "monitors/common/power_manager_pipe.h"
 #include "service/send_pipe.h"
 
 namespace {

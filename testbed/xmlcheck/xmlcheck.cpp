@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "monitors/common/agent_ctrl_config_file.h"
+#include "platform/agent_ctrl_config_file.h"
 #include "os/win32/file_system_win32.h"
 #include "os/win32/wide_text.h"
 #include "os/win32/xml_reader_xmllite.h"

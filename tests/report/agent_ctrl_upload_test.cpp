@@ -4,7 +4,7 @@
 
 #include "fakes/fake_os.h"
 #include "platform/agent_registry.h"
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 #include "support/message_file_checks.h"
 
 namespace orv {
@@ -192,11 +192,9 @@ TEST_F(UploadTest, StatusMessagesCarryTheApplianceIdentityAndParseStrictly) {
                        "Domain", "corp.example");
   AgentCtrl_Upload upload(os.Ports());
   upload.Initialize();
-  const AgentCtrl_COMMON common(os.Ports());
-  const AgentCtrl_LNAS nas(os.Ports(), upload.BrandFlag(), upload.ModelFlags());
   os.clock.Advance(36ULL * 3600 * 1000);
   std::string body;
-  EXPECT_TRUE(upload.BuildStatusMessage(2, 1, common, nas, body));
+  EXPECT_TRUE(upload.BuildStatusMessage(2, 1, CommonStatusData{}, NasStatusData{}, body));
   EXPECT_TRUE(upload.WriteMessage(1, body));
   const auto files = os.files.FilesIn(kPool);
   ASSERT_EQ(files.size(), 1U);

@@ -6,7 +6,7 @@
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 #include "report/json_escape.h"
 #include "support/message_file_checks.h"
 

@@ -8,7 +8,7 @@
 #include "report/agent_ctrl_upload.h"
 #include "report/model_identity.h"
 #include "service/orv_svc_ctrl.h"
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"

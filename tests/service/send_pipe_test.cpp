@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 #include "service/test_mode.h"
 
 namespace orv::service {

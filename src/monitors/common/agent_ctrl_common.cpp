@@ -1,8 +1,8 @@
 #include "monitors/common/agent_ctrl_common.h"
 
 #include "monitors/common/state_tables.h"
-#include "report/event_queue.h"
-#include "service/power_manager_pipe.h"
+#include "model/event_queue.h"
+#include "monitors/common/power_manager_pipe.h"
 
 namespace orv {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "monitors/common/agent_ctrl_config_file.h"
-#include "monitors/common/common_status_data.h"
+#include "platform/agent_ctrl_config_file.h"
+#include "model/common_status_data.h"
 #include "monitors/common/event_log_forwarder.h"
 #include "os/os_ports.h"
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "monitors/common/monitor_state.h"
+#include "model/monitor_state.h"
 #include "os/clock.h"
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 
 namespace orv {
 

@@ -5,10 +5,10 @@
 // monitoring started is forwarded) and posts one event per matching rule to the common queue.
 #pragma once
 
-#include "monitors/common/agent_ctrl_config_file.h"
+#include "platform/agent_ctrl_config_file.h"
 #include "os/clock.h"
 #include "platform/event_log.h"
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 
 namespace orv {
 

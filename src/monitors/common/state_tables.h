@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "monitors/common/monitor_state.h"
+#include "model/monitor_state.h"
 #include "os/registry.h"
 #include "platform/agent_registry.h"
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "monitors/nas/nas_status_data.h"
+#include "model/nas_status_data.h"
 #include "os/os_ports.h"
 
 namespace orv {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "report/agent_event.h"
+#include "model/agent_event.h"
 
 namespace orv {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "monitors/nas/storage/disk_info.h"
+#include "model/disk_info.h"
 
 namespace orv {
 

@@ -1,7 +1,7 @@
 // The power manager's sleep handshake, with a stand-in power manager on the test thread and the
 // controller's side played by the test: in real (bounded) time where the controller answers,
 // in simulated time where the 30-second wait runs out.
-#include "service/power_manager_pipe.h"
+#include "monitors/common/power_manager_pipe.h"
 
 #include <gtest/gtest.h>
 

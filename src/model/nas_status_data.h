@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "monitors/common/monitor_state.h"
-#include "monitors/nas/backup_task.h"
-#include "monitors/nas/nas_sample.h"
-#include "monitors/nas/volume_info.h"
-#include "monitors/nas/storage/disk_info.h"
+#include "model/monitor_state.h"
+#include "model/backup_task.h"
+#include "model/nas_sample.h"
+#include "model/volume_info.h"
+#include "model/disk_info.h"
 
 namespace orv {
 

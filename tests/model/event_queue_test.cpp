@@ -1,4 +1,4 @@
-#include "report/event_queue.h"
+#include "model/event_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "monitors/common/monitor_state.h"
-#include "report/system_sample.h"
+#include "model/monitor_state.h"
+#include "model/system_sample.h"
 
 namespace orv {
 

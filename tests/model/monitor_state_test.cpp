@@ -1,4 +1,4 @@
-#include "monitors/common/monitor_state.h"
+#include "model/monitor_state.h"
 
 #include <gtest/gtest.h>
 

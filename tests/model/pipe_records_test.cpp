@@ -1,5 +1,5 @@
 // The byte layouts the settings program reads: field positions, byte order, text cutting.
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 
 #include <gtest/gtest.h>
 

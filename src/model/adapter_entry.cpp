@@ -1,4 +1,4 @@
-#include "report/adapter_entry.h"
+#include "model/adapter_entry.h"
 
 namespace orv {
 

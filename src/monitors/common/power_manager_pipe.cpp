@@ -1,4 +1,4 @@
-#include "service/power_manager_pipe.h"
+#include "monitors/common/power_manager_pipe.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "monitors/common/agent_ctrl_config_file.h"
+#include "platform/agent_ctrl_config_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -1,4 +1,4 @@
-#include "service/pipe_records.h"
+#include "model/pipe_records.h"
 
 #include <algorithm>
 #include <span>

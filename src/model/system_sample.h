@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "monitors/common/ups_snapshot.h"
+#include "model/ups_snapshot.h"
 #include "os/clock.h"
-#include "report/adapter_entry.h"
+#include "model/adapter_entry.h"
 
 namespace orv {
 
