@@ -3,12 +3,23 @@
 // One session, connection and request per exchange, closed in the reverse order of opening on
 // every path. The system's proxy settings are never consulted: either the named proxy of the
 // request or none at all.
+//
+// Each exchange runs on a thread of its own while the caller waits for it or for a cancel.
+// Closing the handles of a synchronous WinHTTP call from another thread does not end the call
+// everywhere (under Wine it goes on until the server lets go), so a cancel does not rely on it:
+// the caller stops waiting at once, and the abandoned exchange ends by its own time-outs, owning
+// everything it uses.
 #include "os/win32/http_client_winhttp.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 #include "os/win32/windows_api.h"
 // <winhttp.h> needs the types of <windows.h>.
@@ -16,23 +27,63 @@
 
 namespace orv::win32 {
 
+struct WinHttpClient::Exchanges {
+  std::mutex mutex;
+  bool cancelled = false;
+  std::vector<HINTERNET> open;  // handles of exchanges in progress, oldest first
+  UniqueKernelHandle cancelEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+  // Takes `handle` into the open list; once cancelled it is closed instead (false).
+  bool Track(HINTERNET handle) {
+    std::lock_guard lock(mutex);
+    if (cancelled) {
+      ::WinHttpCloseHandle(handle);
+      ::SetLastError(os::kErrorHttpCancelled);
+      return false;
+    }
+    open.push_back(handle);
+    return true;
+  }
+  // Closes `handle` unless a cancel already did: no handle is closed twice.
+  void Close(HINTERNET handle) {
+    std::lock_guard lock(mutex);
+    const auto it = std::find(open.begin(), open.end(), handle);
+    if (it == open.end()) return;
+    open.erase(it);
+    ::WinHttpCloseHandle(handle);
+  }
+  void Cancel() {
+    std::lock_guard lock(mutex);
+    cancelled = true;
+    if (cancelEvent) ::SetEvent(cancelEvent.get());
+    // Newest first, a request before its connection before its session: where closing ends a
+    // blocked call, the abandoned exchange ends sooner.
+    for (auto it = open.rbegin(); it != open.rend(); ++it) ::WinHttpCloseHandle(*it);
+    open.clear();
+  }
+  bool Cancelled() {
+    std::lock_guard lock(mutex);
+    return cancelled;
+  }
+};
+
 namespace {
 
 // A handle of one exchange, closed when the exchange ends unless a cancel closed it first.
 class TrackedHandle {
  public:
-  TrackedHandle(WinHttpClient& client, HINTERNET handle)
-      : client_(client), handle_(handle != nullptr && client.Track(handle) ? handle : nullptr) {}
+  TrackedHandle(WinHttpClient::Exchanges& exchanges, HINTERNET handle)
+      : exchanges_(exchanges), handle_(handle != nullptr && exchanges.Track(handle) ? handle : nullptr) {}
   TrackedHandle(const TrackedHandle&) = delete;
   TrackedHandle& operator=(const TrackedHandle&) = delete;
   ~TrackedHandle() {
-    if (handle_ != nullptr) client_.Close(handle_);
+    if (handle_ != nullptr) exchanges_.Close(handle_);
   }
   HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
 
  private:
-  WinHttpClient& client_;
+  WinHttpClient::Exchanges& exchanges_;
   HINTERNET handle_;
 };
 
@@ -89,7 +140,7 @@ bool ReadBody(HINTERNET request, ULONGLONG deadline, std::vector<std::uint8_t>& 
   }
 }
 
-bool ExchangeOnce(WinHttpClient& client, const os::HttpRequest& request, os::HttpResponse& response,
+bool ExchangeOnce(WinHttpClient::Exchanges& client, const os::HttpRequest& request, os::HttpResponse& response,
                   os::OsError& error) {
   const ULONGLONG deadline = ::GetTickCount64() + request.deadlineMs;
   const std::wstring agent = Wide(request.userAgent);
@@ -154,53 +205,81 @@ bool ExchangeOnce(WinHttpClient& client, const os::HttpRequest& request, os::Htt
   return ReadBody(handle.get(), deadline, response.body, error);
 }
 
+// One exchange's inputs and results, shared by the caller and the thread that runs it.
+struct ExchangeJob {
+  os::HttpRequest request;
+  os::HttpResponse response;
+  os::OsError error = os::kSuccess;
+  bool answered = false;
+  UniqueKernelHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+void RunJob(WinHttpClient::Exchanges& exchanges, ExchangeJob& job) {
+  try {
+    job.answered = ExchangeOnce(exchanges, job.request, job.response, job.error);
+  } catch (const std::bad_alloc&) {
+    job.answered = false;
+    job.error = ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+// Beyond the deadline, the steps before the body each have their own bound; a job still running
+// after all of them has stopped answering to any of them.
+constexpr DWORD kJobGraceMs = kResolveTimeoutMs + kConnectTimeoutMs + kSendTimeoutMs + kReceiveTimeoutMs;
+
 }  // namespace
+
+WinHttpClient::WinHttpClient() : exchanges_(std::make_shared<Exchanges>()) {}
+
+WinHttpClient::~WinHttpClient() = default;
 
 bool WinHttpClient::IsAvailable() { return ::WinHttpCheckPlatform() != FALSE; }
 
 bool WinHttpClient::Exchange(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) {
   error = os::kSuccess;
+  response = {};
+  std::shared_ptr<ExchangeJob> job;
   try {
-    if (ExchangeOnce(*this, request, response, error)) return true;
+    job = std::make_shared<ExchangeJob>();
+    job->request = request;
   } catch (const std::bad_alloc&) {
     error = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
+  bool started = false;
+  if (job->done && exchanges_->cancelEvent) {
+    try {
+      std::thread([job, exchanges = exchanges_] {
+        RunJob(*exchanges, *job);
+        ::SetEvent(job->done.get());
+      }).detach();
+      started = true;
+    } catch (const std::system_error&) {
+      // No thread to spare: the exchange runs here, bounded by its own time-outs.
+    }
+  }
+  if (!started) {
+    RunJob(*exchanges_, *job);
+  } else {
+    const HANDLE waits[] = {job->done.get(), exchanges_->cancelEvent.get()};
+    const DWORD bound = request.deadlineMs > MAXDWORD - kJobGraceMs - 1 ? MAXDWORD - 1 : request.deadlineMs + kJobGraceMs;
+    const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, bound);
+    if (woken != WAIT_OBJECT_0) {
+      // Cancelled or past every bound: the job is left to end on its own.
+      error = woken == WAIT_OBJECT_0 + 1 ? os::kErrorHttpCancelled : os::kErrorHttpTimeout;
+      return false;
+    }
   }
   // Whatever a handle closed under a call reported (invalid handle, a broken connection), the
   // exchange was cancelled.
-  {
-    std::lock_guard lock(mutex_);
-    if (cancelled_) error = os::kErrorHttpCancelled;
-  }
-  response = {};
-  return false;
-}
-
-bool WinHttpClient::Track(void* handle) {
-  std::lock_guard lock(mutex_);
-  if (cancelled_) {
-    ::WinHttpCloseHandle(handle);
-    ::SetLastError(os::kErrorHttpCancelled);
+  if (!job->answered) {
+    error = exchanges_->Cancelled() ? os::kErrorHttpCancelled : job->error;
     return false;
   }
-  open_.push_back(handle);
+  response = std::move(job->response);
   return true;
 }
 
-void WinHttpClient::Close(void* handle) {
-  std::lock_guard lock(mutex_);
-  const auto it = std::find(open_.begin(), open_.end(), handle);
-  if (it == open_.end()) return;  // closed by a cancel
-  open_.erase(it);
-  ::WinHttpCloseHandle(handle);
-}
-
-void WinHttpClient::CancelExchanges() {
-  std::lock_guard lock(mutex_);
-  cancelled_ = true;
-  // Newest first: a request before its connection before its session. Closing a request handle
-  // is what ends a call blocked on it in another thread.
-  for (auto it = open_.rbegin(); it != open_.rend(); ++it) ::WinHttpCloseHandle(*it);
-  open_.clear();
-}
+void WinHttpClient::CancelExchanges() { exchanges_->Cancel(); }
 
 }  // namespace orv::win32

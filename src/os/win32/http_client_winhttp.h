@@ -1,8 +1,7 @@
 // HTTP exchanges over WinHTTP (Windows only).
 #pragma once
 
-#include <mutex>
-#include <vector>
+#include <memory>
 
 #include "os/http_client.h"
 
@@ -10,20 +9,18 @@ namespace orv::win32 {
 
 class WinHttpClient final : public os::HttpClient {
  public:
+  WinHttpClient();
+  ~WinHttpClient() override;
   bool IsAvailable() override;
   bool Exchange(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) override;
   void CancelExchanges() override;
 
-  // The handles of exchanges in progress (HINTERNET), so that CancelExchanges can close them
-  // from its own thread: whoever closes a handle first takes it out, so none is closed twice.
-  // Track refuses (and closes) a handle once cancelled.
-  bool Track(void* handle);
-  void Close(void* handle);
+  // What exchanges in progress and a cancel share; exchanges that a cancel abandoned keep it
+  // alive until they end.
+  struct Exchanges;
 
  private:
-  std::mutex mutex_;
-  bool cancelled_ = false;
-  std::vector<void*> open_;
+  std::shared_ptr<Exchanges> exchanges_;
 };
 
 }  // namespace orv::win32
