@@ -64,15 +64,11 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
   }
   if (start.captureOutput) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    if (!::CreatePipe(&read, &write, &inheritable, kPipeBufferBytes)) {
+    if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), &inheritable, kPipeBufferBytes)) {
       error = ::GetLastError();
       failedAt = os::LaunchStep::OutputPipe;
       return nullptr;
     }
-    readEnd.reset(read);
-    writeEnd.reset(write);
     // Only the child's end is inherited; ours must not keep the pipe open in the child.
     ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
     startup.dwFlags |= STARTF_USESTDHANDLES;

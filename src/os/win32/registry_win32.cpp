@@ -28,12 +28,9 @@ os::OsError OpenKey(os::RegistryRoot root, std::string_view path, REGSAM access,
                     UniqueRegKey& key) {
   HKEY rootKey = RootKey(root);
   if (rootKey == nullptr) return os::kErrorInvalidHandle;
-  HKEY opened = nullptr;
   const LSTATUS status = ::RegOpenKeyExW(rootKey, Wide(path).c_str(), 0,
-                                         access | KEY_WOW64_64KEY, &opened);
-  if (status != ERROR_SUCCESS) return static_cast<os::OsError>(status);
-  key.reset(opened);
-  return os::kSuccess;
+                                         access | KEY_WOW64_64KEY, key.Receive());
+  return static_cast<os::OsError>(status);
 }
 
 }  // namespace
@@ -104,11 +101,10 @@ os::OsError Win32Registry::EnumSubKeys(os::RegistryRoot root, std::string_view p
 os::OsError Win32Registry::CreateKey(os::RegistryRoot root, std::string_view path) {
   HKEY rootKey = RootKey(root);
   if (rootKey == nullptr) return os::kErrorInvalidHandle;
-  HKEY created = nullptr;
+  UniqueRegKey key;
   const LSTATUS status =
       ::RegCreateKeyExW(rootKey, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created, nullptr);
-  UniqueRegKey key(created);
+                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.Receive(), nullptr);
   return static_cast<os::OsError>(status);
 }
 

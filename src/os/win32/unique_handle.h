@@ -26,10 +26,22 @@ class UniqueHandle {
 
   Handle get() const { return handle_; }
   explicit operator bool() const { return Traits::IsValid(handle_); }
-  Handle release() { return std::exchange(handle_, Traits::Invalid()); }
+  [[nodiscard]] Handle release() { return std::exchange(handle_, Traits::Invalid()); }
+  // Closing keeps the thread's last error: an adapter reads it after handles of a failed step
+  // went out of scope, and a close must not replace the code that explains the failure.
   void reset(Handle handle = Traits::Invalid()) {
-    if (Traits::IsValid(handle_)) Traits::Close(handle_);
+    if (Traits::IsValid(handle_)) {
+      const DWORD lastError = ::GetLastError();
+      Traits::Close(handle_);
+      ::SetLastError(lastError);
+    }
     handle_ = handle;
+  }
+  // For a call that returns the handle through an out-parameter: the owner takes it directly,
+  // so no raw handle exists between the call and its adoption.
+  Handle* Receive() {
+    reset();
+    return &handle_;
   }
 
  private:
