@@ -1,13 +1,11 @@
 #include "service/orv_svc_ctrl.h"
 
-#include "monitors/common/agent_ctrl_common.h"
-#include "monitors/nas/agent_ctrl_lnas.h"
+#include "model/pipe_records.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
-#include "model/event_queue.h"
-#include "model/pipe_records.h"
+#include "service/monitoring_session.h"
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
@@ -37,28 +35,13 @@ constexpr std::uint32_t kEventStoppedWithReason = 0xC0000518;
 constexpr std::int64_t kMsPerHour = 3'600'000;
 constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
 
-// Loop result codes as Run treats them.
-constexpr int kEndService = 0;
-constexpr int kRedispatch6 = 6;
-constexpr int kRedispatch7 = 7;
-constexpr int kRereadState = 8;
-
-constexpr const char* kStopReasonEventWrite = "イベントトリガJSON作成処理に失敗しました。";
-constexpr const char* kStopReasonStatusWrite = "ステータスJSON作成処理に失敗しました。";
-
-// Wait-list positions: stop request, parameter change, suspended, controls 128 to 135.
-enum Handle : std::uint32_t {
-  kHandleStop = 0,
-  kHandleParam = 1,
-  kHandleSuspended = 2,
-  kHandle128 = 3,
-  kHandle129,
-  kHandle130,
-  kHandle131,
-  kHandle132,
-  kHandle133,
-  kHandle134,
-  kHandle135,
+// The events the loops wait on, in the order a wait looks at them: when several are set, the
+// earliest wins, so a stop is served before anything else.
+using Ev = CORVSvcCtrl::ControllerEvent;
+constexpr std::array<Ev, 11> kWaitOrder = {
+    Ev::kStopRequestEvent,     Ev::kParamChangeEvent,     Ev::kSuspendedEvent,       Ev::kUserControl128Event,
+    Ev::kUserControl129Event,  Ev::kUserControl130Event,  Ev::kUserControl131Event,  Ev::kUserControl132Event,
+    Ev::kUserControl133Event,  Ev::kUserControl134Event,  Ev::kUserControl135Event,
 };
 
 }  // namespace
@@ -143,31 +126,25 @@ void CORVSvcCtrl::Run() {
   }
   ReadState(upload);
 
-  std::array<os::Event*, 11> handles{};
-  handles[kHandleStop] = events_[kStopRequestEvent].get();
-  handles[kHandleParam] = events_[kParamChangeEvent].get();
-  handles[kHandleSuspended] = events_[kSuspendedEvent].get();
-  for (std::size_t i = 0; i < 8; ++i) handles[kHandle128 + i] = events_[kUserControl128Event + i].get();
-
   for (;;) {
-    int result = kEndService;
+    LoopExit exit = LoopExit::EndService;
     switch (state_) {
       case AgentState::Unregistered:
-        result = RunUnregistered(handles, upload);
+        exit = RunUnregistered(upload);
         break;
       case AgentState::Monitoring:
       case AgentState::MonitoringWithoutRegistration:
-        result = RunMonitoring(handles, upload);
+        exit = RunMonitoring(upload);
         break;
       case AgentState::MonitoringStopped:
-        result = RunMonitoringStopped(handles, upload);
+        exit = RunMonitoringStopped(upload);
         break;
       case AgentState::Undecided:
         break;
     }
-    if (result == kRereadState) {
+    if (exit == LoopExit::RereadState) {
       ReadState(upload);
-    } else if (result != kRedispatch6 && result != kRedispatch7) {
+    } else if (exit != LoopExit::Redispatch) {
       break;
     }
   }
@@ -206,9 +183,9 @@ void CORVSvcCtrl::ReadState(AgentCtrl_Upload& upload) {
   }
 }
 
-int CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& upload, const AgentCtrl_COMMON& /*common*/) {
+bool CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& upload) {
   // The network identity monitor keeps no MAC yet; the first port's is the device's identity.
-  return upload.LaunchUploader(GetMacAddressText()) ? 1 : 0;
+  return upload.LaunchUploader(GetMacAddressText());
 }
 
 std::int64_t CORVSvcCtrl::Now() { return ToCalendarMilliseconds(os_.clock.LocalNow()); }
@@ -290,50 +267,65 @@ bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::
   return upload.WriteMessage(static_cast<int>(MessageKind::Event), body);
 }
 
-std::optional<int> CORVSvcCtrl::HandleIdleWakeup(std::uint32_t index,
-                                                 std::span<os::Event* const> handles,
-                                                 AgentCtrl_Upload& upload) {
-  if (index >= handles.size()) return kEndService;  // a failed wait would fail again
-  switch (index) {
-    case kHandleStop:
-      return kEndService;
-    case kHandleSuspended:
-      (void)SleepWhileSuspended();  // a stop is seen by the next wait
-      break;
-    case kHandle130:
-      RefreshRegistration(upload);
-      handles[index]->Reset();
-      break;
-    default:
-      break;
-  }
-  return std::nullopt;
+CORVSvcCtrl::WakeUp CORVSvcCtrl::WaitForWakeUp(std::uint32_t timeoutMs) {
+  std::array<os::Event*, kWaitOrder.size()> handles{};
+  for (std::size_t slot = 0; slot < kWaitOrder.size(); ++slot) handles[slot] = events_[kWaitOrder[slot]].get();
+  const std::uint32_t slot = os_.sync.WaitAny(handles, timeoutMs);
+  if (slot == os::kWaitTimeout) return {WakeUp::Kind::Timeout};
+  if (slot >= kWaitOrder.size()) return {WakeUp::Kind::Failed};
+  return {WakeUp::Kind::Event, kWaitOrder[slot]};
 }
 
-int CORVSvcCtrl::RunUnregistered(std::span<os::Event* const> handles, AgentCtrl_Upload& upload) {
+LoopExit CORVSvcCtrl::HandleWakeUp(ControllerEvent event, LoopKind loop, AgentCtrl_Upload& upload,
+                                   MonitoringSession* session) {
+  LoopExit exit = LoopExit::Continue;
+  switch (event) {
+    case kStopRequestEvent:
+      return session != nullptr ? session->Wake(event) : LoopExit::EndService;
+    case kSuspendedEvent:  // cleared by the resume, not here
+      if (session != nullptr) return session->Wake(event);
+      (void)SleepWhileSuspended();  // a stop is seen by the next wait
+      return LoopExit::Continue;
+    case kUserControl130Event:
+      RefreshRegistration(upload);
+      break;
+    case kUserControl131Event:
+      if (loop == LoopKind::Unregistered) exit = LoopExit::Redispatch;
+      if (loop == LoopKind::MonitoringStopped) SetState(AgentState::Monitoring);
+      break;
+    case kUserControl132Event:
+      if (loop == LoopKind::Unregistered) exit = LoopExit::Redispatch;
+      if (session != nullptr) exit = session->Wake(event);
+      break;
+    case kUserControl133Event:
+      exit = LoopExit::RereadState;
+      break;
+    case kUserControl134Event:
+      if (loop != LoopKind::Unregistered && CheckLatestSoftware(upload) == kDailyUpdateStarted) {
+        return LoopExit::EndService;
+      }
+      break;
+    default:  // parameter change, 128, 129, 135: reports of a running monitor
+      if (session != nullptr) exit = session->Wake(event);
+      break;
+  }
+  ClearEvent(event);
+  return exit;
+}
+
+LoopExit CORVSvcCtrl::RunUnregistered(AgentCtrl_Upload& upload) {
   log_.Information(kEventUnregistered, "Orvaneエージェントサービスは未登録状態です。");
   for (;;) {
-    const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
-    if (const auto ended = HandleIdleWakeup(index, handles, upload)) return *ended;
-    switch (index) {
-      case kHandleStop:
-      case kHandleSuspended:
-      case kHandle130:
-        break;  // handled above
-      case kHandle131:
-      case kHandle132:
-      case kHandle133:
-        handles[index]->Reset();
-        return static_cast<int>(index);
-      default:
-        handles[index]->Reset();
-        break;
+    const WakeUp wake = WaitForWakeUp(os::kInfinite);
+    if (wake.kind != WakeUp::Kind::Event) return LoopExit::EndService;
+    if (const LoopExit exit = HandleWakeUp(wake.event, LoopKind::Unregistered, upload, nullptr);
+        exit != LoopExit::Continue) {
+      return exit;
     }
   }
 }
 
-int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
-                                      AgentCtrl_Upload& upload) {
+LoopExit CORVSvcCtrl::RunMonitoringStopped(AgentCtrl_Upload& upload) {
   if (stopReason_.empty()) {
     log_.Information(kEventMonitoringStopped, "Orvaneエージェントサービスは監視停止中です。");
   } else {
@@ -342,263 +334,39 @@ int CORVSvcCtrl::RunMonitoringStopped(std::span<os::Event* const> handles,
   }
   NotifySettingsProgram();
   for (;;) {
-    const std::uint32_t index = os_.sync.WaitAny(handles, os::kInfinite);
-    if (const auto ended = HandleIdleWakeup(index, handles, upload)) return *ended;
-    switch (index) {
-      case kHandleStop:
-      case kHandleSuspended:
-      case kHandle130:
-        break;  // handled above
-      case kHandle131:
-        SetState(AgentState::Monitoring);
-        handles[index]->Reset();
-        break;
-      case kHandle133:
-        handles[index]->Reset();
-        return kRereadState;
-      case kHandle134:
-        if (CheckLatestSoftware(upload) == kDailyUpdateStarted) return kEndService;
-        handles[index]->Reset();
-        break;
-      default:
-        handles[index]->Reset();
-        break;
+    const WakeUp wake = WaitForWakeUp(os::kInfinite);
+    if (wake.kind != WakeUp::Kind::Event) return LoopExit::EndService;
+    if (const LoopExit exit = HandleWakeUp(wake.event, LoopKind::MonitoringStopped, upload, nullptr);
+        exit != LoopExit::Continue) {
+      return exit;
     }
-    if (state_ != AgentState::MonitoringStopped) return kRedispatch7;
+    if (state_ != AgentState::MonitoringStopped) return LoopExit::Redispatch;
   }
 }
 
-int CORVSvcCtrl::RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Upload& upload) {
+LoopExit CORVSvcCtrl::RunMonitoring(AgentCtrl_Upload& upload) {
   log_.Information(kEventMonitoring, "Orvaneエージェントサービスは監視中です。");
   NotifySettingsProgram();
   stopReason_.clear();
-
-  std::int64_t nextStatus = NextStatusTime(Now(), upload.StatusSecond(), upload.OutputInterval());
-  std::int64_t nextDaily = NextDailyTime(Now(), upload.DailySecond());
-
-  auto common = std::make_unique<AgentCtrl_COMMON>(os_);
-  auto nas = std::make_unique<AgentCtrl_LNAS>(os_, upload.BrandFlag(), upload.ModelFlags());
-  common->RunStartupChecks();
-  nas->Initialize();
-
-  // Before the watcher threads exist nothing else posts; the first drain needs no other care.
-  bool roundFailed = false;
-  bool wrote = false;
-  CommonEventQueue().Drain([&](const AgentEvent& event) {
-    std::string body;
-    upload.BuildEventMessage(event, body);
-    if (upload.WriteMessage(static_cast<int>(MessageKind::Event), body)) {
-      wrote = true;
-    } else {
-      roundFailed = true;
+  MonitoringSession session(*this, upload);
+  LoopExit exit = session.Start();
+  const std::uint32_t roundMs = session.RoundWaitMs();
+  while (exit == LoopExit::Continue) {
+    const WakeUp wake = WaitForWakeUp(roundMs);
+    switch (wake.kind) {
+      case WakeUp::Kind::Timeout:
+        exit = session.Round();
+        break;
+      case WakeUp::Kind::Failed:
+        exit = LoopExit::EndService;
+        break;
+      case WakeUp::Kind::Event:
+        exit = HandleWakeUp(wake.event, LoopKind::Monitoring, upload, &session);
+        break;
     }
-  });
-
-  const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
-  const std::uint32_t initEvent = status.GetDword("InitEvent");
-  if (initEvent == 0) {
-    if (WriteEvent(upload, 5060, "エージェントによる初期化が実行されました。")) {
-      (void)status.SetDword("InitEvent", 1);
-      wrote = true;
-    } else {
-      roundFailed = true;
-    }
-  } else if (initEvent == RegHandle::kMissingDword) {
-    (void)status.SetDword("InitEvent", 0);  // the event follows at the next start
+    exit = session.AfterWakeUp(exit);
   }
-
-  int result = kEndService;
-  bool ended = false;
-  if (roundFailed) {
-    SetState(AgentState::MonitoringStopped);
-    stopReason_ = kStopReasonEventWrite;
-    result = kRedispatch7;
-    ended = true;
-  } else {
-    common->StartWatchers();
-    if (wrote) ReportNow(5060, *common, *nas, upload);
-  }
-
-  const std::uint32_t roundMs = upload.RoundWaitMs();
-  while (!ended) {
-    const std::uint32_t index = os_.sync.WaitAny(handles, roundMs);
-    if (index == os::kWaitTimeout) {
-      // One monitoring round.
-      common->Check(true, upload.EventDefinitions());
-      nas->Check(true);
-      nas->CheckEncryptedVolumes(1);
-      const bool pending = EventsPending();
-      bool statusDue = false;
-      bool uploadDue = false;
-      if (Now() >= nextStatus) {
-        if (state_ == AgentState::MonitoringWithoutRegistration) {
-          switch (RequestRegistrationData(upload)) {
-            case RequestOutcome::NotRegistered:
-            case RequestOutcome::Unauthorized:
-              SetState(AgentState::Unregistered);
-              break;
-            case RequestOutcome::Ok:
-              SetState(AgentState::Monitoring);
-              break;
-            case RequestOutcome::OtherStatus:
-              SetState(AgentState::MonitoringWithoutRegistration);
-              break;
-            case RequestOutcome::TransportFailure:
-              break;
-          }
-        }
-        statusDue = true;
-        uploadDue = true;
-        common->CheckNetworkIdentity(1);
-        common->CheckDriverVersions(1);
-        nas->CheckCompanionSettings(1);
-      } else if (pending) {
-        common->CheckNetworkIdentity(0);
-        common->CheckDriverVersions(0);
-        nas->CheckCompanionSettings(0);
-      }
-      bool writeFailed = false;
-      if (pending) {
-        int written = 0;
-        writeFailed = !upload.WriteQueuedEvents(written);
-        std::string body;
-        upload.BuildStatusMessage(2, 1, common->Data(), nas->Data(), body);
-        writeFailed = !upload.WriteMessage(static_cast<int>(MessageKind::Status), body) || writeFailed;
-        uploadDue = true;
-        if (writeFailed) {
-          SetState(AgentState::MonitoringStopped);
-          stopReason_ = kStopReasonEventWrite;
-        }
-      }
-      if (!writeFailed && statusDue) {
-        std::string body;
-        upload.BuildStatusMessage(1, 1, common->Data(), nas->Data(), body);
-        nextStatus += std::int64_t{upload.OutputInterval()} * 1000;
-        common->ClearSamples();
-        nas->ClearSamples();
-        if (!upload.WriteMessage(static_cast<int>(MessageKind::Status), body)) {
-          SetState(AgentState::MonitoringStopped);
-          stopReason_ = kStopReasonStatusWrite;
-          writeFailed = true;
-        }
-      }
-      if (!writeFailed && uploadDue && state_ != AgentState::Unregistered &&
-          state_ != AgentState::MonitoringWithoutRegistration) {
-        LaunchUploader(upload, *common);
-      }
-    } else {
-      switch (index) {
-        case kHandleStop:
-          if (preShutdown_ != 0) ReportNow(1060, *common, *nas, upload);
-          result = kEndService;
-          ended = true;
-          break;
-        case kHandleSuspended:
-          if (SleepWhileSuspended()) ReportNow(1030, *common, *nas, upload);
-          break;
-        case kHandle128:
-          ReportNow(9010, *common, *nas, upload);
-          handles[index]->Reset();
-          break;
-        case kHandle129:
-          ReportNow(10000, *common, *nas, upload);
-          handles[index]->Reset();
-          break;
-        case kHandle130:
-          RefreshRegistration(upload);
-          handles[index]->Reset();
-          break;
-        case kHandle132:
-          SetState(AgentState::MonitoringStopped);
-          handles[index]->Reset();
-          break;
-        case kHandle133:
-          handles[index]->Reset();
-          result = kRereadState;
-          ended = true;
-          break;
-        case kHandle134:
-          if (CheckLatestSoftware(upload) == kDailyUpdateStarted) {
-            result = kEndService;
-            ended = true;
-          }
-          handles[index]->Reset();
-          break;
-        case kHandle135:
-          if (ReportNow(1040, *common, *nas, upload) != 0) {
-            os::OsError error = os::kSuccess;
-            if (auto answer = os_.sync.OpenNamedEvent("SVCPOWMGR_NotificationReturn", error)) answer->Set();
-          }
-          handles[index]->Reset();
-          break;
-        default:
-          if (index >= handles.size()) {  // a failed wait would fail again
-            result = kEndService;
-            ended = true;
-          } else {
-            handles[index]->Reset();
-          }
-          break;
-      }
-    }
-
-    // After every wake-up, also one that is ending the loop.
-    if (Now() >= nextDaily) {
-      if (DailyCheck(upload, true) == kDailyUpdateStarted) {
-        result = kEndService;
-        ended = true;
-      } else {
-        ReadState(upload);
-        nextDaily += kMsPerDay;
-      }
-    }
-    // A state that is no longer a monitoring one re-dispatches, even over an ending wake-up.
-    if (state_ != AgentState::Monitoring && state_ != AgentState::MonitoringWithoutRegistration) {
-      result = kRedispatch7;
-      ended = true;
-    }
-  }
-
-  common->StopWatchers();
-  // Bounded: a hung uploader is left running; the worker reports stop-pending meanwhile.
-  (void)upload.StopUploader();
-  return result;
-}
-
-int CORVSvcCtrl::ReportNow(std::int32_t actId, AgentCtrl_COMMON& common, AgentCtrl_LNAS& nas,
-                           AgentCtrl_Upload& upload) {
-  int kind = 2;
-  int power = 1;
-  bool refresh = true;
-  bool writes = true;
-  const char* message = "";
-  const char* parameters = "";
-  switch (actId) {
-    case 5060: writes = false; break;
-    case 1030: message = "システムがレジュームしました。"; break;
-    case 1040: message = "システムがスリープ/休止へ移行しました。"; power = 3; refresh = false; break;
-    case 1060: message = "システムをシャットダウンしました。"; power = 2; refresh = false; break;
-    case 9010: message = "テスト通知"; parameters = "テストメッセージ"; break;
-    case 10000: writes = false; kind = 3; break;
-    default: return 0;
-  }
-  if (writes && !WriteEvent(upload, actId, message, parameters)) return 0;
-  if (refresh) {
-    common.Check(false, upload.EventDefinitions());
-    nas.Check(false);
-    nas.CheckEncryptedVolumes(0);
-    common.CheckNetworkIdentity(0);
-    common.CheckDriverVersions(0);
-    nas.CheckCompanionSettings(0);
-  }
-  int written = 0;
-  bool ok = upload.WriteQueuedEvents(written);
-  std::string body;
-  upload.BuildStatusMessage(kind, power, common.Data(), nas.Data(), body);
-  ok = upload.WriteMessage(static_cast<int>(MessageKind::Status), body) && ok;
-  if (!ok) return 0;
-  if (state_ == AgentState::MonitoringWithoutRegistration) return 1;
-  return LaunchUploader(upload, common);
+  return exit;
 }
 
 }  // namespace orv

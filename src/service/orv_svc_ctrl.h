@@ -21,8 +21,7 @@
 
 namespace orv {
 
-class AgentCtrl_COMMON;
-class AgentCtrl_LNAS;
+class MonitoringSession;
 class AgentCtrl_Upload;
 class AgentCtrl_WebAPI;
 
@@ -33,6 +32,10 @@ enum class AgentState : std::uint8_t {
   MonitoringStopped = 3,
   MonitoringWithoutRegistration = 4,
 };
+
+// How a loop goes on after a wake-up: on in the same loop, end the service, run the loop of the
+// current state, or read the state again first.
+enum class LoopExit : std::uint8_t { Continue, EndService, Redispatch, RereadState };
 
 // DailyCheck results.
 inline constexpr int kDailyUnregistered = 1;
@@ -48,8 +51,15 @@ class CORVSvcCtrl : public SvsBase {
     kStopRequestEvent,
     kParamChangeEvent,
     kSuspendedEvent,
-    kUserControl128Event,  // ... one per user control up to 135
-    kControllerEventCount = kUserControl128Event + 8
+    kUserControl128Event,  // test notice
+    kUserControl129Event,  // test status
+    kUserControl130Event,  // refresh the registration data
+    kUserControl131Event,  // resume monitoring
+    kUserControl132Event,  // stop monitoring
+    kUserControl133Event,  // read the state again
+    kUserControl134Event,  // check for newer software
+    kUserControl135Event,  // the power manager's sleep announcement (named)
+    kControllerEventCount
   };
   static constexpr std::uint32_t kFirstUserControl = 128;
   static constexpr std::uint32_t kLastUserControl = 135;
@@ -72,17 +82,6 @@ class CORVSvcCtrl : public SvsBase {
   // Sets the stop request the loops end on (what a stop control does after its status report).
   void RequestStop();
 
-  // The three loops; each returns the index of the wait handle that ended it (0 for the stop
-  // request, 6, 7 or 8 for controls 131, 132, 133), 7 when the state changed under it, and 0
-  // when an update installer was started.
-  int RunUnregistered(std::span<os::Event* const> handles, AgentCtrl_Upload& upload);
-  int RunMonitoringStopped(std::span<os::Event* const> handles, AgentCtrl_Upload& upload);
-  int RunMonitoring(std::span<os::Event* const> handles, AgentCtrl_Upload& upload);
-
-  // Writes an immediate event (per act_id) and status and starts the uploader; non-zero on
-  // success, 0 for an act_id it does not know or a failed write.
-  int ReportNow(std::int32_t actId, AgentCtrl_COMMON& common, AgentCtrl_LNAS& nas,
-                AgentCtrl_Upload& upload);
   void ReadState(AgentCtrl_Upload& upload);
   void SetState(AgentState state);
 
@@ -127,10 +126,23 @@ class CORVSvcCtrl : public SvsBase {
   bool WaitForStop(std::uint32_t ms);
   // Sleeps while the system is suspended; true on resume, false when a stop ended the sleep.
   bool SleepWhileSuspended();
-  // What the two idle loops do alike: stop, suspend, refresh (control 130) and a failed wait.
-  // The loop's result when the wake-up ends it, else nullopt.
-  std::optional<int> HandleIdleWakeup(std::uint32_t index, std::span<os::Event* const> handles,
-                                      AgentCtrl_Upload& upload);
+  friend class MonitoringSession;
+  enum class LoopKind { Unregistered, Monitoring, MonitoringStopped };
+  // What woke a loop: an event, the end of its wait, or a failed wait (which would fail again).
+  struct WakeUp {
+    enum class Kind { Event, Timeout, Failed } kind = Kind::Failed;
+    ControllerEvent event = kStopRequestEvent;
+  };
+
+  // The three loops, each until a wake-up takes the service elsewhere.
+  LoopExit RunUnregistered(AgentCtrl_Upload& upload);
+  LoopExit RunMonitoringStopped(AgentCtrl_Upload& upload);
+  LoopExit RunMonitoring(AgentCtrl_Upload& upload);
+  WakeUp WaitForWakeUp(std::uint32_t timeoutMs);
+  // What a controller event does in `loop` (with its session while monitoring); a control is
+  // served once: its event is cleared.
+  LoopExit HandleWakeUp(ControllerEvent event, LoopKind loop, AgentCtrl_Upload& upload,
+                        MonitoringSession* session);
   void WaitForNetwork();
   // Tells the settings program that a loop started (result 1, no text); failures are ignored.
   void NotifySettingsProgram();
@@ -152,7 +164,8 @@ class CORVSvcCtrl : public SvsBase {
   void RemoveTree(const std::string& folder);
   bool WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
                   std::string_view parameters = {});
-  int LaunchUploader(AgentCtrl_Upload& upload, const AgentCtrl_COMMON& common);
+  // Starts the uploader with the device's MAC; false when it could not be started.
+  bool LaunchUploader(AgentCtrl_Upload& upload);
   std::int64_t Now();
 
   AgentEventLog log_;

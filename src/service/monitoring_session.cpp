@@ -1,0 +1,237 @@
+#include "service/monitoring_session.h"
+
+#include <string>
+
+#include "model/event_queue.h"
+#include "monitors/common/agent_ctrl_common.h"
+#include "monitors/nas/agent_ctrl_lnas.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "report/agent_ctrl_upload.h"
+
+namespace orv {
+namespace {
+
+constexpr std::int64_t kMsPerDay = 24 * 3'600'000LL;
+
+constexpr const char* kStopReasonEventWrite = "イベントトリガJSON作成処理に失敗しました。";
+constexpr const char* kStopReasonStatusWrite = "ステータスJSON作成処理に失敗しました。";
+
+// Status kinds and power states of the status message.
+constexpr int kStatusPeriodic = 1;
+constexpr int kStatusAfterEvents = 2;
+constexpr int kStatusTest = 3;
+constexpr int kPowerRunning = 1;
+constexpr int kPowerShuttingDown = 2;
+constexpr int kPowerSleeping = 3;
+
+// The act ids the controller writes itself.
+constexpr std::int32_t kActResumed = 1030;
+constexpr std::int32_t kActSleeping = 1040;
+constexpr std::int32_t kActShutdown = 1060;
+constexpr std::int32_t kActInitialised = 5060;
+constexpr std::int32_t kActTestNotice = 9010;
+constexpr std::int32_t kActTestStatus = 10000;
+
+}  // namespace
+
+MonitoringSession::MonitoringSession(CORVSvcCtrl& controller, AgentCtrl_Upload& upload)
+    : controller_(controller), upload_(upload) {}
+
+MonitoringSession::~MonitoringSession() {
+  if (common_) common_->StopWatchers();
+  // Bounded: a hung uploader is left running; the worker reports stop-pending meanwhile.
+  (void)upload_.StopUploader();
+}
+
+std::uint32_t MonitoringSession::RoundWaitMs() const { return upload_.RoundWaitMs(); }
+
+LoopExit MonitoringSession::Start() {
+  const std::int64_t now = controller_.Now();
+  nextStatus_ = CORVSvcCtrl::NextStatusTime(now, upload_.StatusSecond(), upload_.OutputInterval());
+  nextDaily_ = CORVSvcCtrl::NextDailyTime(now, upload_.DailySecond());
+  const os::OsPorts& os = controller_.os_;
+  common_ = std::make_unique<AgentCtrl_COMMON>(os);
+  nas_ = std::make_unique<AgentCtrl_LNAS>(os, upload_.BrandFlag(), upload_.ModelFlags());
+  common_->RunStartupChecks();
+  nas_->Initialize();
+
+  // Before the watcher threads exist nothing else posts; the first drain needs no other care.
+  bool failed = false;
+  bool wrote = false;
+  CommonEventQueue().Drain([&](const AgentEvent& event) {
+    std::string body;
+    upload_.BuildEventMessage(event, body);
+    if (upload_.WriteMessage(static_cast<int>(MessageKind::Event), body)) {
+      wrote = true;
+    } else {
+      failed = true;
+    }
+  });
+
+  const RegHandle status(os.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
+  const std::uint32_t initEvent = status.GetDword("InitEvent");
+  if (initEvent == 0) {
+    if (controller_.WriteEvent(upload_, kActInitialised, "エージェントによる初期化が実行されました。")) {
+      (void)status.SetDword("InitEvent", 1);
+      wrote = true;
+    } else {
+      failed = true;
+    }
+  } else if (initEvent == RegHandle::kMissingDword) {
+    (void)status.SetDword("InitEvent", 0);  // the event follows at the next start
+  }
+
+  if (failed) {
+    controller_.SetState(AgentState::MonitoringStopped);
+    controller_.stopReason_ = kStopReasonEventWrite;
+    return LoopExit::Redispatch;
+  }
+  common_->StartWatchers();
+  if (wrote) (void)Report(kActInitialised);
+  return LoopExit::Continue;
+}
+
+LoopExit MonitoringSession::Round() {
+  common_->Check(true, upload_.EventDefinitions());
+  nas_->Check(true);
+  nas_->CheckEncryptedVolumes(1);
+  const bool pending = EventsPending();
+  const bool statusDue = controller_.Now() >= nextStatus_;
+  if (statusDue) {
+    if (controller_.state_ == AgentState::MonitoringWithoutRegistration) {
+      switch (controller_.RequestRegistrationData(upload_)) {
+        case CORVSvcCtrl::RequestOutcome::NotRegistered:
+        case CORVSvcCtrl::RequestOutcome::Unauthorized:
+          controller_.SetState(AgentState::Unregistered);
+          break;
+        case CORVSvcCtrl::RequestOutcome::Ok:
+          controller_.SetState(AgentState::Monitoring);
+          break;
+        case CORVSvcCtrl::RequestOutcome::OtherStatus:
+          controller_.SetState(AgentState::MonitoringWithoutRegistration);
+          break;
+        case CORVSvcCtrl::RequestOutcome::TransportFailure:
+          break;
+      }
+    }
+    common_->CheckNetworkIdentity(1);
+    common_->CheckDriverVersions(1);
+    nas_->CheckCompanionSettings(1);
+  } else if (pending) {
+    common_->CheckNetworkIdentity(0);
+    common_->CheckDriverVersions(0);
+    nas_->CheckCompanionSettings(0);
+  }
+
+  if (pending && !WriteEventsAndStatus(kStatusAfterEvents, kPowerRunning)) {
+    controller_.SetState(AgentState::MonitoringStopped);
+    controller_.stopReason_ = kStopReasonEventWrite;
+    return LoopExit::Continue;  // the state check after the wake-up moves to the stopped loop
+  }
+  if (statusDue) {
+    std::string body;
+    upload_.BuildStatusMessage(kStatusPeriodic, kPowerRunning, common_->Data(), nas_->Data(), body);
+    nextStatus_ += std::int64_t{upload_.OutputInterval()} * 1000;
+    common_->ClearSamples();
+    nas_->ClearSamples();
+    if (!upload_.WriteMessage(static_cast<int>(MessageKind::Status), body)) {
+      controller_.SetState(AgentState::MonitoringStopped);
+      controller_.stopReason_ = kStopReasonStatusWrite;
+      return LoopExit::Continue;
+    }
+  }
+  const AgentState state = controller_.state_;
+  if ((statusDue || pending) && state != AgentState::Unregistered &&
+      state != AgentState::MonitoringWithoutRegistration) {
+    controller_.LaunchUploader(upload_);
+  }
+  return LoopExit::Continue;
+}
+
+LoopExit MonitoringSession::Wake(CORVSvcCtrl::ControllerEvent event) {
+  switch (event) {
+    case CORVSvcCtrl::kStopRequestEvent:
+      if (controller_.PreShutdownRequested()) (void)Report(kActShutdown);
+      return LoopExit::EndService;
+    case CORVSvcCtrl::kSuspendedEvent:
+      if (controller_.SleepWhileSuspended()) (void)Report(kActResumed);
+      return LoopExit::Continue;
+    case CORVSvcCtrl::kUserControl128Event:
+      (void)Report(kActTestNotice);
+      return LoopExit::Continue;
+    case CORVSvcCtrl::kUserControl129Event:
+      (void)Report(kActTestStatus);
+      return LoopExit::Continue;
+    case CORVSvcCtrl::kUserControl132Event:
+      controller_.SetState(AgentState::MonitoringStopped);
+      return LoopExit::Continue;
+    case CORVSvcCtrl::kUserControl135Event:
+      if (Report(kActSleeping)) {
+        os::OsError error = os::kSuccess;
+        if (auto answer = controller_.os_.sync.OpenNamedEvent("SVCPOWMGR_NotificationReturn", error)) {
+          answer->Set();
+        }
+      }
+      return LoopExit::Continue;
+    default:
+      return LoopExit::Continue;
+  }
+}
+
+LoopExit MonitoringSession::AfterWakeUp(LoopExit exit) {
+  if (controller_.Now() >= nextDaily_) {
+    if (controller_.DailyCheck(upload_, true) == kDailyUpdateStarted) {
+      exit = LoopExit::EndService;
+    } else {
+      controller_.ReadState(upload_);
+      nextDaily_ += kMsPerDay;
+    }
+  }
+  // A state that is no longer a monitoring one re-dispatches, even over an ending wake-up.
+  const AgentState state = controller_.state_;
+  if (state != AgentState::Monitoring && state != AgentState::MonitoringWithoutRegistration) {
+    exit = LoopExit::Redispatch;
+  }
+  return exit;
+}
+
+bool MonitoringSession::WriteEventsAndStatus(int kind, int power) {
+  int written = 0;
+  bool ok = upload_.WriteQueuedEvents(written);
+  std::string body;
+  upload_.BuildStatusMessage(kind, power, common_->Data(), nas_->Data(), body);
+  return upload_.WriteMessage(static_cast<int>(MessageKind::Status), body) && ok;
+}
+
+bool MonitoringSession::Report(std::int32_t actId) {
+  int kind = kStatusAfterEvents;
+  int power = kPowerRunning;
+  bool refresh = true;
+  bool writes = true;
+  const char* message = "";
+  const char* parameters = "";
+  switch (actId) {
+    case kActInitialised: writes = false; break;
+    case kActResumed: message = "システムがレジュームしました。"; break;
+    case kActSleeping: message = "システムがスリープ/休止へ移行しました。"; power = kPowerSleeping; refresh = false; break;
+    case kActShutdown: message = "システムをシャットダウンしました。"; power = kPowerShuttingDown; refresh = false; break;
+    case kActTestNotice: message = "テスト通知"; parameters = "テストメッセージ"; break;
+    case kActTestStatus: writes = false; kind = kStatusTest; break;
+    default: return false;
+  }
+  if (writes && !controller_.WriteEvent(upload_, actId, message, parameters)) return false;
+  if (refresh) {
+    common_->Check(false, upload_.EventDefinitions());
+    nas_->Check(false);
+    nas_->CheckEncryptedVolumes(0);
+    common_->CheckNetworkIdentity(0);
+    common_->CheckDriverVersions(0);
+    nas_->CheckCompanionSettings(0);
+  }
+  if (!WriteEventsAndStatus(kind, power)) return false;
+  if (controller_.state_ == AgentState::MonitoringWithoutRegistration) return true;
+  return controller_.LaunchUploader(upload_);
+}
+
+}  // namespace orv
