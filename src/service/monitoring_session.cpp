@@ -100,18 +100,18 @@ LoopExit MonitoringSession::Round() {
   const bool statusDue = controller_.Now() >= nextStatus_;
   if (statusDue) {
     if (controller_.state_ == AgentState::MonitoringWithoutRegistration) {
-      switch (controller_.RequestRegistrationData(upload_)) {
-        case CORVSvcCtrl::RequestOutcome::NotRegistered:
-        case CORVSvcCtrl::RequestOutcome::Unauthorized:
+      switch (controller_.Registration().Request(upload_)) {
+        case RequestOutcome::NotRegistered:
+        case RequestOutcome::Unauthorized:
           controller_.SetState(AgentState::Unregistered);
           break;
-        case CORVSvcCtrl::RequestOutcome::Ok:
+        case RequestOutcome::Ok:
           controller_.SetState(AgentState::Monitoring);
           break;
-        case CORVSvcCtrl::RequestOutcome::OtherStatus:
+        case RequestOutcome::OtherStatus:
           controller_.SetState(AgentState::MonitoringWithoutRegistration);
           break;
-        case CORVSvcCtrl::RequestOutcome::TransportFailure:
+        case RequestOutcome::TransportFailure:
           break;
       }
     }

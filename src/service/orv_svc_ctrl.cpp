@@ -6,7 +6,8 @@
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "service/monitoring_session.h"
-#include "service/send_pipe.h"
+#include "service/settings_notifier.h"
+#include "service/software_update.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
 #include "webapi/agent_ctrl_webapi.h"
@@ -31,6 +32,7 @@ constexpr std::uint32_t kEventUnregistered = 0x4000044D;
 constexpr std::uint32_t kEventMonitoringStopped = 0x4000044E;
 constexpr std::uint32_t kEventMonitoring = 0x4000044F;
 constexpr std::uint32_t kEventStoppedWithReason = 0xC0000518;
+constexpr std::uint32_t kEventSoftwareCheckStarted = 0x40000455;
 
 constexpr std::int64_t kMsPerHour = 3'600'000;
 constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
@@ -185,7 +187,7 @@ void CORVSvcCtrl::ReadState(AgentCtrl_Upload& upload) {
 
 bool CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& upload) {
   // The network identity monitor keeps no MAC yet; the first port's is the device's identity.
-  return upload.LaunchUploader(GetMacAddressText());
+  return upload.LaunchUploader(Registration().MacAddressText());
 }
 
 std::int64_t CORVSvcCtrl::Now() { return ToCalendarMilliseconds(os_.clock.LocalNow()); }
@@ -239,22 +241,17 @@ bool CORVSvcCtrl::SleepWhileSuspended() {
   return true;
 }
 
-bool CORVSvcCtrl::SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error,
-                                        std::string_view pipeSuffix) {
-  std::string pipeName(service::kSettingsPipeName);
-  pipeName += pipeSuffix;
-  service::SendPipe pipe(os_.pipes, pipeName);
-  const bool sent = pipe.Send(record);
-  error = pipe.LastError();
-  return sent;
-}
-
 void CORVSvcCtrl::NotifySettingsProgram() {
   service::PipeNotice notice;
   notice.result = 1;
-  os::OsError error = os::kSuccess;
-  // The settings program may not be running; the notice is then simply not seen.
-  (void)SendToSettingsProgram(service::SerializePipeNotice(notice, os_.system), error);
+  SettingsNotifier(os_).Notify(notice);
+}
+
+int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
+  log_.Information(kEventSoftwareCheckStarted, "最新ソフトウェア情報の取得を開始しました。");
+  if (state_ == AgentState::Unregistered) return static_cast<int>(SoftwareCheck::Unregistered);
+  SoftwareUpdate update(os_, log_, Registration(), [this] { return StopRequested(); });
+  return static_cast<int>(update.Check(upload));
 }
 
 bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/agent_event_log.h"
+#include "service/registration_exchange.h"
 #include "model/pipe_records.h"
 #include "service/svs_base.h"
 
@@ -93,16 +94,9 @@ class CORVSvcCtrl : public SvsBase {
   // 3 latest-software request failed, 4 current, 5 agent update failed, 6 installer started
   // (the service must end), 7 definition update failed, 8 definition replaced.
   int CheckLatestSoftware(AgentCtrl_Upload& upload);
-  // Downloads `client`'s agent URL into the work folder, unpacks it when it is an archive and
-  // checks its signature; true with `installer` set when it may be started.
-  bool InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer);
 
   // The record the settings program receives on control 130.
   service::RegistrationRecord BuildRegistrationRecord(AgentCtrl_Upload& upload);
-  // The first port's MAC as "%02X:%02X:...", empty without a port.
-  std::string GetMacAddressText();
-  // The system's product name (empty when missing).
-  std::string GetProductName();
 
   AgentState State() const { return state_; }
   const std::string& StopReason() const { return stopReason_; }
@@ -116,8 +110,6 @@ class CORVSvcCtrl : public SvsBase {
   static std::int64_t NextDailyTime(std::int64_t now, std::uint32_t dailySecond);
 
  private:
-  enum class RequestOutcome { NotRegistered, TransportFailure, Ok, Unauthorized, OtherStatus };
-
   void SetEvent(ControllerEvent event);
   void ClearEvent(ControllerEvent event);
   bool IsSet(ControllerEvent event);
@@ -146,22 +138,9 @@ class CORVSvcCtrl : public SvsBase {
   void WaitForNetwork();
   // Tells the settings program that a loop started (result 1, no text); failures are ignored.
   void NotifySettingsProgram();
-  // Writes `record` to the settings program's pipe, `pipeSuffix` appended to its name; false
-  // with the pipe's error in `error`.
-  bool SendToSettingsProgram(std::span<const std::uint8_t> record, os::OsError& error,
-                             std::string_view pipeSuffix = {});
-  RequestOutcome RequestRegistrationData(AgentCtrl_Upload& upload);
-  // Sets the device identifier and subkey (MAC) texts of a new client.
-  void PrepareClient(AgentCtrl_WebAPI& client, AgentCtrl_Upload& upload);
-  // Logs a request that got no answer (`transportEvent`) or an unwanted status (`statusEvent`).
-  void LogRequestFailure(const AgentCtrl_WebAPI& client, bool answered, std::uint32_t transportEvent,
-                         std::uint32_t statusEvent, std::string_view sentence,
-                         std::string_view statusSentence);
-  // Ends a latest-software check: tells the settings program its outcome and returns `code`.
-  int EndSoftwareCheck(int code, std::string_view suffix = {});
+  // The registration exchange of this agent's host choice.
+  RegistrationExchange Registration();
   bool IsTestSwitch(std::string_view name);
-  // Deletes `folder` with everything in it, as far as it can.
-  void RemoveTree(const std::string& folder);
   bool WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
                   std::string_view parameters = {});
   // Starts the uploader with the device's MAC; false when it could not be started.

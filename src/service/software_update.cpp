@@ -1,5 +1,7 @@
-// The controller's self-update: asks the cloud for the newest agent and event definitions,
-// installs a newer agent (download, unpack, signature) or replaces the definition file.
+// SoftwareUpdate: asks the cloud for the newest agent and event definitions, installs a newer
+// agent (download, unpack, signature) or replaces the definition file.
+#include "service/software_update.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -8,13 +10,13 @@
 #include "platform/c_crypt_string.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/run_command.h"
-#include "service/orv_svc_ctrl.h"
+#include "service/settings_notifier.h"
+#include "service/test_mode.h"
 #include "webapi/agent_ctrl_webapi.h"
 
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kEventSoftwareCheckStarted = 0x40000455;
 constexpr std::uint32_t kEventRequestTransportFailed = 0xC0000520;
 constexpr std::uint32_t kEventRequestFailed = 0xC0000521;
 constexpr std::uint32_t kEventSoftwareTransportFailed = 0xC0000522;
@@ -35,28 +37,19 @@ constexpr std::array<std::string_view, 3> kAcceptedPublishers = {"Tavolen Co.,Lt
 constexpr std::uint32_t kInstallerStartDelayMs = 1000;
 constexpr os::OsError kErrorInvalidName = 123;
 
-// CheckLatestSoftware results.
-constexpr int kSoftwareUnregistered = 1;
-constexpr int kSoftwareRegistrationFailed = 2;
-constexpr int kSoftwareRequestFailed = 3;
-constexpr int kSoftwareCurrent = 4;
-constexpr int kSoftwareUpdateFailed = 5;
-constexpr int kSoftwareInstallerStarted = 6;
-constexpr int kSoftwareDefinitionFailed = 7;
-constexpr int kSoftwareDefinitionReplaced = 8;
 
 struct SoftwareNotice {
   std::uint32_t result;
   std::string_view text;
 };
 
-SoftwareNotice NoticeFor(int code) {
-  switch (code) {
-    case kSoftwareRegistrationFailed: return {0, "登録情報の取得に失敗しました。"};
-    case kSoftwareRequestFailed: return {0, "最新ソフトウェア情報の取得に失敗しました。"};
-    case kSoftwareCurrent: return {0, "既に最新版です。"};
-    case kSoftwareUpdateFailed: return {0, "アップデートに失敗しました。"};
-    case kSoftwareDefinitionFailed: return {0, "定義ファイルの更新に失敗しました。"};
+SoftwareNotice NoticeFor(SoftwareCheck outcome) {
+  switch (outcome) {
+    case SoftwareCheck::RegistrationFailed: return {0, "登録情報の取得に失敗しました。"};
+    case SoftwareCheck::RequestFailed: return {0, "最新ソフトウェア情報の取得に失敗しました。"};
+    case SoftwareCheck::Current: return {0, "既に最新版です。"};
+    case SoftwareCheck::UpdateFailed: return {0, "アップデートに失敗しました。"};
+    case SoftwareCheck::DefinitionFailed: return {0, "定義ファイルの更新に失敗しました。"};
     default: return {1, ""};
   }
 }
@@ -95,28 +88,26 @@ bool IsSafeFileName(std::string_view name) {
 
 }  // namespace
 
-int CORVSvcCtrl::EndSoftwareCheck(int code, std::string_view suffix) {
-  const SoftwareNotice notice = NoticeFor(code);
+SoftwareCheck SoftwareUpdate::End(SoftwareCheck outcome, std::string_view suffix) {
+  const SoftwareNotice notice = NoticeFor(outcome);
   service::PipeNotice record;
   record.result = notice.result;
   record.text = std::string(notice.text) + std::string(suffix);
-  os::OsError error = os::kSuccess;
   // The settings program may not be listening; the outcome is in the event log all the same.
-  (void)SendToSettingsProgram(service::SerializePipeNotice(record, os_.system), error);
-  return code;
+  SettingsNotifier(os_).Notify(record);
+  return outcome;
 }
 
-int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
-  log_.Information(kEventSoftwareCheckStarted, "最新ソフトウェア情報の取得を開始しました。");
-  if (state_ == AgentState::Unregistered) return kSoftwareUnregistered;
+bool SoftwareUpdate::IsTestSwitch(std::string_view name) { return service::IsTestMode(name, os_.files, os_.system); }
 
-  AgentCtrl_WebAPI client(os_, useProductionHost_);
-  PrepareClient(client, upload);
+SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
+  AgentCtrl_WebAPI client(os_, registration_.UseProductionHost());
+  registration_.PrepareClient(client, upload);
   const int registrationAnswered = client.Request(kRequestRegistrationData);
   if (registrationAnswered == 0 || client.Response().status != 200) {
-    LogRequestFailure(client, registrationAnswered != 0, kEventRequestTransportFailed, kEventRequestFailed,
+    LogRequestFailure(log_, client, registrationAnswered != 0, kEventRequestTransportFailed, kEventRequestFailed,
                       "登録情報の取得中に通信エラーが発生しました。", "登録情報の取得に失敗しました。");
-    return EndSoftwareCheck(kSoftwareRegistrationFailed);
+    return End(SoftwareCheck::RegistrationFailed);
   }
 
   if (IsTestSwitch("SVS_TESTMODE_8")) {
@@ -126,27 +117,27 @@ int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
   }
   const int softwareAnswered = client.Request(kRequestLatestSoftware);
   if (softwareAnswered == 0 || client.Response().status != 200) {
-    LogRequestFailure(client, softwareAnswered != 0, kEventSoftwareTransportFailed, kEventSoftwareFailed,
+    LogRequestFailure(log_, client, softwareAnswered != 0, kEventSoftwareTransportFailed, kEventSoftwareFailed,
                       "最新ソフトウェア情報の取得中に通信エラーが発生しました。",
                       "最新ソフトウェア情報の取得に失敗しました。");
-    return EndSoftwareCheck(kSoftwareRequestFailed);
+    return End(SoftwareCheck::RequestFailed);
   }
 
   const WebApiResponse answer = client.Response();
   const std::string newDefinitionVersion = TextBetween(answer.event_def, "<ver>", "</ver>");
   if (IsTestSwitch("SVS_TESTMODE_4") || IsTestSwitch("SVS_TESTMODE_5")) {
-    return EndSoftwareCheck(kSoftwareUpdateFailed, "(STUB)");
+    return End(SoftwareCheck::UpdateFailed, "(STUB)");
   }
   const bool agentUpdate = VersionNumber(answer.agt_ver) > VersionNumber(upload.AgentVersion());
   const bool definitionUpdate =
       !newDefinitionVersion.empty() &&
       VersionNumber(newDefinitionVersion) > VersionNumber(upload.EventDefinitions().GetVersion());
-  if (!agentUpdate && !definitionUpdate) return EndSoftwareCheck(kSoftwareCurrent);
+  if (!agentUpdate && !definitionUpdate) return End(SoftwareCheck::Current);
 
   if (agentUpdate) {
     std::string installer;
-    if (!InstallUpdate(upload, client, installer)) return EndSoftwareCheck(kSoftwareUpdateFailed);
-    EndSoftwareCheck(kSoftwareInstallerStarted);
+    if (!Install(upload, client, installer)) return End(SoftwareCheck::UpdateFailed);
+    End(SoftwareCheck::InstallerStarted);
     log_.Information(kEventUpdateStarted, "アップデートを開始しました。");
     os_.clock.Sleep(kInstallerStartDelayMs);
     os::ProcessStart start;
@@ -157,25 +148,25 @@ int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
       // Ending now would leave the appliance without an agent: keep running and say why.
       log_.SystemCallError(kEventInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。",
                            error);
-      return EndSoftwareCheck(kSoftwareUpdateFailed);
+      return End(SoftwareCheck::UpdateFailed);
     }
-    return kSoftwareInstallerStarted;
+    return SoftwareCheck::InstallerStarted;
   }
 
   os::OsError error = os::kSuccess;
   if (!upload.WriteEventDefinition(answer.event_def, &error)) {
     log_.SystemCallError(kEventDefinitionWriteFailed, "イベント定義ファイルの作成に失敗しました。", error);
-    return EndSoftwareCheck(kSoftwareDefinitionFailed);
+    return End(SoftwareCheck::DefinitionFailed);
   }
   upload.Initialize();
   if (upload.EventDefinitions().GetLoadStatus() != AgentCtrl_ConfigFile::kLoaded) {
-    return EndSoftwareCheck(kSoftwareDefinitionFailed);
+    return End(SoftwareCheck::DefinitionFailed);
   }
   log_.Information(kEventDefinitionUpdateStarted, "定義ファイルの更新を開始しました。");
-  return EndSoftwareCheck(kSoftwareDefinitionReplaced);
+  return End(SoftwareCheck::DefinitionReplaced);
 }
 
-bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer) {
+bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer) {
   installer.clear();
   const std::string work(kWorkFolder);
   // The work folder lies where users may create folders: a junction put in its place is
@@ -224,8 +215,8 @@ bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& clie
     if (!IsSafeFileName(archiveName)) return missing();
     const std::string command = "\"" + upload.ModuleFolder() + "ORVZIP.exe\" \"" + downloaded + "\" \"" + work + "\"";
     // Its output says nothing we act on; a stop abandons the update.
-    (void)RunCommand(os_.processes, os_.system, command, [this] { return StopRequested(); });
-    if (StopRequested()) return false;
+    (void)RunCommand(os_.processes, os_.system, command, stopRequested_);
+    if (stopRequested_()) return false;
     candidate = work + "\\" + archiveName + "\\" + archiveName + ".exe";
   }
   if (!os_.files.FileExists(candidate)) return missing();
@@ -248,7 +239,7 @@ bool CORVSvcCtrl::InstallUpdate(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& clie
   return true;
 }
 
-void CORVSvcCtrl::RemoveTree(const std::string& folder) {
+void SoftwareUpdate::RemoveTree(const std::string& folder) {
   std::vector<os::FileEntry> entries;
   if (os_.files.ListDirectory(folder, entries) == os::kSuccess) {
     for (const os::FileEntry& entry : entries) {
