@@ -88,7 +88,7 @@ void BM_PeriodicStatusOfAFullAppliance(benchmark::State& state) {
   std::string body;
   for (auto _ : state) {
     body.clear();
-    AppendStatusMessage(appliance.header, 1, 1, appliance.common, appliance.nas, body);
+    AppendStatusMessage(appliance.header, StatusKind::Periodic, PowerState::Running, appliance.common, appliance.nas, body);
     benchmark::DoNotOptimize(body.data());
   }
   state.counters["bytes"] = static_cast<double>(body.size());

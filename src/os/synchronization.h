@@ -18,6 +18,10 @@ inline constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
 inline constexpr std::uint32_t kWaitTimeout = 0x102;
 inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 
+// How a signalled event is cleared: only by Reset (manual), or by the first wait that sees it
+// (auto, which a zero-time wait consumes too).
+enum class EventReset { Manual, Auto };
+
 // A kernel event; closed when destroyed.
 class Event {
  public:
@@ -38,9 +42,9 @@ class Synchronization {
  public:
   virtual ~Synchronization() = default;
 
-  // An empty name makes an unnamed event. nullptr and `error` set on failure.
-  virtual std::unique_ptr<Event> NewEvent(bool manualReset, bool initiallySet,
-                                          std::string_view name, OsError& error) = 0;
+  // A new event, not signalled. An empty name makes an unnamed event. nullptr and `error` set on
+  // failure.
+  virtual std::unique_ptr<Event> NewEvent(EventReset reset, std::string_view name, OsError& error) = 0;
   // Opens an existing named event with all access; nullptr and `error` set on failure.
   virtual std::unique_ptr<Event> OpenNamedEvent(std::string_view name, OsError& error) = 0;
   // Index of the first signalled event (an auto-reset event is consumed), kWaitTimeout, or

@@ -56,7 +56,7 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
       identity_(IdentifyModel(os)),
       hostName_(CutToUtf16Units(os.system.ComputerName(), kHostNameUnits)) {
   os::OsError error = os::kSuccess;
-  uploaderStop_ = os.sync.NewEvent(false, false, {}, error);
+  uploaderStop_ = os.sync.NewEvent(os::EventReset::Auto, {}, error);
   eventDefinitions_.SetPath(eventDefinitionPath_);
   {
     // Only construction reads WMI: the connection and this thread's COM membership end here.
@@ -129,7 +129,7 @@ bool AgentCtrl_Upload::WriteEventDefinition(std::string_view text, os::OsError* 
   return *error == os::kSuccess;
 }
 
-bool AgentCtrl_Upload::WriteMessage(int kind, std::string_view body) {
+bool AgentCtrl_Upload::WriteMessage(MessageKind kind, std::string_view body) {
   return pool_.Write(kind, body);
 }
 
@@ -151,7 +151,7 @@ bool AgentCtrl_Upload::BuildEventMessage(const AgentEvent& event, std::string& b
   return true;
 }
 
-bool AgentCtrl_Upload::BuildStatusMessage(int kind, int power, const CommonStatusData& common,
+bool AgentCtrl_Upload::BuildStatusMessage(StatusKind kind, PowerState power, const CommonStatusData& common,
                                           const NasStatusData& nas, std::string& body) const {
   StatusHeader header;
   header.devId = FormatDeviceId(deviceId_);
@@ -175,7 +175,7 @@ bool AgentCtrl_Upload::WriteQueuedEvents(int& written) {
     if (IsEventStopped(event.act_id)) return;
     std::string body;
     BuildEventMessage(event, body);
-    if (WriteMessage(static_cast<int>(MessageKind::Event), body)) {
+    if (WriteMessage(MessageKind::Event, body)) {
       ++written;
     } else {
       allWritten = false;  // the event is dropped with the queue, as the next drain would not fare better

@@ -20,6 +20,7 @@
 #include "report/hardware_inventory.h"
 #include "report/message_pool.h"
 #include "report/model_identity.h"
+#include "report/status_message.h"
 #include "report/uploader_result.h"
 
 namespace orv {
@@ -44,7 +45,7 @@ class AgentCtrl_Upload {
   // replacing it. False with the system error in `error`; false at once without `error`.
   bool WriteEventDefinition(std::string_view text, os::OsError* error);
   // Writes one message file of `kind` (1 status, 2 event); see MessagePool::Write.
-  bool WriteMessage(int kind, std::string_view body);
+  bool WriteMessage(MessageKind kind, std::string_view body);
   bool CleanPool();
 
   // True when the definition file's stop list names `actId` (as "%d", exactly).
@@ -53,7 +54,7 @@ class AgentCtrl_Upload {
   bool BuildEventMessage(const AgentEvent& event, std::string& body) const;
   // Appends the whole status member text to `body`; always true. `kind` 1 periodic (averages),
   // 2 after events or a power event, 3 test; `power` 1 running, 2 shutting down, 3 sleeping.
-  bool BuildStatusMessage(int kind, int power, const CommonStatusData& common,
+  bool BuildStatusMessage(StatusKind kind, PowerState power, const CommonStatusData& common,
                           const NasStatusData& nas, std::string& body) const;
   // Writes every queued event not on the stop list as an event message, common queue first;
   // true when none failed. `written` counts the files written.

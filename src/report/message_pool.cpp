@@ -19,9 +19,9 @@ constexpr int kMaxTakenNumbersSkipped = 4096;
 
 constexpr std::uint64_t kFileTimeUnitsPerDay = 864'000'000'000ULL;
 
-std::string FileName(const std::string& folder, int kind, std::uint32_t number) {
+std::string FileName(const std::string& folder, MessageKind kind, std::uint32_t number) {
   char name[32];
-  std::snprintf(name, sizeof name, "\\%s[%X].json", kind == 1 ? "RL" : "RE", number);
+  std::snprintf(name, sizeof name, "\\%s[%X].json", kind == MessageKind::Status ? "RL" : "RE", number);
   return folder + name;
 }
 
@@ -52,12 +52,12 @@ std::uint32_t MessagePool::ReadFileCount() const {
   return counter;
 }
 
-bool MessagePool::Write(int kind, std::string_view body) {
+bool MessagePool::Write(MessageKind kind, std::string_view body) {
   if (!os_.files.DirectoryExists(folder_)) {
     log_.Error(kEventPoolMissing, "メッセージプールが見つかりません。");
     return false;
   }
-  if (kind != 1 && kind != 2) return false;
+  if (kind != MessageKind::Status && kind != MessageKind::Event) return false;
 
   std::string text = "{\r\n";
   text.append(body).append("}");
@@ -71,7 +71,7 @@ bool MessagePool::Write(int kind, std::string_view body) {
   // A file of this number exists only if an earlier write succeeded but its number was not
   // stored; it holds a message not yet sent, so it is kept and the next number taken. The
   // number is taken whichever kind holds it: numbers stay unique across both kinds.
-  const int otherKind = kind == 1 ? 2 : 1;
+  const MessageKind otherKind = kind == MessageKind::Status ? MessageKind::Event : MessageKind::Status;
   for (int skipped = 0;; ++skipped) {
     error = os_.files.FileExists(FileName(folder_, otherKind, counter))
                 ? os::kErrorFileExists

@@ -30,7 +30,7 @@ class MessagePool {
   // Writes "{" CR LF + body + "}" as UTF-8 with a byte order mark into the next numbered file
   // of `kind` (1 status, 2 event). Never replaces an existing file: a number already taken
   // is skipped. False, logged, when the pool is missing or the file could not be written.
-  bool Write(int kind, std::string_view body);
+  bool Write(MessageKind kind, std::string_view body);
   // Deletes files older than 30 days, then the oldest until at most 10 MiB remain;
   // sub-folders are left alone. False when a deletion (or creating a missing pool) failed.
   bool Clean();

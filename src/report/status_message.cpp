@@ -289,10 +289,16 @@ std::string ValidTokenOrNull(const std::string& token) {
 
 std::string Number(std::uint64_t value) { return std::to_string(value); }
 
-void WriteHead(StatusWriter& out, const StatusHeader& header, int kind, int power, const Readings& readings,
+void WriteHead(StatusWriter& out, const StatusHeader& header, StatusKind kind, PowerState power, const Readings& readings,
                const std::string& processorLoad, const SystemSample& current) {
-  const char* stsType = kind == 1 ? "0" : kind == 2 ? "1" : kind == 3 ? "2" : "null";
-  const char* powSts = power == 1 ? "0" : power == 2 ? "100" : power == 3 ? "200" : "null";
+  const char* stsType = kind == StatusKind::Periodic      ? "0"
+                        : kind == StatusKind::AfterEvents ? "1"
+                        : kind == StatusKind::Test        ? "2"
+                                                          : "null";
+  const char* powSts = power == PowerState::Running        ? "0"
+                       : power == PowerState::ShuttingDown ? "100"
+                       : power == PowerState::Sleeping     ? "200"
+                                                           : "null";
   out.Member("type", "\"status\"");
   out.Member("ver", "\"1.10\"");
   out.Member("prdct", "\"NAS\"");
@@ -508,11 +514,11 @@ void WriteUps(StatusWriter& out, const CommonStatusData& common) {
 
 }  // namespace
 
-void AppendStatusMessage(const StatusHeader& header, int kind, int power,
+void AppendStatusMessage(const StatusHeader& header, StatusKind kind, PowerState power,
                          const CommonStatusData& common, const NasStatusData& nas,
                          std::string& body) {
   StatusWriter out(body);
-  const Readings readings(kind == 1, common, nas);
+  const Readings readings(kind == StatusKind::Periodic, common, nas);
   const std::string processorLoad = readings.ProcessorLoad();
   const FanReadings fans = readings.Fans();
   WriteHead(out, header, kind, power, readings, processorLoad, common.current);

@@ -26,9 +26,13 @@ struct StatusHeader {
   std::int32_t networkGroupType = 0;
 };
 
-// `kind`: 1 periodic (averages over the samples), 2 after events or a power event, 3 test.
-// `power`: 1 running, 2 shutting down, 3 going to sleep.
-void AppendStatusMessage(const StatusHeader& header, int kind, int power,
+// Which status a message is: periodic (averages over the samples), after events or a power
+// event, or a test; numbered as the Web API's kinds.
+enum class StatusKind : int { Periodic = 1, AfterEvents = 2, Test = 3 };
+// The appliance's power state the status reports.
+enum class PowerState : int { Running = 1, ShuttingDown = 2, Sleeping = 3 };
+
+void AppendStatusMessage(const StatusHeader& header, StatusKind kind, PowerState power,
                          const CommonStatusData& common, const NasStatusData& nas,
                          std::string& body);
 

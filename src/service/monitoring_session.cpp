@@ -17,14 +17,6 @@ constexpr std::int64_t kMsPerDay = 24 * 3'600'000LL;
 constexpr const char* kStopReasonEventWrite = "イベントトリガJSON作成処理に失敗しました。";
 constexpr const char* kStopReasonStatusWrite = "ステータスJSON作成処理に失敗しました。";
 
-// Status kinds and power states of the status message.
-constexpr int kStatusPeriodic = 1;
-constexpr int kStatusAfterEvents = 2;
-constexpr int kStatusTest = 3;
-constexpr int kPowerRunning = 1;
-constexpr int kPowerShuttingDown = 2;
-constexpr int kPowerSleeping = 3;
-
 // The act ids the controller writes itself.
 constexpr std::int32_t kActResumed = 1030;
 constexpr std::int32_t kActSleeping = 1040;
@@ -62,7 +54,7 @@ LoopExit MonitoringSession::Start() {
   CommonEventQueue().Drain([&](const AgentEvent& event) {
     std::string body;
     upload_.BuildEventMessage(event, body);
-    if (upload_.WriteMessage(static_cast<int>(MessageKind::Event), body)) {
+    if (upload_.WriteMessage(MessageKind::Event, body)) {
       wrote = true;
     } else {
       failed = true;
@@ -124,18 +116,18 @@ LoopExit MonitoringSession::Round() {
     nas_->CheckCompanionSettings(0);
   }
 
-  if (pending && !WriteEventsAndStatus(kStatusAfterEvents, kPowerRunning)) {
+  if (pending && !WriteEventsAndStatus(StatusKind::AfterEvents, PowerState::Running)) {
     controller_.SetState(AgentState::MonitoringStopped);
     controller_.stopReason_ = kStopReasonEventWrite;
     return LoopExit::Continue;  // the state check after the wake-up moves to the stopped loop
   }
   if (statusDue) {
     std::string body;
-    upload_.BuildStatusMessage(kStatusPeriodic, kPowerRunning, common_->Data(), nas_->Data(), body);
+    upload_.BuildStatusMessage(StatusKind::Periodic, PowerState::Running, common_->Data(), nas_->Data(), body);
     nextStatus_ += std::int64_t{upload_.OutputInterval()} * 1000;
     common_->ClearSamples();
     nas_->ClearSamples();
-    if (!upload_.WriteMessage(static_cast<int>(MessageKind::Status), body)) {
+    if (!upload_.WriteMessage(MessageKind::Status, body)) {
       controller_.SetState(AgentState::MonitoringStopped);
       controller_.stopReason_ = kStopReasonStatusWrite;
       return LoopExit::Continue;
@@ -196,17 +188,17 @@ LoopExit MonitoringSession::AfterWakeUp(LoopExit exit) {
   return exit;
 }
 
-bool MonitoringSession::WriteEventsAndStatus(int kind, int power) {
+bool MonitoringSession::WriteEventsAndStatus(StatusKind kind, PowerState power) {
   int written = 0;
   bool ok = upload_.WriteQueuedEvents(written);
   std::string body;
   upload_.BuildStatusMessage(kind, power, common_->Data(), nas_->Data(), body);
-  return upload_.WriteMessage(static_cast<int>(MessageKind::Status), body) && ok;
+  return upload_.WriteMessage(MessageKind::Status, body) && ok;
 }
 
 bool MonitoringSession::Report(std::int32_t actId) {
-  int kind = kStatusAfterEvents;
-  int power = kPowerRunning;
+  StatusKind kind = StatusKind::AfterEvents;
+  PowerState power = PowerState::Running;
   bool refresh = true;
   bool writes = true;
   const char* message = "";
@@ -214,10 +206,10 @@ bool MonitoringSession::Report(std::int32_t actId) {
   switch (actId) {
     case kActInitialised: writes = false; break;
     case kActResumed: message = "システムがレジュームしました。"; break;
-    case kActSleeping: message = "システムがスリープ/休止へ移行しました。"; power = kPowerSleeping; refresh = false; break;
-    case kActShutdown: message = "システムをシャットダウンしました。"; power = kPowerShuttingDown; refresh = false; break;
+    case kActSleeping: message = "システムがスリープ/休止へ移行しました。"; power = PowerState::Sleeping; refresh = false; break;
+    case kActShutdown: message = "システムをシャットダウンしました。"; power = PowerState::ShuttingDown; refresh = false; break;
     case kActTestNotice: message = "テスト通知"; parameters = "テストメッセージ"; break;
-    case kActTestStatus: writes = false; kind = kStatusTest; break;
+    case kActTestStatus: writes = false; kind = StatusKind::Test; break;
     default: return false;
   }
   if (writes && !controller_.WriteEvent(upload_, actId, message, parameters)) return false;

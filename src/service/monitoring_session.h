@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "report/status_message.h"
 #include "service/orv_svc_ctrl.h"
 
 namespace orv {
@@ -42,7 +43,7 @@ class MonitoringSession {
 
  private:
   // Writes the queued events and a status of `kind`; false when a write failed.
-  bool WriteEventsAndStatus(int kind, int power);
+  bool WriteEventsAndStatus(StatusKind kind, PowerState power);
 
   CORVSvcCtrl& controller_;
   AgentCtrl_Upload& upload_;

@@ -62,8 +62,8 @@ void CORVSvcCtrl::Init() {
   for (std::size_t i = 0; i < kControllerEventCount; ++i) {
     const bool named = i == kControllerEventCount - 1;
     os::OsError error = os::kSuccess;
-    events_[i] = os_.sync.NewEvent(true, false, named ? kPowerManagerEventName : "", error);
-    if (!events_[i]) ReportError("CreateEvent", true, true, error);
+    events_[i] = os_.sync.NewEvent(os::EventReset::Manual, named ? kPowerManagerEventName : "", error);
+    if (!events_[i]) ReportError("CreateEvent", ErrorReport::LogAndEnd, error);
   }
 }
 
@@ -261,7 +261,7 @@ bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::
   event.act_para = std::string(parameters);
   std::string body;
   upload.BuildEventMessage(event, body);
-  return upload.WriteMessage(static_cast<int>(MessageKind::Event), body);
+  return upload.WriteMessage(MessageKind::Event, body);
 }
 
 CORVSvcCtrl::WakeUp CORVSvcCtrl::WaitForWakeUp(std::uint32_t timeoutMs) {

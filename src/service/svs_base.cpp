@@ -29,7 +29,7 @@ SvsBase::~SvsBase() = default;
 void SvsBase::StartWorker(WorkerThreadProc proc) {
   os::OsError error = os::kSuccess;
   worker_ = os_.sync.StartThread([proc] { proc(); }, error);
-  if (!worker_) ReportError("_beginthreadex", true, true, error);
+  if (!worker_) ReportError("_beginthreadex", ErrorReport::LogAndEnd, error);
 }
 
 void SvsBase::WorkerLoop() {
@@ -82,8 +82,8 @@ void SvsBase::WorkerLoop() {
 void SvsBase::CreateControlEvents() {
   for (auto& event : controlEvents_) {
     os::OsError error = os::kSuccess;
-    event = os_.sync.NewEvent(false, false, {}, error);
-    if (!event) ReportError("CreateEvent", true, true, error);
+    event = os_.sync.NewEvent(os::EventReset::Auto, {}, error);
+    if (!event) ReportError("CreateEvent", ErrorReport::LogAndEnd, error);
   }
 }
 
@@ -120,10 +120,10 @@ void SvsBase::ServiceMain(const std::vector<std::string>& args,
   os::OsError error = os::kSuccess;
   statusHandle_ = os_.serviceHost.RegisterControlHandler(serviceName_, handler, this, error);
   if (statusHandle_ == 0) {
-    ReportError("RegisterServiceCtrlHandler", true, true, error);
+    ReportError("RegisterServiceCtrlHandler", ErrorReport::LogAndEnd, error);
   } else {
     deviceNotification_ = os_.serviceHost.RegisterDeviceInterfaceNotification(statusHandle_, error);
-    if (deviceNotification_ == 0) ReportError("RegisterDeviceNotification", true, true, error);
+    if (deviceNotification_ == 0) ReportError("RegisterDeviceNotification", ErrorReport::LogAndEnd, error);
     SetStatus(kServiceStartPending, 1, kStartPendingWaitHintMs);
   }
 
@@ -146,7 +146,7 @@ void SvsBase::SetStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint
     checkPoint = 0;
     waitHint = 0;
   } else if (checkPoint == 0 || waitHint == 0) {
-    ReportError("CSvsBase::SetStatus: Pending statuses require a hint and checkpoint", true, true,
+    ReportError("CSvsBase::SetStatus: Pending statuses require a hint and checkpoint", ErrorReport::LogAndEnd,
                 0);
   }
 
@@ -166,7 +166,7 @@ void SvsBase::SetStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint
     record.waitHint = waitHint_;
   }
   const os::OsError error = os_.serviceHost.ReportStatus(statusHandle_, record);
-  if (error != os::kSuccess) ReportError("SetServiceStatus", true, true, error);
+  if (error != os::kSuccess) ReportError("SetServiceStatus", ErrorReport::LogAndEnd, error);
 }
 
 std::uint32_t SvsBase::ControlHandler(std::uint32_t control, std::uint32_t eventType,
@@ -224,8 +224,7 @@ std::uint32_t SvsBase::ControlHandler(std::uint32_t control, std::uint32_t event
   return 0;
 }
 
-std::uint32_t SvsBase::ReportError(std::string_view callName, bool log, bool fatal,
-                                   os::OsError code) {
+std::uint32_t SvsBase::ReportError(std::string_view callName, ErrorReport report, os::OsError code) {
   std::string text(callName);
   if (code != os::kSuccess) {
     const std::string systemText = os_.system.ErrorText(code);
@@ -241,8 +240,8 @@ std::uint32_t SvsBase::ReportError(std::string_view callName, bool log, bool fat
   }
   text = CutToUtf16Units(text, kErrorTextBufferUnits);
 
-  if (log) os_.eventReporter.Report(displayName_, os::EventKind::Error, 0, text);
-  if (fatal) os_.process.FatalExit(code);
+  if (report != ErrorReport::Silent) os_.eventReporter.Report(displayName_, os::EventKind::Error, 0, text);
+  if (report == ErrorReport::LogAndEnd) os_.process.FatalExit(code);
   return code;
 }
 

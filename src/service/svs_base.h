@@ -85,9 +85,11 @@ class SvsBase {
   // Records and signals; always answers success to the control manager.
   std::uint32_t ControlHandler(std::uint32_t control, std::uint32_t eventType, void* eventData,
                                void* context);
+  // What ReportError does with the failure text besides composing it.
+  enum class ErrorReport { Silent, Log, LogAndEnd };
   // Composes the failure text, logs it under the display name and, if asked, ends the
   // process; returns `code`.
-  std::uint32_t ReportError(std::string_view callName, bool log, bool fatal, os::OsError code);
+  std::uint32_t ReportError(std::string_view callName, ErrorReport report, os::OsError code);
 
   std::uint32_t CurrentState() const;
   const std::string& ServiceName() const { return serviceName_; }

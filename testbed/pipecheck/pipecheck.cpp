@@ -74,8 +74,8 @@ std::string AskPowerPipe(os::NamedPipes& pipes, std::string_view message) {
 
 void CheckPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync) {
   os::OsError error = os::kSuccess;
-  auto stop = sync.NewEvent(true, false, "", error);
-  auto notification = sync.NewEvent(true, false, service::kPowerNotificationEvent, error);
+  auto stop = sync.NewEvent(os::EventReset::Manual, "", error);
+  auto notification = sync.NewEvent(os::EventReset::Manual, service::kPowerNotificationEvent, error);
   Check(stop && notification, "events created");
   if (!stop || !notification) return;
   std::thread agent([&] { service::RunPowerManagerPipe(pipes, sync, *stop, {30000, 200, 200}); });

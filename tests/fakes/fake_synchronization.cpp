@@ -88,9 +88,9 @@ void FakeSynchronization::Signal(EventState& state, bool value) {
   if (value) changed_.notify_all();
 }
 
-std::unique_ptr<os::Event> FakeSynchronization::NewEvent(bool manualReset, bool initiallySet,
-                                                         std::string_view name,
+std::unique_ptr<os::Event> FakeSynchronization::NewEvent(os::EventReset reset, std::string_view name,
                                                          os::OsError& error) {
+  const bool manualReset = reset == os::EventReset::Manual;
   std::lock_guard lock(mutex_);
   if (newEventsBeforeFailure == 0) {
     error = newEventFailure;
@@ -102,10 +102,10 @@ std::unique_ptr<os::Event> FakeSynchronization::NewEvent(bool manualReset, bool 
   if (!name.empty()) {
     auto& slot = named_[std::string(name)];
     // Like CreateEvent: an existing named event is opened, its state kept.
-    if (!slot) slot = std::make_shared<EventState>(EventState{manualReset, initiallySet});
+    if (!slot) slot = std::make_shared<EventState>(EventState{manualReset, false});
     state = slot;
   } else {
-    state = std::make_shared<EventState>(EventState{manualReset, initiallySet});
+    state = std::make_shared<EventState>(EventState{manualReset, false});
   }
   return std::make_unique<FakeEvent>(*this, std::move(state));
 }

@@ -25,8 +25,7 @@ class FakeSynchronization final : public os::Synchronization {
   explicit FakeSynchronization(FakeClock* simulatedClock = nullptr) : clock_(simulatedClock) {}
   ~FakeSynchronization() override;
 
-  std::unique_ptr<os::Event> NewEvent(bool manualReset, bool initiallySet, std::string_view name,
-                                      os::OsError& error) override;
+  std::unique_ptr<os::Event> NewEvent(os::EventReset reset, std::string_view name, os::OsError& error) override;
   std::unique_ptr<os::Event> OpenNamedEvent(std::string_view name, os::OsError& error) override;
   std::uint32_t WaitAny(std::span<os::Event* const> events, std::uint32_t timeoutMs) override;
   std::unique_ptr<os::Thread> StartThread(std::function<void()> body,

@@ -194,8 +194,8 @@ TEST_F(UploadTest, StatusMessagesCarryTheApplianceIdentityAndParseStrictly) {
   upload.Initialize();
   os.clock.Advance(36ULL * 3600 * 1000);
   std::string body;
-  EXPECT_TRUE(upload.BuildStatusMessage(2, 1, CommonStatusData{}, NasStatusData{}, body));
-  EXPECT_TRUE(upload.WriteMessage(1, body));
+  EXPECT_TRUE(upload.BuildStatusMessage(StatusKind::AfterEvents, PowerState::Running, CommonStatusData{}, NasStatusData{}, body));
+  EXPECT_TRUE(upload.WriteMessage(MessageKind::Status, body));
   const auto files = os.files.FilesIn(kPool);
   ASSERT_EQ(files.size(), 1U);
   const std::string file = *os.files.Content(files[0]);

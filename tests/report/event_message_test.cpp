@@ -47,7 +47,7 @@ class EventMessageTest : public ::testing::Test {
     upload.Initialize();
     std::string body;
     EXPECT_TRUE(upload.BuildEventMessage(event, body));
-    EXPECT_TRUE(upload.WriteMessage(2, body));
+    EXPECT_TRUE(upload.WriteMessage(MessageKind::Event, body));
     const auto files = os.files.FilesIn(kPool);
     EXPECT_EQ(files.size(), 1U);
     return files.empty() ? std::string() : *os.files.Content(files[0]);

@@ -35,22 +35,22 @@ class MessagePoolTest : public ::testing::Test {
 };
 
 TEST_F(MessagePoolTest, OneCounterNumbersBothKindsInHexadecimal) {
-  EXPECT_TRUE(pool.Write(1, "    \"a\":1\r\n"));
-  EXPECT_TRUE(pool.Write(2, "    \"b\":2\r\n"));
+  EXPECT_TRUE(pool.Write(MessageKind::Status, "    \"a\":1\r\n"));
+  EXPECT_TRUE(pool.Write(MessageKind::Event, "    \"b\":2\r\n"));
   EXPECT_EQ(FileCount(), 2U);
   EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RL[0].json"), "\xEF\xBB\xBF{\r\n    \"a\":1\r\n}");
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
 
   SetFileCount(10);
-  EXPECT_TRUE(pool.Write(1, ""));
+  EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[A].json"));
-  EXPECT_FALSE(pool.Write(3, ""));
+  EXPECT_FALSE(pool.Write(static_cast<MessageKind>(3), ""));
   EXPECT_EQ(FileCount(), 11U) << "an unknown kind writes nothing and takes no number";
 }
 
 TEST_F(MessagePoolTest, TheCounterWrapsAfterItsLastValue) {
   SetFileCount(0xFFFFFFFF);
-  EXPECT_TRUE(pool.Write(1, ""));
+  EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[FFFFFFFF].json"));
   EXPECT_EQ(FileCount(), 0U);
 }
@@ -59,7 +59,7 @@ TEST_F(MessagePoolTest, AnExistingFileIsNeverReplaced) {
   // Written earlier, but its number never reached the registry (a crash between the steps).
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RE[5].json", "unsent");
   SetFileCount(5);
-  EXPECT_TRUE(pool.Write(1, ""));
+  EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RE[5].json"), "unsent");
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[6].json"));
   EXPECT_EQ(FileCount(), 7U);
@@ -69,7 +69,7 @@ TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
   SetFileCount(3);
   os.files.writeError = 112;  // disk full
   os.system.errorTexts[112] = "ディスクに十分な空き領域がありません。";
-  EXPECT_FALSE(pool.Write(2, ""));
+  EXPECT_FALSE(pool.Write(MessageKind::Event, ""));
   EXPECT_EQ(FileCount(), 3U);
   ASSERT_EQ(Logged().size(), 1U);
   EXPECT_EQ(Logged()[0].eventId, 0xC000052BU);
@@ -82,7 +82,7 @@ TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
 
 TEST_F(MessagePoolTest, AMissingPoolIsReportedNotCreatedWhenWriting) {
   MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
-  EXPECT_FALSE(elsewhere.Write(1, ""));
+  EXPECT_FALSE(elsewhere.Write(MessageKind::Status, ""));
   ASSERT_EQ(Logged().size(), 1U);
   EXPECT_EQ(Logged()[0].eventId, 0xC0000524U);
   EXPECT_EQ(Logged()[0].text, "メッセージプールが見つかりません。");

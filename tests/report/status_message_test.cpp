@@ -39,7 +39,7 @@ void PutSmartEntry(DiskInfo& disk, std::size_t index, std::uint8_t id, std::uint
 std::string Message(const StatusHeader& header, int kind, int power, const CommonStatusData& common,
                     const NasStatusData& nas) {
   std::string body;
-  AppendStatusMessage(header, kind, power, common, nas, body);
+  AppendStatusMessage(header, static_cast<StatusKind>(kind), static_cast<PowerState>(power), common, nas, body);
   return "\xEF\xBB\xBF{\r\n" + body + "}";
 }
 
@@ -219,7 +219,7 @@ class StatusRulesTest : public ::testing::Test {
  protected:
   std::string Build(int kind = 2, int power = 1) {
     body_.clear();
-    AppendStatusMessage(header, kind, power, common, nas, body_);
+    AppendStatusMessage(header, static_cast<StatusKind>(kind), static_cast<PowerState>(power), common, nas, body_);
     const std::string file = "\xEF\xBB\xBF{\r\n" + body_ + "}";
     EXPECT_TRUE(IsStrictJsonMessage(file));
     return file;

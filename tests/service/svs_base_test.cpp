@@ -209,12 +209,12 @@ TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
 TEST_F(SvsBaseTest, ReportErrorCutsLongSystemTextsToItsBuffer) {
   RecordingService service(os.Ports(), nullptr);
   os.system.errorTexts[0x20] = std::string(2000, 'e');
-  EXPECT_EQ(service.ReportError("CallName", true, false, 0x20), 0x20U);
+  EXPECT_EQ(service.ReportError("CallName", SvsBase::ErrorReport::Log, 0x20), 0x20U);
   const auto entries = os.eventReporter.Entries();
   ASSERT_EQ(entries.size(), 1U);
   EXPECT_EQ(entries[0].text.size(), SvsBase::kErrorTextBufferUnits - 1);
   EXPECT_TRUE(entries[0].text.starts_with("CallName failed: eee"));
-  EXPECT_EQ(service.ReportError("Quiet", false, false, 0), 0U);
+  EXPECT_EQ(service.ReportError("Quiet", SvsBase::ErrorReport::Silent, 0), 0U);
   EXPECT_EQ(os.eventReporter.Entries().size(), 1U) << "not asked to log";
 }
 

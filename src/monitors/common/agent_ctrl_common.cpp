@@ -24,7 +24,7 @@ constexpr std::uint32_t kWatcherJoinTimeoutMs = 60000;
 void AgentCtrl_COMMON::StartWatchers() {
   os::OsError error = os::kSuccess;
   // Manual reset: every wait of the thread sees the stop, none consumes it.
-  powerListenerStop_ = os_.sync.NewEvent(true, false, {}, error);
+  powerListenerStop_ = os_.sync.NewEvent(os::EventReset::Manual, {}, error);
   if (!powerListenerStop_) return;  // without a stop event the thread could never be ended
   // The thread holds what it uses itself: one that outlives its wait is never left with a
   // closed event or a destroyed monitor object.

@@ -64,7 +64,7 @@ void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::E
                          const PowerManagerPipeTiming& timing) {
   os::OsError error = os::kSuccess;
   std::unique_ptr<os::Event> returned =
-      sync.NewEvent(true, false, kPowerNotificationReturnEvent, error);
+      sync.NewEvent(os::EventReset::Manual, kPowerNotificationReturnEvent, error);
   if (!returned) return;
 
   std::unique_ptr<os::PipeServer> server;

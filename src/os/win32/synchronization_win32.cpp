@@ -41,11 +41,10 @@ unsigned __stdcall ThreadTrampoline(void* argument) {
 
 }  // namespace
 
-std::unique_ptr<os::Event> Win32Synchronization::NewEvent(bool manualReset, bool initiallySet,
-                                                          std::string_view name,
+std::unique_ptr<os::Event> Win32Synchronization::NewEvent(os::EventReset reset, std::string_view name,
                                                           os::OsError& error) {
   const std::wstring wideName = Wide(name);
-  UniqueKernelHandle handle(::CreateEventW(nullptr, manualReset, initiallySet,
+  UniqueKernelHandle handle(::CreateEventW(nullptr, reset == os::EventReset::Manual ? TRUE : FALSE, FALSE,
                                            name.empty() ? nullptr : wideName.c_str()));
   if (!handle) {
     error = ::GetLastError();

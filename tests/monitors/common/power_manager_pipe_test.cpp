@@ -23,9 +23,9 @@ class PowerManagerPipeTest : public ::testing::Test {
 
   void SetUp() override {
     os::OsError error = os::kSuccess;
-    stop = os.sync.NewEvent(true, false, "", error);
+    stop = os.sync.NewEvent(os::EventReset::Manual, "", error);
     // The controller's twelfth event, which the pipe thread opens by name.
-    if (controllerRuns_) notification = os.sync.NewEvent(true, false, kPowerNotificationEvent, error);
+    if (controllerRuns_) notification = os.sync.NewEvent(os::EventReset::Manual, kPowerNotificationEvent, error);
     ASSERT_TRUE(stop && (notification || !controllerRuns_));
   }
 
@@ -146,7 +146,7 @@ TEST_F(PowerManagerPipeTest, OneClientCanAnnounceTwice) {
 // The stop event here is auto-reset, so the handshake's wait consumes it: the thread must still end.
 TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
   os::OsError error = os::kSuccess;
-  stop = os.sync.NewEvent(false, false, "", error);
+  stop = os.sync.NewEvent(os::EventReset::Auto, "", error);
   ASSERT_TRUE(stop);
   std::promise<void> ended;
   std::future<void> threadEnded = ended.get_future();
