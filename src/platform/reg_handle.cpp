@@ -61,12 +61,12 @@ bool RegHandle::IsUsable() const {
   return registry_ != nullptr && root_ != Root::None && !path_.empty();
 }
 
-std::uint32_t RegHandle::GetDword(os::Registry& registry, Root root, std::string_view path,
-                                  std::string_view name) {
+std::optional<std::uint32_t> RegHandle::GetDword(os::Registry& registry, Root root, std::string_view path,
+                                                 std::string_view name) {
   RegistryValue value;
   if (registry.QueryValue(root, path, name, value) != os::kSuccess ||
       value.type != RegistryType::Dword || value.data.size() != 4) {
-    return kMissingDword;
+    return std::nullopt;
   }
   return static_cast<std::uint32_t>(value.data[0]) |
          static_cast<std::uint32_t>(value.data[1]) << 8 |
@@ -154,8 +154,13 @@ bool RegHandle::EnumSubKeys(os::Registry& registry, Root root, std::string_view 
   return registry.EnumSubKeys(root, path, out) == os::kSuccess;
 }
 
-std::uint32_t RegHandle::GetDword(std::string_view name) const {
-  return IsUsable() ? GetDword(*registry_, root_, path_, name) : kMissingDword;
+std::optional<std::uint32_t> RegHandle::GetDword(std::string_view name) const {
+  return IsUsable() ? GetDword(*registry_, root_, path_, name) : std::nullopt;
+}
+
+std::uint32_t RegHandle::GetDwordOr(std::string_view name, std::uint32_t fallback) const {
+  const std::uint32_t value = GetDword(name).value_or(kMissingDword);
+  return value == kMissingDword ? fallback : value;
 }
 
 bool RegHandle::SetDword(std::string_view name, std::uint32_t value) const {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,7 +25,8 @@ class RegHandle {
  public:
   using Root = os::RegistryRoot;
 
-  // A stored DWORD of this value cannot be told from a missing one: callers apply defaults.
+  // What the agent's settings rule reads a missing DWORD as; a stored one of this value gets the
+  // default too (GetDwordOr).
   static constexpr std::uint32_t kMissingDword = 0xFFFFFFFF;
 
   RegHandle() = default;
@@ -36,8 +38,10 @@ class RegHandle {
   Root root() const { return root_; }
   const std::string& path() const { return path_; }
 
-  // The value, or kMissingDword when the key or a 4-byte DWORD value cannot be read.
-  [[nodiscard]] std::uint32_t GetDword(std::string_view name) const;
+  // The stored value; nullopt when the key or a 4-byte DWORD value cannot be read.
+  [[nodiscard]] std::optional<std::uint32_t> GetDword(std::string_view name) const;
+  // The settings rule: `fallback` when the value cannot be read or is stored as kMissingDword.
+  [[nodiscard]] std::uint32_t GetDwordOr(std::string_view name, std::uint32_t fallback) const;
   bool SetDword(std::string_view name, std::uint32_t value) const;
   // `out` is cleared first; false when the key or a string value cannot be read.
   [[nodiscard]] bool GetString(std::string_view name, std::string& out) const;
@@ -58,8 +62,8 @@ class RegHandle {
   // `out` is cleared first; true when the enumeration ended normally.
   [[nodiscard]] bool EnumSubKeys(std::vector<std::string>& out) const;
 
-  [[nodiscard]] static std::uint32_t GetDword(os::Registry& registry, Root root,
-                                              std::string_view path, std::string_view name);
+  [[nodiscard]] static std::optional<std::uint32_t> GetDword(os::Registry& registry, Root root,
+                                                             std::string_view path, std::string_view name);
   static bool SetDword(os::Registry& registry, Root root, std::string_view path,
                        std::string_view name, std::uint32_t value);
   [[nodiscard]] static bool GetString(os::Registry& registry, Root root, std::string_view path,

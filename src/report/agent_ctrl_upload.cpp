@@ -19,13 +19,10 @@ constexpr std::string_view kAgentDisplayName = "Orvane Service Agent Program";
 // NetBIOS names are at most 15 characters.
 constexpr std::size_t kHostNameUnits = 16;
 
-std::uint32_t OrDefault(std::uint32_t value, std::uint32_t fallback) {
-  return value == RegHandle::kMissingDword ? fallback : value;
-}
-
 // For an interval, 0 would mean no pause at all: it counts as not set.
-std::uint32_t PositiveOrDefault(std::uint32_t value, std::uint32_t fallback) {
-  return value == 0 ? fallback : OrDefault(value, fallback);
+std::uint32_t PositiveOrDefault(const RegHandle& key, std::string_view name, std::uint32_t fallback) {
+  const std::uint32_t value = key.GetDwordOr(name, fallback);
+  return value == 0 ? fallback : value;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -51,8 +48,8 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
       agentVersion_(ReadAgentVersion()),
       eventDefinitionPath_(moduleFolder_ + "ORVCONFIG.xml"),
       pool_(os, log_, ChoosePoolFolder()),
-      checkInterval_(PositiveOrDefault(status_.GetDword("CheckInterval"), 60)),
-      outputInterval_(OrDefault(status_.GetDword("OutputInterval"), 1800)),
+      checkInterval_(PositiveOrDefault(status_, "CheckInterval", 60)),
+      outputInterval_(status_.GetDwordOr("OutputInterval", 1800)),
       identity_(IdentifyModel(os)),
       hostName_(CutToUtf16Units(os.system.ComputerName(), kHostNameUnits)) {
   os::OsError error = os::kSuccess;
@@ -101,8 +98,8 @@ std::string AgentCtrl_Upload::ChoosePoolFolder() const {
 
 void AgentCtrl_Upload::Initialize() {
   pool_.EnsureFolder();
-  dailySecond_ = OrDefault(status_.GetDword("AgentDailySecond"), 0);
-  statusSecond_ = OrDefault(status_.GetDword("AgentStatusSecond"), 0);
+  dailySecond_ = status_.GetDwordOr("AgentDailySecond", 0);
+  statusSecond_ = status_.GetDwordOr("AgentStatusSecond", 0);
   if (!os_.files.FileExists(eventDefinitionPath_)) {
     os::OsError error = os::kSuccess;
     if (!WriteEventDefinition({}, &error)) {

@@ -46,10 +46,10 @@ bool MessagePool::EnsureFolder() {
 }
 
 std::uint32_t MessagePool::ReadFileCount() const {
-  const std::uint32_t counter = status_.GetDword("FileCount");
-  // A stored 0xFFFFFFFF is used as read (and wraps to 0); only a missing value means 0.
-  if (counter == RegHandle::kMissingDword && !status_.ValueExists("FileCount")) return 0;
-  return counter;
+  if (const std::optional<std::uint32_t> counter = status_.GetDword("FileCount")) return *counter;
+  // A value that exists but cannot be read is used as 0xFFFFFFFF (and wraps to 0, as a stored
+  // 0xFFFFFFFF does); only a missing value means 0.
+  return status_.ValueExists("FileCount") ? RegHandle::kMissingDword : 0;
 }
 
 bool MessagePool::Write(MessageKind kind, std::string_view body) {

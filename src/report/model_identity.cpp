@@ -88,9 +88,9 @@ ModelIdentity IdentifyModel(const os::OsPorts& os) {
   const char* makerKey = identity.meridexBrand ? "SOFTWARE\\Wow6432Node\\MERIDEX\\UnitDeck"
                                                : "SOFTWARE\\Wow6432Node\\Tavolen\\TavolenNas";
   // 0xFFFFFFFF is "not known" as much as a missing value is: taken as flags, it would set them all.
-  const std::uint32_t makerFlags = RegHandle::GetDword(os.registry, kLocalMachine, makerKey, "ModelInfo");
-  if (makerFlags != RegHandle::kMissingDword) {
-    identity.modelFlags = makerFlags;
+  const std::optional<std::uint32_t> makerFlags = RegHandle::GetDword(os.registry, kLocalMachine, makerKey, "ModelInfo");
+  if (makerFlags && *makerFlags != RegHandle::kMissingDword) {
+    identity.modelFlags = *makerFlags;
   } else {
     std::string owner;
     (void)RegHandle::GetString(os.registry, kLocalMachine,

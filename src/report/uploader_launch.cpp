@@ -73,8 +73,7 @@ std::string AgentCtrl_Upload::UploaderConfigText(std::string_view macAddress) co
   std::string password;
   if (status_.GetDword("ProxyEnable") == 1) {
     (void)status_.GetString("ProxyServer", host);
-    const std::uint32_t number = status_.GetDword("ProxyPort");
-    port = std::to_string(number == RegHandle::kMissingDword ? 0 : number);
+    port = std::to_string(status_.GetDwordOr("ProxyPort", 0));
     (void)status_.GetString("ProxyUser", user);
     // A password that cannot be decrypted is left out; the proxy is then tried without one.
     (void)CCryptString(os_).DecryptRegistryValue(password, kStatusKey, "ProxyPassword");

@@ -62,7 +62,7 @@ LoopExit MonitoringSession::Start() {
   });
 
   const RegHandle status(os.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
-  const std::uint32_t initEvent = status.GetDword("InitEvent");
+  const std::uint32_t initEvent = status.GetDword("InitEvent").value_or(RegHandle::kMissingDword);
   if (initEvent == 0) {
     if (controller_.WriteEvent(upload_, kActInitialised, "エージェントによる初期化が実行されました。")) {
       (void)status.SetDword("InitEvent", 1);

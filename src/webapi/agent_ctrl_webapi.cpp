@@ -92,9 +92,8 @@ os::HttpProxy AgentCtrl_WebAPI::ReadProxy() const {
   os::HttpProxy proxy;
   std::string server;
   (void)status.GetString("ProxyServer", server);
-  std::uint32_t port = status.GetDword("ProxyPort");
   // As the uploader's configuration writes it: an unreadable port is 0, the protocol's default.
-  if (port == RegHandle::kMissingDword) port = 0;
+  const std::uint32_t port = status.GetDwordOr("ProxyPort", 0);
   proxy.server = server + ":" + std::to_string(port);
   (void)status.GetString("ProxyUser", proxy.user);
   // A password that cannot be decrypted stays empty: the proxy is then tried without one.

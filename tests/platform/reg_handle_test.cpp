@@ -33,14 +33,22 @@ TEST_F(RegHandleTest, DwordRoundTripsAndMissingOrMistypedReadsAsMissing) {
   EXPECT_TRUE(status.SetDword("CheckInterval", 60));
   EXPECT_EQ(status.GetDword("CheckInterval"), 60U);
   EXPECT_EQ(status.GetDword("checkinterval"), 60U) << "value names ignore case";
-  EXPECT_EQ(status.GetDword("OutputInterval"), RegHandle::kMissingDword);
+  EXPECT_EQ(status.GetDword("OutputInterval"), std::nullopt);
 
   Store("AsText", RegistryType::String, Wide(u"60\0"));
-  EXPECT_EQ(status.GetDword("AsText"), RegHandle::kMissingDword);
+  EXPECT_EQ(status.GetDword("AsText"), std::nullopt);
   Store("Short", RegistryType::Dword, {1, 2});
-  EXPECT_EQ(status.GetDword("Short"), RegHandle::kMissingDword);
+  EXPECT_EQ(status.GetDword("Short"), std::nullopt);
   Store("Qword", RegistryType::Qword, {1, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(status.GetDword("Qword"), RegHandle::kMissingDword);
+  EXPECT_EQ(status.GetDword("Qword"), std::nullopt);
+
+  // The settings rule: unreadable and a stored 0xFFFFFFFF take the default; 0 is a value.
+  EXPECT_TRUE(status.SetDword("AllOnes", 0xFFFFFFFF));
+  EXPECT_EQ(status.GetDword("AllOnes"), 0xFFFFFFFFU);
+  EXPECT_EQ(status.GetDwordOr("AllOnes", 7), 7U);
+  EXPECT_EQ(status.GetDwordOr("AsText", 7), 7U);
+  EXPECT_TRUE(status.SetDword("Zero", 0));
+  EXPECT_EQ(status.GetDwordOr("Zero", 7), 0U);
 }
 
 TEST_F(RegHandleTest, NeverCreatesKeys) {
@@ -61,7 +69,7 @@ TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
   std::string text = "stale";
   std::vector<std::string> list{"stale"};
   for (const RegHandle* handle : {&defaulted, &noPath, &noRoot}) {
-    EXPECT_EQ(handle->GetDword("CheckInterval"), RegHandle::kMissingDword);
+    EXPECT_EQ(handle->GetDword("CheckInterval"), std::nullopt);
     EXPECT_FALSE(handle->SetDword("CheckInterval", 1));
     EXPECT_FALSE(handle->GetString("Name", text));
     EXPECT_TRUE(text.empty()) << "outputs are cleared first";
@@ -186,7 +194,7 @@ TEST_F(RegHandleTest, EnumeratesDirectSubKeysOnly) {
 
 TEST_F(RegHandleTest, RegistryFailuresAreResultsNotSurprises) {
   registry.FailAll(os::kErrorAccessDenied);
-  EXPECT_EQ(status.GetDword("CheckInterval"), RegHandle::kMissingDword);
+  EXPECT_EQ(status.GetDword("CheckInterval"), std::nullopt);
   EXPECT_FALSE(status.SetDword("CheckInterval", 1));
   std::string text;
   EXPECT_FALSE(status.GetString("x", text));

@@ -21,7 +21,8 @@ class MessagePoolTest : public ::testing::Test {
     os.files.AddDirectory(kPool);
   }
   std::uint32_t FileCount() {
-    return RegHandle::GetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount");
+    return RegHandle::GetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount")
+        .value_or(RegHandle::kMissingDword);
   }
   void SetFileCount(std::uint32_t value) {
     RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount", value);

@@ -59,7 +59,9 @@ class ControllerLoopTest : public ::testing::Test {
   ~ControllerLoopTest() override { SetServiceInstance(nullptr); }
 
   void SetDword(const char* name, std::uint32_t value) { RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value); }
-  std::uint32_t Dword(const char* name) { return RegHandle::GetDword(os.registry, kHklm, kStatusKey, name); }
+  std::uint32_t Dword(const char* name) {
+    return RegHandle::GetDword(os.registry, kHklm, kStatusKey, name).value_or(RegHandle::kMissingDword);
+  }
   void Register() {
     const std::vector<std::uint8_t> id{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", id);

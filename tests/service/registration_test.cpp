@@ -65,7 +65,9 @@ class RegistrationTest : public ::testing::Test {
     }
     return {};
   }
-  std::uint32_t ServiceStatus() { return RegHandle::GetDword(os.registry, kHklm, kStatusKey, "ServiceStatus"); }
+  std::uint32_t ServiceStatus() {
+    return RegHandle::GetDword(os.registry, kHklm, kStatusKey, "ServiceStatus").value_or(RegHandle::kMissingDword);
+  }
 
   fakes::FakeOs os;
   std::unique_ptr<AgentCtrl_Upload> upload;
