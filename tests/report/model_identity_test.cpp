@@ -24,21 +24,14 @@ std::vector<std::uint8_t> Utf16WithBom(std::u16string_view text) {
   return bytes;
 }
 
-TEST(ModelFlagsFromOwner, EveryRowOfTheOwnerTable) {
+// The table's rows are the code's own; what is tested is how an owner text is matched.
+TEST(ModelFlagsFromOwner, OwnerTextsMatchWholeAndCaseSensitive) {
   EXPECT_EQ(ModelFlagsFromOwner("MDL-R01"), 0x8U + 0x100 + 0x10000);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-R04"), 0x8U + 0x200 + 0x10000);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-R05"), 0x8U + 0x400 + 0x10000);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-R08"), 0x8U + 0x100 + 0x20000);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-R10"), 0x8U + 0x400 + 0x20000);
   EXPECT_EQ(ModelFlagsFromOwner("MDL-R11"), 0U);
   EXPECT_EQ(ModelFlagsFromOwner("xMDL-R01"), 0U) << "contains the line but equals no code";
   EXPECT_EQ(ModelFlagsFromOwner("mdl-r01"), 0U) << "case-sensitive";
   EXPECT_EQ(ModelFlagsFromOwner("MDL-S/S12"), 0x8U + 0x80000 + 0x100);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-S/S22"), 0x8U + 0x80000 + 0x200);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-S/S31"), 0x8U + 0x80000 + 0x400);
   EXPECT_EQ(ModelFlagsFromOwner("MDL-S/XYZ"), 0x8U + 0x80000) << "no OS generation bit";
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-V02"), 0x2U + 0x100 + 0x40000);
-  EXPECT_EQ(ModelFlagsFromOwner("MDL-V03"), 0U);
   EXPECT_EQ(ModelFlagsFromOwner(""), 0U);
 }
 
