@@ -56,7 +56,6 @@ class ControllerLoopTest : public ::testing::Test {
     os.sync.DriveTimeFrom(std::this_thread::get_id());
     SetDword("InitEvent", 1);
   }
-  ~ControllerLoopTest() override { SetServiceInstance(nullptr); }
 
   void SetDword(const char* name, std::uint32_t value) { RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value); }
   std::uint32_t Dword(const char* name) {

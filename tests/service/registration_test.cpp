@@ -41,7 +41,6 @@ class RegistrationTest : public ::testing::Test {
     upload = std::make_unique<AgentCtrl_Upload>(os.Ports());
     upload->Initialize();
   }
-  ~RegistrationTest() override { SetServiceInstance(nullptr); }
 
   void Register() {
     upload->SetDeviceId(&kDevice);

@@ -70,7 +70,6 @@ class SelfUpdateTest : public ::testing::Test {
       return true;
     };
   }
-  ~SelfUpdateTest() override { SetServiceInstance(nullptr); }
 
   // Runs the check with a stand-in settings program listening; its notice, if any.
   int Check(service::PipeNotice* notice = nullptr) {

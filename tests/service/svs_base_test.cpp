@@ -70,7 +70,6 @@ class RecordingService : public SvsBase {
 
 class SvsBaseTest : public ::testing::Test {
  protected:
-  ~SvsBaseTest() override { SetServiceInstance(nullptr); }
 
   // Runs ServiceMain with `body` as the service body; the worker is real.
   void RunService(std::function<void(RecordingService&)> body) {
