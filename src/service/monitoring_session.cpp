@@ -173,7 +173,7 @@ LoopExit MonitoringSession::Wake(CORVSvcCtrl::ControllerEvent event) {
 
 LoopExit MonitoringSession::AfterWakeUp(LoopExit exit) {
   if (controller_.Now() >= nextDaily_) {
-    if (controller_.DailyCheck(upload_, true) == kDailyUpdateStarted) {
+    if (controller_.DailyCheck(upload_, true) == DailyOutcome::UpdateStarted) {
       exit = LoopExit::EndService;
     } else {
       controller_.ReadState(upload_);

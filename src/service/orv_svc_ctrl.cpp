@@ -122,7 +122,7 @@ void CORVSvcCtrl::Run() {
   useProductionHost_ = AgentCtrl_WebAPI(os_).SelectHost() == 1 ? 0 : 1;
 
   AgentCtrl_Upload upload(os_);
-  if (DailyCheck(upload, false) == kDailyUpdateStarted || StopRequested()) {
+  if (DailyCheck(upload, false) == DailyOutcome::UpdateStarted || StopRequested()) {
     SetEvent(kStoppedEvent);
     return;
   }
@@ -247,11 +247,10 @@ void CORVSvcCtrl::NotifySettingsProgram() {
   SettingsNotifier(os_).Notify(notice);
 }
 
-int CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
+SoftwareCheck CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
   log_.Information(kEventSoftwareCheckStarted, "最新ソフトウェア情報の取得を開始しました。");
-  if (state_ == AgentState::Unregistered) return static_cast<int>(SoftwareCheck::Unregistered);
-  SoftwareUpdate update(os_, log_, Registration(), [this] { return StopRequested(); });
-  return static_cast<int>(update.Check(upload));
+  if (state_ == AgentState::Unregistered) return SoftwareCheck::Unregistered;
+  return SoftwareUpdate(os_, log_, Registration(), [this] { return StopRequested(); }).Check(upload);
 }
 
 bool CORVSvcCtrl::WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
@@ -298,7 +297,7 @@ LoopExit CORVSvcCtrl::HandleWakeUp(ControllerEvent event, LoopKind loop, AgentCt
       exit = LoopExit::RereadState;
       break;
     case kUserControl134Event:
-      if (loop != LoopKind::Unregistered && CheckLatestSoftware(upload) == kDailyUpdateStarted) {
+      if (loop != LoopKind::Unregistered && CheckLatestSoftware(upload) == SoftwareCheck::InstallerStarted) {
         return LoopExit::EndService;
       }
       break;

@@ -17,6 +17,7 @@
 
 #include "platform/agent_event_log.h"
 #include "service/registration_exchange.h"
+#include "service/software_update.h"
 #include "model/pipe_records.h"
 #include "service/svs_base.h"
 
@@ -38,11 +39,8 @@ enum class AgentState : std::uint8_t {
 // current state, or read the state again first.
 enum class LoopExit : std::uint8_t { Continue, EndService, Redispatch, RereadState };
 
-// DailyCheck results.
-inline constexpr int kDailyUnregistered = 1;
-inline constexpr int kDailyUpdateStarted = 6;
-inline constexpr int kDailyPoolFailed = 9;
-inline constexpr int kDailyDone = 10;
+// What a daily check came to, numbered as the controller has always reported them.
+enum class DailyOutcome : int { Unregistered = 1, UpdateStarted = 6, PoolFailed = 9, Done = 10 };
 
 class CORVSvcCtrl : public SvsBase {
  public:
@@ -86,14 +84,13 @@ class CORVSvcCtrl : public SvsBase {
   void ReadState(AgentCtrl_Upload& upload);
   void SetState(AgentState state);
 
-  // The daily check: 1 unregistered, 6 update started, 9 pool housekeeping failed, 10 done.
-  int DailyCheck(AgentCtrl_Upload& upload, bool daily);
+  // The daily check (`daily`) or the one at start: the registration data, the software check
+  // when automatic updates are on, and the pool's housekeeping.
+  DailyOutcome DailyCheck(AgentCtrl_Upload& upload, bool daily);
   // Control 130: refreshes the registration data and tells the settings program; 1.
   int RefreshRegistration(AgentCtrl_Upload& upload);
-  // Control 134 and the daily check: 1 unregistered, 2 registration-data request failed,
-  // 3 latest-software request failed, 4 current, 5 agent update failed, 6 installer started
-  // (the service must end), 7 definition update failed, 8 definition replaced.
-  int CheckLatestSoftware(AgentCtrl_Upload& upload);
+  // Control 134 and the daily check; an unregistered agent asks nothing.
+  SoftwareCheck CheckLatestSoftware(AgentCtrl_Upload& upload);
 
   // The record the settings program receives on control 130.
   service::RegistrationRecord BuildRegistrationRecord(AgentCtrl_Upload& upload);

@@ -26,7 +26,7 @@ service::RegistrationRecord CORVSvcCtrl::BuildRegistrationRecord(AgentCtrl_Uploa
   return Registration().BuildRecord(upload, static_cast<std::uint8_t>(state_), stopReason_);
 }
 
-int CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
+DailyOutcome CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
   if (daily) {
     log_.Information(kEventDailyStarted, "登録情報の取得を開始しました(日次処理)。");
   } else {
@@ -36,24 +36,24 @@ int CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
     case RequestOutcome::NotRegistered:
     case RequestOutcome::Unauthorized:
       SetState(AgentState::Unregistered);
-      return kDailyUnregistered;
+      return DailyOutcome::Unregistered;
     case RequestOutcome::TransportFailure:
     case RequestOutcome::OtherStatus:
       SetState(AgentState::MonitoringWithoutRegistration);
       break;
     case RequestOutcome::Ok: {
       const RegHandle status(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
-      if (status.GetDword("AutoUpdate") == 1 && CheckLatestSoftware(upload) == kDailyUpdateStarted) {
-        return kDailyUpdateStarted;
+      if (status.GetDword("AutoUpdate") == 1 && CheckLatestSoftware(upload) == SoftwareCheck::InstallerStarted) {
+        return DailyOutcome::UpdateStarted;
       }
       if (state_ == AgentState::MonitoringWithoutRegistration) SetState(AgentState::Monitoring);
       break;
     }
   }
-  if (upload.CleanPool()) return kDailyDone;
+  if (upload.CleanPool()) return DailyOutcome::Done;
   SetState(AgentState::MonitoringStopped);
   stopReason_ = kStopReasonPool;
-  return kDailyPoolFailed;
+  return DailyOutcome::PoolFailed;
 }
 
 int CORVSvcCtrl::RefreshRegistration(AgentCtrl_Upload& upload) {

@@ -74,7 +74,7 @@ class RegistrationTest : public ::testing::Test {
 };
 
 TEST_F(RegistrationTest, UnregisteredDeviceAsksNothing) {
-  EXPECT_EQ(controller.DailyCheck(*upload, false), kDailyUnregistered);
+  EXPECT_EQ(controller.DailyCheck(*upload, false), DailyOutcome::Unregistered);
   EXPECT_TRUE(os.http.requests.empty());
   EXPECT_EQ(controller.State(), AgentState::Unregistered);
   EXPECT_EQ(Ids(), (std::vector<std::uint32_t>{0x40000452}));
@@ -84,7 +84,7 @@ TEST_F(RegistrationTest, TheRequestNamesTheDeviceAndItsFirstPort) {
   Register();
   RegHandle::SetString(os.registry, kHklm, kStatusKey, "WebAPIFilePath", "v1");
   Answer(200, R"({"dev_id":"x","dev_id_changed":"0","mac_adr_changed":"0"})");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyDone);
+  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Done);
   ASSERT_EQ(os.http.requests.size(), 1U);
   const os::HttpRequest& request = os.http.requests[0];
   EXPECT_EQ(request.method, "GET");
@@ -125,7 +125,7 @@ TEST_F(RegistrationTest, UnknownDeviceIsForgotten) {
   Register();
   controller.SetState(AgentState::Monitoring);
   Answer(401, R"({"error_id":"4012","error_field":"dev_id","error_value":"x"})");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyUnregistered);
+  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Unregistered);
   EXPECT_FALSE(upload->HasDeviceId());
   std::vector<std::uint8_t> persisted;
   (void)RegHandle::GetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", persisted);
@@ -139,7 +139,7 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
   Register();
   controller.SetState(AgentState::Monitoring);
   Answer(500, R"({"error_id":"5001","error_field":"dev_id","error_value":"v"})");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyDone) << "the pool is still kept";
+  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Done) << "the pool is still kept";
   EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
   EXPECT_EQ(TextOf(0xC0000521),
             "登録情報の取得に失敗しました。\n登録情報更新処理に失敗しました。\n\nstatus[500]\nerror_id[5001]\n"
@@ -175,7 +175,7 @@ TEST_F(RegistrationTest, PoolFailureStopsMonitoringWithItsReason) {
   Answer(200, "{}");
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "{}", /*lastWriteTime=*/1);  // long expired
   os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[1].json");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), kDailyPoolFailed);
+  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::PoolFailed);
   EXPECT_EQ(controller.State(), AgentState::MonitoringStopped);
   EXPECT_EQ(controller.StopReason(), "プールフォルダ管理に失敗しました。");
 }

@@ -76,7 +76,7 @@ class SelfUpdateTest : public ::testing::Test {
     os::OsError error = os::kSuccess;
     std::unique_ptr<os::PipeServer> server;
     if (notice != nullptr) server = os.pipes.CreateServer(service::kSettingsPipeName, error);
-    const int result = controller.CheckLatestSoftware(*upload);
+    const int result = static_cast<int>(controller.CheckLatestSoftware(*upload));
     if (notice != nullptr) {
       std::vector<std::uint8_t> bytes;
       if (server && server->WaitForClient(0) == os::kSuccess) (void)server->Read(bytes, 4096, 1000);
