@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +29,14 @@ using ServiceMainCallback = void (*)(const std::vector<std::string>& args);
 using ControlHandlerCallback = std::uint32_t (*)(std::uint32_t control, std::uint32_t eventType,
                                                  void* eventData, void* context);
 
-// Opaque handles of the control manager; 0 means none.
+// Opaque handle of the control manager; 0 means none.
 using StatusHandle = std::uintptr_t;
-using NotificationHandle = std::uintptr_t;
+
+// A subscription to device-interface arrivals and removals; destroying it unsubscribes.
+class DeviceNotification {
+ public:
+  virtual ~DeviceNotification() = default;
+};
 
 class ServiceHost {
  public:
@@ -45,10 +51,9 @@ class ServiceHost {
                                               OsError& error) = 0;
   virtual OsError ReportStatus(StatusHandle handle, const ServiceStatusRecord& status) = 0;
   // Subscribes the service to arrivals and removals of every device-interface class;
-  // 0 and `error` set on failure.
-  virtual NotificationHandle RegisterDeviceInterfaceNotification(StatusHandle handle,
-                                                                 OsError& error) = 0;
-  virtual void UnregisterDeviceInterfaceNotification(NotificationHandle handle) = 0;
+  // nullptr and `error` set on failure.
+  virtual std::unique_ptr<DeviceNotification> RegisterDeviceInterfaceNotification(StatusHandle handle,
+                                                                                  OsError& error) = 0;
 };
 
 }  // namespace orv::os

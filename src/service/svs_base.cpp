@@ -95,10 +95,7 @@ void SvsBase::Cleanup() {
     worker_.reset();
   }
   for (auto& event : controlEvents_) event.reset();
-  if (deviceNotification_ != 0) {
-    os_.serviceHost.UnregisterDeviceInterfaceNotification(deviceNotification_);
-    deviceNotification_ = 0;
-  }
+  deviceNotification_.reset();
 }
 
 void SvsBase::ParseArgs(const std::vector<std::string>& /*args*/) {}
@@ -123,7 +120,7 @@ void SvsBase::ServiceMain(const std::vector<std::string>& args,
     ReportError("RegisterServiceCtrlHandler", ErrorReport::LogAndEnd, error);
   } else {
     deviceNotification_ = os_.serviceHost.RegisterDeviceInterfaceNotification(statusHandle_, error);
-    if (deviceNotification_ == 0) ReportError("RegisterDeviceNotification", ErrorReport::LogAndEnd, error);
+    if (!deviceNotification_) ReportError("RegisterDeviceNotification", ErrorReport::LogAndEnd, error);
     SetStatus(kServiceStartPending, 1, kStartPendingWaitHintMs);
   }
 

@@ -101,7 +101,7 @@ class SvsBase {
  private:
   mutable std::mutex statusLock_;
   os::StatusHandle statusHandle_ = 0;
-  os::NotificationHandle deviceNotification_ = 0;
+  std::unique_ptr<os::DeviceNotification> deviceNotification_;
   std::uint32_t currentState_ = 0;
   std::uint32_t controlsAccepted_ = 0;
   std::uint32_t checkPoint_ = 0;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,16 +42,12 @@ class FakeServiceHost final : public os::ServiceHost {
     return statusError;
   }
 
-  os::NotificationHandle RegisterDeviceInterfaceNotification(os::StatusHandle handle,
-                                                             os::OsError& error) override {
+  std::unique_ptr<os::DeviceNotification> RegisterDeviceInterfaceNotification(os::StatusHandle handle,
+                                                                          os::OsError& error) override {
     error = notificationError;
-    if (notificationError != os::kSuccess || handle != kStatusHandle) return 0;
+    if (notificationError != os::kSuccess || handle != kStatusHandle) return nullptr;
     ++notificationsRegistered;
-    return kNotificationHandle;
-  }
-
-  void UnregisterDeviceInterfaceNotification(os::NotificationHandle handle) override {
-    if (handle == kNotificationHandle) ++notificationsUnregistered;
+    return std::make_unique<Subscription>(notificationsUnregistered);
   }
 
   // Delivers a control as the control manager's dispatcher thread would.
@@ -80,7 +77,6 @@ class FakeServiceHost final : public os::ServiceHost {
   }
 
   static constexpr os::StatusHandle kStatusHandle = 0x5151;
-  static constexpr os::NotificationHandle kNotificationHandle = 0xDE71;
 
   std::vector<std::string> args;
   std::string dispatchEntry;
@@ -96,6 +92,16 @@ class FakeServiceHost final : public os::ServiceHost {
   mutable std::mutex mutex_;
   std::condition_variable statusChanged_;
   std::vector<os::ServiceStatusRecord> statuses_;
+  // Counts its own end, as the control manager would see the unsubscription.
+  class Subscription final : public os::DeviceNotification {
+   public:
+    explicit Subscription(int& ended) : ended_(ended) {}
+    ~Subscription() override { ++ended_; }
+
+   private:
+    int& ended_;
+  };
+
   os::ControlHandlerCallback handler_ = nullptr;
   void* context_ = nullptr;
 };

@@ -64,7 +64,22 @@ os::OsError Win32ServiceHost::ReportStatus(os::StatusHandle handle,
              : ::GetLastError();
 }
 
-os::NotificationHandle Win32ServiceHost::RegisterDeviceInterfaceNotification(
+namespace {
+
+class Win32DeviceNotification final : public os::DeviceNotification {
+ public:
+  explicit Win32DeviceNotification(HDEVNOTIFY notification) : notification_(notification) {}
+  ~Win32DeviceNotification() override { ::UnregisterDeviceNotification(notification_); }
+  Win32DeviceNotification(const Win32DeviceNotification&) = delete;
+  Win32DeviceNotification& operator=(const Win32DeviceNotification&) = delete;
+
+ private:
+  HDEVNOTIFY notification_;
+};
+
+}  // namespace
+
+std::unique_ptr<os::DeviceNotification> Win32ServiceHost::RegisterDeviceInterfaceNotification(
     os::StatusHandle handle, os::OsError& error) {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof filter;
@@ -72,12 +87,12 @@ os::NotificationHandle Win32ServiceHost::RegisterDeviceInterfaceNotification(
   HDEVNOTIFY notification = ::RegisterDeviceNotificationW(
       reinterpret_cast<HANDLE>(handle), &filter,
       DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
-  error = notification == nullptr ? ::GetLastError() : os::kSuccess;
-  return reinterpret_cast<os::NotificationHandle>(notification);
-}
-
-void Win32ServiceHost::UnregisterDeviceInterfaceNotification(os::NotificationHandle handle) {
-  ::UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
+  if (notification == nullptr) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  error = os::kSuccess;
+  return std::make_unique<Win32DeviceNotification>(notification);
 }
 
 }  // namespace orv::win32
