@@ -97,7 +97,7 @@ class Answer:
 
     status: int = 200
     body: Union[bytes, str, None] = None
-    delay: float = 0.0  # seconds before answering (interrupted by stop())
+    delay: float = 0.0  # seconds before answering (interrupted by stop() and release_held())
     drop: bool = False  # close the connection without any answer: a transport failure
     content_type: str = "application/json"
     times: Optional[int] = None  # how many requests it serves; None: all
@@ -377,6 +377,7 @@ class TestCloud:
         self._downloads: dict = {}
         self._scripts: list = []
         self._stopping = threading.Event()
+        self._releases = 0  # release_held() calls so far; a delay ends when this changes
         self._connections: dict = {}
         self._server: Optional[_Server] = None
         self._thread: Optional[threading.Thread] = None
@@ -486,6 +487,13 @@ class TestCloud:
         with self._lock:
             self._scripts.clear()
 
+    def release_held(self) -> None:
+        """Ends every delay in progress now, dropping those answers as stop() does, while the
+        cloud keeps serving: a client stuck on a held request is let go."""
+        with self._lock:
+            self._releases += 1
+            self._lock.notify_all()
+
     # ---- what tests read back -------------------------------------------
 
     def requests(self, route: Optional[str] = None, kind: Optional[int] = None) -> list:
@@ -561,8 +569,8 @@ class TestCloud:
             request.kind = self._api_kind(request.method, request.path)
         scripted = self._scripted(request) if request.route != "unknown" else None
         if scripted is not None:
-            # A stop during the delay drops the answer: nothing is sent late.
-            if scripted.delay > 0 and self._stopping.wait(scripted.delay):
+            # A stop or release during the delay drops the answer: nothing is sent late.
+            if scripted.delay > 0 and self._held(scripted.delay):
                 return 0, b"", "", True
             if scripted.drop:
                 return 0, b"", "", True
@@ -572,6 +580,18 @@ class TestCloud:
             return scripted.status, body, scripted.content_type, False
         status, body, content_type = self._builtin(request, record=True)
         return status, body, content_type, False
+
+    def _held(self, seconds: float) -> bool:
+        """Waits `seconds`; True when stop() or release_held() ended the wait first."""
+        deadline = time.monotonic() + seconds
+        with self._lock:
+            releases = self._releases
+            while not self._stopping.is_set() and self._releases == releases:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return False
+                self._lock.wait(left)
+            return True
 
     def _proxy_authorized(self, request: Request) -> bool:
         user, password = self.proxy_credentials
