@@ -69,6 +69,13 @@ STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
 AGENT_KEYS = (STATUS_KEY, r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common", r"HKLM\SOFTWARE\ORVANE\ORVSVC\NAS")
 # The staging API host of the testbed's builds, which the test cloud serves without TLS.
 STAGING_API_HOST = "staging-api.orvane.example"
+# The service, the device identifier the registered agent is given (DEVICEID's bytes in hex) and
+# its text in requests (the GUID's form: the first three groups stored little-endian), and the
+# event the monitoring loop logs when it starts.
+SERVICE = "ORVSVC"
+DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
+DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"
+MONITORING = 0x4000044F
 
 SERVICE_STOPPED = 1
 SERVICE_START_PENDING = 2

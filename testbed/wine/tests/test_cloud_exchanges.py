@@ -30,12 +30,9 @@ sys.path.insert(0, str(HERE.parents[2] / "cloud"))
 
 import signing  # noqa: E402
 import winebed as wb  # noqa: E402
+from winebed import DEVICE_ID, DEVICE_TEXT, MONITORING, SERVICE, STATUS_KEY  # noqa: E402
 from test_cloud import Answer, TestCloud, error_body  # noqa: E402
 
-SERVICE = "ORVSVC"
-STATUS_KEY = wb.STATUS_KEY
-DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
-DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"  # the GUID's text: three leading fields reversed
 PREFIX = "v1"
 STAGING = wb.STAGING_API_HOST
 UPDATE_URL = "http://downloads.orvane.example/agent/ORVSetup.zip"
@@ -43,7 +40,6 @@ INSTALLER = "C:\\Windows\\Temp\\ORVANE_UPDATE\\ORVSetup\\ORVSetup.exe"
 START_TIMEOUT = 40
 STOP_TIMEOUT = 45
 
-MONITORING = 0x4000044F
 UNREGISTERED = 0x4000044D
 
 bed = None

@@ -22,14 +22,9 @@ sys.path.insert(0, str(HERE.parents[1]))
 sys.path.insert(0, str(HERE.parents[2] / "cloud"))
 
 import winebed as wb  # noqa: E402
+from winebed import DEVICE_ID, DEVICE_TEXT, MONITORING, SERVICE, STATUS_KEY  # noqa: E402
 from test_cloud import TestCloud  # noqa: E402
 
-SERVICE = "ORVSVC"
-STATUS_KEY = wb.STATUS_KEY
-DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
-# The GUID's text form: the first three groups are stored little-endian.
-DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"
-MONITORING = 0x4000044F
 MONITORING_STOPPED = 0x4000044E
 START_TIMEOUT = 30
 STOP_TIMEOUT = 45

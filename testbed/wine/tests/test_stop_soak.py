@@ -27,18 +27,14 @@ sys.path.insert(0, str(HERE.parents[1]))
 sys.path.insert(0, str(HERE.parents[2] / "cloud"))
 
 import winebed as wb  # noqa: E402
+from winebed import DEVICE_ID, DEVICE_TEXT, MONITORING, SERVICE, STATUS_KEY  # noqa: E402
 from test_cloud import Answer, TestCloud  # noqa: E402
 
-SERVICE = "ORVSVC"
-STATUS_KEY = wb.STATUS_KEY
-DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
-DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"
 PREFIX = "v1"
 API_PATHS = ("/%s/devices/%s" % (PREFIX, DEVICE_TEXT), "/%s/devices/%s/software" % (PREFIX, DEVICE_TEXT))
 STOP_LIMIT = 30.0
 # Longer than any time-out of the agent's: to it the cloud never answers.
 HOLD = 3600.0
-MONITORING = 0x4000044F
 
 # Scenario -> the longest pause between "running" and the stop. The windows reach past the
 # start-up (network wait, registration request, update check) into the loops.
