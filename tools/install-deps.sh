@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ python3
-  libgtest-dev libbenchmark-dev libxml2-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 wine

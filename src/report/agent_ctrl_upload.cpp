@@ -8,13 +8,11 @@
 #include "report/event_message.h"
 #include "model/event_queue.h"
 #include "report/status_message.h"
+#include "platform/agent_event_ids.h"
 
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kEventDefinitionCreateFailed = 0xC0000515;
-constexpr std::uint32_t kEventDefinitionUnreadable = 0xC0000516;
-constexpr std::uint32_t kEventDefinitionMalformed = 0xC0000517;
 constexpr std::string_view kAgentDisplayName = "Orvane Service Agent Program";
 // NetBIOS names are at most 15 characters.
 constexpr std::size_t kHostNameUnits = 16;
@@ -103,15 +101,15 @@ void AgentCtrl_Upload::Initialize() {
   if (!os_.files.FileExists(eventDefinitionPath_)) {
     os::OsError error = os::kSuccess;
     if (!WriteEventDefinition({}, &error)) {
-      log_.SystemCallError(kEventDefinitionCreateFailed, "イベント定義ファイルの作成に失敗しました。",
+      log_.SystemCallError(event_id::kDefinitionWriteFailed, "イベント定義ファイルの作成に失敗しました。",
                            error);
     }
   }
   if (!eventDefinitions_.Load()) {
     if (eventDefinitions_.GetLoadStatus() == AgentCtrl_ConfigFile::kIncomplete) {
-      log_.Error(kEventDefinitionMalformed, "イベント定義ファイルの構成が異常です。");
+      log_.Error(event_id::kDefinitionMalformed, "イベント定義ファイルの構成が異常です。");
     } else {
-      log_.Error(kEventDefinitionUnreadable, "イベント定義ファイルの読み込みに失敗しました。");
+      log_.Error(event_id::kDefinitionUnreadable, "イベント定義ファイルの読み込みに失敗しました。");
     }
   }
   LoadDeviceId();

@@ -6,13 +6,11 @@
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/text_encoding.h"
+#include "platform/agent_event_ids.h"
 
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kEventPoolCreateFailed = 0xC0000514;
-constexpr std::uint32_t kEventPoolMissing = 0xC0000524;
-constexpr std::uint32_t kEventJsonWriteFailed = 0xC000052B;
 
 // Numbers already taken are skipped; the uploader removes files long before this many pile up.
 constexpr int kMaxTakenNumbersSkipped = 4096;
@@ -39,7 +37,7 @@ bool MessagePool::EnsureFolder() {
   if (os_.files.DirectoryExists(folder_)) return true;
   const os::OsError error = os_.files.MakeDirectory(folder_);
   if (error != os::kSuccess) {
-    log_.SystemCallError(kEventPoolCreateFailed, "メッセージプールの作成に失敗しました。", error);
+    log_.SystemCallError(event_id::kPoolCreateFailed, "メッセージプールの作成に失敗しました。", error);
     return false;
   }
   return true;
@@ -54,7 +52,7 @@ std::uint32_t MessagePool::ReadFileCount() const {
 
 bool MessagePool::Write(MessageKind kind, std::string_view body) {
   if (!os_.files.DirectoryExists(folder_)) {
-    log_.Error(kEventPoolMissing, "メッセージプールが見つかりません。");
+    log_.Error(event_id::kPoolMissing, "メッセージプールが見つかりません。");
     return false;
   }
   if (kind != MessageKind::Status && kind != MessageKind::Event) return false;
@@ -81,7 +79,7 @@ bool MessagePool::Write(MessageKind kind, std::string_view body) {
     counter = Next(counter);
   }
   if (error != os::kSuccess) {
-    log_.SystemCallError(kEventJsonWriteFailed, "JSONファイルの作成に失敗しました。", error);
+    log_.SystemCallError(event_id::kJsonWriteFailed, "JSONファイルの作成に失敗しました。", error);
     return false;
   }
   (void)status_.SetDword("FileCount", Next(counter));

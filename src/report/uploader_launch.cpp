@@ -1,4 +1,5 @@
 // AgentCtrl_Upload: starting "ORVUPLD.exe" and writing the "config.ini" it reads.
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/base64.h"
 #include "platform/c_crypt_string.h"
@@ -9,9 +10,6 @@
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kPoolMissing = 0xC0000524;
-constexpr std::uint32_t kConfigWriteFailed = 0xC0000525;
-constexpr std::uint32_t kUploaderMissing = 0xC0000527;
 constexpr std::string_view kUploaderName = "ORVUPLD.exe";
 constexpr std::string_view kConfigName = "config.ini";
 
@@ -97,7 +95,7 @@ bool AgentCtrl_Upload::WriteUploaderConfig(std::string_view macAddress) {
   const os::OsError error = os_.files.WriteWholeFile(moduleFolder_ + std::string(kConfigName), bytes,
                                                      os::CreateMode::ReplaceExisting);
   if (error != os::kSuccess) {
-    log_.SystemCallError(kConfigWriteFailed, "アップローダー設定ファイルの作成に失敗しました。", error);
+    log_.SystemCallError(event_id::kUploaderConfigWriteFailed, "アップローダー設定ファイルの作成に失敗しました。", error);
     return false;
   }
   return true;
@@ -105,11 +103,11 @@ bool AgentCtrl_Upload::WriteUploaderConfig(std::string_view macAddress) {
 
 bool AgentCtrl_Upload::LaunchUploader(std::string_view macAddress) {
   if (!os_.files.FileExists(moduleFolder_ + std::string(kUploaderName))) {
-    log_.Error(kUploaderMissing, "Orvaneアップローダーが見つかりません。");
+    log_.Error(event_id::kUploaderMissing, "Orvaneアップローダーが見つかりません。");
     return false;
   }
   if (!os_.files.DirectoryExists(pool_.Folder())) {
-    log_.Error(kPoolMissing, "メッセージプールが見つかりません。");
+    log_.Error(event_id::kPoolMissing, "メッセージプールが見つかりません。");
     return false;
   }
   // Rewritten even when an uploader still runs, so the next run sees the newest settings.

@@ -84,14 +84,14 @@ void ReportUploaderResult(const AgentEventLog& log, HeldUploaderError& held,
   UploaderExitMeaning meaning = DescribeUploaderExit(commandLine, exitCode);
   if (meaning.success) {
     if (const std::string earlier = held.Take(); !earlier.empty()) {
-      log.Error(kUploaderFailedEvent, EventText(earlier));
+      log.Error(event_id::kUploaderFailed, EventText(earlier));
     }
     return;
   }
   if (meaning.held) {
     held.Hold(std::move(meaning.message));
   } else {
-    log.Error(kUploaderFailedEvent, EventText(meaning.message));
+    log.Error(event_id::kUploaderFailed, EventText(meaning.message));
   }
 }
 

@@ -11,11 +11,10 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/agent_event_ids.h"
 #include "platform/agent_event_log.h"
 
 namespace orv {
-
-inline constexpr std::uint32_t kUploaderFailedEvent = 0xC0000526;
 
 struct UploaderExitMeaning {
   bool success = false;

@@ -11,6 +11,7 @@
 #include "service/service_identity.h"
 #include "service/service_instance.h"
 #include "webapi/agent_ctrl_webapi.h"
+#include "platform/agent_event_ids.h"
 
 namespace orv {
 namespace {
@@ -27,12 +28,6 @@ constexpr std::uint32_t kPowerSuspend = 4;
 constexpr std::uint32_t kPowerResumeSuspend = 7;
 constexpr std::uint32_t kPowerResumeAutomatic = 18;
 
-constexpr std::uint32_t kEventServiceStarted = 0x4000044C;
-constexpr std::uint32_t kEventUnregistered = 0x4000044D;
-constexpr std::uint32_t kEventMonitoringStopped = 0x4000044E;
-constexpr std::uint32_t kEventMonitoring = 0x4000044F;
-constexpr std::uint32_t kEventStoppedWithReason = 0xC0000518;
-constexpr std::uint32_t kEventSoftwareCheckStarted = 0x40000455;
 
 constexpr std::int64_t kMsPerHour = 3'600'000;
 constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
@@ -112,7 +107,7 @@ void CORVSvcCtrl::OnStop() {
 
 void CORVSvcCtrl::Run() {
   SetStatus(kServiceRunning, 0, 0, kRunningControls);
-  log_.Information(kEventServiceStarted, "Orvaneエージェントサービスが開始しました。");
+  log_.Information(event_id::kServiceStarted, "Orvaneエージェントサービスが開始しました。");
   // A stop during start-up ends it between its steps; the loops would only see it later.
   WaitForNetwork();
   if (StopRequested()) {
@@ -248,7 +243,7 @@ void CORVSvcCtrl::NotifySettingsProgram() {
 }
 
 SoftwareCheck CORVSvcCtrl::CheckLatestSoftware(AgentCtrl_Upload& upload) {
-  log_.Information(kEventSoftwareCheckStarted, "最新ソフトウェア情報の取得を開始しました。");
+  log_.Information(event_id::kSoftwareCheckStarted, "最新ソフトウェア情報の取得を開始しました。");
   if (state_ == AgentState::Unregistered) return SoftwareCheck::Unregistered;
   return SoftwareUpdate(os_, log_, Registration(), [this] { return StopRequested(); }).Check(upload);
 }
@@ -310,7 +305,7 @@ LoopExit CORVSvcCtrl::HandleWakeUp(ControllerEvent event, LoopKind loop, AgentCt
 }
 
 LoopExit CORVSvcCtrl::RunUnregistered(AgentCtrl_Upload& upload) {
-  log_.Information(kEventUnregistered, "Orvaneエージェントサービスは未登録状態です。");
+  log_.Information(event_id::kUnregistered, "Orvaneエージェントサービスは未登録状態です。");
   for (;;) {
     const WakeUp wake = WaitForWakeUp(os::kInfinite);
     if (wake.kind != WakeUp::Kind::Event) return LoopExit::EndService;
@@ -323,9 +318,9 @@ LoopExit CORVSvcCtrl::RunUnregistered(AgentCtrl_Upload& upload) {
 
 LoopExit CORVSvcCtrl::RunMonitoringStopped(AgentCtrl_Upload& upload) {
   if (stopReason_.empty()) {
-    log_.Information(kEventMonitoringStopped, "Orvaneエージェントサービスは監視停止中です。");
+    log_.Information(event_id::kMonitoringStopped, "Orvaneエージェントサービスは監視停止中です。");
   } else {
-    log_.Error(kEventStoppedWithReason,
+    log_.Error(event_id::kStoppedWithReason,
                "Orvaneエージェントサービスは監視停止中です。\n[" + stopReason_ + "]");
   }
   NotifySettingsProgram();
@@ -341,7 +336,7 @@ LoopExit CORVSvcCtrl::RunMonitoringStopped(AgentCtrl_Upload& upload) {
 }
 
 LoopExit CORVSvcCtrl::RunMonitoring(AgentCtrl_Upload& upload) {
-  log_.Information(kEventMonitoring, "Orvaneエージェントサービスは監視中です。");
+  log_.Information(event_id::kMonitoring, "Orvaneエージェントサービスは監視中です。");
   NotifySettingsProgram();
   stopReason_.clear();
   MonitoringSession session(*this, upload);

@@ -1,5 +1,6 @@
 // The controller's side of the device registration: what the registration-data answers do to
 // the agent's state at the daily check and on control 130.
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
@@ -11,9 +12,6 @@
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kEventDailyStarted = 0x40000451;
-constexpr std::uint32_t kEventStartupCheckStarted = 0x40000452;
-constexpr std::uint32_t kEventRecordNotSent = 0xC000051A;
 constexpr const char* kStopReasonPool = "プールフォルダ管理に失敗しました。";
 
 }  // namespace
@@ -28,9 +26,9 @@ service::RegistrationRecord CORVSvcCtrl::BuildRegistrationRecord(AgentCtrl_Uploa
 
 DailyOutcome CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
   if (daily) {
-    log_.Information(kEventDailyStarted, "登録情報の取得を開始しました(日次処理)。");
+    log_.Information(event_id::kDailyCheckStarted, "登録情報の取得を開始しました(日次処理)。");
   } else {
-    log_.Information(kEventStartupCheckStarted, "登録情報の取得を開始しました。");
+    log_.Information(event_id::kStartupCheckStarted, "登録情報の取得を開始しました。");
   }
   switch (Registration().Request(upload)) {
     case RequestOutcome::NotRegistered:
@@ -75,7 +73,7 @@ int CORVSvcCtrl::RefreshRegistration(AgentCtrl_Upload& upload) {
   const service::RegistrationRecord record = BuildRegistrationRecord(upload);
   os::OsError error = os::kSuccess;
   if (!SettingsNotifier(os_).SendRecord(record, error)) {
-    log_.SystemCallError(kEventRecordNotSent, "Orvane設定プログラムへ情報送信できませんでした。", error);
+    log_.SystemCallError(event_id::kSettingsRecordNotSent, "Orvane設定プログラムへ情報送信できませんでした。", error);
   }
   return 1;
 }

@@ -8,13 +8,11 @@
 #include "report/model_identity.h"
 #include "service/test_mode.h"
 #include "webapi/agent_ctrl_webapi.h"
+#include "platform/agent_event_ids.h"
 
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kEventRequestTransportFailed = 0xC0000520;
-constexpr std::uint32_t kEventRequestFailed = 0xC0000521;
-constexpr std::uint32_t kEventDeviceUnknown = 0x800004B0;
 
 constexpr std::string_view kRequestTransportSentence = "登録情報の取得中に通信エラーが発生しました。";
 constexpr std::string_view kRequestFailedSentence = "登録情報の取得に失敗しました。";
@@ -91,7 +89,7 @@ RequestOutcome RegistrationExchange::Request(AgentCtrl_Upload& upload) {
     client.SetDeviceSubkey(CutLastTwo(client.DeviceSubkey()));
   }
   if (client.Request(kRequestRegistrationData) == 0) {
-    LogRequestFailure(log_, client, false, kEventRequestTransportFailed, kEventRequestFailed, kRequestTransportSentence,
+    LogRequestFailure(log_, client, false, event_id::kRegistrationTransportFailed, event_id::kRegistrationFailed, kRequestTransportSentence,
                       kRequestFailedSentence);
     return RequestOutcome::TransportFailure;
   }
@@ -106,11 +104,11 @@ RequestOutcome RegistrationExchange::Request(AgentCtrl_Upload& upload) {
     return RequestOutcome::Ok;
   }
   if (answer.status == 401) {
-    log_.Warning(kEventDeviceUnknown, "本機器はOrvaneサーバーに登録されておりません。\n機器IDをリセットしました。");
+    log_.Warning(event_id::kDeviceUnknown, "本機器はOrvaneサーバーに登録されておりません。\n機器IDをリセットしました。");
     upload.ClearDeviceId();
     return RequestOutcome::Unauthorized;
   }
-  LogRequestFailure(log_, client, true, kEventRequestTransportFailed, kEventRequestFailed, kRequestTransportSentence,
+  LogRequestFailure(log_, client, true, event_id::kRegistrationTransportFailed, event_id::kRegistrationFailed, kRequestTransportSentence,
                     kRequestFailedSentence);
   return RequestOutcome::OtherStatus;
 }

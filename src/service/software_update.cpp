@@ -13,21 +13,11 @@
 #include "service/settings_notifier.h"
 #include "service/test_mode.h"
 #include "webapi/agent_ctrl_webapi.h"
+#include "platform/agent_event_ids.h"
 
 namespace orv {
 namespace {
 
-constexpr std::uint32_t kEventRequestTransportFailed = 0xC0000520;
-constexpr std::uint32_t kEventRequestFailed = 0xC0000521;
-constexpr std::uint32_t kEventSoftwareTransportFailed = 0xC0000522;
-constexpr std::uint32_t kEventSoftwareFailed = 0xC0000523;
-constexpr std::uint32_t kEventUpdateStarted = 0x40000450;
-constexpr std::uint32_t kEventDownloadFailed = 0xC0000528;
-constexpr std::uint32_t kEventUpdateFileFailed = 0xC0000529;
-constexpr std::uint32_t kEventInstallerMissing = 0xC0000519;
-constexpr std::uint32_t kEventSignatureRejected = 0xC000052A;
-constexpr std::uint32_t kEventDefinitionWriteFailed = 0xC0000515;
-constexpr std::uint32_t kEventDefinitionUpdateStarted = 0x40000454;
 
 constexpr std::string_view kWorkFolder = "C:\\Windows\\Temp\\ORVANE_UPDATE";
 constexpr std::string_view kInstallerArguments = "/s /v\"/qn SILENTNAS=1\"";
@@ -105,7 +95,7 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
   registration_.PrepareClient(client, upload);
   const int registrationAnswered = client.Request(kRequestRegistrationData);
   if (registrationAnswered == 0 || client.Response().status != 200) {
-    LogRequestFailure(log_, client, registrationAnswered != 0, kEventRequestTransportFailed, kEventRequestFailed,
+    LogRequestFailure(log_, client, registrationAnswered != 0, event_id::kRegistrationTransportFailed, event_id::kRegistrationFailed,
                       "登録情報の取得中に通信エラーが発生しました。", "登録情報の取得に失敗しました。");
     return End(SoftwareCheck::RegistrationFailed);
   }
@@ -117,7 +107,7 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
   }
   const int softwareAnswered = client.Request(kRequestLatestSoftware);
   if (softwareAnswered == 0 || client.Response().status != 200) {
-    LogRequestFailure(log_, client, softwareAnswered != 0, kEventSoftwareTransportFailed, kEventSoftwareFailed,
+    LogRequestFailure(log_, client, softwareAnswered != 0, event_id::kSoftwareTransportFailed, event_id::kSoftwareFailed,
                       "最新ソフトウェア情報の取得中に通信エラーが発生しました。",
                       "最新ソフトウェア情報の取得に失敗しました。");
     return End(SoftwareCheck::RequestFailed);
@@ -138,7 +128,7 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
     std::string installer;
     if (!Install(upload, client, installer)) return End(SoftwareCheck::UpdateFailed);
     End(SoftwareCheck::InstallerStarted);
-    log_.Information(kEventUpdateStarted, "アップデートを開始しました。");
+    log_.Information(event_id::kUpdateStarted, "アップデートを開始しました。");
     os_.clock.Sleep(kInstallerStartDelayMs);
     os::ProcessStart start;
     start.commandLine = "\"" + installer + "\" " + std::string(kInstallerArguments);
@@ -146,7 +136,7 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
     os::OsError error = os::kSuccess;
     if (!os_.processes.Launch(start, error)) {
       // Ending now would leave the appliance without an agent: keep running and say why.
-      log_.SystemCallError(kEventInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。",
+      log_.SystemCallError(event_id::kInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。",
                            error);
       return End(SoftwareCheck::UpdateFailed);
     }
@@ -155,14 +145,14 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
 
   os::OsError error = os::kSuccess;
   if (!upload.WriteEventDefinition(answer.event_def, &error)) {
-    log_.SystemCallError(kEventDefinitionWriteFailed, "イベント定義ファイルの作成に失敗しました。", error);
+    log_.SystemCallError(event_id::kDefinitionWriteFailed, "イベント定義ファイルの作成に失敗しました。", error);
     return End(SoftwareCheck::DefinitionFailed);
   }
   upload.Initialize();
   if (upload.EventDefinitions().GetLoadStatus() != AgentCtrl_ConfigFile::kLoaded) {
     return End(SoftwareCheck::DefinitionFailed);
   }
-  log_.Information(kEventDefinitionUpdateStarted, "定義ファイルの更新を開始しました。");
+  log_.Information(event_id::kDefinitionUpdateStarted, "定義ファイルの更新を開始しました。");
   return End(SoftwareCheck::DefinitionReplaced);
 }
 
@@ -177,14 +167,14 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
     RemoveTree(work);
   }
   if (const os::OsError folderError = os_.files.MakeDirectory(work); folderError != os::kSuccess) {
-    log_.SystemCallError(kEventUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", folderError);
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", folderError);
     return false;
   }
 
   const std::string& url = client.Response().agt_url;
   const std::string fileName = url.substr(url.find_last_of('/') == std::string::npos ? 0 : url.find_last_of('/') + 1);
   if (!IsSafeFileName(fileName)) {
-    log_.SystemCallError(kEventUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。",
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。",
                          kErrorInvalidName);
     return false;
   }
@@ -194,18 +184,18 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
 
   if (client.Download(url) == 0) {
     if (client.LastError() == os::kErrorHttpCancelled) return false;  // the service is stopping
-    log_.SystemCallError(kEventDownloadFailed, "アップデートファイル取得中に通信エラーが発生しました。",
+    log_.SystemCallError(event_id::kDownloadFailed, "アップデートファイル取得中に通信エラーが発生しました。",
                          client.LastError(), AgentCtrl_WebAPI::kErrorModuleName);
     return false;
   }
   const std::string downloaded = work + "\\" + fileName;
   const os::OsError writeError = os_.files.WriteWholeFile(downloaded, client.DownloadBuffer(), os::CreateMode::NewOnly);
   if (writeError != os::kSuccess) {
-    log_.SystemCallError(kEventUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", writeError);
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", writeError);
     return false;
   }
   const auto missing = [this] {
-    log_.Error(kEventInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。");
+    log_.Error(event_id::kInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。");
     return false;
   };
   if (!os_.files.FileExists(downloaded)) return missing();
@@ -222,7 +212,7 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
   if (!os_.files.FileExists(candidate)) return missing();
 
   const auto rejected = [this] {
-    log_.Error(kEventSignatureRejected, "アップデートに失敗しました。\n署名が確認できません。");
+    log_.Error(event_id::kSignatureRejected, "アップデートに失敗しました。\n署名が確認できません。");
     return false;
   };
   std::string issuer;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/agent_event_ids.h"
 #include "platform/text_encoding.h"
 #include "service/service_identity.h"
 
@@ -237,7 +238,7 @@ std::uint32_t SvsBase::ReportError(std::string_view callName, ErrorReport report
   }
   text = CutToUtf16Units(text, kErrorTextBufferUnits);
 
-  if (report != ErrorReport::Silent) os_.eventReporter.Report(displayName_, os::EventKind::Error, 0, text);
+  if (report != ErrorReport::Silent) os_.eventReporter.Report(displayName_, os::EventKind::Error, event_id::kFrameworkError, text);
   if (report == ErrorReport::LogAndEnd) os_.process.FatalExit(code);
   return code;
 }

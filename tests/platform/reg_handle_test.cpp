@@ -108,7 +108,7 @@ TEST_F(RegHandleTest, StringsAreStoredWithTheirTerminatorAndReadBack) {
   EXPECT_EQ(text, "");
 }
 
-TEST_F(RegHandleTest, ValuesBeyondTheOldReadBuffersAreReadWholeNotCut) {
+TEST_F(RegHandleTest, LongValuesAreReadWholeNotCut) {
   // Larger than 1024 bytes of string and 8192 bytes of multi-string.
   const std::string longText(3000, 'x');
   EXPECT_TRUE(status.SetString("Long", longText));

@@ -1,5 +1,7 @@
+#include "platform/agent_event_ids.h"
 #include "report/agent_ctrl_upload.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
@@ -10,6 +12,7 @@
 namespace orv {
 namespace {
 
+using ::testing::HasSubstr;
 constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kDefinitionPath = "C:\\orvsvc\\ORVCONFIG.xml";
 constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
@@ -105,7 +108,7 @@ TEST_F(UploadTest, DefinitionFileProblemsAreLoggedAndTheAgentGoesOn) {
   os.files.AddFile(kDefinitionPath, "<config><ver>1.00</ver><addevent>");
   AgentCtrl_Upload upload(os.Ports());
   upload.Initialize();
-  EXPECT_EQ(LoggedIds(), std::vector<std::uint32_t>{0xC0000517});
+  EXPECT_EQ(LoggedIds(), std::vector<std::uint32_t>{event_id::kDefinitionMalformed});
   EXPECT_EQ(os.eventReporter.Entries()[0].text, "イベント定義ファイルの構成が異常です。");
 
   fakes::FakeOs other;
@@ -114,7 +117,7 @@ TEST_F(UploadTest, DefinitionFileProblemsAreLoggedAndTheAgentGoesOn) {
   other.files.writeError = os::kErrorAccessDenied;
   AgentCtrl_Upload denied(other.Ports());
   denied.Initialize();
-  EXPECT_EQ(other.eventReporter.Ids(), (std::vector<std::uint32_t>{0xC0000515, 0xC0000516}));
+  EXPECT_EQ(other.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kDefinitionWriteFailed, event_id::kDefinitionUnreadable}));
   EXPECT_TRUE(other.files.DirectoryExists(kPool)) << "the pool is a folder, not a write";
 }
 
@@ -177,7 +180,7 @@ TEST_F(UploadTest, AFailedWriteIsReportedButTheDrainGoesOn) {
   EXPECT_FALSE(upload.WriteQueuedEvents(written));
   EXPECT_EQ(written, 0);
   EXPECT_FALSE(EventsPending());
-  EXPECT_EQ(LoggedIds(), (std::vector<std::uint32_t>{0xC000052B, 0xC000052B}));
+  EXPECT_EQ(LoggedIds(), (std::vector<std::uint32_t>{event_id::kJsonWriteFailed, event_id::kJsonWriteFailed}));
 }
 
 }  // namespace
@@ -200,9 +203,9 @@ TEST_F(UploadTest, StatusMessagesCarryTheApplianceIdentityAndParseStrictly) {
   ASSERT_EQ(files.size(), 1U);
   const std::string file = *os.files.Content(files[0]);
   EXPECT_TRUE(orv::testing::IsStrictJsonMessage(file));
-  EXPECT_NE(file.find("\"uptime\":2160,"), std::string::npos);
-  EXPECT_NE(file.find("\"ng_type\":100,"), std::string::npos);
-  EXPECT_NE(file.find("\"host_name\":\"NAS-0001\","), std::string::npos);
+  EXPECT_THAT(file, HasSubstr("\"uptime\":2160,"));
+  EXPECT_THAT(file, HasSubstr("\"ng_type\":100,"));
+  EXPECT_THAT(file, HasSubstr("\"host_name\":\"NAS-0001\","));
   EXPECT_TRUE(file.ends_with("    \"ups\":[\r\n    ]\r\n}"));
 }
 

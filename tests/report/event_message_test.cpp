@@ -1,5 +1,6 @@
 #include "report/event_message.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
@@ -13,6 +14,7 @@
 namespace orv {
 namespace {
 
+using ::testing::HasSubstr;
 using orv::testing::IsStrictJsonMessage;
 using orv::testing::ReadGolden;
 
@@ -85,8 +87,8 @@ TEST_F(EventMessageTest, InvalidUtf8AndStrayQuotesFromTheRegistryStillGiveValidJ
   event.msg = "\xFF\xFE";
   const std::string file = WriteOne(event);
   EXPECT_TRUE(IsStrictJsonMessage(file));
-  EXPECT_NE(file.find("\"agt_ver\":\"1.\\\"2\""), std::string::npos);
-  EXPECT_NE(file.find("bad \xEF\xBF\xBD byte"), std::string::npos);
+  EXPECT_THAT(file, HasSubstr("\"agt_ver\":\"1.\\\"2\""));
+  EXPECT_THAT(file, HasSubstr("bad \xEF\xBF\xBD byte"));
 }
 
 TEST(EscapeJson, ShortFormsForTheSevenAndHexForOtherControls) {

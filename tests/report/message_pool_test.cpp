@@ -1,3 +1,4 @@
+#include "platform/agent_event_ids.h"
 #include "report/message_pool.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +74,7 @@ TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
   EXPECT_FALSE(pool.Write(MessageKind::Event, ""));
   EXPECT_EQ(FileCount(), 3U);
   ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, 0xC000052BU);
+  EXPECT_EQ(Logged()[0].eventId, event_id::kJsonWriteFailed);
   EXPECT_EQ(Logged()[0].kind, os::EventKind::Error);
   EXPECT_EQ(Logged()[0].source, "ORVSVC");
   EXPECT_EQ(Logged()[0].text,
@@ -85,7 +86,7 @@ TEST_F(MessagePoolTest, AMissingPoolIsReportedNotCreatedWhenWriting) {
   MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
   EXPECT_FALSE(elsewhere.Write(MessageKind::Status, ""));
   ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, 0xC0000524U);
+  EXPECT_EQ(Logged()[0].eventId, event_id::kPoolMissing);
   EXPECT_EQ(Logged()[0].text, "メッセージプールが見つかりません。");
   EXPECT_FALSE(os.files.DirectoryExists("C:\\nowhere\\pool"));
 }
@@ -135,7 +136,7 @@ TEST_F(MessagePoolTest, CleanCreatesAMissingPool) {
   MessagePool denied(os.Ports(), log, "C:\\orvsvc\\Denied");
   EXPECT_FALSE(denied.Clean());
   ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, 0xC0000514U);
+  EXPECT_EQ(Logged()[0].eventId, event_id::kPoolCreateFailed);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "fakes/fake_os.h"
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/base64.h"
 #include "report/agent_ctrl_upload.h"
@@ -13,6 +15,7 @@
 namespace orv {
 namespace {
 
+using ::testing::HasSubstr;
 constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kUploader = "C:\\orvsvc\\ORVUPLD.exe";
 constexpr const char* kConfig = "C:\\orvsvc\\config.ini";
@@ -133,7 +136,7 @@ class UploaderTest : public ::testing::Test {
   std::vector<std::string> FailureTexts() {
     std::vector<std::string> texts;
     for (const auto& entry : os.eventReporter.Entries()) {
-      EXPECT_EQ(entry.eventId, kUploaderFailedEvent);
+      EXPECT_EQ(entry.eventId, event_id::kUploaderFailed);
       EXPECT_EQ(entry.kind, os::EventKind::Error);
       texts.push_back(entry.text);
     }
@@ -196,7 +199,7 @@ TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
   SetString("ProxyUser", "営業¥yamada😀");
   ASSERT_TRUE(upload.WriteUploaderConfig("00:11:22:33:44:55"));
   EXPECT_EQ(Config()["proxy_user"], "営業¥yamada😀");
-  EXPECT_NE(configText.find("\"proxy_user\":\"営業\\u00A5yamada\\uD83D\\uDE00\""), std::string::npos) << configText;
+  EXPECT_THAT(configText, HasSubstr("\"proxy_user\":\"営業\\u00A5yamada\\uD83D\\uDE00\"")) << configText;
 }
 
 TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
@@ -207,7 +210,7 @@ TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
   EXPECT_TRUE(os.processes.Launched().empty());
   const auto entries = os.eventReporter.Entries();
   ASSERT_EQ(entries.size(), 1U);
-  EXPECT_EQ(entries[0].eventId, 0xC0000525U);
+  EXPECT_EQ(entries[0].eventId, event_id::kUploaderConfigWriteFailed);
   EXPECT_TRUE(entries[0].text.starts_with(
       "アップローダー設定ファイルの作成に失敗しました。\n\nERROR CODE:[0x00000005]\nERROR MSG:\n["));
 }
@@ -220,7 +223,7 @@ TEST_F(UploaderTest, AMissingUploaderOrPoolIsLoggedEachTime) {
   EXPECT_FALSE(upload.LaunchUploader("m"));
   os.files.AddFile("D:\\agent\\ORVUPLD.exe", "MZ");
   EXPECT_FALSE(upload.LaunchUploader("m"));
-  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{0xC0000527, 0xC0000527, 0xC0000524}));
+  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kUploaderMissing, event_id::kUploaderMissing, event_id::kPoolMissing}));
   EXPECT_EQ(os.eventReporter.Entries()[0].text, "Orvaneアップローダーが見つかりません。");
   EXPECT_EQ(os.eventReporter.Entries()[2].text, "メッセージプールが見つかりません。");
   EXPECT_FALSE(os.files.Content("D:\\agent\\config.ini").has_value());
@@ -270,7 +273,7 @@ TEST_F(UploaderTest, AHungUploaderIsLeftRunningAndJudgedWhenItEnds) {
   EXPECT_TRUE(os.eventReporter.Entries().empty());
   launcher.Release();
   ASSERT_TRUE(os.eventReporter.WaitForEntries(1));
-  EXPECT_EQ(os.eventReporter.Entries()[0].eventId, kUploaderFailedEvent);
+  EXPECT_EQ(os.eventReporter.Entries()[0].eventId, event_id::kUploaderFailed);
 }
 
 TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {

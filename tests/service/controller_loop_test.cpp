@@ -1,4 +1,5 @@
 // The controller's loops in simulated time: rounds, clocks, controls and power events.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <malloc.h>
 
 #include "fakes/fake_os.h"
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
@@ -18,6 +20,8 @@
 namespace orv {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Contains;
 constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
 constexpr std::uint64_t kMinute = 60'000;
@@ -124,10 +128,10 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
   ASSERT_EQ(statuses.size(), 48U) << "one periodic status every 30 minutes";
   for (const auto& file : statuses) {
     EXPECT_TRUE(orv::testing::IsStrictJsonMessage(file));
-    EXPECT_NE(file.find("\"sts_type\":0,"), std::string::npos);
+    EXPECT_THAT(file, HasSubstr("\"sts_type\":0,"));
   }
-  EXPECT_EQ(Count(0x40000451), 1) << "one daily check, at 22:10";
-  EXPECT_EQ(Count(0x40000452), 1) << "one check at start";
+  EXPECT_EQ(Count(event_id::kDailyCheckStarted), 1) << "one daily check, at 22:10";
+  EXPECT_EQ(Count(event_id::kStartupCheckStarted), 1) << "one check at start";
   // With the cloud unreachable the registration request fails: the agent keeps monitoring
   // without registration data, writing statuses but starting no uploader.
   EXPECT_EQ(finalState, AgentState::MonitoringWithoutRegistration);
@@ -195,30 +199,30 @@ std::function<void(fakes::FakeOs&, CORVSvcCtrl&)> UploaderEndsWith(std::uint32_t
 }
 
 const Fault kFaults[] = {
-    {"Cloud401", CloudThenRefresh(401, R"({"result":"1","error_id":"E401"})"), {0x800004B0}, AgentState::Unregistered},
-    {"Cloud500", CloudThenRefresh(500, "{}"), {0xC0000521}, AgentState::MonitoringWithoutRegistration},
+    {"Cloud401", CloudThenRefresh(401, R"({"result":"1","error_id":"E401"})"), {event_id::kDeviceUnknown}, AgentState::Unregistered},
+    {"Cloud500", CloudThenRefresh(500, "{}"), {event_id::kRegistrationFailed}, AgentState::MonitoringWithoutRegistration},
     // An empty body counts as no answer at all, whatever the status.
-    {"Cloud503EmptyBody", CloudThenRefresh(503, ""), {0xC0000520}, AgentState::MonitoringWithoutRegistration},
+    {"Cloud503EmptyBody", CloudThenRefresh(503, ""), {event_id::kRegistrationTransportFailed}, AgentState::MonitoringWithoutRegistration},
     {"Cloud200MalformedBody", CloudThenRefresh(200, "{\"result\":"), {}, AgentState::Monitoring},
     {"CloudUnreachable",
      [](fakes::FakeOs& os, CORVSvcCtrl& c) {
        os.http.handler = nullptr;
        c.OnUserControl(130, 0, nullptr);
      },
-     {0xC0000520}, AgentState::MonitoringWithoutRegistration},
-    {"UploaderExits64", UploaderEndsWith(64), {0xC0000526}, AgentState::Monitoring},
-    {"UploaderCrashes", UploaderEndsWith(0xC0000005), {0xC0000526}, AgentState::Monitoring},
+     {event_id::kRegistrationTransportFailed}, AgentState::MonitoringWithoutRegistration},
+    {"UploaderExits64", UploaderEndsWith(64), {event_id::kUploaderFailed}, AgentState::Monitoring},
+    {"UploaderCrashes", UploaderEndsWith(0xC0000005), {event_id::kUploaderFailed}, AgentState::Monitoring},
     {"UploaderMissing",
      [](fakes::FakeOs& os, CORVSvcCtrl&) { (void)os.files.RemoveFile("C:\\orvsvc\\ORVUPLD.exe"); },
-     {0xC0000527}, AgentState::Monitoring},
+     {event_id::kUploaderMissing}, AgentState::Monitoring},
     {"PoolRemoved",
      [](fakes::FakeOs& os, CORVSvcCtrl&) {
        for (const std::string& file : os.files.FilesIn(kPool)) (void)os.files.RemoveFile(file);
        (void)os.files.RemoveEmptyDirectory(kPool);
      },
-     {0xC0000524, 0xC0000518}, AgentState::MonitoringStopped},
+     {event_id::kPoolMissing, event_id::kStoppedWithReason}, AgentState::MonitoringStopped},
     {"DiskFull", [](fakes::FakeOs& os, CORVSvcCtrl&) { os.files.writeError = 112; },
-     {0xC000052B, 0xC0000518}, AgentState::MonitoringStopped},
+     {event_id::kJsonWriteFailed, event_id::kStoppedWithReason}, AgentState::MonitoringStopped},
     {"RegistryRefusesWrites", [](fakes::FakeOs& os, CORVSvcCtrl&) { os.registry.MakeReadOnly(kStatusKey); },
      {}, AgentState::Monitoring},
     {"DefinitionFileVanishes",
@@ -243,7 +247,7 @@ TEST_P(ControllerFaultTest, IsLoggedAndLeavesTheAgentSoundAndStoppable) {
   });
   const auto ids = os.eventReporter.Ids();
   for (const std::uint32_t id : fault.logged) {
-    EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << std::hex << "0x" << id << " not logged";
+    EXPECT_THAT(ids, Contains(id)) << std::hex << "0x" << id << " not logged";
   }
   EXPECT_EQ(finalState, fault.endsIn);
   for (const std::string& file : os.files.FilesIn(kPool)) {
@@ -264,9 +268,9 @@ TEST_F(ControllerLoopTest, ControlsStopAndResumeMonitoring) {
       c.OnUserControl(131, 0, nullptr);
     });
   });
-  EXPECT_EQ(Count(0x4000044F), 2) << "monitoring, then monitoring again after 131";
-  EXPECT_EQ(Count(0x4000044E), 1) << "stopped by request: the plain entry, no reason";
-  EXPECT_EQ(Count(0xC0000518), 0);
+  EXPECT_EQ(Count(event_id::kMonitoring), 2) << "monitoring, then monitoring again after 131";
+  EXPECT_EQ(Count(event_id::kMonitoringStopped), 1) << "stopped by request: the plain entry, no reason";
+  EXPECT_EQ(Count(event_id::kStoppedWithReason), 0);
   EXPECT_EQ(finalState, AgentState::Monitoring);
 }
 
@@ -288,7 +292,7 @@ TEST_F(ControllerLoopTest, TheInitialisationEventIsSentOnceAcrossStarts) {
   RunUntil(os.clock.MillisecondsSinceStart() + kMinute / 2);
   const auto events = Files("RE[");
   ASSERT_EQ(events.size(), 1U);
-  EXPECT_NE(events[0].find("\"act_id\":5060"), std::string::npos);
+  EXPECT_THAT(events[0], HasSubstr("\"act_id\":5060"));
   EXPECT_EQ(Dword("InitEvent"), 1U);
 }
 
@@ -300,7 +304,7 @@ TEST_F(ControllerLoopTest, SuspendAndAutomaticResumeReportOnce) {
   });
   const auto events = Files("RE[");
   ASSERT_EQ(events.size(), 1U);
-  EXPECT_NE(events[0].find("\"act_id\":1030"), std::string::npos);
+  EXPECT_THAT(events[0], HasSubstr("\"act_id\":1030"));
 }
 
 // The worker serves a stop before a resume that follows it, so the stop alone must end the
@@ -336,10 +340,10 @@ TEST_F(ControllerLoopTest, PreShutdownWritesTheShutdownReportBeforeTheLoopEnds) 
   controller.ServiceMain({}, &ServiceControlCallback, &ServiceWorkerProc);
   const auto events = Files("RE[");
   ASSERT_EQ(events.size(), 1U);
-  EXPECT_NE(events[0].find("\"act_id\":1060"), std::string::npos);
+  EXPECT_THAT(events[0], HasSubstr("\"act_id\":1060"));
   const auto statuses = Files("RL[");
   ASSERT_FALSE(statuses.empty());
-  EXPECT_NE(statuses.back().find("\"pow_sts\":100,"), std::string::npos);
+  EXPECT_THAT(statuses.back(), HasSubstr("\"pow_sts\":100,"));
 }
 
 TEST_F(ControllerLoopTest, AFailedStatusWriteStopsMonitoringWithItsReason) {
@@ -349,7 +353,7 @@ TEST_F(ControllerLoopTest, AFailedStatusWriteStopsMonitoringWithItsReason) {
   });
   EXPECT_EQ(finalState, AgentState::MonitoringStopped);
   EXPECT_EQ(stopReason, "ステータスJSON作成処理に失敗しました。");
-  EXPECT_EQ(Count(0xC0000518), 1);
+  EXPECT_EQ(Count(event_id::kStoppedWithReason), 1);
   EXPECT_EQ(Dword("ServiceStatus"), 3U);
 }
 
@@ -361,8 +365,8 @@ TEST_F(ControllerLoopTest, UnregisteredAgentWaitsAndRereadsOnRequest) {
     });
     os.clock.ScheduleAt(2 * kMinute, [&c] { c.OnUserControl(133, 0, nullptr); });  // re-reads
   });
-  EXPECT_EQ(Count(0x4000044D), 2);
-  EXPECT_EQ(Count(0x4000044F), 1);
+  EXPECT_EQ(Count(event_id::kUnregistered), 2);
+  EXPECT_EQ(Count(event_id::kMonitoring), 1);
   EXPECT_EQ(finalState, AgentState::Monitoring);
 }
 

@@ -1,3 +1,4 @@
+#include "platform/agent_event_ids.h"
 #include "service/orv_svc_ctrl.h"
 
 #include <gtest/gtest.h>
@@ -48,14 +49,14 @@ TEST_F(ServiceRunTest, StartsRunningLogsItsStartAndStopsCleanly) {
   ASSERT_EQ(entries.size(), 3U);
   EXPECT_EQ(entries[0].source, "ORVSVC");
   EXPECT_EQ(entries[0].kind, os::EventKind::Information);
-  EXPECT_EQ(entries[0].eventId, 0x4000044CU);
+  EXPECT_EQ(entries[0].eventId, event_id::kServiceStarted);
   EXPECT_EQ(entries[0].text, "Orvaneエージェントサービスが開始しました。");
 
   StopAndJoin();
   EXPECT_EQ(exitCode_, 0);
   EXPECT_TRUE(os.files.DirectoryExists("C:\\orvsvc\\MessagePool"));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\ORVCONFIG.xml"));
-  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{0x4000044C, 0x40000452, 0x4000044D}))
+  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kServiceStarted, event_id::kStartupCheckStarted, event_id::kUnregistered}))
       << "started, checked its registration, found itself unregistered; nothing failed";
   const auto statuses = os.serviceHost.Statuses();
   std::vector<std::uint32_t> states;

@@ -5,12 +5,13 @@
 #include <functional>
 
 #include "fakes/fake_os.h"
+#include "model/pipe_records.h"
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/device_id.h"
 #include "service/orv_svc_ctrl.h"
-#include "model/pipe_records.h"
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
@@ -77,7 +78,7 @@ TEST_F(RegistrationTest, UnregisteredDeviceAsksNothing) {
   EXPECT_EQ(controller.DailyCheck(*upload, false), DailyOutcome::Unregistered);
   EXPECT_TRUE(os.http.requests.empty());
   EXPECT_EQ(controller.State(), AgentState::Unregistered);
-  EXPECT_EQ(Ids(), (std::vector<std::uint32_t>{0x40000452}));
+  EXPECT_EQ(Ids(), (std::vector<std::uint32_t>{event_id::kStartupCheckStarted}));
 }
 
 TEST_F(RegistrationTest, TheRequestNamesTheDeviceAndItsFirstPort) {
@@ -90,7 +91,7 @@ TEST_F(RegistrationTest, TheRequestNamesTheDeviceAndItsFirstPort) {
   EXPECT_EQ(request.method, "GET");
   EXPECT_EQ(request.path, std::string("/v1/devices/") + kDeviceText);
   EXPECT_EQ(request.headers, "X-NASAPI-Device-Subkey:00:11:22:00:00:01") << "the port ending 01 is LAN1";
-  EXPECT_EQ(Ids().front(), 0x40000451U) << "the daily run says so";
+  EXPECT_EQ(Ids().front(), event_id::kDailyCheckStarted) << "the daily run says so";
   EXPECT_EQ(controller.State(), AgentState::Undecided) << "a 200 changes nothing but state 4";
 }
 
@@ -132,7 +133,7 @@ TEST_F(RegistrationTest, UnknownDeviceIsForgotten) {
   EXPECT_NE(persisted, std::vector<std::uint8_t>(kDevice.begin(), kDevice.end())) << "erased in the registry too";
   EXPECT_EQ(controller.State(), AgentState::Unregistered);
   EXPECT_EQ(ServiceStatus(), 1U);
-  EXPECT_EQ(TextOf(0x800004B0), "本機器はOrvaneサーバーに登録されておりません。\n機器IDをリセットしました。");
+  EXPECT_EQ(TextOf(event_id::kDeviceUnknown), "本機器はOrvaneサーバーに登録されておりません。\n機器IDをリセットしました。");
 }
 
 TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
@@ -141,7 +142,7 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
   Answer(500, R"({"error_id":"5001","error_field":"dev_id","error_value":"v"})");
   EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Done) << "the pool is still kept";
   EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
-  EXPECT_EQ(TextOf(0xC0000521),
+  EXPECT_EQ(TextOf(event_id::kRegistrationFailed),
             "登録情報の取得に失敗しました。\n登録情報更新処理に失敗しました。\n\nstatus[500]\nerror_id[5001]\n"
             "error_field[dev_id]\nerror_value[v]");
 
@@ -149,7 +150,7 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
   controller.SetState(AgentState::Monitoring);
   controller.DailyCheck(*upload, true);
   EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
-  const std::string text = TextOf(0xC0000520);
+  const std::string text = TextOf(event_id::kRegistrationTransportFailed);
   EXPECT_EQ(text.rfind("登録情報の取得中に通信エラーが発生しました。\n\nERROR CODE:[0x00002EFD]\nERROR MSG:\n[", 0), 0U)
       << text;
 
@@ -269,8 +270,8 @@ TEST_F(RefreshRegistrationTest, AnUnreachableSettingsProgramIsLoggedAndAFailedRe
   controller.SetState(AgentState::MonitoringStopped);
   EXPECT_EQ(controller.RefreshRegistration(*upload), 1);
   EXPECT_EQ(controller.State(), AgentState::MonitoringStopped) << "no answer from the cloud; 3 stays 3";
-  EXPECT_TRUE(Logged(0xC0000520));
-  const std::string text = TextOf(0xC000051A);
+  EXPECT_TRUE(Logged(event_id::kRegistrationTransportFailed));
+  const std::string text = TextOf(event_id::kSettingsRecordNotSent);
   EXPECT_EQ(text.rfind("Orvane設定プログラムへ情報送信できませんでした。\n\nERROR CODE:[0x00000002]", 0), 0U) << text;
 }
 

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/pipe_records.h"
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/model_identity.h"
 #include "service/orv_svc_ctrl.h"
-#include "model/pipe_records.h"
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
@@ -117,7 +118,7 @@ TEST_F(SelfUpdateTest, NothingNewerIsReportedAsCurrent) {
   EXPECT_EQ(Check(&notice), 4);
   EXPECT_EQ(notice.result, 0U);
   EXPECT_EQ(notice.text, "既に最新版です。");
-  EXPECT_EQ(os.eventReporter.Ids().front(), 0x40000455U);
+  EXPECT_EQ(os.eventReporter.Ids().front(), event_id::kSoftwareCheckStarted);
 }
 
 TEST_F(SelfUpdateTest, VersionsCompareAsDecimalNumbers) {
@@ -128,7 +129,7 @@ TEST_F(SelfUpdateTest, VersionsCompareAsDecimalNumbers) {
   upload->Initialize();
   offeredAgent = "1.9";  // 1.9 > 1.10 read as numbers
   EXPECT_EQ(Check(), 5) << "an update is attempted (and fails here: the download is not signed)";
-  EXPECT_TRUE(Logged(0xC000052A));
+  EXPECT_TRUE(Logged(event_id::kSignatureRejected));
 }
 
 TEST_F(SelfUpdateTest, UnregisteredAgentAsksNothingAndTellsNothing) {
@@ -142,7 +143,7 @@ TEST_F(SelfUpdateTest, FailedRequestsEndWithTheirCodes) {
   service::PipeNotice notice;
   EXPECT_EQ(Check(&notice), 2);
   EXPECT_EQ(notice.text, "登録情報の取得に失敗しました。");
-  EXPECT_TRUE(Logged(0xC0000520));
+  EXPECT_TRUE(Logged(event_id::kRegistrationTransportFailed));
 }
 
 TEST_F(SelfUpdateTest, AFailedSoftwareRequestIsCodeThree) {
@@ -150,7 +151,7 @@ TEST_F(SelfUpdateTest, AFailedSoftwareRequestIsCodeThree) {
   service::PipeNotice notice;
   EXPECT_EQ(Check(&notice), 3);
   EXPECT_EQ(notice.text, "最新ソフトウェア情報の取得に失敗しました。");
-  EXPECT_TRUE(Logged(0xC0000523));
+  EXPECT_TRUE(Logged(event_id::kSoftwareFailed));
 }
 
 TEST_F(SelfUpdateTest, TestSwitchesStubTheUpdateAndCutTheIdentifier) {
@@ -171,7 +172,7 @@ TEST_F(SelfUpdateTest, ANewerDefinitionReplacesTheFile) {
   EXPECT_EQ(notice.result, 1U);
   EXPECT_EQ(upload->EventDefinitions().GetVersion(), "1.50");
   EXPECT_EQ(*os.files.Content("C:\\orvsvc\\ORVCONFIG.xml"), "\xEF\xBB\xBF" + offeredDefinition);
-  EXPECT_TRUE(Logged(0x40000454));
+  EXPECT_TRUE(Logged(event_id::kDefinitionUpdateStarted));
 
   offeredDefinition = "<config><ver>1.90</ver>";  // no closing tag: never extracted
   EXPECT_EQ(Check(), 4);
@@ -194,7 +195,7 @@ TEST_F(SelfUpdateTest, ASignedAgentIsDownloadedVerifiedAndStarted) {
   EXPECT_EQ(notice.result, 1U);
   EXPECT_EQ(*os.files.Content(installer), "MZ installer bytes");
   EXPECT_EQ(Launched(), (std::vector<std::string>{"\"" + installer + "\"" + kInstallerArguments}));
-  EXPECT_TRUE(Logged(0x40000450));
+  EXPECT_TRUE(Logged(event_id::kUpdateStarted));
 }
 
 TEST_F(SelfUpdateTest, AnArchiveIsUnpackedAndItsInstallerOfTheSameNameStarted) {
@@ -220,7 +221,7 @@ TEST_F(SelfUpdateTest, OnlyATrustedSignatureOfAnAcceptedPublisherIsStarted) {
     EXPECT_EQ(Check(), 5) << subject;
     EXPECT_TRUE(Launched().empty()) << subject;
   }
-  EXPECT_TRUE(Logged(0xC000052A));
+  EXPECT_TRUE(Logged(event_id::kSignatureRejected));
 }
 
 TEST_F(SelfUpdateTest, AServerChosenFileNameNeverLeavesTheWorkFolder) {
@@ -256,7 +257,7 @@ TEST_F(SelfUpdateTest, AWorkFolderThatCannotBeMadeIsAFailedUpdate) {
   offeredAgent = "1.30";
   os.files.makeDirectoryError = 5;
   EXPECT_EQ(Check(), 5);
-  EXPECT_TRUE(Logged(0xC0000529));
+  EXPECT_TRUE(Logged(event_id::kUpdateFileFailed));
   for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
 }
 
@@ -264,13 +265,13 @@ TEST_F(SelfUpdateTest, AFailedDownloadOrAnInstallerThatWillNotStartKeepsTheAgent
   offeredAgent = "1.30";
   downloadStatus = 404;
   EXPECT_EQ(Check(), 5);
-  EXPECT_TRUE(Logged(0xC0000528));
+  EXPECT_TRUE(Logged(event_id::kDownloadFailed));
 
   downloadStatus = 200;
   SignInstaller(std::string(kWork) + "\\ORVSetup.exe", "Tavolen Co.,Ltd.");
   // No script for the installer's command line: the fake cannot start it.
   EXPECT_EQ(Check(), 5);
-  EXPECT_TRUE(Logged(0xC0000519));
+  EXPECT_TRUE(Logged(event_id::kInstallerMissing));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and the registration body.
 #include "webapi/agent_ctrl_webapi.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,6 +18,8 @@
 namespace orv {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using os::RegistryRoot;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
@@ -364,12 +367,12 @@ TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
   account.deviceName = "棚の\\NAS";
   account.serialNumber = R"(X","dev_id":"0)";
   const std::string body = BuildRegistrationBody(record, account, os.Ports());
-  EXPECT_NE(body.find(R"("dev_name":"棚の\\NAS","serial_no":"X\",\"dev_id\":\"0","dev_id":)"), std::string::npos);
+  EXPECT_THAT(body, HasSubstr(R"("dev_name":"棚の\\NAS","serial_no":"X\",\"dev_id\":\"0","dev_id":)"));
   EXPECT_NE(body.find(R"("mac_adr":"00:11:22:33:44:55","mb_mnemonic":"MB","mb_name":"Board","mb_sn":"BS",)"
                       R"("bios_ver":"B1","os_mnemonic":"OS","os_name":"Windows Server","os_cd":"7",)"
                       R"("os_ver":"10.0","host_name":"NAS-1","ng_type":"1")"),
             std::string::npos);
-  EXPECT_EQ(body.find("abc"), std::string::npos);  // never the clear password
+  EXPECT_THAT(body, Not(HasSubstr("abc")));  // never the clear password
 }
 
 TEST_F(WebApiTest, PasswordHashIsUpperCaseHexOfTheAnsiBytes) {
