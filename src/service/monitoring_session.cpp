@@ -85,35 +85,31 @@ LoopExit MonitoringSession::Start() {
 }
 
 LoopExit MonitoringSession::Round() {
-  common_->Check(true, upload_.EventDefinitions());
-  nas_->Check(true);
-  nas_->CheckEncryptedVolumes(1);
+  common_->Check(PassKind::Round, upload_.EventDefinitions());
+  nas_->Check(PassKind::Round);
+  nas_->CheckEncryptedVolumes();
   const bool pending = EventsPending();
   const bool statusDue = controller_.Now() >= nextStatus_;
-  if (statusDue) {
-    if (controller_.state_ == AgentState::MonitoringWithoutRegistration) {
-      switch (controller_.Registration().Request(upload_)) {
-        case RequestOutcome::NotRegistered:
-        case RequestOutcome::Unauthorized:
-          controller_.SetState(AgentState::Unregistered);
-          break;
-        case RequestOutcome::Ok:
-          controller_.SetState(AgentState::Monitoring);
-          break;
-        case RequestOutcome::OtherStatus:
-          controller_.SetState(AgentState::MonitoringWithoutRegistration);
-          break;
-        case RequestOutcome::TransportFailure:
-          break;
-      }
+  if (statusDue && controller_.state_ == AgentState::MonitoringWithoutRegistration) {
+    switch (controller_.Registration().Request(upload_)) {
+      case RequestOutcome::NotRegistered:
+      case RequestOutcome::Unauthorized:
+        controller_.SetState(AgentState::Unregistered);
+        break;
+      case RequestOutcome::Ok:
+        controller_.SetState(AgentState::Monitoring);
+        break;
+      case RequestOutcome::OtherStatus:
+        controller_.SetState(AgentState::MonitoringWithoutRegistration);
+        break;
+      case RequestOutcome::TransportFailure:
+        break;
     }
-    common_->CheckNetworkIdentity(1);
-    common_->CheckDriverVersions(1);
-    nas_->CheckCompanionSettings(1);
-  } else if (pending) {
-    common_->CheckNetworkIdentity(0);
-    common_->CheckDriverVersions(0);
-    nas_->CheckCompanionSettings(0);
+  }
+  if (statusDue || pending) {
+    common_->CheckNetwork();
+    common_->CheckDrivers();
+    nas_->CheckCompanionSettings();
   }
 
   if (pending && !WriteEventsAndStatus(StatusKind::AfterEvents, PowerState::Running)) {
@@ -173,7 +169,7 @@ LoopExit MonitoringSession::Wake(CORVSvcCtrl::ControllerEvent event) {
 
 LoopExit MonitoringSession::AfterWakeUp(LoopExit exit) {
   if (controller_.Now() >= nextDaily_) {
-    if (controller_.DailyCheck(upload_, true) == DailyOutcome::UpdateStarted) {
+    if (controller_.DailyCheck(upload_, CheckTime::Daily) == DailyOutcome::UpdateStarted) {
       exit = LoopExit::EndService;
     } else {
       controller_.ReadState(upload_);
@@ -214,12 +210,12 @@ bool MonitoringSession::Report(std::int32_t actId) {
   }
   if (writes && !controller_.WriteEvent(upload_, actId, message, parameters)) return false;
   if (refresh) {
-    common_->Check(false, upload_.EventDefinitions());
-    nas_->Check(false);
-    nas_->CheckEncryptedVolumes(0);
-    common_->CheckNetworkIdentity(0);
-    common_->CheckDriverVersions(0);
-    nas_->CheckCompanionSettings(0);
+    common_->Check(PassKind::Immediate, upload_.EventDefinitions());
+    nas_->Check(PassKind::Immediate);
+    nas_->CheckEncryptedVolumes();
+    common_->CheckNetwork();
+    common_->CheckDrivers();
+    nas_->CheckCompanionSettings();
   }
   if (!WriteEventsAndStatus(kind, power)) return false;
   if (controller_.state_ == AgentState::MonitoringWithoutRegistration) return true;

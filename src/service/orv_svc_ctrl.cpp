@@ -117,7 +117,7 @@ void CORVSvcCtrl::Run() {
   useProductionHost_ = AgentCtrl_WebAPI(os_).SelectHost() == 1 ? 0 : 1;
 
   AgentCtrl_Upload upload(os_);
-  if (DailyCheck(upload, false) == DailyOutcome::UpdateStarted || StopRequested()) {
+  if (DailyCheck(upload, CheckTime::AtStart) == DailyOutcome::UpdateStarted || StopRequested()) {
     SetEvent(kStoppedEvent);
     return;
   }

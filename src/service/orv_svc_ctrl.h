@@ -42,6 +42,9 @@ enum class LoopExit : std::uint8_t { Continue, EndService, Redispatch, RereadSta
 // What a daily check came to, numbered as the controller has always reported them.
 enum class DailyOutcome : int { Unregistered = 1, UpdateStarted = 6, PoolFailed = 9, Done = 10 };
 
+// When the registration check runs: once as the service starts, or as the daily check.
+enum class CheckTime : std::uint8_t { AtStart, Daily };
+
 class CORVSvcCtrl : public SvsBase {
  public:
   // The twelve events, in the order they are created.
@@ -84,9 +87,9 @@ class CORVSvcCtrl : public SvsBase {
   void ReadState(AgentCtrl_Upload& upload);
   void SetState(AgentState state);
 
-  // The daily check (`daily`) or the one at start: the registration data, the software check
+  // The daily check or the one at start: the registration data, the software check
   // when automatic updates are on, and the pool's housekeeping.
-  DailyOutcome DailyCheck(AgentCtrl_Upload& upload, bool daily);
+  DailyOutcome DailyCheck(AgentCtrl_Upload& upload, CheckTime when);
   // Control 130: refreshes the registration data and tells the settings program; 1.
   int RefreshRegistration(AgentCtrl_Upload& upload);
   // Control 134 and the daily check; an unregistered agent asks nothing.

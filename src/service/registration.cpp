@@ -24,8 +24,8 @@ service::RegistrationRecord CORVSvcCtrl::BuildRegistrationRecord(AgentCtrl_Uploa
   return Registration().BuildRecord(upload, static_cast<std::uint8_t>(state_), stopReason_);
 }
 
-DailyOutcome CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, bool daily) {
-  if (daily) {
+DailyOutcome CORVSvcCtrl::DailyCheck(AgentCtrl_Upload& upload, CheckTime when) {
+  if (when == CheckTime::Daily) {
     log_.Information(event_id::kDailyCheckStarted, "登録情報の取得を開始しました(日次処理)。");
   } else {
     log_.Information(event_id::kStartupCheckStarted, "登録情報の取得を開始しました。");

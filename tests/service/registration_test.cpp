@@ -75,7 +75,7 @@ class RegistrationTest : public ::testing::Test {
 };
 
 TEST_F(RegistrationTest, UnregisteredDeviceAsksNothing) {
-  EXPECT_EQ(controller.DailyCheck(*upload, false), DailyOutcome::Unregistered);
+  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::AtStart), DailyOutcome::Unregistered);
   EXPECT_TRUE(os.http.requests.empty());
   EXPECT_EQ(controller.State(), AgentState::Unregistered);
   EXPECT_EQ(Ids(), (std::vector<std::uint32_t>{event_id::kStartupCheckStarted}));
@@ -85,7 +85,7 @@ TEST_F(RegistrationTest, TheRequestNamesTheDeviceAndItsFirstPort) {
   Register();
   RegHandle::SetString(os.registry, kHklm, kStatusKey, "WebAPIFilePath", "v1");
   Answer(200, R"({"dev_id":"x","dev_id_changed":"0","mac_adr_changed":"0"})");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Done);
+  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::Daily), DailyOutcome::Done);
   ASSERT_EQ(os.http.requests.size(), 1U);
   const os::HttpRequest& request = os.http.requests[0];
   EXPECT_EQ(request.method, "GET");
@@ -99,7 +99,7 @@ TEST_F(RegistrationTest, TestSwitchSevenCutsIdentifierAndSubkey) {
   Register();
   os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_7", "");
   Answer(200, "{}");
-  controller.DailyCheck(*upload, false);
+  controller.DailyCheck(*upload, CheckTime::AtStart);
   ASSERT_EQ(os.http.requests.size(), 1U);
   EXPECT_EQ(os.http.requests[0].path, std::string("//devices/") + std::string(kDeviceText).substr(0, 30));
   EXPECT_EQ(os.http.requests[0].headers, "X-NASAPI-Device-Subkey:00:11:22:00:00:");
@@ -108,7 +108,7 @@ TEST_F(RegistrationTest, TestSwitchSevenCutsIdentifierAndSubkey) {
 TEST_F(RegistrationTest, AChangedIdentifierIsStoredAsTheServerWroteIt) {
   Register();
   Answer(200, R"({"dev_id":"{00112233-4455-6677-8899-AABBCCDDEEFF}","dev_id_changed":"1"})");
-  controller.DailyCheck(*upload, false);
+  controller.DailyCheck(*upload, CheckTime::AtStart);
   DeviceId stored{};
   upload->GetDeviceId(stored);
   EXPECT_EQ(FormatDeviceId(stored), "00112233445566778899AABBCCDDEEFF");
@@ -117,7 +117,7 @@ TEST_F(RegistrationTest, AChangedIdentifierIsStoredAsTheServerWroteIt) {
   EXPECT_EQ(persisted, std::vector<std::uint8_t>(stored.begin(), stored.end()));
 
   Answer(200, R"({"dev_id":"0011223344556677889AABBCCDDEEFF","dev_id_changed":"1"})");  // 31 digits
-  controller.DailyCheck(*upload, false);
+  controller.DailyCheck(*upload, CheckTime::AtStart);
   upload->GetDeviceId(stored);
   EXPECT_TRUE(IsZeroDeviceId(stored)) << "a malformed identifier unregisters the device";
 }
@@ -126,7 +126,7 @@ TEST_F(RegistrationTest, UnknownDeviceIsForgotten) {
   Register();
   controller.SetState(AgentState::Monitoring);
   Answer(401, R"({"error_id":"4012","error_field":"dev_id","error_value":"x"})");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Unregistered);
+  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::Daily), DailyOutcome::Unregistered);
   EXPECT_FALSE(upload->HasDeviceId());
   std::vector<std::uint8_t> persisted;
   (void)RegHandle::GetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", persisted);
@@ -140,7 +140,7 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
   Register();
   controller.SetState(AgentState::Monitoring);
   Answer(500, R"({"error_id":"5001","error_field":"dev_id","error_value":"v"})");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::Done) << "the pool is still kept";
+  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::Daily), DailyOutcome::Done) << "the pool is still kept";
   EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
   EXPECT_EQ(TextOf(event_id::kRegistrationFailed),
             "登録情報の取得に失敗しました。\n登録情報更新処理に失敗しました。\n\nstatus[500]\nerror_id[5001]\n"
@@ -148,14 +148,14 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
 
   os.http.handler = nullptr;  // unreachable
   controller.SetState(AgentState::Monitoring);
-  controller.DailyCheck(*upload, true);
+  controller.DailyCheck(*upload, CheckTime::Daily);
   EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
   const std::string text = TextOf(event_id::kRegistrationTransportFailed);
   EXPECT_EQ(text.rfind("登録情報の取得中に通信エラーが発生しました。\n\nERROR CODE:[0x00002EFD]\nERROR MSG:\n[", 0), 0U)
       << text;
 
   Answer(200, "{}");
-  controller.DailyCheck(*upload, true);
+  controller.DailyCheck(*upload, CheckTime::Daily);
   EXPECT_EQ(controller.State(), AgentState::Monitoring) << "a 200 ends monitoring without registration";
 }
 
@@ -163,10 +163,10 @@ TEST_F(RegistrationTest, AutomaticUpdateIsCheckedOnlyWhenEnabled) {
   Register();
   Answer(200, R"({"agt_ver":"0.1"})");
   controller.SetState(AgentState::Monitoring);
-  controller.DailyCheck(*upload, true);
+  controller.DailyCheck(*upload, CheckTime::Daily);
   EXPECT_EQ(os.http.requests.size(), 1U) << "AutoUpdate missing: no latest-software request";
   RegHandle::SetDword(os.registry, kHklm, kStatusKey, "AutoUpdate", 1);
-  controller.DailyCheck(*upload, true);
+  controller.DailyCheck(*upload, CheckTime::Daily);
   ASSERT_EQ(os.http.requests.size(), 4U) << "registration data, then the update check's two requests";
   EXPECT_EQ(os.http.requests[3].path, std::string("//devices/") + kDeviceText + "/software");
 }
@@ -176,7 +176,7 @@ TEST_F(RegistrationTest, PoolFailureStopsMonitoringWithItsReason) {
   Answer(200, "{}");
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "{}", /*lastWriteTime=*/1);  // long expired
   os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[1].json");
-  EXPECT_EQ(controller.DailyCheck(*upload, true), DailyOutcome::PoolFailed);
+  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::Daily), DailyOutcome::PoolFailed);
   EXPECT_EQ(controller.State(), AgentState::MonitoringStopped);
   EXPECT_EQ(controller.StopReason(), "プールフォルダ管理に失敗しました。");
 }

@@ -45,16 +45,16 @@ void AgentCtrl_COMMON::StopWatchers() {
   powerListenerStop_.reset();
 }
 
-void AgentCtrl_COMMON::Check(bool sample, const AgentCtrl_ConfigFile& definitions) {
+void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definitions) {
   // The load sample is still empty; it is kept so the periodic averages count every pass.
-  if (sample) data_.samples.push_back(data_.current);
+  if (pass == PassKind::Round) data_.samples.push_back(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
   SaveStateTables();
 }
 
-void AgentCtrl_COMMON::CheckNetworkIdentity(int /*flag*/) {}
+void AgentCtrl_COMMON::CheckNetwork() {}
 
-void AgentCtrl_COMMON::CheckDriverVersions(int /*flag*/) {}
+void AgentCtrl_COMMON::CheckDrivers() {}
 
 void AgentCtrl_COMMON::SaveStateTables() {
   SaveSingle(os_.registry, kBackupStatusTable, data_.backupState);

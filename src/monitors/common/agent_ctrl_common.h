@@ -10,8 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/agent_ctrl_config_file.h"
 #include "model/common_status_data.h"
+#include "model/pass_kind.h"
+#include "platform/agent_ctrl_config_file.h"
 #include "monitors/common/event_log_forwarder.h"
 #include "os/os_ports.h"
 
@@ -33,11 +34,12 @@ class AgentCtrl_COMMON {
   // Signals the watchers and waits for each at most 60000 ms.
   void StopWatchers();
 
-  // One common pass: load sample (kept in the sample list when `sample`), event-log
-  // forwarding, Windows Server Backup, UPS, then the state tables are saved.
-  void Check(bool sample, const AgentCtrl_ConfigFile& definitions);
-  void CheckNetworkIdentity(int flag);
-  void CheckDriverVersions(int flag);
+  // One common pass: load sample (kept in the sample list by a round), event-log forwarding,
+  // Windows Server Backup, UPS, then the state tables are saved.
+  void Check(PassKind pass, const AgentCtrl_ConfigFile& definitions);
+  // The network identity and driver checks that go with status messages and pending events.
+  void CheckNetwork();
+  void CheckDrivers();
   // The MAC addresses the network identity monitor keeps, as the uploader is told them.
   const std::string& MacAddressText() const { return macAddressText_; }
 

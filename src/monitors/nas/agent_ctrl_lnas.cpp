@@ -20,14 +20,14 @@ AgentCtrl_LNAS::~AgentCtrl_LNAS() = default;
 
 void AgentCtrl_LNAS::Initialize() {}
 
-void AgentCtrl_LNAS::Check(bool periodic) {
-  if (periodic) data_.samples.push_back({data_.readings, data_.disks});
+void AgentCtrl_LNAS::Check(PassKind pass) {
+  if (pass == PassKind::Round) data_.samples.push_back({data_.readings, data_.disks});
   SaveStateTables();
 }
 
-void AgentCtrl_LNAS::CheckEncryptedVolumes(int /*flag*/) {}
+void AgentCtrl_LNAS::CheckEncryptedVolumes() {}
 
-void AgentCtrl_LNAS::CheckCompanionSettings(int /*flag*/) {}
+void AgentCtrl_LNAS::CheckCompanionSettings() {}
 
 void AgentCtrl_LNAS::SaveStateTables() {
   SaveSingle(os_.registry, kCPUFanStatusTable, data_.cpuFanState);

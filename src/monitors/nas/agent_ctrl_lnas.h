@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "model/nas_status_data.h"
+#include "model/pass_kind.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -23,10 +24,10 @@ class AgentCtrl_LNAS {
   // The start-up work of the NAS monitors (bays, disk serial memory).
   void Initialize();
   // One NAS pass: fans and temperatures, disks, volumes and RAID, disk errors, backup tasks,
-  // then the state tables are saved; a periodic pass keeps a NAS sample.
-  void Check(bool periodic);
-  void CheckEncryptedVolumes(int flag);
-  void CheckCompanionSettings(int flag);
+  // then the state tables are saved; a round keeps a NAS sample.
+  void Check(PassKind pass);
+  void CheckEncryptedVolumes();
+  void CheckCompanionSettings();
 
   bool MeridexBrand() const { return meridexBrand_; }
   std::uint32_t ModelFlags() const { return modelFlags_; }
