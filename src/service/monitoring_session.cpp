@@ -45,7 +45,7 @@ LoopExit MonitoringSession::Start() {
   const os::OsPorts& os = controller_.os_;
   common_ = std::make_unique<AgentCtrl_COMMON>(os);
   nas_ = std::make_unique<AgentCtrl_LNAS>(os, upload_.BrandFlag(), upload_.ModelFlags());
-  common_->RunStartupChecks();
+  common_->CheckSystemState();
   nas_->Initialize();
 
   // Before the watcher threads exist nothing else posts; the first drain needs no other care.
@@ -132,7 +132,7 @@ LoopExit MonitoringSession::Round() {
   const AgentState state = controller_.state_;
   if ((statusDue || pending) && state != AgentState::Unregistered &&
       state != AgentState::MonitoringWithoutRegistration) {
-    controller_.LaunchUploader(upload_);
+    upload_.LaunchUploader(common_->MacAddressText());
   }
   return LoopExit::Continue;
 }
@@ -219,7 +219,7 @@ bool MonitoringSession::Report(std::int32_t actId) {
   }
   if (!WriteEventsAndStatus(kind, power)) return false;
   if (controller_.state_ == AgentState::MonitoringWithoutRegistration) return true;
-  return controller_.LaunchUploader(upload_);
+  return upload_.LaunchUploader(common_->MacAddressText());
 }
 
 }  // namespace orv

@@ -180,11 +180,6 @@ void CORVSvcCtrl::ReadState(AgentCtrl_Upload& upload) {
   }
 }
 
-bool CORVSvcCtrl::LaunchUploader(AgentCtrl_Upload& upload) {
-  // The network identity monitor keeps no MAC yet; the first port's is the device's identity.
-  return upload.LaunchUploader(Registration().MacAddressText());
-}
-
 std::int64_t CORVSvcCtrl::Now() { return ToCalendarMilliseconds(os_.clock.LocalNow()); }
 
 std::int64_t CORVSvcCtrl::NextStatusTime(std::int64_t now, std::uint32_t statusSecond,

@@ -143,8 +143,6 @@ class CORVSvcCtrl : public SvsBase {
   bool IsTestSwitch(std::string_view name);
   bool WriteEvent(AgentCtrl_Upload& upload, std::int32_t actId, std::string_view message,
                   std::string_view parameters = {});
-  // Starts the uploader with the device's MAC; false when it could not be started.
-  bool LaunchUploader(AgentCtrl_Upload& upload);
   std::int64_t Now();
 
   AgentEventLog log_;

@@ -1,13 +1,17 @@
 #include "monitors/common/agent_ctrl_common.h"
 
-#include "monitors/common/state_tables.h"
 #include "model/event_queue.h"
 #include "monitors/common/power_manager_pipe.h"
+#include "monitors/common/state_tables.h"
+#include "monitors/common/system_state_monitor.h"
 
 namespace orv {
 
 AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
-    : os_(os), forwarder_(os.eventLogStore, os.clock) {
+    : os_(os),
+      log_(os.eventReporter, os.system),
+      forwarder_(os.eventLogStore, os.clock),
+      network_(os, log_, CommonEventQueue()) {
   LoadSingle(os.registry, kBackupStatusTable, data_.backupState);
   LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState);
   LoadSingle(os.registry, kUPSDegradeStatusTable, data_.upsDegradeState);
@@ -15,7 +19,10 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
 
 AgentCtrl_COMMON::~AgentCtrl_COMMON() { StopWatchers(); }
 
-void AgentCtrl_COMMON::RunStartupChecks() {}
+void AgentCtrl_COMMON::CheckSystemState() {
+  network_.CheckAtStartUp(data_.current.adapters);
+  SystemStateMonitor(os_, CommonEventQueue()).Check();
+}
 
 namespace {
 constexpr std::uint32_t kWatcherJoinTimeoutMs = 60000;
@@ -52,7 +59,7 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
   SaveStateTables();
 }
 
-void AgentCtrl_COMMON::CheckNetwork() {}
+void AgentCtrl_COMMON::CheckNetwork() { network_.Check(data_.current.adapters); }
 
 void AgentCtrl_COMMON::CheckDrivers() {}
 

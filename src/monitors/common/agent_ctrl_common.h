@@ -13,7 +13,9 @@
 #include "model/common_status_data.h"
 #include "model/pass_kind.h"
 #include "platform/agent_ctrl_config_file.h"
+#include "platform/agent_event_log.h"
 #include "monitors/common/event_log_forwarder.h"
+#include "monitors/common/network_identity_monitor.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -25,9 +27,9 @@ class AgentCtrl_COMMON {
   AgentCtrl_COMMON& operator=(const AgentCtrl_COMMON&) = delete;
   virtual ~AgentCtrl_COMMON();
 
-  // Network identity and Windows Update first, then host name, wake-up time, unexpected
-  // shutdown and blue screen. No start-up check exists yet.
-  void RunStartupChecks();
+  // Once per start of monitoring: network identity and Windows Update in their start-up
+  // forms, then host name, system start, unexpected shutdown and stop error.
+  void CheckSystemState();
   // Starts the watcher threads: the power-manager pipe listener (the drive, Windows Update
   // and software watchers are not built yet).
   void StartWatchers();
@@ -41,7 +43,7 @@ class AgentCtrl_COMMON {
   void CheckNetwork();
   void CheckDrivers();
   // The MAC addresses the network identity monitor keeps, as the uploader is told them.
-  const std::string& MacAddressText() const { return macAddressText_; }
+  const std::string& MacAddressText() const { return network_.MacAddressText(); }
 
   const CommonStatusData& Data() const { return data_; }
   CommonStatusData& Data() { return data_; }
@@ -53,8 +55,9 @@ class AgentCtrl_COMMON {
 
   os::OsPorts os_;
   CommonStatusData data_;
+  AgentEventLog log_;
   EventLogForwarder forwarder_;
-  std::string macAddressText_;
+  NetworkIdentityMonitor network_;
   std::shared_ptr<os::Event> powerListenerStop_;
   std::unique_ptr<os::Thread> powerListener_;
 };
