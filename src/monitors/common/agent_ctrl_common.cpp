@@ -24,33 +24,14 @@ void AgentCtrl_COMMON::CheckSystemState() {
   SystemStateMonitor(os_, CommonEventQueue()).Check();
 }
 
-namespace {
-constexpr std::uint32_t kWatcherJoinTimeoutMs = 60000;
-}  // namespace
-
 void AgentCtrl_COMMON::StartWatchers() {
-  os::OsError error = os::kSuccess;
-  // Manual reset: every wait of the thread sees the stop, none consumes it.
-  powerListenerStop_ = os_.sync.NewEvent(os::EventReset::Manual, {}, error);
-  if (!powerListenerStop_) return;  // without a stop event the thread could never be ended
-  // The thread holds what it uses itself: one that outlives its wait is never left with a
-  // closed event or a destroyed monitor object.
-  powerListener_ = os_.sync.StartThread(
-      [ports = os_, stop = powerListenerStop_] {
-        service::RunPowerManagerPipe(ports.pipes, ports.sync, *stop);
-      },
-      error);
+  // Each body takes copies of the ports it uses, never this object (see WatcherThread).
+  (void)powerListener_.Start(os_.sync, [ports = os_](os::Event& stop) {
+    service::RunPowerManagerPipe(ports.pipes, ports.sync, stop);
+  });
 }
 
-void AgentCtrl_COMMON::StopWatchers() {
-  if (powerListener_) {
-    powerListenerStop_->Set();
-    // A watcher that does not end in time is left running; only its handle is let go.
-    powerListener_->Join(kWatcherJoinTimeoutMs);
-    powerListener_.reset();
-  }
-  powerListenerStop_.reset();
-}
+void AgentCtrl_COMMON::StopWatchers() { (void)powerListener_.Stop(); }
 
 void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definitions) {
   // The load sample is still empty; it is kept so the periodic averages count every pass.

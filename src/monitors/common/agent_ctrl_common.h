@@ -16,6 +16,7 @@
 #include "platform/agent_event_log.h"
 #include "monitors/common/event_log_forwarder.h"
 #include "monitors/common/network_identity_monitor.h"
+#include "monitors/common/watcher_thread.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -58,8 +59,7 @@ class AgentCtrl_COMMON {
   AgentEventLog log_;
   EventLogForwarder forwarder_;
   NetworkIdentityMonitor network_;
-  std::shared_ptr<os::Event> powerListenerStop_;
-  std::unique_ptr<os::Thread> powerListener_;
+  WatcherThread powerListener_;
 };
 
 }  // namespace orv
