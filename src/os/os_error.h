@@ -20,6 +20,7 @@ inline constexpr OsError kErrorNotSupported = 50;
 inline constexpr OsError kErrorInvalidParameter = 87;
 inline constexpr OsError kErrorMoreData = 234;
 inline constexpr OsError kErrorNoMoreItems = 259;
+inline constexpr OsError kErrorKeyDeleted = 1018;
 inline constexpr OsError kErrorServiceDoesNotExist = 1060;
 inline constexpr OsError kErrorServiceExists = 1073;
 inline constexpr OsError kErrorServiceMarkedForDelete = 1072;

@@ -3,6 +3,7 @@
 
 #include "os/clock.h"
 #include "os/crypto.h"
+#include "os/device_installation.h"
 #include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
@@ -39,6 +40,7 @@ struct OsPorts {
   HttpClient& http;
   Crypto& crypto;
   NetworkAdapters& adapters;
+  DeviceInstallation& devices;
 };
 
 }  // namespace orv::os

@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/synchronization.h"
 
 namespace orv::os {
 
@@ -35,6 +37,15 @@ struct RegistryValue {
   std::vector<std::uint8_t> data;
 };
 
+// A key opened for change notices. Each Arm asks for one notice: `changed` is set at the next
+// change of a sub-key name or a value anywhere below the key; arm again after each notice. The
+// notice request ends when the watch is destroyed.
+class RegistryWatch {
+ public:
+  virtual ~RegistryWatch() = default;
+  virtual OsError Arm(Event& changed) = 0;
+};
+
 class Registry {
  public:
   virtual ~Registry() = default;
@@ -55,6 +66,8 @@ class Registry {
   virtual OsError CreateKey(RegistryRoot root, std::string_view path) = 0;
   // Deletes root\path with everything below it. Only removal deletes keys.
   virtual OsError DeleteKeyTree(RegistryRoot root, std::string_view path) = 0;
+  // Opens root\path for change notices; nullptr and `error` set when it cannot be opened.
+  virtual std::unique_ptr<RegistryWatch> Watch(RegistryRoot root, std::string_view path, OsError& error) = 0;
 };
 
 }  // namespace orv::os

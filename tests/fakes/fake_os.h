@@ -3,6 +3,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_crypto.h"
+#include "fakes/fake_device_installation.h"
 #include "fakes/fake_event_log_store.h"
 #include "fakes/fake_event_reporter.h"
 #include "fakes/fake_file_system.h"
@@ -27,7 +28,7 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices};
   }
 
   FakeRegistry registry;
@@ -47,6 +48,7 @@ struct FakeOs {
   FakeHttpClient http;
   FakeCrypto crypto;
   FakeNetworkAdapters adapters;
+  FakeDeviceInstallation devices;
 };
 
 }  // namespace orv::fakes

@@ -17,11 +17,13 @@ FakeRegistry::Key* FakeRegistry::Find(os::RegistryRoot root, std::string_view pa
 }
 
 bool FakeRegistry::HasKey(std::string_view path) const {
+  std::lock_guard lock(mutex_);
   return keys_.contains(Normalize(os::RegistryRoot::LocalMachine, path));
 }
 
 std::optional<os::RegistryValue> FakeRegistry::Value(std::string_view path,
                                                      std::string_view name) const {
+  std::lock_guard lock(mutex_);
   const auto key = keys_.find(Normalize(os::RegistryRoot::LocalMachine, path));
   if (key == keys_.end()) return std::nullopt;
   const auto value = key->second.values.find(AsciiLower(name));
@@ -30,11 +32,13 @@ std::optional<os::RegistryValue> FakeRegistry::Value(std::string_view path,
 }
 
 void FakeRegistry::MakeReadOnly(std::string_view path) {
+  std::lock_guard lock(mutex_);
   if (Key* key = Find(os::RegistryRoot::LocalMachine, path)) key->readOnly = true;
 }
 
 os::OsError FakeRegistry::ProbeKey(os::RegistryRoot root, std::string_view path,
                                    os::RegistryAccess access) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   Key* key = Find(root, path);
@@ -45,6 +49,7 @@ os::OsError FakeRegistry::ProbeKey(os::RegistryRoot root, std::string_view path,
 
 os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view path,
                                      std::string_view name, os::RegistryValue& out) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   Key* key = Find(root, path);
@@ -58,6 +63,7 @@ os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view pat
 os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
                                    std::string_view name, os::RegistryType type,
                                    std::span<const std::uint8_t> data) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   Key* key = Find(root, path);
@@ -65,21 +71,26 @@ os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
   if (key->readOnly) return os::kErrorAccessDenied;
   key->values[AsciiLower(name)] = {type, {data.begin(), data.end()}};
   key->valueNames[AsciiLower(name)] = std::string(name);
+  Changed(Normalize(root, path));
   return os::kSuccess;
 }
 
 os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view path,
                                       std::string_view name) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
   if (key->readOnly) return os::kErrorAccessDenied;
-  return key->values.erase(AsciiLower(name)) == 1 ? os::kSuccess : os::kErrorFileNotFound;
+  if (key->values.erase(AsciiLower(name)) != 1) return os::kErrorFileNotFound;
+  Changed(Normalize(root, path));
+  return os::kSuccess;
 }
 
 os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,
                                       std::vector<std::string>& names) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
@@ -93,6 +104,7 @@ os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view pa
 }
 
 os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   if (root == os::RegistryRoot::None) return os::kErrorInvalidHandle;
@@ -104,10 +116,12 @@ os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path
     const std::size_t slash = prefix.rfind('\\');
     key.name = std::string(slash == std::string_view::npos ? prefix : prefix.substr(slash + 1));
   } while (end != std::string_view::npos);
+  Changed(Normalize(root, path));
   return os::kSuccess;
 }
 
 os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view path) {
+  std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
@@ -115,7 +129,58 @@ os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view 
   std::erase_if(keys_, [&full](const auto& entry) {
     return entry.first == full || entry.first.starts_with(full + "\\");
   });
+  Changed(full);
   return os::kSuccess;
+}
+
+class FakeRegistryWatch final : public os::RegistryWatch {
+ public:
+  FakeRegistryWatch(FakeRegistry& registry, int id) : registry_(registry), id_(id) {}
+  ~FakeRegistryWatch() override {
+    std::lock_guard lock(registry_.mutex_);
+    registry_.watches_.erase(id_);
+  }
+  os::OsError Arm(os::Event& changed) override {
+    std::lock_guard lock(registry_.mutex_);
+    const auto it = registry_.watches_.find(id_);
+    // A watched key that was deleted takes no more notice requests, as on Windows.
+    if (registry_.keys_.find(it->second.path) == registry_.keys_.end()) return os::kErrorKeyDeleted;
+    it->second.changed = &changed;
+    return os::kSuccess;
+  }
+
+ private:
+  FakeRegistry& registry_;
+  int id_;
+};
+
+std::unique_ptr<os::RegistryWatch> FakeRegistry::Watch(os::RegistryRoot root, std::string_view path,
+                                                       os::OsError& error) {
+  std::lock_guard lock(mutex_);
+  ++calls_;
+  error = failure_;
+  if (error == os::kSuccess && Find(root, path) == nullptr) error = os::kErrorFileNotFound;
+  if (error != os::kSuccess) return nullptr;
+  const int id = nextWatch_++;
+  watches_[id] = {Normalize(root, path), nullptr};
+  return std::make_unique<FakeRegistryWatch>(*this, id);
+}
+
+void FakeRegistry::Changed(const std::string& normalisedPath) {
+  for (auto& [id, armed] : watches_) {
+    if (armed.changed == nullptr) continue;
+    if (normalisedPath == armed.path || normalisedPath.starts_with(armed.path + "\\")) {
+      armed.changed->Set();
+      armed.changed = nullptr;  // one notice per request
+    }
+  }
+}
+
+int FakeRegistry::armedWatches() const {
+  std::lock_guard lock(mutex_);
+  int armed = 0;
+  for (const auto& [id, watch] : watches_) armed += watch.changed != nullptr ? 1 : 0;
+  return armed;
 }
 
 }  // namespace orv::fakes

@@ -1,8 +1,10 @@
 // In-memory registry: keys must exist before values are written, as on Windows, and names
-// compare without regard to ASCII case.
+// compare without regard to ASCII case. Safe to use from several threads, as watcher threads
+// read it while a test writes; a change sets the armed events of watches on the key or above.
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -24,6 +26,8 @@ class FakeRegistry final : public os::Registry {
                           std::vector<std::string>& names) override;
   os::OsError CreateKey(os::RegistryRoot root, std::string_view path) override;
   os::OsError DeleteKeyTree(os::RegistryRoot root, std::string_view path) override;
+  std::unique_ptr<os::RegistryWatch> Watch(os::RegistryRoot root, std::string_view path,
+                                           os::OsError& error) override;
 
   // Test set-up and inspection.
   void AddKey(std::string_view path) { CreateKey(os::RegistryRoot::LocalMachine, path); }
@@ -33,7 +37,18 @@ class FakeRegistry final : public os::Registry {
   void FailAll(os::OsError error) { failure_ = error; }
   // Keys that open for reading only (all-access opening is denied).
   void MakeReadOnly(std::string_view path);
-  int calls() const { return calls_; }
+  int calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  // Runs `writes` as one change: a watcher woken by them reads only after the last one.
+  template <typename Writes>
+  void Atomically(Writes writes) {
+    std::lock_guard lock(mutex_);
+    writes();
+  }
+  // How many watches are armed now.
+  int armedWatches() const;
 
  private:
   struct Key {
@@ -42,10 +57,19 @@ class FakeRegistry final : public os::Registry {
     std::string name;                                 // as created
     bool readOnly = false;
   };
+  friend class FakeRegistryWatch;
+  struct Armed {
+    std::string path;                 // normalised
+    os::Event* changed = nullptr;     // set once at the next change; nullptr when not armed
+  };
   static std::string Normalize(os::RegistryRoot root, std::string_view path);
   Key* Find(os::RegistryRoot root, std::string_view path);
+  void Changed(const std::string& normalisedPath);
 
+  mutable std::recursive_mutex mutex_;
   std::map<std::string, Key> keys_;  // by normalised full path
+  std::map<int, Armed> watches_;
+  int nextWatch_ = 0;
   os::OsError failure_ = os::kSuccess;
   int calls_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "model/event_queue.h"
 #include "monitors/common/power_manager_pipe.h"
+#include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
 
@@ -11,7 +12,8 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
     : os_(os),
       log_(os.eventReporter, os.system),
       forwarder_(os.eventLogStore, os.clock),
-      network_(os, log_, CommonEventQueue()) {
+      network_(os, log_, CommonEventQueue()),
+      drivers_(os, log_, CommonEventQueue()) {
   LoadSingle(os.registry, kBackupStatusTable, data_.backupState);
   LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState);
   LoadSingle(os.registry, kUPSDegradeStatusTable, data_.upsDegradeState);
@@ -26,12 +28,18 @@ void AgentCtrl_COMMON::CheckSystemState() {
 
 void AgentCtrl_COMMON::StartWatchers() {
   // Each body takes copies of the ports it uses, never this object (see WatcherThread).
+  (void)softwareWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
+    RunSoftwareWatcher(ports, stop, CommonEventQueue());
+  });
   (void)powerListener_.Start(os_.sync, [ports = os_](os::Event& stop) {
     service::RunPowerManagerPipe(ports.pipes, ports.sync, stop);
   });
 }
 
-void AgentCtrl_COMMON::StopWatchers() { (void)powerListener_.Stop(); }
+void AgentCtrl_COMMON::StopWatchers() {
+  (void)softwareWatcher_.Stop();
+  (void)powerListener_.Stop();
+}
 
 void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definitions) {
   // The load sample is still empty; it is kept so the periodic averages count every pass.
@@ -42,7 +50,7 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
 
 void AgentCtrl_COMMON::CheckNetwork() { network_.Check(data_.current.adapters); }
 
-void AgentCtrl_COMMON::CheckDrivers() {}
+void AgentCtrl_COMMON::CheckDrivers() { drivers_.Check(data_.current.adapters); }
 
 void AgentCtrl_COMMON::SaveStateTables() {
   SaveSingle(os_.registry, kBackupStatusTable, data_.backupState);

@@ -14,6 +14,7 @@
 #include "model/pass_kind.h"
 #include "platform/agent_ctrl_config_file.h"
 #include "platform/agent_event_log.h"
+#include "monitors/common/driver_monitor.h"
 #include "monitors/common/event_log_forwarder.h"
 #include "monitors/common/network_identity_monitor.h"
 #include "monitors/common/watcher_thread.h"
@@ -59,6 +60,8 @@ class AgentCtrl_COMMON {
   AgentEventLog log_;
   EventLogForwarder forwarder_;
   NetworkIdentityMonitor network_;
+  DriverMonitor drivers_;
+  WatcherThread softwareWatcher_;
   WatcherThread powerListener_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "os/win32/synchronization_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
@@ -33,7 +34,31 @@ os::OsError OpenKey(os::RegistryRoot root, std::string_view path, REGSAM access,
   return static_cast<os::OsError>(status);
 }
 
+class Win32RegistryWatch final : public os::RegistryWatch {
+ public:
+  explicit Win32RegistryWatch(UniqueRegKey key) : key_(std::move(key)) {}
+
+  os::OsError Arm(os::Event& changed) override {
+    // The notice request belongs to the calling thread and ends with it, so the thread that
+    // waits for the notices arms them.
+    constexpr DWORD kFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+    return static_cast<os::OsError>(
+        ::RegNotifyChangeKeyValue(key_.get(), TRUE, kFilter, NativeEventHandle(changed), TRUE));
+  }
+
+ private:
+  UniqueRegKey key_;
+};
+
 }  // namespace
+
+std::unique_ptr<os::RegistryWatch> Win32Registry::Watch(os::RegistryRoot root, std::string_view path,
+                                                        os::OsError& error) {
+  UniqueRegKey key;
+  error = OpenKey(root, path, KEY_NOTIFY, key);
+  if (error != os::kSuccess) return nullptr;
+  return std::make_unique<Win32RegistryWatch>(std::move(key));
+}
 
 os::OsError Win32Registry::ProbeKey(os::RegistryRoot root, std::string_view path,
                                     os::RegistryAccess access) {

@@ -65,13 +65,15 @@ std::unique_ptr<os::Event> Win32Synchronization::OpenNamedEvent(std::string_view
   return std::make_unique<Win32Event>(std::move(handle));
 }
 
+HANDLE NativeEventHandle(os::Event& event) { return static_cast<Win32Event&>(event).get(); }
+
 std::uint32_t Win32Synchronization::WaitAny(std::span<os::Event* const> events,
                                             std::uint32_t timeoutMs) {
   if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) return os::kWaitFailed;
   std::vector<HANDLE> handles;
   handles.reserve(events.size());
   // Every event of this process comes from this adapter.
-  for (os::Event* event : events) handles.push_back(static_cast<Win32Event*>(event)->get());
+  for (os::Event* event : events) handles.push_back(NativeEventHandle(*event));
   const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
                                                 handles.data(), FALSE, timeoutMs);
   if (result < WAIT_OBJECT_0 + handles.size()) return result - WAIT_OBJECT_0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "os/synchronization.h"
+#include "os/win32/windows_api.h"
 
 namespace orv::win32 {
 
@@ -13,5 +14,9 @@ class Win32Synchronization final : public os::Synchronization {
   std::unique_ptr<os::Thread> StartThread(std::function<void()> body,
                                           os::OsError& error) override;
 };
+
+// The kernel handle of an event this adapter made (every event of this process), for the other
+// adapters that hand events to the system.
+HANDLE NativeEventHandle(os::Event& event);
 
 }  // namespace orv::win32

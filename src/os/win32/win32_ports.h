@@ -4,6 +4,7 @@
 #include "os/os_ports.h"
 #include "os/win32/clock_win32.h"
 #include "os/win32/crypto_win32.h"
+#include "os/win32/device_installation_setupapi.h"
 #include "os/win32/event_log_store_win32.h"
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
@@ -40,10 +41,11 @@ struct Win32Ports {
   WinHttpClient http;
   Win32Crypto crypto;
   Win32NetworkAdapters adapters;
+  SetupApiDeviceInstallation devices;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices};
   }
 };
 

@@ -1,0 +1,30 @@
+// Device classes as a test lays them out.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "os/device_installation.h"
+
+namespace orv::fakes {
+
+class FakeDeviceInstallation final : public os::DeviceInstallation {
+ public:
+  bool PresentDevices(std::string_view classGuid, std::vector<os::PresentDevice>& devices,
+                      os::OsError& error) override {
+    const auto failure = failingClasses.find(std::string(classGuid));
+    if (failure != failingClasses.end()) {
+      error = failure->second;
+      return false;
+    }
+    const auto it = classes.find(std::string(classGuid));
+    devices = it == classes.end() ? std::vector<os::PresentDevice>{} : it->second;
+    return true;
+  }
+
+  std::map<std::string, std::vector<os::PresentDevice>> classes;  // by class GUID text
+  std::map<std::string, os::OsError> failingClasses;
+};
+
+}  // namespace orv::fakes

@@ -1,0 +1,100 @@
+#include "monitors/common/driver_monitor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "platform/agent_event_ids.h"
+
+namespace orv {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+constexpr const char* kStorage = "{4D36E97B-E325-11CE-BFC1-08002BE10318}";
+constexpr const char* kIde = "{4D36E96A-E325-11CE-BFC1-08002BE10318}";
+constexpr const char* kNet = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
+constexpr std::uint64_t kDay = 864'000'000'000;  // FILETIME units
+
+constexpr std::uint64_t Version(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d) {
+  return a << 48 | b << 32 | c << 16 | d;
+}
+
+os::PresentDevice Device(std::string name, std::vector<os::CompatibleDriver> drivers) {
+  return {std::move(name), os::kSuccess, std::move(drivers)};
+}
+
+class DriverMonitorTest : public ::testing::Test {
+ protected:
+  DriverMonitorTest() { os.registry.AddKey(kCommonKey); }
+  std::vector<std::pair<int, std::string>> CheckAndDrain(const std::vector<AdapterEntry>& ports = {}) {
+    DriverMonitor(os.Ports(), log, queue).Check(ports);  // built per check: the tables carry over
+    std::vector<std::pair<int, std::string>> posted;
+    queue.Drain([&posted](const AgentEvent& e) { posted.emplace_back(e.act_id, e.act_para + " | " + e.msg); });
+    return posted;
+  }
+  std::vector<TextPair> Table(const PairListTable& table) {
+    std::vector<TextPair> list;
+    (void)LoadList(os.registry, table, list);
+    return list;
+  }
+
+  fakes::FakeOs os;
+  AgentEventLog log{os.eventReporter, os.system};
+  EventQueue queue;
+};
+
+TEST_F(DriverMonitorTest, AKnownDeviceWithANewDriverVersionPostsOneUpdate) {
+  os.devices.classes[kStorage] = {Device("RAID Controller", {{100 * kDay, Version(10, 0, 1, 2)}})};
+  EXPECT_THAT(CheckAndDrain(), IsEmpty()) << "a device seen the first time is only recorded";
+  EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("RAID Controller", "10.0.1.2")));
+
+  os.devices.classes[kStorage] = {Device("RAID Controller", {{100 * kDay, Version(10, 0, 1, 2)},
+                                                             {200 * kDay, Version(10, 0, 1, 3)},
+                                                             {150 * kDay, Version(11, 0, 0, 0)}})};
+  EXPECT_THAT(CheckAndDrain(),
+              ElementsAre(Pair(4110, "RAID Controller,10.0.1.3 | 「RAID Controller Ver 10.0.1.2」が「Ver 10.0.1.3」に更新されました。")))
+      << "the newest driver by date counts, not the highest version";
+  EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("RAID Controller", "10.0.1.3")));
+  EXPECT_THAT(CheckAndDrain(), IsEmpty());
+
+  os.devices.classes[kStorage].clear();
+  EXPECT_THAT(CheckAndDrain(), IsEmpty());
+  EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("RAID Controller", "10.0.1.3"))) << "a removed device is kept";
+}
+
+TEST_F(DriverMonitorTest, OnlyTheAppliancesPortsAreRecordedAmongNetworkDevices) {
+  AdapterEntry lan1;
+  lan1.description = "Intel(R) I210 Gigabit Network Connection";
+  os.devices.classes[kNet] = {Device(lan1.description, {{kDay, Version(12, 15, 0, 0)}}),
+                              Device("WAN Miniport (IP)", {{kDay, Version(10, 0, 0, 1)}})};
+  EXPECT_THAT(CheckAndDrain({lan1}), IsEmpty());
+  EXPECT_THAT(Table(kLANInfo), ElementsAre(Pair(lan1.description, "12.15.0.0")));
+}
+
+TEST_F(DriverMonitorTest, FailuresLeaveTheTablesAsTheyWere) {
+  os.devices.classes[kIde] = {Device("IDE A", {{kDay, Version(1, 0, 0, 0)}})};
+  EXPECT_THAT(CheckAndDrain(), IsEmpty());
+
+  os.devices.failingClasses[kIde] = os::kErrorAccessDenied;
+  os.devices.classes[kStorage] = {{"Unlisted", os::kErrorInvalidData, {}}, Device("Controller", {})};
+  EXPECT_THAT(CheckAndDrain(), IsEmpty());
+  EXPECT_EQ(os.eventReporter.Ids(), std::vector<std::uint32_t>{event_id::kDriverInfoFailed});
+  EXPECT_THAT(Table(kIDEInfo), ElementsAre(Pair("IDE A", "1.0.0.0")));
+  EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("Controller", "0.0.0.0")))
+      << "a device whose drivers cannot be listed is skipped; one with none listed is version 0";
+}
+
+TEST_F(DriverMonitorTest, DevicesSharingANameFollowTheLastOfThem) {
+  os.devices.classes[kStorage] = {Device("Twin", {{kDay, Version(1, 0, 0, 0)}})};
+  EXPECT_THAT(CheckAndDrain(), IsEmpty());
+  os.devices.classes[kStorage] = {Device("Twin", {{kDay, Version(1, 0, 0, 0)}}),
+                                  Device("Twin", {{kDay, Version(2, 0, 0, 0)}})};
+  EXPECT_THAT(CheckAndDrain(), ElementsAre(Pair(4110, ::testing::StartsWith("Twin,2.0.0.0"))));
+  EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("Twin", "2.0.0.0")));
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,145 @@
+#include "monitors/common/software_watcher.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fakes/fake_os.h"
+#include "monitors/common/watcher_thread.h"
+#include "platform/reg_handle.h"
+
+namespace orv {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+struct Posted {
+  int actId;
+  std::string para;
+  std::string msg;
+  friend bool operator==(const Posted&, const Posted&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
+    return out << p.actId << " [" << p.para << "] " << p.msg;
+  }
+};
+
+class SoftwareTest : public ::testing::Test {
+ public:
+  SoftwareTest() {
+    os.registry.AddKey(kUninstallKey64);
+    os.registry.AddKey(kUninstallKey32);
+  }
+  void Install(std::string_view uninstallKey, const std::string& keyName, const char* name, const char* version) {
+    os.registry.Atomically([&] {
+      const std::string path = std::string(uninstallKey) + "\\" + keyName;
+      os.registry.AddKey(path);
+      if (name != nullptr) (void)RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayName", name);
+      if (version != nullptr) {
+        (void)RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayVersion", version);
+      }
+    });
+  }
+  void Remove(std::string_view uninstallKey, const std::string& keyName) {
+    (void)os.registry.DeleteKeyTree(os::RegistryRoot::LocalMachine, std::string(uninstallKey) + "\\" + keyName);
+  }
+  std::vector<Posted> Drain() {
+    std::vector<Posted> posted;
+    queue.Drain([&posted](const AgentEvent& e) {
+      EXPECT_EQ(e.act_sts, 0);
+      posted.push_back({e.act_id, e.act_para, e.msg});
+    });
+    return posted;
+  }
+  // The watcher posts on its own thread: wait, with a bound, until `count` events arrived.
+  std::vector<Posted> DrainWhenPosted(std::size_t count) {
+    std::vector<Posted> posted;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (posted.size() < count && std::chrono::steady_clock::now() < deadline) {
+      for (Posted& p : Drain()) posted.push_back(std::move(p));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return posted;
+  }
+
+  fakes::FakeOs os{true};  // the watcher's one-second settling runs in simulated time
+  EventQueue queue;
+};
+
+const Posted kInstalledWithVersion{1140, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
+
+TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
+  struct Case {
+    const char* name;
+    std::function<void(SoftwareTest&)> change;
+    std::vector<Posted> posted;
+  };
+  const Case cases[] = {
+      {"installed with a version", [](SoftwareTest& t) { t.Install(kUninstallKey64, "{A}", "Backup Tool", "2.1"); },
+       {kInstalledWithVersion}},
+      {"installed without a version", [](SoftwareTest& t) { t.Install(kUninstallKey64, "Tool", "Tool", nullptr); },
+       {{1140, "Tool", "「Tool」がインストールされました。"}}},
+      {"a component without a name", [](SoftwareTest& t) { t.Install(kUninstallKey64, "KB1", nullptr, "1"); }, {}},
+      {"updated in place", [](SoftwareTest& t) { t.Install(kUninstallKey64, "Old", "Old App", "1.1"); },
+       {{1140, "Old App,1.1", "「Old App(1.1)」がインストールされました。"}}},
+      {"removed", [](SoftwareTest& t) { t.Remove(kUninstallKey64, "Old"); },
+       {{1150, "Old App,1.0", "「Old App(1.0)」がアンインストールされました。"}}},
+      {"a name with quotes and brackets",
+       [](SoftwareTest& t) { t.Install(kUninstallKey64, "Q", "\"Q\" [x64], 1", "2"); },
+       {{1140, "\"Q\" [x64], 1,2", "「\"Q\" [x64], 1(2)」がインストールされました。"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    (void)os.registry.DeleteKeyTree(os::RegistryRoot::LocalMachine, kUninstallKey64);
+    os.registry.AddKey(kUninstallKey64);
+    Install(kUninstallKey64, "Old", "Old App", "1.0");
+    std::vector<SoftwareEntry> kept = ReadInstalledSoftware(os.registry, kUninstallKey64);
+    c.change(*this);
+    os::OsError error = os::kSuccess;
+    std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}, error);
+    CompareInstalledSoftware(os.Ports(), *stop, kUninstallKey64, kept, queue);
+    EXPECT_EQ(Drain(), c.posted);
+    EXPECT_EQ(kept.size(), ReadInstalledSoftware(os.registry, kUninstallKey64).size());
+  }
+}
+
+TEST_F(SoftwareTest, AStopDuringTheSettlingEndsTheComparisonWithoutPosting) {
+  std::vector<SoftwareEntry> kept = ReadInstalledSoftware(os.registry, kUninstallKey64);
+  Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
+  os::OsError error = os::kSuccess;
+  std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}, error);
+  stop->Set();
+  CompareInstalledSoftware(os.Ports(), *stop, kUninstallKey64, kept, queue);
+  EXPECT_THAT(Drain(), IsEmpty());
+  EXPECT_THAT(kept, IsEmpty());
+}
+
+TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop) {
+  Install(kUninstallKey64, "Present", "Present App", "1");  // there before the start: not reported
+  WatcherThread watcher;
+  ASSERT_TRUE(watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) {
+    RunSoftwareWatcher(ports, stop, queue);
+  }));
+  // Both notices are asked for once the lists are read: wait for that before changing anything.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (os.registry.armedWatches() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(os.registry.armedWatches(), 2);
+
+  Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
+  EXPECT_THAT(DrainWhenPosted(1), ElementsAre(kInstalledWithVersion));
+  Install(kUninstallKey32, "{A}", "Backup Tool", "2.1");
+  EXPECT_THAT(DrainWhenPosted(1), ElementsAre(kInstalledWithVersion)) << "once per key";
+  Remove(kUninstallKey64, "{A}");
+  EXPECT_THAT(DrainWhenPosted(1),
+              ElementsAre(Posted{1150, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
+
+  EXPECT_TRUE(watcher.Stop());
+  EXPECT_THAT(Drain(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace orv
