@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,25 @@ class WmiObject {
   // `text` emptied when the property is null or empty; a failure (kWmiNotFound for no such
   // property, kWmiTypeMismatch for a value that is not a string) with `text` unchanged.
   virtual WmiResult GetText(std::string_view name, std::string& text) = 0;
+  // The embedded object held by property `name` (an event's TargetInstance): non-null with
+  // `result` kWmiOk; nullptr with kWmiFalse for a null property or a failure (kWmiNotFound,
+  // kWmiTypeMismatch for a property that holds no object).
+  virtual std::unique_ptr<WmiObject> GetEmbedded(std::string_view name, WmiResult& result) = 0;
+};
+
+// Receives what a notification query delivers, on one of WMI's threads.
+class WmiEventSink {
+ public:
+  virtual ~WmiEventSink() = default;
+  // The objects of one delivery, in order; valid only during the call.
+  virtual void Indicate(std::span<WmiObject* const> objects) = 0;
+};
+
+// A running notification query; destroying it cancels the query. A delivery already under
+// way may still finish after that, which is why sinks are shared with the subscription.
+class WmiSubscription {
+ public:
+  virtual ~WmiSubscription() = default;
 };
 
 // A query's result set, read forward once.
@@ -70,6 +90,11 @@ class WmiSession {
   // Starts the WQL query `wql` forward-only and returning at once (instances are fetched by
   // Next): non-null with `result` kWmiOk, or nullptr with the failure.
   virtual std::unique_ptr<WmiEnumerator> ExecQuery(std::string_view wql, WmiResult& result) = 0;
+  // Starts the WQL notification query `wql`, delivering to `sink` on WMI's threads through an
+  // unsecured apartment (the service's callers are not authenticated back): non-null with
+  // `result` kWmiOk, or nullptr with the failure.
+  virtual std::unique_ptr<WmiSubscription> Subscribe(std::string_view wql, std::shared_ptr<WmiEventSink> sink,
+                                                     WmiResult& result) = 0;
 };
 
 // The calling thread's membership of the multithreaded apartment; leaves it when destroyed,

@@ -58,6 +58,20 @@ bool WmiBase::ExecQuery(std::string_view query, std::unique_ptr<os::WmiEnumerato
   return true;
 }
 
+bool WmiBase::Subscribe(std::string_view query, std::shared_ptr<os::WmiEventSink> sink,
+                        std::unique_ptr<os::WmiSubscription>& subscription) {
+  subscription.reset();
+  if (!connected_) return false;
+  os::WmiResult result = os::kWmiOk;
+  subscription = session_->Subscribe(query, std::move(sink), result);
+  lastResult_ = result;
+  if (subscription == nullptr) {
+    if (!os::WmiFailed(lastResult_)) lastResult_ = os::kWmiFail;
+    return false;
+  }
+  return true;
+}
+
 bool WmiBase::NextObject(os::WmiEnumerator* enumerator, std::unique_ptr<os::WmiObject>& object) {
   object.reset();
   if (!connected_ || enumerator == nullptr) return false;

@@ -44,6 +44,11 @@ class WmiBase {
   // when one instance came; the end, a time-out and failures are false. False without a call
   // when not connected or `enumerator` is null.
   bool NextObject(os::WmiEnumerator* enumerator, std::unique_ptr<os::WmiObject>& object);
+  // Starts the notification query `query` delivering to `sink`; `subscription` is emptied
+  // first and cancels the query when destroyed (before this WmiBase goes). False without a
+  // call when not connected.
+  bool Subscribe(std::string_view query, std::shared_ptr<os::WmiEventSink> sink,
+                 std::unique_ptr<os::WmiSubscription>& subscription);
 
   bool Connected() const { return connected_; }
   os::WmiResult LastResult() const { return lastResult_; }

@@ -1,6 +1,7 @@
 #include "fakes/fake_wmi.h"
 
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "platform/text_encoding.h"
@@ -19,8 +20,8 @@ class FakeWmiApartment final : public os::WmiApartment {
 
 class FakeWmiObject final : public os::WmiObject {
  public:
-  FakeWmiObject(FakeWmi& wmi, FakeWmiInstance properties)
-      : wmi_(wmi), properties_(std::move(properties)) {
+  FakeWmiObject(FakeWmi& wmi, FakeWmiInstance properties, std::optional<FakeWmiInstance> target = std::nullopt)
+      : wmi_(wmi), properties_(std::move(properties)), target_(std::move(target)) {
     wmi_.Opened();
   }
   ~FakeWmiObject() override { wmi_.Released(); }
@@ -41,9 +42,46 @@ class FakeWmiObject final : public os::WmiObject {
     return os::kWmiNotFound;
   }
 
+  std::unique_ptr<os::WmiObject> GetEmbedded(std::string_view name, os::WmiResult& result) override {
+    wmi_.Count();
+    if (wmi_.failures.get != os::kWmiOk) {
+      result = wmi_.failures.get;
+      return nullptr;
+    }
+    if (AsciiLower(name) != "targetinstance") {
+      std::string ignored;
+      result = GetText(name, ignored) == os::kWmiNotFound ? os::kWmiNotFound : os::kWmiTypeMismatch;
+      return nullptr;
+    }
+    if (!target_) {
+      result = os::kWmiFalse;
+      return nullptr;
+    }
+    result = os::kWmiOk;
+    return std::make_unique<FakeWmiObject>(wmi_, *target_);
+  }
+
  private:
   FakeWmi& wmi_;
   FakeWmiInstance properties_;
+  std::optional<FakeWmiInstance> target_;
+};
+
+// Cancels when destroyed: no delivery starts afterwards.
+class FakeWmiSubscription final : public os::WmiSubscription {
+ public:
+  FakeWmiSubscription(FakeWmi& wmi, int id) : wmi_(wmi), id_(id) { wmi_.Opened(); }
+  ~FakeWmiSubscription() override {
+    {
+      const std::lock_guard lock(wmi_.mutex_);
+      wmi_.sinks_.erase(id_);
+    }
+    wmi_.Released();
+  }
+
+ private:
+  FakeWmi& wmi_;
+  int id_;
 };
 
 class FakeWmiEnumerator final : public os::WmiEnumerator {
@@ -92,6 +130,21 @@ class FakeWmiSession final : public os::WmiSession {
                                                os::WmiResult& result) override {
     wmi_.Count();
     return wmi_.Query(nameSpace_, wql, result);
+  }
+
+  std::unique_ptr<os::WmiSubscription> Subscribe(std::string_view wql, std::shared_ptr<os::WmiEventSink> sink,
+                                                 os::WmiResult& result) override {
+    wmi_.Count();
+    const std::lock_guard lock(wmi_.mutex_);
+    wmi_.queries_.emplace_back(wql);
+    if (wmi_.failures.subscribe != os::kWmiOk) {
+      result = wmi_.failures.subscribe;
+      return nullptr;
+    }
+    const int id = wmi_.nextSubscription_++;
+    wmi_.sinks_[id] = std::move(sink);
+    result = os::kWmiOk;
+    return std::make_unique<FakeWmiSubscription>(wmi_, id);
   }
 
  private:
@@ -157,6 +210,32 @@ void FakeWmi::AddInstance(std::string_view className, FakeWmiInstance properties
 void FakeWmi::Hang(std::string_view className, std::string_view nameSpace) {
   const std::lock_guard lock(mutex_);
   namespaces_[AsciiLower(nameSpace)][AsciiLower(className)].hung = true;
+}
+
+int FakeWmi::Deliver(const std::vector<FakeWmiEvent>& events) {
+  std::vector<std::shared_ptr<os::WmiEventSink>> sinks;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& [id, sink] : sinks_) sinks.push_back(sink);
+  }
+  std::thread wmiThread([&] {
+    for (const auto& sink : sinks) {
+      std::vector<std::unique_ptr<os::WmiObject>> owned;
+      std::vector<os::WmiObject*> view;
+      for (const FakeWmiEvent& event : events) {
+        owned.push_back(std::make_unique<FakeWmiObject>(*this, event.properties, event.target));
+        view.push_back(owned.back().get());
+      }
+      sink->Indicate(view);
+    }
+  });
+  wmiThread.join();
+  return static_cast<int>(sinks.size());
+}
+
+int FakeWmi::subscriptions() const {
+  const std::lock_guard lock(mutex_);
+  return static_cast<int>(sinks_.size());
 }
 
 std::vector<std::string> FakeWmi::Queries() const {

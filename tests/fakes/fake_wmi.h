@@ -24,6 +24,12 @@ namespace orv::fakes {
 // Property name -> text; nullopt is a null property.
 using FakeWmiInstance = std::map<std::string, std::optional<std::string>>;
 
+// One object of a notification delivery: its own properties and its TargetInstance.
+struct FakeWmiEvent {
+  FakeWmiInstance properties;
+  std::optional<FakeWmiInstance> target;
+};
+
 inline constexpr os::WmiResult kWmiNotInitialized = os::WmiCode(0x800401F0);  // CO_E_NOTINITIALIZED
 
 class FakeWmi final : public os::WmiConnector {
@@ -38,6 +44,10 @@ class FakeWmi final : public os::WmiConnector {
                    std::string_view nameSpace = "root\\cimv2");
   // The class's provider never answers: each Next waits out its time-out, then times out.
   void Hang(std::string_view className, std::string_view nameSpace = "root\\cimv2");
+  // Delivers `events` as one call to the sink of every running subscription, from a thread of
+  // its own as WMI does; returns how many sinks were reached.
+  int Deliver(const std::vector<FakeWmiEvent>& events);
+  int subscriptions() const;
 
   // Each step fails with its result while that result is set (kWmiOk clears it).
   struct Failures {
@@ -47,6 +57,7 @@ class FakeWmi final : public os::WmiConnector {
     os::WmiResult query = os::kWmiOk;
     os::WmiResult next = os::kWmiOk;
     os::WmiResult get = os::kWmiOk;
+    os::WmiResult subscribe = os::kWmiOk;
   };
   Failures failures;
 
@@ -62,6 +73,7 @@ class FakeWmi final : public os::WmiConnector {
   friend class FakeWmiSession;
   friend class FakeWmiEnumerator;
   friend class FakeWmiObject;
+  friend class FakeWmiSubscription;
 
   struct Class {
     std::vector<FakeWmiInstance> instances;
@@ -84,6 +96,8 @@ class FakeWmi final : public os::WmiConnector {
   bool securitySet_ = false;
   std::vector<std::string> queries_;
   std::vector<std::uint32_t> timeouts_;
+  std::map<int, std::shared_ptr<os::WmiEventSink>> sinks_;
+  int nextSubscription_ = 0;
   std::atomic<int> calls_{0};
   std::atomic<int> openApartments_{0};
   std::atomic<int> openObjects_{0};

@@ -1,6 +1,7 @@
 #include "monitors/common/agent_ctrl_common.h"
 
 #include "model/event_queue.h"
+#include "monitors/common/drive_watcher.h"
 #include "monitors/common/power_manager_pipe.h"
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
@@ -28,6 +29,9 @@ void AgentCtrl_COMMON::CheckSystemState() {
 
 void AgentCtrl_COMMON::StartWatchers() {
   // Each body takes copies of the ports it uses, never this object (see WatcherThread).
+  (void)driveWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
+    RunDriveWatcher(ports, stop, CommonEventQueue());
+  });
   (void)softwareWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
     RunSoftwareWatcher(ports, stop, CommonEventQueue());
   });
@@ -37,6 +41,8 @@ void AgentCtrl_COMMON::StartWatchers() {
 }
 
 void AgentCtrl_COMMON::StopWatchers() {
+  for (WatcherThread* watcher : {&driveWatcher_, &softwareWatcher_, &powerListener_}) watcher->SignalStop();
+  (void)driveWatcher_.Stop();
   (void)softwareWatcher_.Stop();
   (void)powerListener_.Stop();
 }

@@ -32,10 +32,10 @@ class AgentCtrl_COMMON {
   // Once per start of monitoring: network identity and Windows Update in their start-up
   // forms, then host name, system start, unexpected shutdown and stop error.
   void CheckSystemState();
-  // Starts the watcher threads: the power-manager pipe listener (the drive, Windows Update
-  // and software watchers are not built yet).
+  // Starts the watcher threads: drives, installed software, the power-manager pipe.
   void StartWatchers();
-  // Signals the watchers and waits for each at most 60000 ms.
+  // Signals every watcher, then waits for each at most 60000 ms: a stop takes as long as the
+  // slowest watcher, not the sum of them.
   void StopWatchers();
 
   // One common pass: load sample (kept in the sample list by a round), event-log forwarding,
@@ -61,6 +61,7 @@ class AgentCtrl_COMMON {
   EventLogForwarder forwarder_;
   NetworkIdentityMonitor network_;
   DriverMonitor drivers_;
+  WatcherThread driveWatcher_;
   WatcherThread softwareWatcher_;
   WatcherThread powerListener_;
 };

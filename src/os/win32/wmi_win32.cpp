@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <atomic>
 #include <utility>
+#include <vector>
 
 // clang-format off
 #include "os/win32/windows_api.h"
@@ -82,6 +84,24 @@ class Win32WmiObject final : public os::WmiObject {
     }
   }
 
+  std::unique_ptr<os::WmiObject> GetEmbedded(std::string_view name, os::WmiResult& result) override {
+    UniqueVariant value;
+    result = object_.get()->Get(Wide(name).c_str(), 0, value.get(), nullptr, nullptr);
+    if (FAILED(result)) return nullptr;
+    if ((*value).vt == VT_NULL || (*value).vt == VT_EMPTY) {
+      result = S_FALSE;
+      return nullptr;
+    }
+    IWbemClassObject* raw = nullptr;
+    if ((*value).vt != VT_UNKNOWN || (*value).punkVal == nullptr ||
+        FAILED((*value).punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&raw)))) {
+      result = os::kWmiTypeMismatch;
+      return nullptr;
+    }
+    result = S_OK;
+    return std::make_unique<Win32WmiObject>(UniqueCom<IWbemClassObject>(raw));
+  }
+
  private:
   UniqueCom<IWbemClassObject> object_;
 };
@@ -110,8 +130,78 @@ class Win32WmiEnumerator final : public os::WmiEnumerator {
   UniqueCom<IEnumWbemClassObject> enumerator_;
 };
 
+// The COM face of an os::WmiEventSink: WMI calls it on its own threads and holds references
+// to it for as long as it likes, so it owns a share of the sink. Only its own Release deletes
+// it, through the final class, so the interface's non-virtual destructor is never used.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class ForwardingSink final : public IWbemObjectSink {
+ public:
+  explicit ForwardingSink(std::shared_ptr<os::WmiEventSink> sink) : sink_(std::move(sink)) {}
+  ~ForwardingSink() = default;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemObjectSink)) {
+      *out = static_cast<IWbemObjectSink*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
+    if (count <= 0 || objects == nullptr) return WBEM_S_NO_ERROR;
+    std::vector<std::unique_ptr<os::WmiObject>> owned;
+    std::vector<os::WmiObject*> view;
+    for (LONG i = 0; i < count; ++i) {
+      if (objects[i] == nullptr) continue;
+      objects[i]->AddRef();  // WMI keeps its own reference: the wrapper takes one of ours
+      owned.push_back(std::make_unique<Win32WmiObject>(UniqueCom<IWbemClassObject>(objects[i])));
+      view.push_back(owned.back().get());
+    }
+    sink_->Indicate(view);
+    return WBEM_S_NO_ERROR;
+  }
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override { return WBEM_S_NO_ERROR; }
+
+ private:
+  std::atomic<ULONG> references_{1};
+  std::shared_ptr<os::WmiEventSink> sink_;
+};
+#pragma GCC diagnostic pop
+
+class Win32WmiSubscription final : public os::WmiSubscription {
+ public:
+  Win32WmiSubscription(UniqueCom<IWbemServices> services, UniqueCom<IUnsecuredApartment> apartment,
+                       UniqueCom<IUnknown> stub, UniqueCom<IWbemObjectSink> stubSink)
+      : services_(std::move(services)),
+        apartment_(std::move(apartment)),
+        stub_(std::move(stub)),
+        stubSink_(std::move(stubSink)) {}
+  ~Win32WmiSubscription() override { services_.get()->CancelAsyncCall(stubSink_.get()); }
+
+ private:
+  UniqueCom<IWbemServices> services_;
+  UniqueCom<IUnsecuredApartment> apartment_;
+  UniqueCom<IUnknown> stub_;
+  UniqueCom<IWbemObjectSink> stubSink_;
+};
+
 class Win32WmiSession final : public os::WmiSession {
  public:
+  static std::unique_ptr<os::WmiSubscription> Failed(os::WmiResult& result) {
+    if (!FAILED(result)) result = E_FAIL;
+    return nullptr;
+  }
+
   Win32WmiSession(UniqueCom<IWbemLocator> locator, UniqueCom<IWbemServices> services)
       : locator_(std::move(locator)), services_(std::move(services)) {}
 
@@ -136,6 +226,38 @@ class Win32WmiSession final : public os::WmiSession {
     }
     result = S_OK;
     return std::make_unique<Win32WmiEnumerator>(std::move(enumerator));
+  }
+
+  std::unique_ptr<os::WmiSubscription> Subscribe(std::string_view wql, std::shared_ptr<os::WmiEventSink> sink,
+                                                 os::WmiResult& result) override {
+    const UniqueBstr language = MakeBstr("WQL");
+    const UniqueBstr query = MakeBstr(wql);
+    if (!language || !query) {
+      result = E_OUTOFMEMORY;
+      return nullptr;
+    }
+    IUnsecuredApartment* rawApartment = nullptr;
+    result = ::CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnsecuredApartment,
+                                reinterpret_cast<void**>(&rawApartment));
+    UniqueCom<IUnsecuredApartment> apartment(rawApartment);
+    if (FAILED(result) || !apartment) return Failed(result);
+
+    UniqueCom<IWbemObjectSink> forwarding(new ForwardingSink(std::move(sink)));
+    IUnknown* rawStub = nullptr;
+    result = apartment.get()->CreateObjectStub(forwarding.get(), &rawStub);
+    UniqueCom<IUnknown> stub(rawStub);
+    if (FAILED(result) || !stub) return Failed(result);
+    IWbemObjectSink* rawStubSink = nullptr;
+    result = stub.get()->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(&rawStubSink));
+    UniqueCom<IWbemObjectSink> stubSink(rawStubSink);
+    if (FAILED(result) || !stubSink) return Failed(result);
+
+    result = services_.get()->ExecNotificationQueryAsync(language.get(), query.get(), WBEM_FLAG_SEND_STATUS, nullptr,
+                                                         stubSink.get());
+    if (FAILED(result)) return nullptr;
+    services_.get()->AddRef();
+    return std::make_unique<Win32WmiSubscription>(UniqueCom<IWbemServices>(services_.get()), std::move(apartment),
+                                                  std::move(stub), std::move(stubSink));
   }
 
  private:
