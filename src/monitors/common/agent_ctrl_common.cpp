@@ -22,17 +22,15 @@ constexpr std::uint32_t kWatcherJoinTimeoutMs = 60000;
 }  // namespace
 
 void AgentCtrl_COMMON::StartWatchers() {
-  os::OsError error = os::kSuccess;
   // Manual reset: every wait of the thread sees the stop, none consumes it.
-  powerListenerStop_ = os_.sync.NewEvent(os::EventReset::Manual, {}, error);
+  powerListenerStop_ = os_.sync.NewEvent(os::EventReset::Manual, {}).take();
   if (!powerListenerStop_) return;  // without a stop event the thread could never be ended
   // The thread holds what it uses itself: one that outlives its wait is never left with a
   // closed event or a destroyed monitor object.
-  powerListener_ = os_.sync.StartThread(
-      [ports = os_, stop = powerListenerStop_] {
-        service::RunPowerManagerPipe(ports.pipes, ports.sync, *stop);
-      },
-      error);
+  auto listener = os_.sync.StartThread([ports = os_, stop = powerListenerStop_] {
+    service::RunPowerManagerPipe(ports.pipes, ports.sync, *stop);
+  });
+  powerListener_ = std::move(listener).take();
 }
 
 void AgentCtrl_COMMON::StopWatchers() {
