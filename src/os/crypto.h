@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 
 namespace orv::os {
 
@@ -33,9 +34,9 @@ class Crypto {
  public:
   virtual ~Crypto() = default;
   // An RC4 key of 128 bits derived from the SHA-1 of `passPhrase` (the system's enhanced RSA
-  // provider); nullptr with the failed step in `failed` and the system error in `error`.
-  virtual std::unique_ptr<Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
-                                               KeyStep& failed, OsError& error) = 0;
+  // provider); on failure the system error, with the failed step in `failed`.
+  virtual OsResult<Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
+                                        KeyStep& failed) = 0;
   // SHA-256 of `data`; false on any failure of the provider or the hash.
   virtual bool Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) = 0;
   // The names of the signer certificate of the file's embedded Authenticode signature; false

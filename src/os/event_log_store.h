@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 
 namespace orv::os {
 
@@ -71,10 +72,10 @@ class EventLogStore {
  public:
   virtual ~EventLogStore() = default;
 
-  // Opens `filter` (XPath) over the channel `channel` of the local machine; nullptr and
-  // `error` set when the channel does not exist or the filter is not understood.
-  virtual std::unique_ptr<EventQuery> Query(std::string_view channel, std::string_view filter,
-                                            QueryDirection direction, OsError& error) = 0;
+  // Opens `filter` (XPath) over the channel `channel` of the local machine; the error when the
+  // channel does not exist or the filter is not understood.
+  virtual OsResult<EventQuery> Query(std::string_view channel, std::string_view filter,
+                                     QueryDirection direction) = 0;
   // Fetches up to `maxCount` next entries, waiting at most 10 s (a stuck event-log service must
   // not hold the monitoring loop; the failure is then ERROR_TIMEOUT, 1460); `entries` is
   // cleared first and stays empty on failure; kErrorNoMoreItems when nothing is left.
@@ -87,9 +88,9 @@ class EventLogStore {
   // the last entry lands ON the last entry, so offset 1 from the newest entry yields it again.
   virtual OsError SeekToBookmark(EventQuery& query, const EventBookmark& bookmark,
                                  std::int64_t offset) = 0;
-  // A bookmark from its rendered text, or an empty bookmark for empty text; nullptr and
-  // `error` set when the text is not a bookmark.
-  virtual std::unique_ptr<EventBookmark> NewBookmark(std::string_view xml, OsError& error) = 0;
+  // A bookmark from its rendered text, or an empty bookmark for empty text; the error when the
+  // text is not a bookmark.
+  virtual OsResult<EventBookmark> NewBookmark(std::string_view xml) = 0;
   // Makes `bookmark` mark `entry`; the bookmark is unchanged on failure.
   virtual OsError UpdateBookmark(EventBookmark& bookmark, const EventEntry& entry) = 0;
   // The bookmark's XML text; `xml` is left unchanged on failure.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 
 namespace orv::os {
 
@@ -49,12 +50,11 @@ class NamedPipes {
  public:
   virtual ~NamedPipes() = default;
   // Opens an existing pipe for reading and writing, without sharing. A busy pipe is waited for
-  // up to `waitMs`. nullptr and `error` set on failure (kErrorFileNotFound when nobody serves it).
-  virtual std::unique_ptr<PipeEnd> Connect(std::string_view name, std::uint32_t waitMs,
-                                           OsError& error) = 0;
-  // Creates the one instance of a pipe with default buffers and security. nullptr and `error`
-  // set on failure (for example when the name is already served).
-  virtual std::unique_ptr<PipeServer> CreateServer(std::string_view name, OsError& error) = 0;
+  // up to `waitMs`. The error on failure (kErrorFileNotFound when nobody serves it).
+  virtual OsResult<PipeEnd> Connect(std::string_view name, std::uint32_t waitMs) = 0;
+  // Creates the one instance of a pipe with default buffers and security. The error on failure
+  // (for example when the name is already served).
+  virtual OsResult<PipeServer> CreateServer(std::string_view name) = 0;
 };
 
 }  // namespace orv::os

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 #include "os/synchronization.h"  // kInfinite
 
 namespace orv::os {
@@ -43,14 +44,13 @@ enum class LaunchStep { OutputPipe, Process };
 class ProcessLauncher {
  public:
   virtual ~ProcessLauncher() = default;
-  // Starts `start.commandLine` (with no window unless `start.hidden` is false); nullptr on
-  // failure, with `error` set and `failedAt` telling the step.
-  virtual std::unique_ptr<ChildProcess> Launch(const ProcessStart& start, OsError& error,
-                                               LaunchStep& failedAt) = 0;
+  // Starts `start.commandLine` (with no window unless `start.hidden` is false); the error on
+  // failure, with `failedAt` telling the step.
+  virtual OsResult<ChildProcess> Launch(const ProcessStart& start, LaunchStep& failedAt) = 0;
   // The same for callers to whom the failed step makes no difference.
-  std::unique_ptr<ChildProcess> Launch(const ProcessStart& start, OsError& error) {
+  OsResult<ChildProcess> Launch(const ProcessStart& start) {
     LaunchStep failedAt = LaunchStep::Process;
-    return Launch(start, error, failedAt);
+    return Launch(start, failedAt);
   }
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 #include "os/synchronization.h"
 
 namespace orv::os {
@@ -66,8 +67,8 @@ class Registry {
   virtual OsError CreateKey(RegistryRoot root, std::string_view path) = 0;
   // Deletes root\path with everything below it. Only removal deletes keys.
   virtual OsError DeleteKeyTree(RegistryRoot root, std::string_view path) = 0;
-  // Opens root\path for change notices; nullptr and `error` set when it cannot be opened.
-  virtual std::unique_ptr<RegistryWatch> Watch(RegistryRoot root, std::string_view path, OsError& error) = 0;
+  // Opens root\path for change notices.
+  virtual OsResult<RegistryWatch> Watch(RegistryRoot root, std::string_view path) = 0;
 };
 
 }  // namespace orv::os

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 
 namespace orv::os {
 
@@ -50,10 +51,9 @@ class ServiceHost {
                                               ControlHandlerCallback handler, void* context,
                                               OsError& error) = 0;
   virtual OsError ReportStatus(StatusHandle handle, const ServiceStatusRecord& status) = 0;
-  // Subscribes the service to arrivals and removals of every device-interface class;
-  // nullptr and `error` set on failure.
-  virtual std::unique_ptr<DeviceNotification> RegisterDeviceInterfaceNotification(StatusHandle handle,
-                                                                                  OsError& error) = 0;
+  // Subscribes the service to arrivals and removals of every device-interface class; the
+  // error on failure.
+  virtual OsResult<DeviceNotification> RegisterDeviceInterfaceNotification(StatusHandle handle) = 0;
 };
 
 }  // namespace orv::os

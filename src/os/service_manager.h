@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 #include "os/service_host.h"
 
 namespace orv::os {
@@ -60,18 +61,14 @@ class ScmService {
 class ScmConnection {
  public:
   virtual ~ScmConnection() = default;
-  // nullptr and `error` set on failure.
-  virtual std::unique_ptr<ScmService> OpenExisting(std::string_view name, std::uint32_t access,
-                                                  OsError& error) = 0;
-  virtual std::unique_ptr<ScmService> AddService(const ServiceCreation& creation,
-                                                 OsError& error) = 0;
+  virtual OsResult<ScmService> OpenExisting(std::string_view name, std::uint32_t access) = 0;
+  virtual OsResult<ScmService> AddService(const ServiceCreation& creation) = 0;
 };
 
 class ServiceManager {
  public:
   virtual ~ServiceManager() = default;
-  // nullptr and `error` set on failure.
-  virtual std::unique_ptr<ScmConnection> Connect(std::uint32_t access, OsError& error) = 0;
+  virtual OsResult<ScmConnection> Connect(std::uint32_t access) = 0;
 };
 
 }  // namespace orv::os

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 
 namespace orv::os {
 
@@ -42,16 +43,15 @@ class Synchronization {
  public:
   virtual ~Synchronization() = default;
 
-  // A new event, not signalled. An empty name makes an unnamed event. nullptr and `error` set on
-  // failure.
-  virtual std::unique_ptr<Event> NewEvent(EventReset reset, std::string_view name, OsError& error) = 0;
-  // Opens an existing named event with all access; nullptr and `error` set on failure.
-  virtual std::unique_ptr<Event> OpenNamedEvent(std::string_view name, OsError& error) = 0;
+  // A new event, not signalled. An empty name makes an unnamed event.
+  virtual OsResult<Event> NewEvent(EventReset reset, std::string_view name) = 0;
+  // Opens an existing named event with all access.
+  virtual OsResult<Event> OpenNamedEvent(std::string_view name) = 0;
   // Index of the first signalled event (an auto-reset event is consumed), kWaitTimeout, or
   // kWaitFailed. `timeoutMs` may be kInfinite.
   virtual std::uint32_t WaitAny(std::span<Event* const> events, std::uint32_t timeoutMs) = 0;
-  // nullptr and `error` set when the thread could not be started.
-  virtual std::unique_ptr<Thread> StartThread(std::function<void()> body, OsError& error) = 0;
+  // The error when the thread could not be started.
+  virtual OsResult<Thread> StartThread(std::function<void()> body) = 0;
 };
 
 }  // namespace orv::os

@@ -35,8 +35,7 @@ int KeyStepStatus(os::KeyStep step) {
 int CCryptString::DecryptRegistryValue(std::string& out, std::string_view keyPath,
                                        std::string_view valueName) const {
   os::KeyStep failed = os::KeyStep::Done;
-  os::OsError error = 0;
-  const auto key = os_.crypto.DeriveRc4Key(kPassPhrase, failed, error);
+  const auto key = os_.crypto.DeriveRc4Key(kPassPhrase, failed);
   if (!key) return KeyStepStatus(failed);
   std::vector<std::uint8_t> data;
   if (!RegHandle::GetBinary(os_.registry, os::RegistryRoot::LocalMachine, keyPath, valueName, data) ||
@@ -46,6 +45,7 @@ int CCryptString::DecryptRegistryValue(std::string& out, std::string_view keyPat
   // A zero byte after the ciphertext is the settings program's string terminator, stored as it
   // was: decrypting it along would append a keystream byte to the password.
   if (!data.empty() && data.back() == 0) data.pop_back();
+  os::OsError error = 0;
   if (!key->Decrypt(data, error)) return kDecryptionFailed;
   // The plaintext is a C string to the settings program: an encrypted terminator is not text.
   std::size_t length = 0;

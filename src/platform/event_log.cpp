@@ -16,18 +16,17 @@ std::unique_ptr<os::EventQuery> EventLog::OpenQuery(std::string_view channel,
                                                     std::string_view filter,
                                                     os::QueryDirection direction,
                                                     os::OsError* error) const {
-  os::OsError code = os::kSuccess;
-  std::unique_ptr<os::EventQuery> query = store_->Query(channel, filter, direction, code);
-  if (query == nullptr) Fail(error, code != os::kSuccess ? code : os::kErrorInvalidHandle);
-  return query;
+  os::OsResult<os::EventQuery> query = store_->Query(channel, filter, direction);
+  if (!query) Fail(error, query.error());
+  return std::move(query).take();
 }
 
 bool EventLog::SeekToBookmark(os::EventQuery* query, os::OsError* error) {
   if (query == nullptr) return Fail(error, os::kErrorInvalidHandle);
   if (!bookmark_) return Fail(error, os::kErrorNotFound);
+  const os::OsResult<os::EventBookmark> bookmark = store_->NewBookmark(bookmark_->text);
+  if (!bookmark) return Fail(error, bookmark.error());
   os::OsError code = os::kSuccess;
-  const std::unique_ptr<os::EventBookmark> bookmark = store_->NewBookmark(bookmark_->text, code);
-  if (bookmark == nullptr) return Fail(error, code != os::kSuccess ? code : os::kErrorInvalidData);
   if (code = store_->SeekToBookmark(*query, *bookmark, 1); code != os::kSuccess) {
     return Fail(error, code);
   }
@@ -79,10 +78,9 @@ bool EventLog::SaveBookmarkAt(const os::EventEntry& entry, os::OsError* error) {
 
 std::optional<EventLog::Bookmark> EventLog::BookmarkOf(const os::EventEntry& entry,
                                                        os::OsError& error) const {
-  error = os::kSuccess;
-  const std::unique_ptr<os::EventBookmark> bookmark = store_->NewBookmark({}, error);
-  if (bookmark == nullptr) {
-    if (error == os::kSuccess) error = os::kErrorInvalidHandle;
+  const os::OsResult<os::EventBookmark> bookmark = store_->NewBookmark({});
+  if (!bookmark) {
+    error = bookmark.error();
     return std::nullopt;
   }
   if (error = store_->UpdateBookmark(*bookmark, entry); error != os::kSuccess) return std::nullopt;

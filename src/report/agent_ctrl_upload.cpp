@@ -50,8 +50,7 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
       outputInterval_(status_.GetDwordOr("OutputInterval", 1800)),
       identity_(IdentifyModel(os)),
       hostName_(CutToUtf16Units(os.system.ComputerName(), kHostNameUnits)) {
-  os::OsError error = os::kSuccess;
-  uploaderStop_ = os.sync.NewEvent(os::EventReset::Auto, {}, error);
+  uploaderStop_ = os.sync.NewEvent(os::EventReset::Auto, {}).take();
   eventDefinitions_.SetPath(eventDefinitionPath_);
   {
     // Only construction reads WMI: the connection and this thread's COM membership end here.

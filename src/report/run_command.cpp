@@ -34,13 +34,12 @@ std::string RunCommand(os::ProcessLauncher& launcher, os::SystemInfo& system,
   os::ProcessStart start;
   start.commandLine = std::string(commandLine);
   start.captureOutput = true;
-  os::OsError error = os::kSuccess;
   os::LaunchStep failedAt = os::LaunchStep::Process;
-  auto process = launcher.Launch(start, error, failedAt);
+  auto process = launcher.Launch(start, failedAt);
   if (!process && failedAt == os::LaunchStep::OutputPipe) return {};  // nothing ran
   if (!process) {
     char code[16];
-    std::snprintf(code, sizeof code, "%x", error);
+    std::snprintf(code, sizeof code, "%x", process.error());
     return "NG: " + std::string(commandLine) + " " + code;
   }
 

@@ -117,11 +117,11 @@ bool AgentCtrl_Upload::LaunchUploader(std::string_view macAddress) {
   if (!uploaderStop_) return true;  // no stop event: the thread would end at once, unstarted
   // The thread gets its own copies and shares only the held failure, so a thread left running
   // at stop never touches this object.
-  os::OsError error = os::kSuccess;
-  uploaderThread_ = os_.sync.StartThread(
-      [ports = os_, log = log_, held = heldUploaderError_, commandLine = UploaderCommandLine(),
-       folder = moduleFolder_] { RunUploader(ports, log, *held, commandLine, folder); },
-      error);
+  auto thread = os_.sync.StartThread([ports = os_, log = log_, held = heldUploaderError_,
+                                      commandLine = UploaderCommandLine(), folder = moduleFolder_] {
+    RunUploader(ports, log, *held, commandLine, folder);
+  });
+  uploaderThread_ = std::move(thread).take();
   return true;
 }
 
@@ -132,8 +132,7 @@ void AgentCtrl_Upload::RunUploader(const os::OsPorts& os, const AgentEventLog& l
   start.commandLine = commandLine;
   start.workingFolder = workingFolder;
   start.hidden = false;  // the uploader decides itself what it shows (--messagehide: nothing)
-  os::OsError error = os::kSuccess;
-  const std::unique_ptr<os::ChildProcess> process = os.processes.Launch(start, error);
+  const os::OsResult<os::ChildProcess> process = os.processes.Launch(start);
   if (!process) return;  // silent: nothing ran, so there is no result to judge
   // A code that cannot be read is no sign of a failed run: it counts as success.
   const std::uint32_t exitCode = process->Wait(os::kInfinite) ? process->ExitCode().value_or(0) : 0;

@@ -156,8 +156,7 @@ LoopExit MonitoringSession::Wake(CORVSvcCtrl::ControllerEvent event) {
       return LoopExit::Continue;
     case CORVSvcCtrl::kUserControl135Event:
       if (Report(kActSleeping)) {
-        os::OsError error = os::kSuccess;
-        if (auto answer = controller_.os_.sync.OpenNamedEvent("SVCPOWMGR_NotificationReturn", error)) {
+        if (auto answer = controller_.os_.sync.OpenNamedEvent("SVCPOWMGR_NotificationReturn")) {
           answer->Set();
         }
       }

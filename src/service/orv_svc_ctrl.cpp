@@ -56,9 +56,9 @@ CORVSvcCtrl::~CORVSvcCtrl() {
 void CORVSvcCtrl::Init() {
   for (std::size_t i = 0; i < kControllerEventCount; ++i) {
     const bool named = i == kControllerEventCount - 1;
-    os::OsError error = os::kSuccess;
-    events_[i] = os_.sync.NewEvent(os::EventReset::Manual, named ? kPowerManagerEventName : "", error);
-    if (!events_[i]) ReportError("CreateEvent", ErrorReport::LogAndEnd, error);
+    auto event = os_.sync.NewEvent(os::EventReset::Manual, named ? kPowerManagerEventName : "");
+    if (!event) ReportError("CreateEvent", ErrorReport::LogAndEnd, event.error());
+    events_[i] = std::move(event).take();
   }
 }
 

@@ -5,15 +5,13 @@ namespace orv::service {
 bool SendPipe::Send(std::span<const std::uint8_t> data) {
   errorText_.clear();
   lastError_ = os::kSuccess;
-  os::OsError error = os::kSuccess;
-  std::unique_ptr<os::PipeEnd> pipe = pipes_.Connect(pipeName_, kSendPipeBusyWaitMs, error);
+  const os::OsResult<os::PipeEnd> pipe = pipes_.Connect(pipeName_, kSendPipeBusyWaitMs);
   if (!pipe) {
     errorText_ = kSendPipeOpenFailed;
-    // A port that failed without a code must still not read as success to the caller.
-    lastError_ = error != os::kSuccess ? error : os::kErrorInvalidHandle;
+    lastError_ = pipe.error();
     return false;
   }
-  error = pipe->Write(data);
+  const os::OsError error = pipe->Write(data);
   if (error != os::kSuccess) {
     errorText_ = kSendPipeWriteFailed;
     lastError_ = error;

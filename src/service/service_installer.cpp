@@ -48,9 +48,8 @@ std::string FormatConsoleError(std::string_view callName, os::OsError code,
 }
 
 bool ServiceExists(const os::OsPorts& os, std::string_view name) {
-  os::OsError error = os::kSuccess;
-  auto manager = os.serviceManager.Connect(os::kScManagerConnect, error);
-  return manager && manager->OpenExisting(name, os::kServiceQueryConfig, error) != nullptr;
+  const auto manager = os.serviceManager.Connect(os::kScManagerConnect);
+  return manager && manager->OpenExisting(name, os::kServiceQueryConfig);
 }
 
 bool InstallService(const os::OsPorts& os, const ServiceInstallInfo& info,
@@ -59,10 +58,9 @@ bool InstallService(const os::OsPorts& os, const ServiceInstallInfo& info,
                     std::string_view password) {
   if (ServiceExists(os, info.name)) return false;
 
-  os::OsError error = os::kSuccess;
-  auto manager = os.serviceManager.Connect(os::kScManagerCreateService, error);
+  const auto manager = os.serviceManager.Connect(os::kScManagerCreateService);
   if (!manager) {
-    PrintError(os, "OpenSCManager", error);
+    PrintError(os, "OpenSCManager", manager.error());
     return false;
   }
 
@@ -77,9 +75,9 @@ bool InstallService(const os::OsPorts& os, const ServiceInstallInfo& info,
   creation.dependencies = dependencies;
   creation.account = account;
   creation.password = password;
-  auto service = manager->AddService(creation, error);
+  const auto service = manager->AddService(creation);
   if (!service) {
-    PrintError(os, "CreateService", error);
+    PrintError(os, "CreateService", service.error());
     return false;
   }
   if (!info.description.empty()) {
@@ -90,22 +88,21 @@ bool InstallService(const os::OsPorts& os, const ServiceInstallInfo& info,
 }
 
 bool RemoveService(const os::OsPorts& os, std::string_view name, bool stopFirst) {
-  os::OsError error = os::kSuccess;
-  auto manager = os.serviceManager.Connect(os::kScManagerConnect, error);
+  const auto manager = os.serviceManager.Connect(os::kScManagerConnect);
   if (!manager) {
-    PrintError(os, "OpenSCManager", error);
+    PrintError(os, "OpenSCManager", manager.error());
     return false;
   }
-  auto service = manager->OpenExisting(name, os::kDeleteAccess | os::kServiceStop, error);
+  const auto service = manager->OpenExisting(name, os::kDeleteAccess | os::kServiceStop);
   if (!service) {
-    PrintError(os, "OpenService", error);
+    PrintError(os, "OpenService", service.error());
     return false;
   }
   if (stopFirst) {
     os::ServiceStatusRecord status;
     (void)service->Control(kControlStop, status);
   }
-  error = service->Delete();
+  const os::OsError error = service->Delete();
   if (error != os::kSuccess) {
     PrintError(os, "DeleteService", error);
     return false;

@@ -1,18 +1,20 @@
 #include "service/service_queries.h"
 
 #include <memory>
+#include <utility>
 
 #include "service/service_identity.h"
 
 namespace orv {
 namespace {
 
-std::unique_ptr<os::ScmService> OpenForQuery(os::ServiceManager& manager, std::string_view name,
-                                             std::uint32_t access, os::OsError& error,
-                                             std::unique_ptr<os::ScmConnection>& connection) {
-  connection = manager.Connect(os::kGenericExecute, error);
-  if (!connection) return nullptr;
-  return connection->OpenExisting(name, access, error);
+os::OsResult<os::ScmService> OpenForQuery(os::ServiceManager& manager, std::string_view name,
+                                          std::uint32_t access,
+                                          std::unique_ptr<os::ScmConnection>& connection) {
+  os::OsResult<os::ScmConnection> opened = manager.Connect(os::kGenericExecute);
+  if (!opened) return opened.error();
+  connection = std::move(opened).take();
+  return connection->OpenExisting(name, access);
 }
 
 void Store(os::OsError* out, os::OsError value) {
@@ -23,9 +25,9 @@ void Store(os::OsError* out, os::OsError value) {
 
 std::uint32_t QueryServiceState(os::ServiceManager& manager, std::string_view name,
                                 os::OsError* error) {
-  os::OsError failure = os::kSuccess;
   std::unique_ptr<os::ScmConnection> connection;
-  auto service = OpenForQuery(manager, name, os::kServiceQueryStatus, failure, connection);
+  const auto service = OpenForQuery(manager, name, os::kServiceQueryStatus, connection);
+  os::OsError failure = service.error();
   os::ServiceStatusRecord status;
   if (service) failure = service->QueryStatus(status);
   Store(error, failure);
@@ -38,10 +40,10 @@ bool IsServiceRunning(os::ServiceManager& manager, std::string_view name) {
 
 std::uint32_t QueryStartType(os::ServiceManager& manager, std::string_view name,
                              os::OsError* error) {
-  os::OsError failure = os::kSuccess;
   std::unique_ptr<os::ScmConnection> connection;
-  auto service = OpenForQuery(manager, name, os::kServiceQueryConfig | os::kServiceChangeConfig,
-                              failure, connection);
+  const auto service = OpenForQuery(manager, name, os::kServiceQueryConfig | os::kServiceChangeConfig,
+                                    connection);
+  os::OsError failure = service.error();
   os::ServiceConfig config;
   if (service) failure = service->QueryConfig(config);
   Store(error, failure);
@@ -49,12 +51,11 @@ std::uint32_t QueryStartType(os::ServiceManager& manager, std::string_view name,
 }
 
 bool IsServiceInstalled(os::ServiceManager& manager, std::string_view name, os::OsError* error) {
-  os::OsError failure = os::kSuccess;
   std::unique_ptr<os::ScmConnection> connection;
-  auto service = OpenForQuery(manager, name, os::kServiceQueryConfig | os::kServiceChangeConfig,
-                              failure, connection);
-  Store(error, service ? os::kSuccess : failure);
-  return service != nullptr;
+  const auto service = OpenForQuery(manager, name, os::kServiceQueryConfig | os::kServiceChangeConfig,
+                                    connection);
+  Store(error, service.error());
+  return static_cast<bool>(service);
 }
 
 }  // namespace orv

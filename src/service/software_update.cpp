@@ -133,11 +133,10 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
     os::ProcessStart start;
     start.commandLine = "\"" + installer + "\" " + std::string(kInstallerArguments);
     start.hidden = false;  // started as the installer expects, like any program
-    os::OsError error = os::kSuccess;
-    if (!os_.processes.Launch(start, error)) {
+    if (const auto launched = os_.processes.Launch(start); !launched) {
       // Ending now would leave the appliance without an agent: keep running and say why.
       log_.SystemCallError(event_id::kInstallerMissing, "アップデートに失敗しました。\nアップデーターが見つかりません。",
-                           error);
+                           launched.error());
       return End(SoftwareCheck::UpdateFailed);
     }
     return SoftwareCheck::InstallerStarted;

@@ -28,9 +28,9 @@ SvsBase::SvsBase(const os::OsPorts& os, std::string_view name, std::string_view 
 SvsBase::~SvsBase() = default;
 
 void SvsBase::StartWorker(WorkerThreadProc proc) {
-  os::OsError error = os::kSuccess;
-  worker_ = os_.sync.StartThread([proc] { proc(); }, error);
-  if (!worker_) ReportError("_beginthreadex", ErrorReport::LogAndEnd, error);
+  auto worker = os_.sync.StartThread([proc] { proc(); });
+  if (!worker) ReportError("_beginthreadex", ErrorReport::LogAndEnd, worker.error());
+  worker_ = std::move(worker).take();
 }
 
 void SvsBase::WorkerLoop() {
@@ -82,9 +82,9 @@ void SvsBase::WorkerLoop() {
 
 void SvsBase::CreateControlEvents() {
   for (auto& event : controlEvents_) {
-    os::OsError error = os::kSuccess;
-    event = os_.sync.NewEvent(os::EventReset::Auto, {}, error);
-    if (!event) ReportError("CreateEvent", ErrorReport::LogAndEnd, error);
+    auto created = os_.sync.NewEvent(os::EventReset::Auto, {});
+    if (!created) ReportError("CreateEvent", ErrorReport::LogAndEnd, created.error());
+    event = std::move(created).take();
   }
 }
 
@@ -120,8 +120,11 @@ void SvsBase::ServiceMain(const std::vector<std::string>& args,
   if (statusHandle_ == 0) {
     ReportError("RegisterServiceCtrlHandler", ErrorReport::LogAndEnd, error);
   } else {
-    deviceNotification_ = os_.serviceHost.RegisterDeviceInterfaceNotification(statusHandle_, error);
-    if (!deviceNotification_) ReportError("RegisterDeviceNotification", ErrorReport::LogAndEnd, error);
+    auto notification = os_.serviceHost.RegisterDeviceInterfaceNotification(statusHandle_);
+    if (!notification) {
+      ReportError("RegisterDeviceNotification", ErrorReport::LogAndEnd, notification.error());
+    }
+    deviceNotification_ = std::move(notification).take();
     SetStatus(kServiceStartPending, 1, kStartPendingWaitHintMs);
   }
 

@@ -67,12 +67,11 @@ std::string ContainerAttempts() {
   attempt("default-after-delete", 0);
   // What the adapter does, from the state the probe leaves (no container).
   os::KeyStep failed = os::KeyStep::Done;
-  os::OsError error = 0;
   win32::Win32Crypto crypto;
   const std::uint8_t phrase[] = {'x'};
-  const bool derived = crypto.DeriveRc4Key(phrase, failed, error) != nullptr;
+  const auto key = crypto.DeriveRc4Key(phrase, failed);
   char line[160];
-  std::snprintf(line, sizeof line, "acquire\tadapter\t%d\t0x%08lX\n", derived ? 1 : 0, Code(error));
+  std::snprintf(line, sizeof line, "acquire\tadapter\t%d\t0x%08lX\n", key ? 1 : 0, Code(key.error()));
   lines += line;
   return lines;
 }

@@ -34,9 +34,8 @@ void CheckSettingsPipe(os::NamedPipes& pipes, os::SystemInfo& system) {
             nobody.ErrorText() == service::kSendPipeOpenFailed,
         "send without a settings program fails with code 2");
 
-  os::OsError error = os::kSuccess;
-  auto server = pipes.CreateServer(service::kSettingsPipeName, error);
-  Check(server != nullptr, "settings pipe created");
+  auto server = pipes.CreateServer(service::kSettingsPipeName);
+  Check(static_cast<bool>(server), "settings pipe created");
   if (!server) return;
   std::vector<std::uint8_t> received;
   std::thread peer([&] {
@@ -59,8 +58,7 @@ void CheckSettingsPipe(os::NamedPipes& pipes, os::SystemInfo& system) {
 std::string AskPowerPipe(os::NamedPipes& pipes, std::string_view message) {
   std::unique_ptr<os::PipeEnd> client;
   for (int i = 0; i < 100 && !client; ++i) {
-    os::OsError error = os::kSuccess;
-    client = pipes.Connect(service::kPowerManagerPipeName, 100, error);
+    client = pipes.Connect(service::kPowerManagerPipeName, 100).take();
     if (!client) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (!client) return "<no pipe>";
@@ -73,9 +71,8 @@ std::string AskPowerPipe(os::NamedPipes& pipes, std::string_view message) {
 }
 
 void CheckPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync) {
-  os::OsError error = os::kSuccess;
-  auto stop = sync.NewEvent(os::EventReset::Manual, "", error);
-  auto notification = sync.NewEvent(os::EventReset::Manual, service::kPowerNotificationEvent, error);
+  auto stop = sync.NewEvent(os::EventReset::Manual, "");
+  auto notification = sync.NewEvent(os::EventReset::Manual, service::kPowerNotificationEvent);
   Check(stop && notification, "events created");
   if (!stop || !notification) return;
   std::thread agent([&] { service::RunPowerManagerPipe(pipes, sync, *stop, {30000, 200, 200}); });
@@ -83,8 +80,7 @@ void CheckPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync) {
     os::Event* const events[] = {notification.get()};
     if (sync.WaitAny(events, 20000) != 0) return;
     notification->Reset();
-    os::OsError openError = os::kSuccess;
-    if (auto returned = sync.OpenNamedEvent(service::kPowerNotificationReturnEvent, openError)) {
+    if (auto returned = sync.OpenNamedEvent(service::kPowerNotificationReturnEvent)) {
       returned->Set();
     }
   });
@@ -95,8 +91,8 @@ void CheckPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync) {
         "power manager: another message answered with the error");
   stop->Set();
   agent.join();
-  auto late = pipes.Connect(service::kPowerManagerPipeName, 0, error);
-  Check(late == nullptr && error == 2, "power-manager pipe gone after stop");
+  auto late = pipes.Connect(service::kPowerManagerPipeName, 0);
+  Check(!late && late.error() == 2, "power-manager pipe gone after stop");
 }
 
 }  // namespace

@@ -188,16 +188,14 @@ class FakeCrypto::Key final : public os::Rc4Key {
   std::array<std::uint8_t, 16> key_;
 };
 
-std::unique_ptr<os::Rc4Key> FakeCrypto::DeriveRc4Key(std::span<const std::uint8_t> passPhrase, os::KeyStep& failed,
-                                                     os::OsError& error) {
+os::OsResult<os::Rc4Key> FakeCrypto::DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
+                                                  os::KeyStep& failed) {
   std::lock_guard lock(mutex_);
   if (failStep_ != os::KeyStep::Done) {
     failed = failStep_;
-    error = failError_;
-    return nullptr;
+    return failError_;
   }
   failed = os::KeyStep::Done;
-  error = os::kSuccess;
   ++liveKeys_;
   ++keysMade_;
   return std::make_unique<Key>(*this, DerivedKey(passPhrase));

@@ -24,8 +24,8 @@ class FakeCrypto final : public os::Crypto {
   static constexpr os::OsError kNoSignature = 0x800B0100;     // TRUST_E_NOSIGNATURE (WinVerifyTrust)
   static constexpr os::OsError kUntrustedRoot = 0x800B0109;   // CERT_E_UNTRUSTEDROOT
 
-  std::unique_ptr<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase, os::KeyStep& failed,
-                                           os::OsError& error) override;
+  os::OsResult<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
+                                        os::KeyStep& failed) override;
   bool Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) override;
   bool ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) override;
   bool IsSignatureTrusted(std::string_view path, os::OsError& error) override;

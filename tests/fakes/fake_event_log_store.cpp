@@ -269,22 +269,14 @@ void FakeEventLogStore::AddPublisher(std::string_view provider,
   publishers_[std::string(provider)] = std::move(messages);
 }
 
-std::unique_ptr<os::EventQuery> FakeEventLogStore::Query(std::string_view channel,
-                                                         std::string_view filter,
-                                                         os::QueryDirection direction,
-                                                         os::OsError& error) {
+os::OsResult<os::EventQuery> FakeEventLogStore::Query(std::string_view channel,
+                                                      std::string_view filter,
+                                                      os::QueryDirection direction) {
   std::lock_guard lock(mutex_);
-  error = failures.query;
-  if (error != os::kSuccess) return nullptr;
-  if (Find(channel) == nullptr) {
-    error = os::kErrorEvtChannelNotFound;
-    return nullptr;
-  }
+  if (failures.query != os::kSuccess) return failures.query;
+  if (Find(channel) == nullptr) return os::kErrorEvtChannelNotFound;
   std::shared_ptr<const Node> parsed = FilterParser(filter).Parse();
-  if (parsed == nullptr) {
-    error = os::kErrorEvtInvalidQuery;
-    return nullptr;
-  }
+  if (parsed == nullptr) return os::kErrorEvtInvalidQuery;
   return std::make_unique<FakeQuery>(*this, AsciiLower(channel), std::move(parsed), direction);
 }
 
@@ -352,27 +344,21 @@ os::OsError FakeEventLogStore::SeekToBookmark(os::EventQuery& query,
   return os::kSuccess;
 }
 
-std::unique_ptr<os::EventBookmark> FakeEventLogStore::NewBookmark(std::string_view xml,
-                                                                  os::OsError& error) {
+os::OsResult<os::EventBookmark> FakeEventLogStore::NewBookmark(std::string_view xml) {
   std::lock_guard lock(mutex_);
-  error = failures.newBookmark;
-  if (error != os::kSuccess) return nullptr;
+  if (failures.newBookmark != os::kSuccess) return failures.newBookmark;
   auto bookmark = std::make_unique<FakeBookmark>(*this);
   if (xml.empty()) return bookmark;
   static const std::regex kForm(
       R"(\s*<BookmarkList>\s*(?:<Bookmark\s+Channel='([^']*)'\s+RecordId='([0-9]+)'(?:\s+IsCurrent='true')?\s*/>\s*)?</BookmarkList>\s*)");
   std::cmatch match;
   if (!std::regex_match(xml.data(), xml.data() + xml.size(), match, kForm)) {
-    error = os::kErrorInvalidParameter;
-    return nullptr;
+    return os::kErrorInvalidParameter;
   }
   if (match[2].matched) {
     std::uint64_t recordId = 0;
     const auto [stop, failure] = std::from_chars(match[2].first, match[2].second, recordId);
-    if (failure != std::errc() || stop != match[2].second) {
-      error = os::kErrorInvalidParameter;
-      return nullptr;
-    }
+    if (failure != std::errc() || stop != match[2].second) return os::kErrorInvalidParameter;
     bookmark->channel = match[1].str();
     bookmark->recordId = recordId;
   }

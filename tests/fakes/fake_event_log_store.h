@@ -29,14 +29,14 @@ struct FakeLogEntry {
 
 class FakeEventLogStore final : public os::EventLogStore {
  public:
-  std::unique_ptr<os::EventQuery> Query(std::string_view channel, std::string_view filter,
-                                        os::QueryDirection direction, os::OsError& error) override;
+  os::OsResult<os::EventQuery> Query(std::string_view channel, std::string_view filter,
+                                     os::QueryDirection direction) override;
   os::OsError NextEntries(os::EventQuery& query, std::size_t maxCount,
                           std::vector<std::unique_ptr<os::EventEntry>>& entries) override;
   os::OsError Seek(os::EventQuery& query, os::SeekOrigin origin, std::int64_t offset) override;
   os::OsError SeekToBookmark(os::EventQuery& query, const os::EventBookmark& bookmark,
                              std::int64_t offset) override;
-  std::unique_ptr<os::EventBookmark> NewBookmark(std::string_view xml, os::OsError& error) override;
+  os::OsResult<os::EventBookmark> NewBookmark(std::string_view xml) override;
   os::OsError UpdateBookmark(os::EventBookmark& bookmark, const os::EventEntry& entry) override;
   os::OsError RenderBookmark(const os::EventBookmark& bookmark, std::string& xml) override;
   os::OsError RenderSystem(const os::EventEntry& entry, os::EventSystemProperties& out) override;

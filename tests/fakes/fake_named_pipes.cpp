@@ -129,18 +129,11 @@ class FakePipeServer final : public os::PipeServer {
   std::shared_ptr<FakeNamedPipes::Channel> channel_;
 };
 
-std::unique_ptr<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std::uint32_t waitMs,
-                                                     os::OsError& error) {
+os::OsResult<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std::uint32_t waitMs) {
   std::unique_lock lock(mutex);
-  if (connectFailure != os::kSuccess) {
-    error = connectFailure;
-    return nullptr;
-  }
+  if (connectFailure != os::kSuccess) return connectFailure;
   const auto it = servers_.find(std::string(name));
-  if (it == servers_.end()) {
-    error = os::kErrorFileNotFound;
-    return nullptr;
-  }
+  if (it == servers_.end()) return os::kErrorFileNotFound;
   std::shared_ptr<Channel> channel = it->second;
   // A client is accepted as soon as the instance is free, as Windows queues it until the
   // server calls ConnectNamedPipe.
@@ -148,32 +141,22 @@ std::unique_ptr<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std:
         return !channel->serverOpen || (!channel->clientConnected && !channel->clientLeft);
       }) ||
       !channel->serverOpen) {
-    error = channel->serverOpen ? os::kErrorSemTimeout : os::kErrorFileNotFound;
-    return nullptr;
+    return channel->serverOpen ? os::kErrorSemTimeout : os::kErrorFileNotFound;
   }
   channel->clientConnected = true;
   ++channel->session;
   changed.notify_all();
-  error = os::kSuccess;
   return std::make_unique<FakePipeClient>(*this, channel);
 }
 
-std::unique_ptr<os::PipeServer> FakeNamedPipes::CreateServer(std::string_view name,
-                                                             os::OsError& error) {
+os::OsResult<os::PipeServer> FakeNamedPipes::CreateServer(std::string_view name) {
   std::lock_guard lock(mutex);
-  if (createFailure != os::kSuccess) {
-    error = createFailure;
-    return nullptr;
-  }
+  if (createFailure != os::kSuccess) return createFailure;
   const std::string key(name);
-  if (servers_.count(key) != 0) {
-    error = os::kErrorPipeBusy;
-    return nullptr;
-  }
+  if (servers_.count(key) != 0) return os::kErrorPipeBusy;
   auto channel = std::make_shared<Channel>();
   servers_[key] = channel;
   ++created_[key];
-  error = os::kSuccess;
   return std::make_unique<FakePipeServer>(*this, key, channel);
 }
 

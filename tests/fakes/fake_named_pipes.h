@@ -19,9 +19,8 @@ namespace orv::fakes {
 
 class FakeNamedPipes final : public os::NamedPipes {
  public:
-  std::unique_ptr<os::PipeEnd> Connect(std::string_view name, std::uint32_t waitMs,
-                                       os::OsError& error) override;
-  std::unique_ptr<os::PipeServer> CreateServer(std::string_view name, os::OsError& error) override;
+  os::OsResult<os::PipeEnd> Connect(std::string_view name, std::uint32_t waitMs) override;
+  os::OsResult<os::PipeServer> CreateServer(std::string_view name) override;
 
   // Whether a server instance of the name exists (as a client process would see it).
   bool IsServed(std::string_view name) const;

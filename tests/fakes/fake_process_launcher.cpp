@@ -60,23 +60,19 @@ class FakeChild final : public os::ChildProcess {
 
 }  // namespace
 
-std::unique_ptr<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessStart& start,
-                                                              os::OsError& error,
-                                                              os::LaunchStep& failedAt) {
+os::OsResult<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessStart& start,
+                                                           os::LaunchStep& failedAt) {
   std::unique_lock lock(mutex_);
   if (start.captureOutput && pipeFailure != os::kSuccess) {
-    error = pipeFailure;
     failedAt = os::LaunchStep::OutputPipe;
-    return nullptr;
+    return pipeFailure;
   }
   launched_.push_back(start);
   const auto it = scripts_.find(start.commandLine);
   if (it == scripts_.end()) {
-    error = os::kErrorFileNotFound;
     failedAt = os::LaunchStep::Process;
-    return nullptr;
+    return os::kErrorFileNotFound;
   }
-  error = os::kSuccess;
   auto child = std::make_unique<FakeChild>(clock_, it->second, start.captureOutput, terminated);
   const auto found = effects_.find(start.commandLine);
   const std::function<void()> effect = found == effects_.end() ? nullptr : found->second;

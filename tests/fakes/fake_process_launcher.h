@@ -28,8 +28,8 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
   explicit FakeProcessLauncher(FakeClock& clock) : clock_(clock) {}
 
   using os::ProcessLauncher::Launch;
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
-                                           os::LaunchStep& failedAt) override;
+  os::OsResult<os::ChildProcess> Launch(const os::ProcessStart& start,
+                                        os::LaunchStep& failedAt) override;
 
   // Scripts by exact command line; an unscripted command fails to start with error 2.
   void Script(std::string commandLine, ScriptedProcess script) {

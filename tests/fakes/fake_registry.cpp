@@ -154,13 +154,11 @@ class FakeRegistryWatch final : public os::RegistryWatch {
   int id_;
 };
 
-std::unique_ptr<os::RegistryWatch> FakeRegistry::Watch(os::RegistryRoot root, std::string_view path,
-                                                       os::OsError& error) {
+os::OsResult<os::RegistryWatch> FakeRegistry::Watch(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
   ++calls_;
-  error = failure_;
-  if (error == os::kSuccess && Find(root, path) == nullptr) error = os::kErrorFileNotFound;
-  if (error != os::kSuccess) return nullptr;
+  if (failure_ != os::kSuccess) return failure_;
+  if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const int id = nextWatch_++;
   watches_[id] = {Normalize(root, path), nullptr};
   return std::make_unique<FakeRegistryWatch>(*this, id);

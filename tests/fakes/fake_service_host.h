@@ -42,10 +42,9 @@ class FakeServiceHost final : public os::ServiceHost {
     return statusError;
   }
 
-  std::unique_ptr<os::DeviceNotification> RegisterDeviceInterfaceNotification(os::StatusHandle handle,
-                                                                          os::OsError& error) override {
-    error = notificationError;
-    if (notificationError != os::kSuccess || handle != kStatusHandle) return nullptr;
+  os::OsResult<os::DeviceNotification> RegisterDeviceInterfaceNotification(os::StatusHandle handle) override {
+    if (notificationError != os::kSuccess) return notificationError;
+    if (handle != kStatusHandle) return os::kErrorInvalidHandle;
     ++notificationsRegistered;
     return std::make_unique<Subscription>(notificationsUnregistered);
   }

@@ -54,24 +54,16 @@ class Connection final : public os::ScmConnection {
   explicit Connection(FakeServiceManager& manager) : manager_(manager) { ++manager_.openHandles; }
   ~Connection() override { --manager_.openHandles; }
 
-  std::unique_ptr<os::ScmService> OpenExisting(std::string_view name, std::uint32_t access,
-                                               os::OsError& error) override {
+  os::OsResult<os::ScmService> OpenExisting(std::string_view name, std::uint32_t access) override {
     manager_.openAccesses.push_back(access);
-    error = manager_.openError;
-    if (error == os::kSuccess && !manager_.services.contains(std::string(name))) {
-      error = os::kErrorServiceDoesNotExist;
-    }
-    if (error != os::kSuccess) return nullptr;
+    if (manager_.openError != os::kSuccess) return manager_.openError;
+    if (!manager_.services.contains(std::string(name))) return os::kErrorServiceDoesNotExist;
     return std::make_unique<Service>(manager_, std::string(name));
   }
 
-  std::unique_ptr<os::ScmService> AddService(const os::ServiceCreation& creation,
-                                             os::OsError& error) override {
-    error = manager_.createError;
-    if (error == os::kSuccess && manager_.services.contains(creation.name)) {
-      error = os::kErrorServiceExists;
-    }
-    if (error != os::kSuccess) return nullptr;
+  os::OsResult<os::ScmService> AddService(const os::ServiceCreation& creation) override {
+    if (manager_.createError != os::kSuccess) return manager_.createError;
+    if (manager_.services.contains(creation.name)) return os::kErrorServiceExists;
     FakeService& service = manager_.services[creation.name];
     service.config = {creation.serviceType, creation.startType, creation.errorControl,
                       creation.binaryPath,  creation.displayName,
@@ -87,11 +79,9 @@ class Connection final : public os::ScmConnection {
 
 }  // namespace
 
-std::unique_ptr<os::ScmConnection> FakeServiceManager::Connect(std::uint32_t access,
-                                                               os::OsError& error) {
+os::OsResult<os::ScmConnection> FakeServiceManager::Connect(std::uint32_t access) {
   connectAccesses.push_back(access);
-  error = connectError;
-  if (error != os::kSuccess) return nullptr;
+  if (connectError != os::kSuccess) return connectError;
   return std::make_unique<Connection>(*this);
 }
 

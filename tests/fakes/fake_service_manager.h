@@ -19,7 +19,7 @@ struct FakeService {
 
 class FakeServiceManager final : public os::ServiceManager {
  public:
-  std::unique_ptr<os::ScmConnection> Connect(std::uint32_t access, os::OsError& error) override;
+  os::OsResult<os::ScmConnection> Connect(std::uint32_t access) override;
 
   std::map<std::string, FakeService> services;  // by name as created
   os::OsError connectError = os::kSuccess;

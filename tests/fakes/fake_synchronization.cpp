@@ -88,16 +88,11 @@ void FakeSynchronization::Signal(EventState& state, bool value) {
   if (value) changed_.notify_all();
 }
 
-std::unique_ptr<os::Event> FakeSynchronization::NewEvent(os::EventReset reset, std::string_view name,
-                                                         os::OsError& error) {
+os::OsResult<os::Event> FakeSynchronization::NewEvent(os::EventReset reset, std::string_view name) {
   const bool manualReset = reset == os::EventReset::Manual;
   std::lock_guard lock(mutex_);
-  if (newEventsBeforeFailure == 0) {
-    error = newEventFailure;
-    return nullptr;
-  }
+  if (newEventsBeforeFailure == 0) return newEventFailure;
   if (newEventsBeforeFailure > 0) --newEventsBeforeFailure;
-  error = os::kSuccess;
   std::shared_ptr<EventState> state;
   if (!name.empty()) {
     auto& slot = named_[std::string(name)];
@@ -110,15 +105,10 @@ std::unique_ptr<os::Event> FakeSynchronization::NewEvent(os::EventReset reset, s
   return std::make_unique<FakeEvent>(*this, std::move(state));
 }
 
-std::unique_ptr<os::Event> FakeSynchronization::OpenNamedEvent(std::string_view name,
-                                                               os::OsError& error) {
+os::OsResult<os::Event> FakeSynchronization::OpenNamedEvent(std::string_view name) {
   std::lock_guard lock(mutex_);
   const auto it = named_.find(std::string(name));
-  if (it == named_.end()) {
-    error = os::kErrorFileNotFound;
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (it == named_.end()) return os::kErrorFileNotFound;
   return std::make_unique<FakeEvent>(*this, it->second);
 }
 
@@ -129,8 +119,7 @@ bool FakeSynchronization::IsNamedEventSet(std::string_view name) const {
 }
 
 void FakeSynchronization::SetNamedEvent(std::string_view name) {
-  os::OsError error = os::kSuccess;
-  if (auto event = OpenNamedEvent(name, error)) event->Set();
+  if (auto event = OpenNamedEvent(name)) event->Set();
 }
 
 std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
@@ -198,10 +187,8 @@ std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
   }
 }
 
-std::unique_ptr<os::Thread> FakeSynchronization::StartThread(std::function<void()> body,
-                                                             os::OsError& error) {
-  error = threadError;
-  if (error != os::kSuccess) return nullptr;
+os::OsResult<os::Thread> FakeSynchronization::StartThread(std::function<void()> body) {
+  if (threadError != os::kSuccess) return threadError;
   return std::make_unique<FakeThread>(std::move(body), clock_);
 }
 

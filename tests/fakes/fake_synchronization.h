@@ -25,11 +25,10 @@ class FakeSynchronization final : public os::Synchronization {
   explicit FakeSynchronization(FakeClock* simulatedClock = nullptr) : clock_(simulatedClock) {}
   ~FakeSynchronization() override;
 
-  std::unique_ptr<os::Event> NewEvent(os::EventReset reset, std::string_view name, os::OsError& error) override;
-  std::unique_ptr<os::Event> OpenNamedEvent(std::string_view name, os::OsError& error) override;
+  os::OsResult<os::Event> NewEvent(os::EventReset reset, std::string_view name) override;
+  os::OsResult<os::Event> OpenNamedEvent(std::string_view name) override;
   std::uint32_t WaitAny(std::span<os::Event* const> events, std::uint32_t timeoutMs) override;
-  std::unique_ptr<os::Thread> StartThread(std::function<void()> body,
-                                          os::OsError& error) override;
+  os::OsResult<os::Thread> StartThread(std::function<void()> body) override;
 
   // Only waits on `driver` move simulated time; waits on other threads (a service's worker)
   // are real, bounded by events. Without a driver every thread's waits move it.

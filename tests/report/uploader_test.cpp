@@ -31,8 +31,7 @@ class PlainCrypto final : public os::Crypto {
    public:
     bool Decrypt(std::vector<std::uint8_t>&, os::OsError&) override { return true; }
   };
-  std::unique_ptr<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t>, os::KeyStep&,
-                                           os::OsError&) override {
+  os::OsResult<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t>, os::KeyStep&) override {
     return std::make_unique<PlainKey>();
   }
   bool Sha256(std::span<const std::uint8_t>, std::array<std::uint8_t, 32>&) override { return false; }
@@ -60,7 +59,7 @@ class HeldLauncher final : public os::ProcessLauncher {
     HeldLauncher& owner_;
   };
 
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError&, os::LaunchStep&) override {
+  os::OsResult<os::ChildProcess> Launch(const os::ProcessStart& start, os::LaunchStep&) override {
     std::lock_guard lock(mutex_);
     launched.push_back(start);
     return std::make_unique<Child>(*this);
@@ -308,11 +307,10 @@ TEST_F(UploaderTest, AnUploaderThatCannotStartJudgesNothing) {
   class Failable final : public os::ProcessLauncher {
    public:
     explicit Failable(os::ProcessLauncher& inner) : inner_(inner) {}
-    std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
-                                             os::LaunchStep& failedAt) override {
-      if (!fail) return inner_.Launch(start, error, failedAt);
-      error = os::kErrorFileNotFound;
-      return nullptr;
+    os::OsResult<os::ChildProcess> Launch(const os::ProcessStart& start,
+                                          os::LaunchStep& failedAt) override {
+      if (!fail) return inner_.Launch(start, failedAt);
+      return os::kErrorFileNotFound;
     }
     bool fail = false;
 

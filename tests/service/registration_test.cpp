@@ -185,8 +185,7 @@ TEST_F(RegistrationTest, PoolFailureStopsMonitoringWithItsReason) {
 class RefreshRegistrationTest : public RegistrationTest {
  protected:
   std::vector<std::uint8_t> Receive(std::string_view pipeName) {
-    os::OsError error = os::kSuccess;
-    auto server = os.pipes.CreateServer(pipeName, error);
+    auto server = os.pipes.CreateServer(pipeName);
     EXPECT_TRUE(server);
     if (!server) return {};
     EXPECT_EQ(controller.RefreshRegistration(*upload), 1);

@@ -74,9 +74,8 @@ class SelfUpdateTest : public ::testing::Test {
 
   // Runs the check with a stand-in settings program listening; its notice, if any.
   int Check(service::PipeNotice* notice = nullptr) {
-    os::OsError error = os::kSuccess;
     std::unique_ptr<os::PipeServer> server;
-    if (notice != nullptr) server = os.pipes.CreateServer(service::kSettingsPipeName, error);
+    if (notice != nullptr) server = os.pipes.CreateServer(service::kSettingsPipeName).take();
     const int result = static_cast<int>(controller.CheckLatestSoftware(*upload));
     if (notice != nullptr) {
       std::vector<std::uint8_t> bytes;

@@ -17,8 +17,7 @@ class SendPipeTest : public ::testing::Test {
 };
 
 TEST_F(SendPipeTest, DeliversTheWholeRecordInOneWrite) {
-  os::OsError error = os::kSuccess;
-  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  auto server = os.pipes.CreateServer(kSettingsPipeName);
   ASSERT_TRUE(server);
   const PipeNoticeBytes notice = SerializePipeNotice({1, "ok"}, os.system);
   ASSERT_TRUE(pipe.Send(notice));
@@ -40,8 +39,7 @@ TEST_F(SendPipeTest, NoSettingsProgramIsAnOpenFailure) {
 }
 
 TEST_F(SendPipeTest, WriteFailureIsReportedWithItsCode) {
-  os::OsError error = os::kSuccess;
-  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  auto server = os.pipes.CreateServer(kSettingsPipeName);
   os.pipes.clientWriteFailure = os::kErrorNoData;
   EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(260)));
   EXPECT_EQ(pipe.ErrorText(), kSendPipeWriteFailed);
@@ -50,17 +48,29 @@ TEST_F(SendPipeTest, WriteFailureIsReportedWithItsCode) {
 
 TEST_F(SendPipeTest, ErrorIsClearedByTheNextSuccess) {
   EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));
-  os::OsError error = os::kSuccess;
-  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
+  auto server = os.pipes.CreateServer(kSettingsPipeName);
   EXPECT_TRUE(pipe.Send(std::vector<std::uint8_t>(4)));
   EXPECT_EQ(pipe.LastError(), os::kSuccess);
   EXPECT_TRUE(pipe.ErrorText().empty());
 }
 
+// A system call can fail without setting an error code; the caller must still see one, or a
+// failed send would be logged with code 0, "no error".
+TEST(SendPipeCodelessFailureTest, StillReportsAnErrorCode) {
+  class CodelessPipes final : public os::NamedPipes {
+   public:
+    os::OsResult<os::PipeEnd> Connect(std::string_view, std::uint32_t) override { return os::kSuccess; }
+    os::OsResult<os::PipeServer> CreateServer(std::string_view) override { return os::kSuccess; }
+  } pipes;
+  SendPipe pipe{pipes, std::string(kSettingsPipeName)};
+  EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));
+  EXPECT_EQ(pipe.ErrorText(), kSendPipeOpenFailed);
+  EXPECT_NE(pipe.LastError(), os::kSuccess);
+}
+
 TEST_F(SendPipeTest, BusyPipeIsWaitedForOnlyBriefly) {
-  os::OsError error = os::kSuccess;
-  auto server = os.pipes.CreateServer(kSettingsPipeName, error);
-  auto other = os.pipes.Connect(kSettingsPipeName, 0, error);  // another client holds it
+  auto server = os.pipes.CreateServer(kSettingsPipeName);
+  auto other = os.pipes.Connect(kSettingsPipeName, 0);  // another client holds it
   ASSERT_TRUE(other);
   EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));
   EXPECT_EQ(pipe.ErrorText(), kSendPipeOpenFailed);

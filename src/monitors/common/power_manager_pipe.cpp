@@ -35,8 +35,7 @@ HandshakeEnd Handshake(os::Synchronization& sync, os::Event& stop, os::Event& re
   // A return the controller set after an earlier announcement had already timed out must not
   // answer this one.
   returned.Reset();
-  os::OsError error = os::kSuccess;
-  std::unique_ptr<os::Event> notification = sync.OpenNamedEvent(kPowerNotificationEvent, error);
+  const os::OsResult<os::Event> notification = sync.OpenNamedEvent(kPowerNotificationEvent);
   if (!notification) return HandshakeEnd::NoReport;
   notification->Set();
   // The stop event ends the wait too, so stopping the monitoring loop never waits 30 s here.
@@ -62,12 +61,12 @@ std::vector<std::uint8_t> PowerManagerText(std::string_view ascii) {
 
 void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::Event& stop,
                          const PowerManagerPipeTiming& timing) {
-  os::OsError error = os::kSuccess;
-  std::unique_ptr<os::Event> returned =
-      sync.NewEvent(os::EventReset::Manual, kPowerNotificationReturnEvent, error);
+  const os::OsResult<os::Event> returned =
+      sync.NewEvent(os::EventReset::Manual, kPowerNotificationReturnEvent);
   if (!returned) return;
 
   std::unique_ptr<os::PipeServer> server;
+  os::OsError error = os::kSuccess;
   bool connected = false;
   const auto dropClient = [&] {
     // Destroying the server disconnects and closes it; the next round creates it anew.
@@ -77,7 +76,7 @@ void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::E
 
   while (!IsSet(sync, stop)) {
     if (!server) {
-      server = pipes.CreateServer(kPowerManagerPipeName, error);
+      server = pipes.CreateServer(kPowerManagerPipeName).take();
       if (!server) {
         if (StopWithin(sync, stop, timing.retryMs)) break;
         continue;

@@ -77,11 +77,10 @@ void RunSoftwareWatcher(const os::OsPorts& os, os::Event& stop, EventQueue& queu
   };
   std::array<WatchedKey, 2> keys{WatchedKey{kUninstallKey32, {}, {}, {}}, WatchedKey{kUninstallKey64, {}, {}, {}}};
   for (WatchedKey& key : keys) {
-    os::OsError error = os::kSuccess;
-    key.changed = os.sync.NewEvent(os::EventReset::Manual, {}, error);
+    key.changed = os.sync.NewEvent(os::EventReset::Manual, {}).take();
     if (!key.changed) return;  // nothing could ever be waited for
     // A key that cannot be watched leaves its event unset; the other key is still watched.
-    key.watch = os.registry.Watch(os::RegistryRoot::LocalMachine, key.path, error);
+    key.watch = os.registry.Watch(os::RegistryRoot::LocalMachine, key.path).take();
     if (key.watch) (void)key.watch->Arm(*key.changed);
   }
   for (WatchedKey& key : keys) key.programs = ReadInstalledSoftware(os.registry, key.path);

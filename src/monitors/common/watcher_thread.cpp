@@ -4,11 +4,10 @@ namespace orv {
 
 bool WatcherThread::Start(os::Synchronization& sync, std::function<void(os::Event& stop)> body) {
   Stop();
-  os::OsError error = os::kSuccess;
   // Manual reset: every wait of the body sees the stop, none consumes it.
-  std::shared_ptr<os::Event> stop = sync.NewEvent(os::EventReset::Manual, {}, error);
+  std::shared_ptr<os::Event> stop = sync.NewEvent(os::EventReset::Manual, {}).take();
   if (!stop) return false;  // without a stop event the thread could never be ended
-  thread_ = sync.StartThread([stop, body = std::move(body)] { body(*stop); }, error);
+  thread_ = sync.StartThread([stop, body = std::move(body)] { body(*stop); }).take();
   if (!thread_) return false;
   stop_ = std::move(stop);
   return true;

@@ -137,35 +137,32 @@ bool AcquireEnhancedProvider(UniqueCryptProv& provider, os::OsError& error) {
 
 }  // namespace
 
-std::unique_ptr<os::Rc4Key> Win32Crypto::DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
-                                                       os::KeyStep& failed, os::OsError& error) {
+os::OsResult<os::Rc4Key> Win32Crypto::DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
+                                                    os::KeyStep& failed) {
   failed = os::KeyStep::Done;
-  error = os::kSuccess;
   UniqueCryptProv provider;
-  if (!AcquireEnhancedProvider(provider, error)) {
+  os::OsError providerError = os::kSuccess;
+  if (!AcquireEnhancedProvider(provider, providerError)) {
     failed = os::KeyStep::Provider;
-    return nullptr;
+    return providerError;
   }
   HCRYPTHASH hashHandle = 0;
   if (!::CryptCreateHash(provider.get(), CALG_SHA1, 0, 0, &hashHandle)) {
     failed = os::KeyStep::Hash;
-    error = LastErrorOr(os::kErrorNotSupported);
-    return nullptr;
+    return LastErrorOr(os::kErrorNotSupported);
   }
   const UniqueCryptHash hash(hashHandle);
   if (passPhrase.size() > std::numeric_limits<DWORD>::max() ||
       !::CryptHashData(hash.get(), passPhrase.data(), static_cast<DWORD>(passPhrase.size()), 0)) {
     failed = os::KeyStep::HashData;
-    error = LastErrorOr(os::kErrorInvalidParameter);
-    return nullptr;
+    return LastErrorOr(os::kErrorInvalidParameter);
   }
   // The key length sits in the upper 16 bits of the flags.
   constexpr DWORD kKeyBits128 = DWORD{128} << 16;
   HCRYPTKEY keyHandle = 0;
   if (!::CryptDeriveKey(provider.get(), CALG_RC4, hash.get(), kKeyBits128, &keyHandle)) {
     failed = os::KeyStep::DeriveKey;
-    error = LastErrorOr(os::kErrorNotSupported);
-    return nullptr;
+    return LastErrorOr(os::kErrorNotSupported);
   }
   UniqueCryptKey key(keyHandle);
   return std::make_unique<Win32Rc4Key>(std::move(provider), std::move(key));

@@ -7,8 +7,8 @@ namespace orv::win32 {
 
 class Win32Crypto final : public os::Crypto {
  public:
-  std::unique_ptr<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase, os::KeyStep& failed,
-                                           os::OsError& error) override;
+  os::OsResult<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t> passPhrase,
+                                        os::KeyStep& failed) override;
   bool Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) override;
   bool ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) override;
   bool IsSignatureTrusted(std::string_view path, os::OsError& error) override;

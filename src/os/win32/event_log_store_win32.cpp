@@ -182,19 +182,14 @@ os::OsError RenderValues(const os::EventEntry& entry, EVT_RENDER_CONTEXT_FLAGS k
 
 }  // namespace
 
-std::unique_ptr<os::EventQuery> Win32EventLogStore::Query(std::string_view channel,
-                                                          std::string_view filter,
-                                                          os::QueryDirection direction,
-                                                          os::OsError& error) {
+os::OsResult<os::EventQuery> Win32EventLogStore::Query(std::string_view channel,
+                                                       std::string_view filter,
+                                                       os::QueryDirection direction) {
   DWORD flags = EvtQueryChannelPath;
   if (direction == os::QueryDirection::NewestFirst) flags |= EvtQueryReverseDirection;
   ::SetLastError(ERROR_SUCCESS);
   UniqueEvtHandle handle(::EvtQuery(nullptr, Wide(channel).c_str(), Wide(filter).c_str(), flags));
-  if (!handle) {
-    error = LastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!handle) return LastError();
   return std::make_unique<Win32EventQuery>(std::move(handle));
 }
 
@@ -238,15 +233,10 @@ os::OsError Win32EventLogStore::SeekToBookmark(os::EventQuery& query,
              : LastError();
 }
 
-std::unique_ptr<os::EventBookmark> Win32EventLogStore::NewBookmark(std::string_view xml,
-                                                                   os::OsError& error) {
+os::OsResult<os::EventBookmark> Win32EventLogStore::NewBookmark(std::string_view xml) {
   const std::wstring text = Wide(xml);
   UniqueEvtHandle handle(::EvtCreateBookmark(xml.empty() ? nullptr : text.c_str()));
-  if (!handle) {
-    error = LastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!handle) return LastError();
   return std::make_unique<Win32EventBookmark>(std::move(handle));
 }
 

@@ -186,46 +186,30 @@ class Win32PipeClient final : public os::PipeEnd {
 
 }  // namespace
 
-std::unique_ptr<os::PipeEnd> Win32NamedPipes::Connect(std::string_view name, std::uint32_t waitMs,
-                                                      os::OsError& error) {
+os::OsResult<os::PipeEnd> Win32NamedPipes::Connect(std::string_view name, std::uint32_t waitMs) {
   const std::wstring wideName = Wide(name);
   UniquePipe pipe;
   for (int attempt = 0; attempt < 2 && !pipe; ++attempt) {
     pipe.reset(::CreateFileW(wideName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (pipe) break;
-    error = ::GetLastError();
-    if (error != ERROR_PIPE_BUSY || attempt == 1) return nullptr;
-    if (!::WaitNamedPipeW(wideName.c_str(), waitMs)) {
-      error = ::GetLastError();
-      return nullptr;
-    }
+    const os::OsError error = ::GetLastError();
+    if (error != ERROR_PIPE_BUSY || attempt == 1) return error;
+    if (!::WaitNamedPipeW(wideName.c_str(), waitMs)) return ::GetLastError();
   }
   UniqueKernelHandle ioEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!ioEvent) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!ioEvent) return ::GetLastError();
   return std::make_unique<Win32PipeClient>(std::move(pipe), std::move(ioEvent));
 }
 
-std::unique_ptr<os::PipeServer> Win32NamedPipes::CreateServer(std::string_view name,
-                                                              os::OsError& error) {
+os::OsResult<os::PipeServer> Win32NamedPipes::CreateServer(std::string_view name) {
   UniquePipe pipe(::CreateNamedPipeW(Wide(name).c_str(),
                                      PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0,
                                      nullptr));
-  if (!pipe) {
-    error = ::GetLastError();
-    return nullptr;
-  }
+  if (!pipe) return ::GetLastError();
   UniqueKernelHandle ioEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!ioEvent) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!ioEvent) return ::GetLastError();
   return std::make_unique<Win32PipeServer>(std::move(pipe), std::move(ioEvent));
 }
 

@@ -7,9 +7,8 @@ namespace orv::win32 {
 
 class Win32NamedPipes final : public os::NamedPipes {
  public:
-  std::unique_ptr<os::PipeEnd> Connect(std::string_view name, std::uint32_t waitMs,
-                                       os::OsError& error) override;
-  std::unique_ptr<os::PipeServer> CreateServer(std::string_view name, os::OsError& error) override;
+  os::OsResult<os::PipeEnd> Connect(std::string_view name, std::uint32_t waitMs) override;
+  os::OsResult<os::PipeServer> CreateServer(std::string_view name) override;
 };
 
 }  // namespace orv::win32

@@ -51,9 +51,8 @@ class Win32ChildProcess final : public os::ChildProcess {
 
 }  // namespace
 
-std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::ProcessStart& start,
-                                                               os::OsError& error,
-                                                               os::LaunchStep& failedAt) {
+os::OsResult<os::ChildProcess> Win32ProcessLauncher::Launch(const os::ProcessStart& start,
+                                                            os::LaunchStep& failedAt) {
   UniqueFileHandle readEnd;
   UniqueFileHandle writeEnd;
   STARTUPINFOW startup{};
@@ -65,9 +64,8 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
   if (start.captureOutput) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), &inheritable, kPipeBufferBytes)) {
-      error = ::GetLastError();
       failedAt = os::LaunchStep::OutputPipe;
-      return nullptr;
+      return ::GetLastError();
     }
     // Only the child's end is inherited; ours must not keep the pipe open in the child.
     ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
@@ -83,14 +81,12 @@ std::unique_ptr<os::ChildProcess> Win32ProcessLauncher::Launch(const os::Process
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, start.captureOutput,
                         start.hidden ? CREATE_NO_WINDOW : 0, nullptr, folder.empty() ? nullptr : folder.c_str(),
                         &startup, &info)) {
-    error = ::GetLastError();
     failedAt = os::LaunchStep::Process;
-    return nullptr;
+    return ::GetLastError();
   }
   UniqueKernelHandle thread(info.hThread);
   // Closing our copy of the write end lets the pipe report the end of the output.
   writeEnd.reset();
-  error = os::kSuccess;
   return std::make_unique<Win32ChildProcess>(UniqueKernelHandle(info.hProcess), std::move(readEnd));
 }
 

@@ -8,8 +8,8 @@ namespace orv::win32 {
 class Win32ProcessLauncher final : public os::ProcessLauncher {
  public:
   using os::ProcessLauncher::Launch;
-  std::unique_ptr<os::ChildProcess> Launch(const os::ProcessStart& start, os::OsError& error,
-                                           os::LaunchStep& failedAt) override;
+  os::OsResult<os::ChildProcess> Launch(const os::ProcessStart& start,
+                                        os::LaunchStep& failedAt) override;
 };
 
 }  // namespace orv::win32

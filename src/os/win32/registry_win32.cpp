@@ -52,11 +52,9 @@ class Win32RegistryWatch final : public os::RegistryWatch {
 
 }  // namespace
 
-std::unique_ptr<os::RegistryWatch> Win32Registry::Watch(os::RegistryRoot root, std::string_view path,
-                                                        os::OsError& error) {
+os::OsResult<os::RegistryWatch> Win32Registry::Watch(os::RegistryRoot root, std::string_view path) {
   UniqueRegKey key;
-  error = OpenKey(root, path, KEY_NOTIFY, key);
-  if (error != os::kSuccess) return nullptr;
+  if (const os::OsError error = OpenKey(root, path, KEY_NOTIFY, key)) return error;
   return std::make_unique<Win32RegistryWatch>(std::move(key));
 }
 

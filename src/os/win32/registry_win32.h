@@ -19,8 +19,7 @@ class Win32Registry final : public os::Registry {
                           std::vector<std::string>& names) override;
   os::OsError CreateKey(os::RegistryRoot root, std::string_view path) override;
   os::OsError DeleteKeyTree(os::RegistryRoot root, std::string_view path) override;
-  std::unique_ptr<os::RegistryWatch> Watch(os::RegistryRoot root, std::string_view path,
-                                           os::OsError& error) override;
+  os::OsResult<os::RegistryWatch> Watch(os::RegistryRoot root, std::string_view path) override;
 };
 
 }  // namespace orv::win32

@@ -79,19 +79,15 @@ class Win32DeviceNotification final : public os::DeviceNotification {
 
 }  // namespace
 
-std::unique_ptr<os::DeviceNotification> Win32ServiceHost::RegisterDeviceInterfaceNotification(
-    os::StatusHandle handle, os::OsError& error) {
+os::OsResult<os::DeviceNotification> Win32ServiceHost::RegisterDeviceInterfaceNotification(
+    os::StatusHandle handle) {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   HDEVNOTIFY notification = ::RegisterDeviceNotificationW(
       reinterpret_cast<HANDLE>(handle), &filter,
       DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
-  if (notification == nullptr) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (notification == nullptr) return ::GetLastError();
   return std::make_unique<Win32DeviceNotification>(notification);
 }
 

@@ -13,8 +13,8 @@ class Win32ServiceHost final : public os::ServiceHost {
                                           os::ControlHandlerCallback handler, void* context,
                                           os::OsError& error) override;
   os::OsError ReportStatus(os::StatusHandle handle, const os::ServiceStatusRecord& status) override;
-  std::unique_ptr<os::DeviceNotification> RegisterDeviceInterfaceNotification(os::StatusHandle handle,
-                                                                          os::OsError& error) override;
+  os::OsResult<os::DeviceNotification> RegisterDeviceInterfaceNotification(
+      os::StatusHandle handle) override;
 
   // The handler and its context as the control manager hands them back to the trampoline.
   struct HandlerBinding {

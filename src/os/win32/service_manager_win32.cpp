@@ -74,19 +74,13 @@ class Win32ScmConnection final : public os::ScmConnection {
  public:
   explicit Win32ScmConnection(UniqueScHandle handle) : handle_(std::move(handle)) {}
 
-  std::unique_ptr<os::ScmService> OpenExisting(std::string_view name, std::uint32_t access,
-                                              os::OsError& error) override {
+  os::OsResult<os::ScmService> OpenExisting(std::string_view name, std::uint32_t access) override {
     UniqueScHandle service(::OpenServiceW(handle_.get(), Wide(name).c_str(), access));
-    if (!service) {
-      error = ::GetLastError();
-      return nullptr;
-    }
-    error = os::kSuccess;
+    if (!service) return ::GetLastError();
     return std::make_unique<Win32ScmService>(std::move(service));
   }
 
-  std::unique_ptr<os::ScmService> AddService(const os::ServiceCreation& creation,
-                                             os::OsError& error) override {
+  os::OsResult<os::ScmService> AddService(const os::ServiceCreation& creation) override {
     const std::wstring name = Wide(creation.name);
     const std::wstring display = Wide(creation.displayName);
     const std::wstring binary = Wide(creation.binaryPath);
@@ -103,11 +97,7 @@ class Win32ScmConnection final : public os::ScmConnection {
         optional(dependencies, !creation.dependencies.empty()),
         optional(account, !creation.account.empty()),
         optional(password, !creation.password.empty())));
-    if (!service) {
-      error = ::GetLastError();
-      return nullptr;
-    }
-    error = os::kSuccess;
+    if (!service) return ::GetLastError();
     return std::make_unique<Win32ScmService>(std::move(service));
   }
 
@@ -117,14 +107,9 @@ class Win32ScmConnection final : public os::ScmConnection {
 
 }  // namespace
 
-std::unique_ptr<os::ScmConnection> Win32ServiceManager::Connect(std::uint32_t access,
-                                                               os::OsError& error) {
+os::OsResult<os::ScmConnection> Win32ServiceManager::Connect(std::uint32_t access) {
   UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, access));
-  if (!manager) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!manager) return ::GetLastError();
   return std::make_unique<Win32ScmConnection>(std::move(manager));
 }
 

@@ -7,7 +7,7 @@ namespace orv::win32 {
 
 class Win32ServiceManager final : public os::ServiceManager {
  public:
-  std::unique_ptr<os::ScmConnection> Connect(std::uint32_t access, os::OsError& error) override;
+  os::OsResult<os::ScmConnection> Connect(std::uint32_t access) override;
 };
 
 }  // namespace orv::win32

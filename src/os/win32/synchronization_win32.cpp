@@ -41,27 +41,17 @@ unsigned __stdcall ThreadTrampoline(void* argument) {
 
 }  // namespace
 
-std::unique_ptr<os::Event> Win32Synchronization::NewEvent(os::EventReset reset, std::string_view name,
-                                                          os::OsError& error) {
+os::OsResult<os::Event> Win32Synchronization::NewEvent(os::EventReset reset, std::string_view name) {
   const std::wstring wideName = Wide(name);
   UniqueKernelHandle handle(::CreateEventW(nullptr, reset == os::EventReset::Manual ? TRUE : FALSE, FALSE,
                                            name.empty() ? nullptr : wideName.c_str()));
-  if (!handle) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!handle) return ::GetLastError();
   return std::make_unique<Win32Event>(std::move(handle));
 }
 
-std::unique_ptr<os::Event> Win32Synchronization::OpenNamedEvent(std::string_view name,
-                                                                os::OsError& error) {
+os::OsResult<os::Event> Win32Synchronization::OpenNamedEvent(std::string_view name) {
   UniqueKernelHandle handle(::OpenEventW(EVENT_ALL_ACCESS, FALSE, Wide(name).c_str()));
-  if (!handle) {
-    error = ::GetLastError();
-    return nullptr;
-  }
-  error = os::kSuccess;
+  if (!handle) return ::GetLastError();
   return std::make_unique<Win32Event>(std::move(handle));
 }
 
@@ -81,17 +71,14 @@ std::uint32_t Win32Synchronization::WaitAny(std::span<os::Event* const> events,
   return os::kWaitFailed;
 }
 
-std::unique_ptr<os::Thread> Win32Synchronization::StartThread(std::function<void()> body,
-                                                              os::OsError& error) {
+os::OsResult<os::Thread> Win32Synchronization::StartThread(std::function<void()> body) {
   auto argument = std::make_unique<std::function<void()>>(std::move(body));
   const std::uintptr_t handle =
       ::_beginthreadex(nullptr, 0, &ThreadTrampoline, argument.get(), 0, nullptr);
   if (handle == 0) {
-    error = static_cast<os::OsError>(errno == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ::GetLastError());
-    return nullptr;
+    return static_cast<os::OsError>(errno == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ::GetLastError());
   }
   argument.release();  // the thread owns it now
-  error = os::kSuccess;
   return std::make_unique<Win32Thread>(UniqueKernelHandle(reinterpret_cast<HANDLE>(handle)));
 }
 

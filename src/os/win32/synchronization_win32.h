@@ -8,11 +8,10 @@ namespace orv::win32 {
 
 class Win32Synchronization final : public os::Synchronization {
  public:
-  std::unique_ptr<os::Event> NewEvent(os::EventReset reset, std::string_view name, os::OsError& error) override;
-  std::unique_ptr<os::Event> OpenNamedEvent(std::string_view name, os::OsError& error) override;
+  os::OsResult<os::Event> NewEvent(os::EventReset reset, std::string_view name) override;
+  os::OsResult<os::Event> OpenNamedEvent(std::string_view name) override;
   std::uint32_t WaitAny(std::span<os::Event* const> events, std::uint32_t timeoutMs) override;
-  std::unique_ptr<os::Thread> StartThread(std::function<void()> body,
-                                          os::OsError& error) override;
+  os::OsResult<os::Thread> StartThread(std::function<void()> body) override;
 };
 
 // The kernel handle of an event this adapter made (every event of this process), for the other

@@ -22,10 +22,9 @@ class PowerManagerPipeTest : public ::testing::Test {
       : os(simulated), controllerRuns_(controllerRuns) {}
 
   void SetUp() override {
-    os::OsError error = os::kSuccess;
-    stop = os.sync.NewEvent(os::EventReset::Manual, "", error);
+    stop = os.sync.NewEvent(os::EventReset::Manual, "").take();
     // The controller's twelfth event, which the pipe thread opens by name.
-    if (controllerRuns_) notification = os.sync.NewEvent(os::EventReset::Manual, kPowerNotificationEvent, error);
+    if (controllerRuns_) notification = os.sync.NewEvent(os::EventReset::Manual, kPowerNotificationEvent).take();
     ASSERT_TRUE(stop && (notification || !controllerRuns_));
   }
 
@@ -42,8 +41,7 @@ class PowerManagerPipeTest : public ::testing::Test {
   // and returns the answer.
   std::unique_ptr<os::PipeEnd> ConnectClient() {
     for (int i = 0; i < 200; ++i) {
-      os::OsError error = os::kSuccess;
-      if (auto client = os.pipes.Connect(kPowerManagerPipeName, 100, error)) return client;
+      if (auto client = os.pipes.Connect(kPowerManagerPipeName, 100)) return std::move(client).take();
       std::this_thread::sleep_for(10ms);
     }
     return nullptr;
@@ -145,8 +143,7 @@ TEST_F(PowerManagerPipeTest, OneClientCanAnnounceTwice) {
 
 // The stop event here is auto-reset, so the handshake's wait consumes it: the thread must still end.
 TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
-  os::OsError error = os::kSuccess;
-  stop = os.sync.NewEvent(os::EventReset::Auto, "", error);
+  stop = os.sync.NewEvent(os::EventReset::Auto, "").take();
   ASSERT_TRUE(stop);
   std::promise<void> ended;
   std::future<void> threadEnded = ended.get_future();
@@ -181,9 +178,9 @@ TEST_F(PowerManagerPipeTest, PipeExistsOnlyWhileTheThreadRuns) {
   stop->Set();
   thread.join();
   EXPECT_FALSE(os.pipes.IsServed(kPowerManagerPipeName));
-  os::OsError error = os::kSuccess;
-  EXPECT_FALSE(os.pipes.Connect(kPowerManagerPipeName, 0, error));
-  EXPECT_EQ(error, os::kErrorFileNotFound);
+  const auto late = os.pipes.Connect(kPowerManagerPipeName, 0);
+  EXPECT_FALSE(late);
+  EXPECT_EQ(late.error(), os::kErrorFileNotFound);
 }
 
 TEST_F(PowerManagerPipeTest, PipeCreationFailureIsRetriedUntilStopped) {

@@ -97,8 +97,7 @@ TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
     Install(kUninstallKey64, "Old", "Old App", "1.0");
     std::vector<SoftwareEntry> kept = ReadInstalledSoftware(os.registry, kUninstallKey64);
     c.change(*this);
-    os::OsError error = os::kSuccess;
-    std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}, error);
+    std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}).take();
     CompareInstalledSoftware(os.Ports(), *stop, kUninstallKey64, kept, queue);
     EXPECT_EQ(Drain(), c.posted);
     EXPECT_EQ(kept.size(), ReadInstalledSoftware(os.registry, kUninstallKey64).size());
@@ -108,8 +107,7 @@ TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
 TEST_F(SoftwareTest, AStopDuringTheSettlingEndsTheComparisonWithoutPosting) {
   std::vector<SoftwareEntry> kept = ReadInstalledSoftware(os.registry, kUninstallKey64);
   Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
-  os::OsError error = os::kSuccess;
-  std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}, error);
+  std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}).take();
   stop->Set();
   CompareInstalledSoftware(os.Ports(), *stop, kUninstallKey64, kept, queue);
   EXPECT_THAT(Drain(), IsEmpty());
