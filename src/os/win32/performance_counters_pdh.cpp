@@ -1,4 +1,8 @@
 // Performance counters through the performance data helper, PDH (Windows only).
+//
+// Under Wine 8 a "*" counter cannot be added (PDH_CSTATUS_NO_COUNTER) and
+// PdhGetFormattedCounterArrayW is an unimplemented stub that ends the process when called; the
+// arrays are only ever read from "*" counters, so there the agent reads zeros and goes on.
 #include "os/win32/performance_counters_pdh.h"
 
 #include "os/win32/windows_api.h"
