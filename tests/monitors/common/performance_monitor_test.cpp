@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "fakes/fake_performance_counters.h"
 
@@ -112,6 +113,8 @@ struct Fault {
   bool sampled;
   const char* expected;
 };
+
+void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
 
 class PerformanceFaultTest : public PerformanceMonitorTest, public ::testing::WithParamInterface<Fault> {};
 
