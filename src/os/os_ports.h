@@ -10,6 +10,8 @@
 #include "os/http_client.h"
 #include "os/named_pipe.h"
 #include "os/network_adapters.h"
+#include "os/network_shares.h"
+#include "os/performance_counters.h"
 #include "os/process_control.h"
 #include "os/process_launcher.h"
 #include "os/registry.h"
@@ -41,6 +43,8 @@ struct OsPorts {
   Crypto& crypto;
   NetworkAdapters& adapters;
   DeviceInstallation& devices;
+  PerformanceCounters& counters;
+  NetworkShares& shares;
 };
 
 }  // namespace orv::os

@@ -10,6 +10,8 @@
 #include "fakes/fake_http_client.h"
 #include "fakes/fake_named_pipes.h"
 #include "fakes/fake_network_adapters.h"
+#include "fakes/fake_network_shares.h"
+#include "fakes/fake_performance_counters.h"
 #include "fakes/fake_process_launcher.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
@@ -28,7 +30,8 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
+            counters, shares};
   }
 
   FakeRegistry registry;
@@ -49,6 +52,8 @@ struct FakeOs {
   FakeCrypto crypto;
   FakeNetworkAdapters adapters;
   FakeDeviceInstallation devices;
+  FakePerformanceCounters counters;
+  FakeNetworkShares shares;
 };
 
 }  // namespace orv::fakes

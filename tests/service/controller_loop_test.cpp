@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <malloc.h>
 
@@ -138,6 +139,60 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
   EXPECT_EQ(Dword("ServiceStatus"), 4U);
   EXPECT_TRUE(os.processes.Launched().empty());
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+}
+
+// The loads of a periodic status are those the rounds of its period read from the counters
+// and shares, averaged. Every sample reads new values; those taken after the first status and
+// up to the second (the second's own round included) must give the second's loads.
+TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
+  Register();
+  SetDword("CheckInterval", 60);
+  SetDword("OutputInterval", 1800);
+  std::vector<int> cpu;
+  std::vector<int> memory;
+  std::vector<std::uint32_t> users;
+  std::string firstStatus;
+  std::string secondStatus;
+  // The machine's counters exist from the start; each sample gives them new values.
+  os.counters.Set("Processor", "0", "% Processor Time", 0);
+  os.counters.Set("Processor", "_Total", "% Processor Time", 0);
+  os.counters.Set("Memory", "", "% Committed Bytes In Use", 0);
+  int sample = 0;
+  os.counters.beforeCollect = [&] {
+    ++sample;
+    const int load = 10 + 7 * (sample % 5);
+    const int committed = 40 + sample % 3;
+    const auto connections = static_cast<std::uint32_t>(sample % 4);
+    os.counters.Set("Processor", "0", "% Processor Time", load + 1);
+    os.counters.Set("Processor", "_Total", "% Processor Time", load);
+    os.counters.Set("Memory", "", "% Committed Bytes In Use", committed);
+    os.shares.shares = {{"data", 0, connections}, {"C$", 0x80000000, 5}};
+    const auto statuses = Files("RL[");
+    if (statuses.size() == 1) {
+      firstStatus = statuses.front();
+      cpu.push_back(load);
+      memory.push_back(committed);
+      users.push_back(connections);
+    } else if (statuses.size() == 2 && secondStatus.empty()) {
+      secondStatus = statuses.front() == firstStatus ? statuses.back() : statuses.front();
+    }
+  };
+  RunUntil(45 * kMinute);
+
+  ASSERT_FALSE(secondStatus.empty());
+  ASSERT_GE(cpu.size(), 25U) << "the rounds of one period";
+  const auto average = [](const auto& values) {
+    double sum = 0;
+    for (const auto value : values) sum += value;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", sum / static_cast<double>(values.size()));
+    return std::string(text);
+  };
+  std::uint32_t userSum = 0;
+  for (const std::uint32_t count : users) userSum += count;
+  EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(cpu) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(memory) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(userSum / users.size()) + ","));
 }
 
 // A week of monitoring against a cloud that answers and an uploader that takes the pool: the

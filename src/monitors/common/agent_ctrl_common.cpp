@@ -3,6 +3,7 @@
 #include "model/event_queue.h"
 #include "monitors/common/drive_watcher.h"
 #include "monitors/common/power_manager_pipe.h"
+#include "monitors/common/share_connections.h"
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
@@ -14,13 +15,18 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
       log_(os.eventReporter, os.system),
       forwarder_(os.eventLogStore, os.clock),
       network_(os, log_, CommonEventQueue()),
-      drivers_(os, log_, CommonEventQueue()) {
+      drivers_(os, log_, CommonEventQueue()),
+      performance_(os.counters) {
+  performance_.Open();  // a first sample now, so the first round already has rates
   LoadSingle(os.registry, kBackupStatusTable, data_.backupState);
   LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState);
   LoadSingle(os.registry, kUPSDegradeStatusTable, data_.upsDegradeState);
 }
 
-AgentCtrl_COMMON::~AgentCtrl_COMMON() { StopWatchers(); }
+AgentCtrl_COMMON::~AgentCtrl_COMMON() {
+  StopWatchers();
+  performance_.Close();
+}
 
 void AgentCtrl_COMMON::CheckSystemState() {
   network_.CheckAtStartUp(data_.current.adapters);
@@ -48,7 +54,10 @@ void AgentCtrl_COMMON::StopWatchers() {
 }
 
 void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definitions) {
-  // The load sample is still empty; it is kept so the periodic averages count every pass.
+  // A sample that could not be taken reads as zeros, which is what the message reports then.
+  performance_.Collect();
+  data_.current.snapshot = performance_.Snapshot();
+  data_.current.shareConnections = CountShareConnections(os_.shares);
   if (pass == PassKind::Round) data_.samples.push_back(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
   SaveStateTables();

@@ -17,6 +17,7 @@
 #include "monitors/common/driver_monitor.h"
 #include "monitors/common/event_log_forwarder.h"
 #include "monitors/common/network_identity_monitor.h"
+#include "monitors/common/performance_monitor.h"
 #include "monitors/common/watcher_thread.h"
 #include "os/os_ports.h"
 
@@ -61,6 +62,7 @@ class AgentCtrl_COMMON {
   EventLogForwarder forwarder_;
   NetworkIdentityMonitor network_;
   DriverMonitor drivers_;
+  PerformanceMonitor performance_;
   WatcherThread driveWatcher_;
   WatcherThread softwareWatcher_;
   WatcherThread powerListener_;

@@ -11,6 +11,8 @@
 #include "os/win32/http_client_winhttp.h"
 #include "os/win32/named_pipe_win32.h"
 #include "os/win32/network_adapters_win32.h"
+#include "os/win32/network_shares_win32.h"
+#include "os/win32/performance_counters_pdh.h"
 #include "os/win32/process_control_win32.h"
 #include "os/win32/process_launcher_win32.h"
 #include "os/win32/registry_win32.h"
@@ -42,10 +44,13 @@ struct Win32Ports {
   Win32Crypto crypto;
   Win32NetworkAdapters adapters;
   SetupApiDeviceInstallation devices;
+  PdhPerformanceCounters counters;
+  Win32NetworkShares shares;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
+            counters, shares};
   }
 };
 
