@@ -85,7 +85,7 @@ void BM_CleanPoolOfTwentyThousandFiles(benchmark::State& state) {
     fs::remove_all(bench.Pool());
     fs::create_directory(bench.Pool());
     for (int i = 0; i < 20'000; ++i) {
-      if (!messagePool.Write(2, body)) state.SkipWithError("setup failed");
+      if (!messagePool.Write(orv::MessageKind::Event, body)) state.SkipWithError("setup failed");
     }
     state.ResumeTiming();
     if (!messagePool.Clean()) state.SkipWithError("clean failed");
