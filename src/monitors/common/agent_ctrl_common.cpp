@@ -7,6 +7,7 @@
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
+#include "monitors/common/windows_update_watcher.h"
 
 namespace orv {
 
@@ -38,6 +39,7 @@ void AgentCtrl_COMMON::StartWatchers() {
   (void)driveWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
     RunDriveWatcher(ports, stop, CommonEventQueue());
   });
+  (void)updateWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) { RunWindowsUpdateWatcher(ports, stop); });
   (void)softwareWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
     RunSoftwareWatcher(ports, stop, CommonEventQueue());
   });
@@ -47,8 +49,11 @@ void AgentCtrl_COMMON::StartWatchers() {
 }
 
 void AgentCtrl_COMMON::StopWatchers() {
-  for (WatcherThread* watcher : {&driveWatcher_, &softwareWatcher_, &powerListener_}) watcher->SignalStop();
+  for (WatcherThread* watcher : {&driveWatcher_, &updateWatcher_, &softwareWatcher_, &powerListener_}) {
+    watcher->SignalStop();
+  }
   (void)driveWatcher_.Stop();
+  (void)updateWatcher_.Stop();
   (void)softwareWatcher_.Stop();
   (void)powerListener_.Stop();
 }
