@@ -7,6 +7,7 @@
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
+#include "monitors/common/windows_update_monitor.h"
 #include "monitors/common/windows_update_watcher.h"
 
 namespace orv {
@@ -31,6 +32,7 @@ AgentCtrl_COMMON::~AgentCtrl_COMMON() {
 
 void AgentCtrl_COMMON::CheckSystemState() {
   network_.CheckAtStartUp(data_.current.adapters);
+  WindowsUpdateMonitor(os_, CommonEventQueue()).CheckAtStartUp(data_.current.windowsUpdateMessage);
   SystemStateMonitor(os_, CommonEventQueue()).Check();
 }
 
@@ -71,6 +73,10 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
 void AgentCtrl_COMMON::CheckNetwork() { network_.Check(data_.current.adapters); }
 
 void AgentCtrl_COMMON::CheckDrivers() { drivers_.Check(data_.current.adapters); }
+
+void AgentCtrl_COMMON::CheckWindowsUpdate() {
+  WindowsUpdateMonitor(os_, CommonEventQueue()).Check(data_.current.windowsUpdateMessage);
+}
 
 void AgentCtrl_COMMON::SaveStateTables() {
   SaveSingle(os_.registry, kBackupStatusTable, data_.backupState);

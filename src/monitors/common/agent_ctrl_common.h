@@ -46,6 +46,9 @@ class AgentCtrl_COMMON {
   // The network identity and driver checks that go with status messages and pending events.
   void CheckNetwork();
   void CheckDrivers();
+  // The periodic Windows Update check: new installations, policy changes and the sample's
+  // Windows Update text (its start-up form runs in CheckSystemState).
+  void CheckWindowsUpdate();
   // The MAC addresses the network identity monitor keeps, as the uploader is told them.
   const std::string& MacAddressText() const { return network_.MacAddressText(); }
 
