@@ -19,6 +19,7 @@
 #include "os/service_manager.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
+#include "os/windows_update.h"
 #include "os/wmi.h"
 #include "os/xml_reader.h"
 
@@ -45,6 +46,7 @@ struct OsPorts {
   DeviceInstallation& devices;
   PerformanceCounters& counters;
   NetworkShares& shares;
+  WindowsUpdate& windowsUpdate;
 };
 
 }  // namespace orv::os

@@ -18,6 +18,7 @@
 #include "fakes/fake_service_manager.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
+#include "fakes/fake_windows_update.h"
 #include "fakes/fake_wmi.h"
 #include "fakes/fake_xml_reader.h"
 #include "os/os_ports.h"
@@ -31,7 +32,7 @@ struct FakeOs {
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares};
+            counters, shares, windowsUpdate};
   }
 
   FakeRegistry registry;
@@ -54,6 +55,7 @@ struct FakeOs {
   FakeDeviceInstallation devices;
   FakePerformanceCounters counters;
   FakeNetworkShares shares;
+  FakeWindowsUpdate windowsUpdate{clock, sync};
 };
 
 }  // namespace orv::fakes

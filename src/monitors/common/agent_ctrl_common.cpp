@@ -7,6 +7,8 @@
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
+#include "monitors/common/windows_update_monitor.h"
+#include "monitors/common/windows_update_watcher.h"
 
 namespace orv {
 
@@ -30,6 +32,7 @@ AgentCtrl_COMMON::~AgentCtrl_COMMON() {
 
 void AgentCtrl_COMMON::CheckSystemState() {
   network_.CheckAtStartUp(data_.current.adapters);
+  WindowsUpdateMonitor(os_, CommonEventQueue()).CheckAtStartUp(data_.current.windowsUpdateMessage);
   SystemStateMonitor(os_, CommonEventQueue()).Check();
 }
 
@@ -38,6 +41,7 @@ void AgentCtrl_COMMON::StartWatchers() {
   (void)driveWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
     RunDriveWatcher(ports, stop, CommonEventQueue());
   });
+  (void)updateWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) { RunWindowsUpdateWatcher(ports, stop); });
   (void)softwareWatcher_.Start(os_.sync, [ports = os_](os::Event& stop) {
     RunSoftwareWatcher(ports, stop, CommonEventQueue());
   });
@@ -47,8 +51,11 @@ void AgentCtrl_COMMON::StartWatchers() {
 }
 
 void AgentCtrl_COMMON::StopWatchers() {
-  for (WatcherThread* watcher : {&driveWatcher_, &softwareWatcher_, &powerListener_}) watcher->SignalStop();
+  for (WatcherThread* watcher : {&driveWatcher_, &updateWatcher_, &softwareWatcher_, &powerListener_}) {
+    watcher->SignalStop();
+  }
   (void)driveWatcher_.Stop();
+  (void)updateWatcher_.Stop();
   (void)softwareWatcher_.Stop();
   (void)powerListener_.Stop();
 }
@@ -66,6 +73,10 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
 void AgentCtrl_COMMON::CheckNetwork() { network_.Check(data_.current.adapters); }
 
 void AgentCtrl_COMMON::CheckDrivers() { drivers_.Check(data_.current.adapters); }
+
+void AgentCtrl_COMMON::CheckWindowsUpdate() {
+  WindowsUpdateMonitor(os_, CommonEventQueue()).Check(data_.current.windowsUpdateMessage);
+}
 
 void AgentCtrl_COMMON::SaveStateTables() {
   SaveSingle(os_.registry, kBackupStatusTable, data_.backupState);

@@ -20,6 +20,7 @@
 #include "os/win32/service_manager_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
+#include "os/win32/windows_update_wua.h"
 #include "os/win32/wmi_win32.h"
 #include "os/win32/xml_reader_xmllite.h"
 
@@ -46,11 +47,12 @@ struct Win32Ports {
   SetupApiDeviceInstallation devices;
   PdhPerformanceCounters counters;
   Win32NetworkShares shares;
+  WuaWindowsUpdate windowsUpdate{sync};
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares};
+            counters, shares, windowsUpdate};
   }
 };
 
