@@ -72,7 +72,10 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
 
 void AgentCtrl_COMMON::CheckNetwork() { network_.Check(data_.current.adapters); }
 
-void AgentCtrl_COMMON::CheckDrivers() { drivers_.Check(data_.current.adapters); }
+void AgentCtrl_COMMON::CheckDrivers() {
+  CheckWindowsUpdate();
+  drivers_.Check(data_.current.adapters);
+}
 
 void AgentCtrl_COMMON::CheckWindowsUpdate() {
   WindowsUpdateMonitor(os_, CommonEventQueue()).Check(data_.current.windowsUpdateMessage);

@@ -43,7 +43,8 @@ class AgentCtrl_COMMON {
   // One common pass: load sample (kept in the sample list by a round), event-log forwarding,
   // Windows Server Backup, UPS, then the state tables are saved.
   void Check(PassKind pass, const AgentCtrl_ConfigFile& definitions);
-  // The network identity and driver checks that go with status messages and pending events.
+  // The network identity and driver checks that go with status messages and pending events;
+  // the driver check runs the periodic Windows Update check first.
   void CheckNetwork();
   void CheckDrivers();
   // The periodic Windows Update check: new installations, policy changes and the sample's
