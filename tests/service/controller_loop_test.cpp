@@ -142,7 +142,7 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
 }
 
 // The loads of a periodic status are those the rounds of its period read from the counters
-// and shares, averaged. Every sample reads new values; those taken after the first status and
+// and shares, averaged, and its ports are those the network check found. Every sample reads new values; those taken after the first status and
 // up to the second (the second's own round included) must give the second's loads.
 TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   Register();
@@ -157,6 +157,15 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   os.counters.Set("Processor", "0", "% Processor Time", 0);
   os.counters.Set("Processor", "_Total", "% Processor Time", 0);
   os.counters.Set("Memory", "", "% Committed Bytes In Use", 0);
+  os::RawAdapter port;
+  port.description = "Ethernet (PCI) #2";  // its counter instance is "Ethernet [PCI] _2"
+  port.physicalAddress = {0x00, 0x90, 0x27, 0xAB, 0xCD, 0xEF};
+  port.operStatus = 1;
+  port.unicast = {{1, {2, 0, 0, 0, 192, 168, 1, 10, 0, 0, 0, 0, 0, 0, 0, 0}}};
+  os.adapters.adapters = {port};
+  std::vector<int> sent;
+  os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 0);
+  os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Received/sec", 0);
   int sample = 0;
   os.counters.beforeCollect = [&] {
     ++sample;
@@ -166,6 +175,7 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
     os.counters.Set("Processor", "0", "% Processor Time", load + 1);
     os.counters.Set("Processor", "_Total", "% Processor Time", load);
     os.counters.Set("Memory", "", "% Committed Bytes In Use", committed);
+    os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 100 * sample);
     os.shares.shares = {{"data", 0, connections}, {"C$", 0x80000000, 5}};
     const auto statuses = Files("RL[");
     if (statuses.size() == 1) {
@@ -173,6 +183,7 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
       cpu.push_back(load);
       memory.push_back(committed);
       users.push_back(connections);
+      sent.push_back(100 * sample);
     } else if (statuses.size() == 2 && secondStatus.empty()) {
       secondStatus = statuses.front() == firstStatus ? statuses.back() : statuses.front();
     }
@@ -193,6 +204,11 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(cpu) + ","));
   EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(memory) + ","));
   EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(userSum / users.size()) + ","));
+  int sentSum = 0;
+  for (const int packets : sent) sentSum += packets;
+  EXPECT_THAT(secondStatus, HasSubstr(R"("ip_adr":"192.168.1.10",)"));
+  EXPECT_THAT(secondStatus, HasSubstr(R"("mac_adr":"00:90:27:AB:CD:EF",)"));
+  EXPECT_THAT(secondStatus, HasSubstr("\"tx\":" + std::to_string(sentSum / static_cast<int>(sent.size())) + ","));
 }
 
 // A week of monitoring against a cloud that answers and an uploader that takes the pool: the
