@@ -1,6 +1,8 @@
 #include "monitors/nas/agent_ctrl_lnas.h"
 
+#include "model/event_queue.h"
 #include "monitors/common/state_tables.h"
+#include "monitors/nas/fan_temperature_monitor.h"
 
 namespace orv {
 
@@ -21,6 +23,7 @@ AgentCtrl_LNAS::~AgentCtrl_LNAS() = default;
 void AgentCtrl_LNAS::Initialize() {}
 
 void AgentCtrl_LNAS::Check(PassKind pass) {
+  FanTemperatureMonitor(os_, modelFlags_, NasEventQueue()).Check(data_);
   if (pass == PassKind::Round) data_.samples.push_back({data_.readings, data_.disks});
   SaveStateTables();
 }
