@@ -7,7 +7,7 @@
 namespace orv {
 
 AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::uint32_t modelFlags)
-    : os_(os), meridexBrand_(meridexBrand), modelFlags_(modelFlags) {
+    : os_(os), meridexBrand_(meridexBrand), modelFlags_(modelFlags), companion_(os, meridexBrand, NasEventQueue()) {
   LoadSingle(os.registry, kCPUFanStatusTable, data_.cpuFanState);
   LoadSingle(os.registry, kCPUTempStatusTable, data_.cpuTempState);
   LoadSingle(os.registry, kCASEFanStatusTable, data_.caseFanState);
@@ -20,7 +20,11 @@ AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::ui
 
 AgentCtrl_LNAS::~AgentCtrl_LNAS() = default;
 
-void AgentCtrl_LNAS::Initialize() {}
+void AgentCtrl_LNAS::Initialize() {
+  // The companions' settings as they are now: only later changes are events.
+  companion_.CheckMailSettings(false);
+  companion_.CheckPowerSchedule(false);
+}
 
 void AgentCtrl_LNAS::Check(PassKind pass) {
   FanTemperatureMonitor(os_, modelFlags_, NasEventQueue()).Check(data_);
@@ -30,7 +34,10 @@ void AgentCtrl_LNAS::Check(PassKind pass) {
 
 void AgentCtrl_LNAS::CheckEncryptedVolumes() {}
 
-void AgentCtrl_LNAS::CheckCompanionSettings() {}
+void AgentCtrl_LNAS::CheckCompanionSettings() {
+  companion_.CheckMailSettings(true);
+  companion_.CheckPowerSchedule(true);
+}
 
 void AgentCtrl_LNAS::SaveStateTables() {
   SaveSingle(os_.registry, kCPUFanStatusTable, data_.cpuFanState);

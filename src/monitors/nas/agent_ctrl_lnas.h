@@ -10,6 +10,7 @@
 
 #include "model/nas_status_data.h"
 #include "model/pass_kind.h"
+#include "monitors/nas/companion_settings.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -42,6 +43,7 @@ class AgentCtrl_LNAS {
   bool meridexBrand_;
   std::uint32_t modelFlags_;
   NasStatusData data_;
+  CompanionSettings companion_;
 };
 
 }  // namespace orv
