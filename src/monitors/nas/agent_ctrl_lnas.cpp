@@ -7,7 +7,8 @@
 namespace orv {
 
 AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::uint32_t modelFlags)
-    : os_(os), meridexBrand_(meridexBrand), modelFlags_(modelFlags), companion_(os, meridexBrand, NasEventQueue()) {
+    : os_(os), meridexBrand_(meridexBrand), modelFlags_(modelFlags), companion_(os, meridexBrand, NasEventQueue()),
+      backups_(os, NasEventQueue()) {
   LoadSingle(os.registry, kCPUFanStatusTable, data_.cpuFanState);
   LoadSingle(os.registry, kCPUTempStatusTable, data_.cpuTempState);
   LoadSingle(os.registry, kCASEFanStatusTable, data_.caseFanState);
@@ -16,6 +17,7 @@ AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::ui
   LoadList(os.registry, kVolCapaStatusTable, data_.volCapaStates);
   LoadList(os.registry, kVolStaStatusTable, data_.volStaStates);
   LoadList(os.registry, kVaultBackupStatusTable, data_.vaultBackupStates);
+  data_.tasks = LoadBackupTasks(os.registry);
 }
 
 AgentCtrl_LNAS::~AgentCtrl_LNAS() = default;
@@ -28,6 +30,8 @@ void AgentCtrl_LNAS::Initialize() {
 
 void AgentCtrl_LNAS::Check(PassKind pass) {
   FanTemperatureMonitor(os_, modelFlags_, NasEventQueue()).Check(data_);
+  // The disks, volumes and RAID and the disk error events come here, in that order.
+  backups_.Check(data_.tasks, data_.vaultBackupStates);
   if (pass == PassKind::Round) data_.samples.push_back({data_.readings, data_.disks});
   SaveStateTables();
 }

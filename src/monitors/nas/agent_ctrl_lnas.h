@@ -10,6 +10,7 @@
 
 #include "model/nas_status_data.h"
 #include "model/pass_kind.h"
+#include "monitors/nas/backup_task_monitor.h"
 #include "monitors/nas/companion_settings.h"
 #include "os/os_ports.h"
 
@@ -44,6 +45,7 @@ class AgentCtrl_LNAS {
   std::uint32_t modelFlags_;
   NasStatusData data_;
   CompanionSettings companion_;
+  BackupTaskMonitor backups_;
 };
 
 }  // namespace orv
