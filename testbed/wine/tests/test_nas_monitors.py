@@ -36,7 +36,8 @@ PRODUCT_ROOT = r"HKLM\SOFTWARE\Wow6432Node\MERIDEX\Applications\UnitDeck"
 APPLIANCE_FLAGS = 0x100000 | 0x2000 | 0x8
 TEST_STATUS = 129
 START_TIMEOUT = 40
-STOP_TIMEOUT = 45
+# A watcher caught in a slow system call (WMI under a loaded Wine) is waited for up to a minute.
+STOP_TIMEOUT = 75
 
 bed = None
 cloud = None
