@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/monitor_state.h"
+#include "monitors/nas/backup_task_monitor.h"
 #include "platform/decimal_text.h"
 
 namespace {
@@ -61,6 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   orv::FiveTexts texts;
   orv::ParseFiveTextRow(input, texts);
   CheckFiveTextRow(orv::FormatFiveTextRow(texts));
+
+  // The input as a backup log message: the task it names is a piece of it, never more.
+  const std::string task = orv::TaskNameIn(input);
+  if (!task.empty() && input.find(task) == std::string_view::npos) std::abort();
 
   // The input as the fields of an entry: each reads back as RowText keeps it.
   const std::vector<std::string_view> pieces = Pieces(input);
