@@ -15,6 +15,7 @@
 #include "os/registry.h"
 #include "os/service_host.h"
 #include "os/service_manager.h"
+#include "os/storage_device.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
 #include "os/wmi.h"
@@ -41,6 +42,7 @@ struct OsPorts {
   Crypto& crypto;
   NetworkAdapters& adapters;
   DeviceInstallation& devices;
+  StorageDevice& storage;
 };
 
 }  // namespace orv::os

@@ -14,6 +14,7 @@
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_service_manager.h"
+#include "fakes/fake_storage_device.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
 #include "fakes/fake_wmi.h"
@@ -28,7 +29,7 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices, storage};
   }
 
   FakeRegistry registry;
@@ -49,6 +50,7 @@ struct FakeOs {
   FakeCrypto crypto;
   FakeNetworkAdapters adapters;
   FakeDeviceInstallation devices;
+  FakeStorageDevice storage;
 };
 
 }  // namespace orv::fakes

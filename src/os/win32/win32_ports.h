@@ -16,6 +16,7 @@
 #include "os/win32/registry_win32.h"
 #include "os/win32/service_host_win32.h"
 #include "os/win32/service_manager_win32.h"
+#include "os/win32/storage_device_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
 #include "os/win32/wmi_win32.h"
@@ -42,10 +43,11 @@ struct Win32Ports {
   Win32Crypto crypto;
   Win32NetworkAdapters adapters;
   SetupApiDeviceInstallation devices;
+  Win32StorageDevice storage;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices, storage};
   }
 };
 
