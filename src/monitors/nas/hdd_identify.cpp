@@ -14,7 +14,7 @@ std::uint16_t Word(std::span<const std::uint8_t> block, std::size_t index) {
   return static_cast<std::uint16_t>(block[2 * index] | (block[2 * index + 1] << 8));
 }
 
-bool Bit(std::uint16_t word, unsigned bit) { return (word >> bit) & 1U; }
+bool Bit(std::uint16_t word, unsigned bit) { return ((static_cast<unsigned>(word) >> bit) & 1U) != 0; }
 
 // UDMA modes 6 down to 0, as word 88 lists them (bits 6-0 supported, bits 14-8 selected).
 constexpr std::array<const char*, 7> kUdmaModes = {"UDMA/16", "UDMA/25", "UDMA/33", "UDMA/44",
