@@ -32,7 +32,8 @@ struct BenchOs {
     return {fake.registry, fake.eventReporter, fake.serviceHost, fake.serviceManager, fake.sync,
             fake.clock,    fake.system,        fake.process,     disk,                fake.processes,
             fake.eventLogStore, fake.xmlReader, fake.wmi, fake.pipes, fake.http, fake.crypto,
-            fake.adapters, fake.devices, fake.storage};
+            fake.adapters, fake.devices, fake.counters, fake.shares, fake.windowsUpdate,
+            fake.storage};
   }
   fs::path Pool() const { return root / "MessagePool"; }
 
@@ -85,7 +86,7 @@ void BM_CleanPoolOfTwentyThousandFiles(benchmark::State& state) {
     fs::remove_all(bench.Pool());
     fs::create_directory(bench.Pool());
     for (int i = 0; i < 20'000; ++i) {
-      if (!messagePool.Write(2, body)) state.SkipWithError("setup failed");
+      if (!messagePool.Write(orv::MessageKind::Event, body)) state.SkipWithError("setup failed");
     }
     state.ResumeTiming();
     if (!messagePool.Clean()) state.SkipWithError("clean failed");

@@ -37,6 +37,7 @@ class OneValueRegistry final : public orv::os::Registry {
   }
   orv::os::OsError CreateKey(orv::os::RegistryRoot, std::string_view) override { return 5; }
   orv::os::OsError DeleteKeyTree(orv::os::RegistryRoot, std::string_view) override { return 5; }
+  orv::os::OsResult<orv::os::RegistryWatch> Watch(orv::os::RegistryRoot, std::string_view) override { return 5; }
 };
 
 // Structurally valid UTF-8: what a strict JSON parser downstream would accept.

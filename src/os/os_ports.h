@@ -10,6 +10,8 @@
 #include "os/http_client.h"
 #include "os/named_pipe.h"
 #include "os/network_adapters.h"
+#include "os/network_shares.h"
+#include "os/performance_counters.h"
 #include "os/process_control.h"
 #include "os/process_launcher.h"
 #include "os/registry.h"
@@ -18,6 +20,7 @@
 #include "os/storage_device.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
+#include "os/windows_update.h"
 #include "os/wmi.h"
 #include "os/xml_reader.h"
 
@@ -42,6 +45,9 @@ struct OsPorts {
   Crypto& crypto;
   NetworkAdapters& adapters;
   DeviceInstallation& devices;
+  PerformanceCounters& counters;
+  NetworkShares& shares;
+  WindowsUpdate& windowsUpdate;
   StorageDevice& storage;
 };
 

@@ -9,8 +9,12 @@ BUILD_DIR/wine. The demo starts a test cloud on 127.0.0.1 (the agent's proxy:
 nothing leaves the machine) that knows the demo device, installs the service,
 starts it, shows its state, what it asked the cloud and what it wrote to the
 event log, asks it for a test event (control 128) and shows the message files
-arriving at the cloud through the uploader, then stops it, removes it and
-cleans up. --keep leaves the prefix behind for a look around
+arriving at the cloud through the uploader. Then it follows the road of one
+event on a simulated appliance of the LCD series: the front panel's processor
+fan value drops below CPUFanThreshold, the agent writes the 4080 event and an
+event-triggered status whose "cpu" lists the open condition, both reach the
+cloud; the fan recovers and the closing event (act_sts 3) follows. Then it
+stops the service, removes it and cleans up. --keep leaves the prefix behind for a look around
 (WINEPREFIX=BUILD_DIR/wine/prefix-demo).
 """
 
@@ -29,6 +33,9 @@ from test_cloud import TestCloud  # noqa: E402
 SERVICE = "ORVSVC"
 DEVICE_ID = "0102030405060708090a0b0c0d0e0f10"
 DEVICE_TEXT = "0403020106050807090A0B0C0D0E0F10"  # the GUID's text: three leading fields reversed
+# A four-bay appliance of the LCD series on Windows Server 2019, as the maker's key tells it.
+APPLIANCE_FLAGS = 0x100000 | 0x2000 | 0x8
+FRONT_PANEL = r"HKLM\SOFTWARE\Wow6432Node\MERIDEX\FrontLcd\Config"
 STATE_NAMES = {
     wb.SERVICE_STOPPED: "stopped",
     wb.SERVICE_START_PENDING: "start pending",
@@ -84,10 +91,25 @@ def show_upload(upload):
     except ValueError as error:
         say("      not JSON: %s" % error)
         return
-    keys = ("type", "dev_id", "act_id", "act_sts", "msg", "sts_type", "pow_sts", "date")
+    keys = ("type", "dev_id", "act_id", "act_sts", "act_para", "msg", "sts_type", "pow_sts", "date")
     for key in keys:
         if key in message:
             say("      %-8s %s" % (key + ":", json.dumps(message[key], ensure_ascii=False)))
+    for cpu in message.get("cpu", []):
+        say("      cpu:     fan_rpm %s, tmp %s, open conditions %s" % (
+            cpu.get("fan_rpm"), cpu.get("tmp"),
+            json.dumps([(s["act_id"], s["msg"]) for s in cpu.get("sts", [])], ensure_ascii=False)))
+
+
+def show_new_uploads(cloud, seen, count):
+    """Waits for `count` files after the first `seen` to reach the cloud and shows them."""
+    try:
+        cloud.wait_requests(lambda r: r.route == "upload", count=seen + count, timeout=40)
+    except AssertionError:
+        say("  (the messages did not reach the cloud within 40 s)")
+    say("  Reached the cloud through the uploader:")
+    for upload in cloud.uploads()[seen:]:
+        show_upload(upload)
 
 
 def main():
@@ -128,7 +150,14 @@ def run_demo(bed, cloud, bin_dir):
     bed.prepare_agent(cloud.port)
     bed.reg_add(wb.STATUS_KEY, "DEVICEID", "REG_BINARY", DEVICE_ID)
     bed.reg_add(wb.STATUS_KEY, "ServiceStatus", "REG_DWORD", 2)
+    # The maker's components: the model key and the front panel publishing the fan speed.
+    bed.reg_import({r"HKLM\SOFTWARE\MERIDEX\NAS": {},
+                    r"HKLM\SOFTWARE\Wow6432Node\MERIDEX\UnitDeck": {"ModelInfo": APPLIANCE_FLAGS},
+                    FRONT_PANEL: {"CpuFan": 2600, "CpuTemp": 45, "SysFan": 1800}})
+    bed.reg_add(wb.STATUS_KEY, "CheckInterval", "REG_DWORD", 2)
     say("Copied ORVSVC.exe and the stand-in ORVUPLD.exe to %s" % wb.AGENT_DIR)
+    say("Simulated appliance: model flags 0x%06X, front panel CpuFan 2600 rpm, CPUFanThreshold 2000 (default),"
+        " check interval 2 s" % APPLIANCE_FLAGS)
     say()
 
     say("1. %s -install" % exe)
@@ -176,7 +205,17 @@ def run_demo(bed, cloud, bin_dir):
         show_events(later)
     say()
 
-    say("4. Stop control (1)")
+    say("4. The road of one event: the processor fan slows down to 1500 rpm")
+    seen = len(cloud.uploads())
+    bed.reg_add(FRONT_PANEL, "CpuFan", "REG_DWORD", 1500)
+    show_new_uploads(cloud, seen, count=2)
+    say("   ... and recovers to 2600 rpm")
+    seen = len(cloud.uploads())
+    bed.reg_add(FRONT_PANEL, "CpuFan", "REG_DWORD", 2600)
+    show_new_uploads(cloud, seen, count=2)
+    say()
+
+    say("5. Stop control (1)")
     mark = bed.event_mark()
     bed.control(SERVICE, 1)
     status = bed.wait_state(SERVICE, wb.SERVICE_STOPPED, timeout=45)
@@ -187,7 +226,7 @@ def run_demo(bed, cloud, bin_dir):
         show_events(later)
     say()
 
-    say("5. %s -remove" % exe)
+    say("6. %s -remove" % exe)
     result = bed.run([exe, "-remove"])
     say("  exit code %d, console output: %s" % (result.returncode, result.out.strip() or "(none)"))
     bed.wait_gone(SERVICE)

@@ -10,6 +10,8 @@
 #include "fakes/fake_http_client.h"
 #include "fakes/fake_named_pipes.h"
 #include "fakes/fake_network_adapters.h"
+#include "fakes/fake_network_shares.h"
+#include "fakes/fake_performance_counters.h"
 #include "fakes/fake_process_launcher.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
@@ -17,6 +19,7 @@
 #include "fakes/fake_storage_device.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
+#include "fakes/fake_windows_update.h"
 #include "fakes/fake_wmi.h"
 #include "fakes/fake_xml_reader.h"
 #include "os/os_ports.h"
@@ -29,7 +32,8 @@ struct FakeOs {
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices, storage};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
+            counters, shares, windowsUpdate, storage};
   }
 
   FakeRegistry registry;
@@ -50,6 +54,9 @@ struct FakeOs {
   FakeCrypto crypto;
   FakeNetworkAdapters adapters;
   FakeDeviceInstallation devices;
+  FakePerformanceCounters counters;
+  FakeNetworkShares shares;
+  FakeWindowsUpdate windowsUpdate{clock, sync};
   FakeStorageDevice storage;
 };
 

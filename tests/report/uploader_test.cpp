@@ -93,7 +93,8 @@ class UploaderTest : public ::testing::Test {
     return {os.registry, os.eventReporter, os.serviceHost, os.serviceManager, os.sync, os.clock,
             os.system,   os.process,       os.files,       processes,          os.eventLogStore,
             os.xmlReader, os.wmi,          os.pipes,       os.http,            crypto,
-            os.adapters, os.devices,       os.storage};
+            os.adapters, os.devices,       os.counters,        os.shares,
+            os.windowsUpdate,     os.storage};
   }
   os::OsPorts Ports() { return Ports(os.processes); }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <malloc.h>
 
@@ -140,9 +141,79 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
 }
 
+// The loads of a periodic status are those the rounds of its period read from the counters
+// and shares, averaged, and its ports are those the network check found. Every sample reads new values; those taken after the first status and
+// up to the second (the second's own round included) must give the second's loads.
+TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
+  Register();
+  SetDword("CheckInterval", 60);
+  SetDword("OutputInterval", 1800);
+  std::vector<int> cpu;
+  std::vector<int> memory;
+  std::vector<std::uint32_t> users;
+  std::string firstStatus;
+  std::string secondStatus;
+  // The machine's counters exist from the start; each sample gives them new values.
+  os.counters.Set("Processor", "0", "% Processor Time", 0);
+  os.counters.Set("Processor", "_Total", "% Processor Time", 0);
+  os.counters.Set("Memory", "", "% Committed Bytes In Use", 0);
+  os::RawAdapter port;
+  port.description = "Ethernet (PCI) #2";  // its counter instance is "Ethernet [PCI] _2"
+  port.physicalAddress = {0x00, 0x90, 0x27, 0xAB, 0xCD, 0xEF};
+  port.operStatus = 1;
+  port.unicast = {{1, {2, 0, 0, 0, 192, 168, 1, 10, 0, 0, 0, 0, 0, 0, 0, 0}}};
+  os.adapters.adapters = {port};
+  std::vector<int> sent;
+  os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 0);
+  os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Received/sec", 0);
+  int sample = 0;
+  os.counters.beforeCollect = [&] {
+    ++sample;
+    const int load = 10 + 7 * (sample % 5);
+    const int committed = 40 + sample % 3;
+    const auto connections = static_cast<std::uint32_t>(sample % 4);
+    os.counters.Set("Processor", "0", "% Processor Time", load + 1);
+    os.counters.Set("Processor", "_Total", "% Processor Time", load);
+    os.counters.Set("Memory", "", "% Committed Bytes In Use", committed);
+    os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 100 * sample);
+    os.shares.shares = {{"data", 0, connections}, {"C$", 0x80000000, 5}};
+    const auto statuses = Files("RL[");
+    if (statuses.size() == 1) {
+      firstStatus = statuses.front();
+      cpu.push_back(load);
+      memory.push_back(committed);
+      users.push_back(connections);
+      sent.push_back(100 * sample);
+    } else if (statuses.size() == 2 && secondStatus.empty()) {
+      secondStatus = statuses.front() == firstStatus ? statuses.back() : statuses.front();
+    }
+  };
+  RunUntil(45 * kMinute);
+
+  ASSERT_FALSE(secondStatus.empty());
+  ASSERT_GE(cpu.size(), 25U) << "the rounds of one period";
+  const auto average = [](const auto& values) {
+    double sum = 0;
+    for (const auto value : values) sum += value;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", sum / static_cast<double>(values.size()));
+    return std::string(text);
+  };
+  std::uint32_t userSum = 0;
+  for (const std::uint32_t count : users) userSum += count;
+  EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(cpu) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(memory) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(userSum / users.size()) + ","));
+  int sentSum = 0;
+  for (const int packets : sent) sentSum += packets;
+  EXPECT_THAT(secondStatus, HasSubstr(R"("ip_adr":"192.168.1.10",)"));
+  EXPECT_THAT(secondStatus, HasSubstr(R"("mac_adr":"00:90:27:AB:CD:EF",)"));
+  EXPECT_THAT(secondStatus, HasSubstr("\"tx\":" + std::to_string(sentSum / static_cast<int>(sent.size())) + ","));
+}
+
 // A week of monitoring against a cloud that answers and an uploader that takes the pool: the
 // heap the agent holds does not grow after the first day. What the fakes record of the week
-// (launches, requests, log entries, removed files) is dropped each day, so only the agent's
+// (launches, requests, log entries, removed files, control-manager openings) is dropped each day, so only the agent's
 // own memory is measured. (Under the sanitizers mallinfo2 sees none of it and the check is void.)
 TEST_F(ControllerLoopTest, AWeekOfMonitoringHoldsNoMoreHeapThanTheFirstDay) {
   Register();
@@ -160,6 +231,8 @@ TEST_F(ControllerLoopTest, AWeekOfMonitoringHoldsNoMoreHeapThanTheFirstDay) {
         os.http.ClearRecords();
         os.eventReporter.ClearRecords();
         os.files.ClearRecords();
+        os.serviceManager.connectAccesses.clear();
+        os.serviceManager.openAccesses.clear();
         heap.push_back(mallinfo2().uordblks);
       });
     }

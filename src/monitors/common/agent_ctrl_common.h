@@ -17,6 +17,7 @@
 #include "monitors/common/driver_monitor.h"
 #include "monitors/common/event_log_forwarder.h"
 #include "monitors/common/network_identity_monitor.h"
+#include "monitors/common/performance_monitor.h"
 #include "monitors/common/watcher_thread.h"
 #include "os/os_ports.h"
 
@@ -32,7 +33,8 @@ class AgentCtrl_COMMON {
   // Once per start of monitoring: network identity and Windows Update in their start-up
   // forms, then host name, system start, unexpected shutdown and stop error.
   void CheckSystemState();
-  // Starts the watcher threads: drives, installed software, the power-manager pipe.
+  // Starts the watcher threads: drives, the Windows Update search, installed software, the
+  // power-manager pipe.
   void StartWatchers();
   // Signals every watcher, then waits for each at most 60000 ms: a stop takes as long as the
   // slowest watcher, not the sum of them.
@@ -41,9 +43,13 @@ class AgentCtrl_COMMON {
   // One common pass: load sample (kept in the sample list by a round), event-log forwarding,
   // Windows Server Backup, UPS, then the state tables are saved.
   void Check(PassKind pass, const AgentCtrl_ConfigFile& definitions);
-  // The network identity and driver checks that go with status messages and pending events.
+  // The network identity and driver checks that go with status messages and pending events;
+  // the driver check runs the periodic Windows Update check first.
   void CheckNetwork();
   void CheckDrivers();
+  // The periodic Windows Update check: new installations, policy changes and the sample's
+  // Windows Update text (its start-up form runs in CheckSystemState).
+  void CheckWindowsUpdate();
   // The MAC addresses the network identity monitor keeps, as the uploader is told them.
   const std::string& MacAddressText() const { return network_.MacAddressText(); }
 
@@ -61,7 +67,10 @@ class AgentCtrl_COMMON {
   EventLogForwarder forwarder_;
   NetworkIdentityMonitor network_;
   DriverMonitor drivers_;
+  PerformanceMonitor performance_;
+  // In the order they start and stop.
   WatcherThread driveWatcher_;
+  WatcherThread updateWatcher_;
   WatcherThread softwareWatcher_;
   WatcherThread powerListener_;
 };

@@ -10,6 +10,8 @@
 
 #include "model/nas_status_data.h"
 #include "model/pass_kind.h"
+#include "monitors/nas/backup_task_monitor.h"
+#include "monitors/nas/companion_settings.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -42,6 +44,8 @@ class AgentCtrl_LNAS {
   bool meridexBrand_;
   std::uint32_t modelFlags_;
   NasStatusData data_;
+  CompanionSettings companion_;
+  BackupTaskMonitor backups_;
 };
 
 }  // namespace orv

@@ -11,6 +11,8 @@
 #include "os/win32/http_client_winhttp.h"
 #include "os/win32/named_pipe_win32.h"
 #include "os/win32/network_adapters_win32.h"
+#include "os/win32/network_shares_win32.h"
+#include "os/win32/performance_counters_pdh.h"
 #include "os/win32/process_control_win32.h"
 #include "os/win32/process_launcher_win32.h"
 #include "os/win32/registry_win32.h"
@@ -19,6 +21,7 @@
 #include "os/win32/storage_device_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
+#include "os/win32/windows_update_wua.h"
 #include "os/win32/wmi_win32.h"
 #include "os/win32/xml_reader_xmllite.h"
 
@@ -43,11 +46,15 @@ struct Win32Ports {
   Win32Crypto crypto;
   Win32NetworkAdapters adapters;
   SetupApiDeviceInstallation devices;
+  PdhPerformanceCounters counters;
+  Win32NetworkShares shares;
+  WuaWindowsUpdate windowsUpdate{sync};
   Win32StorageDevice storage;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
-            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices, storage};
+            eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
+            counters, shares, windowsUpdate, storage};
   }
 };
 

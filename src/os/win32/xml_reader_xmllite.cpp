@@ -7,6 +7,7 @@
 #include <xmllite.h>
 // clang-format on
 
+#include "os/win32/com_owners.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
@@ -20,16 +21,6 @@ struct ModuleTraits {
   static void Close(Handle h) { ::FreeLibrary(h); }
 };
 using UniqueModule = UniqueHandle<ModuleTraits>;
-
-template <typename Interface>
-struct ComTraits {
-  using Handle = Interface*;
-  static Handle Invalid() { return nullptr; }
-  static bool IsValid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { h->Release(); }
-};
-template <typename Interface>
-using UniqueCom = UniqueHandle<ComTraits<Interface>>;
 
 using CreateXmlReaderFunction = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
 

@@ -4,7 +4,10 @@ The agent is registered and monitors with a check interval of two seconds; no up
 installed, so every message it writes stays in the pool where the tests read it. Covered: a
 stored host name and MAC list that differ from Wine's give 1070 and 4140 at the start of
 monitoring; a program written under the uninstall key while the agent runs gives 1140 with
-the exact text, and removing it gives 1150; a stop during monitoring ends every watcher and
+the exact text, and removing it gives 1150; a Windows Update policy written while it runs
+gives 1110 at the next check that goes with a status message; the daily update search, which
+Wine cannot do, logs its failure once and records when it ran; status messages carry what
+Wine's performance counters give and parse; a stop during monitoring ends every watcher and
 the service within its wait hint.
 
 Every request goes through the test cloud as the agent's proxy: nothing leaves the loopback
@@ -28,6 +31,9 @@ from test_cloud import TestCloud  # noqa: E402
 COMMON_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common"
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 PROGRAM_KEY = UNINSTALL_KEY + r"\{0E1D2C3B-ORV-TEST}"
+POLICY_KEY = r"HKLM\SOFTWARE\Policies\Microsoft\Windows\WindowsUpdate\AU"
+UPDATE_SEARCH_FAILED = 0xC000051E
+TEST_STATUS = 129
 START_TIMEOUT = 40
 STOP_HINT = 30  # the wait hint the agent's stop-pending status gives, in seconds
 
@@ -66,10 +72,10 @@ def pool():
     return bed.host_path(wb.AGENT_DIR + "\\MessagePool")
 
 
-def events_in_pool():
-    """Every event message in the pool, oldest first, as parsed JSON."""
+def events_in_pool(prefix="RE"):
+    """Every event (or with "RL", status) message in the pool, oldest first, as parsed JSON."""
     found = []
-    for path in sorted(pool().glob("RE*.json")) if pool().is_dir() else []:
+    for path in sorted(pool().glob(prefix + "*.json")) if pool().is_dir() else []:
         raw = path.read_bytes()
         found.append(json.loads(raw[3:] if raw.startswith(b"\xef\xbb\xbf") else raw))
     return found
@@ -126,9 +132,44 @@ class CommonMonitorsTest(unittest.TestCase):
         removed = wait_for_event(1150)
         self.assertEqual([e["msg"] for e in removed], ["「オルヴェーン テスト(3.2.1)」がアンインストールされました。"])
 
-    def test_a_stop_while_monitoring_ends_the_service_within_its_wait_hint(self):
+    def test_a_policy_written_while_monitoring_gives_1110_with_the_next_status(self):
+        bed.reg_delete(POLICY_KEY)
         self.start_agent()
-        time.sleep(3)  # at least one round, every watcher running
+        self.assertEqual(bed.reg_values(COMMON_KEY)["NoAutoUpdate"].data, 25, "no policy: recorded as 25")
+        bed.reg_import({POLICY_KEY: {"NoAutoUpdate": 0, "AUOptions": 4}})
+        bed.control(SERVICE, TEST_STATUS)
+        changed = wait_for_event(1110)
+        self.assertEqual([(e["act_para"], e["msg"]) for e in changed],
+                         [("4", "Windows Updateの 設定が変更されました(4)。")])
+        bed.reg_delete(POLICY_KEY)
+
+    def test_status_messages_carry_what_wines_counters_give_and_parse(self):
+        self.start_agent()
+        bed.control(SERVICE, TEST_STATUS)
+        deadline = time.monotonic() + 30
+        while not events_in_pool("RL") and time.monotonic() < deadline:
+            time.sleep(0.2)
+        statuses = events_in_pool("RL")
+        self.assertTrue(statuses, "no status message in the pool")
+        for status in statuses:
+            # Wine adds no counter for every instance, so there is no "_Total" to show (null);
+            # the memory load reads 0 when its counter is refused.
+            self.assertTrue(status["cpu_load"] is None or isinstance(status["cpu_load"], float), status["cpu_load"])
+            self.assertIsInstance(status["mem_load"], float)
+            self.assertIsInstance(status["lo_cnt"], int)
+
+    def test_the_daily_search_wine_cannot_do_is_logged_once_and_recorded_and_a_stop_ends_everything(self):
+        bed.reg_delete(COMMON_KEY, "WinUpdateLastCheck")
+        mark = bed.event_mark()
+        self.start_agent()
+        # The update watcher looks a minute after monitoring starts.
+        entry = bed.wait_event(lambda e: e.event_id == UPDATE_SEARCH_FAILED, timeout=90, since=mark)
+        self.assertEqual(entry.text, "WindowsUpdate情報の取得に失敗しました。")
+        time.sleep(2)
+        last_check = bed.reg_values(COMMON_KEY)["WinUpdateLastCheck"].data
+        self.assertEqual(len(last_check), 16)
+        self.assertEqual(len([e for e in bed.events_since(mark) if e.event_id == UPDATE_SEARCH_FAILED]), 1)
+
         started = time.monotonic()
         bed.stop_service(SERVICE, STOP_HINT)
         self.assertLess(time.monotonic() - started, STOP_HINT)

@@ -1,4 +1,4 @@
-#include "service/service_queries.h"
+#include "platform/service_queries.h"
 
 #include <memory>
 #include <utility>

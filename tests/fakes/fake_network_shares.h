@@ -1,0 +1,26 @@
+// The machine's shares as a test lays them out.
+#pragma once
+
+#include <vector>
+
+#include "os/network_shares.h"
+
+namespace orv::fakes {
+
+class FakeNetworkShares final : public os::NetworkShares {
+ public:
+  bool List(std::vector<os::ShareEntry>& out, os::OsError& error) override {
+    out.clear();
+    if (failWith != os::kSuccess) {
+      error = failWith;
+      return false;
+    }
+    out = shares;
+    return true;
+  }
+
+  std::vector<os::ShareEntry> shares;
+  os::OsError failWith = os::kSuccess;
+};
+
+}  // namespace orv::fakes
