@@ -17,6 +17,7 @@
 #include "os/registry.h"
 #include "os/service_host.h"
 #include "os/service_manager.h"
+#include "os/storage_device.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
 #include "os/windows_update.h"
@@ -47,6 +48,7 @@ struct OsPorts {
   PerformanceCounters& counters;
   NetworkShares& shares;
   WindowsUpdate& windowsUpdate;
+  StorageDevice& storage;
 };
 
 }  // namespace orv::os

@@ -1,9 +1,20 @@
 #include "report/json_escape.h"
 
+#include <algorithm>
+
+#include "platform/text_encoding.h"
+
 namespace orv {
 
 std::string EscapeJson(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  // Bytes from devices (identify and descriptor texts) and cut texts need not be UTF-8; a
+  // strict reader refuses the whole file over one bad sequence, so each becomes U+FFFD.
+  std::string valid;
+  if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    valid = Utf16ToUtf8(Utf8ToUtf16(text));
+    text = valid;
+  }
   std::string out;
   out.reserve(text.size() + text.size() / 8);
   for (const char c : text) {

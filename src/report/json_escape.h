@@ -7,8 +7,9 @@
 namespace orv {
 
 // Escapes quotation mark, backslash, backspace, form feed, line feed, carriage return and tab
-// by their short forms and every other control character below U+0020 as \u00XX, so that
-// the result is always a valid JSON string body. Everything else is copied unchanged.
+// by their short forms and every other control character below U+0020 as \u00XX, and replaces
+// every byte sequence that is not UTF-8 by U+FFFD, so that the result is always a valid JSON
+// string body. Everything else is copied unchanged.
 std::string EscapeJson(std::string_view text);
 
 }  // namespace orv

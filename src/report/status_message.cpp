@@ -4,7 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <span>
 
+#include "model/smart_table.h"
 #include "platform/text_encoding.h"
 #include "report/json_escape.h"
 #include "report/model_identity.h"
@@ -68,6 +70,13 @@ class StatusWriter {
     }
     if (count > 0) Line(kIndent2, "}", false);
     Line(kIndent1, "]", !last);
+  }
+
+  // One array entry on its own, braces included, as it stands inside its array.
+  void Entry(const std::function<void()>& members) {
+    Line(kIndent2, "{", false);
+    members();
+    Line(kIndent2, "}", false);
   }
 
   // The "smt" array of a disk entry: one object per attribute, members given as key and value.
@@ -350,57 +359,54 @@ void WriteCaseFan(StatusWriter& out, std::uint32_t flags, const FanReadings& fan
   });
 }
 
-// Every attribute of a disk's SMART block, in block order; ids that do not rise, and the
-// vendor range from 251, are skipped. Seagate disks carry seven raw bytes, others six.
+// Every attribute of a disk's SMART block that the table walk counts, in block order. Seagate
+// disks carry seven raw bytes, others six.
 void WriteSmart(StatusWriter& out, const DiskInfo& disk) {
   std::vector<std::vector<std::pair<const char*, std::string>>> attributes;
   if (disk.present != 0 && disk.smartValid != 0) {
     const bool sevenByteRaw = disk.friendlyName.starts_with("ST");
-    int lastWritten = 0;
-    for (std::size_t at = 18; at + 12 <= kSmartBlockSize; at += 12) {
-      const std::uint8_t* entry = disk.smartData.data() + at;
-      const int id = entry[0];
-      if (id <= lastWritten || id >= 251) continue;
-      lastWritten = id;
-      std::uint64_t raw = 0;
-      for (int b = sevenByteRaw ? 6 : 5; b >= 0; --b) raw = (raw << 8) | entry[5 + b];
-      const auto rawText = static_cast<unsigned long long>(raw);
-      attributes.push_back({{"id", Number(static_cast<std::uint64_t>(id))},
-                            {"val", Number(entry[3])},
-                            {"ws", Number(entry[4])},
-                            {"ts", Number(disk.smartThresholds[at + 1])},
+    const std::span<const std::uint8_t> data(disk.smartData);
+    WalkSmartTable(data, *SmartTableStart(kSmartBlockSize), [&](std::size_t at) {
+      const auto rawText = static_cast<unsigned long long>(SmartRawValue(data, at, sevenByteRaw));
+      attributes.push_back({{"id", Number(data[at + smart_entry::kId])},
+                            {"val", Number(data[at + smart_entry::kCurrent])},
+                            {"ws", Number(data[at + smart_entry::kWorst])},
+                            {"ts", Number(disk.smartThresholds[at + smart_entry::kThreshold])},
                             {"dt", sevenByteRaw ? Format("\"%014llX\"", rawText) : Format("\"%012llX\"", rawText)}});
-    }
+      return true;
+    });
   }
   out.SmartArray(attributes);
 }
 
+// The members of one "hd" entry.
+void WriteDisk(StatusWriter& out, const DiskInfo& disk, const NasStatusData& nas, const Readings& readings) {
+  const bool absent = disk.present == 0;
+  const auto textOrNull = [absent](const std::string& text) { return QuotedOrNull(text, absent || text.empty()); };
+  const auto numberOrNull = [absent](std::uint64_t value) { return absent ? std::string("null") : Number(value); };
+  out.EntryMember("name", Quoted(disk.name));
+  out.EntryMember("vnd", textOrNull(disk.vendorId));
+  out.EntryMember("model", textOrNull(disk.friendlyName));
+  out.EntryMember("fwv", textOrNull(disk.productRevision));
+  out.EntryMember("serial", QuotedOrNull(Trimmed(disk.serialNumber), absent || disk.serialNumber.empty()));
+  out.EntryMember("sata_md", textOrNull(disk.transferMode));
+  out.EntryMember("ata_ver", textOrNull(disk.ataVersion));
+  out.EntryMember("features", textOrNull(disk.features));
+  out.EntryMember("sec_size", numberOrNull(disk.logicalSectorSize));
+  out.EntryMember("phys_size", numberOrNull(disk.physicalSectorSize));
+  out.EntryMember("uptime", disk.smartValid == 0 ? std::string("null") : numberOrNull(disk.powerOnHours));
+  out.EntryMember("tmp", readings.DiskTemperature(disk));
+  out.EntryMember("load", readings.DiskLoad(disk));
+  WriteSmart(out, disk);
+  std::vector<const MonitorState*> states;
+  const auto byPort = [&disk](const MonitorState& s) { return static_cast<std::uint32_t>(s.item_code) == disk.portMask; };
+  Select(nas.hddTempStates, byPort, states);
+  Select(nas.hddStaStates, byPort, states);
+  out.States(states);
+}
+
 void WriteDisks(StatusWriter& out, const NasStatusData& nas, const Readings& readings) {
-  out.Array("hd", nas.disks.size(), [&](std::size_t i) {
-    const DiskInfo& disk = nas.disks[i];
-    const bool absent = disk.present == 0;
-    const auto textOrNull = [absent](const std::string& text) { return QuotedOrNull(text, absent || text.empty()); };
-    const auto numberOrNull = [absent](std::uint64_t value) { return absent ? std::string("null") : Number(value); };
-    out.EntryMember("name", Quoted(disk.name));
-    out.EntryMember("vnd", textOrNull(disk.vendorId));
-    out.EntryMember("model", textOrNull(disk.friendlyName));
-    out.EntryMember("fwv", textOrNull(disk.productRevision));
-    out.EntryMember("serial", QuotedOrNull(Trimmed(disk.serialNumber), absent || disk.serialNumber.empty()));
-    out.EntryMember("sata_md", textOrNull(disk.transferMode));
-    out.EntryMember("ata_ver", textOrNull(disk.ataVersion));
-    out.EntryMember("features", textOrNull(disk.features));
-    out.EntryMember("sec_size", numberOrNull(disk.logicalSectorSize));
-    out.EntryMember("phys_size", numberOrNull(disk.physicalSectorSize));
-    out.EntryMember("uptime", disk.smartValid == 0 ? std::string("null") : numberOrNull(disk.powerOnHours));
-    out.EntryMember("tmp", readings.DiskTemperature(disk));
-    out.EntryMember("load", readings.DiskLoad(disk));
-    WriteSmart(out, disk);
-    std::vector<const MonitorState*> states;
-    const auto byPort = [&disk](const MonitorState& s) { return static_cast<std::uint32_t>(s.item_code) == disk.portMask; };
-    Select(nas.hddTempStates, byPort, states);
-    Select(nas.hddStaStates, byPort, states);
-    out.States(states);
-  });
+  out.Array("hd", nas.disks.size(), [&](std::size_t i) { WriteDisk(out, nas.disks[i], nas, readings); });
 }
 
 void WriteVolumes(StatusWriter& out, const NasStatusData& nas) {
@@ -513,6 +519,15 @@ void WriteUps(StatusWriter& out, const CommonStatusData& common) {
 }
 
 }  // namespace
+
+std::string DiskEntryText(const DiskInfo& disk, StatusKind kind, const CommonStatusData& common,
+                          const NasStatusData& nas) {
+  std::string text;
+  StatusWriter out(text);
+  const Readings readings(kind == StatusKind::Periodic, common, nas);
+  out.Entry([&] { WriteDisk(out, disk, nas, readings); });
+  return text;
+}
 
 void AppendStatusMessage(const StatusHeader& header, StatusKind kind, PowerState power,
                          const CommonStatusData& common, const NasStatusData& nas,

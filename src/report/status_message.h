@@ -36,4 +36,9 @@ void AppendStatusMessage(const StatusHeader& header, StatusKind kind, PowerState
                          const CommonStatusData& common, const NasStatusData& nas,
                          std::string& body);
 
+// One entry of the message's "hd" array on its own, from its opening brace line to its closing
+// one, byte for byte as AppendStatusMessage writes it for `disk` (a disk diagnosis shows it).
+std::string DiskEntryText(const DiskInfo& disk, StatusKind kind, const CommonStatusData& common,
+                          const NasStatusData& nas);
+
 }  // namespace orv

@@ -16,6 +16,7 @@
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_service_manager.h"
+#include "fakes/fake_storage_device.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
 #include "fakes/fake_windows_update.h"
@@ -32,7 +33,7 @@ struct FakeOs {
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares, windowsUpdate};
+            counters, shares, windowsUpdate, storage};
   }
 
   FakeRegistry registry;
@@ -56,6 +57,7 @@ struct FakeOs {
   FakePerformanceCounters counters;
   FakeNetworkShares shares;
   FakeWindowsUpdate windowsUpdate{clock, sync};
+  FakeStorageDevice storage;
 };
 
 }  // namespace orv::fakes

@@ -97,5 +97,18 @@ TEST(EscapeJson, ShortFormsForTheSevenAndHexForOtherControls) {
   EXPECT_EQ(EscapeJson("日本語 / text"), "日本語 / text");
 }
 
+TEST(EscapeJson, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+  constexpr const char* kReplacement = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> rows[] = {
+      {"DISK\xE9", std::string("DISK") + kReplacement},                      // a Latin-1 byte from a device
+      {"\xC3", kReplacement},                                               // a cut sequence
+      {"\xFF\xFE\"", std::string(kReplacement) + kReplacement + "\\\""},  // escaping still applies
+      {"\xED\xA0\x80", std::string(kReplacement) + kReplacement + kReplacement},  // a UTF-16 surrogate
+      {"\xC0\xAF", std::string(kReplacement) + kReplacement},                // an overlong "/"
+      {"caf\xC3\xA9 \xF0\x9F\x92\xBE", "caf\xC3\xA9 \xF0\x9F\x92\xBE"},       // valid text stays
+  };
+  for (const auto& [text, escaped] : rows) EXPECT_EQ(EscapeJson(text), escaped) << text;
+}
+
 }  // namespace
 }  // namespace orv

@@ -278,6 +278,52 @@ TEST_F(StatusRulesTest, DiskLoadComesFromTheDisksOwnCounterInstance) {
   EXPECT_TRUE(Has(Build(), "\"load\":null,\r\n            \"smt\""));
 }
 
+TEST_F(StatusRulesTest, ADiskEntryAloneIsByteForByteTheEntryOfTheMessage) {
+  DiskInfo disk;
+  disk.present = 1;
+  disk.name = "HDD0";
+  disk.portMask = 1;
+  disk.deviceName = "\\\\?\\PhysicalDrive0";
+  disk.friendlyName = "ST4000VN008";
+  disk.serialNumber = " ZDH1 ";
+  disk.temperature = 41;
+  disk.smartValid = 1;
+  PutSmartEntry(disk, 0, 194, 41, 50, 0x29, 0);
+  DiskInfo emptyBay;
+  emptyBay.name = "HDD1";
+  emptyBay.portMask = 2;
+  nas.disks = {disk, emptyBay};
+  nas.hddStaStates = {State(4110, "2", "HDD1", "ディスクが取り外されました", "", 2)};
+  common.current.snapshot.diskLoads = {{"0 C:", 4}};
+  nas.samples.push_back({{}, {disk}});
+  common.samples.push_back(common.current);
+  for (const int kind : {1, 2, 3}) {
+    SCOPED_TRACE(kind);
+    const std::string file = Build(kind);
+    const std::string first = DiskEntryText(disk, static_cast<StatusKind>(kind), common, nas);
+    const std::string last = DiskEntryText(emptyBay, static_cast<StatusKind>(kind), common, nas);
+    ASSERT_TRUE(first.ends_with("\r\n        }\r\n"));
+    // In the array a comma follows every entry but the last.
+    EXPECT_TRUE(Has(file, "    \"hd\":[\r\n" + first.substr(0, first.size() - 2) + ",\r\n" + last + "    ],\r\n"));
+  }
+}
+
+TEST_F(StatusRulesTest, TheSmartArrayEndsWithTheAttributeTable) {
+  DiskInfo disk;
+  disk.present = 1;
+  disk.name = "HDD0";
+  disk.portMask = 1;
+  disk.friendlyName = "ST9100821AS";
+  disk.smartValid = 1;
+  PutSmartEntry(disk, 0, 9, 100, 100, 1, 0);
+  PutSmartEntry(disk, 29, 202, 100, 100, 2, 0);  // the 30th and last entry of the table
+  PutSmartEntry(disk, 35, 223, 1, 0, 0, 0);      // vendor bytes after the table
+  nas.disks = {disk};
+  const std::string file = Build();
+  EXPECT_TRUE(Has(file, "\"id\":202,"));
+  EXPECT_FALSE(Has(file, "\"id\":223,"));
+}
+
 TEST_F(StatusRulesTest, UserTextsCannotBreakTheFile) {
   nas.cpuFanState = State(4080, "", "bad \" para", "line\nbreak");
   nas.tasks.resize(1);

@@ -18,6 +18,7 @@
 #include "os/win32/registry_win32.h"
 #include "os/win32/service_host_win32.h"
 #include "os/win32/service_manager_win32.h"
+#include "os/win32/storage_device_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
 #include "os/win32/windows_update_wua.h"
@@ -48,11 +49,12 @@ struct Win32Ports {
   PdhPerformanceCounters counters;
   Win32NetworkShares shares;
   WuaWindowsUpdate windowsUpdate{sync};
+  Win32StorageDevice storage;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares, windowsUpdate};
+            counters, shares, windowsUpdate, storage};
   }
 };
 

@@ -1,0 +1,151 @@
+#include "monitors/nas/port_map.h"
+
+#include <gtest/gtest.h>
+
+namespace orv {
+namespace {
+
+constexpr std::uint32_t kUsb = 7;
+constexpr std::uint32_t kSata = 11;
+constexpr const char* kDisk = "WDC WD40EFRX-68N32N0";
+constexpr const char* kPool = "Microsoft Storage Space Device";
+
+// Model flags: platform code | OS code | bay code, as the appliances carry them.
+constexpr std::uint32_t kFirstLine1 = 0x10000 | 0x100 | 0x8;
+constexpr std::uint32_t kFirstLine2 = 0x20000 | 0x400 | 0x8;
+constexpr std::uint32_t kTwoBayLine = 0x40000 | 0x100 | 0x2;
+constexpr std::uint32_t kSecondFourBay = 0x80000 | 0x200 | 0x8;
+constexpr std::uint32_t kLcdTwoBay = 0x100000 | 0x2000 | 0x2;
+constexpr std::uint32_t kLcdFiveBay = 0x100000 | 0x800 | 0x10;
+constexpr std::uint32_t kLcdFourBay2012R2 = 0x100000 | 0x400 | 0x8;
+constexpr std::uint32_t kLcdFourBay2016 = 0x100000 | 0x800 | 0x8;
+constexpr std::uint32_t kLcdFourBayOs4096 = 0x100000 | 0x1000 | 0x8;
+constexpr std::uint32_t kLcdFourBay2019 = 0x100000 | 0x2000 | 0x8;
+constexpr std::uint32_t kLcdTwelveBay2019 = 0x100000 | 0x2000 | 0x80;
+constexpr std::uint32_t kLcdTwelveBay2012R2 = 0x100000 | 0x400 | 0x80;
+constexpr std::uint32_t kTemperatureFiveBay = 0x200000 | 0x800 | 0x10;
+constexpr std::uint32_t kTemperatureFourBay = 0x200000 | 0x800 | 0x8;
+constexpr std::uint32_t kBoardSeries = 0x400000 | 0x400 | 0x80;
+
+struct PortRow {
+  std::uint32_t flags;
+  const char* address;
+  std::uint32_t busType;
+  const char* name;
+  std::uint32_t mask;
+};
+
+constexpr PortRow kPorts[] = {
+    // 0x10000: the four targets of port 1; anything else is outside the bays.
+    {kFirstLine1, "Port1Path0Target0Lun0", kSata, kDisk, 1},
+    {kFirstLine1, "Port1Path0Target1Lun0", kSata, kDisk, 2},
+    {kFirstLine1, "Port1Path0Target2Lun0", kSata, kDisk, 4},
+    {kFirstLine1, "Port1Path0Target3Lun0", kSata, kDisk, 8},
+    {kFirstLine1, "Port1Path0Target0Lun0", kUsb, kPool, 1},
+    {kFirstLine1, "Port0Path0Target0Lun0", kSata, kDisk, 32},
+    {kFirstLine1, "", kSata, kDisk, 0},
+    // 0x20000: paths 1 to 4 of port 0.
+    {kFirstLine2, "Port0Path1Target0Lun0", kSata, kDisk, 1},
+    {kFirstLine2, "Port0Path2Target0Lun0", kSata, kDisk, 2},
+    {kFirstLine2, "Port0Path3Target0Lun0", kSata, kDisk, 4},
+    {kFirstLine2, "Port0Path4Target0Lun0", kSata, kDisk, 8},
+    {kFirstLine2, "Port0Path0Target0Lun0", kSata, kDisk, 32},
+    // 0x40000: a USB disk or a pool's virtual disk can take the first bay's address.
+    {kTwoBayLine, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kTwoBayLine, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
+    {kTwoBayLine, "Port0Path0Target0Lun0", kSata, kPool, 32},
+    {kTwoBayLine, "Port0Path0Target0Lun0", kSata, "MICROSOFT STORAGE SPACE DEVICE #2", 32},
+    {kTwoBayLine, "Port0Path1Target0Lun0", kSata, kDisk, 2},
+    {kTwoBayLine, "Port0Path1Target0Lun0", kUsb, kPool, 2},
+    {kTwoBayLine, "Port0Path2Target0Lun0", kSata, kDisk, 32},
+    {kTwoBayLine, "", kUsb, kDisk, 0},
+    // 0x80000
+    {kSecondFourBay, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kSecondFourBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
+    {kSecondFourBay, "Port0Path0Target0Lun0", kSata, kPool, 32},
+    {kSecondFourBay, "Port0Path0Target4Lun0", kSata, kDisk, 2},
+    {kSecondFourBay, "Port1Path0Target0Lun0", kSata, kDisk, 4},
+    {kSecondFourBay, "Port2Path1Target0Lun0", kSata, kDisk, 8},
+    {kSecondFourBay, "Port0Path1Target0Lun0", kSata, kDisk, 32},
+    // 0x100000, 2 bays: only USB moves the first bay's disk out; a pool disk stays.
+    {kLcdTwoBay, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kLcdTwoBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
+    {kLcdTwoBay, "Port0Path0Target0Lun0", kSata, kPool, 1},
+    {kLcdTwoBay, "Port0Path1Target0Lun0", kSata, kDisk, 2},
+    {kLcdTwoBay, "Port1Path0Target0Lun0", kSata, kDisk, 32},
+    // 0x100000, 5 bays
+    {kLcdFiveBay, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kLcdFiveBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
+    {kLcdFiveBay, "Port1Path0Target0Lun0", kSata, kDisk, 2},
+    {kLcdFiveBay, "Port1Path0Target1Lun0", kSata, kDisk, 4},
+    {kLcdFiveBay, "Port1Path0Target2Lun0", kSata, kDisk, 8},
+    {kLcdFiveBay, "Port1Path0Target3Lun0", kSata, kDisk, 16},
+    {kLcdFiveBay, "Port0Path1Target0Lun0", kSata, kDisk, 32},
+    // 0x100000, 4 bays on OS codes 2048, 4096, 8192: paths 0 to 3 of port 0.
+    {kLcdFourBay2016, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kLcdFourBay2016, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
+    {kLcdFourBay2016, "Port0Path1Target0Lun0", kSata, kDisk, 2},
+    {kLcdFourBay2016, "Port0Path2Target0Lun0", kSata, kDisk, 4},
+    {kLcdFourBay2016, "Port0Path3Target0Lun0", kSata, kDisk, 8},
+    {kLcdFourBay2016, "Port1Path0Target0Lun0", kSata, kDisk, 32},
+    {kLcdFourBayOs4096, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kLcdFourBayOs4096, "Port0Path3Target0Lun0", kSata, kDisk, 8},
+    {kLcdFourBay2019, "Port0Path0Target0Lun0", kSata, kDisk, 1},
+    {kLcdFourBay2019, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
+    {kLcdFourBay2019, "Port0Path2Target0Lun0", kSata, kDisk, 4},
+    {kLcdTwelveBay2019, "Port0Path1Target0Lun0", kSata, kDisk, 2},
+    // 0x100000, other bay counts on other OS codes: the four targets of port 1, no USB rule.
+    {kLcdFourBay2012R2, "Port1Path0Target0Lun0", kSata, kDisk, 1},
+    {kLcdFourBay2012R2, "Port1Path0Target0Lun0", kUsb, kDisk, 1},
+    {kLcdFourBay2012R2, "Port1Path0Target1Lun0", kSata, kDisk, 2},
+    {kLcdFourBay2012R2, "Port1Path0Target2Lun0", kSata, kDisk, 4},
+    {kLcdFourBay2012R2, "Port1Path0Target3Lun0", kSata, kDisk, 8},
+    {kLcdFourBay2012R2, "Port0Path0Target0Lun0", kSata, kDisk, 32},
+    {kLcdTwelveBay2012R2, "Port1Path0Target3Lun0", kSata, kDisk, 8},
+    // 0x200000, 5 bays: the internal SSD's address is unknown to the storage service.
+    {kTemperatureFiveBay, "UNKNOWN", kSata, kDisk, 1},
+    {kTemperatureFiveBay, "UNKNOWN...", kSata, kDisk, 1},
+    {kTemperatureFiveBay, "UNKNOWN", kUsb, kDisk, 32},
+    {kTemperatureFiveBay, "Port1Path0Target0Lun0", kSata, kDisk, 2},
+    {kTemperatureFiveBay, "Port1Path0Target1Lun0", kSata, kDisk, 4},
+    {kTemperatureFiveBay, "Port1Path0Target2Lun0", kSata, kDisk, 8},
+    {kTemperatureFiveBay, "Port1Path0Target3Lun0", kSata, kDisk, 16},
+    {kTemperatureFiveBay, "Port0Path0Target0Lun0", kSata, kDisk, 32},
+    // 0x200000, other bay counts
+    {kTemperatureFourBay, "Port1Path0Target0Lun0", kSata, kDisk, 1},
+    {kTemperatureFourBay, "Port1Path0Target3Lun0", kSata, kDisk, 8},
+    {kTemperatureFourBay, "UNKNOWN", kSata, kDisk, 32},
+    // No map: every disk 0.
+    {kBoardSeries, "Port0Path0Target0Lun0", kSata, kDisk, 0},
+    {kBoardSeries, "Port1Path0Target0Lun0", kSata, kDisk, 0},
+    {0, "Port1Path0Target0Lun0", kSata, kDisk, 0},
+    // Several platform bits: the lowest decides.
+    {0x100000 | 0x200000 | 0x10, "Port1Path0Target3Lun0", kSata, kDisk, 16},
+    {0x10000 | 0x400000, "Port1Path0Target0Lun0", kSata, kDisk, 1},
+    // Addresses compare exactly.
+    {kFirstLine1, "port1path0target0lun0", kSata, kDisk, 32},
+    {kFirstLine1, "Port1Path0Target0Lun0 ", kSata, kDisk, 32},
+};
+
+TEST(PortMap, EveryPlatformBayCountAndOsCodeMapsItsAddresses) {
+  for (const PortRow& row : kPorts) {
+    SCOPED_TRACE(::testing::Message() << std::hex << row.flags << " " << row.address << " bus " << std::dec
+                                      << row.busType << " " << row.name);
+    EXPECT_EQ(PortMaskOf(row.flags, row.address, row.busType, row.name), row.mask);
+  }
+}
+
+TEST(PortMap, CodesAreTheLowestBitOfEachRangeAndBayCountFollowsTheBayCode) {
+  const ModelCodes codes = CodesOf(0x300000 | 0x2400 | 0x12 | 0x10000000);
+  EXPECT_EQ(codes.bayCode, 0x2U);
+  EXPECT_EQ(codes.osCode, 0x400U);
+  EXPECT_EQ(codes.platformCode, 0x100000U);
+  EXPECT_EQ(CodesOf(0x4000 | 0x800000).osCode, 0U);  // beyond bits 8-13 and 16-22
+  EXPECT_EQ(CodesOf(0x4000 | 0x800000).platformCode, 0U);
+  for (const auto& [bayCode, bays] : {std::pair{2U, 2U}, {16U, 5U}, {128U, 12U}, {1U, 4U}, {4U, 4U}, {8U, 4U}, {0U, 4U}}) {
+    EXPECT_EQ(BayCount(bayCode), bays) << bayCode;
+  }
+}
+
+}  // namespace
+}  // namespace orv
