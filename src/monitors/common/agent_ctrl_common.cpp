@@ -18,7 +18,8 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
       forwarder_(os.eventLogStore, os.clock),
       network_(os, log_, CommonEventQueue()),
       drivers_(os, log_, CommonEventQueue()),
-      performance_(os.counters) {
+      performance_(os.counters),
+      serverBackup_(os.eventLogStore, os.clock, CommonEventQueue()) {
   performance_.Open();  // a first sample now, so the first round already has rates
   LoadSingle(os.registry, kBackupStatusTable, data_.backupState);
   LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState);
@@ -67,6 +68,7 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
   data_.current.shareConnections = CountShareConnections(os_.shares);
   if (pass == PassKind::Round) data_.samples.push_back(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
+  serverBackup_.Check(data_.current.backup, data_.backupState);
   SaveStateTables();
 }
 
