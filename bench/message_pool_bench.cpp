@@ -32,7 +32,7 @@ struct BenchOs {
     return {fake.registry, fake.eventReporter, fake.serviceHost, fake.serviceManager, fake.sync,
             fake.clock,    fake.system,        fake.process,     disk,                fake.processes,
             fake.eventLogStore, fake.xmlReader, fake.wmi, fake.pipes, fake.http, fake.crypto,
-            fake.adapters, fake.devices, fake.counters, fake.shares, fake.windowsUpdate};
+            fake.adapters, fake.devices, fake.counters, fake.shares, fake.windowsUpdate, fake.hid};
   }
   fs::path Pool() const { return root / "MessagePool"; }
 

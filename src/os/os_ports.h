@@ -7,6 +7,7 @@
 #include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
+#include "os/hid_devices.h"
 #include "os/http_client.h"
 #include "os/named_pipe.h"
 #include "os/network_adapters.h"
@@ -47,6 +48,7 @@ struct OsPorts {
   PerformanceCounters& counters;
   NetworkShares& shares;
   WindowsUpdate& windowsUpdate;
+  HidDevices& hid;
 };
 
 }  // namespace orv::os

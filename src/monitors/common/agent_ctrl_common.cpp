@@ -7,6 +7,7 @@
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
+#include "monitors/common/ups_monitor.h"
 #include "monitors/common/windows_update_monitor.h"
 #include "monitors/common/windows_update_watcher.h"
 
@@ -69,6 +70,8 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
   if (pass == PassKind::Round) data_.samples.push_back(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
   serverBackup_.Check(data_.current.backup, data_.backupState);
+  UpsMonitor(os_.registry, os_.clock, os_.hid, CommonEventQueue())
+      .Check(data_.current.ups, data_.upsConnectState, data_.upsDegradeState);
   SaveStateTables();
 }
 
