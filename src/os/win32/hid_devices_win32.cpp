@@ -158,8 +158,12 @@ class Win32HidDeviceSet final : public os::HidDeviceSet {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     DWORD size = 0;
-    (void)::SetupDiGetDeviceInterfaceDetailW(set_, &data, nullptr, 0, &size, &device);
-    if (device.DevInst == 0) return os::kSuccess;  // no device to ask: no id, not a UPS
+    // Only the size query, for the device it fills in; DevInst 0 is a valid device under Wine,
+    // so the call's own answer says whether `device` was filled.
+    if (!::SetupDiGetDeviceInterfaceDetailW(set_, &data, nullptr, 0, &size, &device) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      return os::kSuccess;  // no device to ask: no id, not a UPS
+    }
 
     DWORD type = 0;
     DWORD bytes = 0;
