@@ -7,6 +7,7 @@
 #include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
+#include "os/hid_devices.h"
 #include "os/http_client.h"
 #include "os/named_pipe.h"
 #include "os/network_adapters.h"
@@ -49,6 +50,7 @@ struct OsPorts {
   NetworkShares& shares;
   WindowsUpdate& windowsUpdate;
   StorageDevice& storage;
+  HidDevices& hid;
 };
 
 }  // namespace orv::os

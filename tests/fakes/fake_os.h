@@ -7,6 +7,7 @@
 #include "fakes/fake_event_log_store.h"
 #include "fakes/fake_event_reporter.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_hid_devices.h"
 #include "fakes/fake_http_client.h"
 #include "fakes/fake_named_pipes.h"
 #include "fakes/fake_network_adapters.h"
@@ -33,7 +34,7 @@ struct FakeOs {
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares, windowsUpdate, storage};
+            counters, shares, windowsUpdate, storage, hid};
   }
 
   FakeRegistry registry;
@@ -58,6 +59,7 @@ struct FakeOs {
   FakeNetworkShares shares;
   FakeWindowsUpdate windowsUpdate{clock, sync};
   FakeStorageDevice storage;
+  FakeHidDevices hid;
 };
 
 }  // namespace orv::fakes

@@ -255,7 +255,7 @@ TEST_F(WebApiTest, AnswerBodyIsConvertedAsOneWhole) {
                          ports.files,    ports.processes,     ports.eventLogStore, ports.xmlReader,
                          ports.wmi,      ports.pipes,         ports.http,        ports.crypto,
                          ports.adapters, ports.devices,       ports.counters,    ports.shares,
-                         ports.windowsUpdate, ports.storage};
+                         ports.windowsUpdate, ports.storage, ports.hid};
   // Converted per read of 17 bytes, the character's lead byte would end the first read alone.
   std::vector<std::uint8_t> body = Bytes(R"({"error_value":")");
   body.insert(body.end(), {0x82, 0xA0, '"', '}'});

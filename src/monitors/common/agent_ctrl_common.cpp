@@ -7,6 +7,7 @@
 #include "monitors/common/software_watcher.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/common/system_state_monitor.h"
+#include "monitors/common/ups_monitor.h"
 #include "monitors/common/windows_update_monitor.h"
 #include "monitors/common/windows_update_watcher.h"
 
@@ -18,7 +19,8 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
       forwarder_(os.eventLogStore, os.clock),
       network_(os, log_, CommonEventQueue()),
       drivers_(os, log_, CommonEventQueue()),
-      performance_(os.counters) {
+      performance_(os.counters),
+      serverBackup_(os.eventLogStore, os.clock, CommonEventQueue()) {
   performance_.Open();  // a first sample now, so the first round already has rates
   LoadSingle(os.registry, kBackupStatusTable, data_.backupState);
   LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState);
@@ -67,6 +69,9 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
   data_.current.shareConnections = CountShareConnections(os_.shares);
   if (pass == PassKind::Round) data_.samples.push_back(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
+  serverBackup_.Check(data_.current.backup, data_.backupState);
+  UpsMonitor(os_.registry, os_.clock, os_.hid, CommonEventQueue())
+      .Check(data_.current.ups, data_.upsConnectState, data_.upsDegradeState);
   SaveStateTables();
 }
 

@@ -18,6 +18,7 @@
 #include "monitors/common/event_log_forwarder.h"
 #include "monitors/common/network_identity_monitor.h"
 #include "monitors/common/performance_monitor.h"
+#include "monitors/common/server_backup_monitor.h"
 #include "monitors/common/watcher_thread.h"
 #include "os/os_ports.h"
 
@@ -68,6 +69,7 @@ class AgentCtrl_COMMON {
   NetworkIdentityMonitor network_;
   DriverMonitor drivers_;
   PerformanceMonitor performance_;
+  ServerBackupMonitor serverBackup_;
   // In the order they start and stop.
   WatcherThread driveWatcher_;
   WatcherThread updateWatcher_;

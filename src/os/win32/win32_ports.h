@@ -8,6 +8,7 @@
 #include "os/win32/event_log_store_win32.h"
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
+#include "os/win32/hid_devices_win32.h"
 #include "os/win32/http_client_winhttp.h"
 #include "os/win32/named_pipe_win32.h"
 #include "os/win32/network_adapters_win32.h"
@@ -50,11 +51,12 @@ struct Win32Ports {
   Win32NetworkShares shares;
   WuaWindowsUpdate windowsUpdate{sync};
   Win32StorageDevice storage;
+  Win32HidDevices hid;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares, windowsUpdate, storage};
+            counters, shares, windowsUpdate, storage, hid};
   }
 };
 

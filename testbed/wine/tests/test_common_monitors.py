@@ -157,6 +157,10 @@ class CommonMonitorsTest(unittest.TestCase):
             self.assertTrue(status["cpu_load"] is None or isinstance(status["cpu_load"], float), status["cpu_load"])
             self.assertIsInstance(status["mem_load"], float)
             self.assertIsInstance(status["lo_cnt"], int)
+            # Wine's HID devices are not the UPS maker's (VID_845E), and its event log cannot be
+            # queried: the UPS is absent and no Windows Server Backup result is known.
+            self.assertEqual(status["ups"], [])
+            self.assertEqual(status["bkup"], [])
 
     def test_the_daily_search_wine_cannot_do_is_logged_once_and_recorded_and_a_stop_ends_everything(self):
         bed.reg_delete(COMMON_KEY, "WinUpdateLastCheck")

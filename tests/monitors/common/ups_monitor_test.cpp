@@ -1,0 +1,331 @@
+#include "monitors/common/ups_monitor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "fakes/fake_os.h"
+#include "monitors/common/state_tables.h"
+#include "platform/reg_handle.h"
+#include "support/message_file_checks.h"
+
+namespace orv {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+std::vector<std::uint8_t> Utf16(std::u16string_view text, bool terminated = true) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  if (terminated) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+// A UPS of the maker with a battery report 1 and a status report 7.
+fakes::FakeHidDevice Ups(std::uint8_t status1 = 0x08, std::uint8_t status2 = 0) {
+  fakes::FakeHidDevice ups;
+  ups.hardwareId = "HID\\VID_051D&PID_0002&REV_0106";
+  ups.strings[os::HidString::Manufacturer] = Utf16(u"American Power Conversion");
+  ups.strings[os::HidString::Product] = Utf16(u"Back-UPS RS 550G FW:879.L4 .I USB FW:L4 /x");
+  ups.strings[os::HidString::SerialNumber] = Utf16(u"3B1234X56789");
+  ups.caps.featureReportLength = 5;
+  ups.caps.inputReportLength = 3;
+  ups.caps.featureValues = {{0x85, 0x66, 1, 0}, {0x85, 0x68, 1, 0}, {0x85, 0x85, 2, 0}, {0x84, 0x30, 3, 0}, {0x85, 0x67, 1, 0}};
+  ups.caps.inputButtonReportIds = {7, 8};
+  ups.featureValues = {{0x66, 100}, {0x68, 3600}, {0x85, (44u << 9) | (5u << 5) | 17u}, {0x30, 999}, {0x67, 5}};
+  ups.inputReport = {status1, status2};
+  return ups;
+}
+
+fakes::FakeHidDevice OtherDevice() {
+  fakes::FakeHidDevice mouse;
+  mouse.hardwareId = "HID\\VID_845E&PID_0001";
+  mouse.failures.open = 5;  // would fail the search if it were opened
+  return mouse;
+}
+
+struct Posted {
+  int act_id;
+  int act_sts;
+  std::string act_trg;
+  std::string act_para;
+  std::string msg;
+  bool operator==(const Posted&) const = default;
+};
+
+void PrintTo(const Posted& p, std::ostream* os) {
+  *os << p.act_id << "/" << p.act_sts << "/" << p.act_trg << "/" << p.act_para << "/" << p.msg;
+}
+
+const Posted kLost{4030, 1, "1", "UPS", "UPSとの通信が切断されました。"};
+const Posted kBack{4030, 3, "1", "UPS", "UPSとの通信が回復しました。"};
+const Posted kDegraded{4040, 1, "1", "UPS", "UPSの劣化を検出しました。"};
+const Posted kRecovered{4040, 3, "1", "UPS", "UPSの状態が回復しました。"};
+
+class UpsMonitorTest : public ::testing::Test {
+ protected:
+  UpsMonitorTest() {
+    os.registry.AddKey(kCommonKey);
+    os.registry.AddKey(kStatusKey);
+  }
+  std::vector<Posted> Pass() {
+    UpsMonitor(os.registry, os.clock, os.hid, queue).Check(snapshot, connection, degradation);
+    std::vector<Posted> posted;
+    queue.Drain([&](const AgentEvent& e) { posted.push_back({e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg}); });
+    return posted;
+  }
+
+  fakes::FakeOs os;
+  EventQueue queue;
+  UpsSnapshot snapshot;
+  MonitorState connection;
+  MonitorState degradation;
+};
+
+TEST_F(UpsMonitorTest, AReadingBecomesTheSnapshotsTokens) {
+  struct Case {
+    const char* name;
+    std::uint32_t capacity, runTime, date;
+    std::uint8_t status1, status2;
+    std::int32_t bt_lev;
+    const char *bt_time, *bt_sec, *prd_date, *bt_sts;
+    bool abnormal;
+  };
+  const Case cases[] = {
+      {"tenths of a percent", 1000, 7199, (44u << 9) | (5u << 5), 0x08, 0, 100, "1", "7199", "\"24/05\"", "\"充電完了\"", false},
+      {"whole percent, 1999", 95, 3600, (19u << 9) | (12u << 5), 0x09, 0, 95, "1", "3600", "\"99/12\"", "\"充電中\"", false},
+      {"discharging", 100, 0, 0, 0x0A, 0, 100, "0", "0", "\"80/00\"", "\"放電中\"", false},
+      {"low and charging", 50, 60, 0, 0x19, 0, 50, "0", "60", "\"80/00\"", "\"残量低下\"", true},
+      {"shutdown imminent", 50, 60, 0, 0x88, 0, 50, "0", "60", "\"80/00\"", "\"残量低下\"", true},
+      {"battery to replace beats low", 50, 60, 0, 0x18, 0x02, 50, "0", "60", "\"80/00\"", "\"劣化\"", true},
+      {"no AC beats everything", 50, 60, 0, 0x92, 0x02, 50, "0", "60", "\"80/00\"", "\"未接続\"", true},
+      {"widest values do not wrap", 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0x08, 0, 429496729, "1193046", "4294967295",
+       "\"07/15\"", "\"充電完了\"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UPSCtrl_APC reading(os.hid);
+    reading.found = 1;
+    reading.connection = "USB";
+    reading.vendor = "APC";
+    reading.model = "Back-UPS ";
+    reading.firmware = "879.L4 .I USB FW:L4 ";
+    reading.serial = "3B12";
+    reading.remainingCapacity = c.capacity;
+    reading.runTime = c.runTime;
+    reading.manufactureDate = c.date;
+    reading.status1 = c.status1;
+    reading.status2 = c.status2;
+    bool abnormal = false;
+    const UpsSnapshot s = UpsMonitor::SnapshotOf(reading, abnormal);
+    EXPECT_EQ(s.name, "\"UPS\"");
+    EXPECT_EQ(s.vnd, "\"APC\"");
+    EXPECT_EQ(s.model, "\"Back-UPS \"");
+    EXPECT_EQ(s.fwv, "\"879.L4 .I USB FW:L4 \"");
+    EXPECT_EQ(s.serial, "\"3B12\"");
+    EXPECT_EQ(s.connect, "\"USB\"");
+    EXPECT_EQ(s.bt_lev, c.bt_lev);
+    EXPECT_EQ(s.bt_time, c.bt_time);
+    EXPECT_EQ(s.bt_sec, c.bt_sec);
+    EXPECT_EQ(s.prd_date, c.prd_date);
+    EXPECT_EQ(s.bt_sts, c.bt_sts);
+    EXPECT_EQ(abnormal, c.abnormal);
+    EXPECT_EQ(s.bt_date, "null");
+    EXPECT_EQ(s.tmp, "null");
+    EXPECT_EQ(s.config, "null");
+  }
+}
+
+TEST_F(UpsMonitorTest, TheProductStringSplitsIntoModelAndFirmware) {
+  struct Case {
+    std::u16string product;
+    const char* model;
+    const char* firmware;
+  };
+  const Case cases[] = {
+      {u"Back-UPS RS 550G FW:879.L4 .I USB FW:L4 /x/y", "Back-UPS RS 550G ", "879.L4 .I USB FW:L4 "},
+      {u"Smart-UPS FW:123", "Smart-UPS ", ""},
+      {u"Smart-UPS 750", "Smart-UPS 750", ""},
+      {u"FW:/", "", ""},
+  };
+  for (const Case& c : cases) {
+    fakes::FakeHidDevice ups = Ups();
+    ups.strings[os::HidString::Product] = Utf16(c.product);
+    os.hid.Set({ups});
+    UPSCtrl_APC reading(os.hid);
+    EXPECT_TRUE(reading.ReadUps());
+    EXPECT_EQ(reading.model, c.model);
+    EXPECT_EQ(reading.firmware, c.firmware);
+  }
+}
+
+TEST_F(UpsMonitorTest, TheFirstUpsAmongTheHidDevicesIsReadAndReleased) {
+  fakes::FakeHidDevice second = Ups();
+  second.strings[os::HidString::SerialNumber] = Utf16(u"SECOND");
+  fakes::FakeHidDevice lowerCase = Ups();
+  lowerCase.hardwareId = "HID\\vid_051d&PID_0002";
+  lowerCase.failures.open = 5;
+  os.hid.Set({OtherDevice(), lowerCase, Ups(), second});
+  UPSCtrl_APC reading(os.hid);
+  ASSERT_TRUE(reading.ReadUps());
+  EXPECT_EQ(reading.found, 1);
+  EXPECT_EQ(reading.readOk, 1);
+  EXPECT_EQ(reading.vendor, "American Power Conversion");
+  EXPECT_EQ(reading.serial, "3B1234X56789");
+  EXPECT_EQ(reading.remainingCapacity, 100u);
+  EXPECT_EQ(reading.runTime, 3600u);
+  EXPECT_EQ(reading.manufactureDate, (44u << 9) | (5u << 5) | 17u);
+  EXPECT_EQ(reading.status1, 0x08);
+  EXPECT_EQ(os.hid.openDevices(), 0);
+}
+
+TEST_F(UpsMonitorTest, HowASearchEndsDecidesItsResult) {
+  struct Case {
+    const char* name;
+    std::function<void(fakes::FakeHidDevices&)> arrange;
+    bool result;
+    std::int32_t found, readOk;
+    os::OsError lastError;
+  };
+  auto withUps = [](std::function<void(fakes::FakeHidDevice&)> change) {
+    return [change](fakes::FakeHidDevices& hid) {
+      fakes::FakeHidDevice ups = Ups();
+      change(ups);
+      hid.Set({OtherDevice(), ups});
+    };
+  };
+  const Case cases[] = {
+      {"no UPS", [](fakes::FakeHidDevices& hid) { hid.Set({OtherDevice()}); }, true, 0, 1, os::kErrorNoMoreItems},
+      {"no list", [](fakes::FakeHidDevices& hid) { hid.listError = 13; }, false, 0, 1, 13},
+      {"a walk that fails", [](fakes::FakeHidDevices& hid) { hid.Set({OtherDevice()}); hid.walkError = {1, 1784}; }, false, 0, 1, 1784},
+      {"a UPS that does not open", withUps([](fakes::FakeHidDevice& d) { d.failures.open = 32; }), false, 0, 1, 32},
+      {"a string", withUps([](fakes::FakeHidDevice& d) { d.failures.strings[os::HidString::Product] = 31; }), true, 1, 0, 31},
+      {"the layout", withUps([](fakes::FakeHidDevice& d) { d.failures.caps = 0xC0110001; }), true, 1, 0, 0xC0110001},
+      {"a feature report", withUps([](fakes::FakeHidDevice& d) { d.failures.feature = os::kErrorHidTimeout; }), true, 1, 0, os::kErrorHidTimeout},
+      {"a usage value", withUps([](fakes::FakeHidDevice& d) { d.failures.usageValue = 0xC0110004; }), true, 1, 0, 0xC0110004},
+      {"the input report", withUps([](fakes::FakeHidDevice& d) { d.failures.input = 31; }), true, 1, 0, 31},
+      {"no status report", withUps([](fakes::FakeHidDevice& d) { d.caps.inputButtonReportIds.clear(); }), true, 1, 0, os::kErrorInvalidData},
+      {"a status report too short for its bytes", withUps([](fakes::FakeHidDevice& d) { d.caps.inputReportLength = 2; }), true, 1, 0, os::kErrorInvalidData},
+      {"feature reports without room for their id", withUps([](fakes::FakeHidDevice& d) { d.caps.featureReportLength = 0; }), true, 1, 0, os::kErrorInvalidData},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::FakeHidDevices hid;
+    c.arrange(hid);
+    UPSCtrl_APC reading(hid);
+    EXPECT_EQ(reading.ReadUps(), c.result);
+    EXPECT_EQ(reading.found, c.found);
+    EXPECT_EQ(reading.readOk, c.readOk);
+    EXPECT_EQ(reading.lastError, c.lastError);
+    EXPECT_EQ(hid.openDevices(), 0);
+  }
+}
+
+TEST_F(UpsMonitorTest, WhateverTheDeviceSendsTheTokensAreValidJsonAndStayInTheBuffer) {
+  std::vector<std::uint8_t> unterminated(os::kHidStringBytes, 'A');  // U+4141 x 128, no NUL
+  std::vector<std::uint8_t> hostile = Utf16(u"a\"b\\c\n\x01\x7F", false);
+  hostile.insert(hostile.end(), {0x00, 0xD8, 'x', 0});  // a lone high surrogate
+  std::vector<std::uint8_t> quoteAtEnd(os::kHidStringBytes, 0);
+  for (std::size_t i = 0; i < quoteAtEnd.size(); i += 2) quoteAtEnd[i] = '"';
+  fakes::FakeHidDevice ups = Ups();
+  ups.strings[os::HidString::Manufacturer] = unterminated;
+  ups.strings[os::HidString::SerialNumber] = hostile;
+  ups.strings[os::HidString::Product] = quoteAtEnd;
+  os.hid.Set({ups});
+  Pass();
+  for (const std::string* token : {&snapshot.vnd, &snapshot.serial, &snapshot.model, &snapshot.fwv}) {
+    const std::string object = "\xEF\xBB\xBF{\"v\":" + *token + "}";
+    EXPECT_TRUE(testing::IsStrictJsonMessage(object));
+  }
+  EXPECT_EQ(nlohmann::json::parse("[" + snapshot.vnd + "]")[0].get<std::string>().size(), 128u * 3);
+  EXPECT_EQ(nlohmann::json::parse("[" + snapshot.serial + "]")[0].get<std::string>(),
+            "a\"b\\c\n\x01\x7F\xEF\xBF\xBDx");
+  EXPECT_EQ(nlohmann::json::parse("[" + snapshot.model + "]")[0].get<std::string>(), std::string(128, '"'));
+}
+
+TEST_F(UpsMonitorTest, UnpluggingAndReconnectingReportsEachOnce) {
+  EXPECT_THAT(Pass(), IsEmpty()) << "no UPS at start is no event";
+  os.hid.Set({Ups()});
+  EXPECT_THAT(Pass(), IsEmpty());
+  os.hid.Set({});
+  EXPECT_THAT(Pass(), ElementsAre(kLost));
+  EXPECT_EQ(snapshot.name, "");
+  EXPECT_EQ(FormatStateRow(connection), "[4030][1][1][UPS][通信が切断しています。][][0]");
+  EXPECT_THAT(Pass(), IsEmpty());
+  os.hid.Set({Ups()});
+  EXPECT_THAT(Pass(), ElementsAre(kBack));
+  EXPECT_EQ(connection.act_sts, 0);
+  EXPECT_THAT(Pass(), IsEmpty());
+}
+
+TEST_F(UpsMonitorTest, AnAbnormalStateOpensOnceAndClosesWhenNormal) {
+  os.hid.Set({Ups(0x18)});
+  EXPECT_THAT(Pass(), ElementsAre(kDegraded));
+  EXPECT_EQ(snapshot.bt_sts, "\"残量低下\"");
+  EXPECT_EQ(FormatStateRow(degradation), "[4040][1][1][UPS][劣化を検出しました][][0]");
+  os.hid.Set({Ups(0x00)});
+  EXPECT_THAT(Pass(), IsEmpty()) << "still abnormal (未接続), already open";
+  EXPECT_EQ(snapshot.bt_sts, "\"未接続\"");
+  os.hid.Set({Ups(0x08)});
+  EXPECT_THAT(Pass(), ElementsAre(kRecovered));
+  EXPECT_EQ(snapshot.bt_sts, "\"充電完了\"");
+}
+
+TEST_F(UpsMonitorTest, AnUnreadableUpsIsPresentWithNullsAndChangesNoCondition) {
+  os.hid.Set({Ups(0x18)});
+  Pass();
+  fakes::FakeHidDevice broken = Ups(0x08);
+  broken.failures.input = 31;
+  os.hid.Set({broken});
+  EXPECT_THAT(Pass(), IsEmpty());
+  EXPECT_EQ(snapshot.name, "\"UPS\"");
+  EXPECT_EQ(snapshot.readOk, 0);
+  EXPECT_EQ(snapshot.vnd, "null");
+  EXPECT_EQ(snapshot.bt_sts, "null");
+  EXPECT_EQ(degradation.act_sts, 1);
+}
+
+TEST_F(UpsMonitorTest, ConditionsOpenBeforeARestartAreNotReportedAgainAndCloseWhenRead) {
+  os.hid.Set({Ups(0x18)});
+  Pass();
+  os.hid.Set({});
+  Pass();
+  ASSERT_TRUE(SaveSingle(os.registry, kUPSConnectStatusTable, connection));
+  ASSERT_TRUE(SaveSingle(os.registry, kUPSDegradeStatusTable, degradation));
+
+  // The restart: a fresh snapshot, the entries from the registry.
+  snapshot = {};
+  connection = {};
+  degradation = {};
+  ASSERT_TRUE(LoadSingle(os.registry, kUPSConnectStatusTable, connection));
+  ASSERT_TRUE(LoadSingle(os.registry, kUPSDegradeStatusTable, degradation));
+  EXPECT_THAT(Pass(), IsEmpty()) << "still absent";
+  os.hid.Set({Ups(0x10)});
+  EXPECT_THAT(Pass(), ElementsAre(kBack)) << "still low: the degradation stays open, unreported";
+  os.hid.Set({Ups(0x08)});
+  EXPECT_THAT(Pass(), ElementsAre(kRecovered));
+}
+
+TEST_F(UpsMonitorTest, SwitchingMonitoringOffClosesBothConditionsInOrder) {
+  os.hid.Set({Ups(0x18)});
+  Pass();
+  os.hid.Set({});
+  Pass();
+  ASSERT_TRUE(RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "UPSCheckStop", 1));
+  EXPECT_THAT(Pass(), ElementsAre(Posted{4030, 3, "1", "UPS", "UPSの監視が解除されました。UPSとの通信切断検知を解除します。"},
+                                  Posted{4040, 3, "1", "UPS", "UPSの監視が解除されました。UPSの劣化検知を解除します。"}));
+  EXPECT_EQ(connection.act_sts, 0);
+  EXPECT_EQ(degradation.act_sts, 0);
+  os.hid.Set({Ups(0x18)});
+  EXPECT_THAT(Pass(), IsEmpty()) << "the UPS is not read while switched off";
+  EXPECT_EQ(snapshot.name, "");
+  ASSERT_TRUE(RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "UPSCheckStop", 2));
+  EXPECT_THAT(Pass(), ElementsAre(kDegraded));
+}
+
+}  // namespace
+}  // namespace orv
