@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 
 namespace orv {
 namespace {

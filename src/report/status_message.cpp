@@ -8,7 +8,7 @@
 
 #include "model/smart_table.h"
 #include "platform/text_encoding.h"
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 #include "report/model_identity.h"
 
 namespace orv {

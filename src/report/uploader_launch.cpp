@@ -5,7 +5,7 @@
 #include "platform/c_crypt_string.h"
 #include "platform/text_encoding.h"
 #include "report/agent_ctrl_upload.h"
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 
 namespace orv {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "report/device_id.h"
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 #include "webapi/agent_ctrl_webapi.h"
 
 namespace orv {

@@ -8,7 +8,7 @@
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "model/event_queue.h"
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 #include "support/message_file_checks.h"
 
 namespace orv {

@@ -5,7 +5,7 @@
 #include "monitors/common/condition_tracker.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 
 namespace orv {
 namespace {

@@ -1,4 +1,4 @@
-#include "report/json_escape.h"
+#include "platform/json_escape.h"
 
 #include <algorithm>
 
