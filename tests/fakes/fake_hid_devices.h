@@ -65,7 +65,7 @@ class FakeHidDevices final : public os::HidDevices {
       raw.fill(0);
       if (auto f = d_.failures.strings.find(which); f != d_.failures.strings.end()) return f->second;
       const std::vector<std::uint8_t>& bytes = d_.strings[which];
-      std::memcpy(raw.data(), bytes.data(), std::min(bytes.size(), raw.size()));
+      std::copy_n(bytes.begin(), std::min(bytes.size(), raw.size()), raw.begin());
       return os::kSuccess;
     }
     os::OsError Capabilities(os::HidCapabilities& caps) override {
