@@ -44,6 +44,7 @@ import ctypes
 import dataclasses
 import errno
 import fcntl
+import json
 import os
 import re
 import select
@@ -1231,6 +1232,23 @@ class WineBed:
         return self.wait_state(service, SERVICE_STOPPED, timeout)
 
     # ---- event log --------------------------------------------------------
+
+    # ---- the agent's message pool --------------------------------------
+
+    def pool_messages(self, prefix: str = "R") -> list:
+        """The pool's message files whose names start with `prefix` ("RE" events, "RL"
+        statuses), oldest first, parsed as JSON (the UTF-8 mark dropped)."""
+        pool = self.host_path(AGENT_DIR + "\\MessagePool")
+        found = []
+        for path in sorted(pool.glob(prefix + "*.json")) if pool.is_dir() else []:
+            raw = path.read_bytes()
+            found.append(json.loads(raw[3:] if raw.startswith(b"\xef\xbb\xbf") else raw))
+        return found
+
+    def clear_pool(self) -> None:
+        pool = self.host_path(AGENT_DIR + "\\MessagePool")
+        for path in pool.glob("R*.json") if pool.is_dir() else []:
+            path.unlink()
 
     def event_log_text(self) -> str:
         try:

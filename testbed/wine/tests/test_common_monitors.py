@@ -14,7 +14,6 @@ Every request goes through the test cloud as the agent's proxy: nothing leaves t
 interface. Needs ORVSVC_BIN_DIR holding ORVSVC.exe and svcctl.exe.
 """
 
-import json
 import sys
 import time
 import unittest
@@ -68,17 +67,8 @@ def tearDownModule():
         cloud.stop()
 
 
-def pool():
-    return bed.host_path(wb.AGENT_DIR + "\\MessagePool")
-
-
 def events_in_pool(prefix="RE"):
-    """Every event (or with "RL", status) message in the pool, oldest first, as parsed JSON."""
-    found = []
-    for path in sorted(pool().glob(prefix + "*.json")) if pool().is_dir() else []:
-        raw = path.read_bytes()
-        found.append(json.loads(raw[3:] if raw.startswith(b"\xef\xbb\xbf") else raw))
-    return found
+    return bed.pool_messages(prefix)
 
 
 def wait_for_event(act_id, timeout=30.0):
@@ -94,9 +84,7 @@ def wait_for_event(act_id, timeout=30.0):
 
 class CommonMonitorsTest(unittest.TestCase):
     def setUp(self):
-        if pool().is_dir():
-            for path in pool().glob("R*.json"):
-                path.unlink()
+        bed.clear_pool()
         self.addCleanup(self.stop_service)
 
     def stop_service(self):

@@ -15,7 +15,6 @@ Every request goes through the test cloud as the agent's proxy: nothing leaves t
 interface. Needs ORVSVC_BIN_DIR holding ORVSVC.exe and svcctl.exe.
 """
 
-import json
 import sys
 import time
 import unittest
@@ -76,16 +75,8 @@ def tearDownModule():
         cloud.stop()
 
 
-def pool():
-    return bed.host_path(wb.AGENT_DIR + "\\MessagePool")
-
-
 def messages(prefix):
-    found = []
-    for path in sorted(pool().glob(prefix + "*.json")) if pool().is_dir() else []:
-        raw = path.read_bytes()
-        found.append(json.loads(raw[3:] if raw.startswith(b"\xef\xbb\xbf") else raw))
-    return found
+    return bed.pool_messages(prefix)
 
 
 def wait_for(condition, what, timeout=30.0):
@@ -105,14 +96,8 @@ def events(act_id, act_sts=None):
 
 class NasMonitorsTest(unittest.TestCase):
     def setUp(self):
-        self.clear_pool()
+        bed.clear_pool()
         self.addCleanup(self.stop_service)
-
-    @staticmethod
-    def clear_pool():
-        if pool().is_dir():
-            for path in pool().glob("R*.json"):
-                path.unlink()
 
     def stop_service(self):
         status = bed.query(SERVICE)
@@ -138,7 +123,7 @@ class NasMonitorsTest(unittest.TestCase):
         self.assertEqual([s["act_id"] for s in status["case_fan"][0]["sts"]], [4070])
 
         bed.stop_service(SERVICE, STOP_TIMEOUT)
-        self.clear_pool()
+        bed.clear_pool()
         self.start_agent()
         time.sleep(5)  # two rounds at least
         self.assertEqual(events(4080, 1) + events(4060, 1) + events(4070, 1), [], "nothing new after a restart")
@@ -190,7 +175,7 @@ class NasMonitorsTest(unittest.TestCase):
         time.sleep(3)
         self.assertEqual(len(events(5040)), 1)
 
-        self.clear_pool()
+        bed.clear_pool()
         self.companion_service("demand")
         bed.control(SERVICE, TEST_STATUS)
         wait_for(lambda: events(5040), "5040 for a start type")

@@ -8,29 +8,19 @@
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing::Posted;
 
 constexpr const char* kProvider = "VaultBackupService";
 // 2026/12/01 00:00:00 UTC; local is nine hours later in the fake clock's zone.
 const std::uint64_t kMidnightUtc = ToFileTime({2026, 12, 2, 1, 0, 0, 0, 0});
 constexpr std::uint64_t kMinute = 600'000'000;
-
-struct Posted {
-  int actId;
-  int sts;
-  std::string trg;
-  std::string para;
-  std::string msg;
-  friend bool operator==(const Posted&, const Posted&) = default;
-  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
-    return out << p.actId << "/" << p.sts << " [" << p.trg << "][" << p.para << "] " << p.msg;
-  }
-};
 
 class BackupTaskTest : public ::testing::Test {
  public:
@@ -60,9 +50,7 @@ class BackupTaskTest : public ::testing::Test {
   std::vector<Posted> Run() {
     if (!monitor) monitor = std::make_unique<BackupTaskMonitor>(os.Ports(), queue);
     monitor->Check(tasks, failures);
-    std::vector<Posted> posted;
-    queue.Drain([&posted](const AgentEvent& e) { posted.push_back({e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg}); });
-    return posted;
+    return testing::DrainPosted(queue);
   }
   // What a restart leaves: the task list and the failures from the registry, a new log position.
   void Restart() {

@@ -8,27 +8,17 @@
 #include "monitors/common/state_tables.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing::Posted;
 
 constexpr const char* kLcdPanel = "SOFTWARE\\Wow6432Node\\MERIDEX\\FrontLcd\\Config";
 constexpr const char* kLedPanel = "SOFTWARE\\Wow6432Node\\Tavolen\\FrontLed\\Config";
-
-struct Posted {
-  int actId;
-  int sts;
-  std::string trg;
-  std::string para;
-  std::string msg;
-  friend bool operator==(const Posted&, const Posted&) = default;
-  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
-    return out << p.actId << "/" << p.sts << " [" << p.trg << "][" << p.para << "] " << p.msg;
-  }
-};
 
 class FanTemperatureTest : public ::testing::Test {
  protected:
@@ -51,9 +41,7 @@ class FanTemperatureTest : public ::testing::Test {
     SaveSingle(os.registry, kCPUFanStatusTable, data.cpuFanState);
     SaveSingle(os.registry, kCPUTempStatusTable, data.cpuTempState);
     SaveSingle(os.registry, kCASEFanStatusTable, data.caseFanState);
-    std::vector<Posted> posted;
-    queue.Drain([&posted](const AgentEvent& e) { posted.push_back({e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg}); });
-    return posted;
+    return testing::DrainPosted(queue);
   }
 
   fakes::FakeOs os;
