@@ -33,7 +33,7 @@ struct BenchOs {
             fake.clock,    fake.system,        fake.process,     disk,                fake.processes,
             fake.eventLogStore, fake.xmlReader, fake.wmi, fake.pipes, fake.http, fake.crypto,
             fake.adapters, fake.devices, fake.counters, fake.shares, fake.windowsUpdate,
-            fake.storage, fake.hid};
+            fake.storage, fake.hid, fake.diskService, fake.volumes, fake.encryption};
   }
   fs::path Pool() const { return root / "MessagePool"; }
 

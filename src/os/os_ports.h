@@ -4,6 +4,7 @@
 #include "os/clock.h"
 #include "os/crypto.h"
 #include "os/device_installation.h"
+#include "os/encryption_library.h"
 #include "os/event_log_store.h"
 #include "os/event_reporter.h"
 #include "os/file_system.h"
@@ -21,6 +22,8 @@
 #include "os/storage_device.h"
 #include "os/synchronization.h"
 #include "os/system_info.h"
+#include "os/virtual_disk_service.h"
+#include "os/volume_queries.h"
 #include "os/windows_update.h"
 #include "os/wmi.h"
 #include "os/xml_reader.h"
@@ -51,6 +54,9 @@ struct OsPorts {
   WindowsUpdate& windowsUpdate;
   StorageDevice& storage;
   HidDevices& hid;
+  VirtualDiskService& diskService;
+  VolumeQueries& volumes;
+  EncryptionLibrary& encryption;
 };
 
 }  // namespace orv::os

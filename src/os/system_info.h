@@ -16,6 +16,8 @@ class SystemInfo {
   virtual ~SystemInfo() = default;
   // Full path of the running executable; empty on failure.
   virtual std::string ExecutablePath() = 0;
+  // The system folder ("C:\\Windows\\System32"); empty on failure.
+  virtual std::string SystemDirectory() = 0;
   // NetBIOS name of the machine; empty on failure.
   virtual std::string ComputerName() = 0;
   // The system's message text for `code` in the default language, without its trailing line

@@ -18,6 +18,7 @@
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_service_manager.h"
 #include "fakes/fake_storage_device.h"
+#include "fakes/fake_storage_layout.h"
 #include "fakes/fake_synchronization.h"
 #include "fakes/fake_system.h"
 #include "fakes/fake_windows_update.h"
@@ -34,7 +35,7 @@ struct FakeOs {
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares, windowsUpdate, storage, hid};
+            counters, shares, windowsUpdate, storage, hid, diskService, volumes, encryption};
   }
 
   FakeRegistry registry;
@@ -60,6 +61,9 @@ struct FakeOs {
   FakeWindowsUpdate windowsUpdate{clock, sync};
   FakeStorageDevice storage;
   FakeHidDevices hid;
+  FakeVirtualDiskService diskService;
+  FakeVolumeQueries volumes;
+  FakeEncryptionLibrary encryption;
 };
 
 }  // namespace orv::fakes

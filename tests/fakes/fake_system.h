@@ -21,6 +21,7 @@ std::string Cp932ToUtf8(std::span<const std::uint8_t> bytes);
 class FakeSystemInfo final : public os::SystemInfo {
  public:
   std::string ExecutablePath() override { return executablePath; }
+  std::string SystemDirectory() override { return systemDirectory; }
   std::string ComputerName() override { return computerName; }
   std::string ErrorText(os::OsError code) override {
     const auto it = errorTexts.find(code);
@@ -61,6 +62,7 @@ class FakeSystemInfo final : public os::SystemInfo {
   bool networkAlive = true;
   int networkQuestions = 0;
   std::string executablePath = "C:\\orvsvc\\ORVSVC.exe";
+  std::string systemDirectory = "C:\\Windows\\system32";
   std::string computerName = "NAS-0001";
   // By lower-cased module name and code; what is missing falls back to errorTexts.
   std::map<std::pair<std::string, os::OsError>, std::string> moduleErrorTexts = {

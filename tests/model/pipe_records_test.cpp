@@ -31,6 +31,7 @@ bool ZeroAfterText(const auto& bytes, RecordField field) {
 class DoubleByteSystem final : public os::SystemInfo {
  public:
   std::string ExecutablePath() override { return {}; }
+  std::string SystemDirectory() override { return {}; }
   std::string ComputerName() override { return {}; }
   std::string ErrorText(os::OsError) override { return {}; }
   std::string AnsiToUtf8(std::span<const std::uint8_t>) override { return {}; }

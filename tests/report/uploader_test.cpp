@@ -94,7 +94,7 @@ class UploaderTest : public ::testing::Test {
             os.system,   os.process,       os.files,       processes,          os.eventLogStore,
             os.xmlReader, os.wmi,          os.pipes,       os.http,            crypto,
             os.adapters, os.devices,       os.counters,        os.shares,
-            os.windowsUpdate,     os.storage, os.hid};
+            os.windowsUpdate,     os.storage, os.hid, os.diskService, os.volumes, os.encryption};
   }
   os::OsPorts Ports() { return Ports(os.processes); }
 

@@ -226,6 +226,7 @@ TEST_F(WebApiTest, ErrorAnswerIsReceivedAndExplained) {
 class DoubleByteSystem final : public os::SystemInfo {
  public:
   std::string ExecutablePath() override { return "C:\\orvsvc\\ORVSVC.exe"; }
+  std::string SystemDirectory() override { return "C:\\Windows\\System32"; }
   std::string ComputerName() override { return {}; }
   std::string ErrorText(os::OsError) override { return {}; }
   bool IsNetworkAlive() override { return true; }
@@ -255,7 +256,8 @@ TEST_F(WebApiTest, AnswerBodyIsConvertedAsOneWhole) {
                          ports.files,    ports.processes,     ports.eventLogStore, ports.xmlReader,
                          ports.wmi,      ports.pipes,         ports.http,        ports.crypto,
                          ports.adapters, ports.devices,       ports.counters,    ports.shares,
-                         ports.windowsUpdate, ports.storage, ports.hid};
+                         ports.windowsUpdate, ports.storage, ports.hid, ports.diskService, ports.volumes,
+                         ports.encryption};
   // Converted per read of 17 bytes, the character's lead byte would end the first read alone.
   std::vector<std::uint8_t> body = Bytes(R"({"error_value":")");
   body.insert(body.end(), {0x82, 0xA0, '"', '}'});

@@ -23,6 +23,13 @@ std::string Win32SystemInfo::ExecutablePath() {
   return {};
 }
 
+std::string Win32SystemInfo::SystemDirectory() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return Narrow(std::wstring_view(folder, length));
+}
+
 std::string Win32SystemInfo::ComputerName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD length = static_cast<DWORD>(std::size(name));

@@ -8,6 +8,7 @@ namespace orv::win32 {
 class Win32SystemInfo final : public os::SystemInfo {
  public:
   std::string ExecutablePath() override;
+  std::string SystemDirectory() override;
   std::string ComputerName() override;
   std::string ErrorText(os::OsError code) override;
   std::string ModuleErrorText(std::string_view module, os::OsError code) override;

@@ -5,6 +5,7 @@
 #include "os/win32/clock_win32.h"
 #include "os/win32/crypto_win32.h"
 #include "os/win32/device_installation_setupapi.h"
+#include "os/win32/encryption_library_win32.h"
 #include "os/win32/event_log_store_win32.h"
 #include "os/win32/event_reporter_win32.h"
 #include "os/win32/file_system_win32.h"
@@ -22,6 +23,8 @@
 #include "os/win32/storage_device_win32.h"
 #include "os/win32/synchronization_win32.h"
 #include "os/win32/system_info_win32.h"
+#include "os/win32/virtual_disk_service_vds.h"
+#include "os/win32/volume_queries_win32.h"
 #include "os/win32/windows_update_wua.h"
 #include "os/win32/wmi_win32.h"
 #include "os/win32/xml_reader_xmllite.h"
@@ -52,11 +55,14 @@ struct Win32Ports {
   WuaWindowsUpdate windowsUpdate{sync};
   Win32StorageDevice storage;
   Win32HidDevices hid;
+  VdsDiskService diskService;
+  Win32VolumeQueries volumes;
+  Win32EncryptionLibrary encryption;
 
   os::OsPorts Ports() {
     return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
-            counters, shares, windowsUpdate, storage, hid};
+            counters, shares, windowsUpdate, storage, hid, diskService, volumes, encryption};
   }
 };
 
