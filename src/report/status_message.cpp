@@ -1,13 +1,13 @@
 #include "report/status_message.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <span>
 
 #include "model/smart_table.h"
 #include "platform/text_encoding.h"
+#include "platform/formatted_text.h"
 #include "platform/json_escape.h"
 #include "report/model_identity.h"
 
@@ -20,16 +20,6 @@ constexpr const char* kIndent3 = "            ";
 constexpr const char* kIndent4 = "                ";
 constexpr const char* kIndent5 = "                    ";
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char buffer[128];
-  va_list args;
-  va_start(args, format);
-  const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return length < 0 ? std::string() : std::string(buffer, std::min<std::size_t>(sizeof buffer - 1, static_cast<std::size_t>(length)));
-}
-
 std::string Quoted(std::string_view text) { return '"' + EscapeJson(text) + '"'; }
 std::string QuotedOrNull(std::string_view text, bool isNull) {
   return isNull ? std::string("null") : Quoted(text);
@@ -37,7 +27,7 @@ std::string QuotedOrNull(std::string_view text, bool isNull) {
 
 std::string TimeOrNull(const os::CalendarTime& time) {
   if (time.year == 0) return "null";
-  return Format("\"%d/%02d/%02d %02d:%02d\"", time.year, time.month, time.day, time.hour, time.minute);
+  return FormatText("\"%d/%02d/%02d %02d:%02d\"", time.year, time.month, time.day, time.hour, time.minute);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -183,7 +173,7 @@ class Readings {
   }
   std::string MemoryLoad() const {
     if (periodic_) return AverageLoad([](const SystemSample& s) { return std::int64_t{s.snapshot.memoryLoad}; });
-    return Format("%d.00", common_.current.snapshot.memoryLoad);
+    return FormatText("%d.00", common_.current.snapshot.memoryLoad);
   }
   std::string DiskLoadTotal() const {
     if (periodic_) return AverageLoad([](const SystemSample& s) { return TotalOf(s.snapshot.diskLoads); });
@@ -207,7 +197,7 @@ class Readings {
     if (number.empty()) return "null";
     if (!periodic_) {
       for (const CounterValue& value : common_.current.snapshot.diskLoads) {
-        if (ReducedInstance(value.instance) == number) return Format("%d.00", value.value);
+        if (ReducedInstance(value.instance) == number) return FormatText("%d.00", value.value);
       }
       return "null";
     }
@@ -222,7 +212,7 @@ class Readings {
     }
     if (!matched) return "null";
     if (sum != 0) sum /= static_cast<double>(common_.samples.size());
-    return Format("%.2f", sum);
+    return FormatText("%.2f", sum);
   }
 
   std::string DiskTemperature(const DiskInfo& disk) const {
@@ -262,13 +252,13 @@ class Readings {
  private:
   static std::string CurrentLoad(const std::vector<CounterValue>& values) {
     const CounterValue* total = FindInstance(values, "_Total");
-    return total ? Format("%d.00", total->value) : std::string("null");
+    return total ? FormatText("%d.00", total->value) : std::string("null");
   }
   std::string AverageLoad(std::int64_t (*valueOf)(const SystemSample&)) const {
     std::int64_t sum = 0;
     for (const SystemSample& sample : common_.samples) sum += valueOf(sample);
     if (common_.samples.empty() || sum == 0) return "0.00";
-    return Format("%.2f", static_cast<double>(sum) / static_cast<double>(common_.samples.size()));
+    return FormatText("%.2f", static_cast<double>(sum) / static_cast<double>(common_.samples.size()));
   }
   // Whole-number average of one fan reading over the NAS samples.
   std::uint32_t AverageReading(std::uint32_t FanReadings::*reading) const {
@@ -285,7 +275,7 @@ class Readings {
 
 std::string UsedShare(std::uint64_t used, std::uint64_t total) {
   if (total == 0) return "0.00";
-  return Format("%.2f", static_cast<double>(used) * 100.0 / static_cast<double>(total));
+  return FormatText("%.2f", static_cast<double>(used) * 100.0 / static_cast<double>(total));
 }
 
 std::string Label(const VolumeInfo& volume) {
@@ -313,7 +303,7 @@ void WriteHead(StatusWriter& out, const StatusHeader& header, StatusKind kind, P
   out.Member("prdct", "\"NAS\"");
   out.Member("sts_type", stsType);
   out.Member("dev_id", Quoted(header.devId));
-  out.Member("date", Format("\"%04u/%02u/%02u %02u:%02u\"", unsigned{header.now.year}, unsigned{header.now.month},
+  out.Member("date", FormatText("\"%04u/%02u/%02u %02u:%02u\"", unsigned{header.now.year}, unsigned{header.now.month},
                             unsigned{header.now.day}, unsigned{header.now.hour}, unsigned{header.now.minute}));
   out.Member("ms_name", Quoted(header.msName));
   out.Member("ms_ver", Quoted(header.msVer));
@@ -372,7 +362,7 @@ void WriteSmart(StatusWriter& out, const DiskInfo& disk) {
                             {"val", Number(data[at + smart_entry::kCurrent])},
                             {"ws", Number(data[at + smart_entry::kWorst])},
                             {"ts", Number(disk.smartThresholds[at + smart_entry::kThreshold])},
-                            {"dt", sevenByteRaw ? Format("\"%014llX\"", rawText) : Format("\"%012llX\"", rawText)}});
+                            {"dt", sevenByteRaw ? FormatText("\"%014llX\"", rawText) : FormatText("\"%012llX\"", rawText)}});
       return true;
     });
   }
@@ -456,11 +446,11 @@ void WriteExternalDevices(StatusWriter& out, const NasStatusData& nas) {
 void WriteNetwork(StatusWriter& out, const SystemSample& current, const Readings& readings) {
   out.Array("ntwk", current.adapters.size(), [&](std::size_t i) {
     const AdapterEntry& adapter = current.adapters[i];
-    out.EntryMember("name", Format("\"LAN%u\"", static_cast<unsigned>(i + 1)));
-    out.EntryMember("ip_adr", adapter.hasAddress == 1 ? Format("\"%d.%d.%d.%d\"", adapter.address[0], adapter.address[1],
+    out.EntryMember("name", FormatText("\"LAN%u\"", static_cast<unsigned>(i + 1)));
+    out.EntryMember("ip_adr", adapter.hasAddress == 1 ? FormatText("\"%d.%d.%d.%d\"", adapter.address[0], adapter.address[1],
                                                                adapter.address[2], adapter.address[3])
                                                       : std::string("null"));
-    out.EntryMember("mac_adr", Format("\"%02X:%02X:%02X:%02X:%02X:%02X\"", adapter.mac[0], adapter.mac[1],
+    out.EntryMember("mac_adr", FormatText("\"%02X:%02X:%02X:%02X:%02X:%02X\"", adapter.mac[0], adapter.mac[1],
                                       adapter.mac[2], adapter.mac[3], adapter.mac[4], adapter.mac[5]));
     const auto [tx, rx] = readings.NetworkRates(CounterInstanceName(adapter));
     out.EntryMember("tx", tx);

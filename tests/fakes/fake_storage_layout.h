@@ -13,6 +13,8 @@
 
 namespace orv::fakes {
 
+// Until a test lays out disks, the service is missing as on a machine without it: a pass
+// neither finds its bays empty nor reads a disk.
 class FakeVirtualDiskService final : public os::VirtualDiskService {
  public:
   bool Enumerate(os::VdsSnapshot& out, os::OsError& error) override {
@@ -27,12 +29,16 @@ class FakeVirtualDiskService final : public os::VirtualDiskService {
     return true;
   }
   void FailWith(os::OsError code) { error_ = code; }
+  void Serve(os::VdsSnapshot disksAndVolumes) {
+    snapshot = std::move(disksAndVolumes);
+    error_ = 0;
+  }
 
   os::VdsSnapshot snapshot;
   int enumerations = 0;
 
  private:
-  os::OsError error_ = 0;
+  os::OsError error_ = 0x80040154;  // REGDB_E_CLASSNOTREG, as where the service is not installed
 };
 
 class FakeVolumeQueries final : public os::VolumeQueries {

@@ -12,6 +12,12 @@
 #include "model/pass_kind.h"
 #include "monitors/nas/backup_task_monitor.h"
 #include "monitors/nas/companion_settings.h"
+#include "monitors/nas/disk_error_monitor.h"
+#include "monitors/nas/disk_monitor.h"
+#include "monitors/nas/raid_build.h"
+#include "monitors/nas/volume_capacity_monitor.h"
+#include "monitors/nas/volume_redundancy_monitor.h"
+#include "platform/agent_event_log.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -38,13 +44,22 @@ class AgentCtrl_LNAS {
   void ClearSamples() { data_.samples.clear(); }
 
  private:
+  void CheckDisks(const RaidBuild& layout);
+  void CheckVolumes(const RaidBuild& layout);
+  // The drive number of an encrypted volume the layout sees as raw and letterless.
+  bool EncryptedDrive(const std::string& volumeId, std::uint32_t& driveNumber);
   void SaveStateTables();
 
   os::OsPorts os_;
   bool meridexBrand_;
   std::uint32_t modelFlags_;
   NasStatusData data_;
+  AgentEventLog log_;
   CompanionSettings companion_;
+  DiskMonitor disks_;
+  DiskErrorMonitor diskErrors_;
+  VolumeRedundancyMonitor redundancy_;
+  VolumeCapacityMonitor capacity_;
   BackupTaskMonitor backups_;
 };
 

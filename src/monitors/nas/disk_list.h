@@ -8,19 +8,10 @@
 #include <vector>
 
 #include "model/disk_info.h"
+#include "model/layout_entries.h"
 #include "os/storage_device.h"
 
 namespace orv {
-
-// What the storage layout knows of one disk.
-struct LayoutDisk {
-  std::string diskAddress;   // "Port0Path0Target0Lun0"
-  std::string deviceName;    // the path the disk is opened through
-  std::string friendlyName;  // the model text
-  std::uint32_t mediaType = 0;
-  std::uint32_t busType = 0;
-  std::uint32_t portMask = 0;  // from the port map
-};
 
 // The storage service's media type of fixed disks; only these are read for SMART.
 inline constexpr std::uint32_t kMediaTypeFixed = 12;
