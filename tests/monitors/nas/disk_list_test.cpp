@@ -3,40 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_storage_device.h"
+#include "support/ata_sectors.h"
 
 namespace orv {
 namespace {
 
 using fakes::FakeStorageDevice;
+using testing::IdentifySector;
+using testing::SmartSector;
 
 constexpr std::uint32_t kTavolenFourBay = 0x100000 | 0x2000 | 0x8;
 constexpr std::uint32_t kMeridexFiveBay = 0x100000 | 0x800 | 0x10;
 constexpr std::uint32_t kSata = 11;
-
-// An identify sector as a drive sends it: the model in word 27 on (first character in the high
-// byte), a SATA/300 link, S.M.A.R.T and NCQ.
-std::vector<std::uint8_t> IdentifySector(std::string_view model) {
-  std::vector<std::uint8_t> sector(512, 0);
-  for (std::size_t i = 0; i < 40; ++i) sector[54 + (i ^ 1)] = i < model.size() ? static_cast<std::uint8_t>(model[i]) : ' ';
-  sector[152] = 0x06, sector[153] = 0x05;  // word 76: SATA/300, NCQ
-  sector[160] = 0xF0, sector[161] = 0x01;  // word 80: ATA8-ACS
-  sector[164] = 0x01;                      // word 82: S.M.A.R.T
-  return sector;
-}
-
-// A SMART data sector with the given entries (id, raw), and the matching threshold sector.
-std::vector<std::uint8_t> SmartSector(std::initializer_list<std::pair<std::uint8_t, std::uint64_t>> entries) {
-  std::vector<std::uint8_t> sector(512, 0);
-  std::size_t at = 2;
-  for (const auto& [id, raw] : entries) {
-    sector[at] = id;
-    sector[at + 3] = 100;
-    sector[at + 4] = 99;
-    for (std::size_t b = 0; b < 7; ++b) sector[at + 5 + b] = static_cast<std::uint8_t>(raw >> (8 * b));
-    at += 12;
-  }
-  return sector;
-}
 
 LayoutDisk Entry(std::string device, std::string model, std::uint32_t portMask, std::uint32_t media = kMediaTypeFixed) {
   return {"Port0Path0Target0Lun0", std::move(device), std::move(model), media, kSata, portMask};

@@ -1,0 +1,191 @@
+#include "monitors/nas/disk_monitor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "model/model_flags.h"
+#include "monitors/common/state_tables.h"
+#include "monitors/nas/bay_tables.h"
+#include "monitors/nas/disk_list.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "support/ata_sectors.h"
+#include "support/posted_events.h"
+
+namespace orv {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::Posted;
+
+constexpr std::uint32_t kMeridexFiveBay = model::kLcdSeries | model::kStorageServer2016 | 0x10;
+constexpr std::uint32_t kTavolenFourBay = model::kLcdSeries | model::kServer2019 | model::kFourBays;
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+
+DiskInfo Disk(std::uint32_t mask, const std::string& serial, bool meridex, std::uint32_t flags) {
+  DiskInfo disk;
+  disk.present = 1;
+  disk.portMask = mask;
+  disk.name = BayName(mask, meridex, flags);
+  disk.number = BayNumber(mask, meridex);
+  disk.slotIndex = SlotIndexOf(mask);
+  disk.mediaType = kMediaTypeFixed;
+  disk.smartValid = 1;
+  disk.serialNumber = serial;
+  disk.friendlyName = "WDC WD40EFRX";
+  disk.deviceName = "\\\\?\\PhysicalDrive" + std::to_string(disk.slotIndex);
+  disk.temperature = 35;
+  disk.powerOnHours = 1200;
+  disk.powerCycleCount = 33;
+  return disk;
+}
+
+// Each pass runs on a monitor built afresh from the registry when `restart` is set, as after
+// an agent restart; the tables are saved and reloaded around every pass as the NAS pass does.
+class DiskMonitorTest : public ::testing::Test {
+ protected:
+  DiskMonitorTest() {
+    os.registry.AddKey(std::string(kStatusKey));
+    os.registry.AddKey(std::string(kNasKey));
+  }
+
+  std::vector<Posted> Pass(const std::vector<DiskInfo>& found, bool layoutRead = true, bool restart = false) {
+    if (restart || !monitor) monitor = std::make_unique<DiskMonitor>(os.Ports(), queue, meridex, flags);
+    std::vector<MonitorState> dropOuts;
+    std::vector<MonitorState> hot;
+    LoadList(os.registry, kHDDStaStatusTable, dropOuts);
+    LoadList(os.registry, kHDDTempStatusTable, hot);
+    monitor->Check(found, layoutRead, current, dropOuts, hot);
+    SaveList(os.registry, kHDDStaStatusTable, dropOuts);
+    SaveList(os.registry, kHDDTempStatusTable, hot);
+    return testing::DrainPosted(queue);
+  }
+
+  // `disk` in its bay of a full 4-bay Tavolen.
+  std::vector<DiskInfo> Full(const DiskInfo& disk) {
+    std::vector<DiskInfo> disks;
+    for (const std::uint32_t mask : {1U, 2U, 4U, 8U}) {
+      disks.push_back(mask == disk.portMask ? disk : Disk(mask, "X" + std::to_string(mask), false, flags));
+    }
+    return disks;
+  }
+
+  std::vector<std::string> Stored(const char* value) {
+    std::vector<std::string> rows;
+    (void)RegHandle::GetMultiString(os.registry, kHklm, kNasKey, value, rows);
+    return rows;
+  }
+
+  fakes::FakeOs os;
+  EventQueue queue;
+  bool meridex = true;
+  std::uint32_t flags = kMeridexFiveBay;
+  std::unique_ptr<DiskMonitor> monitor;
+  std::vector<DiskInfo> current;
+};
+
+TEST_F(DiskMonitorTest, AnEmptyBayIsReportedOnceAndItsReturnWithAReplacement) {
+  // Bay mask 8 of a 5-bay Meridex is "HDD4".
+  const std::vector<DiskInfo> four = {Disk(1, "S1", true, flags), Disk(2, "S2", true, flags), Disk(4, "S3", true, flags),
+                                      Disk(16, "S5", true, flags)};
+  std::vector<DiskInfo> five = four;
+  five.insert(five.begin() + 3, Disk(8, "S4", true, flags));
+  EXPECT_THAT(Pass(five), IsEmpty());  // the serials are remembered
+  EXPECT_THAT(Pass(four), ElementsAre(Posted{4120, 1, "3", "4,1", "HDD4がボリューム構成から切り離されました。"}));
+  ASSERT_EQ(current.size(), 5U);
+  EXPECT_EQ(current[3].present, 0U);
+  EXPECT_EQ(current[3].name, "HDD3");  // this line names its first bay "SSD"
+  EXPECT_THAT(Pass(four, true, /*restart=*/true), IsEmpty());
+  EXPECT_THAT(Stored("HDDStaStatusTable"),
+              ElementsAre("[4120][1][3][4,1][ボリューム構成から切り離されています。][HDD3][8]"));
+
+  five[3].serialNumber = "NEW";
+  EXPECT_THAT(Pass(five), ElementsAre(Posted{4120, 3, "3", "", "HDD4の状態が回復しました。"},
+                                      Posted{4130, 0, "", "4", "HDD4の交換を検出しました。"}));
+  EXPECT_THAT(Stored("HDDStaStatusTable"), IsEmpty());
+  EXPECT_THAT(Stored("HDDSerialInfo"), ElementsAre("[0][S1]", "[1][S2]", "[2][S3]", "[3][NEW]", "[4][S5]"));
+}
+
+TEST_F(DiskMonitorTest, AnUnreadableLayoutIsNoDropOut) {
+  EXPECT_THAT(Pass({}, /*layoutRead=*/false), IsEmpty());
+  EXPECT_EQ(current.size(), 5U);
+  EXPECT_THAT(Stored("HDDStaStatusTable"), IsEmpty());
+}
+
+TEST_F(DiskMonitorTest, SerialMemoryKeepsItsRowsAcrossRestartsAndOddSlots) {
+  (void)RegHandle::SetMultiString(os.registry, kHklm, kNasKey, "HDDSerialInfo",
+                                  std::vector<std::string>{"[0][OLD]", "[x][JUNK]", "[11][LAST]"});
+  const std::vector<RememberedSerial> memory = LoadSerialMemory(os.registry);
+  ASSERT_EQ(memory.size(), 3U);
+  EXPECT_EQ(memory[0].portMask, 1U);
+  EXPECT_EQ(memory[1].portMask, 0U);
+  EXPECT_EQ(memory[2].portMask, 4096U);
+  SaveSerialMemory(os.registry, memory);
+  EXPECT_THAT(Stored("HDDSerialInfo"), ElementsAre("[0][OLD]", "[-1][JUNK]", "[11][LAST]"));
+  // A disk in bay 0 with another serial is a replacement, even on the first pass.
+  flags = kTavolenFourBay;
+  meridex = false;
+  EXPECT_THAT(Pass({Disk(1, "NEW", false, flags), Disk(2, "B", false, flags), Disk(4, "C", false, flags),
+                    Disk(8, "D", false, flags)}),
+              ElementsAre(Posted{4130, 0, "", "0", "HDD0の交換を検出しました。"}));
+}
+
+TEST_F(DiskMonitorTest, TemperatureOpensAtTheThresholdAndClosesFiveBelow) {
+  flags = kTavolenFourBay;
+  meridex = false;
+  struct Step {
+    std::uint32_t celsius;
+    std::vector<Posted> expected;
+  };
+  const Step steps[] = {
+      {59, {}},
+      {60, {{4050, 1, "1", "1,60,60", "HDD1の温度異常を検出しました。(60℃)"}}},
+      {70, {}},
+      {55, {}},
+      {54, {{4050, 3, "1", "1,54,60", "HDD1の温度が回復しました。"}}},
+      {20, {}},
+  };
+  for (const Step& step : steps) {
+    DiskInfo disk = Disk(2, "S", false, flags);
+    disk.temperature = step.celsius;
+    EXPECT_EQ(Pass(Full(disk), true, /*restart=*/true), step.expected) << step.celsius;
+  }
+  // A disk without SMART data is never too hot.
+  DiskInfo unread = Disk(2, "S", false, flags);
+  unread.temperature = 90;
+  unread.smartValid = 0;
+  EXPECT_THAT(Pass(Full(unread)), IsEmpty());
+}
+
+TEST_F(DiskMonitorTest, SmartChangesAreComparedOnlyForTheSameDiskBetweenPasses) {
+  flags = kTavolenFourBay;
+  meridex = false;
+  const auto withSmart = [&](std::uint64_t pending, std::uint64_t reallocated, const std::string& serial) {
+    DiskInfo disk = Disk(1, serial, false, flags);
+    disk.smartData = testing::SmartAnswer({{5, reallocated}, {197, pending}});
+    return disk;
+  };
+  const std::string prefix = "0,S,1200,33,";
+  EXPECT_THAT(Pass(Full(withSmart(0, 0, "S"))), IsEmpty());  // nothing to compare with yet
+  EXPECT_THAT(Pass(Full(withSmart(2, 0, "S"))),
+              ElementsAre(Posted{4020, 0, "0", prefix + "C5,100,000000000002", "HDD0のSMART値に変化を検出しました(IDC5=000000000002)。"},
+                          Posted{4010, 0, "0", prefix + "C5,100,000000000002",
+                                 "HDD0のSMART値に注意が必要な変化を検出しました(IDC5=000000000002)。"}));
+  EXPECT_THAT(Pass(Full(withSmart(0, 1, "S"))),
+              ElementsAre(Posted{4020, 0, "0", prefix + "05,100,000000000001", "HDD0のSMART値に変化を検出しました(ID05=000000000001)。"},
+                          Posted{4020, 0, "0", prefix + "C5,100,000000000000", "HDD0のSMART値に変化を検出しました(IDC5=000000000000)。"}));
+  // Another disk in the bay is a replacement, not a change of values.
+  EXPECT_THAT(Pass(Full(withSmart(9, 9, "T"))), ElementsAre(Posted{4130, 0, "", "0", "HDD0の交換を検出しました。"}));
+  // A Seagate raw value whose upper bytes change while the read number stays is no change.
+  DiskInfo seagate = withSmart(0, 0, "T");
+  seagate.friendlyName = "ST4000VN008";
+  seagate.smartData = testing::SmartAnswer({{5, 9}, {197, 9}});
+  EXPECT_THAT(Pass(Full(seagate)), IsEmpty());
+  seagate.smartData = testing::SmartAnswer({{5, 0x0000'7700'0000'0009}, {197, 9}});
+  EXPECT_THAT(Pass(Full(seagate)), IsEmpty());
+}
+
+}  // namespace
+}  // namespace orv
