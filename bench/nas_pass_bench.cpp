@@ -1,0 +1,125 @@
+// The NAS pass on a 12-bay appliance: the storage layout with 12 disks (full SMART tables) and
+// 26 volumes, every monitor with something to look at. The counters report the heap in use
+// after 100 and after 10,000 passes: nothing may grow with rounds.
+//
+// No port map of the agent places twelve disks, so the whole pass sees its mapped bays and the
+// rest as disks outside the bays; the disk steps alone run again over twelve bay disks.
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <string>
+
+#include "fakes/fake_os.h"
+#include "model/model_flags.h"
+#include "monitors/nas/agent_ctrl_lnas.h"
+#include "monitors/nas/bay_tables.h"
+#include "monitors/nas/disk_list.h"
+#include "monitors/nas/disk_monitor.h"
+#include "platform/agent_registry.h"
+
+namespace {
+
+constexpr std::uint32_t kTwelveBays = orv::model::kLcdSeries | orv::model::kServer2019 | 0x80;
+constexpr int kDisks = 12;
+constexpr int kVolumes = 26;
+constexpr std::uint64_t kGiB = 1ULL << 30;
+
+std::vector<std::uint8_t> FullSmartSector() {
+  std::vector<std::uint8_t> sector(512, 0);
+  const std::uint8_t ids[30] = {1, 3, 4, 5, 7, 9, 10, 12, 183, 184, 187, 188, 189, 190, 191,
+                                192, 193, 194, 195, 196, 197, 198, 199, 200, 240, 241, 242, 11, 13, 254};
+  for (std::size_t i = 0; i < 30; ++i) {
+    const std::size_t at = 2 + 12 * i;
+    sector[at] = ids[i];
+    sector[at + 3] = 100;
+    sector[at + 4] = 99;
+    sector[at + 5] = static_cast<std::uint8_t>(i + 20);
+  }
+  return sector;
+}
+
+std::string Device(int i) { return "\\\\?\\PhysicalDrive" + std::to_string(i); }
+
+struct TwelveBayAppliance {
+  TwelveBayAppliance() {
+    fake.registry.AddKey(orv::kStatusKey);
+    fake.registry.AddKey(orv::kNasKey);
+    fake.eventLogStore.AddChannel("System");
+    fake.eventLogStore.AddChannel("Application");
+    fake.eventLogStore.AddChannel("VaultBackupService");
+    orv::os::VdsSnapshot snapshot;
+    for (int i = 0; i < kDisks; ++i) {
+      const std::string id = "{disk-" + std::to_string(i) + "}";
+      snapshot.disks.push_back({id, 1, 1, 12, 11, 0, "Port0Path" + std::to_string(i) + "Target0Lun0", Device(i),
+                                "WDC WD40EFRX-68N32N0"});
+      auto& disk = fake.storage.disks[Device(i)];
+      disk.identify.bytes = std::vector<std::uint8_t>(512, 0x20);
+      disk.smartData.bytes = FullSmartSector();
+      disk.smartThresholds.bytes = std::vector<std::uint8_t>(512, 0);
+      disk.deviceDescriptor.bytes = orv::fakes::FakeStorageDevice::DescriptorAnswer(
+          "ATA", "WDC WD40EFRX-68N32N0", "82.00A82", "WD-WCC7K0000" + std::to_string(i));
+      disk.accessAlignment.bytes = orv::fakes::FakeStorageDevice::AlignmentAnswer(512, 4096);
+    }
+    for (int v = 0; v < kVolumes; ++v) {
+      const std::string id = "{volume-" + std::to_string(v) + "}";
+      snapshot.volumes.push_back({id, "\\\\?\\Volume" + id, 14, 1, 1, 4,
+                                  {"{disk-" + std::to_string(v % kDisks) + "}", "{disk-" + std::to_string((v + 1) % kDisks) + "}"}});
+      const char16_t letter = static_cast<char16_t>(u'A' + v);
+      snapshot.driveLetters.push_back({letter, id, true});
+      // Every fourth volume is low on space, so the capacity conditions stay open.
+      fake.volumes.volumes[std::string(1, static_cast<char>('A' + v)) + ":\\"] = {
+          {(v % 4 == 0 ? 10 : 900) * kGiB, 1000 * kGiB, (v % 4 == 0 ? 10 : 900) * kGiB}, "NTFS"};
+    }
+    fake.diskService.Serve(snapshot);
+  }
+  orv::fakes::FakeOs fake;
+};
+
+std::size_t HeapInUse() { return mallinfo2().uordblks; }
+
+void Pass(TwelveBayAppliance& appliance, orv::AgentCtrl_LNAS& nas) {
+  nas.Check(orv::PassKind::Round);
+  appliance.fake.storage.calls.clear();  // the fake's own record of requests
+  nas.ClearSamples();  // the periodic status message empties the list
+  orv::DrainEventQueues([](const orv::AgentEvent&) {});
+}
+
+void BM_NasPassOnATwelveBayAppliance(benchmark::State& state) {
+  TwelveBayAppliance appliance;
+  orv::AgentCtrl_LNAS nas(appliance.fake.Ports(), false, kTwelveBays);
+  for (int i = 0; i < 100; ++i) Pass(appliance, nas);
+  const std::size_t after100 = HeapInUse();
+  for (int i = 100; i < 10'000; ++i) Pass(appliance, nas);
+  const std::size_t after10000 = HeapInUse();
+  for (auto _ : state) Pass(appliance, nas);
+  state.counters["heap_after_100_passes"] = static_cast<double>(after100);
+  state.counters["heap_after_10000_passes"] = static_cast<double>(after10000);
+}
+BENCHMARK(BM_NasPassOnATwelveBayAppliance)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The disk steps over twelve disks in twelve bays: reading each disk, then the bay, serial,
+// temperature and SMART comparison steps.
+void BM_DiskStepsOverTwelveBayDisks(benchmark::State& state) {
+  TwelveBayAppliance appliance;
+  std::vector<orv::LayoutDisk> layout;
+  for (std::uint32_t slot = 0; slot < kDisks; ++slot) {
+    layout.push_back({"", Device(static_cast<int>(slot)), "WDC WD40EFRX-68N32N0", 12, 11, orv::SlotMask(slot), 1, 1});
+  }
+  orv::EventQueue queue;
+  orv::DiskMonitor monitor(appliance.fake.Ports(), queue, false, kTwelveBays);
+  std::vector<orv::DiskInfo> current;
+  std::vector<orv::MonitorState> dropOuts;
+  std::vector<orv::MonitorState> hot;
+  for (auto _ : state) {
+    const std::vector<orv::DiskInfo> found = orv::BuildDiskList(appliance.fake.storage, layout, false, kTwelveBays);
+    monitor.Check(found, true, current, dropOuts, hot);
+    appliance.fake.storage.calls.clear();
+    queue.Drain([](const orv::AgentEvent&) {});
+  }
+}
+BENCHMARK(BM_DiskStepsOverTwelveBayDisks)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
