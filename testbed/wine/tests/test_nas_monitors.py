@@ -8,8 +8,10 @@ every two seconds, and has no uploader, so its messages stay in the pool where t
 them. Covered: the three fan and temperature conditions open and close with exact events and
 show in the status message, and a restart while one is open reports nothing new; backup task
 names with brackets, quotes and Japanese survive a restart, and deleting a failed task closes
-its failure; a changed mail setting, a notification service's start type changed through the
-control manager and a changed power schedule each give one 5040 or 5030.
+its failure; the storage pass, with no Virtual Disk Service and no SMART answers under Wine,
+logs an unreadable layout on every pass, shows four empty bays and raises no storage event;
+a changed mail setting, a notification service's start type changed through the control
+manager and a changed power schedule each give one 5040 or 5030.
 
 Every request goes through the test cloud as the agent's proxy: nothing leaves the loopback
 interface. Needs ORVSVC_BIN_DIR holding ORVSVC.exe and svcctl.exe.
@@ -37,6 +39,10 @@ TEST_STATUS = 129
 START_TIMEOUT = 40
 # A watcher caught in a slow system call (WMI under a loaded Wine) is waited for up to a minute.
 STOP_TIMEOUT = 75
+DISK_INFO_FAILED = 0xC000051B
+VOLUME_INFO_FAILED = 0xC000051C
+# Bays, disks, volumes and RAID: none may be raised from what Wine cannot answer.
+STORAGE_EVENT_IDS = {4010, 4020, 4050, 4120, 4130, 4150, 3010, 3020, 3030}
 
 bed = None
 cloud = None
@@ -185,6 +191,25 @@ class NasMonitorsTest(unittest.TestCase):
         changed = wait_for(lambda: events(5030), "5030 for the schedule")
         self.assertEqual([e["msg"] for e in changed], ["スケジュール電源管理設定が変更されました。"])
         bed.sc("delete", "SVCHDDCHK")
+
+    def test_the_storage_pass_under_wine_logs_its_unreadable_layout_and_reports_no_condition(self):
+        # Wine has no Virtual Disk Service and answers no SMART request: each pass logs the two
+        # entries of an unreadable layout, lists the four bays as empty placeholders and never
+        # takes them for disks that dropped out.
+        mark = bed.event_mark()
+        self.start_agent()
+        bed.wait_event(lambda e: e.event_id == DISK_INFO_FAILED, timeout=START_TIMEOUT, since=mark)
+        bed.wait_event(lambda e: e.event_id == VOLUME_INFO_FAILED, timeout=START_TIMEOUT, since=mark)
+        bed.control(SERVICE, TEST_STATUS)
+        status = wait_for(lambda: [s for s in messages("RL") if "hd" in s], "a status message")[-1]
+        self.assertEqual([d["name"] for d in status["hd"]], ["HDD1", "HDD2", "HDD3", "HDD4"])
+        self.assertEqual({d["model"] for d in status["hd"]}, {None})
+        self.assertEqual(status["vlm"], [])
+        time.sleep(4)  # two more rounds
+        storage_events = [e for e in messages("RE") if e["act_id"] in STORAGE_EVENT_IDS]
+        self.assertEqual(storage_events, [])
+        logged = [e.event_id for e in bed.events_since(mark)]
+        self.assertGreaterEqual(logged.count(DISK_INFO_FAILED), 2, "logged on every pass")
 
 
 if __name__ == "__main__":
