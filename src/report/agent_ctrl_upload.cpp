@@ -36,7 +36,7 @@ std::string NameWithoutExtension(const std::string& path) {
 
 }  // namespace
 
-AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
+AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os, CommandUse commands)
     : os_(os),
       eventDefinitions_(os.files, os.xmlReader),
       log_(os.eventReporter, os.system),
@@ -48,7 +48,7 @@ AgentCtrl_Upload::AgentCtrl_Upload(const os::OsPorts& os)
       pool_(os, log_, ChoosePoolFolder()),
       checkInterval_(PositiveOrDefault(status_, "CheckInterval", 60)),
       outputInterval_(status_.GetDwordOr("OutputInterval", 1800)),
-      identity_(IdentifyModel(os)),
+      identity_(IdentifyModel(os, commands)),
       hostName_(CutToUtf16Units(os.system.ComputerName(), kHostNameUnits)) {
   uploaderStop_ = os.sync.NewEvent(os::EventReset::Auto, {}).take();
   eventDefinitions_.SetPath(eventDefinitionPath_);

@@ -32,7 +32,8 @@ class AgentCtrl_Upload {
 
   // Gathers the setup values: paths, agent version, intervals, model identity, host name,
   // the hardware inventory (through WMI, on the calling thread) and the network group type.
-  explicit AgentCtrl_Upload(const os::OsPorts& os);
+  // `commands`: whether model identification may run wmic.exe (see IdentifyModel).
+  explicit AgentCtrl_Upload(const os::OsPorts& os, CommandUse commands = CommandUse::Allowed);
   AgentCtrl_Upload(const AgentCtrl_Upload&) = delete;
   AgentCtrl_Upload& operator=(const AgentCtrl_Upload&) = delete;
   virtual ~AgentCtrl_Upload();
@@ -95,6 +96,7 @@ class AgentCtrl_Upload {
   std::uint32_t DailySecond() const { return dailySecond_; }
   std::uint32_t StatusSecond() const { return statusSecond_; }
   bool BrandFlag() const { return identity_.meridexBrand; }
+  const ModelIdentity& Identity() const { return identity_; }
   std::uint32_t ModelFlags() const { return identity_.modelFlags; }
   const std::string& HostName() const { return hostName_; }
   const std::string& BoardProduct() const { return inventory_.boardProduct; }

@@ -81,7 +81,7 @@ std::uint32_t ModelFlagsFromBoard(std::string_view boardProduct, std::string_vie
   return 0;
 }
 
-ModelIdentity IdentifyModel(const os::OsPorts& os) {
+ModelIdentity IdentifyModel(const os::OsPorts& os, CommandUse commands) {
   ModelIdentity identity;
   identity.meridexBrand = IsMeridexBrand(os.registry);
 
@@ -102,7 +102,9 @@ ModelIdentity IdentifyModel(const os::OsPorts& os) {
       (void)RegHandle::GetString(os.registry, kLocalMachine, "HARDWARE\\DESCRIPTION\\System\\BIOS",
                                  "BaseBoardProduct", board);
       // wmic only runs on the board that needs it: it is slow and not everywhere.
-      if (Contains(board, "MDL-Q01")) {
+      if (Contains(board, "MDL-Q01") && commands == CommandUse::NotAllowed) {
+        identity.osVersionNotRead = true;
+      } else if (Contains(board, "MDL-Q01")) {
         identity.modelFlags =
             ModelFlagsFromBoard(board, RunCommand(os.processes, os.system, kOsVersionCommand));
       }

@@ -19,11 +19,17 @@ struct ModelIdentity {
   bool meridexBrand = false;
   std::uint32_t modelFlags = 0;
   std::string agentName;
+  // The board needs wmic.exe's OS version, which the caller did not allow to run: flags are 0.
+  bool osVersionNotRead = false;
 };
 
+// Whether identifying the model may start a program (wmic.exe); a diagnosis that must leave
+// no trace does not allow it.
+enum class CommandUse { Allowed, NotAllowed };
+
 // Brand, model flags and agent name, worked out from the maker's registry value, the Windows
-// registered owner or the board and OS version (which runs wmic.exe).
-ModelIdentity IdentifyModel(const os::OsPorts& os);
+// registered owner or the board and OS version (which runs wmic.exe when allowed).
+ModelIdentity IdentifyModel(const os::OsPorts& os, CommandUse commands = CommandUse::Allowed);
 
 bool IsMeridexBrand(os::Registry& registry);
 // The flags of a registered owner text; 0 for texts that name no known model.

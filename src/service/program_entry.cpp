@@ -1,17 +1,37 @@
 #include "service/program_entry.h"
 
+#include <algorithm>
+
 #include "platform/text_encoding.h"
+#include "service/diagnosis.h"
 #include "service/orv_svc_ctrl.h"
 #include "service/service_identity.h"
 #include "service/service_installer.h"
 #include "service/service_instance.h"
 
 namespace orv {
+namespace {
+
+// What follows the program path, by the rule Windows programs split their command line with:
+// a quoted path ends at the next quote, an unquoted one at the first blank.
+std::string_view ArgumentsOf(std::string_view commandLine) {
+  std::size_t end = 0;
+  if (commandLine.starts_with('"')) {
+    end = commandLine.find('"', 1);
+    end = end == std::string_view::npos ? commandLine.size() : end + 1;
+  } else {
+    end = std::min(commandLine.find_first_of(" \t"), commandLine.size());
+  }
+  return commandLine.substr(end);
+}
+
+}  // namespace
 
 EntryAction SelectEntryAction(std::string_view commandLine) {
   const std::string lowered = AsciiLower(commandLine);
   if (lowered.find("-install") != std::string::npos) return EntryAction::Install;
   if (lowered.find("-remove") != std::string::npos) return EntryAction::Remove;
+  if (AsciiLower(ArgumentsOf(commandLine)).find("-diag") != std::string::npos) return EntryAction::Diagnose;
   return EntryAction::RunService;
 }
 
@@ -35,6 +55,9 @@ int RunProgram(const os::OsPorts& os, std::string_view commandLine) {
       UnregisterEventSource(os, kServiceDisplayName);
       break;
     }
+    case EntryAction::Diagnose:
+      os.process.PrintToConsole(DiagnosisText(os));
+      break;
     case EntryAction::RunService: {
       CORVSvcCtrl service(os, kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
       const os::OsError error = os.serviceHost.RunDispatcher(kDispatchEntryName,

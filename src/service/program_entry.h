@@ -7,10 +7,11 @@
 
 namespace orv {
 
-enum class EntryAction { Install, Remove, RunService };
+enum class EntryAction { Install, Remove, Diagnose, RunService };
 
 // Switches are found anywhere in the whole command line, in any case, so "/x-INSTALL" also
-// installs; "-install" wins over "-remove".
+// installs; "-install" wins over "-remove". "-diag" is looked for the same way but only after
+// the program path, so a service installed in a folder such as "C:\x-diag\" still runs.
 EntryAction SelectEntryAction(std::string_view commandLine);
 
 // Carries out the action for `commandLine` (program path included); the process exit code.

@@ -37,6 +37,7 @@ bool FakeFileSystem::IsLink(std::string_view path) {
 
 os::OsError FakeFileSystem::MakeDirectory(std::string_view path) {
   std::lock_guard lock(mutex_);
+  ++changeAttempts_;
   if (makeDirectoryError != os::kSuccess) return makeDirectoryError;
   const std::string key = Key(path);
   if (nodes_.contains(key)) return os::kErrorAlreadyExists;
@@ -50,6 +51,7 @@ os::OsError FakeFileSystem::WriteWholeFile(std::string_view path,
                                            std::span<const std::uint8_t> data,
                                            os::CreateMode mode) {
   std::lock_guard lock(mutex_);
+  ++changeAttempts_;
   if (writeError != os::kSuccess) return writeError;
   const std::string key = Key(path);
   const auto parent = nodes_.find(Parent(key));
@@ -89,6 +91,7 @@ os::OsError FakeFileSystem::ListDirectory(std::string_view path,
 
 os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
   std::lock_guard lock(mutex_);
+  ++changeAttempts_;
   const std::string key = Key(path);
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;
@@ -100,6 +103,7 @@ os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
 
 os::OsError FakeFileSystem::RemoveEmptyDirectory(std::string_view path) {
   std::lock_guard lock(mutex_);
+  ++changeAttempts_;
   const std::string key = Key(path);
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;

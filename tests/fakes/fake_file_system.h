@@ -36,6 +36,11 @@ class FakeFileSystem final : public os::FileSystem {
   void SetLastWriteTime(std::string_view path, std::uint64_t fileTime);
   // Paths of the files directly in a folder, sorted.
   std::vector<std::string> FilesIn(std::string_view folder) const;
+  // Calls that create, write or remove anything, whether or not they succeeded.
+  int changeAttempts() const {
+    std::lock_guard lock(mutex_);
+    return changeAttempts_;
+  }
   void ClearRecords() {
     std::lock_guard lock(mutex_);
     removedFiles = {};
@@ -63,6 +68,7 @@ class FakeFileSystem final : public os::FileSystem {
   os::Clock& clock_;
   mutable std::mutex mutex_;
   std::map<std::string, Node> nodes_;
+  int changeAttempts_ = 0;
 };
 
 }  // namespace orv::fakes

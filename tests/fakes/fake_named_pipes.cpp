@@ -131,6 +131,7 @@ class FakePipeServer final : public os::PipeServer {
 
 os::OsResult<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std::uint32_t waitMs) {
   std::unique_lock lock(mutex);
+  ++openAttempts;
   if (connectFailure != os::kSuccess) return connectFailure;
   const auto it = servers_.find(std::string(name));
   if (it == servers_.end()) return os::kErrorFileNotFound;
@@ -151,6 +152,7 @@ os::OsResult<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std::ui
 
 os::OsResult<os::PipeServer> FakeNamedPipes::CreateServer(std::string_view name) {
   std::lock_guard lock(mutex);
+  ++openAttempts;
   if (createFailure != os::kSuccess) return createFailure;
   const std::string key(name);
   if (servers_.count(key) != 0) return os::kErrorPipeBusy;

@@ -31,6 +31,7 @@ class FakeNamedPipes final : public os::NamedPipes {
   os::OsError connectFailure = os::kSuccess;
   os::OsError createFailure = os::kSuccess;
   os::OsError clientWriteFailure = os::kSuccess;
+  int openAttempts = 0;  // Connect and CreateServer calls, under `mutex`
 
   // Shared state of one pipe instance; public only for the fake's own end classes.
   struct Channel {

@@ -65,6 +65,7 @@ os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
                                    std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
   ++calls_;
+  ++changeAttempts_;
   if (failure_ != os::kSuccess) return failure_;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
@@ -79,6 +80,7 @@ os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view pa
                                       std::string_view name) {
   std::lock_guard lock(mutex_);
   ++calls_;
+  ++changeAttempts_;
   if (failure_ != os::kSuccess) return failure_;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
@@ -106,6 +108,7 @@ os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view pa
 os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
   ++calls_;
+  ++changeAttempts_;
   if (failure_ != os::kSuccess) return failure_;
   if (root == os::RegistryRoot::None) return os::kErrorInvalidHandle;
   std::size_t end = 0;
@@ -123,6 +126,7 @@ os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path
 os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
   ++calls_;
+  ++changeAttempts_;
   if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const std::string full = Normalize(root, path);

@@ -40,6 +40,11 @@ class FakeRegistry final : public os::Registry {
     std::lock_guard lock(mutex_);
     return calls_;
   }
+  // Calls that set, delete or create anything, whether or not they succeeded.
+  int changeAttempts() const {
+    std::lock_guard lock(mutex_);
+    return changeAttempts_;
+  }
   // Runs `writes` as one change: a watcher woken by them reads only after the last one.
   template <typename Writes>
   void Atomically(Writes writes) {
@@ -71,6 +76,7 @@ class FakeRegistry final : public os::Registry {
   int nextWatch_ = 0;
   os::OsError failure_ = os::kSuccess;
   int calls_ = 0;
+  int changeAttempts_ = 0;
 };
 
 }  // namespace orv::fakes

@@ -28,6 +28,24 @@ TEST(EntryAction, SwitchesAreSubstringsInAnyCaseAndInstallWins) {
   EXPECT_EQ(SelectEntryAction("C:\\my-install\\ORVSVC.exe"), EntryAction::Install);
 }
 
+TEST(EntryAction, DiagnosisIsAnyCaseSubstringOfTheArgumentsAndYieldsToInstallAndRemove) {
+  const struct {
+    const char* commandLine;
+    EntryAction action;
+  } kCases[] = {
+      {"ORVSVC.exe -diag", EntryAction::Diagnose},
+      {"ORVSVC.exe /x-DIAG", EntryAction::Diagnose},
+      {"\"C:\\Program Files\\Orvane\\ORVSVC.exe\" -Diagnose", EntryAction::Diagnose},
+      {"ORVSVC.exe -diag -install", EntryAction::Install},
+      {"ORVSVC.exe -remove -diag", EntryAction::Remove},
+      // The control manager starts the service by its path: a folder name must not turn that
+      // start into a diagnosis.
+      {"C:\\tools-diag\\ORVSVC.exe", EntryAction::RunService},
+      {"\"C:\\a-diag b\\ORVSVC.exe\"", EntryAction::RunService},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(SelectEntryAction(c.commandLine), c.action) << c.commandLine;
+}
+
 class InstallTest : public ::testing::Test {
  protected:
   InstallTest() { os.registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"); }
