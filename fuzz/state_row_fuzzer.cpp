@@ -1,6 +1,6 @@
 // Feeds arbitrary text to the state-row readers and writers: rows are stored in the registry
 // where anyone can edit them, and their texts come from disk names and user-chosen task
-// names. No row may crash a read, and whatever is read must write a row that reads back to
+// names. Disk driver messages come from the System log. No row may crash a read, and whatever is read must write a row that reads back to
 // the same row, so a table never drifts from one save to the next.
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "model/monitor_state.h"
 #include "monitors/nas/backup_task_monitor.h"
+#include "monitors/nas/disk_error_monitor.h"
 #include "platform/decimal_text.h"
 
 namespace {
@@ -33,6 +34,15 @@ void CheckFiveTextRow(const std::string& row) {
   orv::ParseFiveTextRow(row, back);
   if (orv::FormatFiveTextRow(back) != row) std::abort();
 }
+
+// Events need a time; the fuzzer's never moves.
+class StoppedClock final : public orv::os::Clock {
+ public:
+  orv::os::CalendarTime LocalNow() override { return {}; }
+  orv::os::CalendarTime UtcNow() override { return {}; }
+  std::uint64_t MillisecondsSinceStart() override { return 0; }
+  void Sleep(std::uint32_t) override {}
+};
 
 // Six newline-ended pieces, then the rest with its newlines.
 std::vector<std::string_view> Pieces(std::string_view text) {
@@ -66,6 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The input as a backup log message: the task it names is a piece of it, never more.
   const std::string task = orv::TaskNameIn(input);
   if (!task.empty() && input.find(task) == std::string_view::npos) std::abort();
+
+  // The input as a disk driver's message: both names are pieces of it, and the event built
+  // from it names a disk only when the disk list has one for its number.
+  const orv::DiskErrorNames names = orv::DiskErrorNamesIn(input);
+  if (input.find(names.diskText) == std::string_view::npos || input.find(names.deviceText) == std::string_view::npos) {
+    std::abort();
+  }
+  std::vector<orv::DiskInfo> disks(1);
+  disks[0].present = 1;
+  disks[0].number = 7;
+  disks[0].deviceName = "\\\\?\\PhysicalDrive12";
+  static StoppedClock clock;
+  const orv::AgentEvent event = orv::DiskErrorEvent(input, disks, 0, clock);
+  if (event.msg != "「HDD」エラー" && (event.msg != "「HDD7」エラー" || names.diskText != "12")) std::abort();
 
   // The input as the fields of an entry: each reads back as RowText keeps it.
   const std::vector<std::string_view> pieces = Pieces(input);
