@@ -1,7 +1,7 @@
 // The volume-encryption product's query library, loaded into the agent's process.
 //
 // One adapter serves the whole process: whoever loads it shares it with every later user, and
-// the last user unloads it.
+// the last user unloads it. Counting the users is the caller's: Unload unloads at once.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,9 @@ class EncryptionLibrary {
   virtual bool IsLoaded() const = 0;
   // Loads the library from the absolute `path` alone (never through the DLL search path) and
   // resolves its entry points; a missing entry point is not a failure, its calls answer
-  // kEncryptionQueryUnavailable. Returns the load's error, 0 on success.
+  // kEncryptionQueryUnavailable. Returns the load's error, 0 on success; a path that is not
+  // absolute gives kErrorInvalidParameter. While loaded, a further Load keeps the library as
+  // it is and succeeds.
   virtual OsError Load(std::string_view path) = 0;
   virtual void Unload() = 0;
 

@@ -65,7 +65,9 @@ class VirtualDiskService {
   // Loads the service of the local machine, waits a bounded time for it to be ready, and
   // lists its disks, volumes and drive letters into `snapshot` (cleared first). False with
   // `error` when the service cannot be loaded or does not become ready: the storage layout is
-  // then not initialised. A disk or volume whose properties cannot be read is left out.
+  // then not initialised. `error` is then the failing COM call's HRESULT (0x80040154 when the
+  // loader class is not registered; 0x800705B4, a time-out, when the service never became
+  // ready). A disk or volume whose properties cannot be read is left out.
   virtual bool Enumerate(VdsSnapshot& snapshot, OsError& error) = 0;
 };
 

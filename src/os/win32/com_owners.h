@@ -1,5 +1,6 @@
-// Owners of what COM hands out (Windows only): interface pointers, BSTRs and VARIANTs, each
-// released once, whatever way a call returns.
+// Owners of what COM hands out (Windows only): interface pointers, BSTRs, VARIANTs and task
+// memory, each released once, whatever way a call returns; and a thread's membership of the
+// multithreaded apartment for one call.
 #pragma once
 
 #include <string_view>
@@ -33,6 +34,17 @@ struct BstrTraits {
 };
 using UniqueBstr = UniqueHandle<BstrTraits>;
 
+// Memory a callee allocated with CoTaskMemAlloc (arrays of records, strings).
+template <typename T>
+struct CoTaskMemTraits {
+  using Handle = T*;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::CoTaskMemFree(h); }
+};
+template <typename T>
+using UniqueCoTaskMem = UniqueHandle<CoTaskMemTraits<T>>;
+
 // Null when out of memory.
 inline UniqueBstr MakeBstr(std::string_view utf8) {
   const std::wstring wide = Wide(utf8);
@@ -52,5 +64,26 @@ class UniqueVariant {
  private:
   VARIANT value_;
 };
+
+// The calling thread's membership of the multithreaded apartment for one call. A thread that
+// is already in a single-threaded apartment stays there and is used as it is. Declare it before
+// every interface of the call, so that they are released before the thread leaves COM.
+class CallApartment {
+ public:
+  CallApartment() : result_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  CallApartment(const CallApartment&) = delete;
+  CallApartment& operator=(const CallApartment&) = delete;
+  ~CallApartment() {
+    if (SUCCEEDED(result_)) ::CoUninitialize();
+  }
+  // The failure that leaves the thread without COM, or S_OK.
+  HRESULT Failure() const { return FAILED(result_) && result_ != RPC_E_CHANGED_MODE ? result_ : S_OK; }
+
+ private:
+  HRESULT result_;
+};
+
+// A call that succeeded without handing out what it should have is a failure all the same.
+inline HRESULT FailureOr(HRESULT hr, bool received) { return FAILED(hr) ? hr : received ? S_OK : E_FAIL; }
 
 }  // namespace orv::win32

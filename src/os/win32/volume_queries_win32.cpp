@@ -10,14 +10,25 @@ namespace {
 // ask the user to insert a disk from a service that has no desktop.
 class NoCriticalErrorDialogs {
  public:
-  NoCriticalErrorDialogs() { ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_); }
-  ~NoCriticalErrorDialogs() { ::SetThreadErrorMode(previous_, nullptr); }
+  NoCriticalErrorDialogs() : set_(::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_) != FALSE) {}
+  // Only a mode that was replaced is put back: restoring a mode never read would clear the
+  // thread's own.
+  ~NoCriticalErrorDialogs() {
+    if (set_) ::SetThreadErrorMode(previous_, nullptr);
+  }
   NoCriticalErrorDialogs(const NoCriticalErrorDialogs&) = delete;
   NoCriticalErrorDialogs& operator=(const NoCriticalErrorDialogs&) = delete;
 
  private:
   DWORD previous_ = 0;
+  bool set_;
 };
+
+// A failed query's code; one the system left at 0 must not read as success above the port.
+os::OsError LastErrorOfFailure() {
+  const DWORD code = ::GetLastError();
+  return code != 0 ? code : os::kErrorInvalidHandle;
+}
 
 }  // namespace
 
@@ -27,7 +38,7 @@ bool Win32VolumeQueries::QuerySpace(std::string_view root, os::VolumeSpace& spac
   ULARGE_INTEGER total{};
   ULARGE_INTEGER totalFree{};
   if (!::GetDiskFreeSpaceExW(Wide(root).c_str(), &freeToCaller, &total, &totalFree)) {
-    error = ::GetLastError();
+    error = LastErrorOfFailure();
     return false;
   }
   space = {freeToCaller.QuadPart, total.QuadPart, totalFree.QuadPart};
@@ -40,7 +51,7 @@ bool Win32VolumeQueries::QueryFileSystemName(std::string_view root, std::string&
   wchar_t fileSystem[MAX_PATH + 1] = {};
   if (!::GetVolumeInformationW(Wide(root).c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
                                MAX_PATH + 1)) {
-    error = ::GetLastError();
+    error = LastErrorOfFailure();
     return false;
   }
   name = Narrow(fileSystem);

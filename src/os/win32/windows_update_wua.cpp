@@ -87,25 +87,6 @@ class IgnoredSearchCompletion final : public SearchCompletedCallback {
 
 #pragma GCC diagnostic pop
 
-// The calling thread's membership of the multithreaded apartment for one call. A thread that
-// is already in a single-threaded apartment stays there and is used as it is.
-class CallApartment {
- public:
-  CallApartment() : result_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  CallApartment(const CallApartment&) = delete;
-  CallApartment& operator=(const CallApartment&) = delete;
-  ~CallApartment() {
-    if (SUCCEEDED(result_)) ::CoUninitialize();
-  }
-  // The failure that leaves the thread without COM, or S_OK.
-  HRESULT Failure() const { return FAILED(result_) && result_ != RPC_E_CHANGED_MODE ? result_ : S_OK; }
-
- private:
-  HRESULT result_;
-};
-
-HRESULT FailureOr(HRESULT hr, bool received) { return FAILED(hr) ? hr : received ? S_OK : E_FAIL; }
-
 bool IsCompleted(ISearchJob* job, HRESULT& hr) {
   VARIANT_BOOL completed = VARIANT_FALSE;
   hr = job->get_IsCompleted(&completed);
