@@ -58,4 +58,17 @@ bool IsServiceInstalled(os::ServiceManager& manager, std::string_view name, os::
   return static_cast<bool>(service);
 }
 
+bool ReadServiceConfig(os::ServiceManager& manager, std::string_view name, os::ServiceConfig& config,
+                       os::OsError* error) {
+  std::unique_ptr<os::ScmConnection> connection;
+  const auto service = OpenForQuery(manager, name, os::kServiceQueryConfig, connection);
+  os::OsError failure = service.error();
+  os::ServiceConfig read;
+  if (service) failure = service->QueryConfig(read);
+  Store(error, failure);
+  if (failure != os::kSuccess) return false;
+  config = std::move(read);
+  return true;
+}
+
 }  // namespace orv

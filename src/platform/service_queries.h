@@ -20,5 +20,9 @@ std::uint32_t QueryStartType(os::ServiceManager& manager, std::string_view name,
                              os::OsError* error = nullptr);
 bool IsServiceInstalled(os::ServiceManager& manager, std::string_view name,
                         os::OsError* error = nullptr);
+// The service's configuration (start type, binary path, ...), opened for querying only;
+// false and `config` unchanged on failure.
+bool ReadServiceConfig(os::ServiceManager& manager, std::string_view name, os::ServiceConfig& config,
+                       os::OsError* error = nullptr);
 
 }  // namespace orv

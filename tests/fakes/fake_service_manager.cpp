@@ -34,6 +34,7 @@ class Service final : public os::ScmService {
     return os::kSuccess;
   }
   os::OsError QueryConfig(os::ServiceConfig& config) override {
+    if (manager_.queryConfigError != os::kSuccess) return manager_.queryConfigError;
     FakeService* service = Find();
     if (service == nullptr) return os::kErrorServiceDoesNotExist;
     config = service->config;

@@ -29,6 +29,11 @@ TEST_F(ServiceQueriesTest, AnswersForAnInstalledService) {
   EXPECT_EQ(error, 0U);
   EXPECT_TRUE(IsServiceInstalled(manager, "CompanionSvc", &error));
   EXPECT_EQ(error, 0U);
+  os::ServiceConfig config;
+  manager.openAccesses.clear();
+  EXPECT_TRUE(ReadServiceConfig(manager, "CompanionSvc", config, &error));
+  EXPECT_EQ(config.startType, 3U);
+  EXPECT_EQ(manager.openAccesses, std::vector<std::uint32_t>{os::kServiceQueryConfig}) << "reading needs no more";
   // Every query opens the control manager for execution only, and closes what it opened.
   for (const std::uint32_t access : manager.connectAccesses) EXPECT_EQ(access, os::kGenericExecute);
   EXPECT_EQ(manager.openHandles, 0);
@@ -42,6 +47,11 @@ TEST_F(ServiceQueriesTest, FailuresGiveZeroAndTheSystemErrorCode) {
   EXPECT_EQ(QueryStartType(manager, "Missing", &error), 0U);
   EXPECT_FALSE(IsServiceInstalled(manager, "Missing", &error));
   EXPECT_EQ(error, os::kErrorServiceDoesNotExist);
+  os::ServiceConfig config;
+  config.startType = 7;
+  EXPECT_FALSE(ReadServiceConfig(manager, "Missing", config, &error));
+  EXPECT_EQ(error, os::kErrorServiceDoesNotExist);
+  EXPECT_EQ(config.startType, 7U) << "unchanged";
 
   manager.connectError = os::kErrorAccessDenied;
   EXPECT_FALSE(IsServiceInstalled(manager, "CompanionSvc", &error));

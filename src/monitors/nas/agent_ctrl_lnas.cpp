@@ -19,7 +19,8 @@ AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::ui
     : os_(os), meridexBrand_(meridexBrand), modelFlags_(modelFlags), log_(os.eventReporter, os.system),
       companion_(os, meridexBrand, NasEventQueue()), disks_(os, NasEventQueue(), meridexBrand, modelFlags),
       diskErrors_(os, NasEventQueue(), modelFlags), redundancy_(os, NasEventQueue(), meridexBrand, modelFlags),
-      capacity_(NasEventQueue(), os.clock), backups_(os, NasEventQueue()) {
+      capacity_(NasEventQueue(), os.clock), backups_(os, NasEventQueue()),
+      encryptedVolumes_(os, NasEventQueue()), raidMode_(os, NasEventQueue()) {
   LoadSingle(os.registry, kCPUFanStatusTable, data_.cpuFanState);
   LoadSingle(os.registry, kCPUTempStatusTable, data_.cpuTempState);
   LoadSingle(os.registry, kCASEFanStatusTable, data_.caseFanState);
@@ -74,6 +75,7 @@ void AgentCtrl_LNAS::CheckDisks(const RaidBuild& layout) {
 void AgentCtrl_LNAS::CheckVolumes(const RaidBuild& layout) {
   data_.volumes = BuildVolumeList(layout.Volumes(), layout.Disks(), os_.volumes,
                                   [this](const std::string& id, std::uint32_t& number) { return EncryptedDrive(id, number); });
+  encryption_.reset();  // the last user unloads the library until a later pass needs it
   const RaidCompanionValues companion = ReadRaidCompanionValues(os_.registry);
   const RegHandle settings(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
   const std::uint32_t threshold = settings.GetDwordOr("DISKCapaThreshold", kDefaultDiskCapaThreshold);
@@ -84,12 +86,14 @@ void AgentCtrl_LNAS::CheckVolumes(const RaidBuild& layout) {
 }
 
 bool AgentCtrl_LNAS::EncryptedDrive(const std::string& volumeId, std::uint32_t& driveNumber) {
-  (void)volumeId;
-  (void)driveNumber;
-  return false;
+  if (!encryption_) encryption_.emplace(os_);
+  return encryption_->GetDriveNoByGUID(volumeId, driveNumber) == 0;
 }
 
-void AgentCtrl_LNAS::CheckEncryptedVolumes() {}
+void AgentCtrl_LNAS::CheckEncryptedVolumes() {
+  encryptedVolumes_.Check();
+  raidMode_.Check();
+}
 
 void AgentCtrl_LNAS::CheckCompanionSettings() {
   companion_.CheckMailSettings(true);

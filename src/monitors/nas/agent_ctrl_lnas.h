@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "model/nas_status_data.h"
 #include "model/pass_kind.h"
@@ -14,9 +15,12 @@
 #include "monitors/nas/companion_settings.h"
 #include "monitors/nas/disk_error_monitor.h"
 #include "monitors/nas/disk_monitor.h"
+#include "monitors/nas/encrypted_volume_monitor.h"
 #include "monitors/nas/raid_build.h"
+#include "monitors/nas/raid_mode_monitor.h"
 #include "monitors/nas/volume_capacity_monitor.h"
 #include "monitors/nas/volume_redundancy_monitor.h"
+#include "monitors/nas/vs_query.h"
 #include "platform/agent_event_log.h"
 #include "os/os_ports.h"
 
@@ -34,6 +38,7 @@ class AgentCtrl_LNAS {
   // One NAS pass: fans and temperatures, disks, volumes and RAID, disk errors, backup tasks,
   // then the state tables are saved; a round keeps a NAS sample.
   void Check(PassKind pass);
+  // The event step after a pass: the encryption product's records and the RAID mode changes.
   void CheckEncryptedVolumes();
   void CheckCompanionSettings();
 
@@ -46,7 +51,9 @@ class AgentCtrl_LNAS {
  private:
   void CheckDisks(const RaidBuild& layout);
   void CheckVolumes(const RaidBuild& layout);
-  // The drive number of an encrypted volume the layout sees as raw and letterless.
+  // The drive number of an encrypted volume the layout sees as raw and letterless. The
+  // library is loaded on the first such volume of a pass only: loading may wait ~10 s for the
+  // product's service, and a pass without such a volume should not pay that.
   bool EncryptedDrive(const std::string& volumeId, std::uint32_t& driveNumber);
   void SaveStateTables();
 
@@ -61,6 +68,9 @@ class AgentCtrl_LNAS {
   VolumeRedundancyMonitor redundancy_;
   VolumeCapacityMonitor capacity_;
   BackupTaskMonitor backups_;
+  EncryptedVolumeMonitor encryptedVolumes_;
+  RaidModeMonitor raidMode_;
+  std::optional<VsQuery> encryption_;  // alive during one pass's volume list at most
 };
 
 }  // namespace orv

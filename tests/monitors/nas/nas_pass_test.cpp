@@ -8,6 +8,7 @@
 #include "model/model_flags.h"
 #include "monitors/nas/agent_ctrl_lnas.h"
 #include "platform/agent_event_ids.h"
+#include "monitors/nas/vs_query.h"
 #include "platform/agent_registry.h"
 #include "support/ata_sectors.h"
 #include "support/posted_events.h"
@@ -93,6 +94,62 @@ TEST_F(NasPassTest, TheBoardLineWatchesVolumesButNoBays) {
   EXPECT_THAT(Pass(nas), ElementsAre(Posted{3030, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
   EXPECT_THAT(nas.Data().disks, IsEmpty());
   EXPECT_TRUE(os.storage.calls.empty());
+}
+
+TEST_F(NasPassTest, EncryptedVolumesGetTheirLetterFromOneLibraryLoadPerPass) {
+  // Two volumes the layout sees raw and letterless: the encryption product names F and G.
+  const os::VdsSnapshot plain = os.diskService.snapshot;
+  os::VdsSnapshot snapshot = plain;
+  snapshot.volumes.push_back({"{f}", "\\\\?\\Volume{f}", 10, 1, 1, 1, {"{2}"}});
+  snapshot.volumes.push_back({"{g}", "\\\\?\\Volume{g}", 10, 1, 1, 1, {"{2}"}});
+  os.diskService.Serve(snapshot);
+  fakes::FakeService product;
+  product.config.startType = 2;
+  product.config.binaryPath = "C:\\Sealvol\\sealsvc.exe";
+  os.serviceManager.services[std::string(kEncryptionServiceName)] = product;
+  os.encryption.installedAt = "C:\\Sealvol\\sealvol_query.dll";
+  os.encryption.driveNumbers = {{"{f}", 5}, {"{g}", 6}};
+  os.volumes.volumes["F:\\"] = {{3000 * kGiB, 4000 * kGiB, 3000 * kGiB}, "NTFS"};
+  os.volumes.volumes["G:\\"] = {{3000 * kGiB, 4000 * kGiB, 3000 * kGiB}, "ReFS"};
+
+  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
+  for (int pass = 1; pass <= 2; ++pass) {
+    (void)Pass(nas);
+    EXPECT_EQ(os.encryption.loads.size(), static_cast<std::size_t>(pass)) << "one load for both volumes";
+    EXPECT_EQ(os.encryption.unloads, pass) << "and unloaded when the pass is done";
+  }
+  std::string letters;
+  for (const VolumeInfo& volume : nas.Data().volumes) letters += static_cast<char>(volume.driveLetter);
+  EXPECT_EQ(letters, "DEFG");
+  EXPECT_EQ(nas.Data().volumes[3].fileSystemName, "ReFS");
+
+  // Without a raw letterless volume the product is never asked, not even whether it is installed.
+  os.diskService.Serve(plain);
+  os.serviceManager.openAccesses.clear();
+  (void)Pass(nas);
+  EXPECT_EQ(os.encryption.loads.size(), 2U);
+  EXPECT_THAT(os.serviceManager.openAccesses, IsEmpty());
+}
+
+TEST_F(NasPassTest, TheEventStepReportsEncryptionRecordsAndRaidModeChangesAfterStart) {
+  os.eventLogStore.AddChannel("Application");
+  os.eventLogStore.AddPublisher("SEALVOL", {{1003, "Volume %1 has been encrypted."}});
+  const auto log = [this](const std::string& provider, std::uint16_t id, std::uint64_t created, const std::string& text) {
+    os.eventLogStore.Append("Application", {provider, id, created, {os::EventValue{os::EventValue::Kind::Text, text, 0, 0}}, 0});
+  };
+  log("SEALVOL", 1003, 1, "D:");  // before the agent started: not reported
+  log("ArraySetup", 1111, 2, "パフォーマンスパターン");  // the starting point of the mode
+
+  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
+  nas.CheckEncryptedVolumes();
+  EXPECT_THAT(testing::DrainPosted(NasEventQueue()), IsEmpty());
+
+  log("SEALVOL", 1003, 3, "E:");
+  log("ArraySetup", 1111, 4, "セーフティパターン");
+  nas.CheckEncryptedVolumes();
+  EXPECT_THAT(testing::DrainPosted(NasEventQueue()),
+              ElementsAre(Posted{5050, 0, "", "暗号化,E:", "ボリューム(E:)が暗号化されました。"},
+                          Posted{3020, 0, "", "セーフティ", "RAID動作モードがセーフティパターンに変更されました。"}));
 }
 
 }  // namespace
