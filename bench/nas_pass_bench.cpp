@@ -17,29 +17,12 @@
 #include "monitors/nas/disk_list.h"
 #include "monitors/nas/disk_monitor.h"
 #include "platform/agent_registry.h"
+#include "twelve_bay_storage.h"
 
 namespace {
 
 constexpr std::uint32_t kTwelveBays = orv::model::kLcdSeries | orv::model::kServer2019 | 0x80;
-constexpr int kDisks = 12;
-constexpr int kVolumes = 26;
-constexpr std::uint64_t kGiB = 1ULL << 30;
-
-std::vector<std::uint8_t> FullSmartSector() {
-  std::vector<std::uint8_t> sector(512, 0);
-  const std::uint8_t ids[30] = {1, 3, 4, 5, 7, 9, 10, 12, 183, 184, 187, 188, 189, 190, 191,
-                                192, 193, 194, 195, 196, 197, 198, 199, 200, 240, 241, 242, 11, 13, 254};
-  for (std::size_t i = 0; i < 30; ++i) {
-    const std::size_t at = 2 + 12 * i;
-    sector[at] = ids[i];
-    sector[at + 3] = 100;
-    sector[at + 4] = 99;
-    sector[at + 5] = static_cast<std::uint8_t>(i + 20);
-  }
-  return sector;
-}
-
-std::string Device(int i) { return "\\\\?\\PhysicalDrive" + std::to_string(i); }
+constexpr int kDisks = orv::bench::kTwelveDisks;
 
 struct TwelveBayAppliance {
   TwelveBayAppliance() {
@@ -48,30 +31,7 @@ struct TwelveBayAppliance {
     fake.eventLogStore.AddChannel("System");
     fake.eventLogStore.AddChannel("Application");
     fake.eventLogStore.AddChannel("VaultBackupService");
-    orv::os::VdsSnapshot snapshot;
-    for (int i = 0; i < kDisks; ++i) {
-      const std::string id = "{disk-" + std::to_string(i) + "}";
-      snapshot.disks.push_back({id, 1, 1, 12, 11, 0, "Port0Path" + std::to_string(i) + "Target0Lun0", Device(i),
-                                "WDC WD40EFRX-68N32N0"});
-      auto& disk = fake.storage.disks[Device(i)];
-      disk.identify.bytes = std::vector<std::uint8_t>(512, 0x20);
-      disk.smartData.bytes = FullSmartSector();
-      disk.smartThresholds.bytes = std::vector<std::uint8_t>(512, 0);
-      disk.deviceDescriptor.bytes = orv::fakes::FakeStorageDevice::DescriptorAnswer(
-          "ATA", "WDC WD40EFRX-68N32N0", "82.00A82", "WD-WCC7K0000" + std::to_string(i));
-      disk.accessAlignment.bytes = orv::fakes::FakeStorageDevice::AlignmentAnswer(512, 4096);
-    }
-    for (int v = 0; v < kVolumes; ++v) {
-      const std::string id = "{volume-" + std::to_string(v) + "}";
-      snapshot.volumes.push_back({id, "\\\\?\\Volume" + id, 14, 1, 1, 4,
-                                  {"{disk-" + std::to_string(v % kDisks) + "}", "{disk-" + std::to_string((v + 1) % kDisks) + "}"}});
-      const char16_t letter = static_cast<char16_t>(u'A' + v);
-      snapshot.driveLetters.push_back({letter, id, true});
-      // Every fourth volume is low on space, so the capacity conditions stay open.
-      fake.volumes.volumes[std::string(1, static_cast<char>('A' + v)) + ":\\"] = {
-          {(v % 4 == 0 ? 10 : 900) * kGiB, 1000 * kGiB, (v % 4 == 0 ? 10 : 900) * kGiB}, "NTFS"};
-    }
-    fake.diskService.Serve(snapshot);
+    orv::bench::LayTwelveBayStorage(fake);
   }
   orv::fakes::FakeOs fake;
 };
@@ -105,7 +65,7 @@ void BM_DiskStepsOverTwelveBayDisks(benchmark::State& state) {
   TwelveBayAppliance appliance;
   std::vector<orv::LayoutDisk> layout;
   for (std::uint32_t slot = 0; slot < kDisks; ++slot) {
-    layout.push_back({"", Device(static_cast<int>(slot)), "WDC WD40EFRX-68N32N0", 12, 11, orv::SlotMask(slot), 1, 1});
+    layout.push_back({"", orv::bench::DeviceName(static_cast<int>(slot)), "WDC WD40EFRX-68N32N0", 12, 11, orv::SlotMask(slot), 1, 1});
   }
   orv::EventQueue queue;
   orv::DiskMonitor monitor(appliance.fake.Ports(), queue, false, kTwelveBays);

@@ -67,6 +67,11 @@ class FakeWmi final : public os::WmiConnector {
   int releasedAfterLeaving() const { return releasedAfterLeaving_.load(); }
   std::vector<std::string> Queries() const;
   std::vector<std::uint32_t> Timeouts() const;  // as Next received them
+  void ClearRecords() {
+    std::lock_guard lock(mutex_);
+    queries_ = {};
+    timeouts_ = {};
+  }
 
  private:
   friend class FakeWmiApartment;
