@@ -1,7 +1,8 @@
 // Feeds arbitrary text to the state-row readers and writers: rows are stored in the registry
 // where anyone can edit them, and their texts come from disk names and user-chosen task
-// names. Disk driver messages come from the System log. No row may crash a read, and whatever is read must write a row that reads back to
-// the same row, so a table never drifts from one save to the next.
+// names. Disk driver messages come from the System log, the encryption product's from the
+// Application log. No row may crash a read, and whatever is read must write a row that reads
+// back to the same row, so a table never drifts from one save to the next.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +13,9 @@
 #include "model/monitor_state.h"
 #include "monitors/nas/backup_task_monitor.h"
 #include "monitors/nas/disk_error_monitor.h"
+#include "monitors/nas/encrypted_volume_monitor.h"
 #include "platform/decimal_text.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -90,6 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static StoppedClock clock;
   const orv::AgentEvent event = orv::DiskErrorEvent(input, disks, 0, clock);
   if (event.msg != "「HDD」エラー" && (event.msg != "「HDD7」エラー" || names.diskText != "12")) std::abort();
+
+  // The input as the encryption product's message: the volume is at most two UTF-16 units of
+  // whole characters, whatever bytes the message holds.
+  const std::string volume = orv::VolumeTextIn(input);
+  const std::u16string volumeUnits = orv::Utf8ToUtf16(volume);
+  if (volumeUnits.size() > 2 || orv::Utf16ToUtf8(volumeUnits) != volume) std::abort();
 
   // The input as the fields of an entry: each reads back as RowText keeps it.
   const std::vector<std::string_view> pieces = Pieces(input);
