@@ -185,7 +185,7 @@ class StopSoakTest(unittest.TestCase):
         bed.control(SERVICE, 1)
         try:
             stopped = bed.wait_state(SERVICE, wb.SERVICE_STOPPED, STOP_LIMIT)
-        except wb.WineBedError:
+        except wb.WineBedError as first:
             # The next cycle needs it stopped: let go of held requests, allow the uploader's
             # bound and more.
             cloud.release_held()
@@ -195,8 +195,8 @@ class StopSoakTest(unittest.TestCase):
             except wb.WineBedError:
                 self.fail("seed %d %s %s: still stopping %.0f s after the request%s"
                           % (seed, scenario, detail, time.monotonic() - asked, self.log(mark, before)))
-            problem = "not stopped within %.0f s; stopped %.1f s after the cloud let go of held requests" % (
-                STOP_LIMIT, time.monotonic() - released)
+            problem = "not stopped within %.0f s (%s); stopped %.1f s after the cloud let go of held requests" % (
+                STOP_LIMIT, first, time.monotonic() - released)
         stop = time.monotonic() - asked
         cloud.release_held()
         problems = [problem] if problem else []
