@@ -50,6 +50,28 @@ bool EventLog::SeekToBookmark(os::EventQuery* query, os::OsError* error) {
   return true;
 }
 
+void EventLog::BookmarkNewest(std::string_view channel, std::string_view filter) {
+  const auto query = OpenQuery(channel, filter, os::QueryDirection::OldestFirst);
+  (void)SaveBookmark(query.get(), os::SeekOrigin::Last);
+}
+
+bool EventLog::ReadSinceBookmark(std::string_view channel, std::string_view filter,
+                                 const std::function<void(const FetchedEntry&)>& each) {
+  const auto query = OpenQuery(channel, filter, os::QueryDirection::OldestFirst);
+  if (!query) return false;
+  (void)SeekToBookmark(query.get());
+  std::vector<FetchedEntry> batch;
+  std::unique_ptr<os::EventEntry> lastRead;
+  while (NextBatch(query.get(), batch)) {
+    for (FetchedEntry& fetched : batch) {
+      each(fetched);
+      lastRead = std::move(fetched.entry);
+    }
+  }
+  if (lastRead) (void)SaveBookmarkAt(*lastRead);
+  return true;
+}
+
 bool EventLog::SaveBookmark(os::EventQuery* query, os::SeekOrigin origin, os::OsError* error) {
   if (query == nullptr) return Fail(error, os::kErrorInvalidHandle);
   bookmark_.reset();

@@ -5,11 +5,10 @@
 // caller's: each operation takes the query it works on, nullptr standing for a query that
 // could not be opened.
 //
-// Incremental reading: when a monitor is built it opens its query, calls SaveBookmark(Last)
-// and closes it; each pass opens the same query oldest first, calls SeekToBookmark, reads
-// until nothing is left, bookmarks the last entry it read (SaveBookmarkAt) and closes the
-// query. A reader whose query had no entries at start holds no bookmark, so its first pass
-// reads everything.
+// Incremental reading: when a monitor is built it calls BookmarkNewest; each pass calls
+// ReadSinceBookmark, which reads oldest first after the bookmark until nothing is left and
+// then bookmarks the last entry it read. A reader whose query had no entries at start holds no
+// bookmark, so its first pass reads everything.
 //
 // Every operation returns true on success; on failure the optional `error` receives the
 // log's error code (never 0).
@@ -17,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +49,17 @@ class EventLog {
   std::unique_ptr<os::EventQuery> OpenQuery(std::string_view channel, std::string_view filter,
                                             os::QueryDirection direction,
                                             os::OsError* error = nullptr) const;
+
+  // Bookmarks the newest entry of `filter` over `channel`; none when there is none or the
+  // query cannot be opened.
+  void BookmarkNewest(std::string_view channel, std::string_view filter);
+  // Hands every entry after the bookmark to `each`, oldest first and in batches (entries whose
+  // system properties could not be rendered too: see `renderError`), then bookmarks the last
+  // one read, not whatever is newest by then, so an entry written after the last fetch is
+  // read by the next pass instead of skipped. False, and the bookmark kept, when the query
+  // cannot be opened.
+  bool ReadSinceBookmark(std::string_view channel, std::string_view filter,
+                         const std::function<void(const FetchedEntry&)>& each);
 
   // Moves `query` to the entry after the bookmarked one. Without a bookmark or a query: false,
   // and the query stays at its first entry.

@@ -32,8 +32,7 @@ std::string WithName(const char* format, std::string_view name) {
 
 ServerBackupMonitor::ServerBackupMonitor(os::EventLogStore& store, os::Clock& clock, EventQueue& queue)
     : store_(store), clock_(clock), tracker_(queue, clock), reader_(store) {
-  auto query = reader_.OpenQuery(kChannel, kEveryEntry, os::QueryDirection::OldestFirst);
-  reader_.SaveBookmark(query.get(), os::SeekOrigin::Last);
+  reader_.BookmarkNewest(kChannel, kEveryEntry);
 }
 
 void ServerBackupMonitor::Check(ServerBackupInfo& info, MonitorState& failure) {
@@ -72,39 +71,24 @@ void ServerBackupMonitor::ScanHistory(ServerBackupInfo& info) {
 }
 
 void ServerBackupMonitor::ReadNewEntries(ServerBackupInfo& info, MonitorState& failure) {
-  auto query = reader_.OpenQuery(kChannel, kEveryEntry, os::QueryDirection::OldestFirst);
-  if (!query) return;
-  reader_.SeekToBookmark(query.get());
-
   const ConditionOpening opening{kActBackupFailed, "0", std::string(kServerBackupName),
                                  WithName("バックアップに失敗しました(%s)。", kServerBackupName),
                                  "バックアップに失敗しました。"};
-  std::vector<EventLog::FetchedEntry> batch;
-  std::unique_ptr<os::EventEntry> lastRead;
-  while (reader_.NextBatch(query.get(), batch)) {
-    for (EventLog::FetchedEntry& fetched : batch) {
-      if (fetched.renderError == os::kSuccess) {
-        const std::uint16_t id = fetched.system.eventId;
-        if (IsStart(id)) info.lastResult = LocalTimeOf(fetched.system.timeCreated);
-        if (IsSuccess(id)) {
-          info.lastBackup = info.lastResult;
-          info.result = 1;
-          const ConditionClosing closing{failure.act_para,
-                                         WithName("バックアップに成功しました(%s)。", failure.act_para)};
-          tracker_.Track(failure, false, opening, closing);
-        }
-        if (IsFailure(id)) {
-          info.result = 2;
-          tracker_.Track(failure, true, opening, {});
-        }
-      }
-      lastRead = std::move(fetched.entry);
+  (void)reader_.ReadSinceBookmark(kChannel, kEveryEntry, [&](const EventLog::FetchedEntry& fetched) {
+    if (fetched.renderError != os::kSuccess) return;
+    const std::uint16_t id = fetched.system.eventId;
+    if (IsStart(id)) info.lastResult = LocalTimeOf(fetched.system.timeCreated);
+    if (IsSuccess(id)) {
+      info.lastBackup = info.lastResult;
+      info.result = 1;
+      const ConditionClosing closing{failure.act_para, WithName("バックアップに成功しました(%s)。", failure.act_para)};
+      tracker_.Track(failure, false, opening, closing);
     }
-  }
-  // The bookmark moves to the last entry actually read, not to whatever is newest by now: a
-  // backup that ends between the last fetch and the bookmark is then read by the next pass
-  // instead of being skipped.
-  if (lastRead) reader_.SaveBookmarkAt(*lastRead);
+    if (IsFailure(id)) {
+      info.result = 2;
+      tracker_.Track(failure, true, opening, {});
+    }
+  });
 }
 
 os::CalendarTime ServerBackupMonitor::LocalTimeOf(std::uint64_t fileTime) const {

@@ -100,8 +100,7 @@ void SaveBackupTasks(os::Registry& registry, const std::vector<BackupTask>& task
 
 BackupTaskMonitor::BackupTaskMonitor(const os::OsPorts& os, EventQueue& queue)
     : os_(os), tracker_(queue, os.clock), log_(os.eventLogStore) {
-  auto query = log_.OpenQuery(kBackupLogChannel, kRunRecords, os::QueryDirection::OldestFirst);
-  log_.SaveBookmark(query.get(), os::SeekOrigin::Last);
+  log_.BookmarkNewest(kBackupLogChannel, kRunRecords);
 }
 
 void BackupTaskMonitor::Check(std::vector<BackupTask>& tasks, std::vector<MonitorState>& failures) {
@@ -146,28 +145,19 @@ void BackupTaskMonitor::FollowTaskList(std::vector<BackupTask>& tasks, std::vect
 }
 
 void BackupTaskMonitor::ReadLog(std::vector<BackupTask>& tasks, std::vector<MonitorState>& failures) {
-  auto query = log_.OpenQuery(kBackupLogChannel, kRunRecords, os::QueryDirection::OldestFirst);
-  if (!query) return;
-  log_.SeekToBookmark(query.get());
-  std::vector<EventLog::FetchedEntry> batch;
-  std::unique_ptr<os::EventEntry> lastRead;
-  while (log_.NextBatch(query.get(), batch)) {
-    for (EventLog::FetchedEntry& fetched : batch) {
-      std::string message;
-      if (fetched.renderError == os::kSuccess &&
-          log_.FormatEventMessage(fetched.entry.get(), fetched.system.providerName, message)) {
-        const std::string name = TaskNameIn(message);
-        const auto task = std::find_if(tasks.begin(), tasks.end(), [&](const BackupTask& t) {
-          return !name.empty() && SameName(t.name, name);
-        });
-        if (task != tasks.end()) {
-          Apply(fetched.system.eventId, LocalTimeOf(fetched.system.timeCreated, os_.clock), *task, failures);
-        }
-      }
-      lastRead = std::move(fetched.entry);
+  (void)log_.ReadSinceBookmark(kBackupLogChannel, kRunRecords, [&](const EventLog::FetchedEntry& fetched) {
+    std::string message;
+    if (fetched.renderError != os::kSuccess ||
+        !log_.FormatEventMessage(fetched.entry.get(), fetched.system.providerName, message)) {
+      return;
     }
-  }
-  if (lastRead) log_.SaveBookmarkAt(*lastRead);
+    const std::string name = TaskNameIn(message);
+    const auto task = std::find_if(tasks.begin(), tasks.end(),
+                                   [&](const BackupTask& t) { return !name.empty() && SameName(t.name, name); });
+    if (task != tasks.end()) {
+      Apply(fetched.system.eventId, LocalTimeOf(fetched.system.timeCreated, os_.clock), *task, failures);
+    }
+  });
 }
 
 void BackupTaskMonitor::Apply(std::uint16_t eventId, const os::CalendarTime& at, BackupTask& task,

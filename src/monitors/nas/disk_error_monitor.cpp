@@ -65,32 +65,21 @@ AgentEvent DiskErrorEvent(std::string_view message, const std::vector<DiskInfo>&
 
 DiskErrorMonitor::DiskErrorMonitor(const os::OsPorts& os, EventQueue& queue, std::uint32_t modelFlags)
     : os_(os), queue_(queue), modelFlags_(modelFlags), log_(os.eventLogStore) {
-  auto query = log_.OpenQuery(kChannel, kQuery, os::QueryDirection::OldestFirst);
-  log_.SaveBookmark(query.get(), os::SeekOrigin::Last);
+  log_.BookmarkNewest(kChannel, kQuery);
 }
 
 void DiskErrorMonitor::Check(const std::vector<DiskInfo>& disks) {
-  auto query = log_.OpenQuery(kChannel, kQuery, os::QueryDirection::OldestFirst);
-  if (!query) return;
-  log_.SeekToBookmark(query.get());
-  std::vector<EventLog::FetchedEntry> batch;
-  std::unique_ptr<os::EventEntry> lastRead;
-  while (log_.NextBatch(query.get(), batch)) {
-    for (EventLog::FetchedEntry& fetched : batch) {
-      const os::EventSystemProperties& system = fetched.system;
-      std::string message;
-      if (fetched.renderError == os::kSuccess && (system.providerName == "disk" || system.providerName == "Disk") &&
-          system.eventId == kDiskErrorId &&
-          log_.FormatEventMessage(fetched.entry.get(), system.providerName, message)) {
-        AgentEvent event = DiskErrorEvent(message, disks, modelFlags_, os_.clock);
-        event.source = system.providerName;
-        event.sourceEventId = system.eventId;
-        queue_.Post(event);
-      }
-      lastRead = std::move(fetched.entry);
+  (void)log_.ReadSinceBookmark(kChannel, kQuery, [&](const EventLog::FetchedEntry& fetched) {
+    const os::EventSystemProperties& system = fetched.system;
+    std::string message;
+    if (fetched.renderError == os::kSuccess && (system.providerName == "disk" || system.providerName == "Disk") &&
+        system.eventId == kDiskErrorId && log_.FormatEventMessage(fetched.entry.get(), system.providerName, message)) {
+      AgentEvent event = DiskErrorEvent(message, disks, modelFlags_, os_.clock);
+      event.source = system.providerName;
+      event.sourceEventId = system.eventId;
+      queue_.Post(event);
     }
-  }
-  if (lastRead) log_.SaveBookmarkAt(*lastRead);
+  });
 }
 
 }  // namespace orv

@@ -1,8 +1,5 @@
 #include "monitors/nas/encrypted_volume_monitor.h"
 
-#include <memory>
-#include <vector>
-
 #include "platform/text_encoding.h"
 
 namespace orv {
@@ -65,27 +62,13 @@ std::string VolumeTextIn(std::string_view message) {
 
 EncryptedVolumeMonitor::EncryptedVolumeMonitor(const os::OsPorts& os, EventQueue& queue)
     : os_(os), queue_(queue), log_(os.eventLogStore) {
-  auto query = log_.OpenQuery(kEncryptionLogChannel, kEncryptionRecords, os::QueryDirection::OldestFirst);
-  log_.SaveBookmark(query.get(), os::SeekOrigin::Last);
+  log_.BookmarkNewest(kEncryptionLogChannel, kEncryptionRecords);
 }
 
 void EncryptedVolumeMonitor::Check() {
-  auto query = log_.OpenQuery(kEncryptionLogChannel, kEncryptionRecords, os::QueryDirection::OldestFirst);
-  if (!query) return;
-  log_.SeekToBookmark(query.get());
-  std::vector<EventLog::FetchedEntry> batch;
-  std::unique_ptr<os::EventEntry> lastRead;
-  while (log_.NextBatch(query.get(), batch)) {
-    for (EventLog::FetchedEntry& fetched : batch) {
-      if (fetched.renderError == os::kSuccess && fetched.system.providerName == kEncryptionProvider) {
-        Report(fetched);
-      }
-      lastRead = std::move(fetched.entry);
-    }
-  }
-  // The position moves to the last record actually read, so one written after the last fetch
-  // is read by the next pass.
-  if (lastRead) log_.SaveBookmarkAt(*lastRead);
+  (void)log_.ReadSinceBookmark(kEncryptionLogChannel, kEncryptionRecords, [this](const EventLog::FetchedEntry& fetched) {
+    if (fetched.renderError == os::kSuccess && fetched.system.providerName == kEncryptionProvider) Report(fetched);
+  });
 }
 
 void EncryptedVolumeMonitor::Report(const EventLog::FetchedEntry& fetched) const {

@@ -147,9 +147,11 @@ int VsQuery::LivingObjects(const os::EncryptionLibrary& library) {
 
 std::uint32_t VsQuery::Load(os::Event* stop) {
   if (os_.encryption.IsLoaded()) return kLoaded;  // another living object loaded it
-  if (!IsServiceInstalled(os_.serviceManager, kEncryptionServiceName)) return kServiceNotInstalled;
+  // One configuration read answers both questions: whether the service exists and how it starts.
   os::ServiceConfig config;
-  const bool readable = ReadServiceConfig(os_.serviceManager, kEncryptionServiceName, config);
+  os::OsError error = os::kSuccess;
+  const bool readable = ReadServiceConfig(os_.serviceManager, kEncryptionServiceName, config, &error);
+  if (error == os::kErrorServiceDoesNotExist) return kServiceNotInstalled;
   if ((!readable || config.startType == kBootStart) && !WaitUntilServiceRuns(stop)) return kNotLoadable;
   for (const std::string& path : EncryptionLibraryPaths(readable ? config.binaryPath : "", os_.system.SystemDirectory())) {
     if (os_.encryption.Load(path) == os::kSuccess) return kLoaded;
