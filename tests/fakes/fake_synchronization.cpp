@@ -56,7 +56,9 @@ class FakeThread final : public os::Thread {
   }
 
  private:
-  static constexpr std::uint32_t kSimulatedGraceMs = 1000;  // above a watcher's 500 ms poll
+  // Far above a watcher's 500 ms poll, so a busy machine that is slow to schedule the ending
+  // thread never makes it look hung; only a thread that is really hung pays it.
+  static constexpr std::uint32_t kSimulatedGraceMs = 10000;
   struct Shared {
     std::mutex mutex;
     std::condition_variable finished;
@@ -79,7 +81,7 @@ FakeSynchronization::~FakeSynchronization() {
   std::unique_lock lock(mutex_);
   closing_ = true;
   changed_.notify_all();
-  changed_.wait_for(lock, std::chrono::seconds(5), [this] { return waiters_ == 0; });
+  changed_.wait_for(lock, std::chrono::seconds(20), [this] { return waiters_ == 0; });
 }
 
 void FakeSynchronization::Signal(EventState& state, bool value) {

@@ -1,10 +1,7 @@
 #include "platform/agent_ctrl_config_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <chrono>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -323,19 +320,14 @@ TEST(ConfigFileReaderFailureTest, AFailedReaderCallIsNeverALoad) {
   }
 }
 
-std::uint64_t PeakResidentKiB() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return static_cast<std::uint64_t>(usage.ru_maxrss);
-}
-
-TEST_F(ConfigFileTest, HugeFilesLoadInBoundedTimeAndMemory) {
-  constexpr std::size_t kSize = 50U << 20;
+// Time and memory of a huge file are measured in bench/definition_file_bench.cpp; here, a file
+// of many rules loads all of them, and nesting past the reader's depth limit never loads.
+TEST_F(ConfigFileTest, LargeAndDeepFiles) {
+  constexpr std::size_t kSize = 2U << 20;
   const std::string rule = "<log><src>s</src><evt_id>1</evt_id><act_id>2</act_id><msg>m</msg></log>"
                            "<x>filler</x>\n";
   std::string repeated = "<config><ver>1.00</ver><addevent><logtype path=\"System\">";
   const std::size_t rules = (kSize - repeated.size()) / rule.size();
-  repeated.reserve(kSize + 64);
   for (std::size_t i = 0; i < rules; ++i) repeated += rule;
   repeated += "</logtype></addevent></config>";
 
@@ -346,15 +338,9 @@ TEST_F(ConfigFileTest, HugeFilesLoadInBoundedTimeAndMemory) {
        {std::tuple{"repeated", &repeated, Config::kLoaded, rules},
         std::tuple{"nested", &nested, Config::kIncomplete, std::size_t{0}}}) {
     config.SetPath(Write(name, *text));
-    const auto start = std::chrono::steady_clock::now();
     config.Load();
-    const auto seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(config.GetLoadStatus(), expected) << name;
     EXPECT_EQ(config.SystemDefinitions().size(), expectedRules) << name;
-    EXPECT_LT(seconds, 120.0) << name;
-    std::cout << "[ timing   ] " << name << ": " << text->size() << " bytes in " << seconds
-              << " s, peak RSS " << PeakResidentKiB() / 1024 << " MiB\n";
   }
 }
 

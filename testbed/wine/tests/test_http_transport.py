@@ -165,7 +165,8 @@ class RawExchangeTest(unittest.TestCase):
         started = time.monotonic()
         answer = self.raw("GET", "/trickle", "--deadline", "3000")
         self.assertEqual((answer["answered"], answer["error"]), ("0", "12002"))
-        self.assertLess(time.monotonic() - started, 20)
+        # Only a hang is caught here: ten times the deadline, whatever else the machine does.
+        self.assertLess(time.monotonic() - started, 30)
 
     def test_closed_port_is_a_transport_failure(self):
         with socket.socket() as probe:

@@ -51,19 +51,26 @@ class PowerManagerPipeTest : public ::testing::Test {
     if (!client) return "<no pipe>";
     if (client->Write(PowerManagerText(message)) != os::kSuccess) return "<write failed>";
     std::vector<std::uint8_t> answer;
-    if (client->Read(answer, 512, 5000) != os::kSuccess) return "<no answer>";
+    if (client->Read(answer, 512, 20000) != os::kSuccess) return "<no answer>";
     std::string text;
     for (std::size_t i = 0; i + 1 < answer.size(); i += 2) text.push_back(static_cast<char>(answer[i]));
     if (answer.size() % 2 != 0) text += "<odd>";
     return text;
   }
 
+  bool WaitForNotification() {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!os.sync.IsNamedEventSet(kPowerNotificationEvent)) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
   // The controller's side: once the notification is set, writes its report and returns.
   std::thread Controller(bool reportWritten) {
     return std::thread([this, reportWritten] {
-      for (int i = 0; i < 500 && !os.sync.IsNamedEventSet(kPowerNotificationEvent); ++i) {
-        std::this_thread::sleep_for(5ms);
-      }
+      WaitForNotification();
       notification->Reset();
       if (reportWritten) os.sync.SetNamedEvent(kPowerNotificationReturnEvent);
     });
@@ -119,7 +126,7 @@ TEST_F(PowerManagerPipeTest, ABrokenClientIsDroppedAndTheNextOneServed) {
     ASSERT_TRUE(client);
     ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Suspend")), os::kSuccess);
     std::vector<std::uint8_t> answer;
-    ASSERT_EQ(client->Read(answer, 512, 5000), os::kSuccess);
+    ASSERT_EQ(client->Read(answer, 512, 20000), os::kSuccess);
   }  // gone while the agent waits for its next message
   std::thread controller = Controller(true);
   EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_Hibernate");
@@ -135,7 +142,7 @@ TEST_F(PowerManagerPipeTest, OneClientCanAnnounceTwice) {
     std::thread controller = Controller(true);
     ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Hibernate")), os::kSuccess);
     std::vector<std::uint8_t> answer;
-    ASSERT_EQ(client->Read(answer, 512, 5000), os::kSuccess);
+    ASSERT_EQ(client->Read(answer, 512, 20000), os::kSuccess);
     EXPECT_EQ(answer, PowerManagerText("SVCPOWMGR_Hibernate"));
     controller.join();
   }
@@ -154,15 +161,11 @@ TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
   auto client = ConnectClient();
   ASSERT_TRUE(client);
   ASSERT_EQ(client->Write(PowerManagerText("SVCPOWMGR_Hibernate")), os::kSuccess);
-  for (int i = 0; i < 500 && !os.sync.IsNamedEventSet(kPowerNotificationEvent); ++i) {
-    std::this_thread::sleep_for(5ms);
-  }
-  ASSERT_TRUE(os.sync.IsNamedEventSet(kPowerNotificationEvent));
-  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitForNotification());
   stop->Set();
-  ASSERT_EQ(threadEnded.wait_for(5s), std::future_status::ready) << "still serving after the stop";
+  // Well under the 30 s the controller is given for its report: the stop does not wait for it.
+  ASSERT_EQ(threadEnded.wait_for(15s), std::future_status::ready) << "still serving after the stop";
   thread.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
   EXPECT_FALSE(os.pipes.IsServed(kPowerManagerPipeName));
   std::vector<std::uint8_t> answer;
   // Answered with the error, or dropped: never left hanging.
