@@ -2,6 +2,8 @@
 // it prints and its exit code. Time passes on the FakeClock.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -49,6 +51,9 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
     std::lock_guard lock(mutex_);
     launched_ = {};
   }
+  // Waits (real time, bounded) until the agent has let go of every child it started: the
+  // thread that watches an uploader is then done with it.
+  bool WaitUntilNoChildIsHeld(std::chrono::milliseconds bound) const;
   int terminated = 0;
   os::OsError pipeFailure = os::kSuccess;  // set: no captured child gets its output pipe
 
@@ -58,6 +63,7 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
   std::map<std::string, ScriptedProcess> scripts_;
   std::map<std::string, std::function<void()>> effects_;
   std::vector<os::ProcessStart> launched_;
+  std::atomic<int> held_{0};
 };
 
 }  // namespace orv::fakes
