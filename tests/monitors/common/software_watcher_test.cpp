@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -52,6 +53,18 @@ class SoftwareTest : public ::testing::Test {
       posted.push_back({e.act_id, e.act_para, e.msg});
     });
     return posted;
+  }
+  // Both notices are asked for once the watcher has read its lists: wait for that, bounded.
+  bool WatchesArmed() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (os.registry.armedWatches() < 2 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return os.registry.armedWatches() == 2;
+  }
+  bool StartWatcher(WatcherThread& watcher) {
+    return watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) { RunSoftwareWatcher(ports, stop, queue); }) &&
+           WatchesArmed();
   }
   // The watcher posts on its own thread: wait, with a bound, until `count` events arrived.
   std::vector<Posted> DrainWhenPosted(std::size_t count) {
@@ -117,15 +130,7 @@ TEST_F(SoftwareTest, AStopDuringTheSettlingEndsTheComparisonWithoutPosting) {
 TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop) {
   Install(kUninstallKey64, "Present", "Present App", "1");  // there before the start: not reported
   WatcherThread watcher;
-  ASSERT_TRUE(watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) {
-    RunSoftwareWatcher(ports, stop, queue);
-  }));
-  // Both notices are asked for once the lists are read: wait for that before changing anything.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (os.registry.armedWatches() < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(os.registry.armedWatches(), 2);
+  ASSERT_TRUE(StartWatcher(watcher));
 
   Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
   EXPECT_THAT(DrainWhenPosted(1), ElementsAre(kInstalledWithVersion));
@@ -136,6 +141,24 @@ TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop)
               ElementsAre(Posted{1150, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
 
   EXPECT_TRUE(watcher.Stop());
+  EXPECT_THAT(Drain(), IsEmpty());
+}
+
+// An installer that finishes while the watcher compares: its program is not in the list just
+// compared, so it must be new to the comparison its own notice brings.
+TEST_F(SoftwareTest, AProgramWrittenDuringAComparisonIsReportedByTheNext) {
+  std::atomic<bool> installDuringRead = false;
+  os.registry.afterEnumeration = [this, &installDuringRead](std::string_view path) {
+    if (path == kUninstallKey64 && installDuringRead.exchange(false)) Install(kUninstallKey64, "{B}", "Viewer", "7");
+  };
+  WatcherThread watcher;
+  ASSERT_TRUE(StartWatcher(watcher));
+  installDuringRead = true;
+  Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
+  EXPECT_THAT(DrainWhenPosted(2),
+              ElementsAre(kInstalledWithVersion, Posted{1140, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
+  EXPECT_TRUE(watcher.Stop());
+  os.registry.afterEnumeration = nullptr;
   EXPECT_THAT(Drain(), IsEmpty());
 }
 
