@@ -6,7 +6,14 @@
 #include <random>
 #include <regex>
 
+#include "fakes/fake_os.h"
+#include "monitors/nas/disk_list.h"
+#include "monitors/nas/disk_monitor.h"
+#include "monitors/nas/fan_temperature_monitor.h"
+#include "monitors/nas/volume_capacity_monitor.h"
+#include "platform/agent_registry.h"
 #include "platform/formatted_text.h"
+#include "platform/reg_handle.h"
 #include "report/model_identity.h"
 #include "support/message_file_checks.h"
 
@@ -29,6 +36,35 @@ MonitorState State(std::int32_t actId, const char* trg, const char* para, const 
   state.item_code = code;
   return state;
 }
+
+// Open conditions as the NAS monitors record them: each monitor runs once on the fakes with the
+// readings the message shows, so ids, triggers, parameters and texts are the ones they post.
+struct MonitorsOpen {
+  explicit MonitorsOpen(std::uint32_t modelFlags) : flags(modelFlags) { os.registry.AddKey(kNasKey); }
+  // The front panel publishing these readings (the two-bay line has no case fan).
+  void Fans(NasStatusData& nas, std::uint32_t cpuFan, std::uint32_t cpuTemperature, std::uint32_t caseFan) {
+    const std::string panel = (flags & kTwoBayLine) != 0 ? "SOFTWARE\\Wow6432Node\\Tavolen\\FrontLed\\Config"
+                                                         : "SOFTWARE\\Wow6432Node\\MERIDEX\\FrontLcd\\Config";
+    os.registry.AddKey(panel);
+    const std::pair<const char*, std::uint32_t> values[] = {{"CpuFan", cpuFan}, {"CpuTemp", cpuTemperature}, {"SysFan", caseFan}};
+    for (const auto& [name, value] : values) RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, panel, name, value);
+    FanTemperatureMonitor(os.Ports(), flags, queue).Check(nas);
+  }
+  // A layout that was read and found `disks`: the bays without one have dropped out.
+  void Disks(NasStatusData& nas, const std::vector<DiskInfo>& disks) {
+    std::vector<DiskInfo> bays;
+    DiskMonitor(os.Ports(), queue, false, flags).Check(disks, true, bays, nas.hddStaStates, nas.hddTempStates);
+  }
+  void Capacity(NasStatusData& nas) {
+    for (const VolumeInfo& volume : nas.volumes) {
+      VolumeCapacityMonitor(queue, os.clock).Check(volume, kDefaultDiskCapaThreshold, nas.volCapaStates);
+    }
+  }
+
+  fakes::FakeOs os;
+  EventQueue queue;
+  std::uint32_t flags;
+};
 
 void PutSmartEntry(DiskInfo& disk, std::size_t index, std::uint8_t id, std::uint8_t value,
                    std::uint8_t worst, std::uint64_t raw, std::uint8_t threshold) {
@@ -84,12 +120,13 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   common.upsDegradeState = State(4040, "1", "UPS", "劣化を検出しました");
 
   NasStatusData nas;
-  nas.readings = {1800, 45, 900};
-  nas.cpuFanState = State(4080, "0", "0,1800", "CPUファン回転数低下");
-  nas.caseFanState = State(4100, "0", "0,900", "ケースファン回転数低下");
+  MonitorsOpen monitors(header.modelFlags);
+  monitors.Fans(nas, 1800, 45, 900);
   DiskInfo disk;
   disk.present = 1;
   disk.name = "HDD1";
+  disk.number = 1;
+  disk.mediaType = kMediaTypeFixed;
   disk.portMask = 1;
   disk.deviceName = "\\\\?\\PhysicalDrive0";
   disk.friendlyName = "WDC WD20EFRX-68EUZN0";
@@ -100,7 +137,7 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   disk.features = "S.M.A.R.T., 48bit LBA, NCQ";
   disk.logicalSectorSize = 512;
   disk.physicalSectorSize = 4096;
-  disk.temperature = 38;
+  disk.temperature = 62;
   disk.powerOnHours = 12345;
   disk.smartValid = 1;
   PutSmartEntry(disk, 0, 1, 200, 200, 0, 51);
@@ -113,13 +150,13 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   emptyBay.name = "HDD2";
   emptyBay.portMask = 2;
   nas.disks = {disk, emptyBay};
-  nas.hddTempStates = {State(4090, "1", "HDD1,62", "温度異常", "", 1)};
-  nas.hddStaStates = {State(4110, "2", "HDD2", "ディスクが取り外されました", "", 2)};
+  monitors.Disks(nas, {disk});
   VolumeInfo c;
   c.driveLetter = u'C';
   c.layoutName = "シンプル";
   c.fileSystemName = "NTFS";
-  c.usedBytes = 25'000'000'000;
+  c.usedBytes = 75'000'000'000;
+  c.freeToCaller = 25'000'000'000;
   c.totalBytes = 100'000'000'000;
   VolumeInfo e;
   e.driveLetter = u'E';
@@ -128,10 +165,11 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   e.volumeName = "MY \"USB\"";
   e.diskModel = "USB Flash";
   e.usb = 1;
-  e.usedBytes = 1000;
-  e.totalBytes = 3000;
+  e.usedBytes = 28'800'000'000;
+  e.freeToCaller = 3'200'000'000;
+  e.totalBytes = 32'000'000'000;
   nas.volumes = {c, e};
-  nas.volCapaStates = {State(3010, "1", "C,25", "空き容量不足", "C"), State(3010, "1", "E,10", "空き容量不足", "E")};
+  monitors.Capacity(nas);
   BackupTask task;
   task.name = "Daily";
   task.result = 2;
@@ -203,9 +241,7 @@ TEST(StatusMessage, TwoBayTestStatusBeforeSleepWithAnEsataDiscAndALostUps) {
   common.current.snapshot.memoryLoad = 40;
   common.upsConnectState = State(4030, "1", "UPS", "通信が切断しています。");
   NasStatusData nas;
-  nas.readings = {2400, 52, 0};
-  nas.cpuFanState = State(4080, "0", "0,1500", "CPUファン回転数低下");
-  nas.cpuTempState = State(4090, "0", "0,75", "CPU温度異常");
+  MonitorsOpen(header.modelFlags).Fans(nas, 1500, 75, 0);
   VolumeInfo disc;
   disc.driveLetter = u'Q';
   disc.layoutName = "不明";
@@ -299,7 +335,8 @@ TEST_F(StatusRulesTest, ADiskEntryAloneIsByteForByteTheEntryOfTheMessage) {
   emptyBay.name = "HDD1";
   emptyBay.portMask = 2;
   nas.disks = {disk, emptyBay};
-  nas.hddStaStates = {State(4110, "2", "HDD1", "ディスクが取り外されました", "", 2)};
+  MonitorsOpen(kTwoBays).Disks(nas, {disk});
+  ASSERT_EQ(nas.hddStaStates.size(), 1U);
   common.current.snapshot.diskLoads = {{"0 C:", 4}};
   nas.samples.Add({}, {disk});
   common.samples.Add(common.current);
