@@ -508,7 +508,7 @@ TEST(PeriodicStatus, RunningSumsGiveTheAveragesOfEverySample) {
       SystemSample sample;
       for (int n = pick(0, 3); n > 0; --n) sample.snapshot.processorLoads.push_back({pick(0, 1) ? "_Total" : "0", reading()});
       for (int n = pick(0, 6); n > 0; --n) sample.snapshot.diskLoads.push_back({diskInstances[pick(0, 7)], reading()});
-      for (int a = 0; a < 2; ++a) {
+      for (std::size_t a = 0; a < 2; ++a) {
         if (pick(0, 4) != 0) sample.snapshot.networkRates.push_back({CounterInstanceName(adapters[a]), reading(), reading()});
       }
       sample.snapshot.memoryLoad = reading();
