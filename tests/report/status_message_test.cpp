@@ -40,7 +40,9 @@ MonitorState State(std::int32_t actId, const char* trg, const char* para, const 
 // Open conditions as the NAS monitors record them: each monitor runs once on the fakes with the
 // readings the message shows, so ids, triggers, parameters and texts are the ones they post.
 struct MonitorsOpen {
-  explicit MonitorsOpen(std::uint32_t modelFlags) : flags(modelFlags) { os.registry.AddKey(kNasKey); }
+  MonitorsOpen(std::uint32_t modelFlags, bool meridexBrand) : flags(modelFlags), meridex(meridexBrand) {
+    os.registry.AddKey(kNasKey);
+  }
   // The front panel publishing these readings (the two-bay line has no case fan).
   void Fans(NasStatusData& nas, std::uint32_t cpuFan, std::uint32_t cpuTemperature, std::uint32_t caseFan) {
     const std::string panel = (flags & kTwoBayLine) != 0 ? "SOFTWARE\\Wow6432Node\\Tavolen\\FrontLed\\Config"
@@ -53,7 +55,7 @@ struct MonitorsOpen {
   // A layout that was read and found `disks`: the bays without one have dropped out.
   void Disks(NasStatusData& nas, const std::vector<DiskInfo>& disks) {
     std::vector<DiskInfo> bays;
-    DiskMonitor(os.Ports(), queue, false, flags).Check(disks, true, bays, nas.hddStaStates, nas.hddTempStates);
+    DiskMonitor(os.Ports(), queue, meridex, flags).Check(disks, true, bays, nas.hddStaStates, nas.hddTempStates);
   }
   void Capacity(NasStatusData& nas) {
     for (const VolumeInfo& volume : nas.volumes) {
@@ -64,6 +66,7 @@ struct MonitorsOpen {
   fakes::FakeOs os;
   EventQueue queue;
   std::uint32_t flags;
+  bool meridex;  // bays numbered from 1
 };
 
 void PutSmartEntry(DiskInfo& disk, std::size_t index, std::uint8_t id, std::uint8_t value,
@@ -120,7 +123,7 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   common.upsDegradeState = State(4040, "1", "UPS", "劣化を検出しました");
 
   NasStatusData nas;
-  MonitorsOpen monitors(header.modelFlags);
+  MonitorsOpen monitors(header.modelFlags, /*meridexBrand=*/true);
   monitors.Fans(nas, 1800, 45, 900);
   DiskInfo disk;
   disk.present = 1;
@@ -155,9 +158,9 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   c.driveLetter = u'C';
   c.layoutName = "シンプル";
   c.fileSystemName = "NTFS";
-  c.usedBytes = 75'000'000'000;
-  c.freeToCaller = 25'000'000'000;
-  c.totalBytes = 100'000'000'000;
+  c.usedBytes = 75ULL << 30;
+  c.freeToCaller = 25ULL << 30;
+  c.totalBytes = 100ULL << 30;
   VolumeInfo e;
   e.driveLetter = u'E';
   e.layoutName = "シンプル";
@@ -165,9 +168,9 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   e.volumeName = "MY \"USB\"";
   e.diskModel = "USB Flash";
   e.usb = 1;
-  e.usedBytes = 28'800'000'000;
-  e.freeToCaller = 3'200'000'000;
-  e.totalBytes = 32'000'000'000;
+  e.usedBytes = 27ULL << 30;
+  e.freeToCaller = 3ULL << 30;
+  e.totalBytes = 30ULL << 30;
   nas.volumes = {c, e};
   monitors.Capacity(nas);
   BackupTask task;
@@ -241,7 +244,7 @@ TEST(StatusMessage, TwoBayTestStatusBeforeSleepWithAnEsataDiscAndALostUps) {
   common.current.snapshot.memoryLoad = 40;
   common.upsConnectState = State(4030, "1", "UPS", "通信が切断しています。");
   NasStatusData nas;
-  MonitorsOpen(header.modelFlags).Fans(nas, 1500, 75, 0);
+  MonitorsOpen(header.modelFlags, false).Fans(nas, 1500, 75, 0);
   VolumeInfo disc;
   disc.driveLetter = u'Q';
   disc.layoutName = "不明";
@@ -335,7 +338,7 @@ TEST_F(StatusRulesTest, ADiskEntryAloneIsByteForByteTheEntryOfTheMessage) {
   emptyBay.name = "HDD1";
   emptyBay.portMask = 2;
   nas.disks = {disk, emptyBay};
-  MonitorsOpen(kTwoBays).Disks(nas, {disk});
+  MonitorsOpen(kTwoBays, false).Disks(nas, {disk});
   ASSERT_EQ(nas.hddStaStates.size(), 1U);
   common.current.snapshot.diskLoads = {{"0 C:", 4}};
   nas.samples.Add({}, {disk});
@@ -430,7 +433,8 @@ std::vector<std::string> AveragesFromTheSamples(const PeriodSamples& period, con
     }
     if (celsius != 0) celsius /= nasCount;
     lines.push_back("tmp:" + (disk.present == 0 ? std::string("null") : std::to_string(celsius)));
-    const std::string number = disk.deviceName.substr(std::string_view("\\\\?\\PhysicalDrive").size());
+    const std::string number =
+        disk.present == 0 ? std::string() : disk.deviceName.substr(std::string_view("\\\\?\\PhysicalDrive").size());
     double sum = 0;
     bool matched = false;
     for (const SystemSample& sample : period.common) {
