@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "fakes/fake_os.h"
@@ -32,6 +33,11 @@ class SoftwareTest : public ::testing::Test {
   SoftwareTest() {
     os.registry.AddKey(kUninstallKey64);
     os.registry.AddKey(kUninstallKey32);
+    os.registry.afterEnumeration = [this](std::string_view path) {
+      if (path != kUninstallKey64) return;
+      ++listings;
+      if (afterListing) afterListing();
+    };
   }
   void Install(std::string_view uninstallKey, const std::string& keyName, const char* name, const char* version) {
     os.registry.Atomically([&] {
@@ -54,17 +60,19 @@ class SoftwareTest : public ::testing::Test {
     });
     return posted;
   }
-  // Both notices are asked for once the watcher has read its lists: wait for that, bounded.
-  bool WatchesArmed() {
+  // The watcher asks for both notices, then lists the 32-bit key and the 64-bit key: a change
+  // made after that listing is one it must report. Waits for it, bounded.
+  bool WatcherReady() {
+    const auto ready = [this] { return os.registry.armedWatches() == 2 && listings > 0; };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (os.registry.armedWatches() < 2 && std::chrono::steady_clock::now() < deadline) {
+    while (!ready() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return os.registry.armedWatches() == 2;
+    return ready();
   }
   bool StartWatcher(WatcherThread& watcher) {
     return watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) { RunSoftwareWatcher(ports, stop, queue); }) &&
-           WatchesArmed();
+           WatcherReady();
   }
   // The watcher posts on its own thread: wait, with a bound, until `count` events arrived.
   std::vector<Posted> DrainWhenPosted(std::size_t count) {
@@ -79,6 +87,8 @@ class SoftwareTest : public ::testing::Test {
 
   fakes::FakeOs os{true};  // the watcher's one-second settling runs in simulated time
   EventQueue queue;
+  std::atomic<int> listings = 0;      // of the 64-bit key, on any thread
+  std::function<void()> afterListing;  // runs after each; set before a watcher starts
 };
 
 const Posted kInstalledWithVersion{1140, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
@@ -148,8 +158,8 @@ TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop)
 // compared, so it must be new to the comparison its own notice brings.
 TEST_F(SoftwareTest, AProgramWrittenDuringAComparisonIsReportedByTheNext) {
   std::atomic<bool> installDuringRead = false;
-  os.registry.afterEnumeration = [this, &installDuringRead](std::string_view path) {
-    if (path == kUninstallKey64 && installDuringRead.exchange(false)) Install(kUninstallKey64, "{B}", "Viewer", "7");
+  afterListing = [this, &installDuringRead] {
+    if (installDuringRead.exchange(false)) Install(kUninstallKey64, "{B}", "Viewer", "7");
   };
   WatcherThread watcher;
   ASSERT_TRUE(StartWatcher(watcher));
@@ -158,7 +168,7 @@ TEST_F(SoftwareTest, AProgramWrittenDuringAComparisonIsReportedByTheNext) {
   EXPECT_THAT(DrainWhenPosted(2),
               ElementsAre(kInstalledWithVersion, Posted{1140, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
   EXPECT_TRUE(watcher.Stop());
-  os.registry.afterEnumeration = nullptr;
+  afterListing = nullptr;
   EXPECT_THAT(Drain(), IsEmpty());
 }
 
