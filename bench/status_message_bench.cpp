@@ -75,8 +75,10 @@ struct Appliance {
     sample.snapshot.processorLoads = {{"0", 3}, {"1", 4}, {"_Total", 4}};
     sample.ups.name = "\"UPS\"";
     common.current = sample;
-    common.samples.assign(30, sample);
-    nas.samples.assign(30, NasSample{{2000, 40, 1000}, nas.disks});
+    for (int round = 0; round < 30; ++round) {
+      common.samples.Add(sample);
+      nas.samples.Add({2000, 40, 1000}, nas.disks);
+    }
   }
   StatusHeader header;
   CommonStatusData common;

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The last byte picks the kind: the periodic status averages the samples.
   const bool periodic = size > 0 && (data[size - 1] & 1) != 0;
   orv::NasStatusData nas;
-  if (periodic) nas.samples.push_back({{}, {disk}});
+  if (periodic) nas.samples.Add({}, {disk});
   CheckStrictObject(orv::DiskEntryText(disk, periodic ? orv::StatusKind::Periodic : orv::StatusKind::Test,
                                        orv::CommonStatusData{}, nas));
 

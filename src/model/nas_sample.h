@@ -1,11 +1,7 @@
-// The NAS readings the status message shows: fans and temperature now, and what each
-// periodic pass since the last periodic status saw.
+// The fan and temperature readings of one NAS pass, as the status message shows them.
 #pragma once
 
 #include <cstdint>
-#include <vector>
-
-#include "model/disk_info.h"
 
 namespace orv {
 
@@ -13,11 +9,6 @@ struct FanReadings {
   std::uint32_t cpuFanRpm = 0;
   std::uint32_t cpuTemperature = 0;
   std::uint32_t caseFanRpm = 0;
-};
-
-struct NasSample {
-  FanReadings readings;
-  std::vector<DiskInfo> disks;
 };
 
 }  // namespace orv

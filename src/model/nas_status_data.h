@@ -1,5 +1,5 @@
 // What the NAS monitors hold for the status message: readings, disks, volumes, backup tasks,
-// the samples since the last periodic status, and their open conditions.
+// the sums of the samples since the last periodic status, and their open conditions.
 #pragma once
 
 #include <vector>
@@ -7,6 +7,7 @@
 #include "model/monitor_state.h"
 #include "model/backup_task.h"
 #include "model/nas_sample.h"
+#include "model/sample_sums.h"
 #include "model/volume_info.h"
 #include "model/disk_info.h"
 
@@ -14,7 +15,7 @@ namespace orv {
 
 struct NasStatusData {
   FanReadings readings;
-  std::vector<NasSample> samples;
+  NasSampleSums samples;  // of the rounds since the last periodic status
   std::vector<DiskInfo> disks;
   std::vector<VolumeInfo> volumes;
   std::vector<BackupTask> tasks;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "os/clock.h"
 #include "os/synchronization.h"
@@ -31,8 +32,8 @@ enum class RestartNeed : std::uint32_t { Never = 0, Always = 1, Possible = 2 };
 
 struct PendingUpdates {
   std::uint32_t count = 0;
-  // Of the first update whose installation behaviour could be read; Never when none could.
-  RestartNeed restart = RestartNeed::Never;
+  // Of each update whose installation behaviour could be read, in the search's order.
+  std::vector<RestartNeed> restarts;
 };
 
 // Local times (whole seconds); nullopt where Automatic Updates has never succeeded.

@@ -134,22 +134,6 @@ const CounterValue* FindInstance(const std::vector<CounterValue>& values, std::s
   return nullptr;
 }
 
-std::int64_t TotalOf(const std::vector<CounterValue>& values) {
-  std::int64_t sum = 0;
-  for (const CounterValue& value : values) {
-    if (value.instance == "_Total") sum += value.value;
-  }
-  return sum;
-}
-
-// A disk-load counter instance reduced to the disk number it starts with ("3 D: E:" gives
-// "3"); a one-character name stays as it is.
-std::string_view ReducedInstance(std::string_view instance) {
-  if (instance.size() == 1) return instance;
-  const std::size_t space = instance.find(' ');
-  return space == std::string_view::npos ? std::string_view() : instance.substr(0, space);
-}
-
 std::string DiskNumberOf(const DiskInfo& disk) {
   std::string name = disk.deviceName;
   constexpr std::string_view kPrefix = "\\\\?\\PhysicalDrive";
@@ -160,35 +144,35 @@ std::string DiskNumberOf(const DiskInfo& disk) {
 }
 
 // The loads and readings the message reports: for a periodic status the averages over the
-// samples of its period, for any other status the current sample. Nothing else in this file
-// makes that choice.
+// rounds of its period (from their running sums), for any other status the current sample.
+// Nothing else in this file makes that choice. Averages are integer quotients where the
+// readings are whole numbers, and "%.2f" of the floating-point quotient for loads.
 class Readings {
  public:
   Readings(bool periodic, const CommonStatusData& common, const NasStatusData& nas)
       : periodic_(periodic), common_(common), nas_(nas) {}
 
   std::string ProcessorLoad() const {
-    if (periodic_) return AverageLoad([](const SystemSample& s) { return TotalOf(s.snapshot.processorLoads); });
+    if (periodic_) return AverageLoad(common_.samples.processorLoad);
     return CurrentLoad(common_.current.snapshot.processorLoads);
   }
   std::string MemoryLoad() const {
-    if (periodic_) return AverageLoad([](const SystemSample& s) { return std::int64_t{s.snapshot.memoryLoad}; });
+    if (periodic_) return AverageLoad(common_.samples.memoryLoad);
     return FormatText("%d.00", common_.current.snapshot.memoryLoad);
   }
   std::string DiskLoadTotal() const {
-    if (periodic_) return AverageLoad([](const SystemSample& s) { return TotalOf(s.snapshot.diskLoads); });
+    if (periodic_) return AverageLoad(common_.samples.diskLoad);
     return CurrentLoad(common_.current.snapshot.diskLoads);
   }
   std::uint32_t ShareConnections() const {
     if (!periodic_) return common_.current.shareConnections;
-    std::uint64_t sum = 0;
-    for (const SystemSample& sample : common_.samples) sum += sample.shareConnections;
-    return sum == 0 ? 0 : static_cast<std::uint32_t>(sum / common_.samples.size());
+    const std::uint64_t sum = common_.samples.shareConnections;
+    return sum == 0 ? 0 : static_cast<std::uint32_t>(sum / common_.samples.count);
   }
   FanReadings Fans() const {
     if (!periodic_) return nas_.readings;
-    return {AverageReading(&FanReadings::cpuFanRpm), AverageReading(&FanReadings::cpuTemperature),
-            AverageReading(&FanReadings::caseFanRpm)};
+    const FanReadingSums& sums = nas_.samples.fans;
+    return {AverageReading(sums.cpuFanRpm), AverageReading(sums.cpuTemperature), AverageReading(sums.caseFanRpm)};
   }
 
   std::string DiskLoad(const DiskInfo& disk) const {
@@ -201,30 +185,19 @@ class Readings {
       }
       return "null";
     }
-    double sum = 0;
-    bool matched = false;
-    for (const SystemSample& sample : common_.samples) {
-      for (const CounterValue& value : sample.snapshot.diskLoads) {
-        if (ReducedInstance(value.instance) != number) continue;
-        sum += value.value;
-        matched = true;
-      }
-    }
-    if (!matched) return "null";
-    if (sum != 0) sum /= static_cast<double>(common_.samples.size());
+    const auto found = common_.samples.diskLoads.find(number);
+    if (found == common_.samples.diskLoads.end()) return "null";
+    double sum = found->second;
+    if (sum != 0) sum /= static_cast<double>(common_.samples.count);
     return FormatText("%.2f", sum);
   }
 
   std::string DiskTemperature(const DiskInfo& disk) const {
     if (disk.present == 0) return "null";
     if (!periodic_) return disk.smartValid == 1 ? std::to_string(disk.temperature) : "null";
-    std::uint64_t sum = 0;
-    for (const NasSample& sample : nas_.samples) {
-      for (const DiskInfo& sampled : sample.disks) {
-        if (sampled.portMask == disk.portMask && sampled.smartValid == 1) sum += sampled.temperature;
-      }
-    }
-    if (sum != 0) sum /= nas_.samples.size();
+    const auto found = nas_.samples.diskTemperatures.find(disk.portMask);
+    std::uint64_t sum = found == nas_.samples.diskTemperatures.end() ? 0 : found->second;
+    if (sum != 0) sum /= nas_.samples.count;
     return std::to_string(sum);
   }
 
@@ -236,17 +209,11 @@ class Readings {
       }
       return {"null", "null"};
     }
-    std::int64_t sent = 0;
-    std::int64_t received = 0;
-    for (const SystemSample& sample : common_.samples) {
-      for (const NetworkRate& rate : sample.snapshot.networkRates) {
-        if (rate.instance != instance) continue;
-        sent += rate.sent;
-        received += rate.received;
-      }
-    }
-    const auto count = static_cast<std::int64_t>(common_.samples.size());
-    return {std::to_string(sent != 0 ? sent / count : 0), std::to_string(received != 0 ? received / count : 0)};
+    const auto found = common_.samples.networkRates.find(instance);
+    const NetworkRateSum sum = found == common_.samples.networkRates.end() ? NetworkRateSum{} : found->second;
+    const auto count = static_cast<std::int64_t>(common_.samples.count);
+    return {std::to_string(sum.sent != 0 ? sum.sent / count : 0),
+            std::to_string(sum.received != 0 ? sum.received / count : 0)};
   }
 
  private:
@@ -254,18 +221,14 @@ class Readings {
     const CounterValue* total = FindInstance(values, "_Total");
     return total ? FormatText("%d.00", total->value) : std::string("null");
   }
-  std::string AverageLoad(std::int64_t (*valueOf)(const SystemSample&)) const {
-    std::int64_t sum = 0;
-    for (const SystemSample& sample : common_.samples) sum += valueOf(sample);
-    if (common_.samples.empty() || sum == 0) return "0.00";
-    return FormatText("%.2f", static_cast<double>(sum) / static_cast<double>(common_.samples.size()));
+  std::string AverageLoad(std::int64_t sum) const {
+    if (common_.samples.count == 0 || sum == 0) return "0.00";
+    return FormatText("%.2f", static_cast<double>(sum) / static_cast<double>(common_.samples.count));
   }
-  // Whole-number average of one fan reading over the NAS samples.
-  std::uint32_t AverageReading(std::uint32_t FanReadings::*reading) const {
-    std::uint64_t sum = 0;
-    for (const NasSample& sample : nas_.samples) sum += sample.readings.*reading;
-    if (sum == 0 || nas_.samples.empty()) return 0;
-    return static_cast<std::uint32_t>(sum / nas_.samples.size());
+  // Whole-number average of one fan reading over the NAS rounds.
+  std::uint32_t AverageReading(std::uint64_t sum) const {
+    if (sum == 0 || nas_.samples.count == 0) return 0;
+    return static_cast<std::uint32_t>(sum / nas_.samples.count);
   }
 
   bool periodic_;

@@ -52,6 +52,7 @@ LoopExit MonitoringSession::Start() {
   bool failed = false;
   bool wrote = false;
   CommonEventQueue().Drain([&](const AgentEvent& event) {
+    if (upload_.IsEventStopped(event.act_id)) return;
     std::string body;
     upload_.BuildEventMessage(event, body);
     if (upload_.WriteMessage(MessageKind::Event, body)) {

@@ -92,6 +92,13 @@ os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view pa
 
 os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,
                                       std::vector<std::string>& names) {
+  const os::OsError result = ListSubKeys(root, path, names);
+  if (afterEnumeration) afterEnumeration(path);
+  return result;
+}
+
+os::OsError FakeRegistry::ListSubKeys(os::RegistryRoot root, std::string_view path,
+                                      std::vector<std::string>& names) {
   std::lock_guard lock(mutex_);
   ++calls_;
   if (failure_ != os::kSuccess) return failure_;

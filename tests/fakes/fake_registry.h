@@ -3,6 +3,7 @@
 // read it while a test writes; a change sets the armed events of watches on the key or above.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,10 @@ class FakeRegistry final : public os::Registry {
   }
   // How many watches are armed now.
   int armedWatches() const;
+  // Runs after every enumeration of sub-keys, on the enumerating thread and outside the lock:
+  // a test's way to change the registry between two reads of another thread. Set it before
+  // that thread starts.
+  std::function<void(std::string_view path)> afterEnumeration;
 
  private:
   struct Key {
@@ -68,6 +73,7 @@ class FakeRegistry final : public os::Registry {
   };
   static std::string Normalize(os::RegistryRoot root, std::string_view path);
   Key* Find(os::RegistryRoot root, std::string_view path);
+  os::OsError ListSubKeys(os::RegistryRoot root, std::string_view path, std::vector<std::string>& names);
   void Changed(const std::string& normalisedPath);
 
   mutable std::recursive_mutex mutex_;

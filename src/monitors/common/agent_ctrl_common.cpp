@@ -67,7 +67,7 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
   performance_.Collect();
   data_.current.snapshot = performance_.Snapshot();
   data_.current.shareConnections = CountShareConnections(os_.shares);
-  if (pass == PassKind::Round) data_.samples.push_back(data_.current);
+  if (pass == PassKind::Round) data_.samples.Add(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
   serverBackup_.Check(data_.current.backup, data_.backupState);
   UpsMonitor(os_.registry, os_.clock, os_.hid, CommonEventQueue())

@@ -1,7 +1,7 @@
 // AgentCtrl_COMMON: the monitors any Windows server has, for one monitoring loop.
 //
 // Built when the monitoring loop starts and destroyed when it ends. It owns the current
-// sample and the samples since the last periodic status, its open conditions (restored from
+// sample and the sums of the samples since the last periodic status, its open conditions (restored from
 // the registry when built, saved after every pass) and the event-log forwarding position.
 // The individual monitors fill their parts of these records as they arrive; until then each
 // operation does only what is true today, and says so.
@@ -57,7 +57,7 @@ class AgentCtrl_COMMON {
   const CommonStatusData& Data() const { return data_; }
   CommonStatusData& Data() { return data_; }
   // Empties the sample list that a periodic status averaged.
-  void ClearSamples() { data_.samples.clear(); }
+  void ClearSamples() { data_.samples.Clear(); }
 
  private:
   void SaveStateTables();

@@ -71,16 +71,35 @@ void DriverMonitor::CheckClass(std::string_view classGuid, std::vector<TextPair>
   if (!EnumDrivers(os_.devices, classGuid, devices, error)) {
     log_.Error(event_id::kDriverInfoFailed, "ドライバ情報の取得に失敗しました。");
   }
+  // One comparison per stored name and check: devices that share a name (two identical
+  // controllers on different drivers) would otherwise move the row back and forth and report
+  // an update every check. The highest version stands for them all, so a row still names one
+  // version as earlier agents read it. Names compare as the row stores them.
+  struct Seen {
+    std::string stored;  // the name as its row keeps it
+    const DeviceDriverEntry* device;
+  };
+  std::vector<Seen> seen;
   for (const DeviceDriverEntry& device : devices) {
     if (onlyPorts != nullptr && std::none_of(onlyPorts->begin(), onlyPorts->end(), [&](const AdapterEntry& port) {
           return port.description == device.name;
         })) {
       continue;  // virtual and disconnected network devices are not the appliance's ports
     }
+    std::string stored = RowText(device.name);
+    const auto same = std::find_if(seen.begin(), seen.end(), [&](const Seen& s) { return s.stored == stored; });
+    if (same == seen.end()) {
+      seen.push_back({std::move(stored), &device});
+    } else if (same->device->version < device.version) {
+      same->device = &device;
+    }
+  }
+  for (const Seen& s : seen) {
+    const DeviceDriverEntry& device = *s.device;
     const std::string version = DriverVersionText(device.version);
     bool known = false;
     for (TextPair& entry : table) {
-      if (entry.first != device.name) continue;
+      if (entry.first != s.stored) continue;
       known = true;
       if (entry.second == version) continue;
       AgentEvent event(kActDriverUpdated, os_.clock);
@@ -89,7 +108,7 @@ void DriverMonitor::CheckClass(std::string_view classGuid, std::vector<TextPair>
       queue_.Post(event);
       entry.second = version;
     }
-    if (!known) table.emplace_back(device.name, version);
+    if (!known) table.emplace_back(s.stored, version);
   }
 }
 

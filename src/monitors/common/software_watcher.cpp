@@ -50,7 +50,7 @@ void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::strin
   os::Event* const stopOnly[] = {&stop};
   if (os.sync.WaitAny(stopOnly, kSettleMs) != os::kWaitTimeout) return;
 
-  const std::vector<SoftwareEntry> now = ReadInstalledSoftware(os.registry, keyPath);
+  std::vector<SoftwareEntry> now = ReadInstalledSoftware(os.registry, keyPath);
   bool posted = false;
   for (const SoftwareEntry& program : now) {
     const auto before = std::find_if(kept.begin(), kept.end(), [&](const SoftwareEntry& e) { return SameKey(e, program); });
@@ -65,7 +65,9 @@ void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::strin
       posted = true;
     }
   }
-  if (posted) kept = ReadInstalledSoftware(os.registry, keyPath);
+  // What was compared is kept, not a fresh read: a program written after the read above has
+  // its own notice coming and must still be new to the next comparison.
+  if (posted) kept = std::move(now);
 }
 
 void RunSoftwareWatcher(const os::OsPorts& os, os::Event& stop, EventQueue& queue) {

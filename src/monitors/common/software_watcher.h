@@ -29,7 +29,7 @@ inline constexpr std::string_view kUninstallKey32 =
 std::vector<SoftwareEntry> ReadInstalledSoftware(os::Registry& registry, std::string_view keyPath);
 
 // Posts 1140 for every program that is new or has a new version and 1150 for every program
-// gone, then re-reads `kept` when anything was posted. Waits a second first so that an
+// gone; when anything was posted, `kept` becomes the list just compared. Waits a second first so that an
 // installer has finished writing; a stop during that second ends the comparison unposted.
 void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::string_view keyPath,
                               std::vector<SoftwareEntry>& kept, EventQueue& queue);

@@ -1,5 +1,6 @@
 #include "monitors/common/windows_update_watcher.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/agent_event_ids.h"
@@ -21,6 +22,17 @@ bool SearchDue(const std::optional<os::CalendarTime>& lastSearch, const os::Cale
   if (!lastSearch) return true;
   const std::int64_t elapsedSeconds = ToCalendarMilliseconds(now) / 1000 - ToCalendarMilliseconds(*lastSearch) / 1000;
   return elapsedSeconds < 0 || elapsedSeconds / kSecondsPerDay >= 1;
+}
+
+// What installing all of them asks for: a restart when any update always needs one, else
+// perhaps one when any may ask, else none.
+os::RestartNeed RestartNeedOfAll(const std::vector<os::RestartNeed>& restarts) {
+  const auto any = [&restarts](os::RestartNeed need) {
+    return std::find(restarts.begin(), restarts.end(), need) != restarts.end();
+  };
+  if (any(os::RestartNeed::Always)) return os::RestartNeed::Always;
+  if (any(os::RestartNeed::Possible)) return os::RestartNeed::Possible;
+  return os::RestartNeed::Never;
 }
 
 std::optional<os::CalendarTime> ReadLastSearch(const RegHandle& common) {
@@ -48,7 +60,7 @@ void RunWindowsUpdateWatcher(os::OsPorts os, os::Event& stop) {
       log.Error(event_id::kWindowsUpdateInfoFailed, "WindowsUpdate情報の取得に失敗しました。");
     } else {
       (void)common.SetDword(kWinUpdateNumValue, found.count);
-      (void)common.SetDword(kReqRebootValue, static_cast<std::uint32_t>(found.restart));
+      (void)common.SetDword(kReqRebootValue, static_cast<std::uint32_t>(RestartNeedOfAll(found.restarts)));
     }
     os::CalendarTime now = os.clock.LocalNow();
     now.milliseconds = 0;

@@ -48,7 +48,7 @@ void AgentCtrl_LNAS::Check(PassKind pass) {
   diskErrors_.Check(data_.disks);
   backups_.Check(data_.tasks, data_.vaultBackupStates);
   SaveStateTables();
-  if (pass == PassKind::Round) data_.samples.push_back({data_.readings, data_.disks});
+  if (pass == PassKind::Round) data_.samples.Add(data_.readings, data_.disks);
 }
 
 void AgentCtrl_LNAS::CheckDisks(const RaidBuild& layout) {

@@ -1,8 +1,8 @@
 // AgentCtrl_LNAS: the monitors of the appliance's own hardware, for one monitoring loop.
 //
 // Built when the monitoring loop starts with the brand and model flags of the appliance.
-// It owns the fan readings, the disks, volumes and backup tasks, the NAS samples since the
-// last periodic status and its open conditions (restored from the registry when built,
+// It owns the fan readings, the disks, volumes and backup tasks, the sums of the NAS samples
+// since the last periodic status and its open conditions (restored from the registry when built,
 // saved after every pass). The monitors fill these as they arrive.
 #pragma once
 
@@ -46,7 +46,7 @@ class AgentCtrl_LNAS {
   std::uint32_t ModelFlags() const { return modelFlags_; }
   const NasStatusData& Data() const { return data_; }
   NasStatusData& Data() { return data_; }
-  void ClearSamples() { data_.samples.clear(); }
+  void ClearSamples() { data_.samples.Clear(); }
 
  private:
   void CheckDisks(const RaidBuild& layout);

@@ -109,7 +109,8 @@ void Abort(IUpdateSearcher* searcher, ISearchJob* job) {
   (void)job->CleanUp();
 }
 
-os::RestartNeed FirstRestartNeed(IUpdateCollection* updates, LONG count) {
+std::vector<os::RestartNeed> RestartNeeds(IUpdateCollection* updates, LONG count) {
+  std::vector<os::RestartNeed> needs;
   for (LONG i = 0; i < count; ++i) {
     UniqueCom<IUpdate> update;
     if (FAILED(updates->get_Item(i, update.Receive())) || !update) continue;
@@ -118,12 +119,12 @@ os::RestartNeed FirstRestartNeed(IUpdateCollection* updates, LONG count) {
     InstallationRebootBehavior reboot = irbNeverReboots;
     if (FAILED(behaviour.get()->get_RebootBehavior(&reboot))) continue;
     switch (reboot) {
-      case irbAlwaysRequiresReboot: return os::RestartNeed::Always;
-      case irbCanRequestReboot: return os::RestartNeed::Possible;
-      default: return os::RestartNeed::Never;
+      case irbAlwaysRequiresReboot: needs.push_back(os::RestartNeed::Always); break;
+      case irbCanRequestReboot: needs.push_back(os::RestartNeed::Possible); break;
+      default: needs.push_back(os::RestartNeed::Never); break;
     }
   }
-  return os::RestartNeed::Never;
+  return needs;
 }
 
 // A date of Automatic Updates (UTC) in the current time zone: nullopt for "never" (empty);
@@ -189,7 +190,7 @@ os::UpdateResult WuaWindowsUpdate::Search(os::Event& stop, os::PendingUpdates& f
   if (FAILED(hr = updates.get()->get_Count(&count))) return hr;
 
   found.count = count > 0 ? static_cast<std::uint32_t>(count) : 0;
-  found.restart = count > 0 ? FirstRestartNeed(updates.get(), count) : os::RestartNeed::Never;
+  found.restarts = RestartNeeds(updates.get(), count);
   return os::kUpdateOk;
 }
 

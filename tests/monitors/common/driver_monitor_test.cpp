@@ -87,13 +87,39 @@ TEST_F(DriverMonitorTest, FailuresLeaveTheTablesAsTheyWere) {
       << "a device whose drivers cannot be listed is skipped; one with none listed is version 0";
 }
 
-TEST_F(DriverMonitorTest, DevicesSharingANameFollowTheLastOfThem) {
-  os.devices.classes[kStorage] = {Device("Twin", {{kDay, Version(1, 0, 0, 0)}})};
-  EXPECT_THAT(CheckAndDrain(), IsEmpty());
-  os.devices.classes[kStorage] = {Device("Twin", {{kDay, Version(1, 0, 0, 0)}}),
-                                  Device("Twin", {{kDay, Version(2, 0, 0, 0)}})};
-  EXPECT_THAT(CheckAndDrain(), ElementsAre(Pair(4110, ::testing::StartsWith("Twin,2.0.0.0"))));
-  EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("Twin", "2.0.0.0")));
+// Every check runs on a freshly built monitor, as after a restart: the rows must match again.
+TEST_F(DriverMonitorTest, EachStoredNameIsComparedOncePerCheckAcrossRestarts) {
+  using Posted = std::vector<std::pair<int, std::string>>;
+  struct Case {
+    const char* name;
+    std::vector<std::vector<os::PresentDevice>> checks;  // the class's devices at each check
+    std::vector<Posted> posted;                          // per check
+    std::vector<TextPair> rows;                          // after the last check
+  };
+  const auto one = [](const char* name, std::uint64_t major) { return Device(name, {{kDay, Version(major, 0, 0, 0)}}); };
+  const Case cases[] = {
+      {"twins on different drivers: the highest version stands for both",
+       {{one("Twin", 1)}, {one("Twin", 1), one("Twin", 2)}, {one("Twin", 2), one("Twin", 1)}, {one("Twin", 1), one("Twin", 3)}},
+       {{},
+        {{4110, "Twin,2.0.0.0 | 「Twin Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}},
+        {},
+        {{4110, "Twin,3.0.0.0 | 「Twin Ver 2.0.0.0」が「Ver 3.0.0.0」に更新されました。"}}},
+       {{"Twin", "3.0.0.0"}}},
+      {"a name with a closing bracket",
+       {{one("SAS [x8] ctl]", 1)}, {one("SAS [x8] ctl]", 1)}, {one("SAS [x8] ctl]", 2)}},
+       {{}, {}, {{4110, "SAS [x8] ctl],2.0.0.0 | 「SAS [x8] ctl] Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
+       {{"SAS [x8］ ctl］", "2.0.0.0"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    (void)os.registry.DeleteValue(os::RegistryRoot::LocalMachine, kCommonKey, kSATAInfo.value);
+    for (std::size_t check = 0; check < c.checks.size(); ++check) {
+      SCOPED_TRACE(check);
+      os.devices.classes[kStorage] = c.checks[check];
+      EXPECT_EQ(CheckAndDrain(), c.posted[check]);
+    }
+    EXPECT_EQ(Table(kSATAInfo), c.rows);
+  }
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "fakes/fake_os.h"
@@ -31,6 +33,11 @@ class SoftwareTest : public ::testing::Test {
   SoftwareTest() {
     os.registry.AddKey(kUninstallKey64);
     os.registry.AddKey(kUninstallKey32);
+    os.registry.afterEnumeration = [this](std::string_view path) {
+      if (path != kUninstallKey64) return;
+      ++listings;
+      if (afterListing) afterListing();
+    };
   }
   void Install(std::string_view uninstallKey, const std::string& keyName, const char* name, const char* version) {
     os.registry.Atomically([&] {
@@ -53,6 +60,20 @@ class SoftwareTest : public ::testing::Test {
     });
     return posted;
   }
+  // The watcher asks for both notices, then lists the 32-bit key and the 64-bit key: a change
+  // made after that listing is one it must report. Waits for it, bounded.
+  bool WatcherReady() {
+    const auto ready = [this] { return os.registry.armedWatches() == 2 && listings > 0; };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ready() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ready();
+  }
+  bool StartWatcher(WatcherThread& watcher) {
+    return watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) { RunSoftwareWatcher(ports, stop, queue); }) &&
+           WatcherReady();
+  }
   // The watcher posts on its own thread: wait, with a bound, until `count` events arrived.
   std::vector<Posted> DrainWhenPosted(std::size_t count) {
     std::vector<Posted> posted;
@@ -66,6 +87,8 @@ class SoftwareTest : public ::testing::Test {
 
   fakes::FakeOs os{true};  // the watcher's one-second settling runs in simulated time
   EventQueue queue;
+  std::atomic<int> listings = 0;      // of the 64-bit key, on any thread
+  std::function<void()> afterListing;  // runs after each; set before a watcher starts
 };
 
 const Posted kInstalledWithVersion{1140, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
@@ -117,15 +140,7 @@ TEST_F(SoftwareTest, AStopDuringTheSettlingEndsTheComparisonWithoutPosting) {
 TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop) {
   Install(kUninstallKey64, "Present", "Present App", "1");  // there before the start: not reported
   WatcherThread watcher;
-  ASSERT_TRUE(watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) {
-    RunSoftwareWatcher(ports, stop, queue);
-  }));
-  // Both notices are asked for once the lists are read: wait for that before changing anything.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (os.registry.armedWatches() < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(os.registry.armedWatches(), 2);
+  ASSERT_TRUE(StartWatcher(watcher));
 
   Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
   EXPECT_THAT(DrainWhenPosted(1), ElementsAre(kInstalledWithVersion));
@@ -136,6 +151,24 @@ TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop)
               ElementsAre(Posted{1150, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
 
   EXPECT_TRUE(watcher.Stop());
+  EXPECT_THAT(Drain(), IsEmpty());
+}
+
+// An installer that finishes while the watcher compares: its program is not in the list just
+// compared, so it must be new to the comparison its own notice brings.
+TEST_F(SoftwareTest, AProgramWrittenDuringAComparisonIsReportedByTheNext) {
+  std::atomic<bool> installDuringRead = false;
+  afterListing = [this, &installDuringRead] {
+    if (installDuringRead.exchange(false)) Install(kUninstallKey64, "{B}", "Viewer", "7");
+  };
+  WatcherThread watcher;
+  ASSERT_TRUE(StartWatcher(watcher));
+  installDuringRead = true;
+  Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
+  EXPECT_THAT(DrainWhenPosted(2),
+              ElementsAre(kInstalledWithVersion, Posted{1140, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
+  EXPECT_TRUE(watcher.Stop());
+  afterListing = nullptr;
   EXPECT_THAT(Drain(), IsEmpty());
 }
 

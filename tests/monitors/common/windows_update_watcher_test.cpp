@@ -103,13 +103,29 @@ TEST_F(UpdateWatcherTest, AStoredTimeOfTheWrongLengthIsNoTime) {
 }
 
 TEST_F(UpdateWatcherTest, AFoundListIsStoredWithTheTimeOfTheSearch) {
-  os.windowsUpdate.pending = {3, os::RestartNeed::Always};
+  os.windowsUpdate.pending = {3, {os::RestartNeed::Always}};
   ASSERT_TRUE(RunUntil(90'000));
   EXPECT_EQ(Stored("WinUpdateNum"), 3u);
   EXPECT_EQ(Stored("ReqReboot"), 1u);
   // 2026-12-07 (a Monday) 09:01:00.000 as SYSTEMTIME, the form other programs read.
   EXPECT_THAT(LastCheck(), ::testing::Optional(ElementsAre(0xEA, 0x07, 12, 0, 1, 0, 7, 0, 9, 0, 1, 0, 0, 0, 0, 0)));
   EXPECT_THAT(os.eventReporter.Entries(), IsEmpty());
+}
+
+// The stored restart code speaks for installing everything found, whatever order the search
+// lists the updates in (a definition update often comes first).
+TEST(UpdateWatcherRestart, TheStoredRestartCodeIsTheStrongestOfAllUpdates) {
+  using enum os::RestartNeed;
+  const std::pair<std::vector<os::RestartNeed>, std::uint32_t> cases[] = {
+      {{Never, Always}, 1}, {{Never, Possible, Never}, 2}, {{Possible, Always}, 1},
+      {{Never, Never}, 0},  {{}, 0},                        {{Always, Possible}, 1},
+  };
+  for (const auto& [restarts, stored] : cases) {
+    WatcherBed run;
+    run.os.windowsUpdate.pending = {static_cast<std::uint32_t>(restarts.size()), restarts};
+    ASSERT_TRUE(run.RunUntil(90'000));
+    EXPECT_EQ(run.Stored("ReqReboot"), stored) << ::testing::PrintToString(restarts);
+  }
 }
 
 TEST_F(UpdateWatcherTest, AFailedSearchIsLoggedOnceAndLeavesTheCountUnknownForTheDay) {
