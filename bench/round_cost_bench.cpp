@@ -1,4 +1,5 @@
-// The cost of monitoring on a 12-bay appliance, as support engineers quote it: the start-up
+// The cost of monitoring a 4-bay appliance with twelve disks (its four bays filled, eight more
+// disks in an attached enclosure), as support engineers quote it: the start-up
 // checks, one full round and the daily check, each run the way the controller runs them, on
 // the fakes in simulated time. The counters say how many bytes and blocks one run allocates
 // (every allocation counted, freed or not) and the heap in use after 1,000 rounds.
@@ -25,7 +26,7 @@
 #include "service/monitoring_session.h"
 #include "service/orv_svc_ctrl.h"
 #include "service/service_identity.h"
-#include "twelve_bay_storage.h"
+#include "twelve_disk_storage.h"
 
 namespace {
 
@@ -56,8 +57,9 @@ constexpr const char* kCloudOk = R"({"result":"0","dev_id_changed":"0","agt_ver"
 constexpr std::uint32_t kOutputIntervalSeconds = 1800;
 constexpr int kEventsPerRound = 20;
 
-// A registered 4-bay model of the second line holding the 12-bay storage, with a cloud that
-// accepts every request and an uploader that empties the pool each time it runs.
+// A registered 4-bay model of the second line with the twelve disks, its bays at its port map's
+// addresses, with a cloud that accepts every request and an uploader that empties the pool each
+// time it runs.
 struct Appliance {
   Appliance() : fake(/*simulatedTime=*/true) {
     fake.sync.DriveTimeFrom(std::this_thread::get_id());
@@ -73,7 +75,7 @@ struct Appliance {
     fake.counters.Set("Processor", "_Total", "% Processor Time", 30);
     fake.counters.Set("Memory", "", "% Committed Bytes In Use", 42);
     fake.counters.Set("PhysicalDisk", "_Total", "% Disk Time", 5);
-    orv::bench::LayTwelveBayStorage(fake);
+    orv::bench::LayTwelveDisks(fake, orv::bench::kSecondLineBays);
 
     fake.files.AddDirectory("C:\\orvsvc");
     fake.files.AddFile("C:\\orvsvc\\ORVUPLD.exe", "MZ");
