@@ -87,6 +87,7 @@ class Appliance {
     os.eventLogStore.AddChannel(kBackupChannel);
     os.eventLogStore.AddPublisher("disk", {{7, "デバイス \\Device\\Harddisk%1\\DR%1 に不良ブロックがあります。"}});
     Backup(4, kFileTimeDay);
+    DiskError(kFileTimeDay);  // before the agent started: not reported
 
     os.hid.Set({Ups(0x08)});
     os.windowsUpdate.times.lastInstallation = os::CalendarTime{2026, 12, 0, 1, 3, 0, 0, 0};
@@ -133,6 +134,9 @@ class Appliance {
   }
   void Backup(std::uint16_t id, std::uint64_t fileTime) {
     os.eventLogStore.Append(kBackupChannel, {std::string(kBackupChannel), id, fileTime, {}, 0});
+  }
+  void DiskError(std::uint64_t fileTime) {
+    os.eventLogStore.Append("System", {"disk", 7, fileTime, {{os::EventValue::Kind::Text, "0", 0, 0}}, 0});
   }
   static fakes::FakeHidDevice Ups(std::uint8_t status1) {
     fakes::FakeHidDevice ups;
@@ -226,9 +230,7 @@ std::vector<Row> Rows() {
       // The record is still there, its text is not: it is reported naming no disk.
       {"disk error message", [](Appliance& a) { a.os.eventLogStore.failures.format = 15100; },
        [](Appliance& a) { a.os.eventLogStore.failures.format = 0; },
-       [](Appliance& a) {
-         a.os.eventLogStore.Append("System", {"disk", 7, 3 * kFileTimeDay, {{os::EventValue::Kind::Text, "0", 0, 0}}, 0});
-       },
+       [](Appliance& a) { a.DiskError(3 * kFileTimeDay); },
        {{4150, 0, "", ",,0", "「HDD」エラー"}}, {}},
   };
 }
