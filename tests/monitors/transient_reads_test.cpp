@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
@@ -253,9 +254,9 @@ TEST_P(TransientReadTest, AFailedRoundRaisesNothingAndHidesNoChange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryComparedReading, TransientReadTest, ::testing::ValuesIn(Rows()),
-                         [](const ::testing::TestParamInfo<Row>& info) {
+                         [](const ::testing::TestParamInfo<Row>& row) {
                            std::string name;
-                           for (const char c : std::string(info.param.reading)) {
+                           for (const char c : std::string(row.param.reading)) {
                              if (std::isalnum(static_cast<unsigned char>(c))) name += c;
                            }
                            return name;
