@@ -25,6 +25,8 @@ COMPOSED = {
                        "\"Orvaneエージェントサービス\"; the service ends)",
     "kUploaderFailed": "アップローダーでエラーが発生しました。<br>[&lt;the message of the uploader's exit code&gt;]",
     "kStoppedWithReason": "Orvaneエージェントサービスは監視停止中です。<br>[&lt;the reason the cloud gave&gt;]",
+    "kBaysNotWatched": "ディスクの位置を識別できないベイは切り離しを監視しません。<br>"
+                       "[&lt;the bay names, such as HDD5,HDD6&gt;]",
 }
 SYSTEM_CALL_SUFFIX = " + error code and system text"
 WEB_API_SUFFIX = " + status, error_id, error_field, error_value of the answer"

@@ -24,6 +24,7 @@ inline constexpr std::uint32_t kDefinitionUpdateStarted = 0x40000454;
 inline constexpr std::uint32_t kSoftwareCheckStarted = 0x40000455;
 
 inline constexpr std::uint32_t kDeviceUnknown = 0x800004B0;
+inline constexpr std::uint32_t kBaysNotWatched = 0x800004B1;
 
 inline constexpr std::uint32_t kPoolCreateFailed = 0xC0000514;
 inline constexpr std::uint32_t kDefinitionWriteFailed = 0xC0000515;
@@ -53,7 +54,7 @@ inline constexpr std::uint32_t kJsonWriteFailed = 0xC000052B;
 inline constexpr std::array kAll{
     kFrameworkError,          kServiceStarted,         kUnregistered,          kMonitoringStopped,
     kMonitoring,              kUpdateStarted,          kDailyCheckStarted,     kStartupCheckStarted,
-    kDefinitionUpdateStarted, kSoftwareCheckStarted,   kDeviceUnknown,         kPoolCreateFailed,
+    kDefinitionUpdateStarted, kSoftwareCheckStarted,   kDeviceUnknown,         kBaysNotWatched,        kPoolCreateFailed,
     kDefinitionWriteFailed,   kDefinitionUnreadable,   kDefinitionMalformed,   kStoppedWithReason,
     kInstallerMissing,        kSettingsRecordNotSent,  kDiskInfoFailed,        kVolumeInfoFailed,
     kNetworkInfoFailed,       kWindowsUpdateInfoFailed, kDriverInfoFailed,     kRegistrationTransportFailed,

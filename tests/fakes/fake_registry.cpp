@@ -16,6 +16,19 @@ FakeRegistry::Key* FakeRegistry::Find(os::RegistryRoot root, std::string_view pa
   return it == keys_.end() ? nullptr : &it->second;
 }
 
+os::OsError FakeRegistry::FailureFor(os::RegistryRoot root, std::string_view path) const {
+  if (failure_ != os::kSuccess || failingKey_.empty()) return failure_;
+  const std::string key = Normalize(root, path);
+  const bool under = key == failingKey_ || key.starts_with(failingKey_ + "\\");
+  return under ? failingKeyError_ : os::kSuccess;
+}
+
+void FakeRegistry::FailKey(std::string_view path, os::OsError error) {
+  std::lock_guard lock(mutex_);
+  failingKey_ = error == os::kSuccess ? std::string() : Normalize(os::RegistryRoot::LocalMachine, path);
+  failingKeyError_ = error;
+}
+
 bool FakeRegistry::HasKey(std::string_view path) const {
   std::lock_guard lock(mutex_);
   return keys_.contains(Normalize(os::RegistryRoot::LocalMachine, path));
@@ -40,7 +53,7 @@ os::OsError FakeRegistry::ProbeKey(os::RegistryRoot root, std::string_view path,
                                    os::RegistryAccess access) {
   std::lock_guard lock(mutex_);
   ++calls_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
   if (access == os::RegistryAccess::AllAccess && key->readOnly) return os::kErrorAccessDenied;
@@ -51,7 +64,7 @@ os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view pat
                                      std::string_view name, os::RegistryValue& out) {
   std::lock_guard lock(mutex_);
   ++calls_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
   const auto it = key->values.find(AsciiLower(name));
@@ -66,7 +79,7 @@ os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
   std::lock_guard lock(mutex_);
   ++calls_;
   ++changeAttempts_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
   if (key->readOnly) return os::kErrorAccessDenied;
@@ -81,7 +94,7 @@ os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view pa
   std::lock_guard lock(mutex_);
   ++calls_;
   ++changeAttempts_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
   if (key->readOnly) return os::kErrorAccessDenied;
@@ -101,7 +114,7 @@ os::OsError FakeRegistry::ListSubKeys(os::RegistryRoot root, std::string_view pa
                                       std::vector<std::string>& names) {
   std::lock_guard lock(mutex_);
   ++calls_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const std::string prefix = Normalize(root, path) + "\\";
   for (const auto& [full, key] : keys_) {
@@ -116,7 +129,7 @@ os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path
   std::lock_guard lock(mutex_);
   ++calls_;
   ++changeAttempts_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   if (root == os::RegistryRoot::None) return os::kErrorInvalidHandle;
   std::size_t end = 0;
   do {
@@ -134,7 +147,7 @@ os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view 
   std::lock_guard lock(mutex_);
   ++calls_;
   ++changeAttempts_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const std::string full = Normalize(root, path);
   std::erase_if(keys_, [&full](const auto& entry) {
@@ -168,7 +181,7 @@ class FakeRegistryWatch final : public os::RegistryWatch {
 os::OsResult<os::RegistryWatch> FakeRegistry::Watch(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
   ++calls_;
-  if (failure_ != os::kSuccess) return failure_;
+  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const int id = nextWatch_++;
   watches_[id] = {Normalize(root, path), nullptr};

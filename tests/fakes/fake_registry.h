@@ -35,6 +35,9 @@ class FakeRegistry final : public os::Registry {
   std::optional<os::RegistryValue> Value(std::string_view path, std::string_view name) const;
   // Every later call that needs a key fails with `error` while it is set (0 clears it).
   void FailAll(os::OsError error) { failure_ = error; }
+  // Every later call on the key at `path` (local machine) or a key below it fails with
+  // `error` while it is set (0 clears it); one key at a time.
+  void FailKey(std::string_view path, os::OsError error);
   // Keys that open for reading only (all-access opening is denied).
   void MakeReadOnly(std::string_view path);
   int calls() const {
@@ -74,6 +77,7 @@ class FakeRegistry final : public os::Registry {
   static std::string Normalize(os::RegistryRoot root, std::string_view path);
   Key* Find(os::RegistryRoot root, std::string_view path);
   os::OsError ListSubKeys(os::RegistryRoot root, std::string_view path, std::vector<std::string>& names);
+  os::OsError FailureFor(os::RegistryRoot root, std::string_view path) const;
   void Changed(const std::string& normalisedPath);
 
   mutable std::recursive_mutex mutex_;
@@ -81,6 +85,8 @@ class FakeRegistry final : public os::Registry {
   std::map<int, Armed> watches_;
   int nextWatch_ = 0;
   os::OsError failure_ = os::kSuccess;
+  std::string failingKey_;  // normalised; empty: none
+  os::OsError failingKeyError_ = os::kSuccess;
   int calls_ = 0;
   int changeAttempts_ = 0;
 };

@@ -31,10 +31,16 @@ bool SameKey(const SoftwareEntry& a, const SoftwareEntry& b) { return a.keyName 
 }  // namespace
 
 std::vector<SoftwareEntry> ReadInstalledSoftware(os::Registry& registry, std::string_view keyPath) {
+  std::vector<SoftwareEntry> programs;
+  (void)ReadInstalledSoftware(registry, keyPath, programs);
+  return programs;
+}
+
+bool ReadInstalledSoftware(os::Registry& registry, std::string_view keyPath, std::vector<SoftwareEntry>& programs) {
+  programs.clear();
   const RegHandle uninstall(registry, os::RegistryRoot::LocalMachine, std::string(keyPath));
   std::vector<std::string> subKeys;
-  (void)uninstall.EnumSubKeys(subKeys);
-  std::vector<SoftwareEntry> programs;
+  if (!uninstall.EnumSubKeys(subKeys)) return false;
   for (const std::string& subKey : subKeys) {
     const RegHandle program(registry, os::RegistryRoot::LocalMachine, std::string(keyPath) + "\\" + subKey);
     SoftwareEntry entry{subKey, {}, {}};
@@ -42,7 +48,7 @@ std::vector<SoftwareEntry> ReadInstalledSoftware(os::Registry& registry, std::st
     (void)program.GetString("DisplayVersion", entry.displayVersion);
     programs.push_back(std::move(entry));
   }
-  return programs;
+  return true;
 }
 
 void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::string_view keyPath,
@@ -50,7 +56,9 @@ void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::strin
   os::Event* const stopOnly[] = {&stop};
   if (os.sync.WaitAny(stopOnly, kSettleMs) != os::kWaitTimeout) return;
 
-  std::vector<SoftwareEntry> now = ReadInstalledSoftware(os.registry, keyPath);
+  // Unreadable, the list would report every program removed now and installed next time.
+  std::vector<SoftwareEntry> now;
+  if (!ReadInstalledSoftware(os.registry, keyPath, now)) return;
   bool posted = false;
   for (const SoftwareEntry& program : now) {
     const auto before = std::find_if(kept.begin(), kept.end(), [&](const SoftwareEntry& e) { return SameKey(e, program); });

@@ -27,9 +27,12 @@ inline constexpr std::string_view kUninstallKey32 =
 // The programs under `keyPath` in enumeration order; sub-keys without a readable DisplayName
 // (components, patches) are not programs.
 std::vector<SoftwareEntry> ReadInstalledSoftware(os::Registry& registry, std::string_view keyPath);
+// The same into `programs`; false, with `programs` empty, when `keyPath` cannot be listed.
+bool ReadInstalledSoftware(os::Registry& registry, std::string_view keyPath, std::vector<SoftwareEntry>& programs);
 
 // Posts 1140 for every program that is new or has a new version and 1150 for every program
-// gone; when anything was posted, `kept` becomes the list just compared. Waits a second first so that an
+// gone; when anything was posted, `kept` becomes the list just compared. A list that cannot
+// be read is no comparison: `kept` stays for the next one. Waits a second first so that an
 // installer has finished writing; a stop during that second ends the comparison unposted.
 void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::string_view keyPath,
                               std::vector<SoftwareEntry>& kept, EventQueue& queue);

@@ -90,7 +90,17 @@ void UpsMonitor::Check(UpsSnapshot& snapshot, MonitorState& connection, MonitorS
   }
 
   UPSCtrl_APC reading(hid_);
-  (void)reading.ReadUps();
+  const bool searched = reading.ReadUps();
+  if (reading.found == 0 && !searched) {
+    // A device list that could not be walked, or a UPS that would not open, tells nothing of
+    // the connection: a UPS known until now stays, unread, and no condition changes.
+    if (!snapshot.name.empty()) {
+      reading.readOk = 0;
+      bool abnormal = false;
+      snapshot = SnapshotOf(reading, abnormal);
+    }
+    return;
+  }
   if (reading.found == 0) {
     if (!snapshot.name.empty()) {
       tracker.Track(connection, true, kConnectionLost, {});

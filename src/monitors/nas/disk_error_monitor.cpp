@@ -71,9 +71,11 @@ DiskErrorMonitor::DiskErrorMonitor(const os::OsPorts& os, EventQueue& queue, std
 void DiskErrorMonitor::Check(const std::vector<DiskInfo>& disks) {
   (void)log_.ReadSinceBookmark(kChannel, kQuery, [&](const EventLog::FetchedEntry& fetched) {
     const os::EventSystemProperties& system = fetched.system;
-    std::string message;
     if (fetched.renderError == os::kSuccess && (system.providerName == "disk" || system.providerName == "Disk") &&
-        system.eventId == kDiskErrorId && log_.FormatEventMessage(fetched.entry.get(), system.providerName, message)) {
+        system.eventId == kDiskErrorId) {
+      // A message that cannot be formatted names no disk; the error is still reported.
+      std::string message;
+      (void)log_.FormatEventMessage(fetched.entry.get(), system.providerName, message);
       AgentEvent event = DiskErrorEvent(message, disks, modelFlags_, os_.clock);
       event.source = system.providerName;
       event.sourceEventId = system.eventId;

@@ -8,6 +8,8 @@
 #include "monitors/nas/disk_list.h"
 #include "monitors/nas/port_map.h"
 #include "monitors/nas/smart_attributes.h"
+#include "platform/agent_event_ids.h"
+#include "platform/agent_event_log.h"
 #include "platform/agent_registry.h"
 #include "platform/formatted_text.h"
 #include "platform/reg_handle.h"
@@ -76,6 +78,10 @@ DiskMonitor::DiskMonitor(const os::OsPorts& os, EventQueue& queue, bool meridexB
 
 void DiskMonitor::Check(const std::vector<DiskInfo>& found, bool layoutRead, std::vector<DiskInfo>& current,
                         std::vector<MonitorState>& dropOuts, std::vector<MonitorState>& hotDisks) {
+  if (!unwatchedBaysLogged_) {
+    LogUnwatchedBays();
+    unwatchedBaysLogged_ = true;
+  }
   current.clear();
   CheckBays(found, layoutRead, current, dropOuts);
   CheckReplacement(current);
@@ -85,18 +91,41 @@ void DiskMonitor::Check(const std::vector<DiskInfo>& found, bool layoutRead, std
   for (const DiskInfo& disk : current) {
     if (disk.present == 0 || disk.mediaType != kMediaTypeFixed || disk.smartValid != 1) continue;
     CheckTemperature(disk, threshold, hotDisks);
-    for (const DiskInfo& before : previous_) {
-      if (before.portMask == disk.portMask && before.present != 0 && before.serialNumber == disk.serialNumber) {
-        CompareSmart(disk, before);
-      }
-    }
+    CompareWithLastReading(disk);
   }
-  previous_ = current;
+}
+
+void DiskMonitor::CompareWithLastReading(const DiskInfo& disk) {
+  // Without its serial number the disk cannot be told from another one in the same bay.
+  if (disk.serialNumber.empty()) return;
+  const auto last = std::find_if(lastReadings_.begin(), lastReadings_.end(),
+                                 [&](const DiskInfo& before) { return before.portMask == disk.portMask; });
+  if (last == lastReadings_.end()) {
+    lastReadings_.push_back(disk);
+    return;
+  }
+  if (last->serialNumber == disk.serialNumber) CompareSmart(disk, *last);
+  *last = disk;
+}
+
+void DiskMonitor::LogUnwatchedBays() const {
+  const std::uint32_t bays = BayCount(CodesOf(modelFlags_).bayCode);
+  const std::uint32_t addressed = AddressedBays(modelFlags_);
+  std::string names;
+  for (std::uint32_t slot = 0; slot < bays; ++slot) {
+    if ((addressed & SlotMask(slot)) != 0) continue;
+    if (!names.empty()) names += ',';
+    names += BayName(SlotMask(slot), meridexBrand_, modelFlags_);
+  }
+  if (names.empty()) return;
+  AgentEventLog(os_.eventReporter, os_.system)
+      .Warning(event_id::kBaysNotWatched, "ディスクの位置を識別できないベイは切り離しを監視しません。\n[" + names + "]");
 }
 
 void DiskMonitor::CheckBays(const std::vector<DiskInfo>& found, bool layoutRead, std::vector<DiskInfo>& current,
                             std::vector<MonitorState>& dropOuts) const {
   const std::uint32_t bays = BayCount(CodesOf(modelFlags_).bayCode);
+  const std::uint32_t addressed = AddressedBays(modelFlags_);
   for (std::uint32_t slot = 0; slot < bays; ++slot) {
     const std::uint32_t mask = SlotMask(slot);
     const std::int32_t number = BayNumber(mask, meridexBrand_);
@@ -120,7 +149,8 @@ void DiskMonitor::CheckBays(const std::vector<DiskInfo>& found, bool layoutRead,
     placeholder.slotIndex = slot;
     placeholder.portMask = mask;
     current.push_back(std::move(placeholder));
-    if (!layoutRead) continue;
+    // A bay the map cannot place a disk in looks empty whatever it holds.
+    if (!layoutRead || (addressed & mask) == 0) continue;
     const ConditionOpening opening{kActDropOut, std::to_string(slot), FormatText("%d,1", number),
                                    FormatText("HDD%dがボリューム構成から切り離されました。", number),
                                    "ボリューム構成から切り離されています。"};
@@ -130,7 +160,8 @@ void DiskMonitor::CheckBays(const std::vector<DiskInfo>& found, bool layoutRead,
 
 void DiskMonitor::CheckReplacement(const std::vector<DiskInfo>& current) {
   for (const DiskInfo& disk : current) {
-    if (disk.present == 0) continue;
+    // A serial number that could not be read this pass says nothing about the disk.
+    if (disk.present == 0 || disk.serialNumber.empty()) continue;
     const auto remembered = std::find_if(serials_.begin(), serials_.end(),
                                          [&](const RememberedSerial& entry) { return entry.portMask == disk.portMask; });
     if (remembered == serials_.end()) {

@@ -6,6 +6,11 @@
 // change of the SMART attributes that foretell a failure between two passes of the same disk.
 // The serial memory and the open conditions live in the registry, so a restart neither
 // repeats nor loses them; the SMART comparison starts afresh with each agent start.
+//
+// A disk busy for one pass can fail to give its serial number or its SMART data: such a
+// reading is no reading. The bay keeps its remembered serial, and SMART values are compared
+// with the last complete reading of the same disk, so neither a false replacement nor a lost
+// change comes of it.
 #pragma once
 
 #include <cstdint>
@@ -37,16 +42,21 @@ class DiskMonitor {
 
   // One pass over `found` (the disks the layout lists, any order; disks outside the bays are
   // ignored). `layoutRead` false: the layout could not be read, so an empty bay is not taken
-  // for a disk that dropped out. Fills `current` in slot order; updates both tables.
+  // for a disk that dropped out; nor is a bay the platform's map cannot place a disk in (the
+  // first pass logs which). Fills `current` in slot order; updates both tables.
   void Check(const std::vector<DiskInfo>& found, bool layoutRead, std::vector<DiskInfo>& current,
              std::vector<MonitorState>& dropOuts, std::vector<MonitorState>& hotDisks);
 
  private:
   void CheckBays(const std::vector<DiskInfo>& found, bool layoutRead, std::vector<DiskInfo>& current,
                  std::vector<MonitorState>& dropOuts) const;
+  // Names, once, the bays whose disks the platform's map cannot place: their drop-out is not
+  // watched, since they would look empty at every pass.
+  void LogUnwatchedBays() const;
   void CheckReplacement(const std::vector<DiskInfo>& current);
   void CheckTemperature(const DiskInfo& disk, std::uint32_t threshold, std::vector<MonitorState>& hotDisks) const;
   void CompareSmart(const DiskInfo& now, const DiskInfo& before) const;
+  void CompareWithLastReading(const DiskInfo& disk);
 
   os::OsPorts os_;
   EventQueue& queue_;
@@ -54,7 +64,10 @@ class DiskMonitor {
   bool meridexBrand_;
   std::uint32_t modelFlags_;
   std::vector<RememberedSerial> serials_;
-  std::vector<DiskInfo> previous_;  // the list as the last pass left it; empty before the first
+  bool unwatchedBaysLogged_ = false;
+  // Per bay, the last reading of a disk with both its serial number and its SMART data;
+  // empty before the first.
+  std::vector<DiskInfo> lastReadings_;
 };
 
 }  // namespace orv

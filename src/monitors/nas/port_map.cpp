@@ -97,6 +97,15 @@ std::uint32_t BayCount(std::uint32_t bayCode) {
   }
 }
 
+std::uint32_t AddressedBays(std::uint32_t modelFlags) {
+  const std::optional<PortMap> map = MapFor(modelFlags);
+  std::uint32_t masks = 0;
+  if (map) {
+    for (const PortEntry& entry : map->entries) masks |= entry.mask;
+  }
+  return masks;
+}
+
 std::uint32_t PortMaskOf(std::uint32_t modelFlags, std::string_view address, std::uint32_t busType,
                          std::string_view diskName) {
   const std::optional<PortMap> map = MapFor(modelFlags);

@@ -28,6 +28,10 @@ inline constexpr std::uint32_t kBusTypeUsb = 7;
 // `busType` and `diskName`. An address the map does not list gives 32; so does the first bay's
 // address where the map says a USB disk or a storage pool's virtual disk can appear there.
 // Platforms without a map give 0 for every disk.
+// The masks of the bays the platform's map can place a disk in, or'ed; 0 without a map. A bay
+// outside them always looks empty, whatever it holds.
+std::uint32_t AddressedBays(std::uint32_t modelFlags);
+
 std::uint32_t PortMaskOf(std::uint32_t modelFlags, std::string_view address, std::uint32_t busType,
                          std::string_view diskName);
 

@@ -8,6 +8,8 @@
 #include "monitors/common/state_tables.h"
 #include "monitors/nas/bay_tables.h"
 #include "monitors/nas/disk_list.h"
+#include "monitors/nas/port_map.h"
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "support/ata_sectors.h"
@@ -112,6 +114,46 @@ TEST_F(DiskMonitorTest, AnUnreadableLayoutIsNoDropOut) {
   EXPECT_THAT(Pass({}, /*layoutRead=*/false), IsEmpty());
   EXPECT_EQ(current.size(), 5U);
   EXPECT_THAT(Stored("HDDStaStatusTable"), IsEmpty());
+}
+
+TEST_F(DiskMonitorTest, BaysThePortMapCannotPlaceAreNotTakenForDropOutsAndAreNamedOnce) {
+  meridex = false;
+  constexpr std::uint32_t kTwelveBays = model::kLcdSeries | model::kServer2019 | 0x80;  // a map of four
+  const std::string unwatched = "ディスクの位置を識別できないベイは切り離しを監視しません。\n";
+  struct Case {
+    const char* model;
+    std::uint32_t flags;
+    std::vector<std::uint32_t> filled;  // the masks of the bays with a disk
+    std::vector<Posted> posted;
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {"an unrecognised model", 0, {}, {}, {unwatched + "[HDD0,HDD1,HDD2,HDD3]"}},
+      {"twelve bays, the four mapped filled", kTwelveBays, {1, 2, 4, 8}, {},
+       {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},
+      {"twelve bays, a mapped one empty", kTwelveBays, {1, 2, 8},
+       {{4120, 1, "2", "2,1", "HDD2がボリューム構成から切り離されました。"}},
+       {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},
+      {"every bay mapped", kTavolenFourBay, {2, 4, 8}, {{4120, 1, "0", "0,1", "HDD0がボリューム構成から切り離されました。"}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    flags = c.flags;
+    monitor.reset();
+    (void)os.registry.DeleteValue(kHklm, kNasKey, "HDDStaStatusTable");
+    os.eventReporter.ClearRecords();
+    std::vector<DiskInfo> found;
+    for (const std::uint32_t mask : c.filled) found.push_back(Disk(mask, "S" + std::to_string(mask), false, flags));
+    EXPECT_EQ(Pass(found), c.posted);
+    EXPECT_THAT(Pass(found), IsEmpty());
+    std::vector<std::string> logged;
+    for (const fakes::LoggedEvent& entry : os.eventReporter.Entries()) {
+      EXPECT_EQ(entry.eventId, event_id::kBaysNotWatched);
+      logged.push_back(entry.text);
+    }
+    EXPECT_EQ(logged, c.logged) << "once per monitoring start";
+    EXPECT_EQ(current.size(), BayCount(CodesOf(flags).bayCode)) << "every bay has its entry";
+  }
 }
 
 TEST_F(DiskMonitorTest, SerialMemoryKeepsItsRowsAcrossRestartsAndOddSlots) {

@@ -1,10 +1,13 @@
-// The storage of a 12-bay appliance as the benchmarks lay it out on the fakes: 12 disks with
-// full SMART tables and 26 volumes over them, every fourth volume low on space so that the
-// capacity conditions stay open.
+// Twelve disks as the benchmarks lay them out on the fakes: the first ones at the bay addresses
+// of the model's port map, so that every bay it can place is filled, the others at an address
+// no map lists (an attached enclosure, outside the bays); all with full SMART tables, and 26
+// volumes over them, every fourth volume low on space so that the capacity conditions stay open.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fakes/fake_os.h"
@@ -30,12 +33,23 @@ inline std::vector<std::uint8_t> FullSmartSector() {
   return sector;
 }
 
-inline void LayTwelveBayStorage(fakes::FakeOs& fake) {
+// The bay addresses of the maps the benchmarks' models use.
+inline constexpr std::string_view kLcdNewOsBays[] = {"Port0Path0Target0Lun0", "Port0Path1Target0Lun0",
+                                                     "Port0Path2Target0Lun0", "Port0Path3Target0Lun0"};
+inline constexpr std::string_view kSecondLineBays[] = {"Port0Path0Target0Lun0", "Port0Path0Target4Lun0",
+                                                       "Port1Path0Target0Lun0", "Port2Path1Target0Lun0"};
+
+inline std::string AddressOf(int disk, std::span<const std::string_view> bayAddresses) {
+  if (disk < static_cast<int>(bayAddresses.size())) return std::string(bayAddresses[static_cast<std::size_t>(disk)]);
+  return "Port9Path0Target" + std::to_string(disk) + "Lun0";
+}
+
+inline void LayTwelveDisks(fakes::FakeOs& fake, std::span<const std::string_view> bayAddresses) {
   constexpr std::uint64_t kGiB = 1ULL << 30;
   os::VdsSnapshot snapshot;
   for (int i = 0; i < kTwelveDisks; ++i) {
     const std::string id = "{disk-" + std::to_string(i) + "}";
-    snapshot.disks.push_back({id, 1, 1, 12, 11, 0, "Port0Path" + std::to_string(i) + "Target0Lun0", DeviceName(i),
+    snapshot.disks.push_back({id, 1, 1, 12, 11, 0, AddressOf(i, bayAddresses), DeviceName(i),
                               "WDC WD40EFRX-68N32N0"});
     auto& disk = fake.storage.disks[DeviceName(i)];
     disk.identify.bytes = std::vector<std::uint8_t>(512, 0x20);

@@ -1,0 +1,266 @@
+// A reading that fails for one round, on a steady appliance, across the NAS pass and the
+// common checks as the controller runs them: the failed round and the next good one raise
+// nothing a steady appliance would not, and a real change made across the failed round is
+// still reported, once, when the reading works again.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_os.h"
+#include "model/event_queue.h"
+#include "model/model_flags.h"
+#include "monitors/common/agent_ctrl_common.h"
+#include "monitors/common/software_watcher.h"
+#include "monitors/nas/agent_ctrl_lnas.h"
+#include "platform/agent_ctrl_config_file.h"
+#include "platform/agent_registry.h"
+#include "platform/reg_handle.h"
+#include "support/ata_sectors.h"
+#include "support/posted_events.h"
+
+namespace orv {
+namespace {
+
+using testing::Posted;
+
+constexpr std::uint32_t kTavolenFourBay = model::kLcdSeries | model::kServer2019 | model::kFourBays;
+constexpr auto kHklm = os::RegistryRoot::LocalMachine;
+constexpr std::uint64_t kGiB = 1ULL << 30;
+constexpr std::string_view kFanPanelKey = "SOFTWARE\\Wow6432Node\\MERIDEX\\FrontLcd\\Config";
+constexpr std::string_view kStorageControllers = "{4D36E97B-E325-11CE-BFC1-08002BE10318}";
+constexpr std::string_view kBackupChannel = "Microsoft-Windows-Backup";
+constexpr std::uint64_t kFileTimeDay = 864'000'000'000ULL;
+
+std::string Device(int bay) { return "\\\\?\\PhysicalDrive" + std::to_string(bay); }
+
+std::vector<std::uint8_t> Utf16(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+// A 4-bay appliance with every bay filled, fans and disks cool, volumes with room, one network
+// port, one storage driver, one program, a backup history, a UPS charged and Windows Update
+// done; its monitors built as a monitoring loop builds them.
+class Appliance {
+ public:
+  Appliance() : os(/*simulatedTime=*/true) {
+    for (const std::string_view key : {kStatusKey, kCommonKey, kNasKey, kUninstallKey64, kUninstallKey32, kFanPanelKey}) {
+      os.registry.AddKey(key);
+    }
+    SetFan("CpuFan", 3000);
+    SetFan("CpuTemp", 40);
+    SetFan("SysFan", 3000);
+    for (int bay = 0; bay < 4; ++bay) {
+      const std::string id = "{" + std::to_string(bay) + "}";
+      snapshot.disks.push_back({id, 1, 1, 12, 11, 0, "Port0Path" + std::to_string(bay) + "Target0Lun0", Device(bay),
+                                "WDC WD40EFRX"});
+      fakes::FakeStorageDevice::Disk& disk = os.storage.disks[Device(bay)];
+      disk.identify.bytes = testing::IdentifySector("WDC WD40EFRX");
+      SetSmart(bay, 38, 0);
+      disk.smartThresholds.bytes = std::vector<std::uint8_t>(512, 0);
+      disk.deviceDescriptor.bytes =
+          fakes::FakeStorageDevice::DescriptorAnswer("", "WDC WD40EFRX", "FW", "SER" + std::to_string(bay));
+    }
+    snapshot.volumes = {{"{d}", "\\\\?\\Volume{d}", 13, 1, 1, 4, {"{0}", "{1}"}}};
+    snapshot.driveLetters = {{u'D', "{d}", true}};
+    os.diskService.Serve(snapshot);
+    os.volumes.volumes["D:\\"] = {{3000 * kGiB, 4000 * kGiB, 3000 * kGiB}, "NTFS"};
+
+    os::RawAdapter port;
+    port.description = "Intel(R) Ethernet";
+    port.physicalAddress = {0x00, 0x90, 0x27, 0x00, 0x00, 0x01};
+    port.operStatus = 2;
+    os.adapters.adapters = {port};
+    SetStorageDriver(0x0001'0000'0000'0000);
+    Install("{A}", "Office Suite", "1.0");
+
+    os.eventLogStore.AddChannel("System");
+    os.eventLogStore.AddChannel("Application");
+    os.eventLogStore.AddChannel(kBackupChannel);
+    os.eventLogStore.AddPublisher("disk", {{7, "デバイス \\Device\\Harddisk%1\\DR%1 に不良ブロックがあります。"}});
+    Backup(4, kFileTimeDay);
+    DiskError(kFileTimeDay);  // before the agent started: not reported
+
+    os.hid.Set({Ups(0x08)});
+    os.windowsUpdate.times.lastInstallation = os::CalendarTime{2026, 12, 0, 1, 3, 0, 0, 0};
+
+    nas = std::make_unique<AgentCtrl_LNAS>(os.Ports(), false, kTavolenFourBay);
+    common = std::make_unique<AgentCtrl_COMMON>(os.Ports());
+    programs = ReadInstalledSoftware(os.registry, kUninstallKey64);
+    stop = os.sync.NewEvent(os::EventReset::Manual, {}).take();
+  }
+
+  ~Appliance() {
+    (void)testing::DrainPosted(NasEventQueue());
+    (void)testing::DrainPosted(CommonEventQueue());
+  }
+
+  // One round as the controller runs it, with the software comparison a registry notice
+  // starts: what the NAS monitors posted, then what the common ones did.
+  std::vector<Posted> Round() {
+    nas->Check(PassKind::Round);
+    common->Check(PassKind::Round, definitions);
+    common->CheckNetwork();
+    common->CheckDrivers();
+    CompareInstalledSoftware(os.Ports(), *stop, kUninstallKey64, programs, CommonEventQueue());
+    std::vector<Posted> posted = testing::DrainPosted(NasEventQueue());
+    for (Posted& p : testing::DrainPosted(CommonEventQueue())) posted.push_back(std::move(p));
+    return posted;
+  }
+
+  void SetFan(std::string_view name, std::uint32_t value) {
+    ASSERT_TRUE(RegHandle::SetDword(os.registry, kHklm, kFanPanelKey, name, value));
+  }
+  void SetSmart(int bay, std::uint64_t celsius, std::uint64_t pendingSectors) {
+    os.storage.disks[Device(bay)].smartData.bytes =
+        testing::SmartSector({{9, 1000}, {12, 20}, {194, celsius}, {197, pendingSectors}});
+  }
+  void SetStorageDriver(std::uint64_t version) {
+    os.devices.classes[std::string(kStorageControllers)] = {{"Intel SATA", os::kSuccess, {{kFileTimeDay, version}}}};
+  }
+  void Install(const std::string& keyName, const char* name, const char* version) {
+    const std::string path = std::string(kUninstallKey64) + "\\" + keyName;
+    os.registry.AddKey(path);
+    ASSERT_TRUE(RegHandle::SetString(os.registry, kHklm, path, "DisplayName", name));
+    ASSERT_TRUE(RegHandle::SetString(os.registry, kHklm, path, "DisplayVersion", version));
+  }
+  void Backup(std::uint16_t id, std::uint64_t fileTime) {
+    os.eventLogStore.Append(kBackupChannel, {std::string(kBackupChannel), id, fileTime, {}, 0});
+  }
+  void DiskError(std::uint64_t fileTime) {
+    os.eventLogStore.Append("System", {"disk", 7, fileTime, {{os::EventValue::Kind::Text, "0", 0, 0}}, 0});
+  }
+  static fakes::FakeHidDevice Ups(std::uint8_t status1) {
+    fakes::FakeHidDevice ups;
+    ups.hardwareId = "HID\\VID_051D&PID_0002&REV_0106";
+    ups.strings[os::HidString::Manufacturer] = Utf16(u"American Power Conversion");
+    ups.strings[os::HidString::Product] = Utf16(u"Back-UPS ES 550G FW:870.O4 .I USB FW:O4/x");
+    ups.strings[os::HidString::SerialNumber] = Utf16(u"5B17");
+    ups.caps.featureReportLength = 4;
+    ups.caps.inputReportLength = 3;
+    ups.caps.featureValues = {{0x85, 0x66, 1, 0}, {0x85, 0x68, 2, 0}, {0x85, 0x85, 3, 0}};
+    ups.caps.inputButtonReportIds = {9};
+    ups.featureValues = {{0x66, 1000}, {0x68, 7199}, {0x85, (44u << 9) | (5u << 5) | 3u}};
+    ups.inputReport = {status1, 0};
+    return ups;
+  }
+
+  fakes::FakeOs os;
+  os::VdsSnapshot snapshot;
+  AgentCtrl_ConfigFile definitions{os.files, os.xmlReader};
+  std::unique_ptr<AgentCtrl_LNAS> nas;
+  std::unique_ptr<AgentCtrl_COMMON> common;
+  std::vector<SoftwareEntry> programs;
+  std::unique_ptr<os::Event> stop;
+};
+
+using Step = std::function<void(Appliance&)>;
+
+struct Row {
+  const char* reading;
+  Step fail;   // the read fails from now on
+  Step heal;   // and works again
+  Step change;  // a real change made just before the failed round
+  std::vector<Posted> changeDuringFailure;  // what the failed round reports of the change
+  std::vector<Posted> changeAfterwards;     // what the next good round reports of it
+};
+
+const std::string kSmartChange = "0,SER0,1000,20,C5,100,000000000002";
+const std::vector<Posted> kPendingSectorsRose = {
+    {4020, 0, "0", kSmartChange, "HDD0のSMART値に変化を検出しました(IDC5=000000000002)。"},
+    {4010, 0, "0", kSmartChange, "HDD0のSMART値に注意が必要な変化を検出しました(IDC5=000000000002)。"}};
+const Step kPendingSectors = [](Appliance& a) { a.SetSmart(0, 38, 2); };
+
+std::vector<Row> Rows() {
+  const Step failLayout = [](Appliance& a) { a.os.diskService.FailWith(0x80070015); };
+  const Step serveLayout = [](Appliance& a) { a.os.diskService.Serve(a.snapshot); };
+  const Step failSmart = [](Appliance& a) { a.os.storage.disks[Device(0)].smartData.error = 31; };
+  const Step readSmart = [](Appliance& a) { a.os.storage.disks[Device(0)].smartData.error = 0; };
+  return {
+      {"disk serial", [](Appliance& a) { a.os.storage.disks[Device(0)].deviceDescriptor.error = 31; },
+       [](Appliance& a) { a.os.storage.disks[Device(0)].deviceDescriptor.error = 0; }, kPendingSectors, {},
+       kPendingSectorsRose},
+      {"SMART block", failSmart, readSmart, kPendingSectors, {}, kPendingSectorsRose},
+      {"disk temperature", failSmart, readSmart, [](Appliance& a) { a.SetSmart(0, 61, 0); }, {},
+       {{4050, 1, "0", "0,61,60", "HDD0の温度異常を検出しました。(61℃)"}}},
+      {"a disk that does not open", [](Appliance& a) { a.os.storage.disks[Device(0)].openError = 5; },
+       [](Appliance& a) { a.os.storage.disks[Device(0)].openError = 0; }, kPendingSectors, {}, kPendingSectorsRose},
+      {"storage layout: a disk drops out", failLayout, serveLayout,
+       [](Appliance& a) { a.snapshot.disks.pop_back(); }, {},
+       {{4120, 1, "3", "3,1", "HDD3がボリューム構成から切り離されました。"}}},
+      {"storage layout: SMART of a disk", failLayout, serveLayout, kPendingSectors, {}, kPendingSectorsRose},
+      {"volume sizes", [](Appliance& a) { a.os.volumes.volumes["D:\\"].spaceError = 21; },
+       [](Appliance& a) { a.os.volumes.volumes["D:\\"].spaceError = 0; },
+       [](Appliance& a) { a.os.volumes.volumes["D:\\"].space = {40 * kGiB, 4000 * kGiB, 40 * kGiB}; }, {},
+       {{3030, 1, "4", "D:,1", "ドライブD:の残り容量が1％に低下しています。"}}},
+      {"fan speeds and temperatures", [](Appliance& a) { a.os.registry.FailKey(kFanPanelKey, 5); },
+       [](Appliance& a) { a.os.registry.FailKey(kFanPanelKey, 0); }, [](Appliance& a) { a.SetFan("CpuFan", 0); }, {},
+       {{4080, 1, "0", "0,0", "CPUファンの回転数に異常を検出しました(0回転)。"}}},
+      {"adapters and MAC list", [](Appliance& a) { a.os.adapters.failWith = 122; },
+       [](Appliance& a) { a.os.adapters.failWith = 0; },
+       [](Appliance& a) { a.os.adapters.adapters[0].physicalAddress.back() = 0x02; }, {},
+       {{4140, 0, "", "", "ベアボーン交換を検出しました。"}}},
+      {"installed programs", [](Appliance& a) { a.os.registry.FailKey(kUninstallKey64, 1018); },
+       [](Appliance& a) { a.os.registry.FailKey(kUninstallKey64, 0); },
+       [](Appliance& a) { a.Install("{B}", "Backup Tool", "2.1"); }, {},
+       {{1140, 0, "", "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"}}},
+      {"drivers", [](Appliance& a) { a.os.devices.failingClasses[std::string(kStorageControllers)] = 13; },
+       [](Appliance& a) { a.os.devices.failingClasses.clear(); },
+       [](Appliance& a) { a.SetStorageDriver(0x0002'0000'0000'0000); }, {},
+       {{4110, 0, "", "Intel SATA,2.0.0.0", "「Intel SATA Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
+      {"backup log", [](Appliance& a) { a.os.eventLogStore.failures.query = 1717; },
+       [](Appliance& a) { a.os.eventLogStore.failures.query = 0; }, [](Appliance& a) { a.Backup(5, 2 * kFileTimeDay); },
+       {},
+       {{2010, 1, "0", "Windows Server バックアップ", "バックアップに失敗しました(Windows Server バックアップ)。"}}},
+      {"UPS report", [](Appliance& a) { a.os.hid.listError = 13; }, [](Appliance& a) { a.os.hid.listError = 0; },
+       [](Appliance& a) { a.os.hid.Set({Appliance::Ups(0x18)}); }, {},
+       {{4040, 1, "1", "UPS", "UPSの劣化を検出しました。"}}},
+      {"Windows Update results", [](Appliance& a) { a.os.windowsUpdate.times.result = os::kUpdateFail; },
+       [](Appliance& a) { a.os.windowsUpdate.times.result = os::kUpdateOk; },
+       [](Appliance& a) { a.os.windowsUpdate.times.lastInstallation = os::CalendarTime{2026, 12, 0, 6, 3, 0, 0, 0}; },
+       {}, {{1120, 0, "", "2026/12/06 03:00:00", "Windows Update が実施されました。"}}},
+      // The record is still there, its text is not: it is reported naming no disk.
+      {"disk error message", [](Appliance& a) { a.os.eventLogStore.failures.format = 15100; },
+       [](Appliance& a) { a.os.eventLogStore.failures.format = 0; },
+       [](Appliance& a) { a.DiskError(3 * kFileTimeDay); },
+       {{4150, 0, "", ",,0", "「HDD」エラー"}}, {}},
+  };
+}
+
+class TransientReadTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(TransientReadTest, AFailedRoundRaisesNothingAndHidesNoChange) {
+  const Row& row = GetParam();
+  for (const bool changed : {false, true}) {
+    SCOPED_TRACE(changed ? "with a change across the failed round" : "steady");
+    Appliance appliance;
+    ASSERT_THAT(appliance.Round(), ::testing::IsEmpty()) << "a steady appliance";
+    if (changed) row.change(appliance);
+    row.fail(appliance);
+    EXPECT_EQ(appliance.Round(), changed ? row.changeDuringFailure : std::vector<Posted>{}) << "the failed round";
+    row.heal(appliance);
+    EXPECT_EQ(appliance.Round(), changed ? row.changeAfterwards : std::vector<Posted>{}) << "the next good round";
+    EXPECT_THAT(appliance.Round(), ::testing::IsEmpty()) << "and the one after";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryComparedReading, TransientReadTest, ::testing::ValuesIn(Rows()),
+                         [](const ::testing::TestParamInfo<Row>& row) {
+                           std::string name;
+                           for (const char c : std::string(row.param.reading)) {
+                             if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+                           }
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace orv
