@@ -1,6 +1,8 @@
 // In-memory registry: keys must exist before values are written, as on Windows, and names
 // compare without regard to ASCII case. Safe to use from several threads, as watcher threads
 // read it while a test writes; a change sets the armed events of watches on the key or above.
+// It counts per key what the agent costs the system: openings (each path-based call opens the
+// key once), reads, writes and deletes.
 #pragma once
 
 #include <map>
@@ -14,6 +16,8 @@ namespace orv::fakes {
 
 class FakeRegistry final : public os::Registry {
  public:
+  os::OsResult<os::RegistryKey> OpenKey(os::RegistryRoot root, std::string_view path,
+                                        os::RegistryAccess access) override;
   os::OsError ProbeKey(os::RegistryRoot root, std::string_view path,
                        os::RegistryAccess access) override;
   os::OsError QueryValue(os::RegistryRoot root, std::string_view path, std::string_view name,
@@ -34,8 +38,24 @@ class FakeRegistry final : public os::Registry {
   std::optional<os::RegistryValue> Value(std::string_view path, std::string_view name) const;
   // Every later call that needs a key fails with `error` while it is set (0 clears it).
   void FailAll(os::OsError error) { failure_ = error; }
+  // Every later write (SetValue) fails with `error` while it is set, and changes nothing.
+  void FailWrites(os::OsError error) { writeFailure_ = error; }
   // Keys that open for reading only (all-access opening is denied).
   void MakeReadOnly(std::string_view path);
+  // What was asked of one key (under HKLM) since the start or the last ResetUses, whether or
+  // not it succeeded; sub-key listings count as reads.
+  struct KeyUses {
+    int opens = 0;
+    int reads = 0;
+    int writes = 0;
+    int deletes = 0;
+    friend bool operator==(const KeyUses&, const KeyUses&) = default;
+  };
+  KeyUses Uses(std::string_view path) const;
+  // The sums over every key, and the uses of each key asked for, by its lower-cased path.
+  KeyUses TotalUses() const;
+  std::map<std::string, KeyUses> UsesByKey() const;
+  void ResetUses();
   int calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
@@ -62,6 +82,7 @@ class FakeRegistry final : public os::Registry {
     bool readOnly = false;
   };
   friend class FakeRegistryWatch;
+  friend class FakeRegistryKey;
   struct Armed {
     std::string path;                 // normalised
     os::Event* changed = nullptr;     // set once at the next change; nullptr when not armed
@@ -69,12 +90,22 @@ class FakeRegistry final : public os::Registry {
   static std::string Normalize(os::RegistryRoot root, std::string_view path);
   Key* Find(os::RegistryRoot root, std::string_view path);
   void Changed(const std::string& normalisedPath);
+  // The work of the calls, on a key already opened; `path` is normalised.
+  os::OsError Query(const std::string& path, std::string_view name, os::RegistryValue& out);
+  os::OsError Set(const std::string& path, bool allAccess, std::string_view name, os::RegistryType type,
+                  std::span<const std::uint8_t> data);
+  os::OsError Delete(const std::string& path, bool allAccess, std::string_view name);
+  os::OsError Enumerate(const std::string& path, std::vector<std::string>& names);
+  // Counts an opening of root\path; the error it gives, kSuccess when it opened.
+  os::OsError Open(os::RegistryRoot root, std::string_view path, os::RegistryAccess access);
 
   mutable std::recursive_mutex mutex_;
   std::map<std::string, Key> keys_;  // by normalised full path
   std::map<int, Armed> watches_;
   int nextWatch_ = 0;
   os::OsError failure_ = os::kSuccess;
+  os::OsError writeFailure_ = os::kSuccess;
+  std::map<std::string, KeyUses> uses_;  // by normalised path
   int calls_ = 0;
   int changeAttempts_ = 0;
 };

@@ -15,6 +15,7 @@
 #include "model/disk_info.h"
 #include "model/monitor_state.h"
 #include "monitors/common/condition_tracker.h"
+#include "monitors/common/state_tables.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -28,8 +29,10 @@ struct RememberedSerial {
   std::string serialNumber;
 };
 
-std::vector<RememberedSerial> LoadSerialMemory(os::Registry& registry);
-void SaveSerialMemory(os::Registry& registry, const std::vector<RememberedSerial>& memory);
+// With `stored`, HDDSerialInfo is read into it and written only when it changed.
+std::vector<RememberedSerial> LoadSerialMemory(os::Registry& registry, StoredTables* stored = nullptr);
+void SaveSerialMemory(os::Registry& registry, const std::vector<RememberedSerial>& memory,
+                      StoredTables* stored = nullptr);
 
 class DiskMonitor {
  public:
@@ -53,6 +56,7 @@ class DiskMonitor {
   ConditionTracker tracker_;
   bool meridexBrand_;
   std::uint32_t modelFlags_;
+  StoredTables stored_;  // what HDDSerialInfo holds
   std::vector<RememberedSerial> serials_;
   std::vector<DiskInfo> previous_;  // the list as the last pass left it; empty before the first
 };
