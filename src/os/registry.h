@@ -1,4 +1,5 @@
-// Registry port: raw typed values in the 64-bit view, one key opening per call.
+// Registry port: raw typed values in the 64-bit view. The path-based calls open and close the
+// key each time; an opened key (OpenKey) serves many calls on one opening.
 //
 // Values travel as the bytes the registry stores (strings as UTF-16LE with terminators), so
 // that decoding, size limits and multi-string splitting live above the port where host tests
@@ -47,9 +48,35 @@ class RegistryWatch {
   virtual OsError Arm(Event& changed) = 0;
 };
 
+// A key kept open: one opening for many reads and writes of its values. Calls that need more
+// than the access it was opened with fail with kErrorAccessDenied; a deleted key fails them all.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // Reads a whole value, whatever its size; `out` is left unchanged on failure.
+  virtual OsError QueryValue(std::string_view name, RegistryValue& out) = 0;
+  virtual OsError SetValue(std::string_view name, RegistryType type, std::span<const std::uint8_t> data) = 0;
+  virtual OsError DeleteValue(std::string_view name) = 0;
+  // Names of the direct sub-keys; `names` holds what was enumerated before a failure.
+  virtual OsError EnumSubKeys(std::vector<std::string>& names) = 0;
+};
+
+// While it lives, keys stay open (see Registry::HoldKeys).
+class RegistryHold {
+ public:
+  virtual ~RegistryHold() = default;
+};
+
 class Registry {
  public:
   virtual ~Registry() = default;
+
+  // Opens root\path with `access` until the key object is destroyed; never creates the key.
+  virtual OsResult<RegistryKey> OpenKey(RegistryRoot root, std::string_view path, RegistryAccess access) = 0;
+  // Until the hold is destroyed, each key the calling thread uses is opened once, at its first
+  // use, and serves that thread's later calls; other threads open keys per call as before.
+  // nullptr from a registry that opens keys per call only.
+  virtual std::unique_ptr<RegistryHold> HoldKeys() { return nullptr; }
 
   // Opens and closes root\path with `access`; the error of the opening, kSuccess when it opened.
   virtual OsError ProbeKey(RegistryRoot root, std::string_view path, RegistryAccess access) = 0;

@@ -1,8 +1,9 @@
 // RegHandle: the agent's only door to its registry settings and memory.
 //
 // Vocabulary: a handle names a root and a key path; it holds no open key, and every
-// operation opens the key afresh (64-bit view) and closes it before returning, so a handle
-// is cheap to copy and safe to use from any thread. Keys are never created here: writing to a
+// operation asks the registry for the key afresh (64-bit view), so a handle is cheap to copy
+// and safe to use from any thread. Whether that opens the key is the registry's affair: while a
+// monitoring round holds its keys (HeldKeysRegistry), each key is opened once per round. Keys are never created here: writing to a
 // missing key fails, and the callers treat that like any failed write.
 //
 // Every operation comes in two forms: a member form that uses the handle's root and path and

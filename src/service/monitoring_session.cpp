@@ -43,6 +43,7 @@ LoopExit MonitoringSession::Start() {
   nextStatus_ = CORVSvcCtrl::NextStatusTime(now, upload_.StatusSecond(), upload_.OutputInterval());
   nextDaily_ = CORVSvcCtrl::NextDailyTime(now, upload_.DailySecond());
   const os::OsPorts& os = controller_.os_;
+  const auto held = os.registry.HoldKeys();
   common_ = std::make_unique<AgentCtrl_COMMON>(os);
   nas_ = std::make_unique<AgentCtrl_LNAS>(os, upload_.BrandFlag(), upload_.ModelFlags());
   common_->CheckSystemState();
@@ -86,6 +87,8 @@ LoopExit MonitoringSession::Start() {
 }
 
 LoopExit MonitoringSession::Round() {
+  // Each key the round reads is opened once for the whole round, not once per value.
+  const auto held = controller_.os_.registry.HoldKeys();
   common_->Check(PassKind::Round, upload_.EventDefinitions());
   nas_->Check(PassKind::Round);
   nas_->CheckEncryptedVolumes();
@@ -210,6 +213,7 @@ bool MonitoringSession::Report(std::int32_t actId) {
   }
   if (writes && !controller_.WriteEvent(upload_, actId, message, parameters)) return false;
   if (refresh) {
+    const auto held = controller_.os_.registry.HoldKeys();
     common_->Check(PassKind::Immediate, upload_.EventDefinitions());
     nas_->Check(PassKind::Immediate);
     nas_->CheckEncryptedVolumes();

@@ -13,6 +13,7 @@ class FakeDeviceInstallation final : public os::DeviceInstallation {
  public:
   bool PresentDevices(std::string_view classGuid, std::vector<os::PresentDevice>& devices,
                       os::OsError& error) override {
+    ++walks;
     const auto failure = failingClasses.find(std::string(classGuid));
     if (failure != failingClasses.end()) {
       error = failure->second;
@@ -25,6 +26,7 @@ class FakeDeviceInstallation final : public os::DeviceInstallation {
 
   std::map<std::string, std::vector<os::PresentDevice>> classes;  // by class GUID text
   std::map<std::string, os::OsError> failingClasses;
+  int walks = 0;  // class listings asked for
 };
 
 }  // namespace orv::fakes

@@ -47,9 +47,14 @@ class FakeHidDevices final : public os::HidDevices {
     devices_ = std::move(devices);
   }
   int openDevices() const { return *openDevices_; }
+  int walks() const {
+    std::lock_guard lock(mutex_);
+    return walks_;
+  }
 
   os::OsResult<os::HidDeviceSet> PresentInterfaces() override {
     std::lock_guard lock(mutex_);
+    ++walks_;
     if (listError != os::kSuccess) return listError;
     return std::make_unique<Set_>(devices_, walkError, openDevices_);
   }
@@ -121,7 +126,8 @@ class FakeHidDevices final : public os::HidDevices {
     std::shared_ptr<int> open_;
   };
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  int walks_ = 0;  // interface listings asked for
   std::vector<FakeHidDevice> devices_;
   std::shared_ptr<int> openDevices_ = std::make_shared<int>(0);
 };

@@ -25,6 +25,7 @@
 #include "fakes/fake_wmi.h"
 #include "fakes/fake_xml_reader.h"
 #include "os/os_ports.h"
+#include "platform/held_keys_registry.h"
 
 namespace orv::fakes {
 
@@ -33,12 +34,13 @@ struct FakeOs {
   explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) {}
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
+    return {heldRegistry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
             counters, shares, windowsUpdate, storage, hid, diskService, volumes, encryption};
   }
 
   FakeRegistry registry;
+  HeldKeysRegistry heldRegistry{registry};  // the agent's view, as the composition root builds it
   FakeEventReporter eventReporter;
   FakeServiceHost serviceHost;
   FakeServiceManager serviceManager;

@@ -16,10 +16,9 @@ FakeRegistry::Key* FakeRegistry::Find(os::RegistryRoot root, std::string_view pa
   return it == keys_.end() ? nullptr : &it->second;
 }
 
-os::OsError FakeRegistry::FailureFor(os::RegistryRoot root, std::string_view path) const {
+os::OsError FakeRegistry::FailureFor(const std::string& normalisedPath) const {
   if (failure_ != os::kSuccess || failingKey_.empty()) return failure_;
-  const std::string key = Normalize(root, path);
-  const bool under = key == failingKey_ || key.starts_with(failingKey_ + "\\");
+  const bool under = normalisedPath == failingKey_ || normalisedPath.starts_with(failingKey_ + "\\");
   return under ? failingKeyError_ : os::kSuccess;
 }
 
@@ -49,74 +48,87 @@ void FakeRegistry::MakeReadOnly(std::string_view path) {
   if (Key* key = Find(os::RegistryRoot::LocalMachine, path)) key->readOnly = true;
 }
 
-os::OsError FakeRegistry::ProbeKey(os::RegistryRoot root, std::string_view path,
-                                   os::RegistryAccess access) {
+FakeRegistry::KeyUses FakeRegistry::Uses(std::string_view path) const {
   std::lock_guard lock(mutex_);
+  const auto it = uses_.find(Normalize(os::RegistryRoot::LocalMachine, path));
+  return it == uses_.end() ? KeyUses{} : it->second;
+}
+
+FakeRegistry::KeyUses FakeRegistry::TotalUses() const {
+  std::lock_guard lock(mutex_);
+  KeyUses total;
+  for (const auto& [path, uses] : uses_) {
+    total.opens += uses.opens;
+    total.reads += uses.reads;
+    total.writes += uses.writes;
+    total.deletes += uses.deletes;
+  }
+  return total;
+}
+
+std::map<std::string, FakeRegistry::KeyUses> FakeRegistry::UsesByKey() const {
+  std::lock_guard lock(mutex_);
+  return uses_;
+}
+
+void FakeRegistry::ResetUses() {
+  std::lock_guard lock(mutex_);
+  uses_.clear();
+}
+
+os::OsError FakeRegistry::Open(os::RegistryRoot root, std::string_view path, os::RegistryAccess access) {
   ++calls_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
+  ++uses_[Normalize(root, path)].opens;
+  if (const os::OsError failure = FailureFor(Normalize(root, path)); failure != os::kSuccess) return failure;
   Key* key = Find(root, path);
   if (key == nullptr) return os::kErrorFileNotFound;
   if (access == os::RegistryAccess::AllAccess && key->readOnly) return os::kErrorAccessDenied;
   return os::kSuccess;
 }
 
-os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view path,
-                                     std::string_view name, os::RegistryValue& out) {
-  std::lock_guard lock(mutex_);
-  ++calls_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
-  Key* key = Find(root, path);
-  if (key == nullptr) return os::kErrorFileNotFound;
-  const auto it = key->values.find(AsciiLower(name));
-  if (it == key->values.end()) return os::kErrorFileNotFound;
+os::OsError FakeRegistry::Query(const std::string& path, std::string_view name, os::RegistryValue& out) {
+  ++uses_[path].reads;
+  if (const os::OsError failure = FailureFor(path); failure != os::kSuccess) return failure;
+  const auto key = keys_.find(path);
+  if (key == keys_.end()) return os::kErrorKeyDeleted;
+  const auto it = key->second.values.find(AsciiLower(name));
+  if (it == key->second.values.end()) return os::kErrorFileNotFound;
   out = it->second;
   return os::kSuccess;
 }
 
-os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
-                                   std::string_view name, os::RegistryType type,
-                                   std::span<const std::uint8_t> data) {
-  std::lock_guard lock(mutex_);
-  ++calls_;
+os::OsError FakeRegistry::Set(const std::string& path, bool allAccess, std::string_view name, os::RegistryType type,
+                              std::span<const std::uint8_t> data) {
+  ++uses_[path].writes;
   ++changeAttempts_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
-  Key* key = Find(root, path);
-  if (key == nullptr) return os::kErrorFileNotFound;
-  if (key->readOnly) return os::kErrorAccessDenied;
-  key->values[AsciiLower(name)] = {type, {data.begin(), data.end()}};
-  key->valueNames[AsciiLower(name)] = std::string(name);
-  Changed(Normalize(root, path));
+  if (const os::OsError failure = FailureFor(path); failure != os::kSuccess) return failure;
+  if (writeFailure_ != os::kSuccess) return writeFailure_;
+  if (!allAccess) return os::kErrorAccessDenied;
+  const auto key = keys_.find(path);
+  if (key == keys_.end()) return os::kErrorKeyDeleted;
+  key->second.values[AsciiLower(name)] = {type, {data.begin(), data.end()}};
+  key->second.valueNames[AsciiLower(name)] = std::string(name);
+  Changed(path);
   return os::kSuccess;
 }
 
-os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view path,
-                                      std::string_view name) {
-  std::lock_guard lock(mutex_);
-  ++calls_;
+os::OsError FakeRegistry::Delete(const std::string& path, bool allAccess, std::string_view name) {
+  ++uses_[path].deletes;
   ++changeAttempts_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
-  Key* key = Find(root, path);
-  if (key == nullptr) return os::kErrorFileNotFound;
-  if (key->readOnly) return os::kErrorAccessDenied;
-  if (key->values.erase(AsciiLower(name)) != 1) return os::kErrorFileNotFound;
-  Changed(Normalize(root, path));
+  if (const os::OsError failure = FailureFor(path); failure != os::kSuccess) return failure;
+  if (!allAccess) return os::kErrorAccessDenied;
+  const auto key = keys_.find(path);
+  if (key == keys_.end()) return os::kErrorKeyDeleted;
+  if (key->second.values.erase(AsciiLower(name)) != 1) return os::kErrorFileNotFound;
+  Changed(path);
   return os::kSuccess;
 }
 
-os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,
-                                      std::vector<std::string>& names) {
-  const os::OsError result = ListSubKeys(root, path, names);
-  if (afterEnumeration) afterEnumeration(path);
-  return result;
-}
-
-os::OsError FakeRegistry::ListSubKeys(os::RegistryRoot root, std::string_view path,
-                                      std::vector<std::string>& names) {
-  std::lock_guard lock(mutex_);
-  ++calls_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
-  if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
-  const std::string prefix = Normalize(root, path) + "\\";
+os::OsError FakeRegistry::Enumerate(const std::string& path, std::vector<std::string>& names) {
+  ++uses_[path].reads;
+  if (const os::OsError failure = FailureFor(path); failure != os::kSuccess) return failure;
+  if (keys_.find(path) == keys_.end()) return os::kErrorKeyDeleted;
+  const std::string prefix = path + "\\";
   for (const auto& [full, key] : keys_) {
     if (full.starts_with(prefix) && full.find('\\', prefix.size()) == std::string::npos) {
       names.push_back(key.name);
@@ -125,11 +137,94 @@ os::OsError FakeRegistry::ListSubKeys(os::RegistryRoot root, std::string_view pa
   return os::kSuccess;
 }
 
+// An opening kept by the agent; it reaches the key by its path, so a key deleted meanwhile
+// fails its calls as a deleted key does on Windows.
+class FakeRegistryKey final : public os::RegistryKey {
+ public:
+  FakeRegistryKey(FakeRegistry& registry, std::string path, bool allAccess)
+      : registry_(registry), path_(std::move(path)), allAccess_(allAccess) {}
+
+  os::OsError QueryValue(std::string_view name, os::RegistryValue& out) override {
+    std::lock_guard lock(registry_.mutex_);
+    return registry_.Query(path_, name, out);
+  }
+  os::OsError SetValue(std::string_view name, os::RegistryType type, std::span<const std::uint8_t> data) override {
+    std::lock_guard lock(registry_.mutex_);
+    return registry_.Set(path_, allAccess_, name, type, data);
+  }
+  os::OsError DeleteValue(std::string_view name) override {
+    std::lock_guard lock(registry_.mutex_);
+    return registry_.Delete(path_, allAccess_, name);
+  }
+  os::OsError EnumSubKeys(std::vector<std::string>& names) override {
+    std::lock_guard lock(registry_.mutex_);
+    return registry_.Enumerate(path_, names);
+  }
+
+ private:
+  FakeRegistry& registry_;
+  std::string path_;
+  bool allAccess_;
+};
+
+os::OsResult<os::RegistryKey> FakeRegistry::OpenKey(os::RegistryRoot root, std::string_view path,
+                                                    os::RegistryAccess access) {
+  std::lock_guard lock(mutex_);
+  if (const os::OsError error = Open(root, path, access)) return error;
+  return std::make_unique<FakeRegistryKey>(*this, Normalize(root, path), access == os::RegistryAccess::AllAccess);
+}
+
+os::OsError FakeRegistry::ProbeKey(os::RegistryRoot root, std::string_view path,
+                                   os::RegistryAccess access) {
+  std::lock_guard lock(mutex_);
+  return Open(root, path, access);
+}
+
+os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view path,
+                                     std::string_view name, os::RegistryValue& out) {
+  std::lock_guard lock(mutex_);
+  if (const os::OsError error = Open(root, path, os::RegistryAccess::Read)) return error;
+  return Query(Normalize(root, path), name, out);
+}
+
+os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
+                                   std::string_view name, os::RegistryType type,
+                                   std::span<const std::uint8_t> data) {
+  std::lock_guard lock(mutex_);
+  if (const os::OsError error = Open(root, path, os::RegistryAccess::AllAccess)) {
+    ++changeAttempts_;
+    return error;
+  }
+  return Set(Normalize(root, path), true, name, type, data);
+}
+
+os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view path,
+                                      std::string_view name) {
+  std::lock_guard lock(mutex_);
+  if (const os::OsError error = Open(root, path, os::RegistryAccess::AllAccess)) {
+    ++changeAttempts_;
+    return error;
+  }
+  return Delete(Normalize(root, path), true, name);
+}
+
+os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,
+                                      std::vector<std::string>& names) {
+  os::OsError result = os::kSuccess;
+  {
+    std::lock_guard lock(mutex_);
+    result = Open(root, path, os::RegistryAccess::Read);
+    if (result == os::kSuccess) result = Enumerate(Normalize(root, path), names);
+  }
+  if (afterEnumeration) afterEnumeration(path);
+  return result;
+}
+
 os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
   ++calls_;
   ++changeAttempts_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
+  if (failure_ != os::kSuccess) return failure_;
   if (root == os::RegistryRoot::None) return os::kErrorInvalidHandle;
   std::size_t end = 0;
   do {
@@ -147,7 +242,7 @@ os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view 
   std::lock_guard lock(mutex_);
   ++calls_;
   ++changeAttempts_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
+  if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const std::string full = Normalize(root, path);
   std::erase_if(keys_, [&full](const auto& entry) {
@@ -181,7 +276,7 @@ class FakeRegistryWatch final : public os::RegistryWatch {
 os::OsResult<os::RegistryWatch> FakeRegistry::Watch(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
   ++calls_;
-  if (const os::OsError failure = FailureFor(root, path); failure != os::kSuccess) return failure;
+  if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const int id = nextWatch_++;
   watches_[id] = {Normalize(root, path), nullptr};

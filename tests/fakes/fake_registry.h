@@ -1,6 +1,8 @@
 // In-memory registry: keys must exist before values are written, as on Windows, and names
 // compare without regard to ASCII case. Safe to use from several threads, as watcher threads
 // read it while a test writes; a change sets the armed events of watches on the key or above.
+// It counts per key what the agent costs the system: openings (each path-based call opens the
+// key once), reads, writes and deletes.
 #pragma once
 
 #include <functional>
@@ -15,6 +17,8 @@ namespace orv::fakes {
 
 class FakeRegistry final : public os::Registry {
  public:
+  os::OsResult<os::RegistryKey> OpenKey(os::RegistryRoot root, std::string_view path,
+                                        os::RegistryAccess access) override;
   os::OsError ProbeKey(os::RegistryRoot root, std::string_view path,
                        os::RegistryAccess access) override;
   os::OsError QueryValue(os::RegistryRoot root, std::string_view path, std::string_view name,
@@ -38,8 +42,24 @@ class FakeRegistry final : public os::Registry {
   // Every later call on the key at `path` (local machine) or a key below it fails with
   // `error` while it is set (0 clears it); one key at a time.
   void FailKey(std::string_view path, os::OsError error);
+  // Every later write (SetValue) fails with `error` while it is set, and changes nothing.
+  void FailWrites(os::OsError error) { writeFailure_ = error; }
   // Keys that open for reading only (all-access opening is denied).
   void MakeReadOnly(std::string_view path);
+  // What was asked of one key (under HKLM) since the start or the last ResetUses, whether or
+  // not it succeeded; sub-key listings count as reads.
+  struct KeyUses {
+    int opens = 0;
+    int reads = 0;
+    int writes = 0;
+    int deletes = 0;
+    friend bool operator==(const KeyUses&, const KeyUses&) = default;
+  };
+  KeyUses Uses(std::string_view path) const;
+  // The sums over every key, and the uses of each key asked for, by its lower-cased path.
+  KeyUses TotalUses() const;
+  std::map<std::string, KeyUses> UsesByKey() const;
+  void ResetUses();
   int calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
@@ -57,9 +77,9 @@ class FakeRegistry final : public os::Registry {
   }
   // How many watches are armed now.
   int armedWatches() const;
-  // Runs after every enumeration of sub-keys, on the enumerating thread and outside the lock:
-  // a test's way to change the registry between two reads of another thread. Set it before
-  // that thread starts.
+  // Runs after every enumeration of sub-keys by path, on the enumerating thread and outside
+  // the lock: a test's way to change the registry between two reads of another thread. Set it
+  // before that thread starts.
   std::function<void(std::string_view path)> afterEnumeration;
 
  private:
@@ -70,15 +90,23 @@ class FakeRegistry final : public os::Registry {
     bool readOnly = false;
   };
   friend class FakeRegistryWatch;
+  friend class FakeRegistryKey;
   struct Armed {
     std::string path;                 // normalised
     os::Event* changed = nullptr;     // set once at the next change; nullptr when not armed
   };
   static std::string Normalize(os::RegistryRoot root, std::string_view path);
   Key* Find(os::RegistryRoot root, std::string_view path);
-  os::OsError ListSubKeys(os::RegistryRoot root, std::string_view path, std::vector<std::string>& names);
-  os::OsError FailureFor(os::RegistryRoot root, std::string_view path) const;
+  os::OsError FailureFor(const std::string& normalisedPath) const;
   void Changed(const std::string& normalisedPath);
+  // The work of the calls, on a key already opened; `path` is normalised.
+  os::OsError Query(const std::string& path, std::string_view name, os::RegistryValue& out);
+  os::OsError Set(const std::string& path, bool allAccess, std::string_view name, os::RegistryType type,
+                  std::span<const std::uint8_t> data);
+  os::OsError Delete(const std::string& path, bool allAccess, std::string_view name);
+  os::OsError Enumerate(const std::string& path, std::vector<std::string>& names);
+  // Counts an opening of root\path; the error it gives, kSuccess when it opened.
+  os::OsError Open(os::RegistryRoot root, std::string_view path, os::RegistryAccess access);
 
   mutable std::recursive_mutex mutex_;
   std::map<std::string, Key> keys_;  // by normalised full path
@@ -87,6 +115,8 @@ class FakeRegistry final : public os::Registry {
   os::OsError failure_ = os::kSuccess;
   std::string failingKey_;  // normalised; empty: none
   os::OsError failingKeyError_ = os::kSuccess;
+  os::OsError writeFailure_ = os::kSuccess;
+  std::map<std::string, KeyUses> uses_;  // by normalised path
   int calls_ = 0;
   int changeAttempts_ = 0;
 };

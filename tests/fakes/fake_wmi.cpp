@@ -180,6 +180,7 @@ os::WmiResult FakeWmi::InitializeSecurity() {
 std::unique_ptr<os::WmiSession> FakeWmi::Connect(std::string_view nameSpace,
                                                  os::WmiResult& result) {
   Count();
+  ++connections_;
   if (!HasJoined()) {
     result = kWmiNotInitialized;
     return nullptr;

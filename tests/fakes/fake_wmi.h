@@ -65,6 +65,7 @@ class FakeWmi final : public os::WmiConnector {
   int openApartments() const { return openApartments_.load(); }
   int openObjects() const { return openObjects_.load(); }  // sessions, enumerators, instances
   int releasedAfterLeaving() const { return releasedAfterLeaving_.load(); }
+  int connections() const { return connections_.load(); }  // namespace connections asked for
   std::vector<std::string> Queries() const;
   std::vector<std::uint32_t> Timeouts() const;  // as Next received them
   void ClearRecords() {
@@ -104,6 +105,7 @@ class FakeWmi final : public os::WmiConnector {
   std::map<int, std::shared_ptr<os::WmiEventSink>> sinks_;
   int nextSubscription_ = 0;
   std::atomic<int> calls_{0};
+  std::atomic<int> connections_{0};
   std::atomic<int> openApartments_{0};
   std::atomic<int> openObjects_{0};
   std::atomic<int> releasedAfterLeaving_{0};

@@ -207,6 +207,54 @@ TEST_F(StateTablesTest, FailuresAreQuietAndNeverCreateTheKey) {
   EXPECT_EQ(entry, MonitorState{});
 }
 
+// An owner that keeps what its tables hold writes a table only when its rows change, replaces
+// it with one write (never a delete first) and deletes it once when it empties.
+TEST_F(StateTablesTest, AnOwnerWritesOnlyWhatChanged) {
+  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(4070, 1, "C:")}));
+  StoredTables stored;
+  std::vector<MonitorState> list;
+  ASSERT_TRUE(LoadList(registry, kVolStaStatusTable, list, &stored));
+  struct Step {
+    std::vector<MonitorState> rows;
+    int writes;
+    int deletes;
+  };
+  const std::vector<Step> steps{
+      {{Entry(4070, 1, "C:")}, 0, 0},                        // as loaded
+      {{Entry(4070, 1, "C:"), Entry(4070, 2, "D:")}, 1, 0},  // changed: one write
+      {{Entry(4070, 1, "C:"), Entry(4070, 2, "D:")}, 0, 0},
+      {{}, 0, 1},  // emptied: one delete
+      {{}, 0, 0},
+  };
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    registry.ResetUses();
+    EXPECT_TRUE(SaveList(registry, kVolStaStatusTable, steps[i].rows, &stored)) << "step " << i;
+    const fakes::FakeRegistry::KeyUses uses = registry.Uses(kNasKey);
+    EXPECT_EQ(uses.writes, steps[i].writes) << "step " << i;
+    EXPECT_EQ(uses.deletes, steps[i].deletes) << "step " << i;
+    std::vector<MonitorState> back;
+    (void)LoadList(registry, kVolStaStatusTable, back);
+    EXPECT_EQ(back, steps[i].rows) << "step " << i;
+  }
+}
+
+TEST_F(StateTablesTest, AFailedWriteLeavesThePreviousRowsAndIsTriedAgain) {
+  StoredTables stored;
+  const MonitorState open = Entry(4040, 1, "");
+  const MonitorState updated = Entry(4040, 2, "");
+  ASSERT_TRUE(SaveSingle(registry, kUPSDegradeStatusTable, open, &stored));
+  registry.FailWrites(os::kErrorAccessDenied);
+  EXPECT_FALSE(SaveSingle(registry, kUPSDegradeStatusTable, updated, &stored));
+  MonitorState back;
+  ASSERT_TRUE(LoadSingle(registry, kUPSDegradeStatusTable, back)) << "the old row is still there";
+  EXPECT_EQ(back, open);
+
+  registry.FailWrites(os::kSuccess);
+  EXPECT_TRUE(SaveSingle(registry, kUPSDegradeStatusTable, updated, &stored));
+  ASSERT_TRUE(LoadSingle(registry, kUPSDegradeStatusTable, back));
+  EXPECT_EQ(back, updated) << "the next save writes what failed";
+}
+
 // ---- The open/close rule ---------------------------------------------------------------------
 
 class ConditionTrackerTest : public ::testing::Test {

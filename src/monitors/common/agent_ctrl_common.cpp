@@ -22,9 +22,9 @@ AgentCtrl_COMMON::AgentCtrl_COMMON(const os::OsPorts& os)
       performance_(os.counters),
       serverBackup_(os.eventLogStore, os.clock, CommonEventQueue()) {
   performance_.Open();  // a first sample now, so the first round already has rates
-  LoadSingle(os.registry, kBackupStatusTable, data_.backupState);
-  LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState);
-  LoadSingle(os.registry, kUPSDegradeStatusTable, data_.upsDegradeState);
+  LoadSingle(os.registry, kBackupStatusTable, data_.backupState, &stored_);
+  LoadSingle(os.registry, kUPSConnectStatusTable, data_.upsConnectState, &stored_);
+  LoadSingle(os.registry, kUPSDegradeStatusTable, data_.upsDegradeState, &stored_);
 }
 
 AgentCtrl_COMMON::~AgentCtrl_COMMON() {
@@ -87,9 +87,9 @@ void AgentCtrl_COMMON::CheckWindowsUpdate() {
 }
 
 void AgentCtrl_COMMON::SaveStateTables() {
-  SaveSingle(os_.registry, kBackupStatusTable, data_.backupState);
-  SaveSingle(os_.registry, kUPSConnectStatusTable, data_.upsConnectState);
-  SaveSingle(os_.registry, kUPSDegradeStatusTable, data_.upsDegradeState);
+  SaveSingle(os_.registry, kBackupStatusTable, data_.backupState, &stored_);
+  SaveSingle(os_.registry, kUPSConnectStatusTable, data_.upsConnectState, &stored_);
+  SaveSingle(os_.registry, kUPSDegradeStatusTable, data_.upsDegradeState, &stored_);
 }
 
 }  // namespace orv

@@ -19,6 +19,7 @@
 #include "monitors/common/network_identity_monitor.h"
 #include "monitors/common/performance_monitor.h"
 #include "monitors/common/server_backup_monitor.h"
+#include "monitors/common/state_tables.h"
 #include "monitors/common/watcher_thread.h"
 #include "os/os_ports.h"
 
@@ -64,6 +65,7 @@ class AgentCtrl_COMMON {
 
   os::OsPorts os_;
   CommonStatusData data_;
+  StoredTables stored_;  // what the three state tables hold, so an unchanged one is not written
   AgentEventLog log_;
   EventLogForwarder forwarder_;
   NetworkIdentityMonitor network_;

@@ -50,18 +50,18 @@ bool EnumDrivers(os::DeviceInstallation& devices, std::string_view classGuid,
 
 DriverMonitor::DriverMonitor(const os::OsPorts& os, const AgentEventLog& log, EventQueue& queue)
     : os_(os), log_(log), queue_(queue) {
-  (void)LoadList(os.registry, kLANInfo, lanInfo_);
-  (void)LoadList(os.registry, kSATAInfo, sataInfo_);
-  (void)LoadList(os.registry, kIDEInfo, ideInfo_);
+  (void)LoadList(os.registry, kLANInfo, lanInfo_, &stored_);
+  (void)LoadList(os.registry, kSATAInfo, sataInfo_, &stored_);
+  (void)LoadList(os.registry, kIDEInfo, ideInfo_, &stored_);
 }
 
 void DriverMonitor::Check(const std::vector<AdapterEntry>& adapters) {
   CheckClass(kStorageControllers, sataInfo_, nullptr);
   CheckClass(kIdeControllers, ideInfo_, nullptr);
   CheckClass(kNetworkAdapters, lanInfo_, &adapters);
-  (void)SaveList(os_.registry, kLANInfo, lanInfo_);
-  (void)SaveList(os_.registry, kSATAInfo, sataInfo_);
-  (void)SaveList(os_.registry, kIDEInfo, ideInfo_);
+  (void)SaveList(os_.registry, kLANInfo, lanInfo_, &stored_);
+  (void)SaveList(os_.registry, kSATAInfo, sataInfo_, &stored_);
+  (void)SaveList(os_.registry, kIDEInfo, ideInfo_, &stored_);
 }
 
 void DriverMonitor::CheckClass(std::string_view classGuid, std::vector<TextPair>& table,

@@ -51,6 +51,7 @@ class DriverMonitor {
   std::vector<TextPair> lanInfo_;
   std::vector<TextPair> sataInfo_;
   std::vector<TextPair> ideInfo_;
+  StoredTables stored_;  // what the three tables hold, so an unchanged one is not written
 };
 
 }  // namespace orv

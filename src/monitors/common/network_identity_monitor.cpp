@@ -43,7 +43,7 @@ void NetworkIdentityMonitor::CompareMacs(const std::vector<AdapterEntry>& adapte
   (void)common.GetMultiString("MacAddress", stored);
   std::vector<std::string> current;
   for (const AdapterEntry& adapter : adapters) current.push_back(NetworkInfo::FormatMac(adapter));
-  (void)common.SetMultiString("MacAddress", current);
+  if (current != stored) (void)common.SetMultiString("MacAddress", current);  // an unchanged list costs no write
 
   // A shorter list whose positions all still match is a removed adapter, not another board.
   if (stored.empty()) return;

@@ -3,11 +3,18 @@
 //
 // A single table is a string value holding one state row; a list table is a multi-string
 // value, one row per string in list order. The row kind is part of a table's type, so a
-// table can only be loaded and saved with the rows it holds. Saving deletes the value and
-// writes it again only when there is something to keep, so a table never outlives the
-// conditions it recorded. Keys are never created: with the key missing, saves fail quietly.
+// table can only be loaded and saved with the rows it holds. Keys are never created: with the
+// key missing, saves fail quietly.
+//
+// Saving replaces the value with one write, so the registry always holds either the old rows
+// or the new ones (a power loss between a delete and a write would lose every open condition,
+// and the next start would report them all again); a table with nothing left to keep is
+// deleted, so it never outlives the conditions it recorded. An owner that keeps the
+// StoredTables of its tables saves only what changed: a round in which nothing changed writes
+// nothing, which spares the hive a flush every round.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,23 +61,45 @@ inline constexpr StateListTable kVaultBackupStatusTable{kNasKey, "VaultBackupSta
 inline constexpr PairListTable kHDDSerialInfo{kNasKey, "HDDSerialInfo"};
 inline constexpr FiveTextListTable kVaultBackupTaskInfo{kNasKey, "VaultBackupTaskInfo"};
 
-// Parses the stored row into `entry`; false, with `entry` unchanged, when no string is stored.
-bool LoadSingle(os::Registry& registry, const SingleStateTable& table, MonitorState& entry);
-// Appends one entry per stored row, in stored order; false, `list` unchanged, when none is stored.
-bool LoadList(os::Registry& registry, const StateListTable& table, std::vector<MonitorState>& list);
-bool LoadList(os::Registry& registry, const PairListTable& table, std::vector<TextPair>& list);
-bool LoadList(os::Registry& registry, const FiveTextListTable& table, std::vector<FiveTexts>& list);
+// The rows an owner's tables hold in the registry as far as it knows: those read when it
+// loaded them or last written. A table is unknown until then, and again after a save that
+// failed, so its next save writes whatever the registry holds meanwhile.
+class StoredTables {
+ public:
+  // The rows known to be stored (empty: no value); nullptr when unknown.
+  const std::vector<std::string>* Rows(std::string_view key, std::string_view value) const;
+  void Know(std::string_view key, std::string_view value, std::vector<std::string> rows);
+  void Forget(std::string_view key, std::string_view value);
 
-// Deletes the value, then writes the entry's row when its act_sts is not 0. False when the
-// value could not be written or removed (missing or read-only key); nothing is logged.
-bool SaveSingle(os::Registry& registry, const SingleStateTable& table, const MonitorState& entry);
-// Deletes the value, then writes every entry (whatever its act_sts) when the list is not
-// empty. False when the value could not be written or removed; nothing is logged.
+ private:
+  std::map<std::string, std::vector<std::string>, std::less<>> rows_;  // by key and value name
+};
+
+// Parses the stored row into `entry`; false, with `entry` unchanged, when no string is stored.
+// With `stored`, remembers the row read.
+bool LoadSingle(os::Registry& registry, const SingleStateTable& table, MonitorState& entry,
+                StoredTables* stored = nullptr);
+// Appends one entry per stored row, in stored order; false, `list` unchanged, when none is stored.
+bool LoadList(os::Registry& registry, const StateListTable& table, std::vector<MonitorState>& list,
+              StoredTables* stored = nullptr);
+bool LoadList(os::Registry& registry, const PairListTable& table, std::vector<TextPair>& list,
+              StoredTables* stored = nullptr);
+bool LoadList(os::Registry& registry, const FiveTextListTable& table, std::vector<FiveTexts>& list,
+              StoredTables* stored = nullptr);
+
+// Writes the entry's row when its act_sts is not 0, else deletes the value. True, without a
+// call, when `stored` knows the table holds just that already. False when the value could not
+// be written or removed (missing or read-only key); the table is then unknown to `stored`, and
+// nothing is logged.
+bool SaveSingle(os::Registry& registry, const SingleStateTable& table, const MonitorState& entry,
+                StoredTables* stored = nullptr);
+// Writes every entry (whatever its act_sts) when the list is not empty, else deletes the value;
+// otherwise as SaveSingle.
 bool SaveList(os::Registry& registry, const StateListTable& table,
-              const std::vector<MonitorState>& list);
+              const std::vector<MonitorState>& list, StoredTables* stored = nullptr);
 bool SaveList(os::Registry& registry, const PairListTable& table,
-              const std::vector<TextPair>& list);
+              const std::vector<TextPair>& list, StoredTables* stored = nullptr);
 bool SaveList(os::Registry& registry, const FiveTextListTable& table,
-              const std::vector<FiveTexts>& list);
+              const std::vector<FiveTexts>& list, StoredTables* stored = nullptr);
 
 }  // namespace orv

@@ -59,8 +59,11 @@ void WindowsUpdateMonitor::CheckPolicy(bool report) {
   const SeenAuPolicy seen{common_.GetDwordOr(kNoAutoUpdateValue, RegHandle::kMissingDword),
                           common_.GetDwordOr(kAuOptionsValue, RegHandle::kMissingDword)};
   const AuPolicyUpdate update = CompareAuPolicy(seen, policy);
-  if (update.noAutoUpdate) (void)common_.SetDword(kNoAutoUpdateValue, *update.noAutoUpdate);
-  if (update.auOptions) (void)common_.SetDword(kAuOptionsValue, *update.auOptions);
+  // What is stored already is not written again.
+  if (update.noAutoUpdate && *update.noAutoUpdate != seen.noAutoUpdate) {
+    (void)common_.SetDword(kNoAutoUpdateValue, *update.noAutoUpdate);
+  }
+  if (update.auOptions && *update.auOptions != seen.auOptions) (void)common_.SetDword(kAuOptionsValue, *update.auOptions);
   if (!update.changed || !report) return;
 
   const std::uint32_t options = policy ? policy->auOptions : RegHandle::kMissingDword;

@@ -21,15 +21,15 @@ AgentCtrl_LNAS::AgentCtrl_LNAS(const os::OsPorts& os, bool meridexBrand, std::ui
       diskErrors_(os, NasEventQueue(), modelFlags), redundancy_(os, NasEventQueue(), meridexBrand, modelFlags),
       capacity_(NasEventQueue(), os.clock), backups_(os, NasEventQueue()),
       encryptedVolumes_(os, NasEventQueue()), raidMode_(os, NasEventQueue()) {
-  LoadSingle(os.registry, kCPUFanStatusTable, data_.cpuFanState);
-  LoadSingle(os.registry, kCPUTempStatusTable, data_.cpuTempState);
-  LoadSingle(os.registry, kCASEFanStatusTable, data_.caseFanState);
-  LoadList(os.registry, kHDDTempStatusTable, data_.hddTempStates);
-  LoadList(os.registry, kHDDStaStatusTable, data_.hddStaStates);
-  LoadList(os.registry, kVolCapaStatusTable, data_.volCapaStates);
-  LoadList(os.registry, kVolStaStatusTable, data_.volStaStates);
-  LoadList(os.registry, kVaultBackupStatusTable, data_.vaultBackupStates);
-  data_.tasks = LoadBackupTasks(os.registry);
+  LoadSingle(os.registry, kCPUFanStatusTable, data_.cpuFanState, &stored_);
+  LoadSingle(os.registry, kCPUTempStatusTable, data_.cpuTempState, &stored_);
+  LoadSingle(os.registry, kCASEFanStatusTable, data_.caseFanState, &stored_);
+  LoadList(os.registry, kHDDTempStatusTable, data_.hddTempStates, &stored_);
+  LoadList(os.registry, kHDDStaStatusTable, data_.hddStaStates, &stored_);
+  LoadList(os.registry, kVolCapaStatusTable, data_.volCapaStates, &stored_);
+  LoadList(os.registry, kVolStaStatusTable, data_.volStaStates, &stored_);
+  LoadList(os.registry, kVaultBackupStatusTable, data_.vaultBackupStates, &stored_);
+  data_.tasks = backups_.LoadTasks();
 }
 
 AgentCtrl_LNAS::~AgentCtrl_LNAS() = default;
@@ -101,14 +101,14 @@ void AgentCtrl_LNAS::CheckCompanionSettings() {
 }
 
 void AgentCtrl_LNAS::SaveStateTables() {
-  SaveSingle(os_.registry, kCPUFanStatusTable, data_.cpuFanState);
-  SaveSingle(os_.registry, kCPUTempStatusTable, data_.cpuTempState);
-  SaveSingle(os_.registry, kCASEFanStatusTable, data_.caseFanState);
-  SaveList(os_.registry, kHDDTempStatusTable, data_.hddTempStates);
-  SaveList(os_.registry, kHDDStaStatusTable, data_.hddStaStates);
-  SaveList(os_.registry, kVolCapaStatusTable, data_.volCapaStates);
-  SaveList(os_.registry, kVolStaStatusTable, data_.volStaStates);
-  SaveList(os_.registry, kVaultBackupStatusTable, data_.vaultBackupStates);
+  SaveSingle(os_.registry, kCPUFanStatusTable, data_.cpuFanState, &stored_);
+  SaveSingle(os_.registry, kCPUTempStatusTable, data_.cpuTempState, &stored_);
+  SaveSingle(os_.registry, kCASEFanStatusTable, data_.caseFanState, &stored_);
+  SaveList(os_.registry, kHDDTempStatusTable, data_.hddTempStates, &stored_);
+  SaveList(os_.registry, kHDDStaStatusTable, data_.hddStaStates, &stored_);
+  SaveList(os_.registry, kVolCapaStatusTable, data_.volCapaStates, &stored_);
+  SaveList(os_.registry, kVolStaStatusTable, data_.volStaStates, &stored_);
+  SaveList(os_.registry, kVaultBackupStatusTable, data_.vaultBackupStates, &stored_);
 }
 
 }  // namespace orv

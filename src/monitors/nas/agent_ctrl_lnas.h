@@ -11,6 +11,7 @@
 
 #include "model/nas_status_data.h"
 #include "model/pass_kind.h"
+#include "monitors/common/state_tables.h"
 #include "monitors/nas/backup_task_monitor.h"
 #include "monitors/nas/companion_settings.h"
 #include "monitors/nas/disk_error_monitor.h"
@@ -61,6 +62,7 @@ class AgentCtrl_LNAS {
   bool meridexBrand_;
   std::uint32_t modelFlags_;
   NasStatusData data_;
+  StoredTables stored_;  // what the eight state tables hold, so an unchanged one is not written
   AgentEventLog log_;
   CompanionSettings companion_;
   DiskMonitor disks_;

@@ -73,9 +73,9 @@ std::string TaskNameIn(std::string_view message) {
   return std::string(message.substr(start, close - start));
 }
 
-std::vector<BackupTask> LoadBackupTasks(os::Registry& registry) {
+std::vector<BackupTask> LoadBackupTasks(os::Registry& registry, StoredTables* stored) {
   std::vector<FiveTexts> rows;
-  (void)LoadList(registry, kVaultBackupTaskInfo, rows);
+  (void)LoadList(registry, kVaultBackupTaskInfo, rows, stored);
   std::vector<BackupTask> tasks;
   for (const FiveTexts& row : rows) {
     BackupTask task;
@@ -90,12 +90,12 @@ std::vector<BackupTask> LoadBackupTasks(os::Registry& registry) {
   return tasks;
 }
 
-void SaveBackupTasks(os::Registry& registry, const std::vector<BackupTask>& tasks) {
+void SaveBackupTasks(os::Registry& registry, const std::vector<BackupTask>& tasks, StoredTables* stored) {
   std::vector<FiveTexts> rows;
   for (const BackupTask& task : tasks) {
     rows.push_back({task.name, task.key, std::to_string(task.result), TimeText(task.lastSuccess), TimeText(task.lastResult)});
   }
-  (void)SaveList(registry, kVaultBackupTaskInfo, rows);
+  (void)SaveList(registry, kVaultBackupTaskInfo, rows, stored);
 }
 
 BackupTaskMonitor::BackupTaskMonitor(const os::OsPorts& os, EventQueue& queue)
@@ -106,7 +106,7 @@ BackupTaskMonitor::BackupTaskMonitor(const os::OsPorts& os, EventQueue& queue)
 void BackupTaskMonitor::Check(std::vector<BackupTask>& tasks, std::vector<MonitorState>& failures) {
   FollowTaskList(tasks, failures);
   ReadLog(tasks, failures);
-  SaveBackupTasks(os_.registry, tasks);
+  SaveBackupTasks(os_.registry, tasks, &stored_);
 }
 
 void BackupTaskMonitor::FollowTaskList(std::vector<BackupTask>& tasks, std::vector<MonitorState>& failures) const {

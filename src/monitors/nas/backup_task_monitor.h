@@ -12,6 +12,7 @@
 #include "model/event_queue.h"
 #include "model/monitor_state.h"
 #include "monitors/common/condition_tracker.h"
+#include "monitors/common/state_tables.h"
 #include "os/os_ports.h"
 #include "platform/event_log.h"
 
@@ -25,12 +26,16 @@ inline constexpr std::string_view kBackupLogChannel = "VaultBackupService";
 std::string TaskNameIn(std::string_view message);
 
 // "[name][key][result][last success][last result]" rows of the task list.
-std::vector<BackupTask> LoadBackupTasks(os::Registry& registry);
-void SaveBackupTasks(os::Registry& registry, const std::vector<BackupTask>& tasks);
+// With `stored`, VaultBackupTaskInfo is read into it and written only when it changed.
+std::vector<BackupTask> LoadBackupTasks(os::Registry& registry, StoredTables* stored = nullptr);
+void SaveBackupTasks(os::Registry& registry, const std::vector<BackupTask>& tasks, StoredTables* stored = nullptr);
 
 class BackupTaskMonitor {
  public:
   BackupTaskMonitor(const os::OsPorts& os, EventQueue& queue);
+
+  // The stored task list, remembered so that Check writes it only when it changed.
+  std::vector<BackupTask> LoadTasks() { return LoadBackupTasks(os_.registry, &stored_); }
 
   // One run: follows the product's task list, then applies the new log records to `tasks`;
   // failures open and close rows of `failures` (VaultBackupStatusTable). Saves the task list.
@@ -48,6 +53,7 @@ class BackupTaskMonitor {
   os::OsPorts os_;
   ConditionTracker tracker_;
   EventLog log_;
+  StoredTables stored_;  // what VaultBackupTaskInfo holds
 };
 
 }  // namespace orv

@@ -56,25 +56,25 @@ std::string SlotTextOfMask(std::uint32_t mask) {
 
 }  // namespace
 
-std::vector<RememberedSerial> LoadSerialMemory(os::Registry& registry) {
+std::vector<RememberedSerial> LoadSerialMemory(os::Registry& registry, StoredTables* stored) {
   std::vector<TextPair> rows;
-  (void)LoadList(registry, kHDDSerialInfo, rows);
+  (void)LoadList(registry, kHDDSerialInfo, rows, stored);
   std::vector<RememberedSerial> memory;
   memory.reserve(rows.size());
   for (const TextPair& row : rows) memory.push_back({MaskOfSlotFormatText(row.first), row.second});
   return memory;
 }
 
-void SaveSerialMemory(os::Registry& registry, const std::vector<RememberedSerial>& memory) {
+void SaveSerialMemory(os::Registry& registry, const std::vector<RememberedSerial>& memory, StoredTables* stored) {
   std::vector<TextPair> rows;
   rows.reserve(memory.size());
   for (const RememberedSerial& entry : memory) rows.emplace_back(SlotTextOfMask(entry.portMask), entry.serialNumber);
-  (void)SaveList(registry, kHDDSerialInfo, rows);
+  (void)SaveList(registry, kHDDSerialInfo, rows, stored);
 }
 
 DiskMonitor::DiskMonitor(const os::OsPorts& os, EventQueue& queue, bool meridexBrand, std::uint32_t modelFlags)
     : os_(os), queue_(queue), tracker_(queue, os.clock), meridexBrand_(meridexBrand), modelFlags_(modelFlags),
-      serials_(LoadSerialMemory(os.registry)) {}
+      serials_(LoadSerialMemory(os.registry, &stored_)) {}
 
 void DiskMonitor::Check(const std::vector<DiskInfo>& found, bool layoutRead, std::vector<DiskInfo>& current,
                         std::vector<MonitorState>& dropOuts, std::vector<MonitorState>& hotDisks) {
@@ -175,7 +175,7 @@ void DiskMonitor::CheckReplacement(const std::vector<DiskInfo>& current) {
     queue_.Post(event);
     remembered->serialNumber = disk.serialNumber;
   }
-  SaveSerialMemory(os_.registry, serials_);
+  SaveSerialMemory(os_.registry, serials_, &stored_);
 }
 
 void DiskMonitor::CheckTemperature(const DiskInfo& disk, std::uint32_t threshold,

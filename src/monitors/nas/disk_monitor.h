@@ -20,6 +20,7 @@
 #include "model/disk_info.h"
 #include "model/monitor_state.h"
 #include "monitors/common/condition_tracker.h"
+#include "monitors/common/state_tables.h"
 #include "os/os_ports.h"
 
 namespace orv {
@@ -33,8 +34,10 @@ struct RememberedSerial {
   std::string serialNumber;
 };
 
-std::vector<RememberedSerial> LoadSerialMemory(os::Registry& registry);
-void SaveSerialMemory(os::Registry& registry, const std::vector<RememberedSerial>& memory);
+// With `stored`, HDDSerialInfo is read into it and written only when it changed.
+std::vector<RememberedSerial> LoadSerialMemory(os::Registry& registry, StoredTables* stored = nullptr);
+void SaveSerialMemory(os::Registry& registry, const std::vector<RememberedSerial>& memory,
+                      StoredTables* stored = nullptr);
 
 class DiskMonitor {
  public:
@@ -63,6 +66,7 @@ class DiskMonitor {
   ConditionTracker tracker_;
   bool meridexBrand_;
   std::uint32_t modelFlags_;
+  StoredTables stored_;  // what HDDSerialInfo holds
   std::vector<RememberedSerial> serials_;
   bool unwatchedBaysLogged_ = false;
   // Per bay, the last reading of a disk with both its serial number and its SMART data;

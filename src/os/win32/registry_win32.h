@@ -7,6 +7,8 @@ namespace orv::win32 {
 
 class Win32Registry final : public os::Registry {
  public:
+  os::OsResult<os::RegistryKey> OpenKey(os::RegistryRoot root, std::string_view path,
+                                        os::RegistryAccess access) override;
   os::OsError ProbeKey(os::RegistryRoot root, std::string_view path,
                        os::RegistryAccess access) override;
   os::OsError QueryValue(os::RegistryRoot root, std::string_view path, std::string_view name,

@@ -28,11 +28,13 @@
 #include "os/win32/windows_update_wua.h"
 #include "os/win32/wmi_win32.h"
 #include "os/win32/xml_reader_xmllite.h"
+#include "platform/held_keys_registry.h"
 
 namespace orv::win32 {
 
 struct Win32Ports {
   Win32Registry registry;
+  HeldKeysRegistry heldRegistry{registry};  // what the agent gets, so a round can hold its keys
   Win32EventReporter eventReporter;
   Win32ServiceHost serviceHost;
   Win32ServiceManager serviceManager;
@@ -60,7 +62,7 @@ struct Win32Ports {
   Win32EncryptionLibrary encryption;
 
   os::OsPorts Ports() {
-    return {registry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
+    return {heldRegistry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,
             eventLogStore, xmlReader, wmi, pipes, http, crypto, adapters, devices,
             counters, shares, windowsUpdate, storage, hid, diskService, volumes, encryption};
   }
