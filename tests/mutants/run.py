@@ -185,6 +185,11 @@ def write_baseline(results, mutations):
     BASELINE.write_text("\n".join(lines) + "\n", encoding="utf-8")
 
 
+def write_results(scratch, started, noisy, results):
+    report = {"seconds": round(time.monotonic() - started), "uncounted": sorted(noisy), "mutations": results}
+    (scratch / "results.json").write_text(json.dumps(report, indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
+
+
 def print_table(mutations, results):
     width = max(len(m["id"]) for m in mutations)
     print(f"\n{'id':<{width}}  caught  tests  first catching tests")
@@ -266,11 +271,12 @@ def main():
                             "catchers": catchers, "seconds": round(time.monotonic() - began, 1)}
         print(f"[{index}/{len(mutations)}] {m['id']}: {'caught' if caught else 'MISSED'} ({status}, "
               f"{len(catchers)} tests, {results[m['id']]['seconds']} s)", flush=True)
+        # Written after every fault, so an interrupted run still leaves what it found.
+        write_results(scratch, started, noisy, results)
 
     elapsed = time.monotonic() - started
     print_table(mutations, results)
-    report = {"seconds": round(elapsed), "uncounted": sorted(noisy), "mutations": results}
-    (scratch / "results.json").write_text(json.dumps(report, indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
+    write_results(scratch, started, noisy, results)
     caught = sum(r["caught"] for r in results.values())
     print(f"\n{caught} of {len(results)} caught in {elapsed / 60:.1f} min; results in {scratch / 'results.json'}")
 
