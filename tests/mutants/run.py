@@ -7,6 +7,7 @@ tests there and reports which tests catch it.
   tests/mutants/run.py --check          also fail when a mutation the baseline catches is missed
   tests/mutants/run.py --write-baseline record this run as the baseline
   tests/mutants/run.py --list           check the list against the sources only, no build
+  tests/mutants/run.py --record FILE    baseline.txt from a results.json
 """
 
 import argparse
@@ -209,6 +210,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="check the list against the sources and stop")
     parser.add_argument("--check", action="store_true", help="exit 1 when a mutation caught in the baseline is missed")
     parser.add_argument("--write-baseline", action="store_true", help="record this run in baseline.txt")
+    parser.add_argument("--record", type=Path, metavar="RESULTS",
+                        help="write baseline.txt from an earlier run's results.json (also a partial one) and stop")
     parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "mutants", help="scratch folder")
     parser.add_argument("--timeout", type=int, default=600, help="seconds one test run may take")
     args = parser.parse_args()
@@ -227,6 +230,11 @@ def main():
         sys.exit(f"mutations.txt: {error}")
     if args.list:
         print(f"{len(mutations)} mutations, every original text found exactly once")
+        return 0
+    if args.record:
+        recorded = json.loads(args.record.read_text(encoding="utf-8"))["mutations"]
+        write_baseline({i: r for i, r in recorded.items() if r["status"] != "does not compile"}, parse_list(LIST))
+        print(f"baseline.txt: {len(recorded)} results recorded")
         return 0
 
     started = time.monotonic()
