@@ -32,23 +32,26 @@ class FakeSystemInfo final : public os::SystemInfo {
     return it == moduleErrorTexts.end() ? ErrorText(code) : it->second;
   }
 
-  // The fake's ANSI code page is UTF-8 (a code page Windows also offers), so texts pass as they
-  // are; with `codePage932` it is Japanese Windows' code page 932, best fit included ("¥" gives
-  // the backslash byte) and "?" for what it lacks.
+  // The fake's ANSI code page is UTF-8 (a code page Windows also offers); with `codePage932` it
+  // is Japanese Windows' code page 932, best fit included ("¥" gives the backslash byte) and
+  // "?" for what it lacks. Like the adapter, the text goes through UTF-16 first, so every byte
+  // of a broken sequence (half a character) becomes U+FFFD: "?" in code page 932.
   std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override {
     if (codePage932) return Cp932ToUtf8(bytes);
     return std::string(bytes.begin(), bytes.end());
   }
   std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override {
-    if (codePage932) return Utf8ToCp932(text, /*exact=*/false).value();
-    return std::vector<std::uint8_t>(text.begin(), text.end());
+    const std::string whole = Utf16ToUtf8(Utf8ToUtf16(text));
+    if (codePage932) return Utf8ToCp932(whole, /*exact=*/false).value();
+    return std::vector<std::uint8_t>(whole.begin(), whole.end());
   }
   bool Utf8ToAnsiExact(std::string_view text, std::vector<std::uint8_t>& bytes) override {
+    const std::string whole = Utf16ToUtf8(Utf8ToUtf16(text));
     if (!codePage932) {
-      bytes.assign(text.begin(), text.end());
+      bytes.assign(whole.begin(), whole.end());
       return true;
     }
-    auto exact = Utf8ToCp932(text, /*exact=*/true);
+    auto exact = Utf8ToCp932(whole, /*exact=*/true);
     bytes = exact.value_or(std::vector<std::uint8_t>{});
     return exact.has_value();
   }

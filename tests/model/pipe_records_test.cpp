@@ -27,31 +27,6 @@ bool ZeroAfterText(const auto& bytes, RecordField field) {
   return true;
 }
 
-// A double-byte code page as on the appliances: every non-ASCII character becomes two bytes.
-class DoubleByteSystem final : public os::SystemInfo {
- public:
-  std::string ExecutablePath() override { return {}; }
-  std::string SystemDirectory() override { return {}; }
-  std::string ComputerName() override { return {}; }
-  std::string ErrorText(os::OsError) override { return {}; }
-  std::string AnsiToUtf8(std::span<const std::uint8_t>) override { return {}; }
-  bool IsNetworkAlive() override { return false; }
-  bool Utf8ToAnsiExact(std::string_view, std::vector<std::uint8_t>&) override { return false; }
-  std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const auto c = static_cast<std::uint8_t>(text[i]);
-      if (c < 0x80) {
-        out.push_back(c);
-      } else if ((c & 0xC0) == 0xC0) {
-        out.push_back(0x82);
-        out.push_back(0xA0);
-      }
-    }
-    return out;
-  }
-};
-
 TEST(PipeNoticeTest, ResultIsLittleEndianAndTextZeroPadded) {
   fakes::FakeSystemInfo system;
   const PipeNoticeBytes bytes = SerializePipeNotice({0x01020304u, "更新に失敗しました。"}, system);
@@ -76,12 +51,27 @@ TEST(PipeNoticeTest, LongTextKeepsItsTerminator) {
   EXPECT_EQ(bytes[259], 0);
 }
 
-TEST(PipeNoticeTest, CutNeverSplitsADoubleByteCharacter) {
-  DoubleByteSystem system;
-  // 254 ASCII bytes leave room for one byte only: the two-byte character must go entirely.
-  const PipeNoticeBytes bytes = SerializePipeNotice({1, std::string(254, 'a') + "あい"}, system);
-  EXPECT_EQ(TextAt(bytes, notice_layout::kText), std::string(254, 'a'));
-  EXPECT_EQ(bytes[4 + 254], 0);
+TEST(PipeNoticeTest, CutNeverSplitsACharacter) {
+  // The notice's text field holds 255 bytes and its terminator. In code page 932 (the
+  // appliances') "あ" is two bytes, in a UTF-8 code page three; half a character would reach
+  // the settings program as "?" or garbage, so a character that does not fit goes whole.
+  const struct {
+    bool codePage932;
+    std::string text;
+    std::string expected;
+  } rows[] = {
+      {true, std::string(254, 'a') + "あい", std::string(254, 'a')},
+      {true, std::string(253, 'a') + "あい", std::string(253, 'a') + "\x82\xA0"},
+      {false, std::string(253, 'a') + "あい", std::string(253, 'a')},
+      {false, std::string(252, 'a') + "あい", std::string(252, 'a') + "あ"},
+  };
+  for (const auto& row : rows) {
+    fakes::FakeSystemInfo system;
+    system.codePage932 = row.codePage932;
+    const PipeNoticeBytes bytes = SerializePipeNotice({1, row.text}, system);
+    EXPECT_EQ(TextAt(bytes, notice_layout::kText), row.expected) << row.codePage932 << " " << row.text.size();
+    EXPECT_TRUE(ZeroAfterText(bytes, notice_layout::kText));
+  }
 }
 
 class RegistrationRecordTest : public ::testing::Test {

@@ -106,9 +106,24 @@ TEST(ControllerClocks, StatusAndDailyTimes) {
     return ToCalendarMilliseconds({2026, 12, 0, static_cast<std::uint16_t>(day), static_cast<std::uint16_t>(hour),
                                    static_cast<std::uint16_t>(minute), 0, 0});
   };
-  EXPECT_EQ(CORVSvcCtrl::NextStatusTime(at(7, 10, 20), 300, 1800), at(7, 10, 35));
-  EXPECT_EQ(CORVSvcCtrl::NextStatusTime(at(7, 10, 40), 300, 1800), at(7, 11, 5));
-  EXPECT_EQ(CORVSvcCtrl::NextStatusTime(at(7, 10, 5), 300, 1800), at(7, 10, 5)) << "due now counts";
+  // From the status second of the hour, whole steps of the output interval; a time that falls
+  // exactly on a step is due then, not one step later.
+  const struct {
+    std::int64_t now;
+    std::uint32_t statusSecond, outputInterval;
+    std::int64_t next;
+  } statuses[] = {
+      {at(7, 10, 20), 300, 1800, at(7, 10, 35)},
+      {at(7, 10, 40), 300, 1800, at(7, 11, 5)},
+      {at(7, 10, 5), 300, 1800, at(7, 10, 5)},
+      {at(7, 10, 35), 300, 1800, at(7, 10, 35)},
+      {at(7, 10, 59), 0, 60, at(7, 10, 59)},
+      {at(7, 10, 59) + 1, 0, 60, at(7, 11, 0)},
+  };
+  for (const auto& row : statuses) {
+    EXPECT_EQ(CORVSvcCtrl::NextStatusTime(row.now, row.statusSecond, row.outputInterval), row.next)
+        << row.now << " " << row.statusSecond << " " << row.outputInterval;
+  }
   EXPECT_EQ(CORVSvcCtrl::NextDailyTime(at(7, 23, 30), 3600), at(8, 23, 0));
   EXPECT_EQ(CORVSvcCtrl::NextDailyTime(at(7, 22, 30), 3600), at(7, 23, 0));
   EXPECT_EQ(CORVSvcCtrl::NextDailyTime(at(31, 23, 0), 0), at(31, 23, 0) + 23 * 3'600'000LL) << "across the month";

@@ -77,6 +77,17 @@ TEST_F(RaidModeTest, NewerRecordIsReportedOnceAndOnlyTheNewestCounts) {
   EXPECT_THAT(Run(), IsEmpty());
 }
 
+TEST_F(RaidModeTest, ATimeDifferingInEitherWordAloneIsANewRecord) {
+  // The high word alone changes, then the low word alone.
+  const std::uint64_t rows[] = {kFirst + (std::uint64_t{1} << 32), kFirst + (std::uint64_t{1} << 32) + 1};
+  Store(0x8000'0001u, 0x01DB'4A2Fu);
+  for (const std::uint64_t created : rows) {
+    Log(created, "RAID5パターン");
+    EXPECT_THAT(Run(), ElementsAre(ModeChanged("RAID5", "RAID5パターン"))) << std::hex << created;
+    EXPECT_THAT(Stored(), Pair(static_cast<std::uint32_t>(created), static_cast<std::uint32_t>(created >> 32)));
+  }
+}
+
 TEST_F(RaidModeTest, EveryPatternWordLeavesTheParameterNotTheMessage) {
   Store(0, 0);
   const std::pair<const char*, const char*> modes[] = {

@@ -1,0 +1,310 @@
+#!/usr/bin/env python3
+"""Applies each seeded fault of mutations.txt to a scratch copy of the tree, runs the host
+tests there and reports which tests catch it.
+
+  tests/mutants/run.py                  every mutation, table and results file
+  tests/mutants/run.py --only a,b       just these
+  tests/mutants/run.py --check          also fail when a mutation the baseline catches is missed
+  tests/mutants/run.py --write-baseline record this run as the baseline
+  tests/mutants/run.py --list           check the list against the sources only, no build
+  tests/mutants/run.py --record FILE    baseline.txt from a results.json
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parents[1]
+LIST = HERE / "mutations.txt"
+BASELINE = HERE / "baseline.txt"
+# What the host build needs; testbed/ is for the Windows build only.
+TREE_PARTS = ["CMakeLists.txt", "CMakePresets.json", "cmake", "src", "tests", "tools", "fuzz", "bench"]
+FIELDS = ("id", "file", "kind", "what", "from", "to")
+FAILED_LINE = re.compile(r"^\[  FAILED  \] ([A-Za-z_][\w/.]*)")
+
+
+class ListError(Exception):
+    pass
+
+
+def parse_list(path):
+    mutations, current, last_key = [], {}, None
+
+    def finish():
+        if not current:
+            return
+        missing = [f for f in FIELDS if f not in current]
+        if missing:
+            raise ListError(f"{path}: entry {current.get('id', '?')} lacks {', '.join(missing)}")
+        mutations.append(dict(current))
+        current.clear()
+
+    for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+        if line.startswith("#"):
+            continue
+        if not line.strip():
+            finish()
+            last_key = None
+            continue
+        key, sep, value = line.partition(":")
+        if not sep:
+            raise ListError(f"{path}:{number}: expected 'key: value'")
+        value = value[1:] if value.startswith(" ") else value
+        if key == "+":
+            if last_key is None:
+                raise ListError(f"{path}:{number}: '+:' continues nothing")
+            current[last_key] += "\n" + value
+        elif key in FIELDS:
+            if key in current:
+                raise ListError(f"{path}:{number}: {key} given twice")
+            current[key] = value
+            last_key = key
+        else:
+            raise ListError(f"{path}:{number}: unknown field {key!r}")
+    finish()
+    seen = set()
+    for m in mutations:
+        if m["id"] in seen:
+            raise ListError(f"{path}: id {m['id']} used twice")
+        seen.add(m["id"])
+    return mutations
+
+
+def mutated_text(tree, mutation):
+    """The file's text with the mutation applied; raises when the original is not there once."""
+    original = (tree / mutation["file"]).read_text(encoding="utf-8")
+    count = original.count(mutation["from"])
+    if count != 1:
+        raise ListError(f"{mutation['id']}: the original text occurs {count} times in {mutation['file']}")
+    return original, original.replace(mutation["from"], mutation["to"])
+
+
+def build_env():
+    env = dict(os.environ)
+    # Paths relative to the base folder let the scratch build share the cache of the real one.
+    env.setdefault("CCACHE_BASEDIR", str(ROOT.parent))
+    env.setdefault("CCACHE_NOHASHDIR", "1")
+    return env
+
+
+def prepare_tree(scratch):
+    tree = scratch / "tree"
+    tree.mkdir(parents=True, exist_ok=True)
+    for part in TREE_PARTS:
+        source, target = ROOT / part, tree / part
+        if target.is_dir():
+            shutil.rmtree(target)
+        elif target.exists():
+            target.unlink()
+        if source.is_dir():
+            shutil.copytree(source, target, ignore=shutil.ignore_patterns("__pycache__"))
+        elif source.exists():
+            shutil.copy2(source, target)
+    return tree
+
+
+def configure(tree, env):
+    build = tree / "build" / "host"
+    if not (build / "build.ninja").exists():
+        subprocess.run(["cmake", "--preset", "host", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"],
+                       cwd=tree, env=env, check=True, stdout=subprocess.DEVNULL)
+    return build
+
+
+def compile_tests(build, env, log):
+    result = subprocess.run(["cmake", "--build", str(build), "--target", "orv_host_tests", "-j2"],
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    log.write_text(result.stdout, encoding="utf-8")
+    return result.returncode == 0
+
+
+def failed_tests(output):
+    names = []
+    for line in output.splitlines():
+        match = FAILED_LINE.match(line)
+        if match and match.group(1) not in names:
+            names.append(match.group(1))
+    return names
+
+
+def running_test(output):
+    """The test that started last and never finished, from a full (not brief) run."""
+    current = None
+    for line in output.splitlines():
+        if line.startswith("[ RUN      ] "):
+            current = line[13:].strip()
+        elif line.startswith(("[       OK ] ", "[  FAILED  ] ", "[  SKIPPED ] ")):
+            current = None
+    return current
+
+
+def run_tests(binary, timeout, brief=True):
+    """(status, failing tests): status is 'passed', 'failed', 'crash: SIG...' or 'hang'."""
+    command = [str(binary)] + (["--gtest_brief=1"] if brief else [])
+    try:
+        result = subprocess.run(command, cwd=binary.parent, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, text=True, errors="replace", timeout=timeout)
+    except subprocess.TimeoutExpired as expired:
+        output = expired.stdout or ""
+        output = output.decode(errors="replace") if isinstance(output, bytes) else output
+        return f"hang (over {timeout} s)", failed_tests(output), output
+    if result.returncode < 0:
+        return f"crash: {signal.Signals(-result.returncode).name}", failed_tests(result.stdout), result.stdout
+    if result.returncode == 0:
+        return "passed", [], result.stdout
+    names = failed_tests(result.stdout)
+    return ("failed" if names else f"failed (exit {result.returncode})"), names, result.stdout
+
+
+def read_baseline():
+    baseline = {}
+    if BASELINE.exists():
+        for line in BASELINE.read_text(encoding="utf-8").splitlines():
+            if line.strip() and not line.startswith("#"):
+                ident, state = line.split()[:2]
+                baseline[ident] = state == "caught"
+    return baseline
+
+
+def write_baseline(results, mutations):
+    """Records this run's ids over the baseline's; ids not run keep their recorded state."""
+    states = read_baseline()
+    states.update({ident: r["caught"] for ident, r in results.items()})
+    lines = ["# id caught|missed: the seeded faults of mutations.txt the host tests catch.",
+             "# Written by run.py --write-baseline; run.py --check fails when a caught one is missed."]
+    for m in mutations:
+        if m["id"] in states:
+            lines.append(f"{m['id']} {'caught' if states[m['id']] else 'missed'}")
+    BASELINE.write_text("\n".join(lines) + "\n", encoding="utf-8")
+
+
+def write_results(scratch, started, noisy, results):
+    report = {"seconds": round(time.monotonic() - started), "uncounted": sorted(noisy), "mutations": results}
+    (scratch / "results.json").write_text(json.dumps(report, indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
+
+
+def print_table(mutations, results):
+    width = max(len(m["id"]) for m in mutations)
+    print(f"\n{'id':<{width}}  caught  tests  first catching tests")
+    for m in mutations:
+        r = results.get(m["id"])
+        if r is None:
+            continue
+        shown = ", ".join(r["catchers"][:3]) + (" ..." if len(r["catchers"]) > 3 else "")
+        if r["status"] not in ("passed", "failed"):
+            shown = f"[{r['status']}] {shown}".rstrip()
+        print(f"{m['id']:<{width}}  {'yes' if r['caught'] else 'NO':<6}  {len(r['catchers']):>5}  {shown}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--only", help="comma-separated ids")
+    parser.add_argument("--list", action="store_true", help="check the list against the sources and stop")
+    parser.add_argument("--check", action="store_true", help="exit 1 when a mutation caught in the baseline is missed")
+    parser.add_argument("--write-baseline", action="store_true", help="record this run in baseline.txt")
+    parser.add_argument("--record", type=Path, metavar="RESULTS",
+                        help="write baseline.txt from an earlier run's results.json (also a partial one) and stop")
+    parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "mutants", help="scratch folder")
+    parser.add_argument("--timeout", type=int, default=600, help="seconds one test run may take")
+    args = parser.parse_args()
+
+    try:
+        mutations = parse_list(LIST)
+        if args.only:
+            wanted = [w.strip() for w in args.only.split(",") if w.strip()]
+            unknown = set(wanted) - {m["id"] for m in mutations}
+            if unknown:
+                raise ListError(f"unknown ids: {', '.join(sorted(unknown))}")
+            mutations = [m for m in mutations if m["id"] in wanted]
+        for m in mutations:
+            mutated_text(ROOT, m)
+    except ListError as error:
+        sys.exit(f"mutations.txt: {error}")
+    if args.list:
+        print(f"{len(mutations)} mutations, every original text found exactly once")
+        return 0
+    if args.record:
+        recorded = json.loads(args.record.read_text(encoding="utf-8"))["mutations"]
+        write_baseline({i: r for i, r in recorded.items() if r["status"] != "does not compile"}, parse_list(LIST))
+        print(f"baseline.txt: {len(recorded)} results recorded")
+        return 0
+
+    started = time.monotonic()
+    env = build_env()
+    scratch = args.scratch.resolve()
+    tree = prepare_tree(scratch)
+    build = configure(tree, env)
+    binary = build / "bin" / "orv_host_tests"
+    logs = scratch / "logs"
+    logs.mkdir(exist_ok=True)
+
+    print("building and running the unchanged tree", flush=True)
+    if not compile_tests(build, env, logs / "unchanged.build.log"):
+        sys.exit(f"the unchanged tree does not build; see {logs / 'unchanged.build.log'}")
+    status, failing, _ = run_tests(binary, args.timeout)
+    if status != "passed":
+        # Tests that fail without any fault catch nothing; they are left out of every count.
+        print(f"the unchanged tree's tests: {status}; not counted: {', '.join(failing) or '-'}", flush=True)
+    noisy = set(failing)
+
+    results = {}
+    for index, m in enumerate(mutations, 1):
+        path = tree / m["file"]
+        original, text = mutated_text(tree, m)
+        began = time.monotonic()
+        path.write_text(text, encoding="utf-8")
+        try:
+            if not compile_tests(build, env, logs / f"{m['id']}.build.log"):
+                status, catchers = "does not compile", []
+            else:
+                status, failing, output = run_tests(binary, args.timeout)
+                if status.startswith("crash"):
+                    full = run_tests(binary, args.timeout, brief=False)[2]
+                    if (name := running_test(full)):
+                        status += f" in {name}"
+                (logs / f"{m['id']}.test.log").write_text(output, encoding="utf-8")
+                catchers = [name for name in failing if name not in noisy]
+        finally:
+            path.write_text(original, encoding="utf-8")
+        caught = bool(catchers) or status.startswith(("crash", "hang"))
+        results[m["id"]] = {"file": m["file"], "kind": m["kind"], "status": status, "caught": caught,
+                            "catchers": catchers, "seconds": round(time.monotonic() - began, 1)}
+        print(f"[{index}/{len(mutations)}] {m['id']}: {'caught' if caught else 'MISSED'} ({status}, "
+              f"{len(catchers)} tests, {results[m['id']]['seconds']} s)", flush=True)
+        # Written after every fault, so an interrupted run still leaves what it found.
+        write_results(scratch, started, noisy, results)
+
+    elapsed = time.monotonic() - started
+    print_table(mutations, results)
+    write_results(scratch, started, noisy, results)
+    caught = sum(r["caught"] for r in results.values())
+    print(f"\n{caught} of {len(results)} caught in {elapsed / 60:.1f} min; results in {scratch / 'results.json'}")
+
+    exit_code = 0
+    broken = [i for i, r in results.items() if r["status"] == "does not compile"]
+    if broken:
+        print(f"mutations that do not compile (fix the list): {', '.join(broken)}")
+        exit_code = 1
+    if args.check:
+        baseline = read_baseline()
+        lost = [i for i, r in results.items() if baseline.get(i) and not r["caught"]]
+        if lost:
+            print(f"caught in the baseline, missed now: {', '.join(lost)}")
+            exit_code = 1
+        else:
+            print("no mutation the baseline catches is missed")
+    if args.write_baseline:
+        write_baseline(results, parse_list(LIST))
+    return exit_code
+
+
+if __name__ == "__main__":
+    sys.exit(main())
