@@ -25,6 +25,8 @@ COMPOSED = {
                        "\"Orvaneエージェントサービス\"; the service ends)",
     "kUploaderFailed": "アップローダーでエラーが発生しました。<br>[&lt;the message of the uploader's exit code&gt;]",
     "kStoppedWithReason": "Orvaneエージェントサービスは監視停止中です。<br>[&lt;the reason the cloud gave&gt;]",
+    "kUntrustedNamedEvent": "名前付きイベント「&lt;name&gt;」は別のユーザー (&lt;owner SID, ? when unreadable&gt;) "
+                            "が作成したため使用しません。",
 }
 SYSTEM_CALL_SUFFIX = " + error code and system text"
 WEB_API_SUFFIX = " + status, error_id, error_field, error_value of the answer"
