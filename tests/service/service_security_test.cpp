@@ -67,7 +67,9 @@ TEST(ServiceDacl, TheRunningServiceNarrowsAWideListOnlyAndSurvivesFailures) {
     if (c.installed) {
       const fakes::FakeService& service = os.serviceManager.services.at(std::string(kServiceName));
       EXPECT_EQ(service.securitySets, c.sets);
-      if (c.sets == 1) EXPECT_EQ(service.security.sddl, os::kServiceDacl);
+      if (c.sets == 1) {
+        EXPECT_EQ(service.security.sddl, os::kServiceDacl);
+      }
     }
     // Only what changing the list needs: no right to stop, delete or reconfigure.
     for (const std::uint32_t access : os.serviceManager.openAccesses) {

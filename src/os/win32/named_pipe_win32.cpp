@@ -226,9 +226,9 @@ os::OsResult<os::PipeServer> Win32NamedPipes::CreateServerWith(std::string_view 
     if (descriptor->error() != os::kSuccess) return descriptor->error();
   }
   const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
-                         (options.firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+                         (options.firstInstance ? static_cast<DWORD>(FILE_FLAG_FIRST_PIPE_INSTANCE) : DWORD{0});
   const DWORD pipeMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
-                         (options.rejectRemoteClients ? PIPE_REJECT_REMOTE_CLIENTS : 0);
+                         (options.rejectRemoteClients ? static_cast<DWORD>(PIPE_REJECT_REMOTE_CLIENTS) : DWORD{0});
   UniquePipe pipe(::CreateNamedPipeW(Wide(name).c_str(), openMode, pipeMode, 1, 0, 0, 0,
                                      descriptor ? descriptor->attributes() : nullptr));
   if (!pipe) return ::GetLastError();
