@@ -34,6 +34,11 @@ class PresentFiles final : public orv::os::FileSystem {
   }
   orv::os::OsError RemoveFile(std::string_view) override { return 5; }
   orv::os::OsError RemoveEmptyDirectory(std::string_view) override { return 5; }
+  orv::os::OsError WriteNewSecuredFile(std::string_view, std::span<const std::uint8_t>,
+                                       std::string_view) override {
+    return 5;
+  }
+  orv::os::OsError ReplaceWith(std::string_view, std::string_view) override { return 5; }
 };
 
 const std::string& InputPath() {

@@ -27,6 +27,8 @@ COMPOSED = {
     "kStoppedWithReason": "Orvaneエージェントサービスは監視停止中です。<br>[&lt;the reason the cloud gave&gt;]",
     "kBaysNotWatched": "ディスクの位置を識別できないベイは切り離しを監視しません。<br>"
                        "[&lt;the bay names, such as HDD5,HDD6&gt;]",
+    "kUntrustedNamedEvent": "名前付きイベント「&lt;name&gt;」は別のユーザー (&lt;owner SID, ? when unreadable&gt;) "
+                            "が作成したため使用しません。",
 }
 SYSTEM_CALL_SUFFIX = " + error code and system text"
 WEB_API_SUFFIX = " + status, error_id, error_field, error_value of the answer"

@@ -52,6 +52,17 @@ class FileSystem {
   virtual OsError RemoveFile(std::string_view path) = 0;
   // Removes a folder that holds nothing.
   virtual OsError RemoveEmptyDirectory(std::string_view path) = 0;
+
+  // --- Files that hold secrets ---
+  // Creates a new file (kErrorFileExists when the name exists) with the security descriptor
+  // `sddl` (SDDL text) from its first moment, and writes all of `data`; a failed write leaves
+  // no file behind.
+  virtual OsError WriteNewSecuredFile(std::string_view path, std::span<const std::uint8_t> data,
+                                      std::string_view sddl) = 0;
+  // Renames the file `from` to `to` in one step, replacing a file `to` (same folder): a reader
+  // of `to` finds the old file or the new one, never part of one. `to` then has the security
+  // `from` had.
+  virtual OsError ReplaceWith(std::string_view from, std::string_view to) = 0;
 };
 
 }  // namespace orv::os

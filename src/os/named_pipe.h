@@ -46,6 +46,14 @@ class PipeServer : public PipeEnd {
   virtual void Disconnect() = 0;
 };
 
+struct PipeServerOptions {
+  std::string_view securityDescriptor;  // SDDL; empty: the default descriptor
+  bool rejectRemoteClients = false;     // only clients on this machine
+  // Fails (kErrorAccessDenied) when any instance of the name exists, so the agent never
+  // becomes one more instance of a pipe another program created first.
+  bool firstInstance = false;
+};
+
 class NamedPipes {
  public:
   virtual ~NamedPipes() = default;
@@ -55,6 +63,15 @@ class NamedPipes {
   // Creates the one instance of a pipe with default buffers and security. The error on failure
   // (for example when the name is already served).
   virtual OsResult<PipeServer> CreateServer(std::string_view name) = 0;
+
+  // --- Ends that lend the peer nothing and let no one else in ---
+  // As Connect, but the server may only learn who connected, never act as this process
+  // (SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION): a program that serves the name before the
+  // real server cannot use a SYSTEM client to reach what only SYSTEM may.
+  virtual OsResult<PipeEnd> ConnectIdentifyOnly(std::string_view name, std::uint32_t waitMs) = 0;
+  // As CreateServer, with the options below.
+  virtual OsResult<PipeServer> CreateServerWith(std::string_view name,
+                                                const PipeServerOptions& options) = 0;
 };
 
 }  // namespace orv::os

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "os/object_security.h"
 #include "os/os_error.h"
 #include "os/os_result.h"
 #include "os/service_host.h"
@@ -22,6 +23,8 @@ inline constexpr std::uint32_t kServiceStop = 0x0020;
 inline constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
 inline constexpr std::uint32_t kDeleteAccess = 0x10000;
 inline constexpr std::uint32_t kGenericExecute = 0x20000000;
+inline constexpr std::uint32_t kReadControl = 0x20000;
+inline constexpr std::uint32_t kWriteDac = 0x40000;
 
 // What QueryServiceConfig tells of a service.
 struct ServiceConfig {
@@ -55,6 +58,12 @@ class ScmService {
   virtual OsError SetDescription(std::string_view description) = 0;
   virtual OsError QueryStatus(ServiceStatusRecord& status) = 0;
   virtual OsError QueryConfig(ServiceConfig& config) = 0;
+
+  // --- The service object's access list (needs kReadControl, and kWriteDac to set) ---
+  // Reads the discretionary access list; the error leaves `security` unchanged.
+  virtual OsError QuerySecurity(ObjectSecurity& security) = 0;
+  // Replaces the discretionary access list with the one `sddl` describes.
+  virtual OsError SetSecurity(std::string_view sddl) = 0;
 };
 
 // An open connection to the control manager; closed when destroyed.

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "os/os_error.h"
@@ -52,6 +54,14 @@ class Synchronization {
   virtual std::uint32_t WaitAny(std::span<Event* const> events, std::uint32_t timeoutMs) = 0;
   // The error when the thread could not be started.
   virtual OsResult<Thread> StartThread(std::function<void()> body) = 0;
+
+  // --- Named events other programs must not steer ---
+  // Creates the named event with the security descriptor `sddl` (SDDL text). When the name
+  // exists already, the existing event is opened and `existingOwner` holds its owner's SID
+  // ("S-1-5-18"; empty when it cannot be read); for a new event it is left without a value.
+  virtual OsResult<Event> NewSecuredEvent(EventReset reset, std::string_view name,
+                                          std::string_view sddl,
+                                          std::optional<std::string>& existingOwner) = 0;
 };
 
 }  // namespace orv::os

@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kSoftwareCheckStarted = 0x40000455;
 
 inline constexpr std::uint32_t kDeviceUnknown = 0x800004B0;
 inline constexpr std::uint32_t kBaysNotWatched = 0x800004B1;
+inline constexpr std::uint32_t kUntrustedNamedEvent = 0x800004B2;
 
 inline constexpr std::uint32_t kPoolCreateFailed = 0xC0000514;
 inline constexpr std::uint32_t kDefinitionWriteFailed = 0xC0000515;
@@ -61,6 +62,7 @@ inline constexpr std::array kAll{
     kRegistrationFailed,      kSoftwareTransportFailed, kSoftwareFailed,       kPoolMissing,
     kUploaderConfigWriteFailed, kUploaderFailed,       kUploaderMissing,       kDownloadFailed,
     kUpdateFileFailed,        kSignatureRejected,      kJsonWriteFailed,
+    kUntrustedNamedEvent,
 };
 
 }  // namespace orv::event_id

@@ -26,7 +26,23 @@ constexpr std::array<FragmentGroup, 3> kSecondLineFragments = {{
     {{"S31", "S32", "", ""}, kStorageServer2012R2},
 }};
 
-constexpr std::string_view kOsVersionCommand = "wmic.exe os get caption, version";
+// Started by its full path: a bare name is looked up in the agent's own folder and the
+// current folder first, where anyone who can write would get code run as SYSTEM.
+constexpr std::string_view kWmicUnderSystemFolder = "\\wbem\\wmic.exe";
+constexpr std::string_view kOsVersionArguments = " os get caption, version";
+
+std::string OsVersionCommand(const std::string& systemFolder) {
+  return "\"" + systemFolder + std::string(kWmicUnderSystemFolder) + "\"" +
+         std::string(kOsVersionArguments);
+}
+
+// What wmic printed; nothing when the system folder is not known (a path without it would
+// name a folder at the root of the drive, where users may create one).
+std::string ReadOsVersion(const os::OsPorts& os) {
+  const std::string systemFolder = os.system.SystemDirectory();
+  if (systemFolder.empty()) return {};
+  return RunCommand(os.processes, os.system, OsVersionCommand(systemFolder));
+}
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -106,7 +122,7 @@ ModelIdentity IdentifyModel(const os::OsPorts& os, CommandUse commands) {
         identity.osVersionNotRead = true;
       } else if (Contains(board, "MDL-Q01")) {
         identity.modelFlags =
-            ModelFlagsFromBoard(board, RunCommand(os.processes, os.system, kOsVersionCommand));
+            ModelFlagsFromBoard(board, ReadOsVersion(os));
       }
     }
   }

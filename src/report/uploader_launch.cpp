@@ -6,12 +6,14 @@
 #include "platform/text_encoding.h"
 #include "report/agent_ctrl_upload.h"
 #include "platform/json_escape.h"
+#include "os/object_security.h"
 
 namespace orv {
 namespace {
 
 constexpr std::string_view kUploaderName = "ORVUPLD.exe";
 constexpr std::string_view kConfigName = "config.ini";
+constexpr std::string_view kConfigTemporarySuffix = ".tmp";
 
 void AppendMember(std::string& json, std::string_view name, std::string_view value) {
   if (json.size() > 1) json += ',';
@@ -92,8 +94,17 @@ bool AgentCtrl_Upload::WriteUploaderConfig(std::string_view macAddress) {
   const std::string encoded = Base64Encode(ansi);
   std::vector<std::uint8_t> bytes{0xEF, 0xBB, 0xBF};
   bytes.insert(bytes.end(), encoded.begin(), encoded.end());
-  const os::OsError error = os_.files.WriteWholeFile(moduleFolder_ + std::string(kConfigName), bytes,
-                                                     os::CreateMode::ReplaceExisting);
+  // The file holds the proxy password: it is readable by SYSTEM and Administrators only, from
+  // its first byte on. It is written beside the old one and renamed over it, so an uploader
+  // reading it meanwhile finds the old text or the new, never part of one.
+  const std::string path = moduleFolder_ + std::string(kConfigName);
+  const std::string temporary = path + std::string(kConfigTemporarySuffix);
+  (void)os_.files.RemoveFile(temporary);  // left by a run that ended between the two steps
+  os::OsError error = os_.files.WriteNewSecuredFile(temporary, bytes, os::kSystemAndAdminsFile);
+  if (error == os::kSuccess) {
+    error = os_.files.ReplaceWith(temporary, path);
+    if (error != os::kSuccess) (void)os_.files.RemoveFile(temporary);
+  }
   if (error != os::kSuccess) {
     log_.SystemCallError(event_id::kUploaderConfigWriteFailed, "アップローダー設定ファイルの作成に失敗しました。", error);
     return false;

@@ -19,6 +19,7 @@
 #include "report/device_id.h"
 #include "report/status_message.h"
 #include "service/service_identity.h"
+#include "service/service_security.h"
 #include "webapi/agent_ctrl_webapi.h"
 
 namespace orv {
@@ -163,6 +164,8 @@ void AddService(const os::OsPorts& os, Report& out) {
     out.Line("installed", "yes");
     out.Line("state", std::string(ServiceStateName(state)) +
                           (state == kServiceRunning ? "" : " (not running)"));
+    // Read-control access only, like the state.
+    out.Line("access list", DescribeServiceDacl(os, kServiceName));
   }
 }
 

@@ -4,8 +4,10 @@
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
+#include "platform/trusted_event.h"
 #include "report/agent_ctrl_upload.h"
 #include "service/monitoring_session.h"
+#include "service/service_security.h"
 #include "service/settings_notifier.h"
 #include "service/software_update.h"
 #include "service/service_identity.h"
@@ -56,7 +58,13 @@ CORVSvcCtrl::~CORVSvcCtrl() {
 void CORVSvcCtrl::Init() {
   for (std::size_t i = 0; i < kControllerEventCount; ++i) {
     const bool named = i == kControllerEventCount - 1;
-    auto event = os_.sync.NewEvent(os::EventReset::Manual, named ? kPowerManagerEventName : "");
+    auto event = named ? NewAgentNamedEvent(os_.sync, log_, os::EventReset::Manual, kPowerManagerEventName)
+                       : os_.sync.NewEvent(os::EventReset::Manual, "");
+    // One another user created first is not waited on (it was logged): the service runs on an
+    // unnamed event, which only the sleep handshake would have set.
+    if (named && !event && event.error() == os::kErrorAccessDenied) {
+      event = os_.sync.NewEvent(os::EventReset::Manual, "");
+    }
     if (!event) ReportError("CreateEvent", ErrorReport::LogAndEnd, event.error());
     events_[i] = std::move(event).take();
   }
@@ -106,6 +114,10 @@ void CORVSvcCtrl::OnStop() {
 }
 
 void CORVSvcCtrl::Run() {
+  // Before the controls are accepted: an installation older than the agent's own access list
+  // still lets every interactive user send them. A failure leaves the list as it was; the
+  // monitoring does not depend on it.
+  (void)NarrowServiceDacl(os_, ServiceName());
   SetStatus(kServiceRunning, 0, 0, kRunningControls);
   log_.Information(event_id::kServiceStarted, "Orvaneエージェントサービスが開始しました。");
   // A stop during start-up ends it between its steps; the loops would only see it later.

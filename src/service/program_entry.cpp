@@ -36,6 +36,10 @@ EntryAction SelectEntryAction(std::string_view commandLine) {
 }
 
 int RunProgram(const os::OsPorts& os, std::string_view commandLine) {
+  // First of all, before any library is loaded by name: the agent's folder and the current
+  // folder may be writable by users, and every switch runs with an administrator's or SYSTEM's
+  // rights. A system that refuses leaves the default order; nothing can be done about it here.
+  (void)os.process.LoadLibrariesFromSystemFolderOnly();
   switch (SelectEntryAction(commandLine)) {
     case EntryAction::Install: {
       const ServiceInstallInfo info(kServiceName, kServiceDisplayName, kServiceDescription);

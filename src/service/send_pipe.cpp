@@ -5,7 +5,7 @@ namespace orv::service {
 bool SendPipe::Send(std::span<const std::uint8_t> data) {
   errorText_.clear();
   lastError_ = os::kSuccess;
-  const os::OsResult<os::PipeEnd> pipe = pipes_.Connect(pipeName_, kSendPipeBusyWaitMs);
+  const os::OsResult<os::PipeEnd> pipe = pipes_.ConnectIdentifyOnly(pipeName_, kSendPipeBusyWaitMs);
   if (!pipe) {
     errorText_ = kSendPipeOpenFailed;
     lastError_ = pipe.error();

@@ -80,6 +80,11 @@ bool InstallService(const os::OsPorts& os, const ServiceInstallInfo& info,
     PrintError(os, "CreateService", service.error());
     return false;
   }
+  // The system's default list would let every interactive user send the agent's controls.
+  // A failure is reported but keeps the installation: the service narrows its own list when
+  // it starts.
+  const os::OsError securityError = service->SetSecurity(os::kServiceDacl);
+  if (securityError != os::kSuccess) PrintError(os, "SetServiceObjectSecurity", securityError);
   if (!info.description.empty()) {
     // The service works without its description; a failure here is not worth an install error.
     (void)service->SetDescription(info.description);

@@ -22,6 +22,7 @@ extern "C" {
 
 #include "monitors/common/ups_ctrl_apc.h"
 #include "os/win32/hid_devices_win32.h"
+#include "os/win32/process_control_win32.h"
 #include "os/win32/wide_text.h"
 
 namespace {
@@ -99,6 +100,8 @@ void Describe(orv::os::HidDevice& device, unsigned index) {
 }  // namespace
 
 int wmain() {
+  // Libraries are looked up as in the agent: loaded by name only from the system folder.
+  if (orv::win32::Win32ProcessControl().LoadLibrariesFromSystemFolderOnly() != orv::os::kSuccess) return 3;
   orv::win32::Win32HidDevices hid;
   {
     orv::os::OsResult<orv::os::HidDeviceSet> set = hid.PresentInterfaces();

@@ -12,7 +12,8 @@
 //     reload TAB <error>            (a second Load while loaded)
 //     unload TAB <loaded>
 //     after_unload TAB <result>
-// Texts are UTF-8 with backslash, tab, CR and LF escaped.
+// Texts are UTF-8 with backslash, tab, CR and LF escaped. Libraries are looked up as in the
+// agent: loaded by name only from the system folder.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <string_view>
 
 #include "os/win32/encryption_library_win32.h"
+#include "os/win32/process_control_win32.h"
 #include "os/win32/virtual_disk_service_vds.h"
 #include "os/win32/volume_queries_win32.h"
 #include "os/win32/wide_text.h"
@@ -97,6 +99,7 @@ int CheckEncryption(const std::string& path, const std::string& volumeId) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (orv::win32::Win32ProcessControl().LoadLibrariesFromSystemFolderOnly() != orv::os::kSuccess) return 3;
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"vds" && argc == 2) return CheckVds();
   if (command == L"volume" && argc == 3) return CheckVolume(orv::win32::Narrow(argv[2]));

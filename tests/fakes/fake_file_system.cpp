@@ -98,6 +98,7 @@ os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
   if (it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
   removedFiles.push_back(it->second.path);
   nodes_.erase(it);
+  security_.erase(key);
   return os::kSuccess;
 }
 
@@ -163,6 +164,50 @@ std::vector<std::string> FakeFileSystem::FilesIn(std::string_view folder) const 
     if (!node.isDirectory && Parent(childKey) == key) files.push_back(node.path);
   }
   return files;
+}
+
+os::OsError FakeFileSystem::WriteNewSecuredFile(std::string_view path,
+                                                std::span<const std::uint8_t> data,
+                                                std::string_view sddl) {
+  const os::OsError error = WriteWholeFile(path, data, os::CreateMode::NewOnly);
+  if (error != os::kSuccess) return error;
+  std::lock_guard lock(mutex_);
+  security_[Key(path)] = std::string(sddl);
+  return os::kSuccess;
+}
+
+os::OsError FakeFileSystem::ReplaceWith(std::string_view from, std::string_view to) {
+  if (beforeReplace) beforeReplace();
+  std::lock_guard lock(mutex_);
+  ++changeAttempts_;
+  if (replaceError != os::kSuccess) return replaceError;
+  const std::string fromKey = Key(from);
+  const std::string toKey = Key(to);
+  const auto source = nodes_.find(fromKey);
+  if (source == nodes_.end()) return os::kErrorFileNotFound;
+  const auto target = nodes_.find(toKey);
+  if (source->second.isDirectory || (target != nodes_.end() && target->second.isDirectory)) {
+    return os::kErrorAccessDenied;
+  }
+  Node moved = source->second;
+  moved.path = std::string(to);
+  nodes_.erase(source);
+  nodes_[toKey] = std::move(moved);
+  const auto secured = security_.find(fromKey);
+  if (secured == security_.end()) {
+    security_.erase(toKey);
+  } else {
+    security_[toKey] = secured->second;
+    security_.erase(secured);
+  }
+  return os::kSuccess;
+}
+
+std::optional<std::string> FakeFileSystem::SecurityOf(std::string_view path) const {
+  std::lock_guard lock(mutex_);
+  const auto it = security_.find(Key(path));
+  if (it == security_.end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace orv::fakes

@@ -3,6 +3,7 @@
 // with the clock's time (FILETIME, UTC).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,17 @@ class FakeFileSystem final : public os::FileSystem {
   std::set<std::string> links;
   std::vector<std::string> removedFiles;    // every path RemoveFile removed, in order
 
+  // Files that hold secrets: the descriptor each was created with, and the renames.
+  os::OsError WriteNewSecuredFile(std::string_view path, std::span<const std::uint8_t> data,
+                                  std::string_view sddl) override;
+  os::OsError ReplaceWith(std::string_view from, std::string_view to) override;
+  // The SDDL a file was created with; nullopt for one created without (it inherits).
+  std::optional<std::string> SecurityOf(std::string_view path) const;
+  os::OsError replaceError = os::kSuccess;
+  // Runs just before a rename takes effect, without the lock: what another process could do
+  // or see in that moment.
+  std::function<void()> beforeReplace;
+
  private:
   struct Node {
     std::string path;  // as first written
@@ -69,6 +81,7 @@ class FakeFileSystem final : public os::FileSystem {
   mutable std::mutex mutex_;
   std::map<std::string, Node> nodes_;
   int changeAttempts_ = 0;
+  std::map<std::string, std::string> security_;  // by key
 };
 
 }  // namespace orv::fakes

@@ -174,3 +174,29 @@ int FakeNamedPipes::ServersCreated(std::string_view name) const {
 }
 
 }  // namespace orv::fakes
+
+namespace orv::fakes {
+
+os::OsResult<os::PipeEnd> FakeNamedPipes::ConnectIdentifyOnly(std::string_view name, std::uint32_t waitMs) {
+  {
+    std::lock_guard lock(mutex);
+    identifyOnlyConnects.emplace_back(name);
+  }
+  return Connect(name, waitMs);
+}
+
+os::OsResult<os::PipeServer> FakeNamedPipes::CreateServerWith(std::string_view name,
+                                                             const os::PipeServerOptions& options) {
+  {
+    std::lock_guard lock(mutex);
+    serverCreations.push_back({std::string(name), std::string(options.securityDescriptor),
+                               options.rejectRemoteClients, options.firstInstance});
+    if (options.firstInstance && servers_.count(std::string(name)) != 0) {
+      ++openAttempts;
+      return os::kErrorAccessDenied;
+    }
+  }
+  return CreateServer(name);
+}
+
+}  // namespace orv::fakes

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "os/named_pipe.h"
 
@@ -21,6 +22,20 @@ class FakeNamedPipes final : public os::NamedPipes {
  public:
   os::OsResult<os::PipeEnd> Connect(std::string_view name, std::uint32_t waitMs) override;
   os::OsResult<os::PipeServer> CreateServer(std::string_view name) override;
+
+  // The secured ends: Connect and CreateServer, recorded.
+  os::OsResult<os::PipeEnd> ConnectIdentifyOnly(std::string_view name, std::uint32_t waitMs) override;
+  os::OsResult<os::PipeServer> CreateServerWith(std::string_view name,
+                                                const os::PipeServerOptions& options) override;
+  struct ServerCreation {
+    std::string name;
+    std::string securityDescriptor;
+    bool rejectRemoteClients = false;
+    bool firstInstance = false;
+  };
+  // What was asked of them, under `mutex`.
+  std::vector<ServerCreation> serverCreations;
+  std::vector<std::string> identifyOnlyConnects;
 
   // Whether a server instance of the name exists (as a client process would see it).
   bool IsServed(std::string_view name) const;

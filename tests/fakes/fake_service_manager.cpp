@@ -41,6 +41,28 @@ class Service final : public os::ScmService {
     return os::kSuccess;
   }
 
+  os::OsError QuerySecurity(os::ObjectSecurity& security) override {
+    if (manager_.querySecurityError != os::kSuccess) return manager_.querySecurityError;
+    FakeService* service = Find();
+    if (service == nullptr) return os::kErrorServiceDoesNotExist;
+    security = service->security;
+    return os::kSuccess;
+  }
+  os::OsError SetSecurity(std::string_view sddl) override {
+    if (manager_.setSecurityError != os::kSuccess) return manager_.setSecurityError;
+    FakeService* service = Find();
+    if (service == nullptr) return os::kErrorServiceDoesNotExist;
+    // What a query reads back afterwards: the agent's own list.
+    service->security = {true,
+                         {{false, 0xF01FF, std::string(os::kSidAdministrators)},
+                          {false, 0x201FD, std::string(os::kSidLocalSystem)},
+                          {false, 0x2008D, "S-1-5-4"},
+                          {false, 0x2008D, "S-1-5-6"}},
+                         std::string(sddl)};
+    ++service->securitySets;
+    return os::kSuccess;
+  }
+
  private:
   FakeService* Find() {
     const auto it = manager_.services.find(name_);
@@ -79,6 +101,18 @@ class Connection final : public os::ScmConnection {
 };
 
 }  // namespace
+
+// What Windows gives a service created without a descriptor: interactive (S-1-5-4) and
+// service (S-1-5-6) users may send the user-defined controls.
+os::ObjectSecurity FakeService::DefaultSecurity() {
+  return {true,
+          {{false, 0x201FD, std::string(os::kSidLocalSystem)},
+           {false, 0xF01FF, std::string(os::kSidAdministrators)},
+           {false, 0x2018D, "S-1-5-4"},
+           {false, 0x2018D, "S-1-5-6"}},
+          "D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+          "(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)"};
+}
 
 os::OsResult<os::ScmConnection> FakeServiceManager::Connect(std::uint32_t access) {
   connectAccesses.push_back(access);

@@ -15,6 +15,12 @@ struct FakeService {
   std::string description;
   os::ServiceStatusRecord status;
   std::vector<std::uint32_t> controlsReceived;
+
+  // The access list: what a query reads; SetSecurity stores the SDDL it is given in `sddl`
+  // and counts the call. A new service gets the system's default list.
+  os::ObjectSecurity security = DefaultSecurity();
+  int securitySets = 0;
+  static os::ObjectSecurity DefaultSecurity();
 };
 
 class FakeServiceManager final : public os::ServiceManager {
@@ -30,6 +36,10 @@ class FakeServiceManager final : public os::ServiceManager {
   std::vector<std::uint32_t> connectAccesses;
   std::vector<std::uint32_t> openAccesses;
   int openHandles = 0;  // connections and services not yet closed
+
+  // Access-list failures a test can provoke.
+  os::OsError querySecurityError = os::kSuccess;
+  os::OsError setSecurityError = os::kSuccess;
 };
 
 }  // namespace orv::fakes

@@ -107,6 +107,23 @@ os::OsResult<os::Event> FakeSynchronization::NewEvent(os::EventReset reset, std:
   return std::make_unique<FakeEvent>(*this, std::move(state));
 }
 
+os::OsResult<os::Event> FakeSynchronization::NewSecuredEvent(os::EventReset reset, std::string_view name,
+                                                             std::string_view sddl,
+                                                             std::optional<std::string>& existingOwner) {
+  {
+    std::lock_guard lock(mutex_);
+    const std::string key(name);
+    if (named_.contains(key)) {
+      const auto owner = namedEventOwners.find(key);
+      existingOwner = owner == namedEventOwners.end() ? std::string("S-1-5-18") : owner->second;
+    } else {
+      existingOwner.reset();
+      namedEventSecurity[key] = std::string(sddl);
+    }
+  }
+  return NewEvent(reset, name);
+}
+
 os::OsResult<os::Event> FakeSynchronization::OpenNamedEvent(std::string_view name) {
   std::lock_guard lock(mutex_);
   const auto it = named_.find(std::string(name));

@@ -34,6 +34,14 @@ class FakeSynchronization final : public os::Synchronization {
   // are real, bounded by events. Without a driver every thread's waits move it.
   void DriveTimeFrom(std::thread::id driver) { driver_ = driver; }
 
+  // Named events other programs must not steer: the descriptor each was created with, and
+  // the owner of each by name (SYSTEM unless a test plants one under another user).
+  os::OsResult<os::Event> NewSecuredEvent(os::EventReset reset, std::string_view name,
+                                          std::string_view sddl,
+                                          std::optional<std::string>& existingOwner) override;
+  std::map<std::string, std::string> namedEventSecurity;  // under the lock of NewSecuredEvent
+  std::map<std::string, std::string> namedEventOwners;    // set up before the code runs
+
   // Whether the named event exists and is set, as another process would see it.
   bool IsNamedEventSet(std::string_view name) const;
   void SetNamedEvent(std::string_view name);

@@ -93,6 +93,14 @@ class FakeProcessControl final : public os::ProcessControl {
   }
   [[noreturn]] void FatalExit(std::uint32_t code) override { throw FatalExitCalled{code}; }
 
+  // How often the library search was narrowed.
+  os::OsError LoadLibrariesFromSystemFolderOnly() override {
+    std::lock_guard lock(mutex_);
+    ++librarySearchNarrowed;
+    return os::kSuccess;
+  }
+  int librarySearchNarrowed = 0;
+
   std::string Console() const {
     std::lock_guard lock(mutex_);
     return console_;

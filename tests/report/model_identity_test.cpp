@@ -15,7 +15,8 @@ using namespace model;
 constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kOwnerKey = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr const char* kBiosKey = "HARDWARE\\DESCRIPTION\\System\\BIOS";
-constexpr const char* kWmic = "wmic.exe os get caption, version";
+// By its full path under the system folder, never found through a search.
+constexpr const char* kWmic = "\"C:\\Windows\\system32\\wbem\\wmic.exe\" os get caption, version";
 
 std::vector<std::uint8_t> Utf16WithBom(std::u16string_view text) {
   std::vector<std::uint8_t> bytes{0xFF, 0xFE};
@@ -114,6 +115,11 @@ TEST_F(IdentifyModelTest, UnknownOwnerFallsBackToTheBoardAndWmicInUtf16) {
   EXPECT_FALSE(identity.meridexBrand);
   EXPECT_EQ(identity.modelFlags, 0x400000U + 0x400 + 0x80);
   EXPECT_EQ(identity.agentName, "MDL-G01");
+
+  // Without the system folder there is no safe path to start it by.
+  os.system.systemDirectory.clear();
+  EXPECT_EQ(IdentifyModel(os.Ports()).modelFlags, 0U);
+  EXPECT_EQ(os.processes.Launched().size(), 1U);
 }
 
 TEST_F(IdentifyModelTest, WithoutTheBoardNoCommandRuns) {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fakes/fake_os.h"
+#include "os/object_security.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/base64.h"
@@ -213,6 +214,37 @@ TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
   EXPECT_EQ(entries[0].eventId, event_id::kUploaderConfigWriteFailed);
   EXPECT_TRUE(entries[0].text.starts_with(
       "アップローダー設定ファイルの作成に失敗しました。\n\nERROR CODE:[0x00000005]\nERROR MSG:\n["));
+}
+
+// The file holds the proxy password: only SYSTEM and Administrators may read it, and an
+// uploader reading it while it is rewritten finds the old file or the new one, whole.
+TEST_F(UploaderTest, TheConfigurationIsProtectedAndReplacedWhole) {
+  const std::string temporary = std::string(kConfig) + ".tmp";
+  for (const bool renameFails : {false, true}) {
+    SCOPED_TRACE(renameFails ? "the rename fails" : "written");
+    os.files.AddFile(kConfig, "old");           // written by an earlier agent, folder's access list
+    os.files.AddFile(temporary, "stale");       // left by a run that ended between the two steps
+    os.files.replaceError = renameFails ? os::kErrorAccessDenied : os::kSuccess;
+    std::optional<std::string> seenMeanwhile;
+    std::optional<std::string> temporarySecurity;
+    os.files.beforeReplace = [&] {
+      seenMeanwhile = os.files.Content(kConfig);
+      temporarySecurity = os.files.SecurityOf(temporary);
+    };
+    AgentCtrl_Upload upload(Ports());
+    EXPECT_EQ(upload.WriteUploaderConfig("00:11:22:33:44:55"), !renameFails);
+    EXPECT_EQ(seenMeanwhile, "old");
+    EXPECT_EQ(temporarySecurity, std::string(os::kSystemAndAdminsFile)) << "protected from its first byte";
+    EXPECT_FALSE(os.files.FileExists(temporary));
+    if (renameFails) {
+      EXPECT_EQ(os.files.Content(kConfig), "old");
+      EXPECT_EQ(os.eventReporter.Ids(), std::vector<std::uint32_t>{event_id::kUploaderConfigWriteFailed});
+    } else {
+      EXPECT_EQ(os.files.SecurityOf(kConfig), std::string(os::kSystemAndAdminsFile));
+      EXPECT_EQ(Config()["mac_address"], "00:11:22:33:44:55");
+      EXPECT_TRUE(os.eventReporter.Entries().empty());
+    }
+  }
 }
 
 TEST_F(UploaderTest, AMissingUploaderOrPoolIsLoggedEachTime) {

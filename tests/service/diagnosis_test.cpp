@@ -37,7 +37,9 @@ struct Traces {
       std::lock_guard lock(os.pipes.mutex);
       traces.pipes = os.pipes.openAttempts;
     }
-    for (const auto& [name, service] : os.serviceManager.services) traces.controls += service.controlsReceived.size();
+    for (const auto& [name, service] : os.serviceManager.services) {
+      traces.controls += service.controlsReceived.size() + static_cast<std::size_t>(service.securitySets);
+    }
     return traces;
   }
   bool operator==(const Traces&) const = default;
@@ -120,6 +122,9 @@ TEST_F(DiagnosisTest, ShowsEffectiveSettingsStateAndPool) {
   } kExpected[] = {
       {"installed", "yes"},
       {"state", "running"},
+      {"access list",
+       "D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWLOCRRC;;;IU)"
+       "(A;;CCLCSWLOCRRC;;;SU) (lets other users control the service)"},
       {"CheckInterval", "60 (default)"},  // 0 would mean no pause between rounds
       {"OutputInterval", "600"},
       {"HDDTempThreshold", "60 (default)"},  // a stored 0xFFFFFFFF counts as missing

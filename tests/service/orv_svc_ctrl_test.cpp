@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "os/object_security.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "service/program_entry.h"
@@ -42,7 +43,11 @@ class ServiceRunTest : public ::testing::Test {
 };
 
 TEST_F(ServiceRunTest, StartsRunningLogsItsStartAndStopsCleanly) {
+  // Installed by an older agent: the system's default list, which lets users send controls.
+  os.serviceManager.services[std::string(kServiceName)];
   Start();
+  EXPECT_EQ(os.serviceManager.services.at(std::string(kServiceName)).security.sddl, os::kServiceDacl)
+      << "narrowed before the service reports running";
   EXPECT_EQ(os.serviceHost.LastStatus().controlsAccepted, 0x14DU);
   ASSERT_TRUE(os.eventReporter.WaitForEntries(3));
   const auto entries = os.eventReporter.Entries();
@@ -108,13 +113,29 @@ TEST(ServicePreShutdown, StopsTheServiceLikeAStopAfterTheWorkerGrace) {
 
 // Asked of the controller directly: in a running service the loop resets a handled control's
 // event on its own thread, so the set state could be gone before a test looked.
-TEST(ServiceControls, ThePowerManagerEventIsCreatedNamedAndUserControlSetsIt) {
-  fakes::FakeOs os;
-  CORVSvcCtrl controller(os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
-  controller.Init();
-  EXPECT_FALSE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
-  controller.OnUserControl(135, 0, nullptr);
-  EXPECT_TRUE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
+// The event is the agent's own: one another user created first (and could set at will to make
+// the agent write sleep reports) is logged and not waited on.
+TEST(ServiceControls, ThePowerManagerEventIsTheAgentsOwnAndUserControlSetsIt) {
+  for (const bool planted : {false, true}) {
+    SCOPED_TRACE(planted ? "created first by another user" : "created by the agent");
+    fakes::FakeOs os;
+    std::unique_ptr<os::Event> plantedEvent;
+    if (planted) {
+      os.sync.namedEventOwners["SVCPOWMGR_Notification"] = "S-1-5-21-7-8-9-1001";
+      plantedEvent = os.sync.NewEvent(os::EventReset::Manual, "SVCPOWMGR_Notification").take();
+    }
+    CORVSvcCtrl controller(os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess);
+    controller.Init();
+    EXPECT_FALSE(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"));
+    controller.OnUserControl(135, 0, nullptr);
+    EXPECT_EQ(os.sync.IsNamedEventSet("SVCPOWMGR_Notification"), !planted);
+    if (planted) {
+      EXPECT_EQ(os.eventReporter.Ids(), std::vector<std::uint32_t>{event_id::kUntrustedNamedEvent});
+    } else {
+      EXPECT_TRUE(os.eventReporter.Entries().empty());
+      EXPECT_EQ(os.sync.namedEventSecurity.at("SVCPOWMGR_Notification"), os::kSystemAndAdminsEvent);
+    }
+  }
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ TEST_F(InstallTest, InstallCreatesTheServiceAndItsEventSources) {
   EXPECT_EQ(service.config.errorControl, 1U);
   EXPECT_EQ(service.config.binaryPath, "C:\\orvsvc\\ORVSVC.exe");
   EXPECT_EQ(service.config.account, "LocalSystem");
+  EXPECT_EQ(service.security.sddl, os::kServiceDacl) << "not the default that lets users send controls";
   EXPECT_EQ(os.process.Console(), "");
 
   for (const char* key : {kSourceKey, kDisplaySourceKey}) {
@@ -78,14 +79,19 @@ TEST_F(InstallTest, InstallCreatesTheServiceAndItsEventSources) {
     EXPECT_EQ(types->data, (std::vector<std::uint8_t>{7, 0, 0, 0}));
   }
   EXPECT_EQ(os.serviceManager.openHandles, 0) << "every handle is closed";
+  EXPECT_EQ(os.process.librarySearchNarrowed, 1) << "libraries come from the system folder only";
 }
 
 TEST_F(InstallTest, SecondInstallPrintsNothingAndChangesNothing) {
   Run("ORVSVC.exe -install");
-  os.serviceManager.services.at("ORVSVC").description = "changed by hand";
+  fakes::FakeService& service = os.serviceManager.services.at("ORVSVC");
+  service.description = "changed by hand";
+  service.security = fakes::FakeService::DefaultSecurity();  // installed by an older agent
+  service.securitySets = 0;
   os.registry.DeleteKeyTree(os::RegistryRoot::LocalMachine, kSourceKey);
   Run("ORVSVC.exe -install");
-  EXPECT_EQ(os.serviceManager.services.at("ORVSVC").description, "changed by hand");
+  EXPECT_EQ(service.description, "changed by hand");
+  EXPECT_EQ(service.securitySets, 0) << "the running service narrows its own list, not -install";
   EXPECT_FALSE(os.registry.HasKey(kSourceKey));
   EXPECT_EQ(os.process.Console(), "");
 }
@@ -107,6 +113,16 @@ TEST_F(InstallTest, InstallFailuresArePrintedWithTheSystemTextOrTheHexCode) {
   EXPECT_EQ(RunProgram(other.Ports(), "ORVSVC.exe -install"), 0);
   EXPECT_EQ(other.process.Console(), "CreateService failed: Unknown error 4d2\n");
   EXPECT_FALSE(other.registry.HasKey(kSourceKey)) << "no event source without a service";
+
+  // The service keeps working without its list: it is reported, and the service narrows it
+  // itself when it starts.
+  fakes::FakeOs third;
+  third.registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application");
+  third.serviceManager.setSecurityError = 0x4D3;
+  RunProgram(third.Ports(), "ORVSVC.exe -install");
+  EXPECT_EQ(third.process.Console(), "SetServiceObjectSecurity failed: Unknown error 4d3\n");
+  EXPECT_TRUE(third.serviceManager.services.contains("ORVSVC"));
+  EXPECT_TRUE(third.registry.HasKey(kSourceKey));
 }
 
 TEST_F(InstallTest, RemoveDeletesTheServiceAndItsEventSources) {
@@ -135,6 +151,7 @@ TEST_F(InstallTest, StartedByHandTheProgramSaysWhyItCannotRun) {
   EXPECT_EQ(Run("C:\\orvsvc\\ORVSVC.exe"), 0);
   EXPECT_EQ(os.serviceHost.dispatchEntry, "ORVSvcCtrl");
   EXPECT_EQ(os.process.Console(), "StartServiceCtrlDispatcher failed: Unknown error 427\n");
+  EXPECT_EQ(os.process.librarySearchNarrowed, 1);
 }
 
 TEST(ServiceInstallInfo, LongTextsAreCutToTheirBuffers) {

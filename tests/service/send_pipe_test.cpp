@@ -28,6 +28,8 @@ TEST_F(SendPipeTest, DeliversTheWholeRecordInOneWrite) {
   std::vector<std::uint8_t> received;
   ASSERT_EQ(server->Read(received, 4096, 1000), os::kSuccess);
   EXPECT_EQ(received, std::vector<std::uint8_t>(notice.begin(), notice.end()));
+  // A program serving the name in the real one's place may learn who wrote, never act as SYSTEM.
+  EXPECT_EQ(os.pipes.identifyOnlyConnects, std::vector<std::string>{std::string(kSettingsPipeName)});
   // The client closed after writing: the next read sees the broken pipe, not a hang.
   EXPECT_EQ(server->Read(received, 4096, 1000), os::kErrorBrokenPipe);
 }
@@ -61,6 +63,12 @@ TEST(SendPipeCodelessFailureTest, StillReportsAnErrorCode) {
    public:
     os::OsResult<os::PipeEnd> Connect(std::string_view, std::uint32_t) override { return os::kSuccess; }
     os::OsResult<os::PipeServer> CreateServer(std::string_view) override { return os::kSuccess; }
+    os::OsResult<os::PipeEnd> ConnectIdentifyOnly(std::string_view, std::uint32_t) override {
+      return os::kSuccess;
+    }
+    os::OsResult<os::PipeServer> CreateServerWith(std::string_view, const os::PipeServerOptions&) override {
+      return os::kSuccess;
+    }
   } pipes;
   SendPipe pipe{pipes, std::string(kSettingsPipeName)};
   EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));

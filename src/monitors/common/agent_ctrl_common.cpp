@@ -1,5 +1,7 @@
 #include "monitors/common/agent_ctrl_common.h"
 
+#include "platform/agent_event_log.h"
+
 #include "model/event_queue.h"
 #include "monitors/common/drive_watcher.h"
 #include "monitors/common/power_manager_pipe.h"
@@ -48,7 +50,7 @@ void AgentCtrl_COMMON::StartWatchers() {
     RunSoftwareWatcher(ports, stop, CommonEventQueue());
   });
   (void)powerListener_.Start(os_.sync, [ports = os_](os::Event& stop) {
-    service::RunPowerManagerPipe(ports.pipes, ports.sync, stop);
+    service::RunPowerManagerPipe(ports.pipes, ports.sync, stop, AgentEventLog(ports.eventReporter, ports.system));
   });
 }
 

@@ -5,6 +5,9 @@
 #include <memory>
 #include <vector>
 
+#include "os/object_security.h"
+#include "platform/trusted_event.h"
+
 namespace orv::service {
 namespace {
 
@@ -60,23 +63,32 @@ std::vector<std::uint8_t> PowerManagerText(std::string_view ascii) {
 }
 
 void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::Event& stop,
-                         const PowerManagerPipeTiming& timing) {
+                         const AgentEventLog& log, const PowerManagerPipeTiming& timing) {
   const os::OsResult<os::Event> returned =
-      sync.NewEvent(os::EventReset::Manual, kPowerNotificationReturnEvent);
+      NewAgentNamedEvent(sync, log, os::EventReset::Manual, kPowerNotificationReturnEvent);
   if (!returned) return;
 
   std::unique_ptr<os::PipeServer> server;
   os::OsError error = os::kSuccess;
   bool connected = false;
+  // One instance serves every client in turn: closing it between clients would leave the name
+  // free for anyone to take until it is created again.
   const auto dropClient = [&] {
-    // Destroying the server disconnects and closes it; the next round creates it anew.
-    server.reset();
+    server->Disconnect();
     connected = false;
   };
+  const auto dropServer = [&] {
+    server.reset();  // disconnects and closes
+    connected = false;
+  };
+  os::PipeServerOptions options;
+  options.securityDescriptor = os::kSystemAndAdminsPipe;
+  options.rejectRemoteClients = true;
+  options.firstInstance = true;
 
   while (!IsSet(sync, stop)) {
     if (!server) {
-      server = pipes.CreateServer(kPowerManagerPipeName).take();
+      server = pipes.CreateServerWith(kPowerManagerPipeName, options).take();
       if (!server) {
         if (StopWithin(sync, stop, timing.retryMs)) break;
         continue;
@@ -86,7 +98,8 @@ void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::E
       error = server->WaitForClient(timing.pollMs);
       if (error == os::kErrorSemTimeout) continue;
       if (error != os::kSuccess) {
-        dropClient();
+        // The instance itself is in doubt (an operation on it never came back): a new one.
+        dropServer();
         continue;
       }
       connected = true;
@@ -108,7 +121,7 @@ void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::E
     if (server->Write(answer) != os::kSuccess) dropClient();
     if (end == HandshakeEnd::Stopped) break;
   }
-  dropClient();
+  if (server) dropServer();
 }
 
 }  // namespace orv::service

@@ -12,6 +12,7 @@
 
 #include "os/named_pipe.h"
 #include "os/synchronization.h"
+#include "platform/agent_event_log.h"
 
 namespace orv::service {
 
@@ -33,8 +34,10 @@ struct PowerManagerPipeTiming {
 
 // Serves the pipe until `stop` is set, then disconnects and closes it. Returns at once
 // when the return event cannot be created (no handshake could ever succeed).
+// The return event is the agent's own (NewAgentNamedEvent): one another user created first is
+// logged, and the thread returns as if it could not be created.
 void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::Event& stop,
-                         const PowerManagerPipeTiming& timing = {});
+                         const AgentEventLog& log, const PowerManagerPipeTiming& timing = {});
 
 // The pipe's bytes for an ASCII text: UTF-16LE, no terminator.
 std::vector<std::uint8_t> PowerManagerText(std::string_view ascii);

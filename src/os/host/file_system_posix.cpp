@@ -83,6 +83,32 @@ os::OsError PosixFileSystem::WriteWholeFile(std::string_view path,
   return ::close(fd) == 0 ? os::kSuccess : FromErrno(errno);
 }
 
+// POSIX has no access lists here: the nearest is a file only its owner may read.
+os::OsError PosixFileSystem::WriteNewSecuredFile(std::string_view path,
+                                                 std::span<const std::uint8_t> data,
+                                                 std::string_view /*sddl*/) {
+  const std::string host = HostPath(path);
+  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return FromErrno(errno);
+  std::size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const os::OsError error = FromErrno(errno);
+      ::close(fd);
+      ::unlink(host.c_str());
+      return error;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 ? os::kSuccess : FromErrno(errno);
+}
+
+os::OsError PosixFileSystem::ReplaceWith(std::string_view from, std::string_view to) {
+  return ::rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0 ? os::kSuccess : FromErrno(errno);
+}
+
 os::OsError PosixFileSystem::ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) {
   const int fd = ::open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FromErrno(errno);

@@ -20,6 +20,9 @@ class PosixFileSystem final : public os::FileSystem {
   os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
   os::OsError RemoveFile(std::string_view path) override;
   os::OsError RemoveEmptyDirectory(std::string_view path) override;
+  os::OsError WriteNewSecuredFile(std::string_view path, std::span<const std::uint8_t> data,
+                                  std::string_view sddl) override;
+  os::OsError ReplaceWith(std::string_view from, std::string_view to) override;
 };
 
 }  // namespace orv::host

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "os/win32/security_descriptor_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
@@ -62,6 +63,36 @@ os::OsError Win32FileSystem::WriteWholeFile(std::string_view path,
     return error != 0 ? error : ERROR_WRITE_FAULT;
   }
   return os::kSuccess;
+}
+
+os::OsError Win32FileSystem::WriteNewSecuredFile(std::string_view path,
+                                                 std::span<const std::uint8_t> data,
+                                                 std::string_view sddl) {
+  if (data.size() > std::numeric_limits<DWORD>::max()) return os::kErrorInvalidParameter;
+  SddlDescriptor descriptor(sddl);
+  if (descriptor.error() != os::kSuccess) return descriptor.error();
+  const std::wstring widePath = Wide(path);
+  // CREATE_NEW: the descriptor applies only to a file this call creates; an existing file
+  // would keep its own.
+  UniqueFileHandle file(::CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, descriptor.attributes(),
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return ::GetLastError();
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
+      written != data.size() || !::FlushFileBuffers(file.get())) {
+    const DWORD error = ::GetLastError();
+    file.reset();
+    ::DeleteFileW(widePath.c_str());
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+  }
+  return os::kSuccess;
+}
+
+os::OsError Win32FileSystem::ReplaceWith(std::string_view from, std::string_view to) {
+  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? os::kSuccess
+             : ::GetLastError();
 }
 
 os::OsError Win32FileSystem::ReadWholeFile(std::string_view path, std::vector<std::uint8_t>& out) {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "os/win32/security_descriptor_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 #include "os/win32/windows_api.h"
@@ -187,11 +189,21 @@ class Win32PipeClient final : public os::PipeEnd {
 }  // namespace
 
 os::OsResult<os::PipeEnd> Win32NamedPipes::Connect(std::string_view name, std::uint32_t waitMs) {
+  return Open(name, waitMs, FILE_FLAG_OVERLAPPED);
+}
+
+os::OsResult<os::PipeEnd> Win32NamedPipes::ConnectIdentifyOnly(std::string_view name,
+                                                               std::uint32_t waitMs) {
+  return Open(name, waitMs, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
+}
+
+os::OsResult<os::PipeEnd> Win32NamedPipes::Open(std::string_view name, std::uint32_t waitMs,
+                                                DWORD flags) {
   const std::wstring wideName = Wide(name);
   UniquePipe pipe;
   for (int attempt = 0; attempt < 2 && !pipe; ++attempt) {
     pipe.reset(::CreateFileW(wideName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+                             OPEN_EXISTING, flags, nullptr));
     if (pipe) break;
     const os::OsError error = ::GetLastError();
     if (error != ERROR_PIPE_BUSY || attempt == 1) return error;
@@ -203,10 +215,22 @@ os::OsResult<os::PipeEnd> Win32NamedPipes::Connect(std::string_view name, std::u
 }
 
 os::OsResult<os::PipeServer> Win32NamedPipes::CreateServer(std::string_view name) {
-  UniquePipe pipe(::CreateNamedPipeW(Wide(name).c_str(),
-                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0,
-                                     nullptr));
+  return CreateServerWith(name, {});
+}
+
+os::OsResult<os::PipeServer> Win32NamedPipes::CreateServerWith(std::string_view name,
+                                                               const os::PipeServerOptions& options) {
+  std::optional<SddlDescriptor> descriptor;
+  if (!options.securityDescriptor.empty()) {
+    descriptor.emplace(options.securityDescriptor);
+    if (descriptor->error() != os::kSuccess) return descriptor->error();
+  }
+  const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                         (options.firstInstance ? static_cast<DWORD>(FILE_FLAG_FIRST_PIPE_INSTANCE) : DWORD{0});
+  const DWORD pipeMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
+                         (options.rejectRemoteClients ? static_cast<DWORD>(PIPE_REJECT_REMOTE_CLIENTS) : DWORD{0});
+  UniquePipe pipe(::CreateNamedPipeW(Wide(name).c_str(), openMode, pipeMode, 1, 0, 0, 0,
+                                     descriptor ? descriptor->attributes() : nullptr));
   if (!pipe) return ::GetLastError();
   UniqueKernelHandle ioEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!ioEvent) return ::GetLastError();

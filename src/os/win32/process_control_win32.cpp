@@ -29,4 +29,8 @@ void Win32ProcessControl::FatalExit(std::uint32_t code) {
   std::abort();
 }
 
+os::OsError Win32ProcessControl::LoadLibrariesFromSystemFolderOnly() {
+  return ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? os::kSuccess : ::GetLastError();
+}
+
 }  // namespace orv::win32

@@ -9,6 +9,7 @@ class Win32ProcessControl final : public os::ProcessControl {
  public:
   void PrintToConsole(std::string_view text) override;
   [[noreturn]] void FatalExit(std::uint32_t code) override;
+  os::OsError LoadLibrariesFromSystemFolderOnly() override;
 };
 
 }  // namespace orv::win32

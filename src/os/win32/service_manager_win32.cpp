@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "os/win32/security_descriptor_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
@@ -58,6 +59,27 @@ class Win32ScmService final : public os::ScmService {
     config.displayName = text(record->lpDisplayName);
     config.account = text(record->lpServiceStartName);
     return os::kSuccess;
+  }
+
+  os::OsError QuerySecurity(os::ObjectSecurity& security) override {
+    DWORD needed = 0;
+    ::QueryServiceObjectSecurity(handle_.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return ::GetLastError();
+    std::vector<std::uint64_t> buffer((needed + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    if (!::QueryServiceObjectSecurity(handle_.get(), DACL_SECURITY_INFORMATION, buffer.data(),
+                                      static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)),
+                                      &needed)) {
+      return ::GetLastError();
+    }
+    return ReadDacl(buffer.data(), security);
+  }
+
+  os::OsError SetSecurity(std::string_view sddl) override {
+    const SddlDescriptor descriptor(sddl);
+    if (descriptor.error() != os::kSuccess) return descriptor.error();
+    return ::SetServiceObjectSecurity(handle_.get(), DACL_SECURITY_INFORMATION, descriptor.get())
+               ? os::kSuccess
+               : ::GetLastError();
   }
 
  private:

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "os/win32/security_descriptor_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 
@@ -46,6 +47,27 @@ os::OsResult<os::Event> Win32Synchronization::NewEvent(os::EventReset reset, std
   UniqueKernelHandle handle(::CreateEventW(nullptr, reset == os::EventReset::Manual ? TRUE : FALSE, FALSE,
                                            name.empty() ? nullptr : wideName.c_str()));
   if (!handle) return ::GetLastError();
+  return std::make_unique<Win32Event>(std::move(handle));
+}
+
+os::OsResult<os::Event> Win32Synchronization::NewSecuredEvent(os::EventReset reset, std::string_view name,
+                                                              std::string_view sddl,
+                                                              std::optional<std::string>& existingOwner) {
+  SddlDescriptor descriptor(sddl);
+  if (descriptor.error() != os::kSuccess) return descriptor.error();
+  const std::wstring wideName = Wide(name);
+  UniqueKernelHandle handle(::CreateEventW(descriptor.attributes(),
+                                           reset == os::EventReset::Manual ? TRUE : FALSE, FALSE,
+                                           wideName.c_str()));
+  if (!handle) return ::GetLastError();
+  // The descriptor was ignored for an event someone else had already created under the name.
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    std::string owner;
+    if (KernelObjectOwner(handle.get(), owner) != os::kSuccess) owner.clear();
+    existingOwner = std::move(owner);
+  } else {
+    existingOwner.reset();
+  }
   return std::make_unique<Win32Event>(std::move(handle));
 }
 

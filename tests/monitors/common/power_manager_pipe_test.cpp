@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "os/object_security.h"
+#include "platform/agent_event_ids.h"
 
 namespace orv::service {
 namespace {
@@ -29,7 +31,7 @@ class PowerManagerPipeTest : public ::testing::Test {
   }
 
   void Start() {
-    thread = std::thread([this] { RunPowerManagerPipe(os.pipes, os.sync, *stop, timing); });
+    thread = std::thread([this] { RunPowerManagerPipe(os.pipes, os.sync, *stop, log, timing); });
   }
 
   void TearDown() override {
@@ -77,6 +79,7 @@ class PowerManagerPipeTest : public ::testing::Test {
   }
 
   fakes::FakeOs os;
+  AgentEventLog log{os.eventReporter, os.system};
   PowerManagerPipeTiming timing{30000, 20, 20};
   std::unique_ptr<os::Event> stop;
   std::unique_ptr<os::Event> notification;
@@ -93,6 +96,23 @@ TEST_F(PowerManagerPipeTest, HibernateIsAnsweredOnceTheControllerReported) {
   controller.join();
   // The return event is left clear for the next announcement.
   EXPECT_FALSE(os.sync.IsNamedEventSet(kPowerNotificationReturnEvent));
+  EXPECT_EQ(os.sync.namedEventSecurity.at(std::string(kPowerNotificationReturnEvent)), os::kSystemAndAdminsEvent);
+}
+
+// A return event another user created before the agent could be set by that user to make the
+// power manager believe a report was written: it is not used, and the pipe is not served.
+TEST_F(PowerManagerPipeTest, AReturnEventAnotherUserCreatedIsNotTrusted) {
+  os.sync.namedEventOwners[std::string(kPowerNotificationReturnEvent)] = "S-1-5-21-7-8-9-1001";
+  auto planted = os.sync.NewEvent(os::EventReset::Manual, kPowerNotificationReturnEvent).take();
+  ASSERT_TRUE(planted);
+  RunPowerManagerPipe(os.pipes, os.sync, *stop, log, timing);  // returns at once
+  EXPECT_EQ(os.pipes.ServersCreated(kPowerManagerPipeName), 0);
+  const auto entries = os.eventReporter.Entries();
+  ASSERT_EQ(entries.size(), 1U);
+  EXPECT_EQ(entries[0].kind, os::EventKind::Warning);
+  EXPECT_EQ(entries[0].eventId, event_id::kUntrustedNamedEvent);
+  EXPECT_EQ(entries[0].text,
+            "名前付きイベント「SVCPOWMGR_NotificationReturn」は別のユーザー (S-1-5-21-7-8-9-1001) が作成したため使用しません。");
 }
 
 TEST_F(PowerManagerPipeTest, MessageIsComparedOverTheHibernateTextOnly) {
@@ -119,7 +139,9 @@ TEST_F(PowerManagerPipeWithoutControllerTest, NoControllerEventMeansError) {
   EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_HibernateNotificationError");
 }
 
-TEST_F(PowerManagerPipeTest, ABrokenClientIsDroppedAndTheNextOneServed) {
+// The one instance is kept and reconnected, so the name is never free for another program to
+// take; it admits only SYSTEM and Administrators on this machine.
+TEST_F(PowerManagerPipeTest, ABrokenClientIsDroppedAndTheNextOneServedOnTheSameInstance) {
   Start();
   {
     auto client = ConnectClient();
@@ -131,7 +153,13 @@ TEST_F(PowerManagerPipeTest, ABrokenClientIsDroppedAndTheNextOneServed) {
   std::thread controller = Controller(true);
   EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_Hibernate");
   controller.join();
-  EXPECT_GE(os.pipes.ServersCreated(kPowerManagerPipeName), 2);
+  EXPECT_EQ(os.pipes.ServersCreated(kPowerManagerPipeName), 1);
+  std::lock_guard lock(os.pipes.mutex);
+  ASSERT_EQ(os.pipes.serverCreations.size(), 1U);
+  const auto& created = os.pipes.serverCreations[0];
+  EXPECT_EQ(created.securityDescriptor, os::kSystemAndAdminsPipe);
+  EXPECT_TRUE(created.rejectRemoteClients);
+  EXPECT_TRUE(created.firstInstance);
 }
 
 TEST_F(PowerManagerPipeTest, OneClientCanAnnounceTwice) {
@@ -155,7 +183,7 @@ TEST_F(PowerManagerPipeTest, StopEndsTheThreadEvenDuringTheThirtySecondWait) {
   std::promise<void> ended;
   std::future<void> threadEnded = ended.get_future();
   thread = std::thread([this, &ended] {
-    RunPowerManagerPipe(os.pipes, os.sync, *stop, timing);
+    RunPowerManagerPipe(os.pipes, os.sync, *stop, log, timing);
     ended.set_value();
   });
   auto client = ConnectClient();
@@ -186,14 +214,19 @@ TEST_F(PowerManagerPipeTest, PipeExistsOnlyWhileTheThreadRuns) {
   EXPECT_EQ(late.error(), os::kErrorFileNotFound);
 }
 
+// Another program serving the name first is never joined; the agent retries until it is gone.
 TEST_F(PowerManagerPipeTest, PipeCreationFailureIsRetriedUntilStopped) {
-  os.pipes.createFailure = os::kErrorAccessDenied;
+  auto planted = os.pipes.CreateServer(kPowerManagerPipeName).take();
+  ASSERT_TRUE(planted);
   Start();
-  std::this_thread::sleep_for(100ms);
-  {
-    std::lock_guard lock(os.pipes.mutex);  // the pipe thread reads it
-    os.pipes.createFailure = os::kSuccess;
+  for (int i = 0; i < 1000; ++i) {
+    {
+      std::lock_guard lock(os.pipes.mutex);
+      if (os.pipes.serverCreations.size() >= 2) break;
+    }
+    std::this_thread::sleep_for(10ms);
   }
+  planted.reset();
   std::thread controller = Controller(true);
   EXPECT_EQ(Ask("SVCPOWMGR_Hibernate"), "SVCPOWMGR_Hibernate");
   controller.join();
