@@ -5,7 +5,8 @@
 //                             HEX spells ("-" for none: arguments pass through code pages)
 //   decrypt KEY VALUE      -> "decrypt" TAB <CCryptString status> TAB <text> (HKLM\KEY, value VALUE)
 //   signer PATH            -> "signer" TAB <0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
-//   trust PATH             -> "trust" TAB <0|1> TAB <error as 0x%08X>
+//   trust PATH             -> "trust" TAB <0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
+//                             (the names of the signer the verification accepted)
 //   acp                    -> "acp" TAB <the ANSI code page>
 //   containers             -> "acquire" TAB <attempt> TAB <0|1> TAB <error as 0x%08X>, one per
 //                             attempt on the enhanced provider's default key container
@@ -148,8 +149,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"trust" && argc == 3) {
     os::OsError error = 0;
-    const bool ok = ports.crypto.IsSignatureTrusted(arg(2), error);
-    std::printf("trust\t%d\t0x%08lX\n", ok ? 1 : 0, Code(error));
+    os::SignerNames signer;
+    const bool ok = ports.crypto.VerifySignature(arg(2), signer, error);
+    std::printf("trust\t%d\t0x%08lX\t%s\t%s\n", ok ? 1 : 0, Code(error), Escaped(signer.issuer).c_str(),
+                Escaped(signer.subject).c_str());
     return 0;
   }
   if (command == L"acp" && argc == 2) {

@@ -3,6 +3,7 @@
 // with the clock's time (FILETIME, UTC).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -29,6 +30,13 @@ class FakeFileSystem final : public os::FileSystem {
   os::OsError RemoveFile(std::string_view path) override;
   os::OsError RemoveEmptyDirectory(std::string_view path) override;
 
+  // --- Holding what the agent checks ---
+  // A held path cannot be removed, replaced or renamed by a path-based call (sharing
+  // violation); only through its hold.
+  os::OsError MakePrivateDirectory(std::string_view path) override;
+  os::OsResult<os::HeldPath> HoldPath(std::string_view path) override;
+  os::OsResult<os::ReadHold> HoldForReading(std::string_view path) override;
+
   // Test set-up and inspection.
   void AddDirectory(std::string_view path);  // with its parents
   void AddFile(std::string_view path, std::string_view content, std::uint64_t lastWriteTime = 0);
@@ -54,7 +62,24 @@ class FakeFileSystem final : public os::FileSystem {
   std::set<std::string> links;
   std::vector<std::string> removedFiles;    // every path RemoveFile removed, in order
 
+  // --- Owners, private folders and races ---
+  // Owners by lower-cased path; what has no entry belongs to Administrators.
+  std::map<std::string, os::PathOwner> owners;
+  os::PathOwner ownerOfNewFolders = os::PathOwner::System;  // what MakePrivateDirectory's folder gets
+  std::set<std::string> privateFolders;  // lower-cased paths MakePrivateDirectory made
+  // Runs after each listing, with the folder listed: another user acting in between.
+  std::function<void(const std::string& folder)> afterListing;
+  // Another user replaces the folder `path` with a junction (what lies below it is gone from
+  // view); fails with a sharing violation while it is held.
+  os::OsError ReplaceWithLink(std::string_view path);
+  bool IsHeld(std::string_view path) const;
+
  private:
+  class Held;
+  class Reading;
+  void Release(const std::string& key);
+  os::OsError ListLocked(const std::string& key, std::vector<os::FileEntry>& entries);
+
   struct Node {
     std::string path;  // as first written
     bool isDirectory = false;
@@ -69,6 +94,7 @@ class FakeFileSystem final : public os::FileSystem {
   mutable std::mutex mutex_;
   std::map<std::string, Node> nodes_;
   int changeAttempts_ = 0;
+  std::map<std::string, int> holds_;  // by lower-cased path
 };
 
 }  // namespace orv::fakes

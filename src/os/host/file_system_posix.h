@@ -20,6 +20,11 @@ class PosixFileSystem final : public os::FileSystem {
   os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
   os::OsError RemoveFile(std::string_view path) override;
   os::OsError RemoveEmptyDirectory(std::string_view path) override;
+
+  // Benchmarks and tools never update the agent: no owners, no holds here.
+  os::OsError MakePrivateDirectory(std::string_view) override { return os::kErrorNotSupported; }
+  os::OsResult<os::HeldPath> HoldPath(std::string_view) override { return os::kErrorNotSupported; }
+  os::OsResult<os::ReadHold> HoldForReading(std::string_view) override { return os::kErrorNotSupported; }
 };
 
 }  // namespace orv::host

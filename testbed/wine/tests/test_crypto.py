@@ -205,11 +205,13 @@ class SignatureTest(unittest.TestCase):
 
     def test_trust_answers_are_recorded(self):
         for label, path in (("self-signed", self.signed), ("unsigned", self.unsigned)):
-            trusted, error = answer("trust", path)[1:]
-            print("\nWinVerifyTrust under Wine, %s file: trusted %s, result %s" % (label, trusted, error),
-                  file=sys.stderr)
+            trusted, error, issuer, subject = answer("trust", path)[1:]
+            print("\nWinVerifyTrust under Wine, %s file: trusted %s, result %s, signer %r" %
+                  (label, trusted, error, subject), file=sys.stderr)
             self.assertIn(trusted, ("0", "1"))
             self.assertEqual(trusted == "1", int(error, 16) == 0)
+            # Names only from a signer the verification accepted.
+            self.assertEqual(subject != "", trusted == "1")
 
 
 if __name__ == "__main__":
