@@ -1,5 +1,7 @@
 #include "fakes/fake_file_system.h"
 
+#include <algorithm>
+
 #include "platform/calendar.h"
 #include "platform/text_encoding.h"
 

@@ -17,6 +17,11 @@ class Win32FileSystem final : public os::FileSystem {
   os::OsError ListDirectory(std::string_view path, std::vector<os::FileEntry>& entries) override;
   os::OsError RemoveFile(std::string_view path) override;
   os::OsError RemoveEmptyDirectory(std::string_view path) override;
+
+  // --- Holding what the agent checks ---
+  os::OsError MakePrivateDirectory(std::string_view path) override;
+  os::OsResult<os::HeldPath> HoldPath(std::string_view path) override;
+  os::OsResult<os::ReadHold> HoldForReading(std::string_view path) override;
 };
 
 }  // namespace orv::win32

@@ -8,7 +8,10 @@
 * the enhanced provider yields a key in a fresh prefix, as a plain process and as a service;
 * signer names of an exe signed here with a self-signed certificate, and of an unsigned one;
 * what WinVerifyTrust answers for that file (printed; Wine accepts untrusted roots, so the trust
-  rules are host-tested against the fake).
+  rules are host-tested against the fake);
+* the update's private folder: made by the file-system adapter, its owner and DACL read back
+  with GetNamedSecurityInfoW (printed as SDDL), removed through its hold. Wine stores the
+  descriptor but does not enforce it, so who may use the folder is host-tested.
 
 Needs ORVSVC_BIN_DIR holding cryptocheck.exe, openssl and osslsigncode.
 """
@@ -212,6 +215,17 @@ class SignatureTest(unittest.TestCase):
             self.assertEqual(trusted == "1", int(error, 16) == 0)
             # Names only from a signer the verification accepted.
             self.assertEqual(subject != "", trusted == "1")
+
+    def test_private_folder_is_made_read_back_and_removed(self):
+        folder = "C:\\windows\\temp\\ORVCHECK_PRIVATE"
+        made, owner, sddl, inside, removed = answer("private", folder)[1:]
+        print("\nPrivate folder under Wine: owner %s\n  folder %s\n  file in it %s" % (owner, sddl, inside),
+              file=sys.stderr)
+        self.assertEqual(int(made, 16), 0)
+        self.assertIn("(A;OICI;FA;;;SY)", sddl)
+        self.assertIn("(A;OICI;FA;;;BA)", sddl)
+        self.assertEqual(int(removed, 16), 0)
+        self.assertFalse((bed.prefix / "drive_c" / "windows" / "temp" / "ORVCHECK_PRIVATE").exists())
 
 
 if __name__ == "__main__":
