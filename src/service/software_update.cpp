@@ -81,10 +81,8 @@ bool IsTrustedOwner(os::PathOwner owner) {
   return owner == os::PathOwner::System || owner == os::PathOwner::Administrators;
 }
 
-bool HasHttpsScheme(std::string_view url) {
-  constexpr std::string_view kHttps = "https://";
-  return url.size() >= kHttps.size() && AsciiUpper(url.substr(0, kHttps.size())) == AsciiUpper(kHttps);
-}
+// The scheme as the download reads it: "https" anywhere else in the address is no scheme.
+bool HasHttpsScheme(std::string_view url) { return url.starts_with("https://"); }
 
 }  // namespace
 

