@@ -26,7 +26,6 @@ constexpr std::array<std::string_view, 3> kAcceptedPublishers = {"Tavolen Co.,Lt
 constexpr std::uint32_t kInstallerStartDelayMs = 1000;
 constexpr os::OsError kErrorInvalidName = 123;
 constexpr os::OsError kErrorPathNotFound = 3;
-constexpr std::string_view kUpdateFileFailedText = "アップデートファイル作成中にエラーが発生しました。";
 
 
 struct SoftwareNotice {
@@ -175,7 +174,7 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
   const std::string& url = client.Response().agt_url;
   const std::string fileName = url.substr(url.find_last_of('/') == std::string::npos ? 0 : url.find_last_of('/') + 1);
   if (!IsSafeFileName(fileName)) {
-    log_.SystemCallError(event_id::kUpdateFileFailed, kUpdateFileFailedText, kErrorInvalidName);
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", kErrorInvalidName);
     return false;
   }
   const auto zipAt = fileName.find(".zip");
@@ -199,7 +198,7 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
   const std::string downloaded = work + "\\" + fileName;
   const os::OsError writeError = os_.files.WriteWholeFile(downloaded, client.DownloadBuffer(), os::CreateMode::NewOnly);
   if (writeError != os::kSuccess) {
-    log_.SystemCallError(event_id::kUpdateFileFailed, kUpdateFileFailedText, writeError);
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", writeError);
     return false;
   }
   const auto missing = [this] {
@@ -244,7 +243,7 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
 
 bool SoftwareUpdate::MakeWorkFolder(const std::string& work, std::unique_ptr<os::HeldPath>& held) {
   const auto failed = [this](os::OsError error) {
-    log_.SystemCallError(event_id::kUpdateFileFailed, kUpdateFileFailedText, error);
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", error);
     return false;
   };
   // The work folder lies where users may create folders. What is there is judged by what the
