@@ -37,8 +37,9 @@ inline constexpr OsError kErrorAlreadyExists = 183;
 inline constexpr OsError kErrorSharingViolation = 32;
 inline constexpr OsError kErrorInvalidOwner = 1307;
 
-// Who owns a file or folder, as far as the agent cares.
-enum class PathOwner : std::uint8_t { System, Administrators, Other };
+// Who owns a file or folder, as far as the agent cares. Self: the account the agent runs as
+// (SYSTEM for the service itself, so the same as System there).
+enum class PathOwner : std::uint8_t { System, Administrators, Self, Other };
 
 // A file, folder or link opened as itself (a link is never followed) and held until
 // destroyed: meanwhile no one else can remove or rename it.

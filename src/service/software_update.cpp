@@ -77,7 +77,7 @@ bool IsSafeFileName(std::string_view name) {
 }
 
 bool IsTrustedOwner(os::PathOwner owner) {
-  return owner == os::PathOwner::System || owner == os::PathOwner::Administrators;
+  return owner == os::PathOwner::System || owner == os::PathOwner::Administrators || owner == os::PathOwner::Self;
 }
 
 // The scheme as the download reads it: "https" anywhere else in the address is no scheme.

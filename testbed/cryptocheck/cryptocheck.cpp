@@ -11,7 +11,7 @@
 //   containers             -> "acquire" TAB <attempt> TAB <0|1> TAB <error as 0x%08X>, one per
 //                             attempt on the enhanced provider's default key container
 //   service OUT            -> runs as a service: writes what `containers` prints into OUT, stops
-//   private DIR            -> "private" TAB <error as 0x%08X> TAB <owner: system|administrators|other>
+//   private DIR            -> "private" TAB <error as 0x%08X> TAB <owner: system|administrators|self|other>
 //                             TAB <folder SDDL> TAB <SDDL of a file made in it> TAB <removal error>:
 //                             the update's private folder made, read back and removed through
 //                             the file-system adapter's hold
@@ -113,7 +113,10 @@ std::string PrivateFolder(win32::Win32Ports& ports, const std::string& folder) {
   os::OsError removed = os::kSuccess;
   if (auto held = ports.files.HoldPath(folder)) {
     const os::PathOwner kind = held->Owner();
-    owner = kind == os::PathOwner::System ? "system" : kind == os::PathOwner::Administrators ? "administrators" : "other";
+    owner = kind == os::PathOwner::System           ? "system"
+            : kind == os::PathOwner::Administrators ? "administrators"
+            : kind == os::PathOwner::Self           ? "self"
+                                                    : "other";
     removed = held->Remove();
   } else {
     removed = held.error();

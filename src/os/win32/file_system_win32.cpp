@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -140,6 +141,20 @@ using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 // parent's entries (C:\Windows\Temp lets Users create there) are not inherited.
 constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
+// True when `sid` is the user of this process's token. (Under Wine every file reads as owned
+// by the one Unix user the prefix runs as, which is also the service's account there.)
+bool IsOwnAccount(PSID sid) {
+  UniqueKernelHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  DWORD size = 0;
+  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+  return ::EqualSid(sid, user->User.Sid) != FALSE;
+}
+
 class Win32HeldPath final : public os::HeldPath {
  public:
   Win32HeldPath(UniqueFileHandle handle, bool link) : handle_(std::move(handle)), link_(link) {}
@@ -156,6 +171,7 @@ class Win32HeldPath final : public os::HeldPath {
     const UniqueLocalMemory owned(descriptor);
     if (owner != nullptr && ::IsWellKnownSid(owner, WinLocalSystemSid)) return os::PathOwner::System;
     if (owner != nullptr && ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return os::PathOwner::Administrators;
+    if (owner != nullptr && IsOwnAccount(owner)) return os::PathOwner::Self;
     return os::PathOwner::Other;
   }
 
