@@ -42,9 +42,10 @@ class Crypto {
   // The names of the signer certificate of the file's embedded Authenticode signature; false
   // with `error` when the file has none or it cannot be read.
   virtual bool ReadSignerNames(std::string_view path, SignerNames& names, OsError& error) = 0;
-  // True when the file's embedded signature is valid and chains to a root the system trusts
-  // (no user interface, no revocation download); false with `error` otherwise.
-  virtual bool IsSignatureTrusted(std::string_view path, OsError& error) = 0;
+  // True when the file's embedded signature is valid, chains to a root the system trusts and
+  // no certificate of the chain is revoked (no user interface), with `signer` naming the signer
+  // that this verification accepted; false with `error` otherwise.
+  virtual bool VerifySignature(std::string_view path, SignerNames& signer, OsError& error) = 0;
 };
 
 }  // namespace orv::os

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "os/os_error.h"
+#include "os/os_result.h"
 
 namespace orv::os {
 
@@ -28,6 +29,39 @@ enum class CreateMode : std::uint8_t {
 
 inline constexpr OsError kErrorFileExists = 80;
 inline constexpr OsError kErrorAlreadyExists = 183;
+
+// --- Holding what the agent checks, in folders other users can reach ---
+// Between a check and the act that relies on it, someone else may swap a folder for a link or
+// rewrite a file; what is checked is therefore held open, and acted on through the hold.
+
+inline constexpr OsError kErrorSharingViolation = 32;
+inline constexpr OsError kErrorInvalidOwner = 1307;
+
+// Who owns a file or folder, as far as the agent cares. Self: the account the agent runs as
+// (SYSTEM for the service itself, so the same as System there).
+enum class PathOwner : std::uint8_t { System, Administrators, Self, Other };
+
+// A file, folder or link opened as itself (a link is never followed) and held until
+// destroyed: meanwhile no one else can remove or rename it.
+class HeldPath {
+ public:
+  virtual ~HeldPath() = default;
+  // True when what is held is a junction or symbolic link, as the open handle tells it.
+  virtual bool IsLink() = 0;
+  // The owner of what is held (of a link itself); Other when it cannot be read.
+  virtual PathOwner Owner() = 0;
+  // Renames what is held (a link as itself) to `path` on the same volume; fails when `path`
+  // exists.
+  virtual OsError MoveTo(std::string_view path) = 0;
+  // Removes what is held: a link as itself, never what it points to; a folder only when empty.
+  virtual OsError Remove() = 0;
+};
+
+// A file held open for reading: others may read it, never write, remove or rename it.
+class ReadHold {
+ public:
+  virtual ~ReadHold() = default;
+};
 
 class FileSystem {
  public:
@@ -63,6 +97,14 @@ class FileSystem {
   // of `to` finds the old file or the new one, never part of one. `to` then has the security
   // `from` had.
   virtual OsError ReplaceWith(std::string_view from, std::string_view to) = 0;
+  // --- Holding what the agent checks (see HeldPath) ---
+  // Creates one folder level that only SYSTEM and Administrators may use, with full control
+  // over it and over what is created in it; it inherits nothing from its parent.
+  virtual OsError MakePrivateDirectory(std::string_view path) = 0;
+  // Holds `path` itself, to check it and then move or remove it.
+  virtual OsResult<HeldPath> HoldPath(std::string_view path) = 0;
+  // Holds the file `path` so that what was read of it stays what it is.
+  virtual OsResult<ReadHold> HoldForReading(std::string_view path) = 0;
 };
 
 }  // namespace orv::os

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <charconv>
 
-#include "platform/c_crypt_string.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/run_command.h"
 #include "service/settings_notifier.h"
@@ -26,6 +25,7 @@ constexpr std::array<std::string_view, 3> kAcceptedPublishers = {"Tavolen Co.,Lt
 // Lets the settings program show the outcome before the installer stops the service.
 constexpr std::uint32_t kInstallerStartDelayMs = 1000;
 constexpr os::OsError kErrorInvalidName = 123;
+constexpr os::OsError kErrorPathNotFound = 3;
 
 
 struct SoftwareNotice {
@@ -75,6 +75,13 @@ bool IsSafeFileName(std::string_view name) {
   return name.find_first_of("\\:/<>\"|?*") == std::string_view::npos &&
          std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
+
+bool IsTrustedOwner(os::PathOwner owner) {
+  return owner == os::PathOwner::System || owner == os::PathOwner::Administrators || owner == os::PathOwner::Self;
+}
+
+// The scheme as the download reads it: "https" anywhere else in the address is no scheme.
+bool HasHttpsScheme(std::string_view url) { return url.starts_with("https://"); }
 
 }  // namespace
 
@@ -126,7 +133,8 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
 
   if (agentUpdate) {
     std::string installer;
-    if (!Install(upload, client, installer)) return End(SoftwareCheck::UpdateFailed);
+    std::unique_ptr<os::ReadHold> unchanged;  // released once the installer has started
+    if (!Install(upload, client, installer, unchanged)) return End(SoftwareCheck::UpdateFailed);
     End(SoftwareCheck::InstallerStarted);
     log_.Information(event_id::kUpdateStarted, "アップデートを開始しました。");
     os_.clock.Sleep(kInstallerStartDelayMs);
@@ -155,32 +163,32 @@ SoftwareCheck SoftwareUpdate::Check(AgentCtrl_Upload& upload) {
   return End(SoftwareCheck::DefinitionReplaced);
 }
 
-bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer) {
+bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer,
+                             std::unique_ptr<os::ReadHold>& unchanged) {
   installer.clear();
+  unchanged.reset();
   const std::string work(kWorkFolder);
-  // The work folder lies where users may create folders: a junction put in its place is
-  // removed as a link, never followed, and only a folder made here and now is written to.
-  if (os_.files.IsLink(work)) {
-    (void)os_.files.RemoveEmptyDirectory(work);
-  } else if (os_.files.DirectoryExists(work)) {
-    RemoveTree(work);
-  }
-  if (const os::OsError folderError = os_.files.MakeDirectory(work); folderError != os::kSuccess) {
-    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", folderError);
-    return false;
-  }
+  std::unique_ptr<os::HeldPath> workHeld;
+  if (!MakeWorkFolder(work, workHeld)) return false;
 
   const std::string& url = client.Response().agt_url;
   const std::string fileName = url.substr(url.find_last_of('/') == std::string::npos ? 0 : url.find_last_of('/') + 1);
   if (!IsSafeFileName(fileName)) {
-    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。",
-                         kErrorInvalidName);
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", kErrorInvalidName);
     return false;
   }
   const auto zipAt = fileName.find(".zip");
   const bool archive = zipAt != std::string::npos;
   const std::string archiveName = archive ? fileName.substr(0, zipAt) + fileName.substr(zipAt + 4) : fileName;
 
+  // When the cloud is reached over TLS, the installer comes that way too: over plain HTTP
+  // anyone on the path could hand over an older installer, still validly signed, with the
+  // flaws its successor mends.
+  if (client.UsesTls() && !HasHttpsScheme(url)) {
+    log_.SystemCallError(event_id::kDownloadFailed, "アップデートファイル取得中に通信エラーが発生しました。",
+                         os::kErrorAccessDenied, AgentCtrl_WebAPI::kErrorModuleName);
+    return false;
+  }
   if (client.Download(url) == 0) {
     if (client.LastError() == os::kErrorHttpCancelled) return false;  // the service is stopping
     log_.SystemCallError(event_id::kDownloadFailed, "アップデートファイル取得中に通信エラーが発生しました。",
@@ -209,40 +217,80 @@ bool SoftwareUpdate::Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client,
     candidate = work + "\\" + archiveName + "\\" + archiveName + ".exe";
   }
   if (!os_.files.FileExists(candidate)) return missing();
+  // Held from before its check until it has started: no one can put other bytes under the
+  // name in the meantime (the wait before the start is a whole second).
+  auto held = os_.files.HoldForReading(candidate);
+  if (!held) return missing();
 
   const auto rejected = [this] {
     log_.Error(event_id::kSignatureRejected, "アップデートに失敗しました。\n署名が確認できません。");
     return false;
   };
-  std::string issuer;
-  std::string subject;
-  os::OsError signatureError = os::kSuccess;
-  if (!CCryptString(os_).GetSignerNames(candidate, issuer, subject, signatureError)) return rejected();
-  const std::string signer = AsciiUpper(subject);
-  const bool accepted = std::any_of(kAcceptedPublishers.begin(), kAcceptedPublishers.end(),
-                                    [&signer](std::string_view publisher) { return AsciiUpper(publisher) == signer; });
   // A publisher's name alone can be forged by anyone who makes a certificate: the signature
   // must also be valid and chain to a root the system trusts, or the file runs as LocalSystem.
-  if (!accepted || !os_.crypto.IsSignatureTrusted(candidate, signatureError)) return rejected();
+  // The name is the one of the signer that verification accepted.
+  os::SignerNames verified;
+  os::OsError signatureError = os::kSuccess;
+  if (!os_.crypto.VerifySignature(candidate, verified, signatureError)) return rejected();
+  const std::string signer = AsciiUpper(verified.subject);
+  const bool accepted = std::any_of(kAcceptedPublishers.begin(), kAcceptedPublishers.end(),
+                                    [&signer](std::string_view publisher) { return AsciiUpper(publisher) == signer; });
+  if (!accepted) return rejected();
   installer = candidate;
+  unchanged = std::move(held).take();
+  return true;
+}
+
+bool SoftwareUpdate::MakeWorkFolder(const std::string& work, std::unique_ptr<os::HeldPath>& held) {
+  const auto failed = [this](os::OsError error) {
+    log_.SystemCallError(event_id::kUpdateFileFailed, "アップデートファイル作成中にエラーが発生しました。", error);
+    return false;
+  };
+  // The work folder lies where users may create folders. What is there is judged by what the
+  // open handle tells: a junction is removed as a link; a folder someone else owns is moved
+  // aside whole, never walked (its content is theirs to point anywhere); only a folder of ours
+  // is emptied, and moved aside when it cannot be removed.
+  if (auto old = os_.files.HoldPath(work)) {
+    os::OsError error = os::kSuccess;
+    if (old->IsLink() || IsTrustedOwner(old->Owner())) error = RemoveHeld(work, *old);
+    if (!old->IsLink() && (error != os::kSuccess || !IsTrustedOwner(old->Owner()))) {
+      error = old->MoveTo(work + "." + std::to_string(os_.clock.MillisecondsSinceStart()));
+    }
+    if (error != os::kSuccess) return failed(error);
+  } else if (old.error() != os::kErrorFileNotFound && old.error() != kErrorPathNotFound) {
+    return failed(old.error());
+  }
+  if (const os::OsError error = os_.files.MakePrivateDirectory(work); error != os::kSuccess) return failed(error);
+  auto made = os_.files.HoldPath(work);
+  if (!made) return failed(made.error());
+  // Made here and now, so ours: any other owner means it is not the folder this call made.
+  if (made->IsLink() || !IsTrustedOwner(made->Owner())) return failed(os::kErrorInvalidOwner);
+  held = std::move(made).take();
   return true;
 }
 
 void SoftwareUpdate::RemoveTree(const std::string& folder) {
-  std::vector<os::FileEntry> entries;
-  if (os_.files.ListDirectory(folder, entries) == os::kSuccess) {
-    for (const os::FileEntry& entry : entries) {
-      const std::string path = folder + "\\" + entry.name;
-      if (entry.isDirectory && entry.isLink) {
-        (void)os_.files.RemoveEmptyDirectory(path);  // the link only
-      } else if (entry.isDirectory) {
-        RemoveTree(path);
-      } else {
-        (void)os_.files.RemoveFile(path);
+  if (auto held = os_.files.HoldPath(folder)) (void)RemoveHeld(folder, *held);
+}
+
+os::OsError SoftwareUpdate::RemoveHeld(const std::string& path, os::HeldPath& held) {
+  // Link or folder is what the handle says, not the listing: a folder swapped for a junction
+  // after its parent was listed is removed as the link it has become. Held, it cannot be
+  // swapped while it is emptied.
+  if (!held.IsLink()) {
+    std::vector<os::FileEntry> entries;
+    if (os_.files.ListDirectory(path, entries) == os::kSuccess) {
+      for (const os::FileEntry& entry : entries) {
+        const std::string child = path + "\\" + entry.name;
+        if (entry.isDirectory || entry.isLink) {
+          RemoveTree(child);
+        } else {
+          (void)os_.files.RemoveFile(child);
+        }
       }
     }
   }
-  (void)os_.files.RemoveEmptyDirectory(folder);
+  return held.Remove();
 }
 
 }  // namespace orv

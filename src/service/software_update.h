@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -42,13 +43,19 @@ class SoftwareUpdate {
 
  private:
   // Downloads `client`'s agent URL into the work folder, unpacks it when it is an archive and
-  // checks its signature; true with `installer` set when it may be started.
-  bool Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer);
+  // checks its signature; true with `installer` set when it may be started, and held in
+  // `unchanged` from before its check so that what starts is what was checked.
+  bool Install(AgentCtrl_Upload& upload, AgentCtrl_WebAPI& client, std::string& installer,
+               std::unique_ptr<os::ReadHold>& unchanged);
+  // Clears the way for a new work folder and makes it, private; false (logged) when it cannot.
+  // `held` keeps the new folder from being renamed while the update uses it.
+  bool MakeWorkFolder(const std::string& work, std::unique_ptr<os::HeldPath>& held);
   // Tells the settings program the outcome and returns it.
   SoftwareCheck End(SoftwareCheck outcome, std::string_view suffix = {});
   bool IsTestSwitch(std::string_view name);
-  // Deletes `folder` with everything in it, as far as it can.
+  // Deletes `folder` with everything in it, as far as it can; a link is removed as itself.
   void RemoveTree(const std::string& folder);
+  os::OsError RemoveHeld(const std::string& path, os::HeldPath& held);
 
   os::OsPorts os_;
   AgentEventLog log_;

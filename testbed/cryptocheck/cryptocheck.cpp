@@ -5,11 +5,16 @@
 //                             HEX spells ("-" for none: arguments pass through code pages)
 //   decrypt KEY VALUE      -> "decrypt" TAB <CCryptString status> TAB <text> (HKLM\KEY, value VALUE)
 //   signer PATH            -> "signer" TAB <0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
-//   trust PATH             -> "trust" TAB <0|1> TAB <error as 0x%08X>
+//   trust PATH             -> "trust" TAB <0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
+//                             (the names of the signer the verification accepted)
 //   acp                    -> "acp" TAB <the ANSI code page>
 //   containers             -> "acquire" TAB <attempt> TAB <0|1> TAB <error as 0x%08X>, one per
 //                             attempt on the enhanced provider's default key container
 //   service OUT            -> runs as a service: writes what `containers` prints into OUT, stops
+//   private DIR            -> "private" TAB <error as 0x%08X> TAB <owner: system|administrators|self|other>
+//                             TAB <folder SDDL> TAB <SDDL of a file made in it> TAB <removal error>:
+//                             the update's private folder made, read back and removed through
+//                             the file-system adapter's hold
 // Exit status 2 for an unknown command or a wrong argument count.
 #include <array>
 #include <cstdio>
@@ -23,6 +28,8 @@
 #include "os/win32/wide_text.h"
 #include "platform/c_crypt_string.h"
 // After <windows.h>.
+#include <aclapi.h>
+#include <sddl.h>
 #include <wincrypt.h>
 
 namespace {
@@ -74,6 +81,51 @@ std::string ContainerAttempts() {
   std::snprintf(line, sizeof line, "acquire\tadapter\t%d\t0x%08lX\n", key ? 1 : 0, Code(key.error()));
   lines += line;
   return lines;
+}
+
+// --- the update's private folder, as the system reads it back ---
+
+std::string SecurityText(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  constexpr SECURITY_INFORMATION kParts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  const DWORD error = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, kParts, nullptr, nullptr, nullptr,
+                                              nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return "error " + std::to_string(error);
+  wchar_t* text = nullptr;
+  std::string result = "unconvertible";
+  if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kParts, &text, nullptr)) {
+    result = win32::Narrow(text);
+    ::LocalFree(text);
+  }
+  ::LocalFree(descriptor);
+  return result;
+}
+
+std::string PrivateFolder(win32::Win32Ports& ports, const std::string& folder) {
+  const os::OsError made = ports.files.MakePrivateDirectory(folder);
+  const std::string file = folder + "\\inside.txt";
+  const std::uint8_t byte[] = {'x'};
+  (void)ports.files.WriteWholeFile(file, byte, os::CreateMode::NewOnly);
+  const std::string folderText = SecurityText(win32::Wide(folder));
+  const std::string fileText = SecurityText(win32::Wide(file));
+  (void)ports.files.RemoveFile(file);
+  const char* owner = "none";
+  os::OsError removed = os::kSuccess;
+  if (auto held = ports.files.HoldPath(folder)) {
+    const os::PathOwner kind = held->Owner();
+    owner = kind == os::PathOwner::System           ? "system"
+            : kind == os::PathOwner::Administrators ? "administrators"
+            : kind == os::PathOwner::Self           ? "self"
+                                                    : "other";
+    removed = held->Remove();
+  } else {
+    removed = held.error();
+  }
+  char head[64];
+  std::snprintf(head, sizeof head, "private\t0x%08lX\t%s\t", Code(made), owner);
+  char tail[32];
+  std::snprintf(tail, sizeof tail, "\t0x%08lX\n", Code(removed));
+  return head + Escaped(folderText) + "\t" + Escaped(fileText) + tail;
 }
 
 // --- running as a service: one probe, written to a file, then stopped ---
@@ -148,8 +200,14 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"trust" && argc == 3) {
     os::OsError error = 0;
-    const bool ok = ports.crypto.IsSignatureTrusted(arg(2), error);
-    std::printf("trust\t%d\t0x%08lX\n", ok ? 1 : 0, Code(error));
+    os::SignerNames signer;
+    const bool ok = ports.crypto.VerifySignature(arg(2), signer, error);
+    std::printf("trust\t%d\t0x%08lX\t%s\t%s\n", ok ? 1 : 0, Code(error), Escaped(signer.issuer).c_str(),
+                Escaped(signer.subject).c_str());
+    return 0;
+  }
+  if (command == L"private" && argc == 3) {
+    std::fputs(PrivateFolder(ports, arg(2)).c_str(), stdout);
     return 0;
   }
   if (command == L"acp" && argc == 2) {

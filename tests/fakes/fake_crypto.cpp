@@ -222,16 +222,23 @@ bool FakeCrypto::ReadSignerNames(std::string_view path, os::SignerNames& names, 
   return true;
 }
 
-bool FakeCrypto::IsSignatureTrusted(std::string_view path, os::OsError& error) {
+bool FakeCrypto::VerifySignature(std::string_view path, os::SignerNames& signer, os::OsError& error) {
   std::lock_guard lock(mutex_);
   const auto it = signatures_.find(LowerPath(path));
   error = it == signatures_.end() ? kNoSignature : it->second.trust;
-  return error == os::kSuccess;
+  if (error != os::kSuccess) return false;
+  signer = it->second.verified.value_or(it->second.names);
+  return true;
 }
 
 void FakeCrypto::SetSigner(std::string_view path, os::SignerNames names, os::OsError trust) {
   std::lock_guard lock(mutex_);
-  signatures_[LowerPath(path)] = Signature{std::move(names), trust};
+  signatures_[LowerPath(path)] = Signature{std::move(names), trust, std::nullopt};
+}
+
+void FakeCrypto::SetVerifiedSigner(std::string_view path, os::SignerNames names) {
+  std::lock_guard lock(mutex_);
+  signatures_[LowerPath(path)].verified = std::move(names);
 }
 
 void FakeCrypto::FailKeyAt(os::KeyStep step, os::OsError error) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,7 +29,7 @@ class FakeCrypto final : public os::Crypto {
                                         os::KeyStep& failed) override;
   bool Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) override;
   bool ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) override;
-  bool IsSignatureTrusted(std::string_view path, os::OsError& error) override;
+  bool VerifySignature(std::string_view path, os::SignerNames& signer, os::OsError& error) override;
 
   // The computations themselves, for tests that prepare what the settings program would store.
   static std::array<std::uint8_t, 20> ComputeSha1(std::span<const std::uint8_t> data);
@@ -40,6 +41,9 @@ class FakeCrypto final : public os::Crypto {
 
   // Test set-up. A file without an entry has no signature.
   void SetSigner(std::string_view path, os::SignerNames names, os::OsError trust = os::kSuccess);
+  // The verification accepts a signer other than the one a parse of the file names (a file
+  // replaced between the two reads, or a parse that picks an unverified signer block).
+  void SetVerifiedSigner(std::string_view path, os::SignerNames names);
   // Derivation fails at `step` with `error` (KeyStep::Done: it does not fail).
   void FailKeyAt(os::KeyStep step, os::OsError error = 0x80090016 /* NTE_BAD_KEYSET */);
   void FailDecrypt(os::OsError error) { Locked([&] { decryptError_ = error; }); }
@@ -67,6 +71,7 @@ class FakeCrypto final : public os::Crypto {
   struct Signature {
     os::SignerNames names;
     os::OsError trust = 0;
+    std::optional<os::SignerNames> verified;  // unset: the signer of `names`
   };
   std::map<std::string, Signature> signatures_;  // by lower-cased path, as Windows compares paths
 };

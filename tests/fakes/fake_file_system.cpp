@@ -1,5 +1,7 @@
 #include "fakes/fake_file_system.h"
 
+#include <algorithm>
+
 #include "platform/calendar.h"
 #include "platform/text_encoding.h"
 
@@ -58,6 +60,7 @@ os::OsError FakeFileSystem::WriteWholeFile(std::string_view path,
   if (parent == nodes_.end() || !parent->second.isDirectory) return 3;  // path not found
   const auto existing = nodes_.find(key);
   if (existing != nodes_.end()) {
+    if (holds_.contains(key)) return os::kErrorSharingViolation;
     if (existing->second.isDirectory) return os::kErrorAccessDenied;
     if (mode == os::CreateMode::NewOnly) return os::kErrorFileExists;
   }
@@ -76,8 +79,19 @@ os::OsError FakeFileSystem::ReadWholeFile(std::string_view path, std::vector<std
 
 os::OsError FakeFileSystem::ListDirectory(std::string_view path,
                                           std::vector<os::FileEntry>& entries) {
-  std::lock_guard lock(mutex_);
-  const std::string key = Key(path);
+  std::function<void(const std::string&)> hook;
+  os::OsError error = os::kSuccess;
+  {
+    std::lock_guard lock(mutex_);
+    hook = afterListing;
+    error = ListLocked(Key(path), entries);
+  }
+  // Another process acts once the listing is done, without the lock.
+  if (hook) hook(std::string(path));
+  return error;
+}
+
+os::OsError FakeFileSystem::ListLocked(const std::string& key, std::vector<os::FileEntry>& entries) {
   const auto folder = nodes_.find(key);
   if (folder == nodes_.end() || !folder->second.isDirectory) return 3;
   for (const auto& [childKey, node] : nodes_) {
@@ -96,6 +110,7 @@ os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;
   if (it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
+  if (holds_.contains(key)) return os::kErrorSharingViolation;
   removedFiles.push_back(it->second.path);
   nodes_.erase(it);
   security_.erase(key);
@@ -109,6 +124,7 @@ os::OsError FakeFileSystem::RemoveEmptyDirectory(std::string_view path) {
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;
   if (!it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
+  if (holds_.contains(key)) return os::kErrorSharingViolation;
   if (links.erase(key) != 0) {
     std::erase_if(nodes_, [&key](const auto& entry) {
       return entry.first == key || entry.first.starts_with(key + "\\");
@@ -208,6 +224,140 @@ std::optional<std::string> FakeFileSystem::SecurityOf(std::string_view path) con
   const auto it = security_.find(Key(path));
   if (it == security_.end()) return std::nullopt;
   return it->second;
+}
+
+// --- Holding what the agent checks ---
+
+class FakeFileSystem::Held final : public os::HeldPath {
+ public:
+  Held(FakeFileSystem& files, std::string key, bool link) : files_(files), key_(std::move(key)), link_(link) {}
+  ~Held() override { files_.Release(key_); }
+
+  bool IsLink() override { return link_; }
+  os::PathOwner Owner() override {
+    std::lock_guard lock(files_.mutex_);
+    const auto it = files_.owners.find(key_);
+    return it == files_.owners.end() ? os::PathOwner::Administrators : it->second;
+  }
+  os::OsError MoveTo(std::string_view path) override {
+    std::lock_guard lock(files_.mutex_);
+    ++files_.changeAttempts_;
+    const std::string to = Key(path);
+    if (files_.nodes_.contains(to)) return os::kErrorAlreadyExists;
+    if (!files_.nodes_.contains(Parent(to))) return 3;
+    const auto moved = [this, &to](const std::string& key) {
+      return key == key_ ? to : key.starts_with(key_ + "\\") ? to + key.substr(key_.size()) : std::string();
+    };
+    std::map<std::string, Node> nodes;
+    for (auto& [key, node] : files_.nodes_) {
+      if (const std::string renamed = moved(key); !renamed.empty()) {
+        node.path = std::string(path) + node.path.substr(std::min(node.path.size(), key_.size()));
+        nodes[renamed] = std::move(node);
+      } else {
+        nodes[key] = std::move(node);
+      }
+    }
+    files_.nodes_ = std::move(nodes);
+    std::set<std::string> links;
+    for (const std::string& key : files_.links) links.insert(moved(key).empty() ? key : moved(key));
+    files_.links = std::move(links);
+    std::set<std::string> privateFolders;
+    for (const std::string& key : files_.privateFolders) privateFolders.insert(moved(key).empty() ? key : moved(key));
+    files_.privateFolders = std::move(privateFolders);
+    std::map<std::string, os::PathOwner> owners;
+    for (const auto& [key, owner] : files_.owners) owners[moved(key).empty() ? key : moved(key)] = owner;
+    files_.owners = std::move(owners);
+    files_.holds_.erase(key_);
+    key_ = to;
+    ++files_.holds_[key_];
+    return os::kSuccess;
+  }
+  os::OsError Remove() override {
+    std::lock_guard lock(files_.mutex_);
+    ++files_.changeAttempts_;
+    const auto it = files_.nodes_.find(key_);
+    if (it == files_.nodes_.end()) return os::kErrorFileNotFound;
+    if (files_.undeletable.contains(key_)) return os::kErrorAccessDenied;
+    if (link_) {
+      // The link alone: what it stood for stays where it is, out of view.
+      files_.links.erase(key_);
+      std::erase_if(files_.nodes_, [this](const auto& entry) {
+        return entry.first == key_ || entry.first.starts_with(key_ + "\\");
+      });
+      return os::kSuccess;
+    }
+    if (it->second.isDirectory) {
+      for (const auto& [other, node] : files_.nodes_) {
+        if (other != key_ && Parent(other) == key_) return 145;  // the folder is not empty
+      }
+    } else {
+      files_.removedFiles.push_back(it->second.path);
+    }
+    files_.nodes_.erase(it);
+    return os::kSuccess;
+  }
+
+ private:
+  FakeFileSystem& files_;
+  std::string key_;
+  bool link_;
+};
+
+class FakeFileSystem::Reading final : public os::ReadHold {
+ public:
+  Reading(FakeFileSystem& files, std::string key) : files_(files), key_(std::move(key)) {}
+  ~Reading() override { files_.Release(key_); }
+
+ private:
+  FakeFileSystem& files_;
+  std::string key_;
+};
+
+void FakeFileSystem::Release(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  if (const auto it = holds_.find(key); it != holds_.end() && --it->second == 0) holds_.erase(it);
+}
+
+os::OsError FakeFileSystem::MakePrivateDirectory(std::string_view path) {
+  const os::OsError error = MakeDirectory(path);
+  if (error != os::kSuccess) return error;
+  std::lock_guard lock(mutex_);
+  privateFolders.insert(Key(path));
+  owners[Key(path)] = ownerOfNewFolders;
+  return os::kSuccess;
+}
+
+os::OsResult<os::HeldPath> FakeFileSystem::HoldPath(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(path);
+  if (!nodes_.contains(key)) return os::kErrorFileNotFound;
+  ++holds_[key];
+  return std::make_unique<Held>(*this, key, links.contains(key));
+}
+
+os::OsResult<os::ReadHold> FakeFileSystem::HoldForReading(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(path);
+  const auto it = nodes_.find(key);
+  if (it == nodes_.end()) return os::kErrorFileNotFound;
+  if (it->second.isDirectory) return os::kErrorAccessDenied;
+  ++holds_[key];
+  return std::make_unique<Reading>(*this, key);
+}
+
+os::OsError FakeFileSystem::ReplaceWithLink(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const std::string key = Key(path);
+  if (holds_.contains(key)) return os::kErrorSharingViolation;
+  std::erase_if(nodes_, [&key](const auto& entry) { return entry.first.starts_with(key + "\\"); });
+  nodes_[key] = {std::string(path), true, {}, Now()};
+  links.insert(key);
+  return os::kSuccess;
+}
+
+bool FakeFileSystem::IsHeld(std::string_view path) const {
+  std::lock_guard lock(mutex_);
+  return holds_.contains(Key(path));
 }
 
 }  // namespace orv::fakes

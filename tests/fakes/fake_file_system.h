@@ -30,6 +30,13 @@ class FakeFileSystem final : public os::FileSystem {
   os::OsError RemoveFile(std::string_view path) override;
   os::OsError RemoveEmptyDirectory(std::string_view path) override;
 
+  // --- Holding what the agent checks ---
+  // A held path cannot be removed, replaced or renamed by a path-based call (sharing
+  // violation); only through its hold.
+  os::OsError MakePrivateDirectory(std::string_view path) override;
+  os::OsResult<os::HeldPath> HoldPath(std::string_view path) override;
+  os::OsResult<os::ReadHold> HoldForReading(std::string_view path) override;
+
   // Test set-up and inspection.
   void AddDirectory(std::string_view path);  // with its parents
   void AddFile(std::string_view path, std::string_view content, std::uint64_t lastWriteTime = 0);
@@ -65,8 +72,24 @@ class FakeFileSystem final : public os::FileSystem {
   // Runs just before a rename takes effect, without the lock: what another process could do
   // or see in that moment.
   std::function<void()> beforeReplace;
+  // --- Owners, private folders and races ---
+  // Owners by lower-cased path; what has no entry belongs to Administrators.
+  std::map<std::string, os::PathOwner> owners;
+  os::PathOwner ownerOfNewFolders = os::PathOwner::System;  // what MakePrivateDirectory's folder gets
+  std::set<std::string> privateFolders;  // lower-cased paths MakePrivateDirectory made
+  // Runs after each listing, with the folder listed: another user acting in between.
+  std::function<void(const std::string& folder)> afterListing;
+  // Another user replaces the folder `path` with a junction (what lies below it is gone from
+  // view); fails with a sharing violation while it is held.
+  os::OsError ReplaceWithLink(std::string_view path);
+  bool IsHeld(std::string_view path) const;
 
  private:
+  class Held;
+  class Reading;
+  void Release(const std::string& key);
+  os::OsError ListLocked(const std::string& key, std::vector<os::FileEntry>& entries);
+
   struct Node {
     std::string path;  // as first written
     bool isDirectory = false;
@@ -82,6 +105,7 @@ class FakeFileSystem final : public os::FileSystem {
   std::map<std::string, Node> nodes_;
   int changeAttempts_ = 0;
   std::map<std::string, std::string> security_;  // by key
+  std::map<std::string, int> holds_;  // by lower-cased path
 };
 
 }  // namespace orv::fakes

@@ -37,7 +37,7 @@ class PlainCrypto final : public os::Crypto {
   }
   bool Sha256(std::span<const std::uint8_t>, std::array<std::uint8_t, 32>&) override { return false; }
   bool ReadSignerNames(std::string_view, os::SignerNames&, os::OsError&) override { return false; }
-  bool IsSignatureTrusted(std::string_view, os::OsError&) override { return false; }
+  bool VerifySignature(std::string_view, os::SignerNames&, os::OsError&) override { return false; }
 };
 
 // An uploader that runs until the test lets it end.

@@ -107,7 +107,7 @@ class SelfUpdateTest : public ::testing::Test {
   CORVSvcCtrl controller{os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess};
   std::string offeredAgent = "1.20";
   std::string offeredDefinition = Definition("1.00");
-  std::string agentUrl = "http://downloads.orvane.example/agent/ORVSetup.exe";
+  std::string agentUrl = "https://downloads.orvane.example/agent/ORVSetup.exe";
   std::uint32_t softwareStatus = 200;
   std::uint32_t downloadStatus = 200;
 };
@@ -199,7 +199,7 @@ TEST_F(SelfUpdateTest, ASignedAgentIsDownloadedVerifiedAndStarted) {
 
 TEST_F(SelfUpdateTest, AnArchiveIsUnpackedAndItsInstallerOfTheSameNameStarted) {
   offeredAgent = "1.30";
-  agentUrl = "http://downloads.orvane.example/agent/ORVSetup.zip";
+  agentUrl = "https://downloads.orvane.example/agent/ORVSetup.zip";
   const std::string archive = std::string(kWork) + "\\ORVSetup.zip";
   const std::string unzip = "\"C:\\orvsvc\\ORVZIP.exe\" \"" + archive + "\" \"" + kWork + "\"";
   const std::string installer = std::string(kWork) + "\\ORVSetup\\ORVSetup.exe";
@@ -214,19 +214,65 @@ TEST_F(SelfUpdateTest, AnArchiveIsUnpackedAndItsInstallerOfTheSameNameStarted) {
 TEST_F(SelfUpdateTest, OnlyATrustedSignatureOfAnAcceptedPublisherIsStarted) {
   offeredAgent = "1.30";
   const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
-  for (const auto& [subject, trust] : {std::pair<std::string, os::OsError>{"Evil Co.,Ltd.", 0},
-                                       {"Tavolen Co.,Ltd.", fakes::FakeCrypto::kUntrustedRoot}}) {
-    SignInstaller(installer, subject, trust);
-    EXPECT_EQ(Check(), 5) << subject;
-    EXPECT_TRUE(Launched().empty()) << subject;
+  struct Case {
+    const char* subject;   // as a parse of the file reads it
+    const char* verified;  // the signer the verification accepted; null: the same
+    os::OsError trust;
+  };
+  for (const Case& c : {Case{"Evil Co.,Ltd.", nullptr, 0}, Case{"Tavolen Co.,Ltd.", nullptr, fakes::FakeCrypto::kUntrustedRoot},
+                        Case{"Tavolen Co.,Ltd.", "Evil Co.,Ltd.", 0}}) {
+    SignInstaller(installer, c.subject, c.trust);
+    if (c.verified != nullptr) os.crypto.SetVerifiedSigner(installer, {"Test Root", c.verified});
+    EXPECT_EQ(Check(), 5) << c.subject;
+    EXPECT_TRUE(Launched().empty()) << c.subject;
   }
   EXPECT_TRUE(Logged(event_id::kSignatureRejected));
 }
 
+TEST_F(SelfUpdateTest, OverTlsThePlainDownloadIsRefused) {
+  offeredAgent = "1.30";
+  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  SignInstaller(installer, "Tavolen Co.,Ltd.");
+  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  for (const char* url : {"http://downloads.orvane.example/agent/ORVSetup.exe",
+                          "http://downloads.orvane.example/https/ORVSetup.exe"}) {
+    agentUrl = url;
+    os.eventReporter.ClearRecords();
+    EXPECT_EQ(Check(), 5) << url;
+    EXPECT_TRUE(Logged(event_id::kDownloadFailed)) << url;
+  }
+  for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
+  agentUrl = "https://downloads.orvane.example/agent/ORVSetup.exe";
+  EXPECT_EQ(Check(), 6);
+  EXPECT_TRUE(os.http.requests.back().secure);
+}
+
+TEST_F(SelfUpdateTest, TheVerifiedInstallerStaysUnchangedUntilItStarts) {
+  offeredAgent = "1.30";
+  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  const std::string command = "\"" + installer + "\"" + kInstallerArguments;
+  SignInstaller(installer, "Tavolen Co.,Ltd.");
+  os.processes.Script(command, {});
+  // Another user tries to put other bytes there in the second before the start.
+  std::vector<os::OsError> attempts;
+  os.clock.ScheduleAt(os.clock.MillisecondsSinceStart() + 1, [&] {
+    const std::string evil = "MZ evil";
+    attempts.push_back(os.files.WriteWholeFile(installer, {reinterpret_cast<const std::uint8_t*>(evil.data()), evil.size()},
+                                               os::CreateMode::ReplaceExisting));
+    attempts.push_back(os.files.RemoveFile(installer));
+  });
+  std::string started;
+  os.processes.OnLaunch(command, [&] { started = os.files.Content(installer).value_or(""); });
+  EXPECT_EQ(Check(), 6);
+  EXPECT_EQ(attempts, (std::vector<os::OsError>{os::kErrorSharingViolation, os::kErrorSharingViolation}));
+  EXPECT_EQ(started, "MZ installer bytes");
+  EXPECT_FALSE(os.files.IsHeld(installer)) << "released once started";
+}
+
 TEST_F(SelfUpdateTest, AServerChosenFileNameNeverLeavesTheWorkFolder) {
   offeredAgent = "1.30";
-  for (const char* url : {"http://downloads.orvane.example/agent/..", "http://downloads.orvane.example/agent/",
-                          "http://downloads.orvane.example/a\\..\\..\\evil.exe", "http://downloads.orvane.example/C:x.exe"}) {
+  for (const char* url : {"https://downloads.orvane.example/agent/..", "https://downloads.orvane.example/agent/",
+                          "https://downloads.orvane.example/a\\..\\..\\evil.exe", "https://downloads.orvane.example/C:x.exe"}) {
     agentUrl = url;
     EXPECT_EQ(Check(), 5) << url;
   }
@@ -236,28 +282,63 @@ TEST_F(SelfUpdateTest, AServerChosenFileNameNeverLeavesTheWorkFolder) {
 
 TEST_F(SelfUpdateTest, JunctionsInTheWorkFolderAreRemovedNeverFollowed) {
   offeredAgent = "1.30";
-  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  const std::string work = kWork;
+  const std::string installer = work + "\\ORVSetup.exe";
   SignInstaller(installer, "Tavolen Co.,Ltd.");
   os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
   // A user's junction in the old work folder, and then the work folder itself as one.
-  os.files.AddFile(std::string(kWork) + "\\old.exe", "");
-  os.files.AddFile(std::string(kWork) + "\\system\\precious.dll", "");
+  os.files.AddFile(work + "\\old.exe", "");
+  os.files.AddFile(work + "\\system\\precious.dll", "");
   os.files.links.insert("c:\\windows\\temp\\orvane_update\\system");
   EXPECT_EQ(Check(), 6);
-  os.files.AddFile(std::string(kWork) + "\\precious.dll", "");
+  os.files.AddFile(work + "\\precious.dll", "");
   os.files.links.insert("c:\\windows\\temp\\orvane_update");
   EXPECT_EQ(Check(), 6);
-  EXPECT_EQ(os.files.removedFiles, (std::vector<std::string>{std::string(kWork) + "\\old.exe"}))
+  // A folder swapped for a junction after its parent was listed.
+  os.files.AddFile(work + "\\cache\\a.tmp", "");
+  os.files.afterListing = [&](const std::string& folder) {
+    if (folder != work || os.files.IsLink(work + "\\cache")) return;
+    EXPECT_EQ(os.files.ReplaceWithLink(work + "\\cache"), os::kSuccess);
+    os.files.AddFile(work + "\\cache\\precious.dll", "");
+  };
+  EXPECT_EQ(Check(), 6);
+  EXPECT_EQ(os.files.removedFiles, (std::vector<std::string>{work + "\\old.exe", installer}))
       << "nothing behind a junction was deleted";
   EXPECT_FALSE(os.files.IsLink(kWork)) << "the installer was written to a folder made for it";
+  EXPECT_TRUE(os.files.privateFolders.contains("c:\\windows\\temp\\orvane_update"));
 }
 
-TEST_F(SelfUpdateTest, AWorkFolderThatCannotBeMadeIsAFailedUpdate) {
+TEST_F(SelfUpdateTest, AWorkFolderSomeoneElseOwnsIsMovedAsideNeverWalked) {
   offeredAgent = "1.30";
-  os.files.makeDirectoryError = 5;
-  EXPECT_EQ(Check(), 5);
-  EXPECT_TRUE(Logged(event_id::kUpdateFileFailed));
-  for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
+  const std::string work = kWork;
+  const std::string installer = work + "\\ORVSetup.exe";
+  SignInstaller(installer, "Tavolen Co.,Ltd.");
+  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  os.files.AddFile(work + "\\mine.txt", "a user's");
+  os.files.AddFile(work + "\\system\\precious.dll", "");
+  os.files.links.insert("c:\\windows\\temp\\orvane_update\\system");
+  os.files.owners["c:\\windows\\temp\\orvane_update"] = os::PathOwner::Other;
+  EXPECT_EQ(Check(), 6);
+  EXPECT_TRUE(os.files.removedFiles.empty());
+  std::vector<os::FileEntry> temp;
+  ASSERT_EQ(os.files.ListDirectory("C:\\Windows\\Temp", temp), os::kSuccess);
+  ASSERT_EQ(temp.size(), 2U);
+  const std::string aside = "C:\\Windows\\Temp\\" + (temp[0].name == "ORVANE_UPDATE" ? temp[1] : temp[0]).name;
+  EXPECT_EQ(os.files.Content(aside + "\\mine.txt"), "a user's") << aside;
+  EXPECT_EQ(os.files.Content(installer), "MZ installer bytes");
+}
+
+TEST_F(SelfUpdateTest, AWorkFolderThatCannotBeMadeOursIsAFailedUpdate) {
+  offeredAgent = "1.30";
+  for (const auto& [makeError, owner] : {std::pair{os::OsError{5}, os::PathOwner::System},
+                                         std::pair{os::kSuccess, os::PathOwner::Other}}) {
+    os.files.makeDirectoryError = makeError;
+    os.files.ownerOfNewFolders = owner;
+    os.eventReporter.ClearRecords();
+    EXPECT_EQ(Check(), 5);
+    EXPECT_TRUE(Logged(event_id::kUpdateFileFailed));
+    for (const auto& request : os.http.requests) EXPECT_NE(request.host, "downloads.orvane.example");
+  }
 }
 
 TEST_F(SelfUpdateTest, AFailedDownloadOrAnInstallerThatWillNotStartKeepsTheAgentRunning) {

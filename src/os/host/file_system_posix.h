@@ -23,6 +23,11 @@ class PosixFileSystem final : public os::FileSystem {
   os::OsError WriteNewSecuredFile(std::string_view path, std::span<const std::uint8_t> data,
                                   std::string_view sddl) override;
   os::OsError ReplaceWith(std::string_view from, std::string_view to) override;
+
+  // Benchmarks and tools never update the agent: no owners, no holds here.
+  os::OsError MakePrivateDirectory(std::string_view) override { return os::kErrorNotSupported; }
+  os::OsResult<os::HeldPath> HoldPath(std::string_view) override { return os::kErrorNotSupported; }
+  os::OsResult<os::ReadHold> HoldForReading(std::string_view) override { return os::kErrorNotSupported; }
 };
 
 }  // namespace orv::host

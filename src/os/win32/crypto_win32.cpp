@@ -252,7 +252,8 @@ bool Win32Crypto::ReadSignerNames(std::string_view path, os::SignerNames& names,
   return true;
 }
 
-bool Win32Crypto::IsSignatureTrusted(std::string_view path, os::OsError& error) {
+bool Win32Crypto::VerifySignature(std::string_view path, os::SignerNames& signer, os::OsError& error) {
+  signer = {};
   const std::wstring widePath = Wide(path);
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof(file);
@@ -260,13 +261,32 @@ bool Win32Crypto::IsSignatureTrusted(std::string_view path, os::OsError& error) 
   WINTRUST_DATA trust{};
   trust.cbStruct = sizeof(trust);
   trust.dwUIChoice = WTD_UI_NONE;
-  trust.fdwRevocationChecks = WTD_REVOKE_NONE;
+  // The installer runs as LocalSystem: a certificate withdrawn after a key leaked must not
+  // start it, whichever certificate of the chain it is.
+  trust.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+  trust.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN;
   trust.dwUnionChoice = WTD_CHOICE_FILE;
   trust.pFile = &file;
   trust.dwStateAction = WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG result = ::WinVerifyTrust(nullptr, &action, &trust);
-  // The verification keeps state until it is closed, whatever it answered.
+  LONG result = ::WinVerifyTrust(nullptr, &action, &trust);
+  if (result == ERROR_SUCCESS) {
+    // The names come from the signer this verification accepted, not from a second read of
+    // the file, which could meet other bytes or another signer block.
+    CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(trust.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* verified =
+        provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    if (verified != nullptr && verified->csCertChain > 0 && verified->pasCertChain != nullptr &&
+        verified->pasCertChain[0].pCert != nullptr) {
+      signer.issuer = SimpleDisplayName(verified->pasCertChain[0].pCert, CERT_NAME_ISSUER_FLAG);
+      signer.subject = SimpleDisplayName(verified->pasCertChain[0].pCert, 0);
+    } else {
+      signer = {};
+      result = static_cast<LONG>(TRUST_E_NO_SIGNER_CERT);
+    }
+  }
+  // The verification keeps state until it is closed, whatever it answered; the names were
+  // copied out before.
   trust.dwStateAction = WTD_STATEACTION_CLOSE;
   ::WinVerifyTrust(nullptr, &action, &trust);
   error = static_cast<os::OsError>(result);

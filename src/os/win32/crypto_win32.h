@@ -11,7 +11,7 @@ class Win32Crypto final : public os::Crypto {
                                         os::KeyStep& failed) override;
   bool Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) override;
   bool ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) override;
-  bool IsSignatureTrusted(std::string_view path, os::OsError& error) override;
+  bool VerifySignature(std::string_view path, os::SignerNames& signer, os::OsError& error) override;
 };
 
 }  // namespace orv::win32

@@ -1,6 +1,15 @@
 #include "os/win32/file_system_win32.h"
 
+#include "os/win32/windows_api.h"
+// After <windows.h>: these headers need its types.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "os/win32/security_descriptor_win32.h"
 #include "os/win32/unique_handle.h"
@@ -145,6 +154,136 @@ os::OsError Win32FileSystem::RemoveFile(std::string_view path) {
 
 os::OsError Win32FileSystem::RemoveEmptyDirectory(std::string_view path) {
   return ::RemoveDirectoryW(Wide(path).c_str()) ? os::kSuccess : ::GetLastError();
+}
+
+// --- Holding what the agent checks ---
+
+namespace {
+
+struct LocalMemoryTraits {
+  using Handle = HLOCAL;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::LocalFree(h); }
+};
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+// Full control for SYSTEM and Administrators, passed on to what is created inside; "P": the
+// parent's entries (C:\Windows\Temp lets Users create there) are not inherited.
+constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// True when `sid` is the user of this process's token. (Under Wine every file reads as owned
+// by the one Unix user the prefix runs as, which is also the service's account there.)
+bool IsOwnAccount(PSID sid) {
+  UniqueKernelHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  DWORD size = 0;
+  (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+  return ::EqualSid(sid, user->User.Sid) != FALSE;
+}
+
+class Win32HeldPath final : public os::HeldPath {
+ public:
+  Win32HeldPath(UniqueFileHandle handle, bool link) : handle_(std::move(handle)), link_(link) {}
+
+  bool IsLink() override { return link_; }
+
+  os::PathOwner Owner() override {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!handle_ || ::GetSecurityInfo(handle_.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+      return os::PathOwner::Other;
+    }
+    const UniqueLocalMemory owned(descriptor);
+    if (owner != nullptr && ::IsWellKnownSid(owner, WinLocalSystemSid)) return os::PathOwner::System;
+    if (owner != nullptr && ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return os::PathOwner::Administrators;
+    if (owner != nullptr && IsOwnAccount(owner)) return os::PathOwner::Self;
+    return os::PathOwner::Other;
+  }
+
+  os::OsError MoveTo(std::string_view path) override {
+    if (!handle_) return ERROR_INVALID_HANDLE;
+    const std::wstring target = Wide(path);
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    if (nameBytes > std::numeric_limits<DWORD>::max() - sizeof(FILE_RENAME_INFO)) return ERROR_FILENAME_EXCED_RANGE;
+    // A structure that ends in its name, kept aligned for the structure.
+    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + nameBytes;
+    std::vector<std::uint64_t> buffer((bytes + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::copy(target.begin(), target.end(), rename->FileName);
+    rename->FileName[target.size()] = L'\0';
+    return ::SetFileInformationByHandle(handle_.get(), FileRenameInfo, rename, static_cast<DWORD>(bytes))
+               ? os::kSuccess
+               : ::GetLastError();
+  }
+
+  os::OsError Remove() override {
+    if (!handle_) return ERROR_INVALID_HANDLE;
+    // Through the handle, so it is the object that was checked; opened on the reparse point,
+    // a link goes and its target stays.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!::SetFileInformationByHandle(handle_.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+      return ::GetLastError();
+    }
+    handle_.reset();  // the removal takes effect at the last close: now, before the parent's
+    return os::kSuccess;
+  }
+
+ private:
+  UniqueFileHandle handle_;
+  bool link_;
+};
+
+class Win32ReadHold final : public os::ReadHold {
+ public:
+  explicit Win32ReadHold(UniqueFileHandle handle) : handle_(std::move(handle)) {}
+
+ private:
+  UniqueFileHandle handle_;
+};
+
+}  // namespace
+
+os::OsError Win32FileSystem::MakePrivateDirectory(std::string_view path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+    return ::GetLastError();
+  }
+  const UniqueLocalMemory owned(descriptor);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  return ::CreateDirectoryW(Wide(path).c_str(), &attributes) ? os::kSuccess : ::GetLastError();
+}
+
+os::OsResult<os::HeldPath> Win32FileSystem::HoldPath(std::string_view path) {
+  // Not shared for deletion: no one else can remove or rename it while it is held. Opened on
+  // the reparse point itself, so a link is what is held and examined.
+  UniqueFileHandle handle(::CreateFileW(Wide(path).c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return ::GetLastError();
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle.get(), &information)) return ::GetLastError();
+  const bool link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return std::make_unique<Win32HeldPath>(std::move(handle), link);
+}
+
+os::OsResult<os::ReadHold> Win32FileSystem::HoldForReading(std::string_view path) {
+  // Read sharing only: the signature check and the process start still read it; nobody writes,
+  // removes or renames it.
+  UniqueFileHandle handle(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return ::GetLastError();
+  return std::make_unique<Win32ReadHold>(std::move(handle));
 }
 
 }  // namespace orv::win32

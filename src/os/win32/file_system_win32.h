@@ -20,6 +20,11 @@ class Win32FileSystem final : public os::FileSystem {
   os::OsError WriteNewSecuredFile(std::string_view path, std::span<const std::uint8_t> data,
                                   std::string_view sddl) override;
   os::OsError ReplaceWith(std::string_view from, std::string_view to) override;
+
+  // --- Holding what the agent checks ---
+  os::OsError MakePrivateDirectory(std::string_view path) override;
+  os::OsResult<os::HeldPath> HoldPath(std::string_view path) override;
+  os::OsResult<os::ReadHold> HoldForReading(std::string_view path) override;
 };
 
 }  // namespace orv::win32

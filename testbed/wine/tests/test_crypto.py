@@ -8,7 +8,10 @@
 * the enhanced provider yields a key in a fresh prefix, as a plain process and as a service;
 * signer names of an exe signed here with a self-signed certificate, and of an unsigned one;
 * what WinVerifyTrust answers for that file (printed; Wine accepts untrusted roots, so the trust
-  rules are host-tested against the fake).
+  rules are host-tested against the fake);
+* the update's private folder: made by the file-system adapter, its owner and DACL read back
+  with GetNamedSecurityInfoW (printed as SDDL), removed through its hold. Wine shows a
+  descriptor made from the Unix mode bits and enforces none, so who may use it is host-tested.
 
 Needs ORVSVC_BIN_DIR holding cryptocheck.exe, openssl and osslsigncode.
 """
@@ -205,11 +208,27 @@ class SignatureTest(unittest.TestCase):
 
     def test_trust_answers_are_recorded(self):
         for label, path in (("self-signed", self.signed), ("unsigned", self.unsigned)):
-            trusted, error = answer("trust", path)[1:]
-            print("\nWinVerifyTrust under Wine, %s file: trusted %s, result %s" % (label, trusted, error),
-                  file=sys.stderr)
+            trusted, error, issuer, subject = answer("trust", path)[1:]
+            print("\nWinVerifyTrust under Wine, %s file: trusted %s, result %s, signer %r" %
+                  (label, trusted, error, subject), file=sys.stderr)
             self.assertIn(trusted, ("0", "1"))
             self.assertEqual(trusted == "1", int(error, 16) == 0)
+            # Names only from a signer the verification accepted.
+            self.assertEqual(subject != "", trusted == "1")
+
+    def test_private_folder_is_made_read_back_and_removed(self):
+        folder = "C:\\windows\\temp\\ORVCHECK_PRIVATE"
+        made, owner, sddl, inside, removed = answer("private", folder)[1:]
+        print("\nPrivate folder under Wine: owner %s\n  folder %s\n  file in it %s" % (owner, sddl, inside),
+              file=sys.stderr)
+        self.assertEqual(int(made, 16), 0)
+        # Wine derives what it shows from the Unix mode bits: the owner is the prefix's user (the
+        # account the check runs as), BA reads as that user, no protection flag, Everyone may
+        # read a file inside. It enforces none of it.
+        self.assertIn(owner, ("system", "administrators", "self"))
+        self.assertIn("(A;OICI;FA;;;SY)", sddl)
+        self.assertEqual(int(removed, 16), 0)
+        self.assertFalse((bed.prefix / "drive_c" / "windows" / "temp" / "ORVCHECK_PRIVATE").exists())
 
 
 if __name__ == "__main__":
