@@ -338,7 +338,7 @@ TEST_F(StatusRulesTest, ADiskEntryAloneIsByteForByteTheEntryOfTheMessage) {
   emptyBay.name = "HDD1";
   emptyBay.portMask = 2;
   nas.disks = {disk, emptyBay};
-  MonitorsOpen(kTwoBays, false).Disks(nas, {disk});
+  MonitorsOpen(kTwoBayLine | kStorageServer2012R2 | kTwoBays, false).Disks(nas, {disk});
   ASSERT_EQ(nas.hddStaStates.size(), 1U);
   common.current.snapshot.diskLoads = {{"0 C:", 4}};
   nas.samples.Add({}, {disk});
