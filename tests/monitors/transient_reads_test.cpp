@@ -8,6 +8,7 @@
 #include <cctype>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,8 @@ struct Row {
   std::vector<Posted> changeDuringFailure;  // what the failed round reports of the change
   std::vector<Posted> changeAfterwards;     // what the next good round reports of it
 };
+// A failing row is named by its reading, not dumped as bytes.
+void PrintTo(const Row& row, std::ostream* out) { *out << row.reading; }
 
 const std::string kSmartChange = "0,SER0,1000,20,C5,100,000000000002";
 const std::vector<Posted> kPendingSectorsRose = {
