@@ -39,6 +39,9 @@ class PresentFiles final : public orv::os::FileSystem {
     return 5;
   }
   orv::os::OsError ReplaceWith(std::string_view, std::string_view) override { return 5; }
+  orv::os::OsError MakePrivateDirectory(std::string_view) override { return 5; }
+  orv::os::OsResult<orv::os::HeldPath> HoldPath(std::string_view) override { return 5; }
+  orv::os::OsResult<orv::os::ReadHold> HoldForReading(std::string_view) override { return 5; }
 };
 
 const std::string& InputPath() {

@@ -38,6 +38,11 @@ class OneValueRegistry final : public orv::os::Registry {
   orv::os::OsError CreateKey(orv::os::RegistryRoot, std::string_view) override { return 5; }
   orv::os::OsError DeleteKeyTree(orv::os::RegistryRoot, std::string_view) override { return 5; }
   orv::os::OsResult<orv::os::RegistryWatch> Watch(orv::os::RegistryRoot, std::string_view) override { return 5; }
+  // The handle under test reads by path; a kept opening is never asked for.
+  orv::os::OsResult<orv::os::RegistryKey> OpenKey(orv::os::RegistryRoot, std::string_view,
+                                                  orv::os::RegistryAccess) override {
+    return 5;
+  }
 };
 
 // Structurally valid UTF-8: what a strict JSON parser downstream would accept.
