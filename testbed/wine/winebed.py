@@ -1028,6 +1028,13 @@ class WineBed:
                 result = RunResult(full, rc, out.read(), b"", time.monotonic() - t)
         else:
             result = self._run_logged(full, self.env(), timeout)
+            # No Windows exit reads as SIGKILL: the wineserver kills a process whose threads
+            # outlive its exit by more than its grace, which a busy machine can stretch, and the
+            # exit code is then lost. The check programs are idempotent, so it runs once more.
+            if result.returncode == -signal.SIGKILL:
+                sys.stderr.write("winebed: %s was killed by the wineserver; running it again\n"
+                                 % " ".join(map(str, argv)))
+                result = self._run_logged(full, self.env(), timeout)
         if check and result.returncode != 0:
             raise WineBedError(
                 "%s exited %d\nstdout: %s\nstderr: %s"
