@@ -60,14 +60,10 @@ os::OsError PosixFileSystem::MakeDirectory(std::string_view path) {
   return errno == EEXIST ? os::kErrorAlreadyExists : FromErrno(errno);
 }
 
-os::OsError PosixFileSystem::WriteWholeFile(std::string_view path,
-                                            std::span<const std::uint8_t> data,
-                                            os::CreateMode mode) {
-  const std::string host = HostPath(path);
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
-                    (mode == os::CreateMode::NewOnly ? O_EXCL : O_TRUNC);
-  const int fd = ::open(host.c_str(), flags, 0644);
-  if (fd < 0) return FromErrno(errno);
+namespace {
+// Writes all of `data` to the new file `fd` and closes it; a failed write removes the file, so
+// no part of one is left behind.
+os::OsError WriteAllAndClose(int fd, const std::string& host, std::span<const std::uint8_t> data) {
   std::size_t written = 0;
   while (written < data.size()) {
     const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
@@ -82,6 +78,18 @@ os::OsError PosixFileSystem::WriteWholeFile(std::string_view path,
   }
   return ::close(fd) == 0 ? os::kSuccess : FromErrno(errno);
 }
+}  // namespace
+
+os::OsError PosixFileSystem::WriteWholeFile(std::string_view path,
+                                            std::span<const std::uint8_t> data,
+                                            os::CreateMode mode) {
+  const std::string host = HostPath(path);
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
+                    (mode == os::CreateMode::NewOnly ? O_EXCL : O_TRUNC);
+  const int fd = ::open(host.c_str(), flags, 0644);
+  if (fd < 0) return FromErrno(errno);
+  return WriteAllAndClose(fd, host, data);
+}
 
 // POSIX has no access lists here: the nearest is a file only its owner may read.
 os::OsError PosixFileSystem::WriteNewSecuredFile(std::string_view path,
@@ -90,19 +98,7 @@ os::OsError PosixFileSystem::WriteNewSecuredFile(std::string_view path,
   const std::string host = HostPath(path);
   const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return FromErrno(errno);
-  std::size_t written = 0;
-  while (written < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const os::OsError error = FromErrno(errno);
-      ::close(fd);
-      ::unlink(host.c_str());
-      return error;
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  return ::close(fd) == 0 ? os::kSuccess : FromErrno(errno);
+  return WriteAllAndClose(fd, host, data);
 }
 
 os::OsError PosixFileSystem::ReplaceWith(std::string_view from, std::string_view to) {
