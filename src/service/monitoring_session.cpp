@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "model/act_ids.h"
 #include "model/event_queue.h"
 #include "monitors/common/agent_ctrl_common.h"
 #include "monitors/nas/agent_ctrl_lnas.h"
@@ -18,12 +19,6 @@ constexpr const char* kStopReasonEventWrite = "イベントトリガJSON作成�
 constexpr const char* kStopReasonStatusWrite = "ステータスJSON作成処理に失敗しました。";
 
 // The act ids the controller writes itself.
-constexpr std::int32_t kActResumed = 1030;
-constexpr std::int32_t kActSleeping = 1040;
-constexpr std::int32_t kActShutdown = 1060;
-constexpr std::int32_t kActInitialised = 5060;
-constexpr std::int32_t kActTestNotice = 9010;
-constexpr std::int32_t kActTestStatus = 10000;
 
 }  // namespace
 
@@ -66,7 +61,7 @@ LoopExit MonitoringSession::Start() {
   const RegHandle status(os.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
   const std::uint32_t initEvent = status.GetDword("InitEvent").value_or(RegHandle::kMissingDword);
   if (initEvent == 0) {
-    if (controller_.WriteEvent(upload_, kActInitialised, "エージェントによる初期化が実行されました。")) {
+    if (controller_.WriteEvent(upload_, act_id::kInitialised, "エージェントによる初期化が実行されました。")) {
       (void)status.SetDword("InitEvent", 1);
       wrote = true;
     } else {
@@ -82,7 +77,7 @@ LoopExit MonitoringSession::Start() {
     return LoopExit::Redispatch;
   }
   common_->StartWatchers();
-  if (wrote) (void)Report(kActInitialised);
+  if (wrote) (void)Report(act_id::kInitialised);
   return LoopExit::Continue;
 }
 
@@ -144,22 +139,22 @@ LoopExit MonitoringSession::Round() {
 LoopExit MonitoringSession::Wake(CORVSvcCtrl::ControllerEvent event) {
   switch (event) {
     case CORVSvcCtrl::kStopRequestEvent:
-      if (controller_.PreShutdownRequested()) (void)Report(kActShutdown);
+      if (controller_.PreShutdownRequested()) (void)Report(act_id::kShutdown);
       return LoopExit::EndService;
     case CORVSvcCtrl::kSuspendedEvent:
-      if (controller_.SleepWhileSuspended()) (void)Report(kActResumed);
+      if (controller_.SleepWhileSuspended()) (void)Report(act_id::kResumed);
       return LoopExit::Continue;
     case CORVSvcCtrl::kUserControl128Event:
-      (void)Report(kActTestNotice);
+      (void)Report(act_id::kTestNotice);
       return LoopExit::Continue;
     case CORVSvcCtrl::kUserControl129Event:
-      (void)Report(kActTestStatus);
+      (void)Report(act_id::kTestStatus);
       return LoopExit::Continue;
     case CORVSvcCtrl::kUserControl132Event:
       controller_.SetState(AgentState::MonitoringStopped);
       return LoopExit::Continue;
     case CORVSvcCtrl::kUserControl135Event:
-      if (Report(kActSleeping)) {
+      if (Report(act_id::kSleeping)) {
         if (auto answer = controller_.os_.sync.OpenNamedEvent("SVCPOWMGR_NotificationReturn")) {
           answer->Set();
         }
@@ -203,12 +198,12 @@ bool MonitoringSession::Report(std::int32_t actId) {
   const char* message = "";
   const char* parameters = "";
   switch (actId) {
-    case kActInitialised: writes = false; break;
-    case kActResumed: message = "システムがレジュームしました。"; break;
-    case kActSleeping: message = "システムがスリープ/休止へ移行しました。"; power = PowerState::Sleeping; refresh = false; break;
-    case kActShutdown: message = "システムをシャットダウンしました。"; power = PowerState::ShuttingDown; refresh = false; break;
-    case kActTestNotice: message = "テスト通知"; parameters = "テストメッセージ"; break;
-    case kActTestStatus: writes = false; kind = StatusKind::Test; break;
+    case act_id::kInitialised: writes = false; break;
+    case act_id::kResumed: message = "システムがレジュームしました。"; break;
+    case act_id::kSleeping: message = "システムがスリープ/休止へ移行しました。"; power = PowerState::Sleeping; refresh = false; break;
+    case act_id::kShutdown: message = "システムをシャットダウンしました。"; power = PowerState::ShuttingDown; refresh = false; break;
+    case act_id::kTestNotice: message = "テスト通知"; parameters = "テストメッセージ"; break;
+    case act_id::kTestStatus: writes = false; kind = StatusKind::Test; break;
     default: return false;
   }
   if (writes && !controller_.WriteEvent(upload_, actId, message, parameters)) return false;

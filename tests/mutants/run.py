@@ -105,9 +105,10 @@ def prepare_tree(scratch):
         elif target.exists():
             target.unlink()
         if source.is_dir():
-            shutil.copytree(source, target, ignore=shutil.ignore_patterns("__pycache__"))
+            # Fresh times: an older scratch build must not take a changed file for unchanged.
+            shutil.copytree(source, target, ignore=shutil.ignore_patterns("__pycache__"), copy_function=shutil.copy)
         elif source.exists():
-            shutil.copy2(source, target)
+            shutil.copy(source, target)
     return tree
 
 

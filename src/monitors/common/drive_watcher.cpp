@@ -3,13 +3,12 @@
 #include <memory>
 #include <string>
 
+#include "model/act_ids.h"
 #include "platform/wmi_base.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActDriveConnected = 4090;
-constexpr std::int32_t kActDriveRemoved = 4100;
 
 }  // namespace
 
@@ -28,10 +27,10 @@ void AgentCtrl_COMMON_EventSink::Indicate(std::span<os::WmiObject* const> object
     std::int32_t actId = 0;
     const char* what = nullptr;
     if (eventClass == "__InstanceCreationEvent") {
-      actId = kActDriveConnected;
+      actId = act_id::kDriveConnected;
       what = "が接続されました。";
     } else if (eventClass == "__InstanceDeletionEvent") {
-      actId = kActDriveRemoved;
+      actId = act_id::kDriveRemoved;
       what = "が取り外されました。";
     } else {
       continue;  // a drive's properties changed

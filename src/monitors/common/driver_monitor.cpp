@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model/act_ids.h"
 #include "platform/agent_event_ids.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActDriverUpdated = 4110;
 constexpr std::string_view kStorageControllers = "{4D36E97B-E325-11CE-BFC1-08002BE10318}";
 constexpr std::string_view kIdeControllers = "{4D36E96A-E325-11CE-BFC1-08002BE10318}";
 constexpr std::string_view kNetworkAdapters = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
@@ -102,7 +102,7 @@ void DriverMonitor::CheckClass(std::string_view classGuid, std::vector<TextPair>
       if (entry.first != s.stored) continue;
       known = true;
       if (entry.second == version) continue;
-      AgentEvent event(kActDriverUpdated, os_.clock);
+      AgentEvent event(act_id::kDriverUpdated, os_.clock);
       event.act_para = device.name + "," + version;
       event.msg = "「" + device.name + " Ver " + entry.second + "」が「Ver " + version + "」に更新されました。";
       queue_.Post(event);

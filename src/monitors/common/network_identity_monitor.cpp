@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "model/act_ids.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/network_info.h"
@@ -10,10 +11,6 @@
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActBareboneExchanged = 4140;
-constexpr std::int32_t kActAddressChanged = 1080;
-constexpr std::int32_t kActDnsServerChanged = 1090;
-constexpr std::int32_t kActGatewayChanged = 1100;
 
 std::string AddressText(const std::array<std::uint8_t, 4>& address) {
   char text[16];
@@ -52,7 +49,7 @@ void NetworkIdentityMonitor::CompareMacs(const std::vector<AdapterEntry>& adapte
     if (i >= stored.size() || stored[i] != current[i]) changed = true;
   }
   if (!changed) return;
-  AgentEvent event(kActBareboneExchanged, os_.clock);
+  AgentEvent event(act_id::kBareboneExchanged, os_.clock);
   event.msg = "ベアボーン交換を検出しました。";
   queue_.Post(event);
 }
@@ -64,9 +61,9 @@ void NetworkIdentityMonitor::CompareAddresses(const std::vector<AdapterEntry>& a
     const char* what;
   };
   static constexpr Field kFields[] = {
-      {&AdapterEntry::address, kActAddressChanged, "IPアドレス"},
-      {&AdapterEntry::dnsServer, kActDnsServerChanged, "DNSアドレス"},
-      {&AdapterEntry::gateway, kActGatewayChanged, "デフォルトゲートウェイ"},
+      {&AdapterEntry::address, act_id::kAddressChanged, "IPアドレス"},
+      {&AdapterEntry::dnsServer, act_id::kDnsServerChanged, "DNSアドレス"},
+      {&AdapterEntry::gateway, act_id::kGatewayChanged, "デフォルトゲートウェイ"},
   };
   for (const AdapterEntry& now : adapters) {
     for (const AdapterEntry& before : previous_) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "model/act_ids.h"
 #include "platform/calendar.h"
 
 namespace orv {
@@ -13,7 +14,6 @@ constexpr std::string_view kEveryEntry = "*";
 constexpr std::string_view kRelevantEntries =
     "*[System[EventID=1 or EventID=4 or EventID=5 or EventID=19 or EventID=49]]";
 
-constexpr std::int32_t kActBackupFailed = 2010;
 constexpr std::string_view kServerBackupName = "Windows Server バックアップ";
 
 // 19 is a run that failed as it started: both a start and a failure.
@@ -71,7 +71,7 @@ void ServerBackupMonitor::ScanHistory(ServerBackupInfo& info) {
 }
 
 void ServerBackupMonitor::ReadNewEntries(ServerBackupInfo& info, MonitorState& failure) {
-  const ConditionOpening opening{kActBackupFailed, "0", std::string(kServerBackupName),
+  const ConditionOpening opening{act_id::kBackupFailed, "0", std::string(kServerBackupName),
                                  WithName("バックアップに失敗しました(%s)。", kServerBackupName),
                                  "バックアップに失敗しました。"};
   (void)reader_.ReadSinceBookmark(kChannel, kEveryEntry, [&](const EventLog::FetchedEntry& fetched) {

@@ -4,13 +4,12 @@
 #include <array>
 #include <memory>
 
+#include "model/act_ids.h"
 #include "platform/reg_handle.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActInstalled = 1140;
-constexpr std::int32_t kActUninstalled = 1150;
 constexpr std::uint32_t kSettleMs = 1000;
 
 void Post(const os::OsPorts& os, EventQueue& queue, std::int32_t actId, const SoftwareEntry& program,
@@ -63,13 +62,13 @@ void CompareInstalledSoftware(const os::OsPorts& os, os::Event& stop, std::strin
   for (const SoftwareEntry& program : now) {
     const auto before = std::find_if(kept.begin(), kept.end(), [&](const SoftwareEntry& e) { return SameKey(e, program); });
     if (before == kept.end() || before->displayVersion != program.displayVersion) {
-      Post(os, queue, kActInstalled, program, "インストール");
+      Post(os, queue, act_id::kSoftwareInstalled, program, "インストール");
       posted = true;
     }
   }
   for (const SoftwareEntry& program : kept) {
     if (std::none_of(now.begin(), now.end(), [&](const SoftwareEntry& e) { return SameKey(e, program); })) {
-      Post(os, queue, kActUninstalled, program, "アンインストール");
+      Post(os, queue, act_id::kSoftwareUninstalled, program, "アンインストール");
       posted = true;
     }
   }

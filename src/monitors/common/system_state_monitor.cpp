@@ -2,16 +2,13 @@
 
 #include <string>
 
+#include "model/act_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/event_log.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActHostRenamed = 1070;
-constexpr std::int32_t kActUnexpectedShutdown = 1010;
-constexpr std::int32_t kActSystemStarted = 1050;
-constexpr std::int32_t kActMemoryDump = 1020;
 
 constexpr std::string_view kSystemStartFilter =
     R"(*[System[(EventID=12 and Provider[@Name="Microsoft-Windows-Kernel-General"])]])";
@@ -36,7 +33,7 @@ void SystemStateMonitor::CheckHostName() {
   const std::string current = os_.system.ComputerName();
   std::string stored;
   if (common_.GetString("HostName", stored) && stored != current) {
-    Post(kActHostRenamed, stored + "," + current, "ホスト名が「" + stored + "」から 「" + current + "」へ変更されました。");
+    Post(act_id::kHostRenamed, stored + "," + current, "ホスト名が「" + stored + "」から 「" + current + "」へ変更されました。");
   }
   (void)common_.SetString("HostName", current);
 }
@@ -56,16 +53,16 @@ void SystemStateMonitor::CheckStartAndShutdown() {
   // The shutdown entry is written at the start that follows it, so "not older" means the
   // start came after an unexpected shutdown.
   if (shutDown.value_or(0) / kFileTimeUnitsPerSecond >= started.value_or(0) / kFileTimeUnitsPerSecond) {
-    Post(kActUnexpectedShutdown, "", "予期せぬシャットダウンを検出しました。");
+    Post(act_id::kUnexpectedShutdown, "", "予期せぬシャットダウンを検出しました。");
   } else {
-    Post(kActSystemStarted, "", "システムを開始しました。");
+    Post(act_id::kSystemStarted, "", "システムを開始しました。");
   }
 }
 
 void SystemStateMonitor::CheckStopError() {
   constexpr StoredTime kBluescreen{"BluescreenLow", "BluescreenHigh"};
   if (TakeNewest(kBluescreen, NewestEntryTime(kStopErrorFilter))) {
-    Post(kActMemoryDump, "", "メモリダンプの生成を検出しました。");
+    Post(act_id::kMemoryDump, "", "メモリダンプの生成を検出しました。");
   }
   StoreZeroWhenMissing(kBluescreen);
 }

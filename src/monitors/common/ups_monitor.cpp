@@ -2,16 +2,15 @@
 
 #include <cstdio>
 
+#include "model/act_ids.h"
 #include "monitors/common/condition_tracker.h"
 #include "platform/agent_registry.h"
-#include "platform/reg_handle.h"
 #include "platform/json_escape.h"
+#include "platform/reg_handle.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActConnectionLost = 4030;
-constexpr std::int32_t kActDegraded = 4040;
 
 std::string Quoted(std::string_view text) {
   std::string token(1, '"');
@@ -20,9 +19,9 @@ std::string Quoted(std::string_view text) {
   return token;
 }
 
-const ConditionOpening kConnectionLost{kActConnectionLost, "1", "UPS", "UPSとの通信が切断されました。",
+const ConditionOpening kConnectionLost{act_id::kUpsConnectionLost, "1", "UPS", "UPSとの通信が切断されました。",
                                        "通信が切断しています。"};
-const ConditionOpening kDegraded{kActDegraded, "1", "UPS", "UPSの劣化を検出しました。", "劣化を検出しました"};
+const ConditionOpening kDegraded{act_id::kUpsDegraded, "1", "UPS", "UPSの劣化を検出しました。", "劣化を検出しました"};
 
 ConditionClosing ClosingOf(const MonitorState& entry, std::string message) {
   return {entry.act_para, std::move(message)};

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "model/act_ids.h"
 #include "monitors/common/windows_update_policy.h"
 #include "monitors/common/windows_update_watcher.h"
 #include "platform/agent_registry.h"
@@ -9,8 +10,6 @@
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActUpdatePolicyChanged = 1110;
-constexpr std::int32_t kActUpdatesInstalled = 1120;
 
 constexpr std::string_view kLastInstallationValue = "UpdateLastInst";
 constexpr std::string_view kNoAutoUpdateValue = "NoAutoUpdate";
@@ -47,7 +46,7 @@ void WindowsUpdateMonitor::CheckInstallation(bool report) {
     return;
   }
   if (!report || stored == current) return;
-  AgentEvent event(kActUpdatesInstalled, os_.clock);
+  AgentEvent event(act_id::kUpdatesInstalled, os_.clock);
   event.act_para = current;
   event.msg = "Windows Update が実施されました。";
   queue_.Post(event);
@@ -70,7 +69,7 @@ void WindowsUpdateMonitor::CheckPolicy(bool report) {
   const unsigned shown = options == RegHandle::kMissingDword ? 0 : options;
   char para[16];
   std::snprintf(para, sizeof para, "%u", shown);
-  AgentEvent event(kActUpdatePolicyChanged, os_.clock);
+  AgentEvent event(act_id::kUpdatePolicyChanged, os_.clock);
   event.act_para = para;
   event.msg = std::string("Windows Updateの 設定が変更されました(") + para + ")。";
   queue_.Post(event);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model/act_ids.h"
 #include "monitors/common/state_tables.h"
 #include "platform/calendar.h"
 #include "platform/decimal_text.h"
@@ -11,7 +12,6 @@
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActBackupFailed = 2010;
 constexpr std::string_view kRunRecords = "*[System[EventID=1010 or EventID=1011 or EventID=1012 or EventID=3010]]";
 constexpr std::string_view kNameOpen = "「";
 constexpr std::string_view kNameClose = "」";
@@ -219,7 +219,7 @@ void BackupTaskMonitor::Apply(std::uint16_t eventId, const os::CalendarTime& at,
 }
 
 void BackupTaskMonitor::Fail(const BackupTask& task, std::vector<MonitorState>& failures) const {
-  const ConditionOpening opening{kActBackupFailed, TriggerOf(task), task.name,
+  const ConditionOpening opening{act_id::kBackupFailed, TriggerOf(task), task.name,
                                  "バックアップに失敗しました(" + task.name + ")。", "バックアップに失敗しました。"};
   (void)tracker_.Track(failures, ItemMatch::ByKey, {task.name, 0, 0}, true, opening, {});
 }

@@ -5,14 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "model/act_ids.h"
 #include "platform/reg_handle.h"
 #include "platform/service_queries.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActMailSettingsChanged = 5040;
-constexpr std::int32_t kActPowerScheduleChanged = 5030;
 constexpr std::uint32_t kAutoStart = 2;
 // This key holds the two RAID switches on every appliance, whatever its brand.
 constexpr std::string_view kRaidSwitchesKey = "SOFTWARE\\Wow6432Node\\MERIDEX\\Applications\\UnitDeck\\SVCRAIDCHK";
@@ -104,14 +103,14 @@ void CompanionSettings::CheckMailSettings(bool post) {
   MailSettings now = ReadMailSettings();
   const bool changed = !(now == mail_);
   mail_ = std::move(now);
-  if (post && changed) Post(kActMailSettingsChanged, "お知らせメール通知設定が変更されました。");
+  if (post && changed) Post(act_id::kMailSettingsChanged, "お知らせメール通知設定が変更されました。");
 }
 
 void CompanionSettings::CheckPowerSchedule(bool post) {
   const PowerSchedule now = ReadPowerSchedule();
   const bool changed = !(now == power_);
   power_ = now;
-  if (post && changed) Post(kActPowerScheduleChanged, "スケジュール電源管理設定が変更されました。");
+  if (post && changed) Post(act_id::kPowerScheduleChanged, "スケジュール電源管理設定が変更されました。");
 }
 
 void CompanionSettings::Post(std::int32_t actId, const char* message) {

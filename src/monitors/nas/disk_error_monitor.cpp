@@ -1,11 +1,11 @@
 #include "monitors/nas/disk_error_monitor.h"
 
+#include "model/act_ids.h"
 #include "model/model_flags.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActDiskError = 4150;
 constexpr std::uint16_t kDiskErrorId = 7;
 constexpr std::string_view kChannel = "System";
 constexpr std::string_view kQuery = R"(*[System[EventID=7 and (Provider[@Name="disk"] or Provider[@Name="Disk"])]])";
@@ -40,7 +40,7 @@ DiskErrorNames DiskErrorNamesIn(std::string_view message) {
 AgentEvent DiskErrorEvent(std::string_view message, const std::vector<DiskInfo>& disks, std::uint32_t modelFlags,
                           os::Clock& clock) {
   const DiskErrorNames names = DiskErrorNamesIn(message);
-  AgentEvent event(kActDiskError, clock);
+  AgentEvent event(act_id::kDiskError, clock);
   if ((modelFlags & model::kBoardSeries) != 0) {
     event.act_para = "," + names.deviceText + ",0";
     event.msg = "HDDエラー（故障ディスクの確認方法は製品のユーザーズマニュアルをご参照ください）";

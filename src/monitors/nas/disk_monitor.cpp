@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "model/act_ids.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/nas/bay_tables.h"
 #include "monitors/nas/disk_list.h"
@@ -17,11 +18,6 @@
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActDropOut = 4120;
-constexpr std::int32_t kActReplaced = 4130;
-constexpr std::int32_t kActDiskTemperature = 4050;
-constexpr std::int32_t kActSmartChanged = 4020;
-constexpr std::int32_t kActSmartAttention = 4010;
 constexpr std::uint32_t kTemperatureRecoveryMargin = 5;
 constexpr std::uint8_t kAttributePendingSectors = 197;
 
@@ -151,7 +147,7 @@ void DiskMonitor::CheckBays(const std::vector<DiskInfo>& found, bool layoutRead,
     current.push_back(std::move(placeholder));
     // A bay the map cannot place a disk in looks empty whatever it holds.
     if (!layoutRead || (addressed & mask) == 0) continue;
-    const ConditionOpening opening{kActDropOut, std::to_string(slot), FormatText("%d,1", number),
+    const ConditionOpening opening{act_id::kDiskDropOut, std::to_string(slot), FormatText("%d,1", number),
                                    FormatText("HDD%dがボリューム構成から切り離されました。", number),
                                    "ボリューム構成から切り離されています。"};
     (void)tracker_.Track(dropOuts, ItemMatch::ByCode, item, true, opening, {});
@@ -169,7 +165,7 @@ void DiskMonitor::CheckReplacement(const std::vector<DiskInfo>& current) {
       continue;
     }
     if (remembered->serialNumber == disk.serialNumber) continue;
-    AgentEvent event(kActReplaced, os_.clock);
+    AgentEvent event(act_id::kDiskReplaced, os_.clock);
     event.act_para = std::to_string(disk.number);
     event.msg = FormatText("HDD%dの交換を検出しました。", disk.number);
     queue_.Post(event);
@@ -186,7 +182,7 @@ void DiskMonitor::CheckTemperature(const DiskInfo& disk, std::uint32_t threshold
   if (!hot && celsius >= limit) return;  // between the limit and the threshold: as it was
   const ConditionItem item{disk.name, static_cast<std::int32_t>(disk.portMask), disk.number};
   const std::string values = FormatText("%d,%u,%u", disk.number, celsius, threshold);
-  const ConditionOpening opening{kActDiskTemperature, std::to_string(disk.slotIndex), values,
+  const ConditionOpening opening{act_id::kDiskTemperature, std::to_string(disk.slotIndex), values,
                                  FormatText("HDD%dの温度異常を検出しました。(%u℃)", disk.number, celsius),
                                  FormatText("温度が異常です(%u℃)。", celsius)};
   const ConditionClosing closing{values, FormatText("HDD%dの温度が回復しました。", disk.number)};
@@ -207,14 +203,14 @@ void DiskMonitor::CompareSmart(const DiskInfo& now, const DiskInfo& before) cons
     std::uint8_t currentByte = 0;
     (void)SmartCurrentValue(now.smartData, attribute.id, currentByte);
     const auto rawNumber = static_cast<unsigned long long>(raw);
-    AgentEvent event(kActSmartChanged, os_.clock);
+    AgentEvent event(act_id::kSmartChanged, os_.clock);
     event.act_trg = std::to_string(now.slotIndex);
     event.act_para = FormatText("%d,%s,%u,%u,%s,%u,%012llX", now.number, now.serialNumber.c_str(), now.powerOnHours,
                           now.powerCycleCount, attribute.text, unsigned{currentByte}, rawNumber);
     event.msg = FormatText("HDD%dのSMART値に変化を検出しました(ID%s=%012llX)。", now.number, attribute.text, rawNumber);
     queue_.Post(event);
     if (attribute.id == kAttributePendingSectors && value > 0) {
-      event.act_id = kActSmartAttention;
+      event.act_id = act_id::kSmartAttention;
       event.msg = FormatText("HDD%dのSMART値に注意が必要な変化を検出しました(ID%s=%012llX)。", now.number, attribute.text,
                        rawNumber);
       queue_.Post(event);

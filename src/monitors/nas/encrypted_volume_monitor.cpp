@@ -1,11 +1,11 @@
 #include "monitors/nas/encrypted_volume_monitor.h"
 
+#include "model/act_ids.h"
 #include "platform/text_encoding.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActEncryption = 5050;
 constexpr std::string_view kVolumeMark = "Volume ";
 constexpr std::size_t kFallbackPosition = 6;
 constexpr std::size_t kVolumeTextUnits = 2;
@@ -78,7 +78,7 @@ void EncryptedVolumeMonitor::Report(const EventLog::FetchedEntry& fetched) const
   std::string message;
   (void)log_.FormatEventMessage(fetched.entry.get(), fetched.system.providerName, message);
   const std::string volume = VolumeTextIn(message);
-  AgentEvent event(kActEncryption, os_.clock);
+  AgentEvent event(act_id::kEncryption, os_.clock);
   event.act_para = Filled(texts->parameter, volume);
   event.msg = Filled(texts->message, volume);
   event.source = fetched.system.providerName;

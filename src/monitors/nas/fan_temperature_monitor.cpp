@@ -3,16 +3,14 @@
 #include <string>
 #include <string_view>
 
+#include "model/act_ids.h"
+#include "model/model_flags.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
-#include "model/model_flags.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActCpuFan = 4080;
-constexpr std::int32_t kActCpuTemperature = 4060;
-constexpr std::int32_t kActCaseFan = 4070;
 constexpr std::uint64_t kFanRecoveryMargin = 100;
 constexpr std::uint32_t kTemperatureRecoveryMargin = 5;
 
@@ -53,12 +51,12 @@ void FanTemperatureMonitor::Check(NasStatusData& data) const {
 
   const RegHandle settings(os_.registry, os::RegistryRoot::LocalMachine, std::string(kStatusKey));
   CheckFan(now.cpuFanRpm, settings.GetDwordOr("CPUFanThreshold", kDefaultCpuFanThreshold), data.cpuFanState,
-           kActCpuFan, "CPUファンの回転数に異常を検出しました(%d回転)。", "CPUファン回転数が異常です(%d回転)。",
+           act_id::kCpuFan, "CPUファンの回転数に異常を検出しました(%d回転)。", "CPUファン回転数が異常です(%d回転)。",
            "CPUファンの回転数が回復しました。");
   CheckTemperature(now.cpuTemperature, settings.GetDwordOr("CPUTempThreshold", kDefaultCpuTempThreshold),
                    data.cpuTempState);
   CheckFan(now.caseFanRpm, settings.GetDwordOr("CASEFanThreshold", kDefaultCaseFanThreshold), data.caseFanState,
-           kActCaseFan, "ケースファンの回転数に異常を検出しました(%d回転)。", "回転数が異常です(%d回転)。",
+           act_id::kCaseFan, "ケースファンの回転数に異常を検出しました(%d回転)。", "回転数が異常です(%d回転)。",
            "ケースファンの回転数が回復しました。");
 }
 
@@ -95,7 +93,7 @@ void FanTemperatureMonitor::CheckTemperature(std::optional<std::uint32_t> celsiu
   const bool cooled = *celsius < limit;
   if (!hot && !cooled) return;
   const std::string values = Number(*celsius) + "," + Number(threshold);
-  const ConditionOpening opening{kActCpuTemperature, "0", "0," + values,
+  const ConditionOpening opening{act_id::kCpuTemperature, "0", "0," + values,
                                  WithNumber("CPUの温度異常を検出しました(%d℃)。", *celsius),
                                  WithNumber("CPU温度が異常です(%d℃)。", *celsius)};
   const ConditionClosing closing{row.act_trg + "," + values, "CPUの温度が回復しました。"};

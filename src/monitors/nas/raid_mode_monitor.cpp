@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "model/act_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/event_log.h"
 #include "platform/reg_handle.h"
@@ -10,7 +11,6 @@
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActRaidMode = 3020;
 constexpr std::string_view kPatternWord = "パターン";
 
 std::string WithoutEvery(std::string text, std::string_view word) {
@@ -57,7 +57,7 @@ void RaidModeMonitor::Check() {
     const std::string provider = reader.ProviderName();
     const std::uint16_t eventId = reader.EventId();
     const std::string mode = FirstDataString(reader);
-    AgentEvent event(kActRaidMode, os_.clock);
+    AgentEvent event(act_id::kRaidMode, os_.clock);
     event.act_para = WithoutEvery(mode, kPatternWord);
     event.msg = "RAID動作モードが" + mode + "に変更されました。";
     event.source = provider;

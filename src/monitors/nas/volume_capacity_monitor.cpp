@@ -2,12 +2,12 @@
 
 #include <string>
 
+#include "model/act_ids.h"
 #include "monitors/nas/volume_list.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActLowSpace = 3030;
 constexpr std::uint64_t kRecoveryMargin = 10;
 constexpr unsigned kMebibyteShift = 20;
 
@@ -31,7 +31,7 @@ void VolumeCapacityMonitor::Check(const VolumeInfo& volume, std::uint32_t thresh
   const std::string letter(1, static_cast<char>(volume.driveLetter));
   const std::string percent = std::to_string(freePercent);
   const ConditionItem item{letter, 0, 0};
-  const ConditionOpening opening{kActLowSpace, std::to_string(DriveNumber(volume.driveLetter)),
+  const ConditionOpening opening{act_id::kLowSpace, std::to_string(DriveNumber(volume.driveLetter)),
                                  letter + ":," + percent,
                                  "ドライブ" + letter + ":の残り容量が" + percent + "％に低下しています。",
                                  "残り容量が" + percent + "％に低下しています。"};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/act_ids.h"
 #include "monitors/nas/bay_tables.h"
 #include "monitors/nas/port_map.h"
 #include "monitors/nas/volume_list.h"
@@ -9,7 +10,6 @@
 namespace orv {
 namespace {
 
-constexpr std::int32_t kActDegraded = 3010;
 constexpr std::uint32_t kFiveBays = 5;
 
 bool BitSet(std::uint32_t word, std::uint32_t bit) { return bit < 32 && (word & (1U << bit)) != 0; }
@@ -78,7 +78,7 @@ void VolumeRedundancyMonitor::Check(const VolumeInfo& volume, const RaidCompanio
   if (row != degraded.end()) return;
   const std::string missing = MissingDisks(ExpectedMask(letter[0], companion), volume.memberMask,
                                            companion.sraidInfo, meridexBrand_, modelFlags_);
-  const ConditionOpening opening{kActDegraded, std::to_string(DriveNumber(volume.driveLetter)),
+  const ConditionOpening opening{act_id::kVolumeDegraded, std::to_string(DriveNumber(volume.driveLetter)),
                                  missing.empty() ? drive : drive + "," + missing,
                                  "ボリューム(" + drive + ")の冗長性に障害を検出しました。", "冗長性に障害が発生しています。"};
   (void)tracker_.Track(degraded, ItemMatch::ByKey, {letter, 0, 0}, true, opening, {});
