@@ -6,7 +6,7 @@ They are read from the sources so that the guide cannot drift from the program:
   - their level from the message table src/service/agent_messages.mc (every id must be there),
   - their texts from the calls that log them (event_id::kName, "text"), or, where the text is
     composed at run time, from COMPOSED below (an id logged nowhere yet shows as reserved),
-  - cloud act_ids from every `constexpr std::int32_t kAct... = N;` in src/.
+  - cloud act_ids from src/model/act_ids.h, with the files that post each.
 
   tools/operations_tables.py --write docs/operations.md   regenerate the tables in place
   tools/operations_tables.py --check docs/operations.md   exit 1 when they are stale
@@ -101,18 +101,18 @@ def event_log_rows():
 
 
 def act_id_rows():
-    found = {}
-    for path in sorted((ROOT / "src").rglob("*.cpp")):
-        source = path.read_text(encoding="utf-8")
-        for name, value in re.findall(r"constexpr std::int32_t (kAct\w+) = (\d+);", source):
-            words = re.sub(r"(?<!^)(?=[A-Z])", " ", name[4:]).lower()
-            found.setdefault(int(value), set()).add((words, str(path.relative_to(ROOT))))
+    table = (ROOT / "src" / "model" / "act_ids.h").read_text(encoding="utf-8")
+    ids = re.findall(r"constexpr std::int32_t (k\w+) = (\d+);  // (.*)", table)
+    if not ids:
+        fail("src/model/act_ids.h lists no act id")
+    sources = {path: path.read_text(encoding="utf-8") for path in sorted((ROOT / "src").rglob("*.cpp"))}
     rows = []
-    for value in sorted(found):
-        entries = sorted(found[value])
-        names = "; ".join(sorted({words for words, _ in entries}))
-        files = ", ".join(sorted({f"`{file}`" for _, file in entries}))
-        rows.append(f"| {value} | {names} | {files} |")
+    for name, value, meaning in ids:
+        users = [f"`{path.relative_to(ROOT)}`" for path, text in sources.items()
+                 if re.search(rf"\bact_id::{name}\b", text)]
+        if not users:
+            fail(f"act id {name} ({value}) is posted by nothing in src/")
+        rows.append(f"| {value} | {cell(meaning)} | {', '.join(users)} |")
     return rows
 
 

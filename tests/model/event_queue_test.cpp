@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fakes/fake_clock.h"
+#include "model/act_ids.h"
 
 namespace orv {
 namespace {
@@ -43,12 +44,12 @@ TEST(EventQueue, EventsPostedDuringADrainGoToTheNextDrain) {
 
 TEST(EventQueue, TheControllerDrainTakesCommonBeforeNas) {
   fakes::FakeClock clock;
-  NasEventQueue().Post(AgentEvent(4080, clock));
-  CommonEventQueue().Post(AgentEvent(1070, clock));
+  NasEventQueue().Post(AgentEvent(act_id::kCpuFan, clock));
+  CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, clock));
   EXPECT_TRUE(EventsPending());
   std::vector<int> order;
   DrainEventQueues([&order](const AgentEvent& event) { order.push_back(event.act_id); });
-  EXPECT_EQ(order, (std::vector<int>{1070, 4080}));
+  EXPECT_EQ(order, (std::vector<int>{act_id::kHostRenamed, act_id::kCpuFan}));
   EXPECT_FALSE(EventsPending());
   DrainEventQueues([&order](const AgentEvent&) { order.push_back(-1); });
   EXPECT_EQ(order.size(), 2U) << "an empty drain hands nothing over";

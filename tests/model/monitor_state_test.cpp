@@ -7,6 +7,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_registry.h"
+#include "model/act_ids.h"
 #include "monitors/common/condition_tracker.h"
 #include "monitors/common/state_tables.h"
 #include "platform/text_encoding.h"
@@ -38,7 +39,7 @@ MonitorState Parsed(std::string_view row) {
 // ---- Rows -------------------------------------------------------------------------------
 
 TEST(StateRow, WritesTheLongStandingFormatAndReadsItBack) {
-  MonitorState entry{4040, 1, "1", "UPS", "劣化を検出しました", "", 7, 0};
+  MonitorState entry{act_id::kUpsDegraded, 1, "1", "UPS", "劣化を検出しました", "", 7, 0};
   EXPECT_EQ(FormatStateRow(entry), "[4040][1][1][UPS][劣化を検出しました][][0]");
   entry = {-5, 3, "[x", "a,b", "", "Disk [2]", 0, -2};
   const std::string row = FormatStateRow(entry);
@@ -132,8 +133,8 @@ class StateTablesTest : public ::testing::Test {
 };
 
 TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
-  const MonitorState fan = Entry(4010, 1, "");
-  const std::vector<MonitorState> disks{Entry(4050, 1, "Disk 3"), Entry(4050, 0, "Disk 1"),
+  const MonitorState fan = Entry(act_id::kSmartAttention, 1, "");
+  const std::vector<MonitorState> disks{Entry(act_id::kDiskTemperature, 1, "Disk 3"), Entry(act_id::kDiskTemperature, 0, "Disk 1"),
                                         Entry(4051, 3, "Disk 2", 4)};
   const std::vector<TextPair> serials{{"2", "WD-2"}, {"0", "WD-0"}};
   const std::vector<FiveTexts> tasks{{"t1", "a", "b", "c", "d"}, {"t0", "", "", "", ""}};
@@ -164,11 +165,11 @@ TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
 }
 
 TEST_F(StateTablesTest, NothingOpenLeavesNothingStored) {
-  ASSERT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, Entry(1080, 1, "")));
-  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(4070, 1, "C:")}));
+  ASSERT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, Entry(act_id::kAddressChanged, 1, "")));
+  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(act_id::kCaseFan, 1, "C:")}));
   ASSERT_TRUE(SaveList(registry, kLANInfo, {{"LAN", "1.0"}}));
 
-  MonitorState closed = Entry(1080, 0, "");
+  MonitorState closed = Entry(act_id::kAddressChanged, 0, "");
   EXPECT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, closed));
   EXPECT_TRUE(SaveList(registry, kVolStaStatusTable, {}));
   EXPECT_TRUE(SaveList(registry, kLANInfo, {}));
@@ -179,7 +180,7 @@ TEST_F(StateTablesTest, NothingOpenLeavesNothingStored) {
 
   // With nothing stored, loading leaves what the caller holds.
   EXPECT_FALSE(LoadSingle(registry, kUPSConnectStatusTable, closed));
-  EXPECT_EQ(closed, Entry(1080, 0, ""));
+  EXPECT_EQ(closed, Entry(act_id::kAddressChanged, 0, ""));
   std::vector<MonitorState> volumes{Entry(1, 1, "kept")};
   EXPECT_FALSE(LoadList(registry, kVolStaStatusTable, volumes));
   EXPECT_EQ(volumes.size(), 1U);
@@ -187,13 +188,13 @@ TEST_F(StateTablesTest, NothingOpenLeavesNothingStored) {
 
 TEST_F(StateTablesTest, FailuresAreQuietAndNeverCreateTheKey) {
   fakes::FakeRegistry bare;
-  EXPECT_FALSE(SaveSingle(bare, kBackupStatusTable, Entry(1050, 1, "")));
-  EXPECT_FALSE(SaveList(bare, kHDDTempStatusTable, {Entry(4040, 1, "Disk 1")}));
+  EXPECT_FALSE(SaveSingle(bare, kBackupStatusTable, Entry(act_id::kSystemStarted, 1, "")));
+  EXPECT_FALSE(SaveList(bare, kHDDTempStatusTable, {Entry(act_id::kUpsDegraded, 1, "Disk 1")}));
   EXPECT_TRUE(SaveList(bare, kHDDTempStatusTable, {})) << "no key holds no value: nothing kept";
   EXPECT_FALSE(bare.HasKey(kCommonKey));
   EXPECT_FALSE(bare.HasKey(kNasKey));
 
-  ASSERT_TRUE(SaveSingle(registry, kBackupStatusTable, Entry(1050, 1, "")));
+  ASSERT_TRUE(SaveSingle(registry, kBackupStatusTable, Entry(act_id::kSystemStarted, 1, "")));
   registry.MakeReadOnly(kCommonKey);
   EXPECT_FALSE(SaveSingle(registry, kBackupStatusTable, MonitorState{}))
       << "a stale row that cannot be removed is a failure";
@@ -210,7 +211,7 @@ TEST_F(StateTablesTest, FailuresAreQuietAndNeverCreateTheKey) {
 // An owner that keeps what its tables hold writes a table only when its rows change, replaces
 // it with one write (never a delete first) and deletes it once when it empties.
 TEST_F(StateTablesTest, AnOwnerWritesOnlyWhatChanged) {
-  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(4070, 1, "C:")}));
+  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(act_id::kCaseFan, 1, "C:")}));
   StoredTables stored;
   std::vector<MonitorState> list;
   ASSERT_TRUE(LoadList(registry, kVolStaStatusTable, list, &stored));
@@ -220,9 +221,9 @@ TEST_F(StateTablesTest, AnOwnerWritesOnlyWhatChanged) {
     int deletes;
   };
   const std::vector<Step> steps{
-      {{Entry(4070, 1, "C:")}, 0, 0},                        // as loaded
-      {{Entry(4070, 1, "C:"), Entry(4070, 2, "D:")}, 1, 0},  // changed: one write
-      {{Entry(4070, 1, "C:"), Entry(4070, 2, "D:")}, 0, 0},
+      {{Entry(act_id::kCaseFan, 1, "C:")}, 0, 0},                        // as loaded
+      {{Entry(act_id::kCaseFan, 1, "C:"), Entry(act_id::kCaseFan, 2, "D:")}, 1, 0},  // changed: one write
+      {{Entry(act_id::kCaseFan, 1, "C:"), Entry(act_id::kCaseFan, 2, "D:")}, 0, 0},
       {{}, 0, 1},  // emptied: one delete
       {{}, 0, 0},
   };
@@ -240,8 +241,8 @@ TEST_F(StateTablesTest, AnOwnerWritesOnlyWhatChanged) {
 
 TEST_F(StateTablesTest, AFailedWriteLeavesThePreviousRowsAndIsTriedAgain) {
   StoredTables stored;
-  const MonitorState open = Entry(4040, 1, "");
-  const MonitorState updated = Entry(4040, 2, "");
+  const MonitorState open = Entry(act_id::kUpsDegraded, 1, "");
+  const MonitorState updated = Entry(act_id::kUpsDegraded, 2, "");
   ASSERT_TRUE(SaveSingle(registry, kUPSDegradeStatusTable, open, &stored));
   registry.FailWrites(os::kErrorAccessDenied);
   EXPECT_FALSE(SaveSingle(registry, kUPSDegradeStatusTable, updated, &stored));
@@ -280,10 +281,10 @@ class ConditionTrackerTest : public ::testing::Test {
 
 TEST_F(ConditionTrackerTest, ASingleConditionIsReportedOnceWhenItOpensAndOnceWhenItCloses) {
   MonitorState entry;
-  EXPECT_EQ(tracker.Track(entry, false, Opening(4020, "1"), closing), ConditionChange::None);
-  EXPECT_EQ(tracker.Track(entry, true, Opening(4020, "1"), closing), ConditionChange::Opened);
-  EXPECT_EQ(entry, (MonitorState{4020, 1, "1", "45,50", "温度異常", "", 0, 0}));
-  EXPECT_EQ(Posted(), (std::vector<Posting>{{4020, 1, "1", "45,50", "温度が上昇しました"}}));
+  EXPECT_EQ(tracker.Track(entry, false, Opening(act_id::kSmartChanged, "1"), closing), ConditionChange::None);
+  EXPECT_EQ(tracker.Track(entry, true, Opening(act_id::kSmartChanged, "1"), closing), ConditionChange::Opened);
+  EXPECT_EQ(entry, (MonitorState{act_id::kSmartChanged, 1, "1", "45,50", "温度異常", "", 0, 0}));
+  EXPECT_EQ(Posted(), (std::vector<Posting>{{act_id::kSmartChanged, 1, "1", "45,50", "温度が上昇しました"}}));
 
   // Still present with other values: already reported.
   EXPECT_EQ(tracker.Track(entry, true, Opening(4021, "2"), closing), ConditionChange::None);
@@ -291,9 +292,9 @@ TEST_F(ConditionTrackerTest, ASingleConditionIsReportedOnceWhenItOpensAndOnceWhe
 
   // Closing carries the opening's id and trigger, not today's.
   EXPECT_EQ(tracker.Track(entry, false, Opening(4021, "2"), closing), ConditionChange::Closed);
-  EXPECT_EQ(Posted(), (std::vector<Posting>{{4020, 3, "1", "38", "温度が正常に戻りました"}}));
+  EXPECT_EQ(Posted(), (std::vector<Posting>{{act_id::kSmartChanged, 3, "1", "38", "温度が正常に戻りました"}}));
   EXPECT_EQ(entry, MonitorState{});
-  EXPECT_EQ(tracker.Track(entry, false, Opening(4020, "1"), closing), ConditionChange::None);
+  EXPECT_EQ(tracker.Track(entry, false, Opening(act_id::kSmartChanged, "1"), closing), ConditionChange::None);
   EXPECT_TRUE(Posted().empty());
 }
 
@@ -301,15 +302,15 @@ TEST_F(ConditionTrackerTest, ListEntriesFollowTheirItemByKeyOrByCode) {
   std::vector<MonitorState> disks;
   const ConditionItem disk1{"Disk 1", 0, 1};
   const ConditionItem disk2{"Disk 2", 0, 2};
-  tracker.Track(disks, ItemMatch::ByKey, disk1, true, Opening(4040, "1"), closing);
-  tracker.Track(disks, ItemMatch::ByKey, disk2, true, Opening(4040, "1"), closing);
-  tracker.Track(disks, ItemMatch::ByKey, disk1, true, Opening(4040, "1"), closing);
+  tracker.Track(disks, ItemMatch::ByKey, disk1, true, Opening(act_id::kUpsDegraded, "1"), closing);
+  tracker.Track(disks, ItemMatch::ByKey, disk2, true, Opening(act_id::kUpsDegraded, "1"), closing);
+  tracker.Track(disks, ItemMatch::ByKey, disk1, true, Opening(act_id::kUpsDegraded, "1"), closing);
   ASSERT_EQ(disks.size(), 2U);
   EXPECT_EQ(disks[1].item_key, "Disk 2");
   EXPECT_EQ(disks[1].item_number, 2);
   EXPECT_EQ(Posted().size(), 2U);
 
-  EXPECT_EQ(tracker.Track(disks, ItemMatch::ByKey, disk1, false, Opening(4040, "1"), closing),
+  EXPECT_EQ(tracker.Track(disks, ItemMatch::ByKey, disk1, false, Opening(act_id::kUpsDegraded, "1"), closing),
             ConditionChange::Closed);
   ASSERT_EQ(disks.size(), 1U);
   EXPECT_EQ(disks[0].item_key, "Disk 2");
@@ -317,10 +318,10 @@ TEST_F(ConditionTrackerTest, ListEntriesFollowTheirItemByKeyOrByCode) {
 
   std::vector<MonitorState> bays;
   const ConditionItem bay{"", 0x4, 3};
-  tracker.Track(bays, ItemMatch::ByCode, bay, true, Opening(4050, "1"), closing);
-  EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, {"", 0x8, 4}, false, Opening(4050, "1"), closing),
+  tracker.Track(bays, ItemMatch::ByCode, bay, true, Opening(act_id::kDiskTemperature, "1"), closing);
+  EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, {"", 0x8, 4}, false, Opening(act_id::kDiskTemperature, "1"), closing),
             ConditionChange::None);
-  EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, bay, false, Opening(4050, "1"), closing),
+  EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, bay, false, Opening(act_id::kDiskTemperature, "1"), closing),
             ConditionChange::Closed);
   EXPECT_TRUE(bays.empty());
 }
@@ -330,7 +331,7 @@ TEST_F(ConditionTrackerTest, ConditionsSurviveARestartEvenWhenTheKeyHoldsABracke
   registry.AddKey(kNasKey);
   const ConditionItem task{"nightly]copy", 0, 1};
   std::vector<MonitorState> before;
-  tracker.Track(before, ItemMatch::ByKey, task, true, Opening(4090, "1"), closing);
+  tracker.Track(before, ItemMatch::ByKey, task, true, Opening(act_id::kDriveConnected, "1"), closing);
   ASSERT_TRUE(SaveList(registry, kVaultBackupStatusTable, before));
 
   std::vector<MonitorState> after;
@@ -338,15 +339,15 @@ TEST_F(ConditionTrackerTest, ConditionsSurviveARestartEvenWhenTheKeyHoldsABracke
   after[0].item_number = 1;
   EXPECT_EQ(after, before);
   Posted();
-  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, true, Opening(4090, "1"), closing),
+  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, true, Opening(act_id::kDriveConnected, "1"), closing),
             ConditionChange::None);
-  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, false, Opening(4090, "1"), closing),
+  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, false, Opening(act_id::kDriveConnected, "1"), closing),
             ConditionChange::Closed);
   EXPECT_TRUE(after.empty());
 }
 
 TEST_F(ConditionTrackerTest, AStoredEntryWithNothingOpenIsReusedNotDuplicated) {
-  std::vector<MonitorState> volumes{Entry(4070, 0, "C:"), Entry(4070, 1, "D:")};
+  std::vector<MonitorState> volumes{Entry(act_id::kCaseFan, 0, "C:"), Entry(act_id::kCaseFan, 1, "D:")};
   for (int round = 0; round < 3; ++round) {
     tracker.Track(volumes, ItemMatch::ByKey, {"C:", 0, 1}, true, Opening(4071, "2"), closing);
   }

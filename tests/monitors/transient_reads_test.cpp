@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/event_queue.h"
 #include "model/model_flags.h"
 #include "monitors/common/agent_ctrl_common.h"
@@ -179,8 +180,8 @@ void PrintTo(const Row& row, std::ostream* out) { *out << row.reading; }
 
 const std::string kSmartChange = "0,SER0,1000,20,C5,100,000000000002";
 const std::vector<Posted> kPendingSectorsRose = {
-    {4020, 0, "0", kSmartChange, "HDD0のSMART値に変化を検出しました(IDC5=000000000002)。"},
-    {4010, 0, "0", kSmartChange, "HDD0のSMART値に注意が必要な変化を検出しました(IDC5=000000000002)。"}};
+    {act_id::kSmartChanged, 0, "0", kSmartChange, "HDD0のSMART値に変化を検出しました(IDC5=000000000002)。"},
+    {act_id::kSmartAttention, 0, "0", kSmartChange, "HDD0のSMART値に注意が必要な変化を検出しました(IDC5=000000000002)。"}};
 const Step kPendingSectors = [](Appliance& a) { a.SetSmart(0, 38, 2); };
 
 std::vector<Row> Rows() {
@@ -194,48 +195,48 @@ std::vector<Row> Rows() {
        kPendingSectorsRose},
       {"SMART block", failSmart, readSmart, kPendingSectors, {}, kPendingSectorsRose},
       {"disk temperature", failSmart, readSmart, [](Appliance& a) { a.SetSmart(0, 61, 0); }, {},
-       {{4050, 1, "0", "0,61,60", "HDD0の温度異常を検出しました。(61℃)"}}},
+       {{act_id::kDiskTemperature, 1, "0", "0,61,60", "HDD0の温度異常を検出しました。(61℃)"}}},
       {"a disk that does not open", [](Appliance& a) { a.os.storage.disks[Device(0)].openError = 5; },
        [](Appliance& a) { a.os.storage.disks[Device(0)].openError = 0; }, kPendingSectors, {}, kPendingSectorsRose},
       {"storage layout: a disk drops out", failLayout, serveLayout,
        [](Appliance& a) { a.snapshot.disks.pop_back(); }, {},
-       {{4120, 1, "3", "3,1", "HDD3がボリューム構成から切り離されました。"}}},
+       {{act_id::kDiskDropOut, 1, "3", "3,1", "HDD3がボリューム構成から切り離されました。"}}},
       {"storage layout: SMART of a disk", failLayout, serveLayout, kPendingSectors, {}, kPendingSectorsRose},
       {"volume sizes", [](Appliance& a) { a.os.volumes.volumes["D:\\"].spaceError = 21; },
        [](Appliance& a) { a.os.volumes.volumes["D:\\"].spaceError = 0; },
        [](Appliance& a) { a.os.volumes.volumes["D:\\"].space = {40 * kGiB, 4000 * kGiB, 40 * kGiB}; }, {},
-       {{3030, 1, "4", "D:,1", "ドライブD:の残り容量が1％に低下しています。"}}},
+       {{act_id::kLowSpace, 1, "4", "D:,1", "ドライブD:の残り容量が1％に低下しています。"}}},
       {"fan speeds and temperatures", [](Appliance& a) { a.os.registry.FailKey(kFanPanelKey, 5); },
        [](Appliance& a) { a.os.registry.FailKey(kFanPanelKey, 0); }, [](Appliance& a) { a.SetFan("CpuFan", 0); }, {},
-       {{4080, 1, "0", "0,0", "CPUファンの回転数に異常を検出しました(0回転)。"}}},
+       {{act_id::kCpuFan, 1, "0", "0,0", "CPUファンの回転数に異常を検出しました(0回転)。"}}},
       {"adapters and MAC list", [](Appliance& a) { a.os.adapters.failWith = 122; },
        [](Appliance& a) { a.os.adapters.failWith = 0; },
        [](Appliance& a) { a.os.adapters.adapters[0].physicalAddress.back() = 0x02; }, {},
-       {{4140, 0, "", "", "ベアボーン交換を検出しました。"}}},
+       {{act_id::kBareboneExchanged, 0, "", "", "ベアボーン交換を検出しました。"}}},
       {"installed programs", [](Appliance& a) { a.os.registry.FailKey(kUninstallKey64, 1018); },
        [](Appliance& a) { a.os.registry.FailKey(kUninstallKey64, 0); },
        [](Appliance& a) { a.Install("{B}", "Backup Tool", "2.1"); }, {},
-       {{1140, 0, "", "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"}}},
+       {{act_id::kSoftwareInstalled, 0, "", "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"}}},
       {"drivers", [](Appliance& a) { a.os.devices.failingClasses[std::string(kStorageControllers)] = 13; },
        [](Appliance& a) { a.os.devices.failingClasses.clear(); },
        [](Appliance& a) { a.SetStorageDriver(0x0002'0000'0000'0000); }, {},
-       {{4110, 0, "", "Intel SATA,2.0.0.0", "「Intel SATA Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
+       {{act_id::kDriverUpdated, 0, "", "Intel SATA,2.0.0.0", "「Intel SATA Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
       {"backup log", [](Appliance& a) { a.os.eventLogStore.failures.query = 1717; },
        [](Appliance& a) { a.os.eventLogStore.failures.query = 0; }, [](Appliance& a) { a.Backup(5, 2 * kFileTimeDay); },
        {},
-       {{2010, 1, "0", "Windows Server バックアップ", "バックアップに失敗しました(Windows Server バックアップ)。"}}},
+       {{act_id::kBackupFailed, 1, "0", "Windows Server バックアップ", "バックアップに失敗しました(Windows Server バックアップ)。"}}},
       {"UPS report", [](Appliance& a) { a.os.hid.listError = 13; }, [](Appliance& a) { a.os.hid.listError = 0; },
        [](Appliance& a) { a.os.hid.Set({Appliance::Ups(0x18)}); }, {},
-       {{4040, 1, "1", "UPS", "UPSの劣化を検出しました。"}}},
+       {{act_id::kUpsDegraded, 1, "1", "UPS", "UPSの劣化を検出しました。"}}},
       {"Windows Update results", [](Appliance& a) { a.os.windowsUpdate.times.result = os::kUpdateFail; },
        [](Appliance& a) { a.os.windowsUpdate.times.result = os::kUpdateOk; },
        [](Appliance& a) { a.os.windowsUpdate.times.lastInstallation = os::CalendarTime{2026, 12, 0, 6, 3, 0, 0, 0}; },
-       {}, {{1120, 0, "", "2026/12/06 03:00:00", "Windows Update が実施されました。"}}},
+       {}, {{act_id::kUpdatesInstalled, 0, "", "2026/12/06 03:00:00", "Windows Update が実施されました。"}}},
       // The record is still there, its text is not: it is reported naming no disk.
       {"disk error message", [](Appliance& a) { a.os.eventLogStore.failures.format = 15100; },
        [](Appliance& a) { a.os.eventLogStore.failures.format = 0; },
        [](Appliance& a) { a.DiskError(3 * kFileTimeDay); },
-       {{4150, 0, "", ",,0", "「HDD」エラー"}}, {}},
+       {{act_id::kDiskError, 0, "", ",,0", "「HDD」エラー"}}, {}},
   };
 }
 

@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
-#include "platform/agent_registry.h"
+#include "model/act_ids.h"
 #include "model/event_queue.h"
+#include "platform/agent_registry.h"
 #include "support/message_file_checks.h"
 
 namespace orv {
@@ -152,12 +153,12 @@ TEST_F(UploadTest, StoppedEventsAreDroppedWithoutTakingANumber) {
                    "</stopevent></config>");
   AgentCtrl_Upload upload(os.Ports());
   upload.Initialize();
-  EXPECT_TRUE(upload.IsEventStopped(1070));
-  EXPECT_FALSE(upload.IsEventStopped(9010)) << "the text must equal \"%d\" exactly";
+  EXPECT_TRUE(upload.IsEventStopped(act_id::kHostRenamed));
+  EXPECT_FALSE(upload.IsEventStopped(act_id::kTestNotice)) << "the text must equal \"%d\" exactly";
 
-  CommonEventQueue().Post(AgentEvent(1070, os.clock));
-  NasEventQueue().Post(AgentEvent(4080, os.clock));
-  CommonEventQueue().Post(AgentEvent(9010, os.clock));
+  CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, os.clock));
+  NasEventQueue().Post(AgentEvent(act_id::kCpuFan, os.clock));
+  CommonEventQueue().Post(AgentEvent(act_id::kTestNotice, os.clock));
   int written = 0;
   EXPECT_TRUE(upload.WriteQueuedEvents(written));
   EXPECT_EQ(written, 2);
@@ -174,8 +175,8 @@ TEST_F(UploadTest, AFailedWriteIsReportedButTheDrainGoesOn) {
   AgentCtrl_Upload upload(os.Ports());
   upload.Initialize();
   os.files.writeError = 112;
-  CommonEventQueue().Post(AgentEvent(1070, os.clock));
-  CommonEventQueue().Post(AgentEvent(1080, os.clock));
+  CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, os.clock));
+  CommonEventQueue().Post(AgentEvent(act_id::kAddressChanged, os.clock));
   int written = 0;
   EXPECT_FALSE(upload.WriteQueuedEvents(written));
   EXPECT_EQ(written, 0);

@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
+#include "model/event_queue.h"
 #include "platform/agent_registry.h"
+#include "platform/json_escape.h"
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
-#include "model/event_queue.h"
-#include "platform/json_escape.h"
 #include "support/message_file_checks.h"
 
 namespace orv {
@@ -60,7 +61,7 @@ class EventMessageTest : public ::testing::Test {
 
 TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {
   MakeKnownAppliance();
-  AgentEvent event(4080, os::CalendarTime{2024, 1, 3, 31, 9, 5, 59, 0});
+  AgentEvent event(act_id::kCpuFan, os::CalendarTime{2024, 1, 3, 31, 9, 5, 59, 0});
   event.act_sts = 1;
   event.act_trg = "0";
   event.act_para = "0,1200";
@@ -73,7 +74,7 @@ TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {
 }
 
 TEST_F(EventMessageTest, EmptyFieldsAreNullAndTextsAreEscaped) {
-  AgentEvent event(1070, os.clock);
+  AgentEvent event(act_id::kHostRenamed, os.clock);
   event.msg = "say \"hi\"\\path\nnext\tcol\x01" "end\r";
   const std::string file = WriteOne(event);
   EXPECT_EQ(file, ReadGolden("event_nulls.json"));
@@ -82,7 +83,7 @@ TEST_F(EventMessageTest, EmptyFieldsAreNullAndTextsAreEscaped) {
 
 TEST_F(EventMessageTest, InvalidUtf8AndStrayQuotesFromTheRegistryStillGiveValidJson) {
   AddUninstallEntry("{AGENT}", "Orvane Service Agent Program", "1.\"2.3");
-  AgentEvent event(9010, os.clock);
+  AgentEvent event(act_id::kTestNotice, os.clock);
   event.act_para = "bad \xC3 byte";
   event.msg = "\xFF\xFE";
   const std::string file = WriteOne(event);

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/nas/disk_list.h"
 #include "monitors/nas/disk_monitor.h"
 #include "monitors/nas/fan_temperature_monitor.h"
@@ -120,7 +121,7 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   now.ups.bt_sec = "4200";
   now.shareConnections = 2;
   now.windowsUpdateMessage = "更新プログラムがあります";
-  common.upsDegradeState = State(4040, "1", "UPS", "劣化を検出しました");
+  common.upsDegradeState = State(act_id::kUpsDegraded, "1", "UPS", "劣化を検出しました");
 
   NasStatusData nas;
   MonitorsOpen monitors(header.modelFlags, /*meridexBrand=*/true);
@@ -179,7 +180,7 @@ TEST(StatusMessage, LcdApplianceAfterEventsMatchesTheHandWrittenFile) {
   task.lastSuccess = {2026, 12, 0, 5, 2, 0, 0, 0};
   task.lastResult = {2026, 12, 0, 6, 2, 0, 0, 0};
   nas.tasks = {task};
-  nas.vaultBackupStates = {State(2010, "1001", "Daily", "バックアップに失敗しました。", "Daily")};
+  nas.vaultBackupStates = {State(act_id::kBackupFailed, "1001", "Daily", "バックアップに失敗しました。", "Daily")};
 
   const std::string file = Message(header, 2, 1, common, nas);
   EXPECT_EQ(file, ReadGolden("status_lcd_event.json"));

@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/event_queue.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
@@ -388,7 +389,7 @@ TEST_F(ControllerLoopTest, TheFirstDrainLeavesOutStoppedEvents) {
   Register();
   os.files.AddFile("C:\\orvsvc\\ORVCONFIG.xml",
                    "<config><ver>1.00</ver><stopevent><act_id>1070</act_id><act_id>4140</act_id></stopevent></config>");
-  for (const std::int32_t left : {1070, 1140, 4140}) CommonEventQueue().Post(AgentEvent(left, os.clock));
+  for (const std::int32_t left : {act_id::kHostRenamed, act_id::kSoftwareInstalled, act_id::kBareboneExchanged}) CommonEventQueue().Post(AgentEvent(left, os.clock));
   RunUntil(kMinute / 2);
   const auto events = Files("RE[");
   ASSERT_EQ(events.size(), 1U);

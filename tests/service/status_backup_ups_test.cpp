@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
@@ -120,7 +121,7 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
   EXPECT_EQ(backup["date"], date);
   EXPECT_EQ(backup["result"], "失敗");
   ASSERT_EQ(backup["sts"].size(), 1u);
-  EXPECT_EQ(backup["sts"][0]["act_id"], 2010);
+  EXPECT_EQ(backup["sts"][0]["act_id"], act_id::kBackupFailed);
   EXPECT_EQ(backup["sts"][0]["msg"], "バックアップに失敗しました。");
 
   ASSERT_EQ(status["ups"].size(), 1u) << last;
@@ -144,10 +145,10 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
   for (const std::string& file : Files("RE[")) {
     const nlohmann::json event = nlohmann::json::parse(file.substr(3));
     const int id = event["act_id"];
-    if (id == 2010 || id == 4030 || id == 4040) events.emplace_back(id, event["act_sts"]);
+    if (id == act_id::kBackupFailed || id == act_id::kUpsConnectionLost || id == act_id::kUpsDegraded) events.emplace_back(id, event["act_sts"]);
   }
   std::sort(events.begin(), events.end());
-  EXPECT_EQ(events, (std::vector<std::pair<int, int>>{{2010, 1}, {4030, 1}, {4030, 3}, {4040, 1}}));
+  EXPECT_EQ(events, (std::vector<std::pair<int, int>>{{act_id::kBackupFailed, 1}, {act_id::kUpsConnectionLost, 1}, {act_id::kUpsConnectionLost, 3}, {act_id::kUpsDegraded, 1}}));
 
   std::string row;
   ASSERT_TRUE(RegHandle::GetString(os.registry, kHklm, kCommonKey, "UPSDegradeStatusTable", row));

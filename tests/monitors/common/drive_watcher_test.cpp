@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/common/watcher_thread.h"
 
 namespace orv {
@@ -57,8 +58,8 @@ TEST_F(DriveWatcherTest, ConnectedAndRemovedDrivesArePostedAndVirtualDisksSkippe
                             DriveEvent("__InstanceDeletionEvent", "HL-DT-ST DVDRAM GP57EB40")}),
             1);
   EXPECT_THAT(Drain(),
-              ElementsAre(Pair(4090, "BUFFALO USB Flash Disk USB Device | BUFFALO USB Flash Disk USB Deviceが接続されました。"),
-                          Pair(4100, "HL-DT-ST DVDRAM GP57EB40 | HL-DT-ST DVDRAM GP57EB40が取り外されました。")));
+              ElementsAre(Pair(act_id::kDriveConnected, "BUFFALO USB Flash Disk USB Device | BUFFALO USB Flash Disk USB Deviceが接続されました。"),
+                          Pair(act_id::kDriveRemoved, "HL-DT-ST DVDRAM GP57EB40 | HL-DT-ST DVDRAM GP57EB40が取り外されました。")));
 
   EXPECT_TRUE(watcher.Stop());
   EXPECT_EQ(os.wmi.subscriptions(), 0) << "the query is cancelled";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "platform/agent_event_ids.h"
 
 namespace orv {
@@ -101,13 +102,13 @@ TEST_F(DriverMonitorTest, EachStoredNameIsComparedOncePerCheckAcrossRestarts) {
       {"twins on different drivers: the highest version stands for both",
        {{one("Twin", 1)}, {one("Twin", 1), one("Twin", 2)}, {one("Twin", 2), one("Twin", 1)}, {one("Twin", 1), one("Twin", 3)}},
        {{},
-        {{4110, "Twin,2.0.0.0 | 「Twin Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}},
+        {{act_id::kDriverUpdated, "Twin,2.0.0.0 | 「Twin Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}},
         {},
-        {{4110, "Twin,3.0.0.0 | 「Twin Ver 2.0.0.0」が「Ver 3.0.0.0」に更新されました。"}}},
+        {{act_id::kDriverUpdated, "Twin,3.0.0.0 | 「Twin Ver 2.0.0.0」が「Ver 3.0.0.0」に更新されました。"}}},
        {{"Twin", "3.0.0.0"}}},
       {"a name with a closing bracket",
        {{one("SAS [x8] ctl]", 1)}, {one("SAS [x8] ctl]", 1)}, {one("SAS [x8] ctl]", 2)}},
-       {{}, {}, {{4110, "SAS [x8] ctl],2.0.0.0 | 「SAS [x8] ctl] Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
+       {{}, {}, {{act_id::kDriverUpdated, "SAS [x8] ctl],2.0.0.0 | 「SAS [x8] ctl] Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
        {{"SAS [x8］ ctl］", "2.0.0.0"}}},
   };
   for (const Case& c : cases) {

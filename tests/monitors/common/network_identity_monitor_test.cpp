@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/network_info.h"
@@ -82,7 +83,7 @@ class NetworkIdentityTest : public ::testing::Test {
   std::vector<AdapterEntry> sample;
 };
 
-const Posted kExchanged{4140, "", "ベアボーン交換を検出しました。"};
+const Posted kExchanged{act_id::kBareboneExchanged, "", "ベアボーン交換を検出しました。"};
 
 TEST_F(NetworkIdentityTest, TheMacListIsRememberedAcrossRestartsAndComparedByPosition) {
   struct Case {
@@ -131,9 +132,9 @@ TEST_F(NetworkIdentityTest, AddressChangesBetweenChecksOfOneRunArePostedInFieldO
        {"LAN2", 2, {10, 0, 0, 5}, {10, 0, 0, 1}, {10, 0, 0, 1}}});  // LAN2 connects: no event
   monitor.Check(sample);
   EXPECT_THAT(Drain(), ElementsAre(
-      Posted{1080, "192.168.0.10,192.168.0.20", "IPアドレスが「192.168.0.10」から「192.168.0.20」へ変更されました。"},
-      Posted{1090, "192.168.0.1,8.8.8.8", "DNSアドレスが「192.168.0.1」から「8.8.8.8」へ変更されました。"},
-      Posted{1100, "192.168.0.1,192.168.0.254",
+      Posted{act_id::kAddressChanged, "192.168.0.10,192.168.0.20", "IPアドレスが「192.168.0.10」から「192.168.0.20」へ変更されました。"},
+      Posted{act_id::kDnsServerChanged, "192.168.0.1,8.8.8.8", "DNSアドレスが「192.168.0.1」から「8.8.8.8」へ変更されました。"},
+      Posted{act_id::kGatewayChanged, "192.168.0.1,192.168.0.254",
              "デフォルトゲートウェイが「192.168.0.1」から「192.168.0.254」へ変更されました。"}));
   EXPECT_EQ(sample[1].hasAddress, 1u);
 
@@ -165,7 +166,7 @@ TEST_F(NetworkIdentityTest, AFailedAdapterQueryIsLoggedAndChangesNothing) {
 
   os.adapters.failWith = 0;
   monitor.Check(sample);
-  EXPECT_THAT(Drain(), ElementsAre(kExchanged, ::testing::Field(&Posted::actId, 1080)))
+  EXPECT_THAT(Drain(), ElementsAre(kExchanged, ::testing::Field(&Posted::actId, act_id::kAddressChanged)))
       << "compared with the last check that succeeded";
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/common/state_tables.h"
 #include "platform/calendar.h"
 
@@ -120,7 +121,7 @@ TEST_F(ServerBackupMonitorTest, ANewFailureIsReportedOnceAndClosedByTheNextSucce
   EXPECT_EQ(info.result, 2);
   EXPECT_EQ(Text(info.lastResult), "2025-03-02 10:00:00.000");
   EXPECT_EQ(Text(info.lastBackup), "2025-03-01 10:00:00.000");
-  EXPECT_THAT(Drain(), ElementsAre(Posted{2010, 1, "0", "Windows Server バックアップ",
+  EXPECT_THAT(Drain(), ElementsAre(Posted{act_id::kBackupFailed, 1, "0", "Windows Server バックアップ",
                                           "バックアップに失敗しました(Windows Server バックアップ)。"}));
   EXPECT_EQ(FormatStateRow(failure), "[2010][1][0][Windows Server バックアップ][バックアップに失敗しました。][][0]");
 
@@ -134,7 +135,7 @@ TEST_F(ServerBackupMonitorTest, ANewFailureIsReportedOnceAndClosedByTheNextSucce
   Pass();
   EXPECT_EQ(info.result, 1);
   EXPECT_EQ(Text(info.lastBackup), "2025-03-04 10:00:00.000") << "the start of the successful run";
-  EXPECT_THAT(Drain(), ElementsAre(Posted{2010, 3, "0", "Windows Server バックアップ",
+  EXPECT_THAT(Drain(), ElementsAre(Posted{act_id::kBackupFailed, 3, "0", "Windows Server バックアップ",
                                           "バックアップに成功しました(Windows Server バックアップ)。"}));
   EXPECT_EQ(failure.act_sts, 0);
 
@@ -181,7 +182,7 @@ TEST_F(ServerBackupMonitorTest, AMachineWithoutTheChannelReportsNothing) {
 
 TEST_F(ServerBackupMonitorTest, FailuresWhileStoppedOnlySetTheResultAndALoadedFailureIsClosedBySuccess) {
   MonitorState before;
-  before.act_id = 2010;
+  before.act_id = act_id::kBackupFailed;
   before.act_sts = 1;
   before.act_trg = "0";
   before.act_para = "Windows Server バックアップ";
@@ -201,7 +202,7 @@ TEST_F(ServerBackupMonitorTest, FailuresWhileStoppedOnlySetTheResultAndALoadedFa
   Log(1, UtcAt(3, 1, 0));
   Log(4, UtcAt(3, 2, 0));
   Pass();
-  EXPECT_THAT(Drain(), ElementsAre(Posted{2010, 3, "0", "Windows Server バックアップ",
+  EXPECT_THAT(Drain(), ElementsAre(Posted{act_id::kBackupFailed, 3, "0", "Windows Server バックアップ",
                                           "バックアップに成功しました(Windows Server バックアップ)。"}));
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/common/watcher_thread.h"
 #include "platform/reg_handle.h"
 
@@ -91,7 +92,7 @@ class SoftwareTest : public ::testing::Test {
   std::function<void()> afterListing;  // runs after each; set before a watcher starts
 };
 
-const Posted kInstalledWithVersion{1140, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
+const Posted kInstalledWithVersion{act_id::kSoftwareInstalled, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
 
 TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
   struct Case {
@@ -103,15 +104,15 @@ TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
       {"installed with a version", [](SoftwareTest& t) { t.Install(kUninstallKey64, "{A}", "Backup Tool", "2.1"); },
        {kInstalledWithVersion}},
       {"installed without a version", [](SoftwareTest& t) { t.Install(kUninstallKey64, "Tool", "Tool", nullptr); },
-       {{1140, "Tool", "「Tool」がインストールされました。"}}},
+       {{act_id::kSoftwareInstalled, "Tool", "「Tool」がインストールされました。"}}},
       {"a component without a name", [](SoftwareTest& t) { t.Install(kUninstallKey64, "KB1", nullptr, "1"); }, {}},
       {"updated in place", [](SoftwareTest& t) { t.Install(kUninstallKey64, "Old", "Old App", "1.1"); },
-       {{1140, "Old App,1.1", "「Old App(1.1)」がインストールされました。"}}},
+       {{act_id::kSoftwareInstalled, "Old App,1.1", "「Old App(1.1)」がインストールされました。"}}},
       {"removed", [](SoftwareTest& t) { t.Remove(kUninstallKey64, "Old"); },
-       {{1150, "Old App,1.0", "「Old App(1.0)」がアンインストールされました。"}}},
+       {{act_id::kSoftwareUninstalled, "Old App,1.0", "「Old App(1.0)」がアンインストールされました。"}}},
       {"a name with quotes and brackets",
        [](SoftwareTest& t) { t.Install(kUninstallKey64, "Q", "\"Q\" [x64], 1", "2"); },
-       {{1140, "\"Q\" [x64], 1,2", "「\"Q\" [x64], 1(2)」がインストールされました。"}}},
+       {{act_id::kSoftwareInstalled, "\"Q\" [x64], 1,2", "「\"Q\" [x64], 1(2)」がインストールされました。"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,7 +149,7 @@ TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop)
   EXPECT_THAT(DrainWhenPosted(1), ElementsAre(kInstalledWithVersion)) << "once per key";
   Remove(kUninstallKey64, "{A}");
   EXPECT_THAT(DrainWhenPosted(1),
-              ElementsAre(Posted{1150, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
+              ElementsAre(Posted{act_id::kSoftwareUninstalled, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
 
   EXPECT_TRUE(watcher.Stop());
   EXPECT_THAT(Drain(), IsEmpty());
@@ -166,7 +167,7 @@ TEST_F(SoftwareTest, AProgramWrittenDuringAComparisonIsReportedByTheNext) {
   installDuringRead = true;
   Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
   EXPECT_THAT(DrainWhenPosted(2),
-              ElementsAre(kInstalledWithVersion, Posted{1140, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
+              ElementsAre(kInstalledWithVersion, Posted{act_id::kSoftwareInstalled, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
   EXPECT_TRUE(watcher.Stop());
   afterListing = nullptr;
   EXPECT_THAT(Drain(), IsEmpty());

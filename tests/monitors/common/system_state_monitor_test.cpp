@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 
@@ -26,9 +27,9 @@ struct Posted {
   }
 };
 
-const Posted kStarted{1050, "", "システムを開始しました。"};
-const Posted kUnexpected{1010, "", "予期せぬシャットダウンを検出しました。"};
-const Posted kDump{1020, "", "メモリダンプの生成を検出しました。"};
+const Posted kStarted{act_id::kSystemStarted, "", "システムを開始しました。"};
+const Posted kUnexpected{act_id::kUnexpectedShutdown, "", "予期せぬシャットダウンを検出しました。"};
+const Posted kDump{act_id::kMemoryDump, "", "メモリダンプの生成を検出しました。"};
 
 // One machine: its System log, registry and name.
 struct Machine {
@@ -102,7 +103,7 @@ TEST(SystemState, EachRestartOfTheMachinePostsOneStartReport) {
 TEST_F(SystemStateTest, ARenamedComputerPostsOldAndNewName) {
   EXPECT_THAT(Check(), IsEmpty());
   os.system.computerName = "nas-0001";  // names compare exactly
-  EXPECT_THAT(Check(), ElementsAre(Posted{1070, "NAS-0001,nas-0001",
+  EXPECT_THAT(Check(), ElementsAre(Posted{act_id::kHostRenamed, "NAS-0001,nas-0001",
                                           "ホスト名が「NAS-0001」から 「nas-0001」へ変更されました。"}));
   EXPECT_THAT(Check(), IsEmpty());
 }

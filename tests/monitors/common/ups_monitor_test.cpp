@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/common/state_tables.h"
 #include "platform/reg_handle.h"
 #include "support/message_file_checks.h"
@@ -61,10 +62,10 @@ void PrintTo(const Posted& p, std::ostream* os) {
   *os << p.act_id << "/" << p.act_sts << "/" << p.act_trg << "/" << p.act_para << "/" << p.msg;
 }
 
-const Posted kLost{4030, 1, "1", "UPS", "UPSとの通信が切断されました。"};
-const Posted kBack{4030, 3, "1", "UPS", "UPSとの通信が回復しました。"};
-const Posted kDegraded{4040, 1, "1", "UPS", "UPSの劣化を検出しました。"};
-const Posted kRecovered{4040, 3, "1", "UPS", "UPSの状態が回復しました。"};
+const Posted kLost{act_id::kUpsConnectionLost, 1, "1", "UPS", "UPSとの通信が切断されました。"};
+const Posted kBack{act_id::kUpsConnectionLost, 3, "1", "UPS", "UPSとの通信が回復しました。"};
+const Posted kDegraded{act_id::kUpsDegraded, 1, "1", "UPS", "UPSの劣化を検出しました。"};
+const Posted kRecovered{act_id::kUpsDegraded, 3, "1", "UPS", "UPSの状態が回復しました。"};
 
 class UpsMonitorTest : public ::testing::Test {
  protected:
@@ -316,8 +317,8 @@ TEST_F(UpsMonitorTest, SwitchingMonitoringOffClosesBothConditionsInOrder) {
   os.hid.Set({});
   Pass();
   ASSERT_TRUE(RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "UPSCheckStop", 1));
-  EXPECT_THAT(Pass(), ElementsAre(Posted{4030, 3, "1", "UPS", "UPSの監視が解除されました。UPSとの通信切断検知を解除します。"},
-                                  Posted{4040, 3, "1", "UPS", "UPSの監視が解除されました。UPSの劣化検知を解除します。"}));
+  EXPECT_THAT(Pass(), ElementsAre(Posted{act_id::kUpsConnectionLost, 3, "1", "UPS", "UPSの監視が解除されました。UPSとの通信切断検知を解除します。"},
+                                  Posted{act_id::kUpsDegraded, 3, "1", "UPS", "UPSの監視が解除されました。UPSの劣化検知を解除します。"}));
   EXPECT_EQ(connection.act_sts, 0);
   EXPECT_EQ(degradation.act_sts, 0);
   os.hid.Set({Ups(0x18)});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/common/agent_ctrl_common.h"
 #include "monitors/common/windows_update_policy.h"
 #include "platform/agent_registry.h"
@@ -29,9 +30,9 @@ struct Posted {
 };
 
 Posted PolicyChanged(const char* shown) {
-  return {1110, shown, std::string("Windows Updateの 設定が変更されました(") + shown + ")。"};
+  return {act_id::kUpdatePolicyChanged, shown, std::string("Windows Updateの 設定が変更されました(") + shown + ")。"};
 }
-Posted Installed(const char* at) { return {1120, at, "Windows Update が実施されました。"}; }
+Posted Installed(const char* at) { return {act_id::kUpdatesInstalled, at, "Windows Update が実施されました。"}; }
 
 struct Machine {
   Machine() { os.registry.AddKey(kCommonKey); }
@@ -176,7 +177,7 @@ TEST(WindowsUpdateInstallation, AnInstallationWhileTheAgentWasStoppedIsReportedA
   common.CheckWindowsUpdate();
   std::vector<Posted> posted;
   CommonEventQueue().Drain([&posted](const AgentEvent& e) {
-    if (e.act_id == 1120 || e.act_id == 1110) posted.push_back({e.act_id, e.act_para, e.msg});
+    if (e.act_id == act_id::kUpdatesInstalled || e.act_id == act_id::kUpdatePolicyChanged) posted.push_back({e.act_id, e.act_para, e.msg});
   });
   EXPECT_THAT(posted, ElementsAre(Installed("2026/12/06 03:00:42")));
   EXPECT_EQ(machine.StoredText("UpdateLastInst"), "2026/12/06 03:00:42");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "monitors/common/state_tables.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
@@ -68,7 +69,7 @@ class BackupTaskTest : public ::testing::Test {
   std::vector<MonitorState> failures;
 };
 
-const Posted kDailyFailed{2010, 1, "1003", "Daily", "バックアップに失敗しました(Daily)。"};
+const Posted kDailyFailed{act_id::kBackupFailed, 1, "1003", "Daily", "バックアップに失敗しました(Daily)。"};
 
 TEST_F(BackupTaskTest, AFailedRunIsReportedOnceAndTheNextSuccessClosesIt) {
   AddTask("Task:3", "Daily");
@@ -86,7 +87,7 @@ TEST_F(BackupTaskTest, AFailedRunIsReportedOnceAndTheNextSuccessClosesIt) {
 
   Log(1010, "Daily", 120);
   Log(1012, "Daily", 150);
-  EXPECT_THAT(Run(), ElementsAre(Posted{2010, 3, "1003", "Daily", "バックアップに成功しました(Daily)"}));
+  EXPECT_THAT(Run(), ElementsAre(Posted{act_id::kBackupFailed, 3, "1003", "Daily", "バックアップに成功しました(Daily)"}));
   EXPECT_EQ(tasks[0].result, 1u);
   EXPECT_EQ(tasks[0].lastSuccess.hour, 11);
   EXPECT_THAT(failures, IsEmpty());
@@ -139,9 +140,9 @@ TEST_F(BackupTaskTest, DeletingOrRenamingAFailedTaskClosesItsFailure) {
   RemoveTask("A:1");
   RemoveTask("B:2");
   AddTask("C:3", "Gamma 2");
-  EXPECT_THAT(Run(), ElementsAre(Posted{2010, 3, "1001", "Alpha", "バックアップタスクが削除されました(Alpha)"},
-                                 Posted{2010, 3, "1002", "Beta", "バックアップタスクが削除されました(Beta)"},
-                                 Posted{2010, 3, "1003", "Gamma", "バックアップタスクが削除されました(Gamma)"}));
+  EXPECT_THAT(Run(), ElementsAre(Posted{act_id::kBackupFailed, 3, "1001", "Alpha", "バックアップタスクが削除されました(Alpha)"},
+                                 Posted{act_id::kBackupFailed, 3, "1002", "Beta", "バックアップタスクが削除されました(Beta)"},
+                                 Posted{act_id::kBackupFailed, 3, "1003", "Gamma", "バックアップタスクが削除されました(Gamma)"}));
   ASSERT_EQ(tasks.size(), 1u);
   EXPECT_EQ(tasks[0].name, "Gamma 2");
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "platform/reg_handle.h"
 
 namespace orv {
@@ -43,7 +44,7 @@ class CompanionSettingsTest : public ::testing::Test {
     queue.Drain([&posted](const AgentEvent& e) {
       EXPECT_EQ(e.act_sts, 0);
       EXPECT_TRUE(e.act_para.empty());
-      EXPECT_EQ(e.msg, e.act_id == 5040 ? "お知らせメール通知設定が変更されました。" : "スケジュール電源管理設定が変更されました。");
+      EXPECT_EQ(e.msg, e.act_id == act_id::kMailSettingsChanged ? "お知らせメール通知設定が変更されました。" : "スケジュール電源管理設定が変更されました。");
       posted.push_back(e.act_id);
     });
     return posted;
@@ -66,18 +67,18 @@ TEST_F(CompanionSettingsTest, EachChangedSnapshotPostsOneEventAndTheFirstLookNon
          t.SetText(t.Path(kMeridexRoot, "SVCMAIL"), "mail1", "owner@example.jp");
          t.SetText(t.Path(kMeridexRoot, "SVCMAIL"), "mail2", "admin@example.jp");
        },
-       {5040}},
+       {act_id::kMailSettingsChanged}},
       {"a notification service set to manual start", [](CompanionSettingsTest& t) { t.Service("SVCHDDCHK", kManual); },
-       {5040}},
+       {act_id::kMailSettingsChanged}},
       {"the encrypted password", [](CompanionSettingsTest& t) {
          const std::vector<std::uint8_t> secret{1, 2, 3};
          (void)RegHandle::SetBinary(t.os.registry, os::RegistryRoot::LocalMachine, t.Path(kMeridexRoot, "SVCMAIL"),
                                     "authpassEnc", secret);
-       }, {5040}},
+       }, {act_id::kMailSettingsChanged}},
       {"the backup companion's own mail switch",
-       [](CompanionSettingsTest& t) { t.SetDword(t.Path(kMeridexRoot, "SVCBKCHK"), "SendMail", 1); }, {5040}},
+       [](CompanionSettingsTest& t) { t.SetDword(t.Path(kMeridexRoot, "SVCBKCHK"), "SendMail", 1); }, {act_id::kMailSettingsChanged}},
       {"the schedule", [](CompanionSettingsTest& t) { t.SetDword(t.Path(kMeridexRoot, "SVCPOWMGR"), "ScheduleEnable", 1); },
-       {5030}},
+       {act_id::kPowerScheduleChanged}},
       {"a setting of the other brand's root", [](CompanionSettingsTest& t) {
          t.SetText(t.Path(kTavolenRoot, "SVCMAIL"), "host", "smtp.example.jp");
        }, {}},
@@ -101,7 +102,7 @@ TEST_F(CompanionSettingsTest, ATavolenApplianceFollowsTheBackupCompanionsStartTy
   SetDword(Path(kTavolenRoot, "SVCBKCHK"), "SendMail", 0);
   EXPECT_TRUE(Check(settings).empty());
   Service("SVCBKCHK", kManual);
-  EXPECT_EQ(Check(settings), std::vector<int>{5040});
+  EXPECT_EQ(Check(settings), std::vector<int>{act_id::kMailSettingsChanged});
 }
 
 TEST_F(CompanionSettingsTest, AnOwnMailSwitchTakesPrecedenceOverTheStartType) {

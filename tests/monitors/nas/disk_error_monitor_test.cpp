@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/model_flags.h"
 #include "support/posted_events.h"
 
@@ -48,7 +49,7 @@ TEST(DiskErrorEventTest, TheMessageNamesTheDiskOfTheListOrNone) {
   fakes::FakeClock clock;
   for (const Row& row : rows) {
     const AgentEvent event = DiskErrorEvent(row.message, Disks(), row.flags, clock);
-    EXPECT_EQ(event.act_id, 4150);
+    EXPECT_EQ(event.act_id, act_id::kDiskError);
     EXPECT_EQ(event.act_para, row.para) << row.message;
     EXPECT_EQ(event.msg, row.msg) << row.message;
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/model_flags.h"
 #include "monitors/common/state_tables.h"
 #include "monitors/nas/bay_tables.h"
@@ -95,7 +96,7 @@ TEST_F(DiskMonitorTest, AnEmptyBayIsReportedOnceAndItsReturnWithAReplacement) {
   std::vector<DiskInfo> five = four;
   five.insert(five.begin() + 3, Disk(8, "S4", true, flags));
   EXPECT_THAT(Pass(five), IsEmpty());  // the serials are remembered
-  EXPECT_THAT(Pass(four), ElementsAre(Posted{4120, 1, "3", "4,1", "HDD4がボリューム構成から切り離されました。"}));
+  EXPECT_THAT(Pass(four), ElementsAre(Posted{act_id::kDiskDropOut, 1, "3", "4,1", "HDD4がボリューム構成から切り離されました。"}));
   ASSERT_EQ(current.size(), 5U);
   EXPECT_EQ(current[3].present, 0U);
   EXPECT_EQ(current[3].name, "HDD3");  // this line names its first bay "SSD"
@@ -104,8 +105,8 @@ TEST_F(DiskMonitorTest, AnEmptyBayIsReportedOnceAndItsReturnWithAReplacement) {
               ElementsAre("[4120][1][3][4,1][ボリューム構成から切り離されています。][HDD3][8]"));
 
   five[3].serialNumber = "NEW";
-  EXPECT_THAT(Pass(five), ElementsAre(Posted{4120, 3, "3", "", "HDD4の状態が回復しました。"},
-                                      Posted{4130, 0, "", "4", "HDD4の交換を検出しました。"}));
+  EXPECT_THAT(Pass(five), ElementsAre(Posted{act_id::kDiskDropOut, 3, "3", "", "HDD4の状態が回復しました。"},
+                                      Posted{act_id::kDiskReplaced, 0, "", "4", "HDD4の交換を検出しました。"}));
   EXPECT_THAT(Stored("HDDStaStatusTable"), IsEmpty());
   EXPECT_THAT(Stored("HDDSerialInfo"), ElementsAre("[0][S1]", "[1][S2]", "[2][S3]", "[3][NEW]", "[4][S5]"));
 }
@@ -132,9 +133,9 @@ TEST_F(DiskMonitorTest, BaysThePortMapCannotPlaceAreNotTakenForDropOutsAndAreNam
       {"twelve bays, the four mapped filled", kTwelveBays, {1, 2, 4, 8}, {},
        {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},
       {"twelve bays, a mapped one empty", kTwelveBays, {1, 2, 8},
-       {{4120, 1, "2", "2,1", "HDD2がボリューム構成から切り離されました。"}},
+       {{act_id::kDiskDropOut, 1, "2", "2,1", "HDD2がボリューム構成から切り離されました。"}},
        {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},
-      {"every bay mapped", kTavolenFourBay, {2, 4, 8}, {{4120, 1, "0", "0,1", "HDD0がボリューム構成から切り離されました。"}}, {}},
+      {"every bay mapped", kTavolenFourBay, {2, 4, 8}, {{act_id::kDiskDropOut, 1, "0", "0,1", "HDD0がボリューム構成から切り離されました。"}}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
@@ -171,7 +172,7 @@ TEST_F(DiskMonitorTest, SerialMemoryKeepsItsRowsAcrossRestartsAndOddSlots) {
   meridex = false;
   EXPECT_THAT(Pass({Disk(1, "NEW", false, flags), Disk(2, "B", false, flags), Disk(4, "C", false, flags),
                     Disk(8, "D", false, flags)}),
-              ElementsAre(Posted{4130, 0, "", "0", "HDD0の交換を検出しました。"}));
+              ElementsAre(Posted{act_id::kDiskReplaced, 0, "", "0", "HDD0の交換を検出しました。"}));
 }
 
 TEST_F(DiskMonitorTest, TemperatureOpensAtTheThresholdAndClosesFiveBelow) {
@@ -183,10 +184,10 @@ TEST_F(DiskMonitorTest, TemperatureOpensAtTheThresholdAndClosesFiveBelow) {
   };
   const Step steps[] = {
       {59, {}},
-      {60, {{4050, 1, "1", "1,60,60", "HDD1の温度異常を検出しました。(60℃)"}}},
+      {60, {{act_id::kDiskTemperature, 1, "1", "1,60,60", "HDD1の温度異常を検出しました。(60℃)"}}},
       {70, {}},
       {55, {}},
-      {54, {{4050, 3, "1", "1,54,60", "HDD1の温度が回復しました。"}}},
+      {54, {{act_id::kDiskTemperature, 3, "1", "1,54,60", "HDD1の温度が回復しました。"}}},
       {20, {}},
   };
   for (const Step& step : steps) {
@@ -212,14 +213,14 @@ TEST_F(DiskMonitorTest, SmartChangesAreComparedOnlyForTheSameDiskBetweenPasses) 
   const std::string prefix = "0,S,1200,33,";
   EXPECT_THAT(Pass(Full(withSmart(0, 0, "S"))), IsEmpty());  // nothing to compare with yet
   EXPECT_THAT(Pass(Full(withSmart(2, 0, "S"))),
-              ElementsAre(Posted{4020, 0, "0", prefix + "C5,100,000000000002", "HDD0のSMART値に変化を検出しました(IDC5=000000000002)。"},
-                          Posted{4010, 0, "0", prefix + "C5,100,000000000002",
+              ElementsAre(Posted{act_id::kSmartChanged, 0, "0", prefix + "C5,100,000000000002", "HDD0のSMART値に変化を検出しました(IDC5=000000000002)。"},
+                          Posted{act_id::kSmartAttention, 0, "0", prefix + "C5,100,000000000002",
                                  "HDD0のSMART値に注意が必要な変化を検出しました(IDC5=000000000002)。"}));
   EXPECT_THAT(Pass(Full(withSmart(0, 1, "S"))),
-              ElementsAre(Posted{4020, 0, "0", prefix + "05,100,000000000001", "HDD0のSMART値に変化を検出しました(ID05=000000000001)。"},
-                          Posted{4020, 0, "0", prefix + "C5,100,000000000000", "HDD0のSMART値に変化を検出しました(IDC5=000000000000)。"}));
+              ElementsAre(Posted{act_id::kSmartChanged, 0, "0", prefix + "05,100,000000000001", "HDD0のSMART値に変化を検出しました(ID05=000000000001)。"},
+                          Posted{act_id::kSmartChanged, 0, "0", prefix + "C5,100,000000000000", "HDD0のSMART値に変化を検出しました(IDC5=000000000000)。"}));
   // Another disk in the bay is a replacement, not a change of values.
-  EXPECT_THAT(Pass(Full(withSmart(9, 9, "T"))), ElementsAre(Posted{4130, 0, "", "0", "HDD0の交換を検出しました。"}));
+  EXPECT_THAT(Pass(Full(withSmart(9, 9, "T"))), ElementsAre(Posted{act_id::kDiskReplaced, 0, "", "0", "HDD0の交換を検出しました。"}));
   // A Seagate raw value whose upper bytes change while the read number stays is no change.
   DiskInfo seagate = withSmart(0, 0, "T");
   seagate.friendlyName = "ST4000VN008";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "support/posted_events.h"
 
 namespace orv {
@@ -45,10 +46,10 @@ TEST_F(EncryptedVolumeTest, EachNewRecordIsOneEventInLogOrder) {
   Log(7000, "G:");
   monitor.Check();
   EXPECT_THAT(testing::DrainPosted(queue),
-              ElementsAre(Posted{5050, 0, "", "暗号化,D:", "ボリューム(D:)が暗号化されました。"},
-                          Posted{5050, 0, "", "暗号化解除,E:", "暗号化ボリューム(E:)が暗号解除されました。"},
-                          Posted{5050, 0, "", "ロック", "暗号化ボリュームがロックされました。"},
-                          Posted{5050, 0, "", "アンロック,G:", "暗号化ボリューム(G:)がアンロックされました。"}));
+              ElementsAre(Posted{act_id::kEncryption, 0, "", "暗号化,D:", "ボリューム(D:)が暗号化されました。"},
+                          Posted{act_id::kEncryption, 0, "", "暗号化解除,E:", "暗号化ボリューム(E:)が暗号解除されました。"},
+                          Posted{act_id::kEncryption, 0, "", "ロック", "暗号化ボリュームがロックされました。"},
+                          Posted{act_id::kEncryption, 0, "", "アンロック,G:", "暗号化ボリューム(G:)がアンロックされました。"}));
 
   monitor.Check();
   EXPECT_THAT(testing::DrainPosted(queue), IsEmpty()) << "each record once";
@@ -77,8 +78,8 @@ TEST_F(EncryptedVolumeTest, FailedQueryReportsNothingAndKeepsThePosition) {
   Log(2003, "D:");
   monitor.Check();
   EXPECT_THAT(testing::DrainPosted(queue),
-              ElementsAre(Posted{5050, 0, "", "暗号化,D:", "ボリューム(D:)が暗号化されました。"},
-                          Posted{5050, 0, "", "暗号化解除,D:", "暗号化ボリューム(D:)が暗号解除されました。"}));
+              ElementsAre(Posted{act_id::kEncryption, 0, "", "暗号化,D:", "ボリューム(D:)が暗号化されました。"},
+                          Posted{act_id::kEncryption, 0, "", "暗号化解除,D:", "暗号化ボリューム(D:)が暗号解除されました。"}));
 }
 
 TEST_F(EncryptedVolumeTest, RecordWhoseMessageCannotBeFormattedIsReportedWithoutVolume) {
@@ -86,7 +87,7 @@ TEST_F(EncryptedVolumeTest, RecordWhoseMessageCannotBeFormattedIsReportedWithout
   os.eventLogStore.failures.format = os::kErrorEvtMessageNotFound;
   Log(1003, "D:");
   monitor.Check();
-  EXPECT_THAT(testing::DrainPosted(queue), ElementsAre(Posted{5050, 0, "", "暗号化,", "ボリューム()が暗号化されました。"}));
+  EXPECT_THAT(testing::DrainPosted(queue), ElementsAre(Posted{act_id::kEncryption, 0, "", "暗号化,", "ボリューム()が暗号化されました。"}));
 }
 
 TEST(VolumeTextIn, TakesTwoCharactersAfterVolumeElsePositionsSixAndSeven) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/model_flags.h"
 #include "monitors/common/state_tables.h"
 #include "platform/agent_registry.h"
@@ -56,11 +57,11 @@ TEST_F(FanTemperatureTest, AFanOpensAtItsThresholdAndClosesOnlyPastTheMargin) {
     std::vector<Posted> posted;
   } steps[] = {
       {2001, {}},
-      {2000, {{4080, 1, "0", "0,2000", "CPUファンの回転数に異常を検出しました(2000回転)。"}}},
+      {2000, {{act_id::kCpuFan, 1, "0", "0,2000", "CPUファンの回転数に異常を検出しました(2000回転)。"}}},
       {1500, {}},
       {2050, {}},
       {2100, {}},
-      {2101, {{4080, 3, "0", "0,2101", "CPUファンの回転数が回復しました。"}}},
+      {2101, {{act_id::kCpuFan, 3, "0", "0,2101", "CPUファンの回転数が回復しました。"}}},
       {2050, {}},
   };
   for (const auto& step : steps) {
@@ -74,12 +75,12 @@ TEST_F(FanTemperatureTest, AFanOpensAtItsThresholdAndClosesOnlyPastTheMargin) {
 TEST_F(FanTemperatureTest, TheCaseFanHasItsOwnThresholdAndTexts) {
   Setting("CASEFanThreshold", 800);
   Publish(kLcdPanel, "SysFan", 800);
-  EXPECT_THAT(Pass(), ElementsAre(Posted{4070, 1, "0", "0,800", "ケースファンの回転数に異常を検出しました(800回転)。"}));
+  EXPECT_THAT(Pass(), ElementsAre(Posted{act_id::kCaseFan, 1, "0", "0,800", "ケースファンの回転数に異常を検出しました(800回転)。"}));
   std::string row;
   ASSERT_TRUE(RegHandle::GetString(os.registry, os::RegistryRoot::LocalMachine, kNasKey, "CASEFanStatusTable", row));
   EXPECT_EQ(row, "[4070][1][0][0,800][回転数が異常です(800回転)。][][0]");
   Publish(kLcdPanel, "SysFan", 901);
-  EXPECT_THAT(Pass(), ElementsAre(Posted{4070, 3, "0", "0,901", "ケースファンの回転数が回復しました。"}));
+  EXPECT_THAT(Pass(), ElementsAre(Posted{act_id::kCaseFan, 3, "0", "0,901", "ケースファンの回転数が回復しました。"}));
 }
 
 TEST_F(FanTemperatureTest, TheTemperatureClosesFiveDegreesBelowItsThreshold) {
@@ -104,9 +105,9 @@ TEST_F(FanTemperatureTest, TheTemperatureClosesFiveDegreesBelowItsThreshold) {
       }
       ASSERT_EQ(posted.size(), 1u) << celsius;
       const std::string values = std::to_string(celsius) + "," + std::to_string(c.threshold);
-      EXPECT_EQ(posted[0], (sts == 1 ? Posted{4060, 1, "0", "0," + values,
+      EXPECT_EQ(posted[0], (sts == 1 ? Posted{act_id::kCpuTemperature, 1, "0", "0," + values,
                                               "CPUの温度異常を検出しました(" + std::to_string(celsius) + "℃)。"}
-                                     : Posted{4060, 3, "0", "0," + values, "CPUの温度が回復しました。"}));
+                                     : Posted{act_id::kCpuTemperature, 3, "0", "0," + values, "CPUの温度が回復しました。"}));
     }
   }
 }
@@ -123,9 +124,9 @@ TEST_F(FanTemperatureTest, ThePlatformChoosesWhichReadingsExist) {
     std::uint32_t flags;
     std::vector<int> actIds;
   } cases[] = {
-      {"LCD series: both fans and the temperature", model::kLcdSeries | model::kTwoBayLine, {4080, 4060, 4070}},
-      {"temperature series: the temperature only", model::kTemperatureSeries | model::kTwoBayLine, {4060}},
-      {"two-bay line: its own panel, no case fan", model::kTwoBayLine, {4080, 4060}},
+      {"LCD series: both fans and the temperature", model::kLcdSeries | model::kTwoBayLine, {act_id::kCpuFan, act_id::kCpuTemperature, act_id::kCaseFan}},
+      {"temperature series: the temperature only", model::kTemperatureSeries | model::kTwoBayLine, {act_id::kCpuTemperature}},
+      {"two-bay line: its own panel, no case fan", model::kTwoBayLine, {act_id::kCpuFan, act_id::kCpuTemperature}},
       {"no panel", model::kFourBays, {}},
   };
   for (const auto& c : cases) {
@@ -144,7 +145,7 @@ TEST_F(FanTemperatureTest, AConditionOpenBeforeARestartIsNotReportedAgainButItsR
   EXPECT_EQ(Pass().size(), 1u);
   EXPECT_THAT(Pass(), IsEmpty()) << "reloaded from its table: still open";
   Publish(kLcdPanel, "CpuFan", 2500);
-  EXPECT_THAT(Pass(), ElementsAre(Posted{4080, 3, "0", "0,2500", "CPUファンの回転数が回復しました。"}));
+  EXPECT_THAT(Pass(), ElementsAre(Posted{act_id::kCpuFan, 3, "0", "0,2500", "CPUファンの回転数が回復しました。"}));
 }
 
 TEST_F(FanTemperatureTest, MissingReadingsChangeNothingAndThresholdsNearTheTopDoNotWrap) {

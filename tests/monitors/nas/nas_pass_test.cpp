@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/model_flags.h"
 #include "monitors/nas/agent_ctrl_lnas.h"
-#include "platform/agent_event_ids.h"
 #include "monitors/nas/vs_query.h"
+#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "support/ata_sectors.h"
 #include "support/posted_events.h"
@@ -61,8 +62,8 @@ class NasPassTest : public ::testing::Test {
 TEST_F(NasPassTest, BaysAndVolumesAreReportedOnceAcrossARestart) {
   {
     AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
-    EXPECT_THAT(Pass(nas), ElementsAre(Posted{4120, 1, "3", "3,1", "HDD3がボリューム構成から切り離されました。"},
-                                       Posted{3030, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
+    EXPECT_THAT(Pass(nas), ElementsAre(Posted{act_id::kDiskDropOut, 1, "3", "3,1", "HDD3がボリューム構成から切り離されました。"},
+                                       Posted{act_id::kLowSpace, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
     const NasStatusData& data = nas.Data();
     ASSERT_EQ(data.disks.size(), 4U);
     EXPECT_EQ(data.disks[1].serialNumber, "SER1");
@@ -91,7 +92,7 @@ TEST_F(NasPassTest, AnUnreadableLayoutIsLoggedEachPassAndReportsNoEmptyBay) {
 
 TEST_F(NasPassTest, TheBoardLineWatchesVolumesButNoBays) {
   AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay | model::kBoardSeries);
-  EXPECT_THAT(Pass(nas), ElementsAre(Posted{3030, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
+  EXPECT_THAT(Pass(nas), ElementsAre(Posted{act_id::kLowSpace, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
   EXPECT_THAT(nas.Data().disks, IsEmpty());
   EXPECT_TRUE(os.storage.calls.empty());
 }
@@ -148,8 +149,8 @@ TEST_F(NasPassTest, TheEventStepReportsEncryptionRecordsAndRaidModeChangesAfterS
   log("ArraySetup", 1111, 4, "セーフティパターン");
   nas.CheckEncryptedVolumes();
   EXPECT_THAT(testing::DrainPosted(NasEventQueue()),
-              ElementsAre(Posted{5050, 0, "", "暗号化,E:", "ボリューム(E:)が暗号化されました。"},
-                          Posted{3020, 0, "", "セーフティ", "RAID動作モードがセーフティパターンに変更されました。"}));
+              ElementsAre(Posted{act_id::kEncryption, 0, "", "暗号化,E:", "ボリューム(E:)が暗号化されました。"},
+                          Posted{act_id::kRaidMode, 0, "", "セーフティ", "RAID動作モードがセーフティパターンに変更されました。"}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "model/act_ids.h"
 #include "model/model_flags.h"
 #include "monitors/nas/raid_build.h"
 #include "monitors/nas/volume_capacity_monitor.h"
@@ -44,10 +45,10 @@ TEST(VolumeCapacityTest, LowSpaceOpensAtTheThresholdAndClosesTenPointsAbove) {
   };
   const Step steps[] = {
       {31, {}},
-      {30, {{3030, 1, "4", "D:,30", "ドライブD:の残り容量が30％に低下しています。"}}},
+      {30, {{act_id::kLowSpace, 1, "4", "D:,30", "ドライブD:の残り容量が30％に低下しています。"}}},
       {10, {}},
       {40, {}},
-      {41, {{3030, 3, "4", "D,41", "ドライブD:の残り容量が回復しました。"}}},
+      {41, {{act_id::kLowSpace, 3, "4", "D,41", "ドライブD:の残り容量が回復しました。"}}},
   };
   for (const Step& step : steps) {
     monitor.Check(Volume('D', step.freeMiB * kMiB, 100 * kMiB), 30, rows);
@@ -183,16 +184,16 @@ class RedundancyTest : public ::testing::Test {
 
 TEST_F(RedundancyTest, ADegradedVolumeIsReportedThenItsRebuildThenItsRepair) {
   EXPECT_THAT(Pass(2), IsEmpty());  // rebuilding without a row: nothing to say
-  EXPECT_THAT(Pass(5), ElementsAre(Posted{3010, 1, "4", "D:,2", "ボリューム(D:)の冗長性に障害を検出しました。"}));
+  EXPECT_THAT(Pass(5), ElementsAre(Posted{act_id::kVolumeDegraded, 1, "4", "D:,2", "ボリューム(D:)の冗長性に障害を検出しました。"}));
   EXPECT_THAT(Pass(5), IsEmpty());
-  EXPECT_THAT(Pass(2), ElementsAre(Posted{3010, 2, "4", "D:", "ボリューム(D:)の修復を開始しました。"}));
+  EXPECT_THAT(Pass(2), ElementsAre(Posted{act_id::kVolumeDegraded, 2, "4", "D:", "ボリューム(D:)の修復を開始しました。"}));
   ASSERT_EQ(rows.size(), 1U);
   EXPECT_EQ(rows[0].msg, "ボリューム(D:)の修復を開始しました。");
   EXPECT_THAT(Pass(2), IsEmpty());
   companion.errorDiskMasks = {8};  // healthy, but a member is on the failed list
   EXPECT_THAT(Pass(1), IsEmpty());
   companion.errorDiskMasks = {4};  // a failed disk that is no member
-  EXPECT_THAT(Pass(1), ElementsAre(Posted{3010, 3, "4", "D:", "ボリューム(D:)の修復を完了しました。"}));
+  EXPECT_THAT(Pass(1), ElementsAre(Posted{act_id::kVolumeDegraded, 3, "4", "D:", "ボリューム(D:)の修復を完了しました。"}));
   EXPECT_THAT(rows, IsEmpty());
 }
 
@@ -201,7 +202,7 @@ TEST_F(RedundancyTest, WithoutNormalVolumesTheArraySetupMaskIsExpected) {
   const char* setup = "SOFTWARE\\Wow6432Node\\Tavolen\\Applications\\TavolenNas\\ArraySetup";
   os.registry.AddKey(setup);
   (void)RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, setup, "MAP%%D", 7);
-  EXPECT_THAT(Pass(5, 3), ElementsAre(Posted{3010, 1, "4", "D:,2", "ボリューム(D:)の冗長性に障害を検出しました。"}));
+  EXPECT_THAT(Pass(5, 3), ElementsAre(Posted{act_id::kVolumeDegraded, 1, "4", "D:,2", "ボリューム(D:)の冗長性に障害を検出しました。"}));
 }
 
 }  // namespace
