@@ -54,8 +54,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 from pathlib import Path
 from typing import Callable, Mapping, Optional, Sequence, Union
+
+# The test cloud the agent's fixture puts in front of the agent.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "cloud"))
 
 WINE64 = os.environ.get("WINEBED_WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("WINEBED_WINESERVER", "/usr/lib/wine/wineserver")
@@ -65,6 +69,8 @@ WINESERVER = os.environ.get("WINEBED_WINESERVER", "/usr/lib/wine/wineserver")
 AGENT_DIR = "C:\\orvsvc"
 AGENT_EXE = AGENT_DIR + "\\ORVSVC.exe"
 TOOLS_DIR = "C:\\testbed"
+# The adapter check program, one sub-command per adapter.
+OSCHECK = TOOLS_DIR + "\\oscheck.exe"
 # The agent's settings keys, which the product installer creates (the agent never does).
 STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
 AGENT_KEYS = (STATUS_KEY, r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common", r"HKLM\SOFTWARE\ORVANE\ORVSVC\NAS")
@@ -661,8 +667,6 @@ def module_bed(name: str, programs: Mapping[str, str], locale: str = "C.UTF-8") 
     program is a failure, so a broken build cannot pass. The prefix lives under
     ORVSVC_BUILD_DIR (default: the bin folder's parent); WINEBED_KEEP keeps it. A failure
     after the start closes the bed again."""
-    import unittest  # only test modules call this
-
     bin_text = os.environ.get("ORVSVC_BIN_DIR")
     if not bin_text:
         raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
@@ -1309,6 +1313,140 @@ class WineBed:
                 seen = "\n  ".join(str(e) for e in self.events()[since:]) or "(nothing)"
                 raise WineBedError("no matching event within %ss; captured:\n  %s" % (timeout, seen))
             time.sleep(0.05)
+
+
+# --------------------------------------------------------------------------
+# The agent's fixture: one bed per test module, the agent installed behind the test cloud
+# --------------------------------------------------------------------------
+
+# Registered and monitoring, with the first-start event already sent.
+REGISTERED = {"DEVICEID": bytes.fromhex(DEVICE_ID), "ServiceStatus": 2, "InitEvent": 1}
+# A start waits up to 30 s for a network and a stop for the same; a watcher caught in a slow
+# system call (WMI under a loaded Wine) is waited for up to a minute.
+START_TIMEOUT = 40
+STOP_TIMEOUT = 75
+
+
+class AgentModule:
+    """The real agent of one test module: a bed with ORVSVC.exe (and `agent_files` beside it,
+    `tools` in TOOLS_DIR), its settings keys, the test cloud as its proxy with the device
+    registered, `settings` in its Status key, `keys` imported (see build_reg_file) and the
+    service installed. Nothing it sends leaves the loopback interface. Use:
+
+        agent = winebed.AgentModule("name", settings={...})
+        setUpModule, tearDownModule = agent.set_up, agent.tear_down
+        class SomeTest(winebed.AgentTest): ...
+    """
+
+    def __init__(self, name: str, settings: Optional[Mapping] = None, keys: Optional[Mapping] = None,
+                 agent_files: Sequence[str] = (), tools: Sequence[str] = (), install: bool = True):
+        self.name = name
+        self.settings = dict(REGISTERED, **(settings or {}))
+        self.keys = keys or {}
+        self.programs = {"ORVSVC.exe": AGENT_DIR, **{f: AGENT_DIR for f in agent_files},
+                         **{f: TOOLS_DIR for f in tools}}
+        self.install = install
+        self.bed: Optional[WineBed] = None
+        self.cloud = None
+
+    def set_up(self) -> None:
+        from test_cloud import TestCloud
+
+        self.bed = module_bed(self.name, self.programs)
+        try:
+            self.cloud = TestCloud()
+            self.cloud.start()
+            self.cloud.add_device(DEVICE_TEXT)
+            self.bed.prepare_agent(self.cloud.port)
+            self.bed.reg_import({STATUS_KEY: self.settings, **self.keys})
+            if self.install:
+                result = self.bed.agent("-install")
+                if self.bed.query(SERVICE) is None:
+                    raise WineBedError("-install did not create the service: %r" % result.out)
+        except BaseException:
+            self.tear_down()
+            raise
+
+    def tear_down(self) -> None:
+        if self.bed is not None:
+            self.bed.close()
+        if self.cloud is not None:
+            self.cloud.stop()
+
+    # ---- the service ----
+
+    def start(self, entry: int = MONITORING) -> int:
+        """Starts the service and waits for the log entry `entry`; returns the mark before."""
+        mark = self.bed.event_mark()
+        self.bed.start_service(SERVICE, START_TIMEOUT)
+        self.wait_entry(entry, mark)
+        return mark
+
+    def stop(self) -> None:
+        status = self.bed.query(SERVICE)
+        if status is not None and status.state != SERVICE_STOPPED:
+            self.bed.stop_service(SERVICE, STOP_TIMEOUT)
+
+    def control(self, code: int) -> ServiceStatus:
+        return self.bed.control(SERVICE, code)
+
+    # ---- what it leaves ----
+
+    def entries(self, event_id: int, mark: int = 0) -> list:
+        return [e for e in self.bed.events_since(mark) if e.event_id == event_id]
+
+    def wait_entry(self, event_id: int, mark: int = 0, timeout: float = START_TIMEOUT) -> EventEntry:
+        return self.bed.wait_event(lambda e: e.event_id == event_id, timeout=timeout, since=mark)
+
+    def status_value(self, name: str, key: str = STATUS_KEY):
+        value = self.bed.reg_values(key).get(name)
+        return None if value is None else value.data
+
+    def messages(self, prefix: str = "RE") -> list:
+        """The pool's messages of one kind, oldest first. The agent holds a file exclusively
+        while writing it, which the host side of Wine does not see: one caught half-written
+        is left for the next look."""
+        pool = self.bed.host_path(AGENT_DIR + "\\MessagePool")
+        found = []
+        for path in sorted(pool.glob(prefix + "[[]*].json"), key=lambda p: int(p.name[3:-6], 16)) \
+                if pool.is_dir() else []:
+            try:
+                data = path.read_bytes()
+                if not data.startswith(b"\xef\xbb\xbf"):
+                    raise ValueError("no byte order mark")
+                found.append(json.loads(data[3:].decode("utf-8")))
+            except (OSError, ValueError):
+                continue
+        return found
+
+    def events(self, act_id: int, act_sts: Optional[int] = None) -> list:
+        return [e for e in self.messages("RE")
+                if e["act_id"] == act_id and (act_sts is None or e["act_sts"] == act_sts)]
+
+    def clear_pool(self) -> None:
+        self.bed.clear_pool()
+
+    def wait_for(self, condition: Callable, what: str = "condition", timeout: float = 30.0):
+        """Polls `condition` until it gives something true, and returns that."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise AssertionError("%s not seen within %.0f s; events in the pool: %r" % (
+                    what, timeout, [(e["act_id"], e.get("act_sts")) for e in self.messages("RE")]))
+            time.sleep(0.1)
+
+
+class AgentTest(unittest.TestCase):
+    """Each test starts with an empty pool and ends with the service stopped."""
+
+    agent: AgentModule
+
+    def setUp(self):
+        self.agent.clear_pool()
+        self.addCleanup(self.agent.stop)
 
 
 def _watchdog_main(prefix: str, owner: int) -> int:

@@ -1,13 +1,12 @@
-"""Wine tier: the event definition file reads the same through XmlLite (xmlcheck.exe, the
+"""Wine tier: the event definition file reads the same through XmlLite (oscheck.exe, the
 Windows adapter) as through libxml2 (the host tests). The files and expected lines are the
 ones tests/monitors/common/agent_ctrl_config_file_test.cpp asserts on the host: change both
 together. For a failed load only the status is compared: how far a reader got before its
 error differs between readers.
 
-Needs ORVSVC_BIN_DIR holding xmlcheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
+Needs ORVSVC_BIN_DIR holding oscheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
 """
 
-import os
 import sys
 import unittest
 from pathlib import Path
@@ -94,28 +93,13 @@ CASES = [
 ]
 
 bed = None
-xmlcheck = None
 folder = "C:\\xmlparity"
 
 
 def setUpModule():
-    global bed, xmlcheck
-    bin_dir = os.environ.get("ORVSVC_BIN_DIR")
-    if not bin_dir:
-        raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
-    bin_dir = Path(bin_dir)
-    if not (bin_dir / "xmlcheck.exe").is_file():
-        raise RuntimeError("xmlcheck.exe not found in ORVSVC_BIN_DIR=%s" % bin_dir)
-    wb.install_sigterm_cleanup()
-    bed = wb.WineBed(os.environ.get("ORVSVC_BUILD_DIR") or bin_dir.parent, name="xmlparity",
-                     keep_prefix=bool(os.environ.get("WINEBED_KEEP")))
-    bed.start()
-    try:
-        xmlcheck = bed.copy_in(bin_dir / "xmlcheck.exe", wb.TOOLS_DIR)
-        bed.host_path(folder).mkdir(parents=True, exist_ok=True)
-    except BaseException:
-        bed.close()
-        raise
+    global bed
+    bed = wb.module_bed("xmlparity", {"oscheck.exe": wb.TOOLS_DIR})
+    bed.host_path(folder).mkdir(parents=True, exist_ok=True)
 
 
 def tearDownModule():
@@ -124,13 +108,13 @@ def tearDownModule():
 
 
 def check(files, rules=False):
-    """Writes {name: bytes} into the prefix, runs xmlcheck on them in one call and returns
+    """Writes {name: bytes} into the prefix, runs oscheck xml on them in one call and returns
     its output lines (a summary per file, rule lines after each with --rules)."""
     paths = []
     for name, content in files.items():
         bed.host_path(folder + "\\" + name).write_bytes(content)
         paths.append(folder + "\\" + name)
-    result = bed.run([xmlcheck] + (["--rules"] if rules else []) + paths, timeout=120, check=True)
+    result = bed.run([wb.OSCHECK, "xml"] + (["--rules"] if rules else []) + paths, timeout=120, check=True)
     return result.out.replace("\r\n", "\n").splitlines()
 
 

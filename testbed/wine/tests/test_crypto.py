@@ -1,4 +1,4 @@
-"""Wine tier: the cryptography adapter through the agent's own code (cryptocheck.exe).
+"""Wine tier: the cryptography adapter through the agent's own code (oscheck crypto).
 
 * SHA-256 through BCrypt against the published digests;
 * a proxy password that a stand-in for the settings program encrypts here (RC4, key = the first
@@ -13,11 +13,10 @@
   with GetNamedSecurityInfoW (printed as SDDL), removed through its hold. Wine shows a
   descriptor made from the Unix mode bits and enforces none, so who may use it is host-tested.
 
-Needs ORVSVC_BIN_DIR holding cryptocheck.exe, openssl and osslsigncode.
+Needs ORVSVC_BIN_DIR holding oscheck.exe, openssl and osslsigncode.
 """
 
 import hashlib
-import os
 import sys
 import time
 import unittest
@@ -33,15 +32,13 @@ STATUS_KEY = r"SOFTWARE\ORVANE\ORVSVC\Status"
 PUBLISHER = "Tavolen Co.,Ltd."
 
 bed = None
-cryptocheck = None
 
 
 def setUpModule():
-    global bed, cryptocheck
+    global bed
     # Wine takes the ANSI code page from the locale name alone: 932 without a ja_JP locale
     # installed on the host.
-    bed = wb.module_bed("crypto", {"cryptocheck.exe": wb.TOOLS_DIR}, locale="ja_JP.UTF-8")
-    cryptocheck = wb.TOOLS_DIR + "\\cryptocheck.exe"
+    bed = wb.module_bed("crypto", {"oscheck.exe": wb.TOOLS_DIR}, locale="ja_JP.UTF-8")
 
 
 def tearDownModule():
@@ -50,8 +47,8 @@ def tearDownModule():
 
 
 def check(*args):
-    """cryptocheck's output lines."""
-    result = bed.run([cryptocheck] + list(args), timeout=60, check=True)
+    """oscheck crypto's output lines."""
+    result = bed.run([wb.OSCHECK, "crypto"] + list(args), timeout=60, check=True)
     return result.stdout.decode("utf-8").replace("\r\n", "\n").splitlines()
 
 
@@ -93,11 +90,6 @@ def rc4(key, data):
 
 def settings_program_encrypt(plaintext: bytes) -> bytes:
     return rc4(hashlib.sha1(PASS_PHRASE).digest()[:16], plaintext)
-
-
-class Rc4Test(unittest.TestCase):
-    def test_python_rc4_matches_the_published_vector(self):
-        self.assertEqual(rc4(b"Key", b"Plaintext").hex(), "bbf316e8d940af0ad3")
 
 
 class Sha256Test(unittest.TestCase):
@@ -159,7 +151,7 @@ class KeyContainerTest(unittest.TestCase):
     def test_the_adapter_derives_a_key_as_a_service_and_as_a_process(self):
         out = wb.TOOLS_DIR + "\\containers-service.txt"
         bed.run(["sc", "create", "CryptoCheck", "binPath=",
-                 cryptocheck + " service " + out], check=True)
+                 wb.OSCHECK + " crypto service " + out], check=True)
         try:
             bed.run(["sc", "start", "CryptoCheck"], timeout=30)
             path = bed.host_path(out)
@@ -187,7 +179,7 @@ class SignatureTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         work = bed.tmp_dir / "signing"
-        unsigned = Path(os.environ["ORVSVC_BIN_DIR"]) / "cryptocheck.exe"
+        unsigned = bed.bin_dir / "oscheck.exe"
         cert, key = signing.make_certificate(PUBLISHER, work)
         cls.signed = bed.copy_in(signing.sign_exe(unsigned, work / "signed.exe", cert, key),
                                  wb.TOOLS_DIR)
@@ -195,7 +187,7 @@ class SignatureTest(unittest.TestCase):
         cert, key = signing.make_certificate("MERIDEX CO., LTD.", work, organization="Someone Else")
         cls.meridex = bed.copy_in(signing.sign_exe(unsigned, work / "meridex.exe", cert, key),
                                   wb.TOOLS_DIR)
-        cls.unsigned = cryptocheck
+        cls.unsigned = wb.OSCHECK
 
     def test_signer_names_of_signed_and_unsigned_files(self):
         self.assertEqual(answer("signer", self.signed), ["signer", "1", "0x00000000", PUBLISHER, PUBLISHER])

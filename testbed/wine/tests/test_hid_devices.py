@@ -1,4 +1,4 @@
-"""Wine tier: the HID devices through the real adapter (hidcheck.exe: SetupAPI's HID interface
+"""Wine tier: the HID devices through the real adapter (oscheck.exe: SetupAPI's HID interface
 list with hardware ids, each device opened overlapped, its strings, layout and input report as
 bounded overlapped requests, then UPSCtrl_APC::ReadUps).
 
@@ -6,7 +6,7 @@ Wine 8 lists fake HID devices of its own (vendor 845E), none of the UPS maker's:
 must walk the whole list, end on "no more items" and find no UPS. Every request to a device
 must come back within the adapter's bound (1 s, plus 2 s for a cancel).
 
-Needs ORVSVC_BIN_DIR holding hidcheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
+Needs ORVSVC_BIN_DIR holding oscheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
 """
 
 import sys
@@ -21,13 +21,11 @@ NO_MORE_ITEMS = 259
 REQUEST_BOUND_MS = 3500
 
 bed = None
-hidcheck = None
 
 
 def setUpModule():
-    global bed, hidcheck
-    bed = wb.module_bed("hid", {"hidcheck.exe": wb.TOOLS_DIR})
-    hidcheck = wb.TOOLS_DIR + "\\hidcheck.exe"
+    global bed
+    bed = wb.module_bed("hid", {"oscheck.exe": wb.TOOLS_DIR})
 
 
 def tearDownModule():
@@ -38,7 +36,7 @@ def tearDownModule():
 class HidDevicesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        result = bed.run([hidcheck], timeout=120, check=True)
+        result = bed.run([wb.OSCHECK, "hid"], timeout=120, check=True)
         cls.lines = [line.split("\t") for line in result.out.replace("\r\n", "\n").splitlines()]
         sys.stderr.write("\nhidcheck:\n" + "".join("  " + " | ".join(f) + "\n" for f in cls.lines))
 

@@ -1,4 +1,4 @@
-"""Wine tier: HTTP through the real WinHTTP adapter (httpcheck.exe) against a small HTTP server
+"""Wine tier: HTTP through the real WinHTTP adapter (oscheck.exe) against a small HTTP server
 of this test on 127.0.0.1 (ephemeral port).
 
 Raw exchanges check what reaches the server (method, exact path, headers, user agent, body) and
@@ -6,7 +6,7 @@ what comes back (status numbers, a body larger than one read). Requests of the W
 go to the staging host through a named proxy read from the registry: the same server plays the
 proxy, and under Wine it receives origin-form request lines, so it routes by the Host header.
 
-Needs ORVSVC_BIN_DIR holding httpcheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
+Needs ORVSVC_BIN_DIR holding oscheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
 """
 
 import hashlib
@@ -31,68 +31,12 @@ DEVICE_ID = "0123456789ABCDEF0123456789ABCDEF"
 BIG_BODY = bytes((i * 7 + i // 251) % 256 for i in range(200 * 1024))
 
 bed = None
-httpcheck = None
 server = None
 
 
-class Recorder(http.server.BaseHTTPRequestHandler):
-    """Answers by path and records every request it sees."""
-
-    protocol_version = "HTTP/1.1"
-    seen = []
-
-    def log_message(self, *args):
-        pass
-
-    def _answer(self):
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length else b""
-        # The request line as sent: http.server folds a leading "//" of self.path into "/".
-        Recorder.seen.append({"method": self.command, "path": self.requestline.split(" ")[1],
-                              "headers": {k.lower(): v for k, v in self.headers.items()},
-                              "body": body})
-        if self.path.endswith("/trickle"):
-            self._trickle()
-            return
-        status, payload = 200, json.dumps({"dev_id": DEVICE_ID, "dev_id_changed": "0"}).encode()
-        match = re.search(r"/status/(\d+)$", self.path)
-        if match:
-            status = int(match.group(1))
-            payload = json.dumps({"error_id": "4012", "error_field": "dev_id", "error_value": "X"}).encode()
-        elif self.path.endswith("/big"):
-            payload = BIG_BODY
-        elif self.command == "POST":
-            status = 201
-            payload = json.dumps({"dev_id": DEVICE_ID, "dev_id_changed": "1",
-                                  "agt_daily_sec": "60", "agt_status_sec": "5"}).encode()
-        self.send_response(status)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(payload)))
-        self.end_headers()
-        self.wfile.write(payload)
-
-    def _trickle(self):
-        """Promises a large body and sends it a byte at a time, never pausing long enough for a
-        per-read time-out: only a deadline for the whole exchange ends it."""
-        self.send_response(200)
-        self.send_header("Content-Length", "1000000")
-        self.end_headers()
-        try:
-            for _ in range(600):
-                self.wfile.write(b"x")
-                self.wfile.flush()
-                time.sleep(0.1)
-        except OSError:
-            pass  # the client gave up, as it should
-
-    do_GET = _answer
-    do_POST = _answer
-
-
 def setUpModule():
-    global bed, httpcheck, server
-    bed = wb.module_bed("http", {"httpcheck.exe": wb.TOOLS_DIR})
-    httpcheck = wb.TOOLS_DIR + "\\httpcheck.exe"
+    global bed, server
+    bed = wb.module_bed("http", {"oscheck.exe": wb.TOOLS_DIR})
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
     threading.Thread(target=server.serve_forever, daemon=True).start()
 
@@ -110,7 +54,7 @@ def port():
 
 
 def fields(text):
-    """key=value pairs of httpcheck's line; the last key (text=) takes the rest of the line."""
+    """key=value pairs of oscheck http's line; the last key (text=) takes the rest of the line."""
     line = text.replace("\r\n", "\n").strip().splitlines()[-1]
     result = {}
     for match in re.finditer(r"(\w+)=(.*?)(?= \w+=|$)", line):
@@ -124,7 +68,7 @@ class RawExchangeTest(unittest.TestCase):
         self.out = bed.host_path("C:\\testbed\\answer.bin")
 
     def raw(self, method, path, *options, port_number=None):
-        result = bed.run([httpcheck, "raw", method, "127.0.0.1", str(port_number or port()), path,
+        result = bed.run([wb.OSCHECK, "http", "raw", method, "127.0.0.1", str(port_number or port()), path,
                           "C:\\testbed\\answer.bin"] + list(options), timeout=120, check=True)
         return fields(result.out)
 
@@ -198,7 +142,7 @@ class WebApiClientTest(unittest.TestCase):
         Recorder.seen.clear()
 
     def api(self, kind):
-        return fields(bed.run([httpcheck, "api", str(kind)], timeout=120, check=True).out)
+        return fields(bed.run([wb.OSCHECK, "http", "api", str(kind)], timeout=120, check=True).out)
 
     def test_registration_data_through_the_proxy(self):
         got = self.api(1)
@@ -225,9 +169,9 @@ class WebApiClientTest(unittest.TestCase):
         self.assertEqual(body["password"], hashlib.sha256(b"abc").hexdigest().upper())
 
     def test_error_text_falls_back_to_the_system_table(self):
-        got = fields(bed.run([httpcheck, "errtext", "5"], timeout=60, check=True).out)
+        got = fields(bed.run([wb.OSCHECK, "http", "errtext", "5"], timeout=60, check=True).out)
         self.assertNotEqual(got["text"], "")
-        bed.run([httpcheck, "errtext", "12029"], timeout=60, check=True)
+        bed.run([wb.OSCHECK, "http", "errtext", "12029"], timeout=60, check=True)
 
 
 if __name__ == "__main__":

@@ -1,4 +1,4 @@
-"""Wine tier: the port list through the real IP helper adapter (netcheck.exe: GetAdaptersAddresses
+"""Wine tier: the port list through the real IP helper adapter (oscheck.exe: GetAdaptersAddresses
 with the size question first, then NetworkInfo::Refresh and the port order).
 
 Wine lists the Linux interfaces, so the list is checked against what Linux itself reports:
@@ -6,7 +6,7 @@ every Ethernet-type interface is listed with its MAC, loopback never is, an inte
 carries one of its IPv4 addresses, and the list is in port order. The machine may have one
 interface or several; the ordering rules themselves are host-tested against the fake.
 
-Needs ORVSVC_BIN_DIR holding netcheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
+Needs ORVSVC_BIN_DIR holding oscheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
 """
 
 import re
@@ -24,13 +24,11 @@ ARPHRD_ETHER = 1
 ARPHRD_LOOPBACK = 772
 
 bed = None
-netcheck = None
 
 
 def setUpModule():
-    global bed, netcheck
-    bed = wb.module_bed("network", {"netcheck.exe": wb.TOOLS_DIR})
-    netcheck = wb.TOOLS_DIR + "\\netcheck.exe"
+    global bed
+    bed = wb.module_bed("network", {"oscheck.exe": wb.TOOLS_DIR})
 
 
 def tearDownModule():
@@ -72,7 +70,7 @@ def linux_ipv4():
 
 
 def run_netcheck():
-    result = bed.run([netcheck], timeout=60, check=True)
+    result = bed.run([wb.OSCHECK, "net"], timeout=60, check=True)
     raw, ports, device = None, [], None
     for line in result.out.replace("\r\n", "\n").splitlines():
         fields = line.split("\t")

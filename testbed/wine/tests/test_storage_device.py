@@ -1,4 +1,4 @@
-"""Wine tier: the disk readers through the real DeviceIoControl adapter (storagecheck.exe).
+"""Wine tier: the disk readers through the real DeviceIoControl adapter (oscheck.exe).
 
 Wine opens \\\\.\\PhysicalDrive0 but refuses SMART_RCV_DRIVE_DATA with ERROR_NOT_SUPPORTED (50),
 so this proves the adapter's side of the port: the device opens and closes, a request the
@@ -7,7 +7,7 @@ ERROR_FILE_NOT_FOUND, and a disk whose reads all fail is still listed, with empt
 and SMART marked not valid. What real drives answer is host-tested against the fake and the
 dumps of real disks.
 
-Needs ORVSVC_BIN_DIR holding storagecheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
+Needs ORVSVC_BIN_DIR holding oscheck.exe (and optionally ORVSVC_BUILD_DIR for the prefix).
 """
 
 import sys
@@ -22,13 +22,11 @@ ERROR_FILE_NOT_FOUND = 2
 ERROR_NOT_SUPPORTED = 50
 
 bed = None
-storagecheck = None
 
 
 def setUpModule():
-    global bed, storagecheck
-    bed = wb.module_bed("storage", {"storagecheck.exe": wb.TOOLS_DIR})
-    storagecheck = wb.TOOLS_DIR + "\\storagecheck.exe"
+    global bed
+    bed = wb.module_bed("storage", {"oscheck.exe": wb.TOOLS_DIR})
 
 
 def tearDownModule():
@@ -37,8 +35,8 @@ def tearDownModule():
 
 
 def read_disk(device):
-    """{reader: [ok, error, fields...]} as storagecheck printed them."""
-    result = bed.run([storagecheck, device], timeout=60, check=True)
+    """{reader: [ok, error, fields...]} as oscheck storage printed them."""
+    result = bed.run([wb.OSCHECK, "storage", device], timeout=60, check=True)
     lines = {}
     for line in result.out.replace("\r\n", "\n").splitlines():
         fields = line.split("\t")

@@ -1,4 +1,4 @@
-"""Wine tier: the storage layout's adapters (layoutcheck.exe) on a real Win32 implementation.
+"""Wine tier: the storage layout's adapters (oscheck.exe) on a real Win32 implementation.
 
 Wine registers no Virtual Disk Service loader, so the enumeration must fail with
 REGDB_E_CLASSNOTREG at once, not after the 10 s readiness bound, and hand back an empty
@@ -7,7 +7,7 @@ library is played by query_standin.dll: loaded from an absolute path it answers,
 a relative path is refused even where the search path would find it, and unloading ends its
 answers. What real disks and volumes look like to the layout is host-tested against the fake.
 
-Needs ORVSVC_BIN_DIR holding layoutcheck.exe and query_standin.dll (and optionally
+Needs ORVSVC_BIN_DIR holding oscheck.exe and query_standin.dll (and optionally
 ORVSVC_BUILD_DIR for the prefix).
 """
 
@@ -35,14 +35,12 @@ LIBRARY_DIR = wb.TOOLS_DIR + "\\lib"
 JAPANESE_DIR = wb.TOOLS_DIR + "\\暗号化ライブラリ"
 
 bed = None
-layoutcheck = None
 
 
 def setUpModule():
-    global bed, layoutcheck
-    # The library also sits beside layoutcheck.exe, where a search-path load would find it.
-    bed = wb.module_bed("layout", {"layoutcheck.exe": wb.TOOLS_DIR, LIBRARY: wb.TOOLS_DIR})
-    layoutcheck = wb.TOOLS_DIR + "\\layoutcheck.exe"
+    global bed
+    # The library also sits beside oscheck.exe, where a search-path load would find it.
+    bed = wb.module_bed("layout", {"oscheck.exe": wb.TOOLS_DIR, LIBRARY: wb.TOOLS_DIR})
     for folder in (LIBRARY_DIR, JAPANESE_DIR):
         bed.copy_in(bed.bin_dir / LIBRARY, folder)
 
@@ -53,8 +51,8 @@ def tearDownModule():
 
 
 def check(*args):
-    """[[tag, fields...], ...] as layoutcheck printed them, and the run's wall time."""
-    result = bed.run([layoutcheck] + list(args), timeout=60, check=True)
+    """[[tag, fields...], ...] as oscheck layout printed them, and the run's wall time."""
+    result = bed.run([wb.OSCHECK, "layout"] + list(args), timeout=60, check=True)
     lines = [line.split("\t") for line in result.out.replace("\r\n", "\n").splitlines()]
     sys.stderr.write("\n%s (%.2f s): %r\n" % (" ".join(args), result.seconds, lines))
     return lines, result.seconds
