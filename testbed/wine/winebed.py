@@ -1187,9 +1187,6 @@ class WineBed:
             return None
         raise SvcctlError("svcctl query %s failed: %s" % (service, r.err.strip()), code)
 
-    def service_exists(self, service: str) -> bool:
-        return self.query(service) is not None
-
     def config(self, service: str) -> dict:
         """type/start/error (ints) and account/binary/display/description (str)."""
         r = self.svcctl("config", service)
@@ -1264,19 +1261,7 @@ class WineBed:
         self.sc("stop", service)
         return self.wait_state(service, SERVICE_STOPPED, timeout)
 
-    # ---- event log --------------------------------------------------------
-
-    # ---- the agent's message pool --------------------------------------
-
-    def pool_messages(self, prefix: str = "R") -> list:
-        """The pool's message files whose names start with `prefix` ("RE" events, "RL"
-        statuses), oldest first, parsed as JSON (the UTF-8 mark dropped)."""
-        pool = self.host_path(AGENT_DIR + "\\MessagePool")
-        found = []
-        for path in sorted(pool.glob(prefix + "*.json")) if pool.is_dir() else []:
-            raw = path.read_bytes()
-            found.append(json.loads(raw[3:] if raw.startswith(b"\xef\xbb\xbf") else raw))
-        return found
+    # ---- the agent's message pool and the event log ---------------------
 
     def clear_pool(self) -> None:
         pool = self.host_path(AGENT_DIR + "\\MessagePool")

@@ -38,7 +38,7 @@ class HidDevicesTest(unittest.TestCase):
     def setUpClass(cls):
         result = bed.run([wb.OSCHECK, "hid"], timeout=120, check=True)
         cls.lines = [line.split("\t") for line in result.out.replace("\r\n", "\n").splitlines()]
-        sys.stderr.write("\nhidcheck:\n" + "".join("  " + " | ".join(f) + "\n" for f in cls.lines))
+        sys.stderr.write("\noscheck hid:\n" + "".join("  " + " | ".join(f) + "\n" for f in cls.lines))
 
     def of(self, kind):
         return [fields for fields in self.lines if fields[0] == kind]

@@ -34,6 +34,60 @@ bed = None
 server = None
 
 
+class Recorder(http.server.BaseHTTPRequestHandler):
+    """Answers by path and records every request it sees."""
+
+    protocol_version = "HTTP/1.1"
+    seen = []
+
+    def log_message(self, *args):
+        pass
+
+    def _answer(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        # The request line as sent: http.server folds a leading "//" of self.path into "/".
+        Recorder.seen.append({"method": self.command, "path": self.requestline.split(" ")[1],
+                              "headers": {k.lower(): v for k, v in self.headers.items()},
+                              "body": body})
+        if self.path.endswith("/trickle"):
+            self._trickle()
+            return
+        status, payload = 200, json.dumps({"dev_id": DEVICE_ID, "dev_id_changed": "0"}).encode()
+        match = re.search(r"/status/(\d+)$", self.path)
+        if match:
+            status = int(match.group(1))
+            payload = json.dumps({"error_id": "4012", "error_field": "dev_id", "error_value": "X"}).encode()
+        elif self.path.endswith("/big"):
+            payload = BIG_BODY
+        elif self.command == "POST":
+            status = 201
+            payload = json.dumps({"dev_id": DEVICE_ID, "dev_id_changed": "1",
+                                  "agt_daily_sec": "60", "agt_status_sec": "5"}).encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def _trickle(self):
+        """Promises a large body and sends it a byte at a time, never pausing long enough for a
+        per-read time-out: only a deadline for the whole exchange ends it."""
+        self.send_response(200)
+        self.send_header("Content-Length", "1000000")
+        self.end_headers()
+        try:
+            for _ in range(600):
+                self.wfile.write(b"x")
+                self.wfile.flush()
+                time.sleep(0.1)
+        except OSError:
+            pass  # the client gave up, as it should
+
+    do_GET = _answer
+    do_POST = _answer
+
+
 def setUpModule():
     global bed, server
     bed = wb.module_bed("http", {"oscheck.exe": wb.TOOLS_DIR})

@@ -69,7 +69,7 @@ def linux_ipv4():
     return addresses
 
 
-def run_netcheck():
+def run_oscheck_net():
     result = bed.run([wb.OSCHECK, "net"], timeout=60, check=True)
     raw, ports, device = None, [], None
     for line in result.out.replace("\r\n", "\n").splitlines():
@@ -107,7 +107,7 @@ def port_order(macs):
 class NetworkInfoTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.raw, cls.ports, cls.device = run_netcheck()
+        cls.raw, cls.ports, cls.device = run_oscheck_net()
         cls.linux = linux_interfaces()
 
     def test_every_ethernet_interface_is_listed_and_loopback_never(self):
