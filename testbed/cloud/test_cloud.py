@@ -1,15 +1,14 @@
 """TestCloud: the Orvane cloud, its download host, and the proxy in front of them,
 on one loopback port, for the wine tier.
 
-The agent is configured with a named proxy 127.0.0.1:<port>, so
-every request they make arrives here. There is nothing to forward: this server is the proxy
-and every origin behind it. A client of a proxy writes absolute-form request lines
-("POST http://upload.orvane.example:80/upload/RL%5B1%5D.json", as Wine 8's WinHTTP was seen to
-do), one that takes the proxy for the origin writes origin-form lines ("GET /path"); both are
-accepted, and the origin is chosen by the host (the absolute-form authority when there is
-one, else the Host header, without its port):
+The agent is configured with a named proxy 127.0.0.1:<port>, so every request it makes
+arrives here. There is nothing to forward: this server is the proxy and every origin behind
+it. A client of a proxy writes absolute-form request lines ("GET http://host/path"), one that
+takes the proxy for the origin writes origin-form lines ("GET /path", as Wine 8's WinHTTP
+does); both are accepted, and the origin is chosen by the host (the absolute-form authority
+when there is one, else the Host header, without its port):
 
-* API hosts (`api_hosts`): the two Web API requests the agent makes, answered per registered device;
+* API hosts (`api_hosts`): the two Web API requests the agent makes, per registered device;
 * download hosts (`download_hosts`): files a test registered with add_download;
 * any other host: 502, as a proxy that cannot reach the origin answers. CONNECT (what a
   client asks a proxy for TLS) is recorded and answered 502 as well: no TLS is served.
@@ -191,26 +190,6 @@ class _Handler(BaseHTTPRequestHandler):
         self._serve(connect=True)
 
     def _read_body(self) -> Optional[bytes]:
-        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            parts = []
-            total = 0
-            while True:
-                size_line = self.rfile.readline(1024)
-                if not size_line:
-                    return None
-                try:
-                    size = int(size_line.split(b";")[0].strip(), 16)
-                except ValueError:
-                    return None
-                if size == 0:
-                    while self.rfile.readline(1024) not in (b"\r\n", b"\n", b""):
-                        pass
-                    return b"".join(parts)
-                total += size
-                if total > _MAX_BODY:
-                    return None
-                parts.append(self.rfile.read(size))
-                self.rfile.readline(1024)
         length = self.headers.get("Content-Length")
         if not length:
             return b""
