@@ -94,30 +94,21 @@ SERVICE_PAUSED = 7
 
 ERROR_SERVICE_DOES_NOT_EXIST = 1060
 
-EVENTLOG_SUCCESS = 0x0000
 EVENTLOG_ERROR_TYPE = 0x0001
 EVENTLOG_WARNING_TYPE = 0x0002
 EVENTLOG_INFORMATION_TYPE = 0x0004
-EVENTLOG_AUDIT_SUCCESS = 0x0008
-EVENTLOG_AUDIT_FAILURE = 0x0010
 
 _EVENT_TYPE_NAMES = {
-    EVENTLOG_SUCCESS: "success",
     EVENTLOG_ERROR_TYPE: "error",
     EVENTLOG_WARNING_TYPE: "warning",
     EVENTLOG_INFORMATION_TYPE: "information",
-    EVENTLOG_AUDIT_SUCCESS: "audit-success",
-    EVENTLOG_AUDIT_FAILURE: "audit-failure",
 }
 
-REG_NONE = 0
 REG_SZ = 1
 REG_EXPAND_SZ = 2
 REG_BINARY = 3
 REG_DWORD = 4
-REG_DWORD_BIG_ENDIAN = 5
 REG_MULTI_SZ = 7
-REG_QWORD = 11
 
 _TEMPLATE_NAME = "prefix-template"
 _STAMP_FILE = ".winebed-stamp"
@@ -145,9 +136,7 @@ class EventEntry:
     event_id: Optional[int]
     source: Optional[str]
     strings: list
-    # How many insertion strings the caller passed; None when only the
-    # string lines were captured (fixme:advapi not enabled).
-    declared_strings: Optional[int] = None
+    declared_strings: int = 0  # how many insertion strings the caller passed
     truncated: bool = False
 
     @property
@@ -226,9 +215,7 @@ def parse_event_log(text: str) -> list:
 
     Lines that are not about the event log are ignored. Entries are kept per
     thread: a ReportEventW header opens an entry, the string lines that follow
-    on the same thread fill it. Without the fixme:advapi header lines (another
-    WINEDEBUG), each string line becomes an entry of its own with the type
-    taken from the line class (err/warn/trace) and no id.
+    on the same thread fill it.
     """
     entries = []
     open_entry = {}  # (pid, tid) -> EventEntry still collecting strings
@@ -280,22 +267,10 @@ def parse_event_log(text: str) -> list:
             value, cut = _wide_literal(rest)
             entry = open_entry.get(key)
             if entry is None:
-                # No header seen: one entry per string line, typed by the line class.
-                entry = EventEntry(
-                    pid=pid,
-                    tid=tid,
-                    event_type={"err": EVENTLOG_ERROR_TYPE, "warn": EVENTLOG_WARNING_TYPE}.get(
-                        cls, EVENTLOG_INFORMATION_TYPE
-                    ),
-                    category=0,
-                    event_id=None,
-                    source=source_by_thread.get(key, source_by_process.get(pid)),
-                    strings=[],
-                )
-                entries.append(entry)
+                continue
             entry.strings.append(value)
             entry.truncated = entry.truncated or cut
-            if entry.declared_strings is not None and len(entry.strings) >= entry.declared_strings:
+            if len(entry.strings) >= entry.declared_strings:
                 open_entry[key] = None
     return entries
 
@@ -371,10 +346,6 @@ def _decode_typed(reg_type: int, raw: bytes) -> object:
             text = text[:-1]
         return text.split("\0") if text else []
     if reg_type == REG_DWORD and len(raw) == 4:
-        return int.from_bytes(raw, "little")
-    if reg_type == REG_DWORD_BIG_ENDIAN and len(raw) == 4:
-        return int.from_bytes(raw, "big")
-    if reg_type == REG_QWORD and len(raw) == 8:
         return int.from_bytes(raw, "little")
     return raw
 
@@ -453,53 +424,30 @@ def _format_value(name: str, value: object) -> str:
     lhs = "@" if name == "" else '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
     if value is None:
         return lhs + "=-"
-    if isinstance(value, bool):
-        raise TypeError("use an int for %r, not a bool" % name)
+    if isinstance(value, bool) or not isinstance(value, (str, int, bytes, list, tuple)):
+        raise TypeError("unsupported registry data for %r: %r" % (name, value))
+    if isinstance(value, int):
+        if not 0 <= value <= 0xFFFFFFFF:
+            raise ValueError("DWORD out of range for %r: %d" % (name, value))
+        return "%s=dword:%08x" % (lhs, value)
+    if isinstance(value, str) and not any(ord(c) < 0x20 for c in value):
+        return '%s="%s"' % (lhs, value.replace("\\", "\\\\").replace('"', '\\"'))
     if isinstance(value, str):
-        value = RegValue(REG_SZ, value)
-    elif isinstance(value, int):
-        value = RegValue(REG_DWORD, value)
-    elif isinstance(value, (bytes, bytearray)):
-        value = RegValue(REG_BINARY, bytes(value))
-    elif isinstance(value, (list, tuple)) and not isinstance(value, RegValue):
-        value = RegValue(REG_MULTI_SZ, list(value))
-    if not isinstance(value, RegValue):
-        raise TypeError("unsupported registry data for %r: %r" % (name, value))
-
-    t, d = value.type, value.data
-    if t == REG_SZ and isinstance(d, str) and not any(ord(c) < 0x20 for c in d):
-        return '%s="%s"' % (lhs, d.replace("\\", "\\\\").replace('"', '\\"'))
-    if t == REG_DWORD and isinstance(d, int):
-        if not 0 <= d <= 0xFFFFFFFF:
-            raise ValueError("DWORD out of range for %r: %d" % (name, d))
-        return "%s=dword:%08x" % (lhs, d)
-    if t in (REG_SZ, REG_EXPAND_SZ) and isinstance(d, str):
-        raw = (d + "\0").encode("utf-16-le", errors="surrogatepass")
-    elif t == REG_MULTI_SZ:
-        items = list(d)
-        for item in items:
-            if "\0" in item or item == "":
-                # An empty item would end the list early on the reading side.
-                raise ValueError("MULTI_SZ items must be non-empty without NUL: %r" % name)
-        raw = "".join(s + "\0" for s in items).encode("utf-16-le") + b"\0\0"
-    elif t == REG_QWORD and isinstance(d, int):
-        raw = d.to_bytes(8, "little")
-    elif t == REG_DWORD and isinstance(d, int):
-        raw = d.to_bytes(4, "little")
-    elif isinstance(d, (bytes, bytearray)):
-        raw = bytes(d)
-    else:
-        raise TypeError("unsupported registry data for %r: %r" % (name, value))
-    kind = "hex" if t == REG_BINARY else "hex(%x)" % t
-    return "%s=%s:%s" % (lhs, kind, _hex_bytes(raw))
+        return "%s=hex(1):%s" % (lhs, _hex_bytes((value + "\0").encode("utf-16-le", errors="surrogatepass")))
+    if isinstance(value, bytes):
+        return "%s=hex:%s" % (lhs, _hex_bytes(value))
+    if any("\0" in item or item == "" for item in value):
+        # An empty item would end the list early on the reading side.
+        raise ValueError("MULTI_SZ items must be non-empty without NUL: %r" % name)
+    raw = "".join(s + "\0" for s in value).encode("utf-16-le") + b"\0\0"
+    return "%s=hex(7):%s" % (lhs, _hex_bytes(raw))
 
 
 def build_reg_file(keys: Mapping) -> str:
     """Builds .reg text from {key: {value name: data}}.
 
     Keys may use HKLM-style short names. Data: str -> REG_SZ, int -> REG_DWORD,
-    bytes -> REG_BINARY, list of str -> REG_MULTI_SZ, RegValue for anything
-    else (EXPAND_SZ, QWORD, ...), None deletes the value. A key given as
+    bytes -> REG_BINARY, list of str -> REG_MULTI_SZ, None deletes the value. A key given as
     "-HKLM\\..." with no values deletes the key and all below it.
     """
     out = ["Windows Registry Editor Version 5.00", ""]
