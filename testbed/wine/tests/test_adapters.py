@@ -838,7 +838,7 @@ class WebApiClientTest(unittest.TestCase):
 # ----------------------------------------------------------------------------------------------
 # the event definition file reads the same through XmlLite (oscheck.exe, the
 # Windows adapter) as through libxml2 (the host tests). The files and expected lines are the
-# ones tests/monitors/common/agent_ctrl_config_file_test.cpp asserts on the host: change both
+# ones tests/platform/agent_ctrl_config_file_test.cpp asserts on the host: change both
 # together. For a failed load only the status is compared: how far a reader got before its
 # error differs between readers.
 
