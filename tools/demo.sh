@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-exec python3 testbed/wine/demo.py build/windows/bin build/windows
+exec python3 tools/demo.py build/windows/bin build/windows

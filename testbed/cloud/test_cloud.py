@@ -1,18 +1,15 @@
-"""TestCloud: the Orvane cloud, its download and upload hosts, and the proxy in front of them,
+"""TestCloud: the Orvane cloud, its download host, and the proxy in front of them,
 on one loopback port, for the wine tier.
 
-The agent and the stand-in uploader are configured with a named proxy 127.0.0.1:<port>, so
-every request they make arrives here. There is nothing to forward: this server is the proxy
-and every origin behind it. A client of a proxy writes absolute-form request lines
-("POST http://upload.orvane.example:80/upload/RL%5B1%5D.json", as Wine 8's WinHTTP was seen to
-do), one that takes the proxy for the origin writes origin-form lines ("GET /path"); both are
-accepted, and the origin is chosen by the host (the absolute-form authority when there is
-one, else the Host header, without its port):
+The agent is configured with a named proxy 127.0.0.1:<port>, so every request it makes
+arrives here. There is nothing to forward: this server is the proxy and every origin behind
+it. A client of a proxy writes absolute-form request lines ("GET http://host/path"), one that
+takes the proxy for the origin writes origin-form lines ("GET /path", as Wine 8's WinHTTP
+does); both are accepted, and the origin is chosen by the host (the absolute-form authority
+when there is one, else the Host header, without its port):
 
-* API hosts (`api_hosts`): the three Web API requests, answered per registered device;
+* API hosts (`api_hosts`): the two Web API requests the agent makes, per registered device;
 * download hosts (`download_hosts`): files a test registered with add_download;
-* the upload host (`upload_host`): POST /upload/<file name> with X-Device-Id and
-  X-Mac-Address, the stand-in uploader's own protocol;
 * any other host: 502, as a proxy that cannot reach the origin answers. CONNECT (what a
   client asks a proxy for TLS) is recorded and answered 502 as well: no TLS is served.
 
@@ -25,7 +22,6 @@ thread it started.
 
 from __future__ import annotations
 
-import base64
 import dataclasses
 import json
 import re
@@ -33,19 +29,16 @@ import socket
 import socketserver
 import threading
 import time
-import uuid
 from http.server import BaseHTTPRequestHandler, HTTPServer
-from typing import Callable, Optional, Sequence, Union
+from typing import Optional, Sequence, Union
 from urllib.parse import unquote, urlsplit
 
 API_HOSTS = ("api.orvane.example", "staging-api.orvane.example")
 DOWNLOAD_HOSTS = ("downloads.orvane.example",)
-UPLOAD_HOST = "upload.orvane.example"
 
 # What each request kind of the Web API is called in recorded requests.
 KIND_REGISTRATION_DATA = 1
 KIND_LATEST_SOFTWARE = 2
-KIND_REGISTRATION = 3
 
 _HEX32 = re.compile(r"[0-9A-Fa-f]{32}")
 
@@ -79,15 +72,6 @@ class Request:
             if key.lower() == wanted:
                 return value
         return default
-
-    @property
-    def absolute_form(self) -> bool:
-        return not self.target.startswith("/")
-
-    def registration_body(self) -> Optional[dict]:
-        """A registration request's body as a dict: the settings program sends it as
-        UTF-16LE with a terminating zero; UTF-8 is accepted too. None when unreadable."""
-        return _decode_registration(self.body)
 
 
 @dataclasses.dataclass
@@ -130,17 +114,6 @@ class Software:
     event_def: str = ""
 
 
-@dataclasses.dataclass
-class Upload:
-    """One pool file received from the stand-in uploader."""
-
-    name: str
-    data: bytes
-    device_id: Optional[str]
-    mac_address: Optional[str]
-    time: float
-
-
 def error_body(error_id: str, error_field: str = "", error_value: str = "") -> str:
     return _compact({"error_id": error_id, "error_field": error_field, "error_value": error_value})
 
@@ -157,26 +130,6 @@ def escape_event_def(text: str) -> str:
     table = {'"': '\\"', "\\": "\\\\", "\b": "\\b", "\f": "\\f", "\n": "\\n", "\r": "\\r",
              "\t": "\\t"}
     return "".join(table.get(c, c) for c in text)
-
-
-def _decode_registration(body: bytes) -> Optional[dict]:
-    text = None
-    if len(body) >= 2 and body[1] == 0:
-        raw = body[:-2] if body.endswith(b"\x00\x00") and len(body) % 2 == 0 else body
-        try:
-            text = raw.decode("utf-16-le")
-        except UnicodeDecodeError:
-            return None
-    else:
-        try:
-            text = body.rstrip(b"\x00").decode("utf-8")
-        except UnicodeDecodeError:
-            return None
-    try:
-        value = json.loads(text)
-    except ValueError:
-        return None
-    return value if isinstance(value, dict) else None
 
 
 class _Server(HTTPServer):
@@ -237,26 +190,6 @@ class _Handler(BaseHTTPRequestHandler):
         self._serve(connect=True)
 
     def _read_body(self) -> Optional[bytes]:
-        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            parts = []
-            total = 0
-            while True:
-                size_line = self.rfile.readline(1024)
-                if not size_line:
-                    return None
-                try:
-                    size = int(size_line.split(b";")[0].strip(), 16)
-                except ValueError:
-                    return None
-                if size == 0:
-                    while self.rfile.readline(1024) not in (b"\r\n", b"\n", b""):
-                        pass
-                    return b"".join(parts)
-                total += size
-                if total > _MAX_BODY:
-                    return None
-                parts.append(self.rfile.read(size))
-                self.rfile.readline(1024)
         length = self.headers.get("Content-Length")
         if not length:
             return b""
@@ -311,8 +244,6 @@ class _Handler(BaseHTTPRequestHandler):
             self.send_response(status)
             self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(payload)))
-            if status == 407:
-                self.send_header("Proxy-Authenticate", 'Basic realm="TestCloud"')
             if self.close_connection:
                 self.send_header("Connection", "close")
             self.end_headers()
@@ -331,7 +262,7 @@ def _strip_port(host: str) -> str:
 
 
 class TestCloud:
-    """The cloud, its download and upload hosts and the proxy, on 127.0.0.1:`port`.
+    """The cloud, its download host and the proxy, on 127.0.0.1:`port`.
 
     Web API answers (`prefix` None accepts any path prefix, as the agent inserts
     `WebAPIFilePath` unchanged, even an empty one):
@@ -340,39 +271,22 @@ class TestCloud:
                                             400/4004 when the id is not 32 characters, 400/4005 when
                                             not hexadecimal; 400/4000 without X-NASAPI-Device-Subkey
       GET  /<prefix>/devices/<id>/software  kind 2: 200 with `software`; 401 for unknown devices
-      POST /<prefix>/devices                kind 3: 201 {"dev_id","dev_id_changed","agt_daily_sec",
-                                            "agt_status_sec"}; registers the device (a new identifier
-                                            when the body's dev_id is missing or all zero); 400/4000
-                                            when the body is unreadable
     Any other path on an API host is 404, a wrong method 405; every error body carries
     error_id, error_field and error_value, all values quoted texts.
 
-    Bodies are encoded in `encoding`: the agent reads answers in the system's ANSI code page,
-    so a test that sends non-ASCII text sets the bed's code page here (e.g. "cp932").
-
-    Scripted answers never change what the cloud knows: a scripted upload or registration
-    is recorded as a request but adds no upload and no device.
+    Scripted answers never change what the cloud knows.
     """
 
     __test__ = False  # not a test case, whatever its name says to a test collector
 
     def __init__(self, prefix: Optional[str] = None, api_hosts: Sequence[str] = API_HOSTS,
-                 download_hosts: Sequence[str] = DOWNLOAD_HOSTS, upload_host: str = UPLOAD_HOST,
-                 encoding: str = "utf-8", proxy_credentials: Optional[tuple] = None):
+                 download_hosts: Sequence[str] = DOWNLOAD_HOSTS):
         self.prefix = prefix
         self.api_hosts = {h.lower() for h in api_hosts}
         self.download_hosts = {h.lower() for h in download_hosts}
-        self.upload_host = upload_host.lower()
-        self.encoding = encoding
-        # (user, password): requests without that Proxy-Authorization get 407, as a proxy
-        # that asks for Basic credentials answers.
-        self.proxy_credentials = proxy_credentials
         self.software = Software()
-        self.agt_daily_sec = "0"
-        self.agt_status_sec = "0"
         self._lock = threading.Condition()
         self._requests: list = []
-        self._uploads: list = []
         self._devices: dict = {}
         self._downloads: dict = {}
         self._scripts: list = []
@@ -501,32 +415,9 @@ class TestCloud:
             return [r for r in self._requests
                     if (route is None or r.route == route) and (kind is None or r.kind == kind)]
 
-    def uploads(self) -> list:
-        with self._lock:
-            return list(self._uploads)
-
     def clear_records(self) -> None:
         with self._lock:
             self._requests.clear()
-            self._uploads.clear()
-
-    def wait_requests(self, predicate: Callable[[Request], bool] = lambda r: True,
-                      count: int = 1, timeout: float = 10.0) -> list:
-        """Waits until `count` recorded requests satisfy `predicate`; returns them.
-        Raises AssertionError listing what arrived if they do not come in time."""
-        deadline = time.monotonic() + timeout
-        with self._lock:
-            while True:
-                found = [r for r in self._requests if predicate(r)]
-                if len(found) >= count:
-                    return found
-                left = deadline - time.monotonic()
-                if left <= 0 or self._stopping.is_set():
-                    seen = "\n  ".join(r.request_line + " (Host %s)" % r.host
-                                       for r in self._requests) or "(nothing)"
-                    raise AssertionError("%d matching request(s) expected within %.1f s, %d came;"
-                                         " received:\n  %s" % (count, timeout, len(found), seen))
-                self._lock.wait(min(left, 0.5))
 
     # ---- serving ----------------------------------------------------------
 
@@ -540,8 +431,6 @@ class TestCloud:
             return "api"
         if host in self.download_hosts:
             return "download"
-        if host == self.upload_host:
-            return "upload"
         return "unknown"
 
     def _scripted(self, request: Request) -> Optional[Answer]:
@@ -563,8 +452,6 @@ class TestCloud:
         if request.route == "connect":
             # Request kinds are worked out for CONNECT too, so a test sees what was tried.
             return 502, b"", "text/plain", False
-        if self.proxy_credentials is not None and not self._proxy_authorized(request):
-            return 407, b"", "text/plain", False
         if request.route == "api":
             request.kind = self._api_kind(request.method, request.path)
         scripted = self._scripted(request) if request.route != "unknown" else None
@@ -593,23 +480,16 @@ class TestCloud:
                 self._lock.wait(left)
             return True
 
-    def _proxy_authorized(self, request: Request) -> bool:
-        user, password = self.proxy_credentials
-        expected = "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode("utf-8")).decode()
-        return request.header("Proxy-Authorization") == expected
-
     def _builtin(self, request: Request, record: bool) -> tuple:
         if request.route == "api":
-            status, text = self._api(request, register=record)
-            return status, text.encode(self.encoding), "application/json"
+            status, text = self._api(request)
+            return status, text.encode("utf-8"), "application/json"
         if request.route == "download":
             with self._lock:
                 found = self._downloads.get((request.host, request.path))
             if found is None or request.method not in ("GET", "HEAD"):
                 return 404, b"", "application/octet-stream"
             return found[0], found[1], "application/octet-stream"
-        if request.route == "upload":
-            return self._upload(request, record)
         return 502, b"", "text/plain"
 
     def _prefix_pattern(self) -> str:
@@ -621,19 +501,15 @@ class TestCloud:
             return KIND_LATEST_SOFTWARE
         if re.fullmatch(prefix + "/devices/[^/]*", path):
             return KIND_REGISTRATION_DATA
-        if re.fullmatch(prefix + "/devices", path):
-            return KIND_REGISTRATION
         return 0
 
-    def _api(self, request: Request, register: bool) -> tuple:
+    def _api(self, request: Request) -> tuple:
         kind = request.kind
-        wanted = "POST" if kind == KIND_REGISTRATION else "GET"
+        wanted = "GET"
         if kind == 0:
             return 404, error_body("4040", "path", request.path)
         if request.method != wanted:
             return 405, error_body("4050", "method", request.method)
-        if kind == KIND_REGISTRATION:
-            return self._register(request, register)
         dev_id = request.path.split("/devices/", 1)[1].split("/", 1)[0]
         subkey = request.header("X-NASAPI-Device-Subkey")
         if not subkey:
@@ -656,36 +532,3 @@ class TestCloud:
         head = _compact({"ms_ver": sw.ms_ver, "agt_ver": sw.agt_ver, "ms_url": sw.ms_url,
                          "agt_url": sw.agt_url})
         return 200, head[:-1] + ',"event_def":"' + escape_event_def(sw.event_def) + '"}'
-
-    def _register(self, request: Request, register: bool) -> tuple:
-        body = request.registration_body()
-        if body is None:
-            return 400, error_body("4000", "", "")
-        for field in ("email", "password", "prdct_id", "mac_adr"):
-            if field not in body:
-                return 400, error_body("4001", field, "")
-        given = str(body.get("dev_id", "")).upper()
-        changed = "0"
-        if not _HEX32.fullmatch(given) or given == "0" * 32:
-            given = uuid.uuid4().hex.upper()
-            changed = "1"
-        if register:
-            self.add_device(given)
-        return 201, _compact({"dev_id": given, "dev_id_changed": changed,
-                              "agt_daily_sec": self.agt_daily_sec,
-                              "agt_status_sec": self.agt_status_sec})
-
-    def _upload(self, request: Request, record: bool) -> tuple:
-        if request.method != "POST" or not request.path.startswith("/upload/"):
-            return 404, b"", "text/plain"
-        name = unquote(request.path[len("/upload/"):])
-        device_id = request.header("X-Device-Id")
-        mac = request.header("X-Mac-Address")
-        if not name or "/" in name or not device_id or not mac:
-            return 400, b"", "text/plain"
-        if device_id == "0" * 32:
-            return 401, b"", "text/plain"  # an unregistered device cannot send
-        if record:
-            with self._lock:
-                self._uploads.append(Upload(name, request.body, device_id, mac, request.time))
-        return 200, b"", "text/plain"

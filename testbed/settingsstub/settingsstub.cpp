@@ -1,15 +1,15 @@
 // Stand-in settings program, for the wine tier: serves the settings pipe the agent writes its
 // notices and records to, and writes down every message it receives.
 //
-//   settingsstub.exe OUTFILE [--suffix SUFFIX] [--stop STOPFILE]
+//   settingsstub.exe OUTFILE
 //
-// Serves "\\.\pipe\tavoleniotsvc\Reqeust" followed by SUFFIX (e.g. "_TEST"), one client after
-// the other on one pipe instance. A message is everything a client writes until it closes its
-// end; each one is appended to OUTFILE as a line "<byte count> <lower-case hex>" and flushed.
-// OUTFILE is created empty once the pipe exists: a test waits for it before starting the
-// agent. The program ends with 0 when STOPFILE (default OUTFILE + ".stop") appears, checked
-// at least every 100 ms, or when it is killed. Exit 1: wrong command line; 2: the pipe could not
-// be created (another server holds the name); 3: OUTFILE could not be written.
+// Serves "\\.\pipe\tavoleniotsvc\Reqeust", one client after the other on one pipe instance.
+// A message is everything a client writes until it closes its end; each one is appended to
+// OUTFILE as a line "<byte count> <lower-case hex>" and flushed. OUTFILE is created empty once
+// the pipe exists: a test waits for it before starting the agent. The program ends with 0 when
+// OUTFILE + ".stop" appears, checked at least every 100 ms, or when it is killed. Exit 1: wrong
+// command line; 2: the pipe could not be created (another server holds the name); 3: OUTFILE
+// could not be written.
 #include "../common/standin.h"
 
 namespace {
@@ -120,20 +120,10 @@ int Serve(const std::wstring& pipeName, const std::wstring& outFile, const std::
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2 || argv[1][0] == L'\0') {
-        standin::WriteStd(STD_ERROR_HANDLE, "usage: settingsstub.exe OUTFILE [--suffix SUFFIX] [--stop STOPFILE]\r\n");
+    if (argc != 2 || argv[1][0] == L'\0') {
+        standin::WriteStd(STD_ERROR_HANDLE, "usage: settingsstub.exe OUTFILE\r\n");
         return 1;
     }
     const std::wstring outFile = argv[1];
-    std::wstring suffix;
-    std::wstring stopFile = outFile + L".stop";
-    for (int i = 2; i < argc; i += 2) {
-        const std::wstring_view option = argv[i];
-        if (i + 1 >= argc || (option != L"--suffix" && option != L"--stop")) {
-            standin::WriteStd(STD_ERROR_HANDLE, "settingsstub: unknown or incomplete option\r\n");
-            return 1;
-        }
-        (option == L"--suffix" ? suffix : stopFile) = argv[i + 1];
-    }
-    return Serve(L"\\\\.\\pipe\\tavoleniotsvc\\Reqeust" + suffix, outFile, stopFile);
+    return Serve(L"\\\\.\\pipe\\tavoleniotsvc\\Reqeust", outFile, outFile + L".stop");
 }

@@ -10,19 +10,10 @@
 // `wait` is the exception: it exits 1 when the time-out elapses. Failures
 // also print "svcctl: CALL failed: error=N" on stderr (see Fail).
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "../common/standin.h"
 
 #include <cerrno>
 #include <cwchar>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -45,37 +36,10 @@ private:
     SC_HANDLE handle_ = nullptr;
 };
 
-std::string ToUtf8(const wchar_t* text) {
-    if (text == nullptr || *text == L'\0') {
-        return {};
-    }
-    const int wide_len = static_cast<int>(std::wcslen(text));
-    const int len = WideCharToMultiByte(CP_UTF8, 0, text, wide_len, nullptr, 0, nullptr, nullptr);
-    if (len <= 0) {
-        return {};
-    }
-    std::string out(static_cast<size_t>(len), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, wide_len, out.data(), len, nullptr, nullptr);
-    return out;
-}
+std::string ToUtf8(const wchar_t* text) { return text == nullptr ? std::string() : standin::ToUtf8(text); }
 
-// Raw bytes to the handle: no CRT text-mode translation, so tests see exactly
-// the UTF-8 we produce, with '\n' line ends, whether stdout is a pipe or a file.
-void WriteRaw(DWORD which, const std::string& text) {
-    HANDLE out = GetStdHandle(which);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(text.size() - done);
-        if (!WriteFile(out, text.data() + done, chunk, &written, nullptr) || written == 0) {
-            return;
-        }
-        done += written;
-    }
-}
+// Raw bytes: no CRT text-mode translation, so tests see exactly the UTF-8 with '\n' line ends.
+void WriteRaw(DWORD which, const std::string& text) { standin::WriteStd(which, text); }
 
 void Out(const std::string& text) { WriteRaw(STD_OUTPUT_HANDLE, text); }
 void Err(const std::string& text) { WriteRaw(STD_ERROR_HANDLE, text); }

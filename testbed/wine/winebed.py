@@ -54,8 +54,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 from pathlib import Path
 from typing import Callable, Mapping, Optional, Sequence, Union
+
+# The test cloud the agent's fixture puts in front of the agent.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "cloud"))
 
 WINE64 = os.environ.get("WINEBED_WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("WINEBED_WINESERVER", "/usr/lib/wine/wineserver")
@@ -65,6 +69,8 @@ WINESERVER = os.environ.get("WINEBED_WINESERVER", "/usr/lib/wine/wineserver")
 AGENT_DIR = "C:\\orvsvc"
 AGENT_EXE = AGENT_DIR + "\\ORVSVC.exe"
 TOOLS_DIR = "C:\\testbed"
+# The adapter check program, one sub-command per adapter.
+OSCHECK = TOOLS_DIR + "\\oscheck.exe"
 # The agent's settings keys, which the product installer creates (the agent never does).
 STATUS_KEY = r"HKLM\SOFTWARE\ORVANE\ORVSVC\Status"
 AGENT_KEYS = (STATUS_KEY, r"HKLM\SOFTWARE\ORVANE\ORVSVC\Common", r"HKLM\SOFTWARE\ORVANE\ORVSVC\NAS")
@@ -88,30 +94,21 @@ SERVICE_PAUSED = 7
 
 ERROR_SERVICE_DOES_NOT_EXIST = 1060
 
-EVENTLOG_SUCCESS = 0x0000
 EVENTLOG_ERROR_TYPE = 0x0001
 EVENTLOG_WARNING_TYPE = 0x0002
 EVENTLOG_INFORMATION_TYPE = 0x0004
-EVENTLOG_AUDIT_SUCCESS = 0x0008
-EVENTLOG_AUDIT_FAILURE = 0x0010
 
 _EVENT_TYPE_NAMES = {
-    EVENTLOG_SUCCESS: "success",
     EVENTLOG_ERROR_TYPE: "error",
     EVENTLOG_WARNING_TYPE: "warning",
     EVENTLOG_INFORMATION_TYPE: "information",
-    EVENTLOG_AUDIT_SUCCESS: "audit-success",
-    EVENTLOG_AUDIT_FAILURE: "audit-failure",
 }
 
-REG_NONE = 0
 REG_SZ = 1
 REG_EXPAND_SZ = 2
 REG_BINARY = 3
 REG_DWORD = 4
-REG_DWORD_BIG_ENDIAN = 5
 REG_MULTI_SZ = 7
-REG_QWORD = 11
 
 _TEMPLATE_NAME = "prefix-template"
 _STAMP_FILE = ".winebed-stamp"
@@ -139,9 +136,7 @@ class EventEntry:
     event_id: Optional[int]
     source: Optional[str]
     strings: list
-    # How many insertion strings the caller passed; None when only the
-    # string lines were captured (fixme:advapi not enabled).
-    declared_strings: Optional[int] = None
+    declared_strings: int = 0  # how many insertion strings the caller passed
     truncated: bool = False
 
     @property
@@ -220,9 +215,7 @@ def parse_event_log(text: str) -> list:
 
     Lines that are not about the event log are ignored. Entries are kept per
     thread: a ReportEventW header opens an entry, the string lines that follow
-    on the same thread fill it. Without the fixme:advapi header lines (another
-    WINEDEBUG), each string line becomes an entry of its own with the type
-    taken from the line class (err/warn/trace) and no id.
+    on the same thread fill it.
     """
     entries = []
     open_entry = {}  # (pid, tid) -> EventEntry still collecting strings
@@ -274,22 +267,10 @@ def parse_event_log(text: str) -> list:
             value, cut = _wide_literal(rest)
             entry = open_entry.get(key)
             if entry is None:
-                # No header seen: one entry per string line, typed by the line class.
-                entry = EventEntry(
-                    pid=pid,
-                    tid=tid,
-                    event_type={"err": EVENTLOG_ERROR_TYPE, "warn": EVENTLOG_WARNING_TYPE}.get(
-                        cls, EVENTLOG_INFORMATION_TYPE
-                    ),
-                    category=0,
-                    event_id=None,
-                    source=source_by_thread.get(key, source_by_process.get(pid)),
-                    strings=[],
-                )
-                entries.append(entry)
+                continue
             entry.strings.append(value)
             entry.truncated = entry.truncated or cut
-            if entry.declared_strings is not None and len(entry.strings) >= entry.declared_strings:
+            if len(entry.strings) >= entry.declared_strings:
                 open_entry[key] = None
     return entries
 
@@ -365,10 +346,6 @@ def _decode_typed(reg_type: int, raw: bytes) -> object:
             text = text[:-1]
         return text.split("\0") if text else []
     if reg_type == REG_DWORD and len(raw) == 4:
-        return int.from_bytes(raw, "little")
-    if reg_type == REG_DWORD_BIG_ENDIAN and len(raw) == 4:
-        return int.from_bytes(raw, "big")
-    if reg_type == REG_QWORD and len(raw) == 8:
         return int.from_bytes(raw, "little")
     return raw
 
@@ -447,53 +424,30 @@ def _format_value(name: str, value: object) -> str:
     lhs = "@" if name == "" else '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
     if value is None:
         return lhs + "=-"
-    if isinstance(value, bool):
-        raise TypeError("use an int for %r, not a bool" % name)
+    if isinstance(value, bool) or not isinstance(value, (str, int, bytes, list, tuple)):
+        raise TypeError("unsupported registry data for %r: %r" % (name, value))
+    if isinstance(value, int):
+        if not 0 <= value <= 0xFFFFFFFF:
+            raise ValueError("DWORD out of range for %r: %d" % (name, value))
+        return "%s=dword:%08x" % (lhs, value)
+    if isinstance(value, str) and not any(ord(c) < 0x20 for c in value):
+        return '%s="%s"' % (lhs, value.replace("\\", "\\\\").replace('"', '\\"'))
     if isinstance(value, str):
-        value = RegValue(REG_SZ, value)
-    elif isinstance(value, int):
-        value = RegValue(REG_DWORD, value)
-    elif isinstance(value, (bytes, bytearray)):
-        value = RegValue(REG_BINARY, bytes(value))
-    elif isinstance(value, (list, tuple)) and not isinstance(value, RegValue):
-        value = RegValue(REG_MULTI_SZ, list(value))
-    if not isinstance(value, RegValue):
-        raise TypeError("unsupported registry data for %r: %r" % (name, value))
-
-    t, d = value.type, value.data
-    if t == REG_SZ and isinstance(d, str) and not any(ord(c) < 0x20 for c in d):
-        return '%s="%s"' % (lhs, d.replace("\\", "\\\\").replace('"', '\\"'))
-    if t == REG_DWORD and isinstance(d, int):
-        if not 0 <= d <= 0xFFFFFFFF:
-            raise ValueError("DWORD out of range for %r: %d" % (name, d))
-        return "%s=dword:%08x" % (lhs, d)
-    if t in (REG_SZ, REG_EXPAND_SZ) and isinstance(d, str):
-        raw = (d + "\0").encode("utf-16-le", errors="surrogatepass")
-    elif t == REG_MULTI_SZ:
-        items = list(d)
-        for item in items:
-            if "\0" in item or item == "":
-                # An empty item would end the list early on the reading side.
-                raise ValueError("MULTI_SZ items must be non-empty without NUL: %r" % name)
-        raw = "".join(s + "\0" for s in items).encode("utf-16-le") + b"\0\0"
-    elif t == REG_QWORD and isinstance(d, int):
-        raw = d.to_bytes(8, "little")
-    elif t == REG_DWORD and isinstance(d, int):
-        raw = d.to_bytes(4, "little")
-    elif isinstance(d, (bytes, bytearray)):
-        raw = bytes(d)
-    else:
-        raise TypeError("unsupported registry data for %r: %r" % (name, value))
-    kind = "hex" if t == REG_BINARY else "hex(%x)" % t
-    return "%s=%s:%s" % (lhs, kind, _hex_bytes(raw))
+        return "%s=hex(1):%s" % (lhs, _hex_bytes((value + "\0").encode("utf-16-le", errors="surrogatepass")))
+    if isinstance(value, bytes):
+        return "%s=hex:%s" % (lhs, _hex_bytes(value))
+    if any("\0" in item or item == "" for item in value):
+        # An empty item would end the list early on the reading side.
+        raise ValueError("MULTI_SZ items must be non-empty without NUL: %r" % name)
+    raw = "".join(s + "\0" for s in value).encode("utf-16-le") + b"\0\0"
+    return "%s=hex(7):%s" % (lhs, _hex_bytes(raw))
 
 
 def build_reg_file(keys: Mapping) -> str:
     """Builds .reg text from {key: {value name: data}}.
 
     Keys may use HKLM-style short names. Data: str -> REG_SZ, int -> REG_DWORD,
-    bytes -> REG_BINARY, list of str -> REG_MULTI_SZ, RegValue for anything
-    else (EXPAND_SZ, QWORD, ...), None deletes the value. A key given as
+    bytes -> REG_BINARY, list of str -> REG_MULTI_SZ, None deletes the value. A key given as
     "-HKLM\\..." with no values deletes the key and all below it.
     """
     out = ["Windows Registry Editor Version 5.00", ""]
@@ -661,8 +615,6 @@ def module_bed(name: str, programs: Mapping[str, str], locale: str = "C.UTF-8") 
     program is a failure, so a broken build cannot pass. The prefix lives under
     ORVSVC_BUILD_DIR (default: the bin folder's parent); WINEBED_KEEP keeps it. A failure
     after the start closes the bed again."""
-    import unittest  # only test modules call this
-
     bin_text = os.environ.get("ORVSVC_BIN_DIR")
     if not bin_text:
         raise unittest.SkipTest("ORVSVC_BIN_DIR is not set")
@@ -1183,9 +1135,6 @@ class WineBed:
             return None
         raise SvcctlError("svcctl query %s failed: %s" % (service, r.err.strip()), code)
 
-    def service_exists(self, service: str) -> bool:
-        return self.query(service) is not None
-
     def config(self, service: str) -> dict:
         """type/start/error (ints) and account/binary/display/description (str)."""
         r = self.svcctl("config", service)
@@ -1260,19 +1209,7 @@ class WineBed:
         self.sc("stop", service)
         return self.wait_state(service, SERVICE_STOPPED, timeout)
 
-    # ---- event log --------------------------------------------------------
-
-    # ---- the agent's message pool --------------------------------------
-
-    def pool_messages(self, prefix: str = "R") -> list:
-        """The pool's message files whose names start with `prefix` ("RE" events, "RL"
-        statuses), oldest first, parsed as JSON (the UTF-8 mark dropped)."""
-        pool = self.host_path(AGENT_DIR + "\\MessagePool")
-        found = []
-        for path in sorted(pool.glob(prefix + "*.json")) if pool.is_dir() else []:
-            raw = path.read_bytes()
-            found.append(json.loads(raw[3:] if raw.startswith(b"\xef\xbb\xbf") else raw))
-        return found
+    # ---- the agent's message pool and the event log ---------------------
 
     def clear_pool(self) -> None:
         pool = self.host_path(AGENT_DIR + "\\MessagePool")
@@ -1309,6 +1246,140 @@ class WineBed:
                 seen = "\n  ".join(str(e) for e in self.events()[since:]) or "(nothing)"
                 raise WineBedError("no matching event within %ss; captured:\n  %s" % (timeout, seen))
             time.sleep(0.05)
+
+
+# --------------------------------------------------------------------------
+# The agent's fixture: one bed per test module, the agent installed behind the test cloud
+# --------------------------------------------------------------------------
+
+# Registered and monitoring, with the first-start event already sent.
+REGISTERED = {"DEVICEID": bytes.fromhex(DEVICE_ID), "ServiceStatus": 2, "InitEvent": 1}
+# A start waits up to 30 s for a network and a stop for the same; a watcher caught in a slow
+# system call (WMI under a loaded Wine) is waited for up to a minute.
+START_TIMEOUT = 40
+STOP_TIMEOUT = 75
+
+
+class AgentModule:
+    """The real agent of one test module: a bed with ORVSVC.exe (and `agent_files` beside it,
+    `tools` in TOOLS_DIR), its settings keys, the test cloud as its proxy with the device
+    registered, `settings` in its Status key, `keys` imported (see build_reg_file) and the
+    service installed. Nothing it sends leaves the loopback interface. Use:
+
+        agent = winebed.AgentModule("name", settings={...})
+        setUpModule, tearDownModule = agent.set_up, agent.tear_down
+        class SomeTest(winebed.AgentTest): ...
+    """
+
+    def __init__(self, name: str, settings: Optional[Mapping] = None, keys: Optional[Mapping] = None,
+                 agent_files: Sequence[str] = (), tools: Sequence[str] = (), install: bool = True):
+        self.name = name
+        self.settings = dict(REGISTERED, **(settings or {}))
+        self.keys = keys or {}
+        self.programs = {"ORVSVC.exe": AGENT_DIR, **{f: AGENT_DIR for f in agent_files},
+                         **{f: TOOLS_DIR for f in tools}}
+        self.install = install
+        self.bed: Optional[WineBed] = None
+        self.cloud = None
+
+    def set_up(self) -> None:
+        from test_cloud import TestCloud
+
+        self.bed = module_bed(self.name, self.programs)
+        try:
+            self.cloud = TestCloud()
+            self.cloud.start()
+            self.cloud.add_device(DEVICE_TEXT)
+            self.bed.prepare_agent(self.cloud.port)
+            self.bed.reg_import({STATUS_KEY: self.settings, **self.keys})
+            if self.install:
+                result = self.bed.agent("-install")
+                if self.bed.query(SERVICE) is None:
+                    raise WineBedError("-install did not create the service: %r" % result.out)
+        except BaseException:
+            self.tear_down()
+            raise
+
+    def tear_down(self) -> None:
+        if self.bed is not None:
+            self.bed.close()
+        if self.cloud is not None:
+            self.cloud.stop()
+
+    # ---- the service ----
+
+    def start(self, entry: int = MONITORING) -> int:
+        """Starts the service and waits for the log entry `entry`; returns the mark before."""
+        mark = self.bed.event_mark()
+        self.bed.start_service(SERVICE, START_TIMEOUT)
+        self.wait_entry(entry, mark)
+        return mark
+
+    def stop(self) -> None:
+        status = self.bed.query(SERVICE)
+        if status is not None and status.state != SERVICE_STOPPED:
+            self.bed.stop_service(SERVICE, STOP_TIMEOUT)
+
+    def control(self, code: int) -> ServiceStatus:
+        return self.bed.control(SERVICE, code)
+
+    # ---- what it leaves ----
+
+    def entries(self, event_id: int, mark: int = 0) -> list:
+        return [e for e in self.bed.events_since(mark) if e.event_id == event_id]
+
+    def wait_entry(self, event_id: int, mark: int = 0, timeout: float = START_TIMEOUT) -> EventEntry:
+        return self.bed.wait_event(lambda e: e.event_id == event_id, timeout=timeout, since=mark)
+
+    def status_value(self, name: str, key: str = STATUS_KEY):
+        value = self.bed.reg_values(key).get(name)
+        return None if value is None else value.data
+
+    def messages(self, prefix: str = "RE") -> list:
+        """The pool's messages of one kind, oldest first. The agent holds a file exclusively
+        while writing it, which the host side of Wine does not see: one caught half-written
+        is left for the next look."""
+        pool = self.bed.host_path(AGENT_DIR + "\\MessagePool")
+        found = []
+        for path in sorted(pool.glob(prefix + "[[]*].json"), key=lambda p: int(p.name[3:-6], 16)) \
+                if pool.is_dir() else []:
+            try:
+                data = path.read_bytes()
+                if not data.startswith(b"\xef\xbb\xbf"):
+                    raise ValueError("no byte order mark")
+                found.append(json.loads(data[3:].decode("utf-8")))
+            except (OSError, ValueError):
+                continue
+        return found
+
+    def events(self, act_id: int, act_sts: Optional[int] = None) -> list:
+        return [e for e in self.messages("RE")
+                if e["act_id"] == act_id and (act_sts is None or e["act_sts"] == act_sts)]
+
+    def clear_pool(self) -> None:
+        self.bed.clear_pool()
+
+    def wait_for(self, condition: Callable, what: str = "condition", timeout: float = 30.0):
+        """Polls `condition` until it gives something true, and returns that."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise AssertionError("%s not seen within %.0f s; events in the pool: %r" % (
+                    what, timeout, [(e["act_id"], e.get("act_sts")) for e in self.messages("RE")]))
+            time.sleep(0.1)
+
+
+class AgentTest(unittest.TestCase):
+    """Each test starts with an empty pool and ends with the service stopped."""
+
+    agent: AgentModule
+
+    def setUp(self):
+        self.agent.clear_pool()
+        self.addCleanup(self.agent.stop)
 
 
 def _watchdog_main(prefix: str, owner: int) -> int:

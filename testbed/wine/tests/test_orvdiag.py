@@ -6,10 +6,9 @@ arguments, file opening or number formatting would show.
 
 The host binary is ORVDIAG_HOST_BIN (the windows preset passes the host preset's
 build/host/bin/orvdiag). Without it the comparison is skipped with a note, and what can be
-checked without it still is: every output is one strict JSON object and three value lines,
-malformed files give one line on standard error and exit code 2, and a path with Japanese
-characters reads the same file. Standard error stays in text mode, so its line ends in CR LF on
-Windows; standard output is binary, so the entry's CR LF pass unchanged.
+checked without it still is: every output is one strict JSON object and three value lines, and
+a path with Japanese characters reads the same file. Standard output is binary, so the entry's
+CR LF pass unchanged.
 
 Needs ORVSVC_BIN_DIR holding orvdiag.exe; the dumps are ORV_ATA_TESTDATA_DIR (default: the
 folder beside the project) and must be there.
@@ -17,10 +16,8 @@ folder beside the project) and must be there.
 
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
@@ -35,20 +32,16 @@ HOST_BIN = os.environ.get("ORVDIAG_HOST_BIN", "")
 EXE = wb.TOOLS_DIR + "\\orvdiag.exe"
 
 bed = None
-scratch = None
 
 
 def setUpModule():
-    global bed, scratch
+    global bed
     if not DUMP_DIR.is_dir():
         raise RuntimeError("the dumps of real disks are missing: %s" % DUMP_DIR)
     bed = wb.module_bed("orvdiag", {"orvdiag.exe": wb.TOOLS_DIR})
-    scratch = Path(tempfile.mkdtemp(prefix="orvdiag-", dir=bed.root))
 
 
 def tearDownModule():
-    if scratch is not None:
-        shutil.rmtree(scratch, ignore_errors=True)
     if bed is not None:
         bed.close()
 
@@ -71,11 +64,6 @@ def host_available():
 def run_host(*args):
     r = subprocess.run([HOST_BIN] + list(args), stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     return r.returncode, r.stdout, r.stderr
-
-
-def error_line(text):
-    """An error line as orvdiag.exe writes it to standard error (text mode)."""
-    return (text + "\r\n").encode("utf-8")
 
 
 def split_report(out):
@@ -128,36 +116,6 @@ class OrvdiagTest(unittest.TestCase):
         result = run_wine("hd", copy)
         self.assertEqual(result.returncode, 0, result.err)
         self.assertEqual(result.stdout, self.outputs[name].stdout)
-
-    def test_malformed_files_and_arguments_give_one_line_and_exit_code_2(self):
-        good = (DUMP_DIR / dumps()[0]).read_bytes()
-        cases = {
-            "empty": (b"", "no IDFY section"),
-            "cut": (good[:100], "section 'IDFY' claims 512 bytes, 92 remain"),
-            "trailing": (good + b"X", "section header cut short at byte %d" % len(good)),
-            "unknown": (good + b"ABCD\0\0\0\0", "unknown section 'ABCD' at byte %d" % len(good)),
-        }
-        for case, (content, reason) in cases.items():
-            with self.subTest(case=case):
-                path = scratch / case
-                path.write_bytes(content)
-                windows = bed.windows_path(path)
-                result = run_wine("hd", windows)
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stdout, b"")
-                self.assertEqual(result.stderr, error_line("orvdiag: %s: %s" % (windows, reason)))
-                if host_available():
-                    code, out, err = run_host("hd", str(path))
-                    self.assertEqual((code, out), (2, b""))
-                    self.assertEqual(err.decode("utf-8"), "orvdiag: %s: %s\n" % (path, reason))
-        missing = run_wine("hd", "C:\\no\\such\\dump")
-        self.assertEqual((missing.returncode, missing.stdout), (2, b""))
-        self.assertEqual(missing.stderr, error_line("orvdiag: C:\\no\\such\\dump: cannot be opened"))
-        for args in ([], ["hd"], ["disk", "x"]):
-            with self.subTest(args=args):
-                result = run_wine(*args)
-                self.assertEqual((result.returncode, result.stdout), (2, b""))
-                self.assertEqual(result.stderr, error_line("usage: orvdiag hd FILE"))
 
 
 if __name__ == "__main__":

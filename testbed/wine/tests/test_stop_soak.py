@@ -22,13 +22,11 @@ import time
 import unittest
 from pathlib import Path
 
-HERE = Path(__file__).resolve()
-sys.path.insert(0, str(HERE.parents[1]))
-sys.path.insert(0, str(HERE.parents[2] / "cloud"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
 import winebed as wb  # noqa: E402
 from winebed import DEVICE_ID, DEVICE_TEXT, MONITORING, SERVICE, STATUS_KEY  # noqa: E402
-from test_cloud import Answer, TestCloud  # noqa: E402
+from test_cloud import Answer  # noqa: E402
 
 PREFIX = "v1"
 API_PATHS = ("/%s/devices/%s" % (PREFIX, DEVICE_TEXT), "/%s/devices/%s/software" % (PREFIX, DEVICE_TEXT))
@@ -41,34 +39,21 @@ HOLD = 3600.0
 WINDOWS = {"answers": 4.0, "slow": 8.0, "drops": 4.0, "holds": 4.0, "unregistered": 3.0, "rounds": 10.0}
 SCENARIOS = tuple(WINDOWS) + ("control", "power")
 
-bed = None
-cloud = None
+agent = wb.AgentModule("soak", settings={"WebAPIFilePath": PREFIX}, agent_files=("ORVUPLD.exe",))
+
+
+bed = cloud = None
 
 
 def setUpModule():
     global bed, cloud
-    bed = wb.module_bed("soak", {"ORVSVC.exe": wb.AGENT_DIR, "ORVUPLD.exe": wb.AGENT_DIR})
-    try:
-        cloud = TestCloud()
-        cloud.start()
-        cloud.add_device(DEVICE_TEXT)
-        # No update ever: a self-update would end the service by itself.
-        cloud.software.agt_ver = "0"
-        bed.prepare_agent(cloud.port)
-        bed.reg_import({STATUS_KEY: {"InitEvent": 1, "WebAPIFilePath": PREFIX}})
-        bed.agent("-install")
-        if bed.query(SERVICE) is None:
-            raise RuntimeError("-install did not create the service")
-    except BaseException:
-        tearDownModule()
-        raise
+    agent.set_up()
+    bed, cloud = agent.bed, agent.cloud
+    # No update ever: a self-update would end the service by itself.
+    cloud.software.agt_ver = "0"
 
 
-def tearDownModule():
-    if bed is not None:
-        bed.close()
-    if cloud is not None:
-        cloud.stop()
+tearDownModule = agent.tear_down
 
 
 def damaged_pool_files():

@@ -1,4 +1,4 @@
-// pipecheck: the agent's pipes through the real Win32 adapter, for the wine tier.
+// oscheck pipe: the agent's pipes through the real Win32 adapter, for the wine tier.
 //
 // One program plays both sides: the stand-in settings program serves its pipe and checks the
 // PipeNotice that SendPipe delivers; the stand-in power manager sends "SVCPOWMGR_Hibernate" to
@@ -30,6 +30,8 @@
 #include "platform/agent_event_log.h"
 #include "monitors/common/power_manager_pipe.h"
 #include "service/send_pipe.h"
+
+#include "oscheck.h"
 
 namespace {
 
@@ -225,7 +227,7 @@ void CheckPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os:
 
 }  // namespace
 
-int wmain() {
+int PipeCheck(int, wchar_t**) {
   win32::Win32NamedPipes pipes;
   win32::Win32Synchronization sync;
   win32::Win32SystemInfo system;

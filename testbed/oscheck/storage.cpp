@@ -1,4 +1,4 @@
-// storagecheck: reads one disk through the real storage adapter the way a monitoring pass does,
+// oscheck storage: reads one disk through the real storage adapter the way a monitoring pass does,
 // and prints what each reader gave:
 //   identify TAB <ok> TAB <error> TAB <block all zero>
 //   smart_data TAB <ok> TAB <error> TAB <block all zero>
@@ -19,21 +19,9 @@
 #include "os/win32/storage_device_win32.h"
 #include "os/win32/wide_text.h"
 
-namespace {
+#include "oscheck.h"
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+namespace {
 
 template <typename Block>
 int AllZero(const Block& block) {
@@ -46,9 +34,9 @@ void Line(const char* what, bool ok, orv::os::OsError error, const std::string& 
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int StorageCheck(int argc, wchar_t** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: storagecheck DEVICE\n");
+    std::fprintf(stderr, "usage: oscheck storage DEVICE\n");
     return 2;
   }
   const std::string device = orv::win32::Narrow(argv[1]);

@@ -1,12 +1,12 @@
-// layoutcheck: the storage layout's adapters as a monitoring pass calls them, one command each:
-//   layoutcheck vds
+// oscheck layout: the storage layout's adapters as a monitoring pass calls them, one command each:
+//   oscheck layout vds
 //     vds TAB <ok> TAB <error, 0x%08X> TAB <milliseconds> TAB <disks> TAB <volumes> TAB <letters>
 //     then per disk:   disk TAB <id> TAB <status> TAB <health> TAB <bus> TAB <address> TAB <device>
 //     and per volume:  volume TAB <id> TAB <type> TAB <health> TAB <file system> TAB <extent disks>
-//   layoutcheck volume ROOT
+//   oscheck layout volume ROOT
 //     space TAB <ok> TAB <error> TAB <free to caller> TAB <total> TAB <total free>
 //     filesystem TAB <ok> TAB <error> TAB <name>
-//   layoutcheck encryption PATH VOLUME-ID
+//   oscheck layout encryption PATH VOLUME-ID
 //     load TAB <error> TAB <loaded>
 //     query TAB <result> TAB <drive number, 4294967295 when untouched>
 //     reload TAB <error>            (a second Load while loaded)
@@ -26,21 +26,9 @@
 #include "os/win32/volume_queries_win32.h"
 #include "os/win32/wide_text.h"
 
-namespace {
+#include "oscheck.h"
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+namespace {
 
 unsigned long Number(std::uint32_t value) { return static_cast<unsigned long>(value); }
 
@@ -98,7 +86,7 @@ int CheckEncryption(const std::string& path, const std::string& volumeId) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int LayoutCheck(int argc, wchar_t** argv) {
   if (orv::win32::Win32ProcessControl().LoadLibrariesFromSystemFolderOnly() != orv::os::kSuccess) return 3;
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"vds" && argc == 2) return CheckVds();
@@ -106,6 +94,6 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"encryption" && argc == 4) {
     return CheckEncryption(orv::win32::Narrow(argv[2]), orv::win32::Narrow(argv[3]));
   }
-  std::fprintf(stderr, "usage: layoutcheck vds | volume ROOT | encryption PATH VOLUME-ID\n");
+  std::fprintf(stderr, "usage: oscheck layout vds | volume ROOT | encryption PATH VOLUME-ID\n");
   return 2;
 }

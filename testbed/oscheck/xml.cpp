@@ -1,4 +1,4 @@
-// xmlcheck FILE...: loads each event definition file through the XmlLite adapter and prints
+// oscheck xml FILE...: loads each event definition file through the XmlLite adapter and prints
 //   <status> <version, or - when empty> <application rules> <system rules> <other rules> <stop entries>
 // With --rules before the files, each rule and stop entry follows on its own line
 // ("  A|S|O src<TAB>evt_id<TAB>act_id<TAB>msg", "  X act_id"), texts in UTF-8 with
@@ -12,21 +12,9 @@
 #include "os/win32/wide_text.h"
 #include "os/win32/xml_reader_xmllite.h"
 
-namespace {
+#include "oscheck.h"
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+namespace {
 
 void PrintRules(char kind, const std::vector<orv::EventDefinition>& rules) {
   for (const orv::EventDefinition& rule : rules) {
@@ -38,7 +26,7 @@ void PrintRules(char kind, const std::vector<orv::EventDefinition>& rules) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int XmlCheck(int argc, wchar_t** argv) {
   orv::win32::Win32FileSystem files;
   orv::win32::XmlLiteReader xml;
   bool withRules = false;

@@ -1,4 +1,4 @@
-// wmicheck FLAGS...: reads the hardware inventory through the real WMI adapter once per model
+// oscheck wmi FLAGS...: reads the hardware inventory through the real WMI adapter once per model
 // flags argument (decimal or 0x hex), the way AgentCtrl_Upload does at construction, and prints
 //   <flags as 0x%08X> TAB <connected 0|1> TAB <last result as 0x%08X> TAB <board product>
 //   TAB <board serial> TAB <firmware text> TAB <writes board serial 0|1>
@@ -15,21 +15,9 @@
 #include "platform/wmi_base.h"
 #include "report/hardware_inventory.h"
 
-namespace {
+#include "oscheck.h"
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+namespace {
 
 unsigned long Hex(std::int32_t result) {
   return static_cast<unsigned long>(static_cast<std::uint32_t>(result));
@@ -37,13 +25,13 @@ unsigned long Hex(std::int32_t result) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int WmiCheck(int argc, wchar_t** argv) {
   orv::win32::Win32WmiConnector connector;
   for (int i = 1; i < argc; ++i) {
     wchar_t* end = nullptr;
     const unsigned long flags = std::wcstoul(argv[i], &end, 0);
     if (end == argv[i] || *end != L'\0' || flags > 0xFFFFFFFFUL) {
-      std::fprintf(stderr, "wmicheck: not model flags: %ls\n", argv[i]);
+      std::fprintf(stderr, "oscheck wmi: not model flags: %ls\n", argv[i]);
       return 2;
     }
     // A WmiBase per reading, as each AgentCtrl_Upload makes its own.

@@ -1,4 +1,4 @@
-// cryptocheck COMMAND ...: the cryptography adapter through the agent's own code, for the wine
+// oscheck crypto COMMAND ...: the cryptography adapter through the agent's own code, for the wine
 // tier. One line of tab-separated fields per answer on stdout, texts as UTF-8 with backslash,
 // tab, CR and LF escaped:
 //   sha256 HEX             -> "sha256" TAB <0|1> TAB <64 lower-case hex digits>, of the bytes
@@ -32,23 +32,11 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
+#include "oscheck.h"
+
 namespace {
 
 using namespace orv;
-
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 unsigned long Code(os::OsError error) { return static_cast<unsigned long>(error); }
 
@@ -155,7 +143,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int CryptoCheck(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   const auto arg = [argv](int i) { return win32::Narrow(argv[i]); };
   win32::Win32Ports ports;
@@ -165,7 +153,7 @@ int wmain(int argc, wchar_t** argv) {
     for (std::size_t i = 0; i < hexText.size(); i += 2) {
       unsigned value = 0;
       if (i + 1 == hexText.size() || std::sscanf(hexText.c_str() + i, "%2x", &value) != 1) {
-        std::fprintf(stderr, "cryptocheck: not hex digits: %s\n", hexText.c_str());
+        std::fprintf(stderr, "oscheck crypto: not hex digits: %s\n", hexText.c_str());
         return 2;
       }
       data.push_back(static_cast<std::uint8_t>(value));
@@ -224,6 +212,6 @@ int wmain(int argc, wchar_t** argv) {
     const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;
   }
-  std::fprintf(stderr, "cryptocheck: unknown command or wrong arguments\n");
+  std::fprintf(stderr, "oscheck crypto: unknown command or wrong arguments\n");
   return 2;
 }

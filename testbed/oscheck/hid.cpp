@@ -1,4 +1,4 @@
-// hidcheck: the HID devices as the UPS reader sees them, through the real adapter, and prints
+// oscheck hid: the HID devices as the UPS reader sees them, through the real adapter, and prints
 //   list TAB <error>                                        (only when the list cannot be had)
 //   interface TAB <index> TAB <error> TAB <hardware id>     (one line per index until an error)
 //   property TAB <index> TAB <hardware id size query error> TAB <bytes> TAB <instance id>
@@ -25,21 +25,9 @@ extern "C" {
 #include "os/win32/process_control_win32.h"
 #include "os/win32/wide_text.h"
 
-namespace {
+#include "oscheck.h"
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+namespace {
 
 long long MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
@@ -99,7 +87,7 @@ void Describe(orv::os::HidDevice& device, unsigned index) {
 
 }  // namespace
 
-int wmain() {
+int HidCheck(int, wchar_t**) {
   // Libraries are looked up as in the agent: loaded by name only from the system folder.
   if (orv::win32::Win32ProcessControl().LoadLibrariesFromSystemFolderOnly() != orv::os::kSuccess) return 3;
   orv::win32::Win32HidDevices hid;

@@ -1,4 +1,4 @@
-// netcheck: lists the machine's ports the way the agent sees them, through the real IP helper
+// oscheck net: lists the machine's ports the way the agent sees them, through the real IP helper
 // adapter and NetworkInfo::Refresh, and prints
 //   raw TAB <adapter count> TAB then per raw adapter: <physical address length>
 //   port TAB <MAC> TAB <has address> TAB <address> TAB <DNS server> TAB <gateway>
@@ -12,21 +12,9 @@
 #include "os/win32/network_adapters_win32.h"
 #include "platform/network_info.h"
 
-namespace {
+#include "oscheck.h"
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+namespace {
 
 std::string Dotted(const std::array<std::uint8_t, 4>& address) {
   char text[16];
@@ -36,7 +24,7 @@ std::string Dotted(const std::array<std::uint8_t, 4>& address) {
 
 }  // namespace
 
-int wmain() {
+int NetCheck(int, wchar_t**) {
   orv::win32::Win32NetworkAdapters adapters;
   std::vector<orv::os::RawAdapter> raw;
   orv::os::OsError error = 0;

@@ -1,13 +1,13 @@
-// httpcheck: HTTP exchanges through the real WinHTTP adapter and the Web API client, for the
+// oscheck http: HTTP exchanges through the real WinHTTP adapter and the Web API client, for the
 // wine-tier transport test.
 //
-//   httpcheck raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--proxy HOST:PORT]
+//   oscheck http raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--proxy HOST:PORT]
 //                                              [--user NAME] [--password TEXT] [--deadline MS]
 //       one exchange through WinHttpClient; the body goes to OUTFILE.
-//   httpcheck api KIND
+//   oscheck http api KIND
 //       one request of KIND through AgentCtrl_WebAPI for the staging host (no TLS), with the
 //       proxy and path prefix of the registry as the agent reads them.
-//   httpcheck errtext CODE
+//   oscheck http errtext CODE
 //       the text the agent logs for CODE from "winhttp.dll".
 // Prints one line of key=value pairs; exits 0 when the exchange (or look-up) was carried out.
 #include <cstdio>
@@ -20,6 +20,8 @@
 #include "os/win32/win32_ports.h"
 #include "model/pipe_records.h"
 #include "webapi/agent_ctrl_webapi.h"
+
+#include "oscheck.h"
 
 namespace {
 
@@ -100,7 +102,7 @@ int ErrorText(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int HttpCheck(int argc, wchar_t** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(win32::Narrow(argv[i]));
   if (args.empty()) return 2;
