@@ -60,7 +60,7 @@ std::string Nested(std::size_t depth, std::string_view inner = "") {
   return text + "</config>";
 }
 
-// What xmlcheck prints for a file: "<status> <version or -> <app> <system> <other> <stop>".
+// What `oscheck xml` prints for a file: "<status> <version or -> <app> <system> <other> <stop>".
 std::string Summary(const Config& config) {
   return std::to_string(config.GetLoadStatus()) + " " +
          (config.GetVersion().empty() ? std::string("-") : config.GetVersion()) + " " +
