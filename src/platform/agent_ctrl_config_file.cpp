@@ -44,6 +44,17 @@ std::uint32_t FlagOf(std::string_view name) {
 // The log type a rule is filed under; 0 outside any logtype (its rules are dropped).
 enum LogType : int { kNoLogType = 0, kApplication = 1, kSystem = 2, kOtherLogType = 4 };
 
+// The type a <logtype> element's attributes give: only a first attribute named path decides;
+// anything else keeps `current`. `last` receives the reader's last answer.
+int LogTypeOf(os::XmlNodeReader& reader, int current, std::int32_t& last) {
+  std::string name;
+  std::string value;
+  if ((last = reader.MoveToFirstAttribute()) != os::kXmlOk) return current;
+  if ((last = reader.LocalName(name)) != os::kXmlOk || name != "path") return current;
+  if ((last = reader.Value(value)) != os::kXmlOk) return current;
+  return value == "Application" ? kApplication : value == "System" ? kSystem : kOtherLogType;
+}
+
 }  // namespace
 
 bool AgentCtrl_ConfigFile::Load() {
@@ -79,19 +90,7 @@ bool AgentCtrl_ConfigFile::ReadNodes(os::XmlNodeReader& reader) {
         const std::uint32_t flag = FlagOf(name);
         open |= flag;
         if (flag == kLogType) {
-          // Only a first attribute named path decides; anything else keeps the current type.
-          lastResult_ = reader.MoveToFirstAttribute();
-          if (lastResult_ == os::kXmlOk) {
-            lastResult_ = reader.LocalName(name);
-            if (lastResult_ == os::kXmlOk && name == "path") {
-              lastResult_ = reader.Value(text);
-              if (lastResult_ == os::kXmlOk) {
-                logType = text == "Application" ? kApplication
-                          : text == "System"    ? kSystem
-                                                : kOtherLogType;
-              }
-            }
-          }
+          logType = LogTypeOf(reader, logType, lastResult_);
         } else if (flag == kLog) {
           rule = {};
         }

@@ -42,8 +42,8 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
   bytes.reserve(text.size() / 4 * 3);
   for (std::size_t i = 0; i < text.size(); i += 4) {
     const bool last = i + 4 == text.size();
+    // "xy=z" counts one padding character, and its '=' then fails as a digit below.
     const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
-    if (padding == 1 && text[i + 2] == '=') return std::nullopt;  // "x=y=" is not padding
     std::uint32_t group = 0;
     for (int k = 0; k < 4; ++k) {
       const int value = k >= 4 - padding ? 0 : SextetOf(text[i + static_cast<std::size_t>(k)]);

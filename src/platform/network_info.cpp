@@ -62,21 +62,13 @@ AdapterEntry EntryOf(const os::RawAdapter& adapter) {
 
 }  // namespace
 
-bool PortComesBefore(const AdapterEntry& a, const AdapterEntry& b) {
-  const std::uint32_t la = Tail(a);
-  const std::uint32_t lb = Tail(b);
-  if (la == kLastPortNumber && lb == 0) return true;
-  if (la == 0 && lb == kLastPortNumber) return false;
-  if (la == lb) return Head(a) < Head(b);
-  return la < lb;
-}
-
-// PortComesBefore is not an ordering a sort may be given: with the wrap rule, ports ending
+// Port order is the NIC-specific part of the MAC with a wrap rule: a port ending FFFFFF comes
+// before one ending 000000. That is not an ordering a sort may be given: ports ending
 // 000000, 000001 and FFFFFF each come before the next in a circle. So the list is sorted by a
 // strict ordering (port number, then manufacturer part, then the rest of the entry) and the
 // wrap is applied afterwards as one rotation: when some port ends 000000 and some port ends
 // FFFFFF, the ports ending FFFFFF (the last ones of the sorted list) move to the front, in
-// their sorted order. Every pair of entries then keeps the order PortComesBefore gives it,
+// their sorted order. Every pair of entries then keeps the port order,
 // except that a port ending FFFFFF also comes before the ports numbered between 000000 and
 // FFFFFF, which a circle forces to give one way or the other; this way the board whose ports
 // wrap keeps them as LAN1 and LAN2, and a two-port board always has the FFFFFF port first.

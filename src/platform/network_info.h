@@ -29,10 +29,6 @@ class NetworkInfo {
   std::vector<AdapterEntry> list_;
 };
 
-// Whether port `a` comes before port `b` (the NIC-specific part of the MAC first, with the
-// FFFFFF-before-000000 wrap rule).
-bool PortComesBefore(const AdapterEntry& a, const AdapterEntry& b);
-
 // Puts `entries` in port order: one result for any input order of the same entries (see the
 // definition for how the wrap rule is applied).
 void SortPorts(std::vector<AdapterEntry>& entries);

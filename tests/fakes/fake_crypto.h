@@ -1,6 +1,7 @@
-// The system's cryptography, in memory, computing for real: SHA-1, SHA-256 and RC4 with the
-// key CryptDeriveKey makes for RC4 of 128 bits from a SHA-1 hash (its first 16 bytes). Code
-// signatures are a table the test fills: path -> signer names and the system's trust answer.
+// The system's cryptography, in memory: a toy digest and a toy stream cipher keyed by a digest
+// of the pass phrase stand in for SHA-256 and CryptDeriveKey's RC4 (the agent only moves bytes
+// through the port; the real algorithms are checked under Wine). Code signatures are a table
+// the test fills: path -> signer names and the system's trust answer.
 #pragma once
 
 #include <array>
@@ -31,13 +32,10 @@ class FakeCrypto final : public os::Crypto {
   bool ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) override;
   bool VerifySignature(std::string_view path, os::SignerNames& signer, os::OsError& error) override;
 
-  // The computations themselves, for tests that prepare what the settings program would store.
-  static std::array<std::uint8_t, 20> ComputeSha1(std::span<const std::uint8_t> data);
-  static std::array<std::uint8_t, 32> ComputeSha256(std::span<const std::uint8_t> data);
-  // RC4 over `data` in place (encryption and decryption are the same).
-  static void Rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
-  // The ciphertext of `plaintext` under the key derived from `passPhrase`.
-  static std::vector<std::uint8_t> EncryptRc4(std::string_view passPhrase, std::string_view plaintext);
+  // What Sha256 answers for `data`.
+  static std::array<std::uint8_t, 32> Digest(std::span<const std::uint8_t> data);
+  // What the settings program would store: `plaintext` under the key derived from `passPhrase`.
+  static std::vector<std::uint8_t> Encrypt(std::string_view passPhrase, std::string_view plaintext);
 
   // Test set-up. A file without an entry has no signature.
   void SetSigner(std::string_view path, os::SignerNames names, os::OsError trust = os::kSuccess);

@@ -15,43 +15,7 @@ using os::KeyStep;
 constexpr const char* kStatusKey = "SOFTWARE\\ORVANE\\ORVSVC\\Status";
 constexpr const char* kPassPhrase = "TokHarvelinSeedQRZ";
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const auto b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0xF];
-  }
-  return text;
-}
-
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
-
-// The fake's arithmetic is what the decryption tests stand on: pin it to published vectors.
-TEST(FakeCryptoTest, DigestsAndRc4MatchPublishedVectors) {
-  using fakes::FakeCrypto;
-  EXPECT_EQ(Hex(FakeCrypto::ComputeSha256(Bytes("abc"))),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Hex(FakeCrypto::ComputeSha256(Bytes(""))),
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(Hex(FakeCrypto::ComputeSha256(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Hex(FakeCrypto::ComputeSha1(Bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
-  EXPECT_EQ(Hex(FakeCrypto::ComputeSha1(Bytes(""))), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(Hex(FakeCrypto::ComputeSha1(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
-            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
-
-  std::vector<std::uint8_t> data = Bytes("Plaintext");
-  FakeCrypto::Rc4(Bytes("Key"), data);
-  EXPECT_EQ(Hex(data), "bbf316e8d940af0ad3");
-
-  fakes::FakeCrypto crypto;
-  std::array<std::uint8_t, 32> digest{};
-  ASSERT_TRUE(crypto.Sha256(Bytes("abc"), digest));
-  EXPECT_EQ(digest, FakeCrypto::ComputeSha256(Bytes("abc")));
-  crypto.FailSha256(true);
-  EXPECT_FALSE(crypto.Sha256(Bytes("abc"), digest));
-}
 
 class CCryptStringTest : public ::testing::Test {
  protected:
@@ -69,11 +33,11 @@ class CCryptStringTest : public ::testing::Test {
 
 TEST_F(CCryptStringTest, DecryptsWhatTheSettingsProgramStores) {
   const std::string password = "p@ss-wörd 日本語";
-  const std::vector<std::uint8_t> cipher = fakes::FakeCrypto::EncryptRc4(kPassPhrase, password);
+  const std::vector<std::uint8_t> cipher = fakes::FakeCrypto::Encrypt(kPassPhrase, password);
   std::vector<std::uint8_t> withTerminator = cipher;
   withTerminator.push_back(0);
   const std::vector<std::uint8_t> encryptedTerminator =
-      fakes::FakeCrypto::EncryptRc4(kPassPhrase, std::string(password) + '\0');
+      fakes::FakeCrypto::Encrypt(kPassPhrase, std::string(password) + '\0');
 
   const std::pair<const char*, std::vector<std::uint8_t>> forms[] = {
       {"ciphertext only", cipher},
@@ -91,7 +55,7 @@ TEST_F(CCryptStringTest, DecryptsWhatTheSettingsProgramStores) {
   EXPECT_EQ(os.crypto.LiveKeys(), 0) << "each call releases its key";
 
   // The same bytes under another pass phrase are not the password: the key is the phrase's.
-  Store(fakes::FakeCrypto::EncryptRc4(std::string_view("TokHarvelinSeedQRZ\0", 19), password));
+  Store(fakes::FakeCrypto::Encrypt(std::string_view("TokHarvelinSeedQRZ\0", 19), password));
   std::string out;
   EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
   EXPECT_NE(out, password);
@@ -104,19 +68,19 @@ TEST_F(CCryptStringTest, EmptyAndLongestStoredValues) {
   EXPECT_EQ(out, "");
 
   const std::string longest(CCryptString::kMaxStoredBytes, 'x');
-  Store(fakes::FakeCrypto::EncryptRc4(kPassPhrase, longest));
+  Store(fakes::FakeCrypto::Encrypt(kPassPhrase, longest));
   EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
   EXPECT_EQ(out, longest);
 
   // More than the settings program's buffer holds is not a value it wrote.
-  Store(fakes::FakeCrypto::EncryptRc4(kPassPhrase, longest + "x"));
+  Store(fakes::FakeCrypto::Encrypt(kPassPhrase, longest + "x"));
   out = "kept";
   EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
   EXPECT_EQ(out, "kept");
 }
 
 TEST_F(CCryptStringTest, EachFailingStepHasItsStatusAndLeavesTheOutput) {
-  Store(fakes::FakeCrypto::EncryptRc4(kPassPhrase, "secret"));
+  Store(fakes::FakeCrypto::Encrypt(kPassPhrase, "secret"));
   const std::pair<KeyStep, int> steps[] = {
       {KeyStep::Provider, CCryptString::kNoProvider},
       {KeyStep::Hash, CCryptString::kNoHash},

@@ -9,6 +9,7 @@
 #include "platform/agent_registry.h"
 #include "platform/network_info.h"
 #include "platform/reg_handle.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -32,15 +33,7 @@ struct Port {
   std::array<std::uint8_t, 4> gateway{};
 };
 
-struct Posted {
-  int actId;
-  std::string para;
-  std::string msg;
-  friend bool operator==(const Posted&, const Posted&) = default;
-  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
-    return out << p.actId << " [" << p.para << "] " << p.msg;
-  }
-};
+using testing::Notice;
 
 class NetworkIdentityTest : public ::testing::Test {
  protected:
@@ -66,15 +59,7 @@ class NetworkIdentityTest : public ::testing::Test {
     (void)RegHandle::GetMultiString(os.registry, os::RegistryRoot::LocalMachine, kCommonKey, "MacAddress", macs);
     return macs;
   }
-  std::vector<Posted> Drain() {
-    std::vector<Posted> posted;
-    queue.Drain([&posted](const AgentEvent& e) {
-      EXPECT_EQ(e.act_sts, 0);
-      EXPECT_TRUE(e.act_trg.empty());
-      posted.push_back({e.act_id, e.act_para, e.msg});
-    });
-    return posted;
-  }
+  std::vector<Notice> Drain() { return testing::DrainNotices(queue); }
 
   fakes::FakeOs os;
   AgentEventLog log{os.eventReporter, os.system};
@@ -83,7 +68,7 @@ class NetworkIdentityTest : public ::testing::Test {
   std::vector<AdapterEntry> sample;
 };
 
-const Posted kExchanged{act_id::kBareboneExchanged, "", "ベアボーン交換を検出しました。"};
+const Notice kExchanged{act_id::kBareboneExchanged, "", "ベアボーン交換を検出しました。"};
 
 TEST_F(NetworkIdentityTest, TheMacListIsRememberedAcrossRestartsAndComparedByPosition) {
   struct Case {
@@ -115,7 +100,7 @@ TEST_F(NetworkIdentityTest, TheMacListIsRememberedAcrossRestartsAndComparedByPos
     Lay(ports);
     NetworkIdentityMonitor restarted(os.Ports(), log, queue);
     restarted.CheckAtStartUp(sample);
-    EXPECT_EQ(Drain(), c.exchanged ? std::vector<Posted>{kExchanged} : std::vector<Posted>{});
+    EXPECT_EQ(Drain(), c.exchanged ? std::vector<Notice>{kExchanged} : std::vector<Notice>{});
     EXPECT_EQ(StoredMacs().size(), c.now.size());
     EXPECT_EQ(restarted.MacAddressText(), NetworkInfo::FormatMac(sample.front()));
   }
@@ -132,9 +117,9 @@ TEST_F(NetworkIdentityTest, AddressChangesBetweenChecksOfOneRunArePostedInFieldO
        {"LAN2", 2, {10, 0, 0, 5}, {10, 0, 0, 1}, {10, 0, 0, 1}}});  // LAN2 connects: no event
   monitor.Check(sample);
   EXPECT_THAT(Drain(), ElementsAre(
-      Posted{act_id::kAddressChanged, "192.168.0.10,192.168.0.20", "IPアドレスが「192.168.0.10」から「192.168.0.20」へ変更されました。"},
-      Posted{act_id::kDnsServerChanged, "192.168.0.1,8.8.8.8", "DNSアドレスが「192.168.0.1」から「8.8.8.8」へ変更されました。"},
-      Posted{act_id::kGatewayChanged, "192.168.0.1,192.168.0.254",
+      Notice{act_id::kAddressChanged, "192.168.0.10,192.168.0.20", "IPアドレスが「192.168.0.10」から「192.168.0.20」へ変更されました。"},
+      Notice{act_id::kDnsServerChanged, "192.168.0.1,8.8.8.8", "DNSアドレスが「192.168.0.1」から「8.8.8.8」へ変更されました。"},
+      Notice{act_id::kGatewayChanged, "192.168.0.1,192.168.0.254",
              "デフォルトゲートウェイが「192.168.0.1」から「192.168.0.254」へ変更されました。"}));
   EXPECT_EQ(sample[1].hasAddress, 1u);
 
@@ -166,7 +151,7 @@ TEST_F(NetworkIdentityTest, AFailedAdapterQueryIsLoggedAndChangesNothing) {
 
   os.adapters.failWith = 0;
   monitor.Check(sample);
-  EXPECT_THAT(Drain(), ElementsAre(kExchanged, ::testing::Field(&Posted::actId, act_id::kAddressChanged)))
+  EXPECT_THAT(Drain(), ElementsAre(kExchanged, ::testing::Field(&Notice::actId, act_id::kAddressChanged)))
       << "compared with the last check that succeeded";
 }
 

@@ -7,6 +7,7 @@
 #include "model/act_ids.h"
 #include "monitors/common/state_tables.h"
 #include "platform/calendar.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -31,18 +32,7 @@ std::string Text(const os::CalendarTime& t) {
   return text;
 }
 
-struct Posted {
-  int act_id;
-  int act_sts;
-  std::string act_trg;
-  std::string act_para;
-  std::string msg;
-  bool operator==(const Posted&) const = default;
-};
-
-void PrintTo(const Posted& p, std::ostream* os) {
-  *os << p.act_id << "/" << p.act_sts << "/" << p.act_trg << "/" << p.act_para << "/" << p.msg;
-}
+using testing::Posted;
 
 class ServerBackupMonitorTest : public ::testing::Test {
  protected:
@@ -51,13 +41,7 @@ class ServerBackupMonitorTest : public ::testing::Test {
   void Log(std::uint16_t id, std::uint64_t time) {
     os.eventLogStore.Append(kBackup, {"Microsoft-Windows-Backup", id, time, {}, 0});
   }
-  std::vector<Posted> Drain() {
-    std::vector<Posted> posted;
-    queue.Drain([&](const AgentEvent& e) {
-      posted.push_back({e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg});
-    });
-    return posted;
-  }
+  std::vector<Posted> Drain() { return testing::DrainPosted(queue); }
   // Builds a monitor as AgentCtrl_COMMON does at the start of monitoring.
   ServerBackupMonitor& Start() {
     monitor.emplace(os.eventLogStore, os.clock, queue);

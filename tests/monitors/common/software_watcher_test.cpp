@@ -12,6 +12,7 @@
 #include "model/act_ids.h"
 #include "monitors/common/watcher_thread.h"
 #include "platform/reg_handle.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -19,15 +20,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-struct Posted {
-  int actId;
-  std::string para;
-  std::string msg;
-  friend bool operator==(const Posted&, const Posted&) = default;
-  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
-    return out << p.actId << " [" << p.para << "] " << p.msg;
-  }
-};
+using testing::Notice;
 
 class SoftwareTest : public ::testing::Test {
  public:
@@ -53,14 +46,7 @@ class SoftwareTest : public ::testing::Test {
   void Remove(std::string_view uninstallKey, const std::string& keyName) {
     (void)os.registry.DeleteKeyTree(os::RegistryRoot::LocalMachine, std::string(uninstallKey) + "\\" + keyName);
   }
-  std::vector<Posted> Drain() {
-    std::vector<Posted> posted;
-    queue.Drain([&posted](const AgentEvent& e) {
-      EXPECT_EQ(e.act_sts, 0);
-      posted.push_back({e.act_id, e.act_para, e.msg});
-    });
-    return posted;
-  }
+  std::vector<Notice> Drain() { return testing::DrainNotices(queue); }
   // The watcher asks for both notices, then lists the 32-bit key and the 64-bit key: a change
   // made after that listing is one it must report. Waits for it, bounded.
   bool WatcherReady() {
@@ -76,11 +62,11 @@ class SoftwareTest : public ::testing::Test {
            WatcherReady();
   }
   // The watcher posts on its own thread: wait, with a bound, until `count` events arrived.
-  std::vector<Posted> DrainWhenPosted(std::size_t count) {
-    std::vector<Posted> posted;
+  std::vector<Notice> DrainWhenPosted(std::size_t count) {
+    std::vector<Notice> posted;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (posted.size() < count && std::chrono::steady_clock::now() < deadline) {
-      for (Posted& p : Drain()) posted.push_back(std::move(p));
+      for (Notice& p : Drain()) posted.push_back(std::move(p));
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return posted;
@@ -92,13 +78,13 @@ class SoftwareTest : public ::testing::Test {
   std::function<void()> afterListing;  // runs after each; set before a watcher starts
 };
 
-const Posted kInstalledWithVersion{act_id::kSoftwareInstalled, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
+const Notice kInstalledWithVersion{act_id::kSoftwareInstalled, "Backup Tool,2.1", "「Backup Tool(2.1)」がインストールされました。"};
 
 TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
   struct Case {
     const char* name;
     std::function<void(SoftwareTest&)> change;
-    std::vector<Posted> posted;
+    std::vector<Notice> posted;
   };
   const Case cases[] = {
       {"installed with a version", [](SoftwareTest& t) { t.Install(kUninstallKey64, "{A}", "Backup Tool", "2.1"); },
@@ -149,7 +135,7 @@ TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop)
   EXPECT_THAT(DrainWhenPosted(1), ElementsAre(kInstalledWithVersion)) << "once per key";
   Remove(kUninstallKey64, "{A}");
   EXPECT_THAT(DrainWhenPosted(1),
-              ElementsAre(Posted{act_id::kSoftwareUninstalled, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
+              ElementsAre(Notice{act_id::kSoftwareUninstalled, "Backup Tool,2.1", "「Backup Tool(2.1)」がアンインストールされました。"}));
 
   EXPECT_TRUE(watcher.Stop());
   EXPECT_THAT(Drain(), IsEmpty());
@@ -167,7 +153,7 @@ TEST_F(SoftwareTest, AProgramWrittenDuringAComparisonIsReportedByTheNext) {
   installDuringRead = true;
   Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
   EXPECT_THAT(DrainWhenPosted(2),
-              ElementsAre(kInstalledWithVersion, Posted{act_id::kSoftwareInstalled, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
+              ElementsAre(kInstalledWithVersion, Notice{act_id::kSoftwareInstalled, "Viewer,7", "「Viewer(7)」がインストールされました。"}));
   EXPECT_TRUE(watcher.Stop());
   afterListing = nullptr;
   EXPECT_THAT(Drain(), IsEmpty());

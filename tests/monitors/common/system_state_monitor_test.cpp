@@ -7,6 +7,7 @@
 #include "model/act_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -17,19 +18,11 @@ using ::testing::IsEmpty;
 constexpr std::uint64_t kSecond = 10'000'000;  // FILETIME units
 constexpr std::uint64_t kBoot1 = 133'000'000'000'000'000;
 
-struct Posted {
-  int actId;
-  std::string para;
-  std::string msg;
-  friend bool operator==(const Posted&, const Posted&) = default;
-  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
-    return out << p.actId << " [" << p.para << "] " << p.msg;
-  }
-};
+using testing::Notice;
 
-const Posted kStarted{act_id::kSystemStarted, "", "システムを開始しました。"};
-const Posted kUnexpected{act_id::kUnexpectedShutdown, "", "予期せぬシャットダウンを検出しました。"};
-const Posted kDump{act_id::kMemoryDump, "", "メモリダンプの生成を検出しました。"};
+const Notice kStarted{act_id::kSystemStarted, "", "システムを開始しました。"};
+const Notice kUnexpected{act_id::kUnexpectedShutdown, "", "予期せぬシャットダウンを検出しました。"};
+const Notice kDump{act_id::kMemoryDump, "", "メモリダンプの生成を検出しました。"};
 
 // One machine: its System log, registry and name.
 struct Machine {
@@ -43,11 +36,9 @@ struct Machine {
   void StopErrorReported(std::uint64_t at) {
     os.eventLogStore.Append("System", {"Microsoft-Windows-WER-SystemErrorReporting", 1001, at, {}, 0});
   }
-  std::vector<Posted> Check() {
+  std::vector<Notice> Check() {
     SystemStateMonitor(os.Ports(), queue).Check();
-    std::vector<Posted> posted;
-    queue.Drain([&posted](const AgentEvent& e) { posted.push_back({e.act_id, e.act_para, e.msg}); });
-    return posted;
+    return testing::DrainNotices(queue);
   }
   std::optional<std::uint32_t> Stored(std::string_view name) {
     return RegHandle::GetDword(os.registry, os::RegistryRoot::LocalMachine, kCommonKey, name);
@@ -77,7 +68,7 @@ TEST(SystemState, EachRestartOfTheMachinePostsOneStartReport) {
     const char* name;
     std::vector<std::uint64_t> boots;      // after the first check
     std::vector<std::uint64_t> shutdowns;  // unexpected-shutdown entries, after the first check
-    std::vector<Posted> posted;
+    std::vector<Notice> posted;
   };
   const Case cases[] = {
       {"a normal restart", {kBoot1 + 3600 * kSecond}, {}, {kStarted}},
@@ -103,7 +94,7 @@ TEST(SystemState, EachRestartOfTheMachinePostsOneStartReport) {
 TEST_F(SystemStateTest, ARenamedComputerPostsOldAndNewName) {
   EXPECT_THAT(Check(), IsEmpty());
   os.system.computerName = "nas-0001";  // names compare exactly
-  EXPECT_THAT(Check(), ElementsAre(Posted{act_id::kHostRenamed, "NAS-0001,nas-0001",
+  EXPECT_THAT(Check(), ElementsAre(Notice{act_id::kHostRenamed, "NAS-0001,nas-0001",
                                           "ホスト名が「NAS-0001」から 「nas-0001」へ変更されました。"}));
   EXPECT_THAT(Check(), IsEmpty());
 }

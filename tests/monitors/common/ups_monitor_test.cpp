@@ -9,6 +9,7 @@
 #include "monitors/common/state_tables.h"
 #include "platform/reg_handle.h"
 #include "support/message_file_checks.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -49,18 +50,7 @@ fakes::FakeHidDevice OtherDevice() {
   return mouse;
 }
 
-struct Posted {
-  int act_id;
-  int act_sts;
-  std::string act_trg;
-  std::string act_para;
-  std::string msg;
-  bool operator==(const Posted&) const = default;
-};
-
-void PrintTo(const Posted& p, std::ostream* os) {
-  *os << p.act_id << "/" << p.act_sts << "/" << p.act_trg << "/" << p.act_para << "/" << p.msg;
-}
+using testing::Posted;
 
 const Posted kLost{act_id::kUpsConnectionLost, 1, "1", "UPS", "UPSとの通信が切断されました。"};
 const Posted kBack{act_id::kUpsConnectionLost, 3, "1", "UPS", "UPSとの通信が回復しました。"};
@@ -75,9 +65,7 @@ class UpsMonitorTest : public ::testing::Test {
   }
   std::vector<Posted> Pass() {
     UpsMonitor(os.registry, os.clock, os.hid, queue).Check(snapshot, connection, degradation);
-    std::vector<Posted> posted;
-    queue.Drain([&](const AgentEvent& e) { posted.push_back({e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg}); });
-    return posted;
+    return testing::DrainPosted(queue);
   }
 
   fakes::FakeOs os;

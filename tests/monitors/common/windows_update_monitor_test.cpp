@@ -9,6 +9,7 @@
 #include "monitors/common/windows_update_policy.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -19,20 +20,12 @@ using ::testing::IsEmpty;
 constexpr std::uint32_t kMissing = RegHandle::kMissingDword;
 constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 
-struct Posted {
-  int actId;
-  std::string para;
-  std::string msg;
-  friend bool operator==(const Posted&, const Posted&) = default;
-  friend std::ostream& operator<<(std::ostream& out, const Posted& p) {
-    return out << p.actId << " [" << p.para << "] " << p.msg;
-  }
-};
+using testing::Notice;
 
-Posted PolicyChanged(const char* shown) {
+Notice PolicyChanged(const char* shown) {
   return {act_id::kUpdatePolicyChanged, shown, std::string("Windows Updateの 設定が変更されました(") + shown + ")。"};
 }
-Posted Installed(const char* at) { return {act_id::kUpdatesInstalled, at, "Windows Update が実施されました。"}; }
+Notice Installed(const char* at) { return {act_id::kUpdatesInstalled, at, "Windows Update が実施されました。"}; }
 
 struct Machine {
   Machine() { os.registry.AddKey(kCommonKey); }
@@ -64,20 +57,14 @@ struct Machine {
     os.windowsUpdate.times = {os::kUpdateOk, os::CalendarTime{2026, 12, 0, day, hour, minute, 42, 0}, std::nullopt};
   }
 
-  std::vector<Posted> Check(bool periodic) {
+  std::vector<Notice> Check(bool periodic) {
     WindowsUpdateMonitor monitor(os.Ports(), queue);
     if (periodic) {
       monitor.Check(message);
     } else {
       monitor.CheckAtStartUp(message);
     }
-    std::vector<Posted> posted;
-    queue.Drain([&posted](const AgentEvent& e) {
-      EXPECT_EQ(e.act_sts, 0);
-      EXPECT_EQ(e.act_trg, "");
-      posted.push_back({e.act_id, e.act_para, e.msg});
-    });
-    return posted;
+    return testing::DrainNotices(queue);
   }
 
   fakes::FakeOs os;
@@ -93,7 +80,7 @@ TEST(WindowsUpdatePolicy, StoredAgainstCurrentPolicy) {
     std::uint32_t storedN, storedA;
     bool policy;
     std::uint32_t n, a;
-    std::vector<Posted> posted;  // by the periodic form
+    std::vector<Notice> posted;  // by the periodic form
     std::uint32_t nowN, nowA;    // stored afterwards, by either form
   };
   const Case cases[] = {
@@ -122,7 +109,7 @@ TEST(WindowsUpdatePolicy, StoredAgainstCurrentPolicy) {
       machine.Store("NoAutoUpdate", c.storedN);
       machine.Store("AUOptions", c.storedA);
       machine.SetPolicy(c.policy, c.n, c.a);
-      EXPECT_EQ(machine.Check(periodic), periodic ? c.posted : std::vector<Posted>{});
+      EXPECT_EQ(machine.Check(periodic), periodic ? c.posted : std::vector<Notice>{});
       EXPECT_EQ(machine.Stored("NoAutoUpdate"), c.nowN);
       EXPECT_EQ(machine.Stored("AUOptions"), c.nowA);
       EXPECT_THAT(machine.Check(true), IsEmpty()) << "a change is reported once";
@@ -175,7 +162,7 @@ TEST(WindowsUpdateInstallation, AnInstallationWhileTheAgentWasStoppedIsReportedA
   common.CheckSystemState();
   EXPECT_EQ(machine.StoredText("UpdateLastInst"), "2026/12/01 03:15:42") << "the start-up check does not store it";
   common.CheckWindowsUpdate();
-  std::vector<Posted> posted;
+  std::vector<Notice> posted;
   CommonEventQueue().Drain([&posted](const AgentEvent& e) {
     if (e.act_id == act_id::kUpdatesInstalled || e.act_id == act_id::kUpdatePolicyChanged) posted.push_back({e.act_id, e.act_para, e.msg});
   });

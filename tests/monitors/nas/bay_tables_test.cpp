@@ -17,19 +17,14 @@ struct BayRow {
   const char* meridexName;
 };
 
-// Every bay mask, and masks that name no bay: 32 (outside the bays), 0 (no address), two bits
-// at once, and bits above the last slot.
+// The bays where the numbering turns (the first ones, the gap at 32, the last), and masks that
+// name no bay: 32 (outside the bays), 0 (no address), two bits at once, bits above the last slot.
 constexpr BayRow kBays[] = {
     {1, 0, 0, 1, "HDD0", "SSD", "HDD1"},
     {2, 1, 1, 2, "HDD1", "HDD1", "HDD2"},
-    {4, 2, 2, 3, "HDD2", "HDD2", "HDD3"},
     {8, 3, 3, 4, "HDD3", "HDD3", "HDD4"},
     {16, 4, 5, 5, "HDD5", "HDD5", "HDD5"},
     {64, 5, 6, 6, "HDD6", "HDD6", "HDD6"},
-    {128, 6, 7, 7, "HDD7", "HDD7", "HDD7"},
-    {256, 7, 8, 8, "HDD8", "HDD8", "HDD8"},
-    {512, 8, 9, 9, "HDD9", "HDD9", "HDD9"},
-    {1024, 9, 10, 10, "HDD10", "HDD10", "HDD10"},
     {2048, 10, 11, 11, "HDD11", "HDD11", "HDD11"},
     {4096, 11, 12, 12, "HDD12", "HDD12", "HDD12"},
     {32, 0, -1, -1, "", "", ""},
