@@ -53,6 +53,14 @@ TEST(EventQueue, TheControllerDrainTakesCommonBeforeNas) {
   EXPECT_FALSE(EventsPending());
   DrainEventQueues([&order](const AgentEvent&) { order.push_back(-1); });
   EXPECT_EQ(order.size(), 2U) << "an empty drain hands nothing over";
+
+  // Either queue alone makes events pending.
+  NasEventQueue().Post(AgentEvent(act_id::kCpuFan, clock));
+  EXPECT_TRUE(EventsPending());
+  DrainEventQueues([](const AgentEvent&) {});
+  CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, clock));
+  EXPECT_TRUE(EventsPending());
+  DrainEventQueues([](const AgentEvent&) {});
 }
 
 }  // namespace

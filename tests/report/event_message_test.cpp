@@ -84,12 +84,12 @@ TEST_F(EventMessageTest, EmptyFieldsAreNullAndTextsAreEscaped) {
 TEST_F(EventMessageTest, InvalidUtf8AndStrayQuotesFromTheRegistryStillGiveValidJson) {
   AddUninstallEntry("{AGENT}", "Orvane Service Agent Program", "1.\"2.3");
   AgentEvent event(act_id::kTestNotice, os.clock);
-  event.act_para = "bad \xC3 byte";
+  event.act_para = "bad \xC3 byte \"q\"";
   event.msg = "\xFF\xFE";
   const std::string file = WriteOne(event);
   EXPECT_TRUE(IsStrictJsonMessage(file));
   EXPECT_THAT(file, HasSubstr("\"agt_ver\":\"1.\\\"2\""));
-  EXPECT_THAT(file, HasSubstr("bad \xEF\xBF\xBD byte"));
+  EXPECT_THAT(file, HasSubstr("bad \xEF\xBF\xBD byte \\\"q\\\""));
 }
 
 TEST(EscapeJson, ShortFormsForTheSevenAndHexForOtherControls) {

@@ -123,6 +123,9 @@ TEST_F(BackupTaskTest, RunTransitionsSetResultAndTimes) {
     ASSERT_EQ(tasks.size(), 1u);
     EXPECT_EQ(tasks[0].result, c.result);
     EXPECT_EQ(failures.size(), c.failed ? 1u : 0u);
+    Restart();
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].result, c.result) << "as stored for the next start";
   }
 }
 
