@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <malloc.h>
+#include <mutex>
 
 #include "fakes/fake_os.h"
 #include "model/act_ids.h"
@@ -405,6 +406,42 @@ TEST_F(ControllerLoopTest, SuspendAndAutomaticResumeReportOnce) {
   const auto events = Files("RE[");
   ASSERT_EQ(events.size(), 1U);
   EXPECT_THAT(events[0], HasSubstr("\"act_id\":1030"));
+}
+
+// A round whose monitors only posted events starts the uploader at once, not with the next
+// status (each start rewrites "config.ini" first; the uploader itself runs on its own thread);
+// a sleep notice goes out as a sleeping status.
+TEST_F(ControllerLoopTest, EventsAndASleepNoticeAreSentWithoutWaitingForTheStatus) {
+  Register();
+  CloudAnswers(os, 200, kCloudOk);
+  SetDword("CheckInterval", 60);
+  SetDword("OutputInterval", 3600);
+  std::mutex takenMutex;
+  std::string written;  // whatever the uploader took, then what it left
+  os.files.AddFile("C:\\orvsvc\\ORVUPLD.exe", "MZ");
+  os.processes.Script(kUploaderCommand, fakes::ScriptedProcess{});
+  os.processes.OnLaunch(kUploaderCommand, [&] {
+    const std::lock_guard lock(takenMutex);
+    for (const std::string& file : os.files.FilesIn(kPool)) {
+      written += *os.files.Content(file);
+      (void)os.files.RemoveFile(file);
+    }
+  });
+  constexpr const char* kConfig = "C:\\orvsvc\\config.ini";
+  bool startedForTheEvent = false;
+  RunUntil(20 * kMinute, [&](CORVSvcCtrl& c) {
+    os.clock.ScheduleAt(5 * kMinute + 30'000, [this, kConfig] {
+      (void)os.files.RemoveFile(kConfig);
+      CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, os.clock));
+    });
+    os.clock.ScheduleAt(9 * kMinute, [&] { startedForTheEvent = os.files.FileExists(kConfig); });
+    os.clock.ScheduleAt(10 * kMinute + 30'000, [&c] { c.OnUserControl(135, 0, nullptr); });
+  });
+  EXPECT_TRUE(startedForTheEvent);
+  const std::lock_guard lock(takenMutex);
+  for (const std::string& file : os.files.FilesIn(kPool)) written += *os.files.Content(file);
+  EXPECT_THAT(written, HasSubstr("\"act_id\":1040"));
+  EXPECT_THAT(written, HasSubstr("\"pow_sts\":200,"));
 }
 
 // The worker serves a stop before a resume that follows it, so the stop alone must end the
