@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "os/win32/security_descriptor_win32.h"
+#include "os/win32/synchronization_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 #include "os/win32/windows_api.h"
@@ -137,30 +138,9 @@ class Win32PipeServer final : public os::PipeServer {
   // A wait that ends without a client leaves the connect pending for the next wait: a server
   // that looks at its stop event between short waits then costs the system one wait per
   // look, not a cancel and a new connect each time.
-  os::OsError WaitForClient(std::uint32_t timeoutMs) override {
-    if (connected_) return os::kSuccess;
-    if (!listen_) {
-      auto io = io_.NewIo();
-      if (!io) return os::kErrorBrokenPipe;
-      if (::ConnectNamedPipe(io_.pipe_.get(), &io->overlapped)) {
-        connected_ = true;
-        return os::kSuccess;
-      }
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_PIPE_CONNECTED) {
-        connected_ = true;
-        return os::kSuccess;
-      }
-      if (error != ERROR_IO_PENDING) return error;
-      listen_ = std::move(io);
-    }
-    if (::WaitForSingleObject(listen_->overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) return os::kErrorSemTimeout;
-    DWORD transferred = 0;
-    const BOOL done = ::GetOverlappedResult(io_.pipe_.get(), &listen_->overlapped, &transferred, FALSE);
-    const os::OsError error = done ? os::kSuccess : ::GetLastError();
-    listen_.reset();
-    if (error == os::kSuccess) connected_ = true;
-    return error;
+  os::OsError WaitForClient(std::uint32_t timeoutMs) override { return Await(nullptr, timeoutMs); }
+  os::OsError WaitForClientUnless(os::Event& stop, std::uint32_t timeoutMs) override {
+    return Await(NativeEventHandle(stop), timeoutMs);
   }
 
   void Disconnect() override {
@@ -179,6 +159,36 @@ class Win32PipeServer final : public os::PipeServer {
   }
 
  private:
+  // Waits for a client, or for `stop` when there is one.
+  os::OsError Await(HANDLE stop, std::uint32_t timeoutMs) {
+    if (connected_) return os::kSuccess;
+    if (!listen_) {
+      auto io = io_.NewIo();
+      if (!io) return os::kErrorBrokenPipe;
+      if (::ConnectNamedPipe(io_.pipe_.get(), &io->overlapped)) {
+        connected_ = true;
+        return os::kSuccess;
+      }
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_PIPE_CONNECTED) {
+        connected_ = true;
+        return os::kSuccess;
+      }
+      if (error != ERROR_IO_PENDING) return error;
+      listen_ = std::move(io);
+    }
+    const HANDLE handles[] = {listen_->overlapped.hEvent, stop};
+    if (::WaitForMultipleObjects(stop != nullptr ? 2 : 1, handles, FALSE, timeoutMs) != WAIT_OBJECT_0) {
+      return os::kErrorSemTimeout;
+    }
+    DWORD transferred = 0;
+    const BOOL done = ::GetOverlappedResult(io_.pipe_.get(), &listen_->overlapped, &transferred, FALSE);
+    const os::OsError error = done ? os::kSuccess : ::GetLastError();
+    listen_.reset();
+    if (error == os::kSuccess) connected_ = true;
+    return error;
+  }
+
   // Ends a pending connect before the pipe closes; one that never reports back keeps its block.
   void StopListening() {
     if (!listen_) return;
