@@ -28,8 +28,8 @@ struct UpsSearchMemory {
 class UpsMonitor {
  public:
   // A walk that found no UPS is trusted while the system reports no HID interface come or gone,
-  // for at most this many passes, so a notice the system failed to give costs one UPS a few
-  // passes at most.
+  // for at most this many passes: a notice the system failed to give delays finding a UPS by
+  // that many passes at most.
   static constexpr std::uint32_t kWalkAtLeastEvery = 10;
 
   // Without `memory` the HID listing is walked at every pass.
