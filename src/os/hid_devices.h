@@ -69,6 +69,9 @@ class HidDevices {
  public:
   virtual ~HidDevices() = default;
   virtual OsResult<HidDeviceSet> PresentInterfaces() = 0;
+  // False only when no HID interface can have come or gone since the previous call: the first
+  // call, and every call that cannot tell, answers true.
+  virtual bool InterfacesMayHaveChanged() = 0;
 };
 
 }  // namespace orv::os

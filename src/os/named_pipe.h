@@ -13,6 +13,7 @@
 
 #include "os/os_error.h"
 #include "os/os_result.h"
+#include "os/synchronization.h"
 
 namespace orv::os {
 
@@ -41,6 +42,9 @@ class PipeServer : public PipeEnd {
   // kSuccess when a client is connected (also when one already was), kErrorSemTimeout when none
   // came within `timeoutMs`, or the error.
   virtual OsError WaitForClient(std::uint32_t timeoutMs) = 0;
+  // As WaitForClient, but also ends with kErrorSemTimeout as soon as `stop` is set (without
+  // consuming it), so a server need not wake up to look at its stop event.
+  virtual OsError WaitForClientUnless(Event& stop, std::uint32_t timeoutMs) = 0;
   // Drops the current client (unread bytes are discarded); the instance can then wait for the
   // next one.
   virtual void Disconnect() = 0;

@@ -45,6 +45,7 @@ class FakeHidDevices final : public os::HidDevices {
   void Set(std::vector<FakeHidDevice> devices) {
     std::lock_guard lock(mutex_);
     devices_ = std::move(devices);
+    changed_ = true;
   }
   int openDevices() const { return *openDevices_; }
   int walks() const {
@@ -57,6 +58,10 @@ class FakeHidDevices final : public os::HidDevices {
     ++walks_;
     if (listError != os::kSuccess) return listError;
     return std::make_unique<Set_>(devices_, walkError, openDevices_);
+  }
+  bool InterfacesMayHaveChanged() override {
+    std::lock_guard lock(mutex_);
+    return std::exchange(changed_, false);
   }
 
  private:
@@ -128,6 +133,7 @@ class FakeHidDevices final : public os::HidDevices {
 
   mutable std::mutex mutex_;
   int walks_ = 0;  // interface listings asked for
+  bool changed_ = true;  // since the last InterfacesMayHaveChanged: the devices were Set
   std::vector<FakeHidDevice> devices_;
   std::shared_ptr<int> openDevices_ = std::make_shared<int>(0);
 };

@@ -93,6 +93,20 @@ class FakePipeServer final : public os::PipeServer {
     return os::kSuccess;
   }
 
+  // Looks at the stop event between short real waits for the client.
+  os::OsError WaitForClientUnless(os::Event& stop, std::uint32_t timeoutMs) override {
+    constexpr std::uint32_t kSliceMs = 5;
+    std::uint32_t waited = 0;
+    for (;;) {
+      os::Event* const stopOnly[] = {&stop};
+      if (pipes_.sync != nullptr && pipes_.sync->WaitAny(stopOnly, 0) == 0) return os::kErrorSemTimeout;
+      const std::uint32_t slice = timeoutMs == os::kInfinite ? kSliceMs : std::min(kSliceMs, timeoutMs - waited);
+      const os::OsError error = WaitForClient(slice);
+      if (error != os::kErrorSemTimeout) return error;
+      if (timeoutMs != os::kInfinite && (waited += slice) >= timeoutMs) return error;
+    }
+  }
+
   void Disconnect() override {
     std::lock_guard lock(pipes_.mutex);
     channel_->clientConnected = false;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "os/named_pipe.h"
+#include "os/synchronization.h"
 
 namespace orv::fakes {
 
@@ -47,6 +48,8 @@ class FakeNamedPipes final : public os::NamedPipes {
   os::OsError createFailure = os::kSuccess;
   os::OsError clientWriteFailure = os::kSuccess;
   int openAttempts = 0;  // Connect and CreateServer calls, under `mutex`
+  // What a server's wait for a client looks at its stop event through (FakeOs sets it).
+  os::Synchronization* sync = nullptr;
 
   // Shared state of one pipe instance; public only for the fake's own end classes.
   struct Channel {

@@ -31,7 +31,7 @@ namespace orv::fakes {
 
 struct FakeOs {
   // Real-time waits (bounded by events) unless `simulatedTime`.
-  explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) {}
+  explicit FakeOs(bool simulatedTime = false) : sync(simulatedTime ? &clock : nullptr) { pipes.sync = &sync; }
 
   os::OsPorts Ports() {
     return {heldRegistry, eventReporter, serviceHost, serviceManager, sync, clock, system, process, files, processes,

@@ -31,6 +31,8 @@ TEST_F(QuietRoundTest, OpensEachKeyOnceAndWritesNothing) {
   const auto uses = appliance.fake.registry.UsesByKey();
   EXPECT_FALSE(uses.empty());
   for (const auto& [key, use] : uses) EXPECT_LE(use.opens, kRounds) << key;
+  EXPECT_LE(calls.deviceWalks, 1) << "the HID listing without a UPS is walked again only after a device came or went, "
+                                     "or after ten passes";
 }
 
 // A day at one round a minute with a periodic status every 30 minutes: after the first round the

@@ -72,7 +72,7 @@ void AgentCtrl_COMMON::Check(PassKind pass, const AgentCtrl_ConfigFile& definiti
   if (pass == PassKind::Round) data_.samples.Add(data_.current);
   forwarder_.Forward(definitions, CommonEventQueue());
   serverBackup_.Check(data_.current.backup, data_.backupState);
-  UpsMonitor(os_.registry, os_.clock, os_.hid, CommonEventQueue())
+  UpsMonitor(os_.registry, os_.clock, os_.hid, CommonEventQueue(), &upsSearch_)
       .Check(data_.current.ups, data_.upsConnectState, data_.upsDegradeState);
   SaveStateTables();
 }

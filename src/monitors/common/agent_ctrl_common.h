@@ -20,6 +20,7 @@
 #include "monitors/common/performance_monitor.h"
 #include "monitors/common/server_backup_monitor.h"
 #include "monitors/common/state_tables.h"
+#include "monitors/common/ups_monitor.h"
 #include "monitors/common/watcher_thread.h"
 #include "os/os_ports.h"
 
@@ -72,6 +73,7 @@ class AgentCtrl_COMMON {
   DriverMonitor drivers_;
   PerformanceMonitor performance_;
   ServerBackupMonitor serverBackup_;
+  UpsSearchMemory upsSearch_;
   // In the order they start and stop.
   WatcherThread driveWatcher_;
   WatcherThread updateWatcher_;

@@ -45,8 +45,12 @@ void AgentCtrl_COMMON_EventSink::Indicate(std::span<os::WmiObject* const> object
 void RunDriveWatcher(const os::OsPorts& os, os::Event& stop, EventQueue& queue) {
   WmiBase wmi(os.wmi);
   std::unique_ptr<os::WmiSubscription> subscription;
-  // Without the query the watcher has nothing to do but wait for its stop.
-  (void)wmi.Subscribe(kDriveEventQuery, std::make_shared<AgentCtrl_COMMON_EventSink>(os.clock, queue), subscription);
+  // Without the query there is nothing to watch: the watcher ends at once, so its thread and
+  // WMI connection are not held for the whole run only to wait for a stop that then finds it
+  // ended.
+  if (!wmi.Subscribe(kDriveEventQuery, std::make_shared<AgentCtrl_COMMON_EventSink>(os.clock, queue), subscription)) {
+    return;
+  }
   os::Event* const stopOnly[] = {&stop};
   (void)os.sync.WaitAny(stopOnly, os::kInfinite);
   subscription.reset();  // cancelled while the connection and COM still stand

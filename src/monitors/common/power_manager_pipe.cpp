@@ -95,7 +95,7 @@ void RunPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os::E
       }
     }
     if (!connected) {
-      error = server->WaitForClient(timing.pollMs);
+      error = server->WaitForClientUnless(stop, timing.clientWaitMs);
       if (error == os::kErrorSemTimeout) continue;
       if (error != os::kSuccess) {
         // The instance itself is in doubt (an operation on it never came back): a new one.

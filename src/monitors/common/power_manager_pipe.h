@@ -30,6 +30,8 @@ struct PowerManagerPipeTiming {
   std::uint32_t pollMs = 500;
   // Pause before the pipe is created again after it could not be.
   std::uint32_t retryMs = 1000;
+  // Longest wait for a client; the stop event ends it at once.
+  std::uint32_t clientWaitMs = 60000;
 };
 
 // Serves the pipe until `stop` is set, then disconnects and closes it. Returns at once

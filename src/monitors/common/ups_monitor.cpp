@@ -85,11 +85,20 @@ void UpsMonitor::Check(UpsSnapshot& snapshot, MonitorState& connection, MonitorS
     tracker.Track(degradation, false, kDegraded,
                   ClosingOf(degradation, "UPSの監視が解除されました。UPSの劣化検知を解除します。"));
     snapshot = UpsSnapshot{};
+    if (memory_ != nullptr) *memory_ = {};
     return;
   }
 
+  if (memory_ != nullptr) {
+    // Walking the HID listing costs the system far more than the rest of the pass; after a walk
+    // without a UPS nothing can be found until a device comes. A pass that trusts the last walk
+    // is that walk's outcome again: the snapshot already empty, no condition to change.
+    const bool mayHaveChanged = hid_.InterfacesMayHaveChanged();  // asked first: a change during the walk counts
+    if (memory_->noUpsListed && !mayHaveChanged && ++memory_->passesSinceWalk < kWalkAtLeastEvery) return;
+  }
   UPSCtrl_APC reading(hid_);
   const bool searched = reading.ReadUps();
+  if (memory_ != nullptr) *memory_ = {searched && reading.found == 0, 0};
   if (reading.found == 0 && !searched) {
     // A device list that could not be walked, or a UPS that would not open, tells nothing of
     // the connection: a UPS known until now stays, unread, and no condition changes.

@@ -8,6 +8,8 @@
 // device sends, the snapshot holds valid JSON tokens.
 #pragma once
 
+#include <cstdint>
+
 #include "model/event_queue.h"
 #include "model/monitor_state.h"
 #include "model/ups_snapshot.h"
@@ -16,10 +18,24 @@
 
 namespace orv {
 
+// What one run's passes remember of the HID listing: whether the last walk ended without a
+// UPS, and how many passes have trusted that since.
+struct UpsSearchMemory {
+  bool noUpsListed = false;
+  std::uint32_t passesSinceWalk = 0;
+};
+
 class UpsMonitor {
  public:
-  UpsMonitor(os::Registry& registry, os::Clock& clock, os::HidDevices& hid, EventQueue& queue)
-      : registry_(registry), clock_(clock), hid_(hid), queue_(queue) {}
+  // A walk that found no UPS is trusted while the system reports no HID interface come or gone,
+  // for at most this many passes: a notice the system failed to give delays finding a UPS by
+  // that many passes at most.
+  static constexpr std::uint32_t kWalkAtLeastEvery = 10;
+
+  // Without `memory` the HID listing is walked at every pass.
+  UpsMonitor(os::Registry& registry, os::Clock& clock, os::HidDevices& hid, EventQueue& queue,
+             UpsSearchMemory* memory = nullptr)
+      : registry_(registry), clock_(clock), hid_(hid), queue_(queue), memory_(memory) {}
 
   void Check(UpsSnapshot& snapshot, MonitorState& connection, MonitorState& degradation);
 
@@ -31,6 +47,7 @@ class UpsMonitor {
   os::Clock& clock_;
   os::HidDevices& hid_;
   EventQueue& queue_;
+  UpsSearchMemory* memory_;
 };
 
 }  // namespace orv

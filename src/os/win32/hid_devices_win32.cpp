@@ -2,6 +2,8 @@
 
 // clang-format off
 #include <windows.h>
+// The lean <windows.h> an earlier header may have brought leaves out the device-control codes.
+#include <winioctl.h>
 #include <setupapi.h>
 // MinGW's HID headers declare hid.dll's C functions without C linkage.
 extern "C" {
@@ -206,6 +208,28 @@ class Win32HidDeviceSet final : public os::HidDeviceSet {
 };
 
 }  // namespace
+
+bool Win32HidDevices::InterfacesMayHaveChanged() {
+  if (watching_ && ::WaitForSingleObject(changed_.get(), 0) == WAIT_TIMEOUT) return false;
+  watching_ = Watch();
+  return true;
+}
+
+bool Win32HidDevices::Watch() {
+  if (!changed_) changed_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!changed_) return false;
+  if (!classKey_ &&
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{4D1E55B2-F16F-11CF-88CB-001111000030}", 0,
+                      KEY_NOTIFY, classKey_.Receive()) != ERROR_SUCCESS) {
+    classKey_.reset();
+    return false;
+  }
+  ::ResetEvent(changed_.get());
+  // The notice is bound to this thread: should it end, the event is set, which only costs a walk.
+  return ::RegNotifyChangeKeyValue(classKey_.get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                   changed_.get(), TRUE) == ERROR_SUCCESS;
+}
 
 os::OsResult<os::HidDeviceSet> Win32HidDevices::PresentInterfaces() {
   GUID hidClass{};

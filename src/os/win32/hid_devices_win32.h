@@ -11,6 +11,7 @@
 #pragma once
 
 #include "os/hid_devices.h"
+#include "os/win32/unique_handle.h"
 
 namespace orv::win32 {
 
@@ -20,6 +21,17 @@ class Win32HidDevices final : public os::HidDevices {
   static constexpr unsigned long kCancelWaitMs = 2000;
 
   os::OsResult<os::HidDeviceSet> PresentInterfaces() override;
+  // Told by the registry: the HID interface class's key, where the system adds and removes an
+  // interface's entries as devices come and go, is watched (the whole tree, names and values);
+  // any failure to watch it answers true.
+  bool InterfacesMayHaveChanged() override;
+
+ private:
+  bool Watch();
+
+  UniqueRegKey classKey_;
+  UniqueKernelHandle changed_;  // manual reset, set by the registry
+  bool watching_ = false;
 };
 
 }  // namespace orv::win32

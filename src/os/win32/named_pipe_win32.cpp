@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "os/win32/security_descriptor_win32.h"
+#include "os/win32/synchronization_win32.h"
 #include "os/win32/unique_handle.h"
 #include "os/win32/wide_text.h"
 #include "os/win32/windows_api.h"
@@ -129,27 +130,17 @@ class Win32PipeServer final : public os::PipeServer {
  public:
   Win32PipeServer(UniquePipe pipe, UniqueKernelHandle ioEvent)
       : io_(std::move(pipe), std::move(ioEvent)) {}
-  ~Win32PipeServer() override { Disconnect(); }
+  ~Win32PipeServer() override {
+    Disconnect();
+    StopListening();
+  }
 
-  os::OsError WaitForClient(std::uint32_t timeoutMs) override {
-    if (connected_) return os::kSuccess;
-    auto io = io_.NewIo();
-    if (!io) return os::kErrorBrokenPipe;
-    if (::ConnectNamedPipe(io_.pipe_.get(), &io->overlapped)) {
-      connected_ = true;
-      return os::kSuccess;
-    }
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) {
-      connected_ = true;
-      return os::kSuccess;
-    }
-    if (error != ERROR_IO_PENDING) return error;
-    ::SetLastError(ERROR_IO_PENDING);
-    // A client that connected while the wait was being cancelled counts as connected.
-    const os::OsError result = io_.Finish(io, FALSE, timeoutMs).error;
-    if (result == os::kSuccess) connected_ = true;
-    return result;
+  // A wait that ends without a client leaves the connect pending for the next wait: a server
+  // that looks at its stop event between short waits then costs the system one wait per
+  // look, not a cancel and a new connect each time.
+  os::OsError WaitForClient(std::uint32_t timeoutMs) override { return Await(nullptr, timeoutMs); }
+  os::OsError WaitForClientUnless(os::Event& stop, std::uint32_t timeoutMs) override {
+    return Await(NativeEventHandle(stop), timeoutMs);
   }
 
   void Disconnect() override {
@@ -168,7 +159,48 @@ class Win32PipeServer final : public os::PipeServer {
   }
 
  private:
+  // Waits for a client, or for `stop` when there is one.
+  os::OsError Await(HANDLE stop, std::uint32_t timeoutMs) {
+    if (connected_) return os::kSuccess;
+    if (!listen_) {
+      auto io = io_.NewIo();
+      if (!io) return os::kErrorBrokenPipe;
+      if (::ConnectNamedPipe(io_.pipe_.get(), &io->overlapped)) {
+        connected_ = true;
+        return os::kSuccess;
+      }
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_PIPE_CONNECTED) {
+        connected_ = true;
+        return os::kSuccess;
+      }
+      if (error != ERROR_IO_PENDING) return error;
+      listen_ = std::move(io);
+    }
+    const HANDLE handles[] = {listen_->overlapped.hEvent, stop};
+    if (::WaitForMultipleObjects(stop != nullptr ? 2 : 1, handles, FALSE, timeoutMs) != WAIT_OBJECT_0) {
+      return os::kErrorSemTimeout;
+    }
+    DWORD transferred = 0;
+    const BOOL done = ::GetOverlappedResult(io_.pipe_.get(), &listen_->overlapped, &transferred, FALSE);
+    const os::OsError error = done ? os::kSuccess : ::GetLastError();
+    listen_.reset();
+    if (error == os::kSuccess) connected_ = true;
+    return error;
+  }
+
+  // Ends a pending connect before the pipe closes; one that never reports back keeps its block.
+  void StopListening() {
+    if (!listen_) return;
+    ::CancelIoEx(io_.pipe_.get(), &listen_->overlapped);
+    if (::WaitForSingleObject(listen_->overlapped.hEvent, kCancelGraceMs) != WAIT_OBJECT_0) {
+      (void)listen_.release();  // still owned by the system
+    }
+    listen_.reset();
+  }
+
   PipeIo io_;
+  std::unique_ptr<PendingIo> listen_;  // the connect under way, while no client is there
   bool connected_ = false;
 };
 

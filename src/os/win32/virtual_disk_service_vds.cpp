@@ -262,6 +262,11 @@ void AddDriveLetters(VdsService* service, std::vector<os::VdsDriveLetter>& lette
 
 bool VdsDiskService::Enumerate(os::VdsSnapshot& snapshot, os::OsError& error) {
   snapshot = {};
+  if (missingClassAnswers_ > 0) {
+    --missingClassAnswers_;
+    error = static_cast<os::OsError>(REGDB_E_CLASSNOTREG);
+    return false;
+  }
   const CallApartment apartment;  // declared first: left after everything below is released
   if (FAILED(apartment.Failure())) {
     error = static_cast<os::OsError>(apartment.Failure());
@@ -270,6 +275,7 @@ bool VdsDiskService::Enumerate(os::VdsSnapshot& snapshot, os::OsError& error) {
   UniqueCom<VdsService> service;
   const HRESULT hr = LoadReadyService(service);
   if (FAILED(hr)) {
+    if (hr == REGDB_E_CLASSNOTREG) missingClassAnswers_ = kMissingClassLookupEvery - 1;
     error = static_cast<os::OsError>(hr);
     return false;
   }

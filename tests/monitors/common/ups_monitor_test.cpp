@@ -64,12 +64,13 @@ class UpsMonitorTest : public ::testing::Test {
     os.registry.AddKey(kStatusKey);
   }
   std::vector<Posted> Pass() {
-    UpsMonitor(os.registry, os.clock, os.hid, queue).Check(snapshot, connection, degradation);
+    UpsMonitor(os.registry, os.clock, os.hid, queue, &search).Check(snapshot, connection, degradation);
     return testing::DrainPosted(queue);
   }
 
   fakes::FakeOs os;
   EventQueue queue;
+  UpsSearchMemory search;
   UpsSnapshot snapshot;
   MonitorState connection;
   MonitorState degradation;
@@ -249,6 +250,29 @@ TEST_F(UpsMonitorTest, UnpluggingAndReconnectingReportsEachOnce) {
   EXPECT_THAT(Pass(), ElementsAre(kBack));
   EXPECT_EQ(connection.act_sts, 0);
   EXPECT_THAT(Pass(), IsEmpty());
+}
+
+TEST_F(UpsMonitorTest, AListingWithoutAUpsIsWalkedAgainOnlyAfterADeviceCameOrWent) {
+  const auto walksOf = [&](int passes) {
+    const int before = os.hid.walks();
+    for (int i = 0; i < passes; ++i) EXPECT_THAT(Pass(), IsEmpty());
+    return os.hid.walks() - before;
+  };
+  os.hid.Set({OtherDevice()});
+  EXPECT_EQ(walksOf(3), 1) << "a quiet listing is walked once";
+  EXPECT_EQ(walksOf(UpsMonitor::kWalkAtLeastEvery), 1) << "and again after at most this many passes";
+  os.hid.Set({OtherDevice(), Ups()});
+  EXPECT_EQ(walksOf(2), 2) << "a UPS found is read at every pass";
+  EXPECT_EQ(snapshot.name, "\"UPS\"");
+  os.hid.Set({OtherDevice()});
+  EXPECT_THAT(Pass(), ElementsAre(kLost));
+  ASSERT_TRUE(RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "UPSCheckStop", 1));
+  Pass();
+  ASSERT_TRUE(RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "UPSCheckStop", 0));
+  EXPECT_EQ(walksOf(2), 1) << "switched on again: walked once, whatever the system says";
+  os.hid.listError = 13;
+  os.hid.Set({OtherDevice()});
+  EXPECT_EQ(walksOf(2), 2) << "a listing that failed is no listing without a UPS";
 }
 
 TEST_F(UpsMonitorTest, AnAbnormalStateOpensOnceAndClosesWhenNormal) {
