@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test tier: host (GCC), host with AddressSanitizer and UBSan, the fuzzers for a
-# short while, the Windows cross build and the wine tier (the real ORVSVC.exe as a service).
+# Runs every test tier: host (GCC), host (clang) with AddressSanitizer and UBSan, the fuzzers for
+# a short while (built in the same sanitized tree), the Windows cross build and the wine tier (the
+# real ORVSVC.exe as a service).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,8 +34,9 @@ host_suite() {
   preset host -j4 -LE threads && ctest --preset host -L threads --repeat until-fail:5 -j4
 }
 tier host host_suite
-tier host-asan preset host-asan
-tier fuzz bash -c 'cmake --preset fuzz >/dev/null && cmake --build --preset fuzz && ctest --test-dir build/fuzz -L fuzz --output-on-failure'
+# One sanitized tree (clang) holds the host tests and the fuzzers: the core is built once for both.
+tier host-asan preset host-asan -j2 -LE fuzz
+tier fuzz ctest --preset host-asan -j2 -L fuzz
 tier windows-and-wine preset windows
 
 if ((${#failed[@]})); then
