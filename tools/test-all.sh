@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test tier: host (GCC), host with AddressSanitizer and UBSan, the fuzzers for a
-# short while, the Windows cross build and the wine tier (the real ORVSVC.exe as a service).
+# Runs every test tier: host (GCC), host (clang) with AddressSanitizer and UBSan, the fuzzers for
+# a short while (built in the same sanitized tree), the Windows cross build and the wine tier (the
+# real ORVSVC.exe as a service).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,11 +27,16 @@ preset() {  # configure, build, test one preset; further arguments go to ctest (
   cmake --preset "$name" >/dev/null && cmake --build --preset "$name" && ctest --preset "$name" "${args[@]}"
 }
 
-# The host suite five times over, four at a time, each test in a fresh process: a test that
-# asserts an effect on another thread without waiting for it shows up here, not in a later run.
-tier host preset host --repeat until-fail:5 -j4
-tier host-asan preset host-asan
-tier fuzz bash -c 'cmake --preset fuzz >/dev/null && cmake --build --preset fuzz && ctest --test-dir build/fuzz -L fuzz --output-on-failure'
+# The host suite once, then the tests that run code on more than one thread five times over,
+# four at a time, each in a fresh process: one that asserts an effect on another thread without
+# waiting for it shows up here, not in a later run. The others are deterministic.
+host_suite() {
+  preset host -j4 -LE threads && ctest --preset host -L threads --repeat until-fail:5 -j4
+}
+tier host host_suite
+# One sanitized tree (clang) holds the host tests and the fuzzers: the core is built once for both.
+tier host-asan preset host-asan -j2 -LE fuzz
+tier fuzz ctest --preset host-asan -j2 -L fuzz
 tier windows-and-wine preset windows
 
 if ((${#failed[@]})); then

@@ -258,15 +258,15 @@ class FakeFileSystem::Held final : public os::HeldPath {
       }
     }
     files_.nodes_ = std::move(nodes);
-    std::set<std::string> links;
-    for (const std::string& key : files_.links) links.insert(moved(key).empty() ? key : moved(key));
-    files_.links = std::move(links);
-    std::set<std::string> privateFolders;
-    for (const std::string& key : files_.privateFolders) privateFolders.insert(moved(key).empty() ? key : moved(key));
-    files_.privateFolders = std::move(privateFolders);
-    std::map<std::string, os::PathOwner> owners;
-    for (const auto& [key, owner] : files_.owners) owners[moved(key).empty() ? key : moved(key)] = owner;
-    files_.owners = std::move(owners);
+    std::set<std::string> movedLinks;
+    for (const std::string& key : files_.links) movedLinks.insert(moved(key).empty() ? key : moved(key));
+    files_.links = std::move(movedLinks);
+    std::set<std::string> movedFolders;
+    for (const std::string& key : files_.privateFolders) movedFolders.insert(moved(key).empty() ? key : moved(key));
+    files_.privateFolders = std::move(movedFolders);
+    std::map<std::string, os::PathOwner> movedOwners;
+    for (const auto& [key, owner] : files_.owners) movedOwners[moved(key).empty() ? key : moved(key)] = owner;
+    files_.owners = std::move(movedOwners);
     files_.holds_.erase(key_);
     key_ = to;
     ++files_.holds_[key_];
