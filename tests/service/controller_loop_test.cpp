@@ -430,7 +430,7 @@ TEST_F(ControllerLoopTest, EventsAndASleepNoticeAreSentWithoutWaitingForTheStatu
   constexpr const char* kConfig = "C:\\orvsvc\\config.ini";
   bool startedForTheEvent = false;
   RunUntil(20 * kMinute, [&](CORVSvcCtrl& c) {
-    os.clock.ScheduleAt(5 * kMinute + 30'000, [this, kConfig] {
+    os.clock.ScheduleAt(5 * kMinute + 30'000, [this] {
       (void)os.files.RemoveFile(kConfig);
       CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, os.clock));
     });
