@@ -9,7 +9,6 @@
 namespace orv {
 namespace {
 
-
 }  // namespace
 
 void AgentCtrl_COMMON_EventSink::Indicate(std::span<os::WmiObject* const> objects) {

@@ -11,7 +11,6 @@
 namespace orv {
 namespace {
 
-
 std::string AddressText(const std::array<std::uint8_t, 4>& address) {
   char text[16];
   std::snprintf(text, sizeof text, "%d.%d.%d.%d", address[0], address[1], address[2], address[3]);

@@ -9,7 +9,6 @@
 namespace orv {
 namespace {
 
-
 constexpr std::string_view kSystemStartFilter =
     R"(*[System[(EventID=12 and Provider[@Name="Microsoft-Windows-Kernel-General"])]])";
 constexpr std::string_view kShutdownFilter = R"(*[System[(EventID=6008 and Provider[@Name="EventLog"])]])";

@@ -11,7 +11,6 @@
 namespace orv {
 namespace {
 
-
 std::string Quoted(std::string_view text) {
   std::string token(1, '"');
   token.append(EscapeJson(text));

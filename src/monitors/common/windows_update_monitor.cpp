@@ -10,7 +10,6 @@
 namespace orv {
 namespace {
 
-
 constexpr std::string_view kLastInstallationValue = "UpdateLastInst";
 constexpr std::string_view kNoAutoUpdateValue = "NoAutoUpdate";
 constexpr std::string_view kAuOptionsValue = "AUOptions";
