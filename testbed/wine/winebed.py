@@ -980,12 +980,19 @@ class WineBed:
                 result = RunResult(full, rc, out.read(), b"", time.monotonic() - t)
         else:
             result = self._run_logged(full, self.env(), timeout)
-            # No Windows exit reads as SIGKILL: the wineserver kills a process whose threads
-            # outlive its exit by more than its grace, which a busy machine can stretch, and the
-            # exit code is then lost. The check programs are idempotent, so it runs once more.
-            if result.returncode == -signal.SIGKILL:
-                sys.stderr.write("winebed: %s was killed by the wineserver; running it again\n"
-                                 % " ".join(map(str, argv)))
+            # Two ways a busy machine loses a run that says nothing of the program:
+            # - no Windows exit reads as SIGKILL: the wineserver kills a process whose threads
+            #   outlive its exit by more than its grace, and the exit code is then lost (the
+            #   check programs are idempotent);
+            # - Wine's loader could not launch the program at all ("ShellExecuteEx failed:
+            #   Internal error" from `sc start`), so it never ran.
+            # Either way it runs once more.
+            lost = result.returncode == -signal.SIGKILL
+            never_ran = b"ShellExecuteEx failed" in result.stdout + result.stderr
+            if lost or never_ran:
+                sys.stderr.write("winebed: %s %s; running it again\n"
+                                 % (" ".join(map(str, argv)),
+                                    "was killed by the wineserver" if lost else "did not launch"))
                 result = self._run_logged(full, self.env(), timeout)
         if check and result.returncode != 0:
             raise WineBedError(
