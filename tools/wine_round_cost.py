@@ -216,6 +216,28 @@ def count_requests(lines: list, threads: set) -> collections.Counter:
     return kinds
 
 
+def rounds_by_size(lines: list, threads: set) -> list:
+    """The window's rounds grouped by how many requests each made: (requests, rounds, a sample
+    round's requests in order). A round starts where the worker thread begins its wait for the
+    next round (a select whose time-out is the one-second interval)."""
+    rounds, current = [], None
+    for line in lines:
+        m = REQUEST.match(line)
+        if not m or m.group(1) not in threads or m.group(3).startswith(") ="):
+            continue
+        if m.group(2) == "select" and re.search(r"timeout=\+0\.9\d*,", m.group(3)):
+            if current is not None:
+                rounds.append(current)
+            current = []
+        if current is not None:
+            name = NAME.search(m.group(3))
+            current.append(m.group(2) + (" " + name.group(1)[-60:] if name else ""))
+    groups = collections.OrderedDict()
+    for requests in rounds:
+        groups.setdefault(len(requests), []).append(requests)
+    return sorted(((size, len(group), group[0]) for size, group in groups.items()), key=lambda g: -g[1])
+
+
 def measure(bin_dir: Path, interval: int, settle: float, window: float, trace: bool, keep: bool,
             extra: dict, profile: bool = False) -> dict:
     wb.install_sigterm_cleanup()
@@ -271,6 +293,7 @@ def measure(bin_dir: Path, interval: int, settle: float, window: float, trace: b
                 window_lines = fh.read(log_end - log_mark).decode("utf-8", "replace").splitlines()
             result["threads traced"] = len(threads)
             result["requests"] = count_requests(window_lines, threads)
+            result["rounds by size"] = rounds_by_size(window_lines, threads)
         bed.stop_service(wb.SERVICE, 75)
     finally:
         bed.close()
@@ -291,6 +314,8 @@ def main() -> int:
     parser.add_argument("--profile", action="store_true",
                         help="sample the service with perf over the window (CPU figures then include perf's own)")
     parser.add_argument("--keep", action="store_true", help="keep the prefixes")
+    parser.add_argument("--rounds", action="store_true",
+                        help="with --trace: the rounds grouped by their number of requests, with one round of each size")
     args = parser.parse_args()
     bin_dir = args.bin_dir.resolve()
 
@@ -326,6 +351,12 @@ def main() -> int:
         for kind, count in sorted(quiet["requests"].items(), key=lambda kv: (-kv[1], kv[0])):
             if count / rounds >= 0.5:
                 print("  %8.1f  %s" % (count / rounds, kind))
+    if args.trace and args.rounds:
+        print("rounds by their number of requests (the worker's wait for the next round included):")
+        for size, count, sample in quiet["rounds by size"]:
+            print("  %3d rounds of %d requests:" % (count, size))
+            for request, times in collections.Counter(sample).most_common():
+                print("      %3d  %s" % (times, request))
     return 0
 
 

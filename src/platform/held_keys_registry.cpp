@@ -33,7 +33,16 @@ std::unique_ptr<os::RegistryHold> HeldKeysRegistry::HoldKeys() {
 void HeldKeysRegistry::Release() {
   std::lock_guard lock(mutex_);
   if (--depth_ > 0) return;
-  keys_.clear();  // only the holding thread ever reaches them, and it is here
+  // Only the holding thread ever reaches the keys, and it is here. Failed openings are forgotten,
+  // so the next hold asks for a missing key again.
+  for (auto entry = keys_.begin(); entry != keys_.end();) {
+    HeldKey& held = entry->second;
+    for (Opening* opening : {&held.read, &held.all}) {
+      if (opening->key == nullptr) opening->error = os::kSuccess;
+    }
+    held.kept = true;
+    entry = held.read.key == nullptr && held.all.key == nullptr ? keys_.erase(entry) : std::next(entry);
+  }
   holder_ = {};
 }
 
@@ -52,10 +61,26 @@ HeldKeysRegistry::Route HeldKeysRegistry::Find(os::RegistryRoot root, std::strin
       opening.error = result.error();
       opening.key = std::move(result).take();
     }
-    return Route{true, opening.key.get(), opening.error};
+    return Route{true, opening.key.get(), opening.error, &held};
   };
   if (access == os::RegistryAccess::AllAccess || held.all.key != nullptr) return open(held.all, os::RegistryAccess::AllAccess);
   return open(held.read, os::RegistryAccess::Read);
+}
+
+template <typename Call>
+std::optional<os::OsError> HeldKeysRegistry::OnHeld(os::RegistryRoot root, std::string_view path,
+                                                    os::RegistryAccess access, Call call) {
+  for (int attempt = 0;; ++attempt) {
+    const Route route = Find(root, path, access);
+    if (!route.held) return std::nullopt;
+    if (route.key == nullptr) return route.error;
+    const os::OsError error = call(*route.key);
+    if (error != os::kErrorKeyDeleted || attempt > 0) {
+      route.entry->kept = false;
+      return error;
+    }
+    Forget(root, path);  // the opening outlived its key: open the path as it is now
+  }
 }
 
 void HeldKeysRegistry::Forget(os::RegistryRoot root, std::string_view path) {
@@ -72,35 +97,50 @@ os::OsResult<os::RegistryKey> HeldKeysRegistry::OpenKey(os::RegistryRoot root, s
 }
 
 os::OsError HeldKeysRegistry::ProbeKey(os::RegistryRoot root, std::string_view path, os::RegistryAccess access) {
-  const Route route = Find(root, path, access);
-  return route.held ? route.error : inner_.ProbeKey(root, path, access);
+  Route route = Find(root, path, access);
+  if (!route.held) return inner_.ProbeKey(root, path, access);
+  if (route.key != nullptr && route.entry->kept) {
+    // A read through the kept opening tells whether its key still exists: one call, where an
+    // opening and a closing would be two.
+    os::RegistryValue unused;
+    if (route.key->QueryValue("", unused) == os::kErrorKeyDeleted) {
+      Forget(root, path);
+      route = Find(root, path, access);
+    } else {
+      route.entry->kept = false;
+    }
+  }
+  return route.error;
 }
 
 os::OsError HeldKeysRegistry::QueryValue(os::RegistryRoot root, std::string_view path, std::string_view name,
                                          os::RegistryValue& out) {
-  const Route route = Find(root, path, os::RegistryAccess::Read);
-  if (!route.held) return inner_.QueryValue(root, path, name, out);
-  return route.key != nullptr ? route.key->QueryValue(name, out) : route.error;
+  const auto held = OnHeld(root, path, os::RegistryAccess::Read,
+                           [&](os::RegistryKey& key) { return key.QueryValue(name, out); });
+  return held ? *held : inner_.QueryValue(root, path, name, out);
 }
 
 os::OsError HeldKeysRegistry::SetValue(os::RegistryRoot root, std::string_view path, std::string_view name,
                                        os::RegistryType type, std::span<const std::uint8_t> data) {
-  const Route route = Find(root, path, os::RegistryAccess::AllAccess);
-  if (!route.held) return inner_.SetValue(root, path, name, type, data);
-  return route.key != nullptr ? route.key->SetValue(name, type, data) : route.error;
+  const auto held = OnHeld(root, path, os::RegistryAccess::AllAccess,
+                           [&](os::RegistryKey& key) { return key.SetValue(name, type, data); });
+  return held ? *held : inner_.SetValue(root, path, name, type, data);
 }
 
 os::OsError HeldKeysRegistry::DeleteValue(os::RegistryRoot root, std::string_view path, std::string_view name) {
-  const Route route = Find(root, path, os::RegistryAccess::AllAccess);
-  if (!route.held) return inner_.DeleteValue(root, path, name);
-  return route.key != nullptr ? route.key->DeleteValue(name) : route.error;
+  const auto held = OnHeld(root, path, os::RegistryAccess::AllAccess,
+                           [&](os::RegistryKey& key) { return key.DeleteValue(name); });
+  return held ? *held : inner_.DeleteValue(root, path, name);
 }
 
 os::OsError HeldKeysRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,
                                           std::vector<std::string>& names) {
-  const Route route = Find(root, path, os::RegistryAccess::Read);
-  if (!route.held) return inner_.EnumSubKeys(root, path, names);
-  return route.key != nullptr ? route.key->EnumSubKeys(names) : route.error;
+  const std::size_t before = names.size();
+  const auto held = OnHeld(root, path, os::RegistryAccess::Read, [&](os::RegistryKey& key) {
+    names.resize(before);  // a deleted key's listing is not kept
+    return key.EnumSubKeys(names);
+  });
+  return held ? *held : inner_.EnumSubKeys(root, path, names);
 }
 
 os::OsError HeldKeysRegistry::CreateKey(os::RegistryRoot root, std::string_view path) {

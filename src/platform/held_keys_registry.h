@@ -4,15 +4,21 @@
 // read costs the system an opening and a closing as well; held, a round opens each key once.
 // While a hold lives, the holding thread's calls go through one open key per path and access,
 // opened at the key's first use (a failed opening is remembered as well, so a missing key is
-// asked after once). A key opened for reading serves reads until the first write, which opens
-// it with all access; from then on that opening serves both. Values are still read at every
+// asked after once per hold). A key opened for reading serves reads until the first write, which
+// opens it with all access; from then on that opening serves both. Values are still read at every
 // call, so what the settings program writes meanwhile is seen at once. Other threads, and every
 // call outside a hold, go straight to the registry underneath.
+//
+// The keys that opened stay open when the hold ends and serve the next hold, so a quiet round
+// opens nothing at all; a key that failed to open is asked after again. A kept key may have been
+// deleted since (and perhaps created anew): a call that finds it deleted opens the path again and
+// is made once more, and a probe of a kept key asks the key itself whether it still exists.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -51,6 +57,7 @@ class HeldKeysRegistry final : public os::Registry {
   struct HeldKey {
     Opening read;
     Opening all;
+    bool kept = false;  // opened in an earlier hold and not used since: its key may be gone
   };
 
   // Where a call goes: `held` false sends it to the registry underneath; otherwise `key` is the
@@ -59,8 +66,14 @@ class HeldKeysRegistry final : public os::Registry {
     bool held = false;
     os::RegistryKey* key = nullptr;
     os::OsError error = os::kSuccess;
+    HeldKey* entry = nullptr;
   };
   Route Find(os::RegistryRoot root, std::string_view path, os::RegistryAccess access);
+  // Makes `call` on the held opening of root\path that allows `access`, opening the path again
+  // once if its key was deleted; nullopt when the call is not held.
+  template <typename Call>
+  std::optional<os::OsError> OnHeld(os::RegistryRoot root, std::string_view path, os::RegistryAccess access,
+                                    Call call);
   bool HeldByThisThread();
   void Forget(os::RegistryRoot root, std::string_view path);
   void Release();

@@ -138,33 +138,36 @@ os::OsError FakeRegistry::Enumerate(const std::string& path, std::vector<std::st
 }
 
 // An opening kept by the agent; it reaches the key by its path, so a key deleted meanwhile
-// fails its calls as a deleted key does on Windows.
+// fails its calls as a deleted key does on Windows, and so does one created anew at that path.
 class FakeRegistryKey final : public os::RegistryKey {
  public:
   FakeRegistryKey(FakeRegistry& registry, std::string path, bool allAccess)
-      : registry_(registry), path_(std::move(path)), allAccess_(allAccess) {}
+      : registry_(registry), path_(std::move(path)), allAccess_(allAccess), instance_(registry.instances_[path_]) {}
 
   os::OsError QueryValue(std::string_view name, os::RegistryValue& out) override {
     std::lock_guard lock(registry_.mutex_);
-    return registry_.Query(path_, name, out);
+    return Stale() ? os::kErrorKeyDeleted : registry_.Query(path_, name, out);
   }
   os::OsError SetValue(std::string_view name, os::RegistryType type, std::span<const std::uint8_t> data) override {
     std::lock_guard lock(registry_.mutex_);
-    return registry_.Set(path_, allAccess_, name, type, data);
+    return Stale() ? os::kErrorKeyDeleted : registry_.Set(path_, allAccess_, name, type, data);
   }
   os::OsError DeleteValue(std::string_view name) override {
     std::lock_guard lock(registry_.mutex_);
-    return registry_.Delete(path_, allAccess_, name);
+    return Stale() ? os::kErrorKeyDeleted : registry_.Delete(path_, allAccess_, name);
   }
   os::OsError EnumSubKeys(std::vector<std::string>& names) override {
     std::lock_guard lock(registry_.mutex_);
-    return registry_.Enumerate(path_, names);
+    return Stale() ? os::kErrorKeyDeleted : registry_.Enumerate(path_, names);
   }
 
  private:
+  bool Stale() const { return registry_.instances_[path_] != instance_; }
+
   FakeRegistry& registry_;
   std::string path_;
   bool allAccess_;
+  std::uint64_t instance_;
 };
 
 os::OsResult<os::RegistryKey> FakeRegistry::OpenKey(os::RegistryRoot root, std::string_view path,
@@ -230,7 +233,9 @@ os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path
   do {
     end = path.find('\\', end + 1);
     const std::string_view prefix = path.substr(0, end);
-    Key& key = keys_[Normalize(root, prefix)];
+    const auto [at, created] = keys_.try_emplace(Normalize(root, prefix));
+    if (created) instances_[at->first] = ++lastInstance_;
+    Key& key = at->second;
     const std::size_t slash = prefix.rfind('\\');
     key.name = std::string(slash == std::string_view::npos ? prefix : prefix.substr(slash + 1));
   } while (end != std::string_view::npos);

@@ -119,6 +119,9 @@ class FakeRegistry final : public os::Registry {
   std::map<std::string, KeyUses> uses_;  // by normalised path
   int calls_ = 0;
   int changeAttempts_ = 0;
+  // Which creation of the key at a normalised path is there now (an opening keeps its own).
+  std::map<std::string, std::uint64_t> instances_;
+  std::uint64_t lastInstance_ = 0;
 };
 
 }  // namespace orv::fakes

@@ -57,6 +57,33 @@ TEST_F(HeldKeysRegistryTest, AHoldOpensEachKeyOnceAndStillReadsEveryValue) {
   EXPECT_EQ(fake.Uses(kNasKey).opens, 2) << "after the hold, each call opens the key";
 }
 
+// The keys of one round serve the next; what changed in the registry meanwhile is still seen: a
+// key that appeared, one deleted (its kept opening fails as on Windows), one created anew.
+TEST_F(HeldKeysRegistryTest, KeysStayOpenFromHoldToHoldAndFollowKeysDeletedOrCreatedMeanwhile) {
+  for (int round = 0; round < 3; ++round) {
+    const auto hold = registry.HoldKeys();
+    EXPECT_EQ(Read(kStatusKey, "CheckInterval"), 60U);
+    EXPECT_TRUE(RegHandle::KeyExists(registry, kHklm, kNasKey));
+    EXPECT_EQ(Read(kMissingKey, "Anything"), RegHandle::kMissingDword);
+  }
+  EXPECT_EQ(fake.Uses(kStatusKey), (Uses{1, 3, 0, 0}));
+  EXPECT_EQ(fake.Uses(kNasKey).opens, 1);
+  EXPECT_EQ(fake.Uses(kMissingKey).opens, 3) << "a key that did not open is asked after at every hold";
+
+  (void)fake.DeleteKeyTree(kHklm, kStatusKey);
+  fake.AddKey(kStatusKey);
+  (void)RegHandle::SetDword(fake, kHklm, kStatusKey, "CheckInterval", 5);
+  (void)fake.DeleteKeyTree(kHklm, kNasKey);
+  fake.AddKey(kMissingKey);
+  (void)RegHandle::SetDword(fake, kHklm, kMissingKey, "Anything", 9);
+  const auto hold = registry.HoldKeys();
+  EXPECT_EQ(Read(kStatusKey, "CheckInterval"), 5U);
+  EXPECT_TRUE(Write(kStatusKey, 1));
+  EXPECT_FALSE(RegHandle::KeyExists(registry, kHklm, kNasKey));
+  EXPECT_EQ(Read(kNasKey, "RaidChangeLow"), RegHandle::kMissingDword);
+  EXPECT_EQ(Read(kMissingKey, "Anything"), 9U);
+}
+
 TEST_F(HeldKeysRegistryTest, AWriteOpensWithAllAccessOnceAndAReadOnlyKeyStillReads) {
   const auto hold = registry.HoldKeys();
   (void)Read(kNasKey, "RaidChangeLow");

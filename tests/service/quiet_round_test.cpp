@@ -31,6 +31,7 @@ TEST_F(QuietRoundTest, OpensEachKeyOnceAndWritesNothing) {
   const auto uses = appliance.fake.registry.UsesByKey();
   EXPECT_FALSE(uses.empty());
   for (const auto& [key, use] : uses) EXPECT_LE(use.opens, kRounds) << key;
+  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).opens, 0) << "a key that opened stays open from round to round";
   EXPECT_LE(calls.deviceWalks, 1) << "the HID listing without a UPS is walked again only after a device came or went, "
                                      "or after ten passes";
 }
