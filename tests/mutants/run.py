@@ -18,6 +18,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -147,22 +148,41 @@ def running_test(output):
     return current
 
 
-def run_tests(binary, timeout, brief=True):
-    """(status, failing tests): status is 'passed', 'failed', 'crash: SIG...' or 'hang'."""
-    command = [str(binary)] + (["--gtest_brief=1"] if brief else [])
-    try:
-        result = subprocess.run(command, cwd=binary.parent, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT, text=True, errors="replace", timeout=timeout)
-    except subprocess.TimeoutExpired as expired:
-        output = expired.stdout or ""
-        output = output.decode(errors="replace") if isinstance(output, bytes) else output
-        return f"hang (over {timeout} s)", failed_tests(output), output
-    if result.returncode < 0:
-        return f"crash: {signal.Signals(-result.returncode).name}", failed_tests(result.stdout), result.stdout
-    if result.returncode == 0:
-        return "passed", [], result.stdout
-    names = failed_tests(result.stdout)
-    return ("failed" if names else f"failed (exit {result.returncode})"), names, result.stdout
+def run_tests(binary, timeout, shards):
+    """(status, failing tests, output): status is 'passed', 'failed', 'crash: SIG... in <test>' or
+    'hang'. The suite runs as `shards` processes side by side (GoogleTest's own sharding): most
+    of its time is tests waiting on their threads, so the shards overlap without crowding."""
+    runs = []
+    for index in range(shards):
+        env = dict(os.environ, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(index))
+        out = tempfile.TemporaryFile(mode="w+", encoding="utf-8", errors="replace")
+        runs.append((subprocess.Popen([str(binary)], cwd=binary.parent, env=env, stdout=out,
+                                      stderr=subprocess.STDOUT, text=True), out))
+    deadline = time.monotonic() + timeout
+    statuses, outputs = [], []
+    for process, out in runs:
+        try:
+            code = process.wait(timeout=max(0.0, deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            code = None
+        out.seek(0)
+        output = out.read()
+        out.close()
+        outputs.append(output)
+        if code is None:
+            statuses.append(f"hang (over {timeout} s)")
+        elif code < 0:
+            name = running_test(output)
+            statuses.append(f"crash: {signal.Signals(-code).name}" + (f" in {name}" if name else ""))
+        elif code != 0:
+            statuses.append("failed" if failed_tests(output) else f"failed (exit {code})")
+    output = "\n".join(outputs)
+    failing = failed_tests(output)
+    # A crash or hang names itself first; then a plain failure.
+    statuses.sort(key=lambda text: not text.startswith(("crash", "hang")))
+    return (statuses[0] if statuses else "passed"), failing, output
 
 
 def read_baseline():
@@ -215,6 +235,7 @@ def main():
                         help="write baseline.txt from an earlier run's results.json (also a partial one) and stop")
     parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "mutants", help="scratch folder")
     parser.add_argument("--timeout", type=int, default=600, help="seconds one test run may take")
+    parser.add_argument("--shards", type=int, default=3, help="test processes run side by side")
     args = parser.parse_args()
 
     try:
@@ -250,7 +271,7 @@ def main():
     print("building and running the unchanged tree", flush=True)
     if not compile_tests(build, env, logs / "unchanged.build.log"):
         sys.exit(f"the unchanged tree does not build; see {logs / 'unchanged.build.log'}")
-    status, failing, _ = run_tests(binary, args.timeout)
+    status, failing, _ = run_tests(binary, args.timeout, args.shards)
     if status != "passed":
         # Tests that fail without any fault catch nothing; they are left out of every count.
         print(f"the unchanged tree's tests: {status}; not counted: {', '.join(failing) or '-'}", flush=True)
@@ -266,11 +287,7 @@ def main():
             if not compile_tests(build, env, logs / f"{m['id']}.build.log"):
                 status, catchers = "does not compile", []
             else:
-                status, failing, output = run_tests(binary, args.timeout)
-                if status.startswith("crash"):
-                    full = run_tests(binary, args.timeout, brief=False)[2]
-                    if (name := running_test(full)):
-                        status += f" in {name}"
+                status, failing, output = run_tests(binary, args.timeout, args.shards)
                 (logs / f"{m['id']}.test.log").write_text(output, encoding="utf-8")
                 catchers = [name for name in failing if name not in noisy]
         finally:

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <malloc.h>
@@ -257,8 +259,14 @@ TEST_F(ControllerLoopTest, AWeekOfMonitoringHoldsNoMoreHeapThanTheFirstDay) {
   // so only "every day" is certain.
   EXPECT_GE(launchesSeen, 7) << "uploader runs all week";
   EXPECT_EQ(finalState, AgentState::Monitoring);
-  const auto [low, high] = std::minmax_element(heap.begin(), heap.end());
-  EXPECT_LE(*high - *low, 16U * 1024U) << "heap after each day from the first: " << ::testing::PrintToString(heap);
+  // A leak lifts every later day; a real thread that happens to hold a buffer when a day is
+  // sampled (the uploader's watcher, late on a busy machine) lifts one. So the lowest of the
+  // last three days is compared with the lowest of the first three.
+  const auto lowest = [&heap](std::ptrdiff_t first) {
+    return *std::min_element(heap.begin() + first, heap.begin() + first + 3);
+  };
+  EXPECT_LE(static_cast<std::int64_t>(lowest(4)) - static_cast<std::int64_t>(lowest(0)), 16 * 1024)
+      << "heap after each day from the first: " << ::testing::PrintToString(heap);
 }
 
 // Faults of the world around a monitoring agent, each struck ten minutes into two hours of
