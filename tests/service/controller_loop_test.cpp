@@ -572,6 +572,7 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
   EXPECT_EQ(ups["serial"], "5B\"17\\\x01\x08") << "the device's own quote, backslash and controls, kept";
   EXPECT_EQ(ups["prd_date"], "24/05");
   EXPECT_EQ(ups["bt_sec"], 7199);
+  EXPECT_EQ(ups["bt_time"], 1) << "whole hours";
   EXPECT_EQ(ups["bt_sts"], "残量低下");
   ASSERT_EQ(ups["sts"].size(), 1u) << "the connection came back; the low battery stays open";
   EXPECT_EQ(ups["sts"][0]["act_id"], 4040);
