@@ -499,7 +499,7 @@ TEST_F(ControllerLoopTest, UnregisteredAgentWaitsAndRereadsOnRequest) {
 // rounds.
 class StatusBackupUpsTest : public ControllerLoopTest {};
 
-constexpr std::uint64_t kFileTimeMinute = 600'000'000;
+constexpr std::uint64_t kStatusUpsFileTimeMinute = 600'000'000;
 
 std::vector<std::uint8_t> StatusUpsUtf16(std::u16string_view text) {
   std::vector<std::uint8_t> bytes;
@@ -531,15 +531,15 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
     os.eventLogStore.Append("Microsoft-Windows-Backup", {"Microsoft-Windows-Backup", id, fileTime, {}, 0});
   };
   const std::uint64_t now = ToFileTime(os.clock.UtcNow());
-  Backup(1, now - 120 * kFileTimeMinute);
-  Backup(4, now - 90 * kFileTimeMinute);
+  Backup(1, now - 120 * kStatusUpsFileTimeMinute);
+  Backup(4, now - 90 * kStatusUpsFileTimeMinute);
   os.hid.Set({StatusUpsDevice(0x08)});
 
   std::uint64_t failedStart = 0;
   os.clock.ScheduleAt(10 * kMinute, [&] {
     failedStart = ToFileTime(os.clock.UtcNow());
     Backup(1, failedStart);
-    Backup(5, failedStart + kFileTimeMinute);
+    Backup(5, failedStart + kStatusUpsFileTimeMinute);
   });
   os.clock.ScheduleAt(15 * kMinute, [&] { os.hid.Set({}); });
   os.clock.ScheduleAt(20 * kMinute, [&] { os.hid.Set({StatusUpsDevice(0x18)}); });
@@ -555,7 +555,7 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
 
   ASSERT_EQ(status["bkup"].size(), 1u) << last;
   const nlohmann::json& backup = status["bkup"][0];
-  const os::CalendarTime failedLocal = FromFileTime(failedStart + 9 * 60 * kFileTimeMinute);  // the fake zone: UTC+9
+  const os::CalendarTime failedLocal = FromFileTime(failedStart + 9 * 60 * kStatusUpsFileTimeMinute);  // the fake zone: UTC+9
   char date[32];
   std::snprintf(date, sizeof date, "%d/%02d/%02d %02d:%02d", failedLocal.year, failedLocal.month, failedLocal.day,
                 failedLocal.hour, failedLocal.minute);
