@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <tuple>
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_registry.h"
@@ -11,6 +10,7 @@
 #include "monitors/common/condition_tracker.h"
 #include "monitors/common/state_tables.h"
 #include "platform/text_encoding.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -260,15 +260,7 @@ TEST_F(StateTablesTest, AFailedWriteLeavesThePreviousRowsAndIsTriedAgain) {
 
 class ConditionTrackerTest : public ::testing::Test {
  protected:
-  // act_id, act_sts, act_trg, act_para and msg of each posted event.
-  using Posting = std::tuple<std::int32_t, std::int32_t, std::string, std::string, std::string>;
-  std::vector<Posting> Posted() {
-    std::vector<Posting> events;
-    queue.Drain([&events](const AgentEvent& e) {
-      events.emplace_back(e.act_id, e.act_sts, e.act_trg, e.act_para, e.msg);
-    });
-    return events;
-  }
+  std::vector<testing::Posted> Posted() { return testing::DrainPosted(queue); }
   static ConditionOpening Opening(std::int32_t id, std::string trg) {
     return {id, std::move(trg), "45,50", "温度が上昇しました", "温度異常"};
   }
@@ -284,7 +276,7 @@ TEST_F(ConditionTrackerTest, ASingleConditionIsReportedOnceWhenItOpensAndOnceWhe
   EXPECT_EQ(tracker.Track(entry, false, Opening(act_id::kSmartChanged, "1"), closing), ConditionChange::None);
   EXPECT_EQ(tracker.Track(entry, true, Opening(act_id::kSmartChanged, "1"), closing), ConditionChange::Opened);
   EXPECT_EQ(entry, (MonitorState{act_id::kSmartChanged, 1, "1", "45,50", "温度異常", "", 0, 0}));
-  EXPECT_EQ(Posted(), (std::vector<Posting>{{act_id::kSmartChanged, 1, "1", "45,50", "温度が上昇しました"}}));
+  EXPECT_EQ(Posted(), (std::vector<testing::Posted>{{act_id::kSmartChanged, 1, "1", "45,50", "温度が上昇しました"}}));
 
   // Still present with other values: already reported.
   EXPECT_EQ(tracker.Track(entry, true, Opening(4021, "2"), closing), ConditionChange::None);
@@ -292,7 +284,7 @@ TEST_F(ConditionTrackerTest, ASingleConditionIsReportedOnceWhenItOpensAndOnceWhe
 
   // Closing carries the opening's id and trigger, not today's.
   EXPECT_EQ(tracker.Track(entry, false, Opening(4021, "2"), closing), ConditionChange::Closed);
-  EXPECT_EQ(Posted(), (std::vector<Posting>{{act_id::kSmartChanged, 3, "1", "38", "温度が正常に戻りました"}}));
+  EXPECT_EQ(Posted(), (std::vector<testing::Posted>{{act_id::kSmartChanged, 3, "1", "38", "温度が正常に戻りました"}}));
   EXPECT_EQ(entry, MonitorState{});
   EXPECT_EQ(tracker.Track(entry, false, Opening(act_id::kSmartChanged, "1"), closing), ConditionChange::None);
   EXPECT_TRUE(Posted().empty());
@@ -314,7 +306,7 @@ TEST_F(ConditionTrackerTest, ListEntriesFollowTheirItemByKeyOrByCode) {
             ConditionChange::Closed);
   ASSERT_EQ(disks.size(), 1U);
   EXPECT_EQ(disks[0].item_key, "Disk 2");
-  EXPECT_EQ(std::get<1>(Posted().at(0)), 3);
+  EXPECT_EQ(Posted().at(0).sts, 3);
 
   std::vector<MonitorState> bays;
   const ConditionItem bay{"", 0x4, 3};

@@ -35,23 +35,13 @@ TEST(PipeNoticeTest, ResultIsLittleEndianAndTextZeroPadded) {
   EXPECT_EQ(bytes[3], 0x01);
   EXPECT_EQ(TextAt(bytes, notice_layout::kText), "更新に失敗しました。");
   EXPECT_TRUE(ZeroAfterText(bytes, notice_layout::kText));
+  // The state notice: result 1, all else zero.
+  const PipeNoticeBytes state = SerializePipeNotice({}, system);
+  EXPECT_EQ(state[0], 1);
+  for (std::size_t i = 1; i < state.size(); ++i) ASSERT_EQ(state[i], 0) << i;
 }
 
-TEST(PipeNoticeTest, StateNoticeIsResultOneAndAllZeroText) {
-  fakes::FakeSystemInfo system;
-  const PipeNoticeBytes bytes = SerializePipeNotice({}, system);
-  EXPECT_EQ(bytes[0], 1);
-  for (std::size_t i = 1; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0) << i;
-}
-
-TEST(PipeNoticeTest, LongTextKeepsItsTerminator) {
-  fakes::FakeSystemInfo system;
-  const PipeNoticeBytes bytes = SerializePipeNotice({1, std::string(400, 'x')}, system);
-  EXPECT_EQ(TextAt(bytes, notice_layout::kText), std::string(255, 'x'));
-  EXPECT_EQ(bytes[259], 0);
-}
-
-TEST(PipeNoticeTest, CutNeverSplitsACharacter) {
+TEST(PipeNoticeTest, LongTextsKeepTheirTerminatorAndCutNeverSplitsACharacter) {
   // The notice's text field holds 255 bytes and its terminator. In code page 932 (the
   // appliances') "あ" is two bytes, in a UTF-8 code page three; half a character would reach
   // the settings program as "?" or garbage, so a character that does not fit goes whole.
@@ -64,6 +54,7 @@ TEST(PipeNoticeTest, CutNeverSplitsACharacter) {
       {true, std::string(253, 'a') + "あい", std::string(253, 'a') + "\x82\xA0"},
       {false, std::string(253, 'a') + "あい", std::string(253, 'a')},
       {false, std::string(252, 'a') + "あい", std::string(252, 'a') + "あ"},
+      {false, std::string(400, 'x'), std::string(255, 'x')},  // the terminator is kept
   };
   for (const auto& row : rows) {
     fakes::FakeSystemInfo system;
@@ -136,6 +127,8 @@ TEST_F(RegistrationRecordTest, EveryFieldLandsAtItsOffset) {
       EXPECT_TRUE(ZeroAfterText(b, field)) << field.offset;
     }
   }
+  const RegistrationRecordBytes empty = SerializeRegistrationRecord({}, system);
+  for (std::size_t i = 0; i < empty.size(); ++i) ASSERT_EQ(empty[i], 0) << "an empty record is all zero, " << i;
 }
 
 TEST_F(RegistrationRecordTest, TextsLongerThanTheirFieldDoNotSpillIntoTheNext) {
@@ -148,11 +141,6 @@ TEST_F(RegistrationRecordTest, TextsLongerThanTheirFieldDoNotSpillIntoTheNext) {
   EXPECT_EQ(TextAt(b, {957, 64}), "MODEL");
   EXPECT_EQ(TextAt(b, {1101, 16}), std::string(15, '9'));
   EXPECT_EQ(TextAt(b, {1117, 64}), "ORVSVC.exe");
-}
-
-TEST_F(RegistrationRecordTest, AnEmptyRecordIsAllZero) {
-  const RegistrationRecordBytes b = SerializeRegistrationRecord({}, system);
-  for (std::size_t i = 0; i < b.size(); ++i) ASSERT_EQ(b[i], 0) << i;
 }
 
 }  // namespace

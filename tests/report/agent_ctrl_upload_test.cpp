@@ -184,12 +184,6 @@ TEST_F(UploadTest, AFailedWriteIsReportedButTheDrainGoesOn) {
   EXPECT_EQ(LoggedIds(), (std::vector<std::uint32_t>{event_id::kJsonWriteFailed, event_id::kJsonWriteFailed}));
 }
 
-}  // namespace
-}  // namespace orv
-
-namespace orv {
-namespace {
-
 TEST_F(UploadTest, StatusMessagesCarryTheApplianceIdentityAndParseStrictly) {
   os.registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters");
   RegHandle::SetString(os.registry, kHklm, "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters",

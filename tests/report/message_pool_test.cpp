@@ -73,25 +73,23 @@ TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
   os.system.errorTexts[112] = "ディスクに十分な空き領域がありません。";
   EXPECT_FALSE(pool.Write(MessageKind::Event, ""));
   EXPECT_EQ(FileCount(), 3U);
-  ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, event_id::kJsonWriteFailed);
-  EXPECT_EQ(Logged()[0].kind, os::EventKind::Error);
-  EXPECT_EQ(Logged()[0].source, "ORVSVC");
-  EXPECT_EQ(Logged()[0].text,
-            "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
-            "[ディスクに十分な空き領域がありません。]");
-}
-
-TEST_F(MessagePoolTest, AMissingPoolIsReportedNotCreatedWhenWriting) {
+  // A missing pool is reported, not created, when writing.
   MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
   EXPECT_FALSE(elsewhere.Write(MessageKind::Status, ""));
-  ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, event_id::kPoolMissing);
-  EXPECT_EQ(Logged()[0].text, "メッセージプールが見つかりません。");
   EXPECT_FALSE(os.files.DirectoryExists("C:\\nowhere\\pool"));
+  const auto logged = Logged();
+  ASSERT_EQ(logged.size(), 2U);
+  EXPECT_EQ(logged[0].eventId, event_id::kJsonWriteFailed);
+  EXPECT_EQ(logged[0].kind, os::EventKind::Error);
+  EXPECT_EQ(logged[0].source, "ORVSVC");
+  EXPECT_EQ(logged[0].text,
+            "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
+            "[ディスクに十分な空き領域がありません。]");
+  EXPECT_EQ(logged[1].eventId, event_id::kPoolMissing);
+  EXPECT_EQ(logged[1].text, "メッセージプールが見つかりません。");
 }
 
-TEST_F(MessagePoolTest, CleanDeletesFilesOlderThanThirtyDaysToTheSecond) {
+TEST_F(MessagePoolTest, CleanDeletesFilesOlderThanThirtyDaysToTheSecondUntilADeletionFails) {
   const std::uint64_t now = Now();
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "x", now - 30 * kDay - kSecond);
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[2].json", "x", now - 30 * kDay);
@@ -99,6 +97,12 @@ TEST_F(MessagePoolTest, CleanDeletesFilesOlderThanThirtyDaysToTheSecond) {
   EXPECT_TRUE(pool.Clean());
   EXPECT_EQ(os.files.FilesIn(kPool), (std::vector<std::string>{"C:\\orvsvc\\MessagePool\\RL[2].json",
                                                                 "C:\\orvsvc\\MessagePool\\RL[3].json"}));
+  // Cleaning stops at the first deletion that fails.
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[0].json", "x", now - 40 * kDay);
+  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "x", now - 35 * kDay);
+  os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[0].json");
+  EXPECT_FALSE(pool.Clean());
+  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[1].json"));
 }
 
 TEST_F(MessagePoolTest, CleanKeepsAtMostTenMebibytesDeletingOldestFirst) {
@@ -117,15 +121,6 @@ TEST_F(MessagePoolTest, CleanKeepsAtMostTenMebibytesDeletingOldestFirst) {
   EXPECT_FALSE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[0].json"));
   EXPECT_FALSE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\held\\big.json"));
-}
-
-TEST_F(MessagePoolTest, CleanStopsAtTheFirstFailedDeletion) {
-  const std::uint64_t now = Now();
-  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "x", now - 40 * kDay);
-  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[2].json", "x", now - 35 * kDay);
-  os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[1].json");
-  EXPECT_FALSE(pool.Clean());
-  EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[2].json"));
 }
 
 TEST_F(MessagePoolTest, CleanCreatesAMissingPool) {

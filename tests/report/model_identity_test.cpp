@@ -44,23 +44,14 @@ TEST(ModelFlagsFromBoard, OsVersionPicksTheGeneration) {
   EXPECT_EQ(ModelFlagsFromBoard("MDL-Q02", "6.3."), 0U);
 }
 
+// The tables are the code's own: only their irregular rows are checked here.
 TEST(ModelNames, AgentAndModelNamesFollowTheFlags) {
-  EXPECT_EQ(AgentNameFor(kBoardSeries | kStorageServer2012R2), "MDL-G01");
-  EXPECT_EQ(AgentNameFor(kTwoBayLine | kStorageServer2016), "MDL-G02");
   EXPECT_EQ(AgentNameFor(kLcdSeries | kServer2019), "MDL-G03");
   EXPECT_EQ(AgentNameFor(kFourBays | kSecondFourBayLine), "");
   EXPECT_EQ(AgentNameFor(kFirstLineGen1 | kStorageServer2012R2), "") << "not a named line";
-
-  EXPECT_EQ(ModelNameFor(kLcdSeries | kStorageServer2012R2), "MDL-N01");
-  EXPECT_EQ(ModelNameFor(kLcdSeries | kStorageServer2016 | kTwoBays), "MDL-N02");
   EXPECT_EQ(ModelNameFor(kLcdSeries | kStorageServer2016 | kFourBays), "MDL-N03");
-  EXPECT_EQ(ModelNameFor(kLcdSeries | kServer2019 | kTwoBays), "MDL-N04");
-  EXPECT_EQ(ModelNameFor(kLcdSeries | kServer2019 | kFourBays), "MDL-N05");
-  EXPECT_EQ(ModelNameFor(kTemperatureSeries | kStorageServer2016), "MDL-N07");
   EXPECT_EQ(ModelNameFor(kTemperatureSeries | kServer2019), std::nullopt);
   EXPECT_EQ(ModelNameFor(kBoardSeries | kStorageServer2012R2 | kBoardOn2012R2), "MDL-N08");
-  EXPECT_EQ(ModelNameFor(kSecondFourBayLine | kStorageServer2016), "MDL-N11");
-  EXPECT_EQ(ModelNameFor(kTwoBayLine | kStorageServer2012R2), "MDL-N12");
   // The first series present decides, even when its columns name nothing.
   EXPECT_EQ(ModelNameFor(kLcdSeries | kTwoBayLine | kStorageServer2016), std::nullopt);
   EXPECT_EQ(VersionUpToSecondDot("1.2.3.4"), "1.2");
@@ -116,16 +107,13 @@ TEST_F(IdentifyModelTest, UnknownOwnerFallsBackToTheBoardAndWmicInUtf16) {
   EXPECT_EQ(identity.modelFlags, 0x400000U + 0x400 + 0x80);
   EXPECT_EQ(identity.agentName, "MDL-G01");
 
-  // Without the system folder there is no safe path to start it by.
+  // Without the system folder there is no safe path to start it by; another board runs nothing.
   os.system.systemDirectory.clear();
   EXPECT_EQ(IdentifyModel(os.Ports()).modelFlags, 0U);
-  EXPECT_EQ(os.processes.Launched().size(), 1U);
-}
-
-TEST_F(IdentifyModelTest, WithoutTheBoardNoCommandRuns) {
   SetString(kBiosKey, "BaseBoardProduct", "Other board");
+  os.system.systemDirectory = "C:\\Windows\\system32";
   EXPECT_EQ(IdentifyModel(os.Ports()).modelFlags, 0U);
-  EXPECT_TRUE(os.processes.Launched().empty());
+  EXPECT_EQ(os.processes.Launched().size(), 1U);
 }
 
 TEST_F(IdentifyModelTest, ModelNameComesFromTheLastToolEntry) {

@@ -25,21 +25,6 @@ constexpr const char* kCommandLine =
     "--messagehide --configpath \"C:\\orvsvc\\config.ini\"";
 constexpr const char* kFailurePrefix = "アップローダーでエラーが発生しました。\n[";
 
-// Stored passwords are not encrypted in these tests: the key leaves the bytes as they are.
-class PlainCrypto final : public os::Crypto {
- public:
-  class PlainKey final : public os::Rc4Key {
-   public:
-    bool Decrypt(std::vector<std::uint8_t>&, os::OsError&) override { return true; }
-  };
-  os::OsResult<os::Rc4Key> DeriveRc4Key(std::span<const std::uint8_t>, os::KeyStep&) override {
-    return std::make_unique<PlainKey>();
-  }
-  bool Sha256(std::span<const std::uint8_t>, std::array<std::uint8_t, 32>&) override { return false; }
-  bool ReadSignerNames(std::string_view, os::SignerNames&, os::OsError&) override { return false; }
-  bool VerifySignature(std::string_view, os::SignerNames&, os::OsError&) override { return false; }
-};
-
 // An uploader that runs until the test lets it end.
 class HeldLauncher final : public os::ProcessLauncher {
  public:
@@ -93,7 +78,7 @@ class UploaderTest : public ::testing::Test {
   os::OsPorts Ports(os::ProcessLauncher& processes) {
     return {os.registry, os.eventReporter, os.serviceHost, os.serviceManager, os.sync, os.clock,
             os.system,   os.process,       os.files,       processes,          os.eventLogStore,
-            os.xmlReader, os.wmi,          os.pipes,       os.http,            crypto,
+            os.xmlReader, os.wmi,          os.pipes,       os.http,            os.crypto,
             os.adapters, os.devices,       os.counters,        os.shares,
             os.windowsUpdate,     os.storage, os.hid, os.diskService, os.volumes, os.encryption};
   }
@@ -106,8 +91,8 @@ class UploaderTest : public ::testing::Test {
     RegHandle::SetString(os.registry, kHklm, kStatusKey, name, value);
   }
   void SetPassword(std::string_view password) {
-    const std::vector<std::uint8_t> bytes(password.begin(), password.end());
-    RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "ProxyPassword", bytes);
+    RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "ProxyPassword",
+                         fakes::FakeCrypto::Encrypt("TokHarvelinSeedQRZ", password));
   }
 
   // The configuration as the uploader reads it: BOM, Base64, then strict JSON.
@@ -145,7 +130,6 @@ class UploaderTest : public ::testing::Test {
   }
 
   fakes::FakeOs os;
-  PlainCrypto crypto;
   std::string configText;
 };
 

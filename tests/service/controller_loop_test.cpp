@@ -1,6 +1,7 @@
 // The controller's loops in simulated time: rounds, clocks, controls and power events.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include "service/service_identity.h"
 #include "service/service_instance.h"
 #include "support/message_file_checks.h"
+#include "support/quiet_appliance.h"
 
 namespace orv {
 namespace {
@@ -74,6 +76,12 @@ class ControllerLoopTest : public ::testing::Test {
   void Register() {
     const std::vector<std::uint8_t> id{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", id);
+  }
+  // Registered, a round every minute and a periodic status every half hour.
+  void RegisterWithHalfHourStatus() {
+    Register();
+    SetDword("CheckInterval", 60);
+    SetDword("OutputInterval", 1800);
   }
   // Runs the service as the control manager would, with `at` scheduling the test's actions on
   // the simulated clock; the service stops at `stopAt`.
@@ -134,9 +142,7 @@ TEST(ControllerClocks, StatusAndDailyTimes) {
 }
 
 TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
-  Register();
-  SetDword("CheckInterval", 60);
-  SetDword("OutputInterval", 1800);
+  RegisterWithHalfHourStatus();
   SetDword("AgentDailySecond", 600);
   RunUntil(24 * kHour - 30'000);
 
@@ -159,12 +165,10 @@ TEST_F(ControllerLoopTest, ADayOfMonitoringInSimulatedTime) {
 // and shares, averaged, and its ports are those the network check found. Every sample reads new values; those taken after the first status and
 // up to the second (the second's own round included) must give the second's loads.
 TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
-  Register();
-  SetDword("CheckInterval", 60);
-  SetDword("OutputInterval", 1800);
-  std::vector<int> cpu;
-  std::vector<int> memory;
-  std::vector<std::uint32_t> users;
+  RegisterWithHalfHourStatus();
+  // The sums of what the rounds of the second period read: processor, memory, connections, packets.
+  std::int64_t sums[4] = {};
+  int rounds = 0;
   std::string firstStatus;
   std::string secondStatus;
   // The machine's counters exist from the start; each sample gives them new values.
@@ -177,27 +181,22 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   port.operStatus = 1;
   port.unicast = {{1, {2, 0, 0, 0, 192, 168, 1, 10, 0, 0, 0, 0, 0, 0, 0, 0}}};
   os.adapters.adapters = {port};
-  std::vector<int> sent;
   os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 0);
   os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Received/sec", 0);
   int sample = 0;
   os.counters.beforeCollect = [&] {
     ++sample;
-    const int load = 10 + 7 * (sample % 5);
-    const int committed = 40 + sample % 3;
-    const auto connections = static_cast<std::uint32_t>(sample % 4);
-    os.counters.Set("Processor", "0", "% Processor Time", load + 1);
-    os.counters.Set("Processor", "_Total", "% Processor Time", load);
-    os.counters.Set("Memory", "", "% Committed Bytes In Use", committed);
-    os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", 100 * sample);
-    os.shares.shares = {{"data", 0, connections}, {"C$", 0x80000000, 5}};
+    const int read[4] = {10 + 7 * (sample % 5), 40 + sample % 3, sample % 4, 100 * sample};
+    os.counters.Set("Processor", "0", "% Processor Time", read[0] + 1);
+    os.counters.Set("Processor", "_Total", "% Processor Time", read[0]);
+    os.counters.Set("Memory", "", "% Committed Bytes In Use", read[1]);
+    os.counters.Set("Network Interface", "Ethernet [PCI] _2", "Packets Sent/sec", read[3]);
+    os.shares.shares = {{"data", 0, static_cast<std::uint32_t>(read[2])}, {"C$", 0x80000000, 5}};
     const auto statuses = Files("RL[");
     if (statuses.size() == 1) {
       firstStatus = statuses.front();
-      cpu.push_back(load);
-      memory.push_back(committed);
-      users.push_back(connections);
-      sent.push_back(100 * sample);
+      ++rounds;
+      for (int i = 0; i < 4; ++i) sums[i] += read[i];
     } else if (statuses.size() == 2 && secondStatus.empty()) {
       secondStatus = statuses.front() == firstStatus ? statuses.back() : statuses.front();
     }
@@ -205,24 +204,18 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
   RunUntil(45 * kMinute);
 
   ASSERT_FALSE(secondStatus.empty());
-  ASSERT_GE(cpu.size(), 25U) << "the rounds of one period";
-  const auto average = [](const auto& values) {
-    double sum = 0;
-    for (const auto value : values) sum += value;
+  ASSERT_GE(rounds, 25) << "the rounds of one period";
+  const auto average = [rounds](std::int64_t sum) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", sum / static_cast<double>(values.size()));
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(sum) / rounds);
     return std::string(text);
   };
-  std::uint32_t userSum = 0;
-  for (const std::uint32_t count : users) userSum += count;
-  EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(cpu) + ","));
-  EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(memory) + ","));
-  EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(userSum / users.size()) + ","));
-  int sentSum = 0;
-  for (const int packets : sent) sentSum += packets;
+  EXPECT_THAT(secondStatus, HasSubstr("\"cpu_load\":" + average(sums[0]) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"mem_load\":" + average(sums[1]) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"lo_cnt\":" + std::to_string(sums[2] / rounds) + ","));
   EXPECT_THAT(secondStatus, HasSubstr(R"("ip_adr":"192.168.1.10",)"));
   EXPECT_THAT(secondStatus, HasSubstr(R"("mac_adr":"00:90:27:AB:CD:EF",)"));
-  EXPECT_THAT(secondStatus, HasSubstr("\"tx\":" + std::to_string(sentSum / static_cast<int>(sent.size())) + ","));
+  EXPECT_THAT(secondStatus, HasSubstr("\"tx\":" + std::to_string(sums[3] / rounds) + ","));
 }
 
 // A week of monitoring against a cloud that answers and an uploader that takes the pool: the
@@ -230,9 +223,7 @@ TEST_F(ControllerLoopTest, APeriodicStatusAveragesTheLoadsItsRoundsRead) {
 // (launches, requests, log entries, removed files, control-manager openings) is dropped each day, so only the agent's
 // own memory is measured. (Under the sanitizers mallinfo2 sees none of it and the check is void.)
 TEST_F(ControllerLoopTest, AWeekOfMonitoringHoldsNoMoreHeapThanTheFirstDay) {
-  Register();
-  SetDword("CheckInterval", 60);
-  SetDword("OutputInterval", 1800);
+  RegisterWithHalfHourStatus();
   CloudAnswers(os, 200, kCloudOk);
   UploaderTakesThePool(os);
   std::vector<std::size_t> heap;
@@ -333,9 +324,7 @@ const Fault kFaults[] = {
 
 TEST_P(ControllerFaultTest, IsLoggedAndLeavesTheAgentSoundAndStoppable) {
   const Fault& fault = GetParam();
-  Register();
-  SetDword("CheckInterval", 60);
-  SetDword("OutputInterval", 1800);
+  RegisterWithHalfHourStatus();
   CloudAnswers(os, 200, kCloudOk);
   UploaderTakesThePool(os);
   RunUntil(2 * kHour, [&](CORVSvcCtrl& c) {
@@ -512,6 +501,150 @@ TEST_F(ControllerLoopTest, UnregisteredAgentWaitsAndRereadsOnRequest) {
   EXPECT_EQ(Count(event_id::kUnregistered), 2);
   EXPECT_EQ(Count(event_id::kMonitoring), 1);
   EXPECT_EQ(finalState, AgentState::Monitoring);
+}
+
+// The Windows Server Backup and UPS members of periodic statuses, from the common passes of the
+// rounds.
+class StatusBackupUpsTest : public ControllerLoopTest {};
+
+constexpr std::uint64_t kStatusUpsFileTimeMinute = 600'000'000;
+
+std::vector<std::uint8_t> StatusUpsUtf16(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;  // unterminated: the device need not end its strings
+}
+
+fakes::FakeHidDevice StatusUpsDevice(std::uint8_t status1) {
+  fakes::FakeHidDevice ups;
+  ups.hardwareId = "HID\\VID_051D&PID_0002&REV_0106";
+  ups.strings[os::HidString::Manufacturer] = StatusUpsUtf16(u"American Power Conversion");
+  ups.strings[os::HidString::Product] = StatusUpsUtf16(u"Back-UPS ES 550G FW:870.O4 .I USB FW:O4/x");
+  ups.strings[os::HidString::SerialNumber] = StatusUpsUtf16(u"5B\"17\\\x0001\x0008");
+  ups.caps.featureReportLength = 4;
+  ups.caps.inputReportLength = 3;
+  ups.caps.featureValues = {{0x85, 0x66, 1, 0}, {0x85, 0x68, 2, 0}, {0x85, 0x85, 3, 0}};
+  ups.caps.inputButtonReportIds = {9};
+  ups.featureValues = {{0x66, 1000}, {0x68, 7199}, {0x85, (44u << 9) | (5u << 5) | 3u}};
+  ups.inputReport = {status1, 0};
+  return ups;
+}
+
+TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLeftThem) {
+  RegisterWithHalfHourStatus();
+  const auto Backup = [this](std::uint16_t id, std::uint64_t fileTime) {
+    os.eventLogStore.Append("Microsoft-Windows-Backup", {"Microsoft-Windows-Backup", id, fileTime, {}, 0});
+  };
+  const std::uint64_t now = ToFileTime(os.clock.UtcNow());
+  Backup(1, now - 120 * kStatusUpsFileTimeMinute);
+  Backup(4, now - 90 * kStatusUpsFileTimeMinute);
+  os.hid.Set({StatusUpsDevice(0x08)});
+
+  std::uint64_t failedStart = 0;
+  os.clock.ScheduleAt(10 * kMinute, [&] {
+    failedStart = ToFileTime(os.clock.UtcNow());
+    Backup(1, failedStart);
+    Backup(5, failedStart + kStatusUpsFileTimeMinute);
+  });
+  os.clock.ScheduleAt(15 * kMinute, [&] { os.hid.Set({}); });
+  os.clock.ScheduleAt(20 * kMinute, [&] { os.hid.Set({StatusUpsDevice(0x18)}); });
+  RunUntil(45 * kMinute);
+
+  const std::vector<std::string> statuses = Files("RL[");
+  ASSERT_GE(statuses.size(), 2u);
+  for (const std::string& file : statuses) EXPECT_TRUE(testing::IsStrictJsonMessage(file));
+  const std::string& last = *std::max_element(statuses.begin(), statuses.end(), [](const auto& a, const auto& b) {
+    return nlohmann::json::parse(a.substr(3))["date"] < nlohmann::json::parse(b.substr(3))["date"];
+  });
+  const nlohmann::json status = nlohmann::json::parse(last.substr(3));
+
+  ASSERT_EQ(status["bkup"].size(), 1u) << last;
+  const nlohmann::json& backup = status["bkup"][0];
+  const os::CalendarTime failedLocal = FromFileTime(failedStart + 9 * 60 * kStatusUpsFileTimeMinute);  // the fake zone: UTC+9
+  char date[32];
+  std::snprintf(date, sizeof date, "%d/%02d/%02d %02d:%02d", failedLocal.year, failedLocal.month, failedLocal.day,
+                failedLocal.hour, failedLocal.minute);
+  EXPECT_EQ(backup["config"], "Windows Server バックアップ");
+  EXPECT_EQ(backup["date"], date);
+  EXPECT_EQ(backup["result"], "失敗");
+  ASSERT_EQ(backup["sts"].size(), 1u);
+  EXPECT_EQ(backup["sts"][0]["act_id"], act_id::kBackupFailed);
+  EXPECT_EQ(backup["sts"][0]["msg"], "バックアップに失敗しました。");
+
+  ASSERT_EQ(status["ups"].size(), 1u) << last;
+  const nlohmann::json& ups = status["ups"][0];
+  EXPECT_EQ(ups["name"], "UPS");
+  EXPECT_EQ(ups["serial"], "5B\"17\\\x01\x08") << "the device's own quote, backslash and controls, kept";
+  EXPECT_EQ(ups["prd_date"], "24/05");
+  EXPECT_EQ(ups["bt_sec"], 7199);
+  EXPECT_EQ(ups["bt_time"], 1) << "whole hours";
+  EXPECT_EQ(ups["bt_sts"], "残量低下");
+  ASSERT_EQ(ups["sts"].size(), 1u) << "the connection came back; the low battery stays open";
+  EXPECT_EQ(ups["sts"][0]["act_id"], 4040);
+
+  // Each condition opened and closed exactly once, in the event messages of the run.
+  std::vector<std::pair<int, int>> events;
+  for (const std::string& file : Files("RE[")) {
+    const nlohmann::json event = nlohmann::json::parse(file.substr(3));
+    const int id = event["act_id"];
+    if (id == act_id::kBackupFailed || id == act_id::kUpsConnectionLost || id == act_id::kUpsDegraded) events.emplace_back(id, event["act_sts"]);
+  }
+  std::sort(events.begin(), events.end());
+  EXPECT_EQ(events, (std::vector<std::pair<int, int>>{{act_id::kBackupFailed, 1}, {act_id::kUpsConnectionLost, 1}, {act_id::kUpsConnectionLost, 3}, {act_id::kUpsDegraded, 1}}));
+
+  std::string row;
+  ASSERT_TRUE(RegHandle::GetString(os.registry, kHklm, kCommonKey, "UPSDegradeStatusTable", row));
+  EXPECT_EQ(row, "[4040][1][1][UPS][劣化を検出しました][][0]");
+  EXPECT_FALSE(RegHandle(os.registry, kHklm, std::string(kCommonKey)).ValueExists("UPSConnectStatusTable"));
+}
+
+// What a round costs the system when nothing changes on the appliance: each key it reads is
+// opened once, and nothing is written.
+class QuietRoundTest : public ::testing::Test {
+ protected:
+  orv::testing::QuietAppliance appliance;
+  orv::testing::QuietSession run{appliance};
+};
+
+TEST_F(QuietRoundTest, OpensEachKeyOnceAndWritesNothing) {
+  for (int warmUp = 0; warmUp < 2; ++warmUp) (void)run.session.Round();
+  appliance.ResetCounts();
+  constexpr int kRounds = 10;
+  for (int round = 0; round < kRounds; ++round) (void)run.session.Round();
+
+  const orv::testing::PortCalls calls = appliance.Counts();
+  EXPECT_EQ(calls.registry.writes, 0);
+  EXPECT_EQ(calls.registry.deletes, 0);
+  const auto uses = appliance.fake.registry.UsesByKey();
+  EXPECT_FALSE(uses.empty());
+  for (const auto& [key, use] : uses) EXPECT_LE(use.opens, kRounds) << key;
+  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).opens, 0) << "a key that opened stays open from round to round";
+  EXPECT_LE(calls.deviceWalks, 1) << "the HID listing without a UPS is walked again only after a device came or went, "
+                                     "or after ten passes";
+}
+
+// A day at one round a minute with a periodic status every 30 minutes: after the first round the
+// monitors' keys are never written again, and the status key only takes the message numbers.
+TEST_F(QuietRoundTest, AQuietDayWritesNoStateAfterTheFirstRound) {
+  (void)run.session.Round();
+  appliance.fake.registry.ResetUses();
+  const std::size_t filesBefore = appliance.fake.files.FilesIn("C:\\orvsvc\\MessagePool").size();
+  for (int minute = 1; minute < 24 * 60; ++minute) {
+    appliance.fake.clock.Advance(kMinute);
+    (void)run.session.Round();
+  }
+  for (const std::string_view key : {kCommonKey, kNasKey}) {
+    const auto uses = appliance.fake.registry.Uses(key);
+    EXPECT_EQ(uses.writes, 0) << key;
+    EXPECT_EQ(uses.deletes, 0) << key;
+  }
+  const std::size_t files = appliance.fake.files.FilesIn("C:\\orvsvc\\MessagePool").size() - filesBefore;
+  EXPECT_EQ(files, 47U) << "one periodic status every 30 minutes after the first round's";
+  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).writes, static_cast<int>(files)) << "FileCount, once a file";
+  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).deletes, 0);
 }
 
 }  // namespace

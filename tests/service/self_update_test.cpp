@@ -21,6 +21,8 @@ constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 const DeviceId kDevice{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 constexpr const char* kWork = "C:\\Windows\\Temp\\ORVANE_UPDATE";
 constexpr const char* kInstallerArguments = " /s /v\"/qn SILENTNAS=1\"";
+const std::string kSelfUpdateInstaller = std::string(kWork) + "\\ORVSetup.exe";
+const std::string kSelfUpdateInstallerCommand = "\"" + kSelfUpdateInstaller + "\"" + kInstallerArguments;
 
 std::string Definition(const char* version) {
   return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<config>\r\n  <ver>") + version +
@@ -97,6 +99,12 @@ class SelfUpdateTest : public ::testing::Test {
     for (const auto& start : os.processes.Launched()) lines.push_back(start.commandLine);
     return lines;
   }
+  // A newer agent on offer, its download signed by the publisher, its installer able to start.
+  void OfferSignedAgent() {
+    offeredAgent = "1.30";
+    SignInstaller(kSelfUpdateInstaller, "Tavolen Co.,Ltd.");
+    os.processes.Script(kSelfUpdateInstallerCommand, {});
+  }
   bool Logged(std::uint32_t id) {
     const auto ids = os.eventReporter.Ids();
     return std::find(ids.begin(), ids.end(), id) != ids.end();
@@ -138,19 +146,15 @@ TEST_F(SelfUpdateTest, UnregisteredAgentAsksNothingAndTellsNothing) {
 }
 
 TEST_F(SelfUpdateTest, FailedRequestsEndWithTheirCodes) {
-  os.http.handler = nullptr;
-  service::PipeNotice notice;
-  EXPECT_EQ(Check(&notice), 2);
-  EXPECT_EQ(notice.text, "登録情報の取得に失敗しました。");
-  EXPECT_TRUE(Logged(event_id::kRegistrationTransportFailed));
-}
-
-TEST_F(SelfUpdateTest, AFailedSoftwareRequestIsCodeThree) {
   softwareStatus = 500;
   service::PipeNotice notice;
   EXPECT_EQ(Check(&notice), 3);
   EXPECT_EQ(notice.text, "最新ソフトウェア情報の取得に失敗しました。");
   EXPECT_TRUE(Logged(event_id::kSoftwareFailed));
+  os.http.handler = nullptr;
+  EXPECT_EQ(Check(&notice), 2);
+  EXPECT_EQ(notice.text, "登録情報の取得に失敗しました。");
+  EXPECT_TRUE(Logged(event_id::kRegistrationTransportFailed));
 }
 
 TEST_F(SelfUpdateTest, TestSwitchesStubTheUpdateAndCutTheIdentifier) {
@@ -177,23 +181,19 @@ TEST_F(SelfUpdateTest, ANewerDefinitionReplacesTheFile) {
   EXPECT_EQ(Check(), 4);
   offeredDefinition = "<config></config>";  // no version: never replaces
   EXPECT_EQ(Check(), 4);
-}
-
-TEST_F(SelfUpdateTest, ADefinitionThatDoesNotLoadIsAFailedUpdate) {
-  offeredDefinition = "<config><ver>2.00</ver><broken></config>";
+  offeredDefinition = "<config><ver>2.00</ver><broken></config>";  // newer, but does not load
   EXPECT_EQ(Check(), 7);
 }
 
 TEST_F(SelfUpdateTest, ASignedAgentIsDownloadedVerifiedAndStarted) {
-  offeredAgent = "1.30";
-  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  OfferSignedAgent();
+  const std::string& installer = kSelfUpdateInstaller;
   SignInstaller(installer, "tavolen co.,ltd.");  // the publisher, in other letter case
-  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
   service::PipeNotice notice;
   EXPECT_EQ(Check(&notice), 6);
   EXPECT_EQ(notice.result, 1U);
   EXPECT_EQ(*os.files.Content(installer), "MZ installer bytes");
-  EXPECT_EQ(Launched(), (std::vector<std::string>{"\"" + installer + "\"" + kInstallerArguments}));
+  EXPECT_EQ(Launched(), (std::vector<std::string>{kSelfUpdateInstallerCommand}));
   EXPECT_TRUE(Logged(event_id::kUpdateStarted));
 }
 
@@ -213,7 +213,7 @@ TEST_F(SelfUpdateTest, AnArchiveIsUnpackedAndItsInstallerOfTheSameNameStarted) {
 
 TEST_F(SelfUpdateTest, OnlyATrustedSignatureOfAnAcceptedPublisherIsStarted) {
   offeredAgent = "1.30";
-  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
+  const std::string& installer = kSelfUpdateInstaller;
   struct Case {
     const char* subject;   // as a parse of the file reads it
     const char* verified;  // the signer the verification accepted; null: the same
@@ -230,10 +230,7 @@ TEST_F(SelfUpdateTest, OnlyATrustedSignatureOfAnAcceptedPublisherIsStarted) {
 }
 
 TEST_F(SelfUpdateTest, OverTlsThePlainDownloadIsRefused) {
-  offeredAgent = "1.30";
-  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
-  SignInstaller(installer, "Tavolen Co.,Ltd.");
-  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  OfferSignedAgent();
   for (const char* url : {"http://downloads.orvane.example/agent/ORVSetup.exe",
                           "http://downloads.orvane.example/https/ORVSetup.exe"}) {
     agentUrl = url;
@@ -248,11 +245,8 @@ TEST_F(SelfUpdateTest, OverTlsThePlainDownloadIsRefused) {
 }
 
 TEST_F(SelfUpdateTest, TheVerifiedInstallerStaysUnchangedUntilItStarts) {
-  offeredAgent = "1.30";
-  const std::string installer = std::string(kWork) + "\\ORVSetup.exe";
-  const std::string command = "\"" + installer + "\"" + kInstallerArguments;
-  SignInstaller(installer, "Tavolen Co.,Ltd.");
-  os.processes.Script(command, {});
+  OfferSignedAgent();
+  const std::string& installer = kSelfUpdateInstaller;
   // Another user tries to put other bytes there in the second before the start.
   std::vector<os::OsError> attempts;
   os.clock.ScheduleAt(os.clock.MillisecondsSinceStart() + 1, [&] {
@@ -262,7 +256,7 @@ TEST_F(SelfUpdateTest, TheVerifiedInstallerStaysUnchangedUntilItStarts) {
     attempts.push_back(os.files.RemoveFile(installer));
   });
   std::string started;
-  os.processes.OnLaunch(command, [&] { started = os.files.Content(installer).value_or(""); });
+  os.processes.OnLaunch(kSelfUpdateInstallerCommand, [&] { started = os.files.Content(installer).value_or(""); });
   EXPECT_EQ(Check(), 6);
   EXPECT_EQ(attempts, (std::vector<os::OsError>{os::kErrorSharingViolation, os::kErrorSharingViolation}));
   EXPECT_EQ(started, "MZ installer bytes");
@@ -281,11 +275,9 @@ TEST_F(SelfUpdateTest, AServerChosenFileNameNeverLeavesTheWorkFolder) {
 }
 
 TEST_F(SelfUpdateTest, JunctionsInTheWorkFolderAreRemovedNeverFollowed) {
-  offeredAgent = "1.30";
+  OfferSignedAgent();
   const std::string work = kWork;
-  const std::string installer = work + "\\ORVSetup.exe";
-  SignInstaller(installer, "Tavolen Co.,Ltd.");
-  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  const std::string& installer = kSelfUpdateInstaller;
   // A user's junction in the old work folder, and then the work folder itself as one.
   os.files.AddFile(work + "\\old.exe", "");
   os.files.AddFile(work + "\\system\\precious.dll", "");
@@ -309,11 +301,9 @@ TEST_F(SelfUpdateTest, JunctionsInTheWorkFolderAreRemovedNeverFollowed) {
 }
 
 TEST_F(SelfUpdateTest, AWorkFolderSomeoneElseOwnsIsMovedAsideNeverWalked) {
-  offeredAgent = "1.30";
+  OfferSignedAgent();
   const std::string work = kWork;
-  const std::string installer = work + "\\ORVSetup.exe";
-  SignInstaller(installer, "Tavolen Co.,Ltd.");
-  os.processes.Script("\"" + installer + "\"" + kInstallerArguments, {});
+  const std::string& installer = kSelfUpdateInstaller;
   os.files.AddFile(work + "\\mine.txt", "a user's");
   os.files.AddFile(work + "\\system\\precious.dll", "");
   os.files.links.insert("c:\\windows\\temp\\orvane_update\\system");
@@ -348,7 +338,7 @@ TEST_F(SelfUpdateTest, AFailedDownloadOrAnInstallerThatWillNotStartKeepsTheAgent
   EXPECT_TRUE(Logged(event_id::kDownloadFailed));
 
   downloadStatus = 200;
-  SignInstaller(std::string(kWork) + "\\ORVSetup.exe", "Tavolen Co.,Ltd.");
+  SignInstaller(kSelfUpdateInstaller, "Tavolen Co.,Ltd.");
   // No script for the installer's command line: the fake cannot start it.
   EXPECT_EQ(Check(), 5);
   EXPECT_TRUE(Logged(event_id::kInstallerMissing));

@@ -14,6 +14,14 @@ namespace orv {
 namespace {
 
 using fakes::FatalExitCalled;
+using SvsFieldList = std::vector<std::uint32_t>;
+
+// A status as its seven fields, in SERVICE_STATUS order: type, state, controls accepted, the two
+// exit codes, checkpoint, wait hint.
+SvsFieldList SvsFields(const os::ServiceStatusRecord& s) {
+  return {s.serviceType, s.currentState, s.controlsAccepted, s.win32ExitCode, s.serviceSpecificExitCode,
+          s.checkPoint, s.waitHint};
+}
 
 // A service whose body is the test itself, recording every framework call it receives.
 class RecordingService : public SvsBase {
@@ -100,46 +108,24 @@ TEST_F(SvsBaseTest, ServiceMainRunsTheLifeOfTheServiceInOrder) {
 
   const auto statuses = os.serviceHost.Statuses();
   ASSERT_EQ(statuses.size(), 3U);
-  EXPECT_EQ(statuses[0].currentState, kServiceStartPending);
-  EXPECT_EQ(statuses[0].checkPoint, 1U);
-  EXPECT_EQ(statuses[0].waitHint, 5000U);
-  EXPECT_EQ(statuses[0].controlsAccepted, 0U);
-  EXPECT_EQ(statuses[0].serviceType, kServiceWin32OwnProcess);
+  EXPECT_EQ(SvsFields(statuses[0]), (SvsFieldList{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 1, 5000}));
   EXPECT_EQ(statuses[1].currentState, kServiceRunning);
-  EXPECT_EQ(statuses[2].currentState, kServiceStopped);
-  EXPECT_EQ(statuses[2].controlsAccepted, 0U);
-  EXPECT_EQ(statuses[2].win32ExitCode, 0U);
-  EXPECT_EQ(statuses[2].serviceSpecificExitCode, 0U);
-  EXPECT_EQ(statuses[2].checkPoint, 0U);
-  EXPECT_EQ(statuses[2].waitHint, 0U);
+  EXPECT_EQ(SvsFields(statuses[2]), (SvsFieldList{kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(SvsBaseTest, SetStatusForcesSettledStatesAndKeepsWhatIsAskedToBeKept) {
   RunService([this](RecordingService& service) {
+    const auto last = [this] { return SvsFields(os.serviceHost.LastStatus()); };
+    constexpr std::uint32_t kType = kServiceWin32OwnProcess;
     service.SetStatus(kServiceStopPending, 3, 6000, kAcceptStop, 5, 6);
-    auto last = os.serviceHost.LastStatus();
-    EXPECT_EQ(last.checkPoint, 3U);
-    EXPECT_EQ(last.waitHint, 6000U);
-    EXPECT_EQ(last.controlsAccepted, kAcceptStop);
-    EXPECT_EQ(last.win32ExitCode, 0U) << "exit codes only go with stopped";
-    EXPECT_EQ(last.serviceSpecificExitCode, 0U);
-
+    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopPending, kAcceptStop, 0, 0, 3, 6000}))
+        << "exit codes only go with stopped";
     service.SetStatus(kServiceStopPending);  // everything kept
-    last = os.serviceHost.LastStatus();
-    EXPECT_EQ(last.checkPoint, 3U);
-    EXPECT_EQ(last.waitHint, 6000U);
-    EXPECT_EQ(last.controlsAccepted, kAcceptStop);
-
+    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopPending, kAcceptStop, 0, 0, 3, 6000}));
     service.SetStatus(kServiceRunning, 7, 7000);
-    last = os.serviceHost.LastStatus();
-    EXPECT_EQ(last.checkPoint, 0U);
-    EXPECT_EQ(last.waitHint, 0U);
-    EXPECT_EQ(last.controlsAccepted, kAcceptStop);
-
+    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceRunning, kAcceptStop, 0, 0, 0, 0}));
     service.SetStatus(kServiceStopped, 0, 0, 0, 1066, 42);
-    last = os.serviceHost.LastStatus();
-    EXPECT_EQ(last.win32ExitCode, 1066U);
-    EXPECT_EQ(last.serviceSpecificExitCode, 42U);
+    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopped, 0, 1066, 42, 0, 0}));
     Send(kControlStop);
     ASSERT_TRUE(service.WaitForCall("OnStop"));
   });
@@ -275,9 +261,7 @@ TEST_F(SvsBaseTest, InterrogateResendsTheStoredStatusUnchanged) {
     Send(kControlInterrogate);
     const auto statuses = os.serviceHost.Statuses();
     ASSERT_EQ(statuses.size(), before + 1);
-    EXPECT_EQ(statuses.back().currentState, kServiceStartPending);
-    EXPECT_EQ(statuses.back().checkPoint, 1U);
-    EXPECT_EQ(statuses.back().waitHint, 5000U);
+    EXPECT_EQ(SvsFields(statuses.back()), (SvsFieldList{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 1, 5000}));
     Send(kControlStop);
     ASSERT_TRUE(service.WaitForCall("OnStop"));
   });

@@ -81,17 +81,16 @@ TEST_F(WebApiTest, RegistrationDataRequestIsExact) {
   EXPECT_EQ(client.Response().status, 200u);
   EXPECT_EQ(client.Response().dev_id, "0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(client.ResultMessage(false), "正常終了");
-}
 
-TEST_F(WebApiTest, LatestSoftwareRequestWithEmptyPrefixStartsWithTwoSlashes) {
-  AgentCtrl_WebAPI client(os.Ports());
-  client.SetDeviceIdText("AB");
-  EXPECT_EQ(client.Request(kRequestLatestSoftware), 1);
-  EXPECT_EQ(Sent().path, "//devices/AB/software");
-  EXPECT_EQ(Sent().headers, "X-NASAPI-Device-Subkey:");
-  AgentCtrl_WebAPI first(os.Ports());
-  EXPECT_EQ(first.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(os.http.requests.back().path, "//devices/");
+  // The latest-software request; with no path prefix and no subkey set, two slashes lead.
+  RegHandle::DeleteValue(os.registry, RegistryRoot::LocalMachine, kStatusKey, "WebAPIFilePath");
+  AgentCtrl_WebAPI bare(os.Ports());
+  bare.SetDeviceIdText("AB");
+  EXPECT_EQ(bare.Request(kRequestLatestSoftware), 1);
+  EXPECT_EQ(os.http.requests.back().path, "//devices/AB/software");
+  EXPECT_EQ(os.http.requests.back().headers, "X-NASAPI-Device-Subkey:");
+  EXPECT_EQ(AgentCtrl_WebAPI(os.Ports()).Request(kRequestRegistrationData), 1);
+  EXPECT_EQ(os.http.requests.back().path, "//devices/") << "no identifier yet";
 }
 
 TEST_F(WebApiTest, TlsAndHostByConstruction) {
@@ -117,42 +116,41 @@ TEST_F(WebApiTest, TlsAndHostByConstruction) {
   EXPECT_TRUE(AgentCtrl_WebAPI(os.Ports()).UsesTls());
 }
 
+// The proxy goes only with ProxyEnable exactly 1; a user or password that is missing or cannot
+// be decrypted goes as none, and a missing port as 0.
 TEST_F(WebApiTest, ProxyFromTheSettings) {
-  SetDword("ProxyEnable", 1);
-  SetString("ProxyServer", "proxy.local");
-  SetDword("ProxyPort", 8080);
-  SetString("ProxyUser", "user1");
-  const std::vector<std::uint8_t> stored = fakes::FakeCrypto::Encrypt("TokHarvelinSeedQRZ", "pa55");
-  ASSERT_TRUE(RegHandle::SetBinary(os.registry, RegistryRoot::LocalMachine, kStatusKey, "ProxyPassword", stored));
-  AgentCtrl_WebAPI client(os.Ports());
-  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(Sent().proxy.server, "proxy.local:8080");
-  EXPECT_EQ(Sent().proxy.user, "user1");
-  EXPECT_EQ(Sent().proxy.password, "pa55");
-}
-
-TEST_F(WebApiTest, ProxyWithoutUserOrReadablePasswordSendsNoCredentials) {
-  SetDword("ProxyEnable", 1);
-  SetString("ProxyServer", "proxy.local");
-  ASSERT_TRUE(RegHandle::SetBinary(os.registry, RegistryRoot::LocalMachine, kStatusKey, "ProxyPassword",
-                                   Bytes("x")));
-  os.crypto.FailKeyAt(os::KeyStep::Provider);  // the password cannot be decrypted
-  AgentCtrl_WebAPI client(os.Ports());
-  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(Sent().proxy.server, "proxy.local:0");  // no port stored
-  EXPECT_TRUE(Sent().proxy.user.empty());
-  EXPECT_TRUE(Sent().proxy.password.empty());
-}
-
-TEST_F(WebApiTest, ProxyOnlyWhenEnabledIsExactlyOne) {
-  SetString("ProxyServer", "proxy.local");
-  SetDword("ProxyPort", 8080);
-  SetString("ProxyUser", "user1");
-  SetDword("ProxyEnable", 2);
-  AgentCtrl_WebAPI client(os.Ports());
-  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
-  EXPECT_TRUE(Sent().proxy.server.empty());
-  EXPECT_TRUE(Sent().proxy.user.empty());
+  const struct {
+    std::uint32_t enable;
+    bool withPortAndUser;
+    bool decryptable;
+    const char* server;
+    const char* user;
+    const char* password;
+  } cases[] = {
+      {1, true, true, "proxy.local:8080", "user1", "pa55"},
+      {1, false, false, "proxy.local:0", "", ""},
+      {2, true, true, "", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server);
+    os.http.requests.clear();
+    (void)os.registry.DeleteKeyTree(RegistryRoot::LocalMachine, kStatusKey);
+    os.registry.AddKey(kStatusKey);
+    SetDword("ProxyEnable", c.enable);
+    SetString("ProxyServer", "proxy.local");
+    if (c.withPortAndUser) {
+      SetDword("ProxyPort", 8080);
+      SetString("ProxyUser", "user1");
+    }
+    ASSERT_TRUE(RegHandle::SetBinary(os.registry, RegistryRoot::LocalMachine, kStatusKey, "ProxyPassword",
+                                     fakes::FakeCrypto::Encrypt("TokHarvelinSeedQRZ", "pa55")));
+    if (!c.decryptable) os.crypto.FailKeyAt(os::KeyStep::Provider);
+    AgentCtrl_WebAPI client(os.Ports());
+    ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
+    EXPECT_EQ(Sent().proxy.server, c.server);
+    EXPECT_EQ(Sent().proxy.user, c.user);
+    EXPECT_EQ(Sent().proxy.password, c.password);
+  }
 }
 
 TEST_F(WebApiTest, RegistrationIsPostedAsUtf16WithItsTerminator) {
@@ -210,7 +208,7 @@ TEST_F(WebApiTest, TransportFailureKeepsItsCodeAndIsLoggedWithTheHttpModuleText)
   EXPECT_EQ(entries[1].text, "通信エラー\n\nERROR CODE:[0x00000005]\nERROR MSG:\n[アクセスが拒否されました。]");
 }
 
-TEST_F(WebApiTest, EmptyAnswerIsAFailureWithoutErrorCode) {
+TEST_F(WebApiTest, AnEmptyAnswerIsAFailureWithoutErrorCodeAnErrorAnswerIsExplained) {
   AgentCtrl_WebAPI client(os.Ports());
   os.http.handler = nullptr;
   EXPECT_EQ(client.Request(kRequestRegistrationData), 0);  // leaves a transport error behind
@@ -221,64 +219,28 @@ TEST_F(WebApiTest, EmptyAnswerIsAFailureWithoutErrorCode) {
   EXPECT_EQ(client.Request(kRequestRegistrationData), 0);
   EXPECT_EQ(client.LastError(), 0u);
   EXPECT_EQ(client.Response().status, 500u);
-}
 
-TEST_F(WebApiTest, ErrorAnswerIsReceivedAndExplained) {
-  status = 401;
-  answer = R"({"error_id":"4012","error_field":"dev_id","error_value":"AB"})";
-  AgentCtrl_WebAPI client(os.Ports());
+  // An error answer with a body is received, and explained.
+  os.http.handler = [](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
+    response.status = 401;
+    response.body = Bytes(R"({"error_id":"4012","error_field":"dev_id","error_value":"AB"})");
+    return true;
+  };
   EXPECT_EQ(client.Request(kRequestRegistrationData), 1);
   EXPECT_EQ(client.Response().error_id, "4012");
   EXPECT_EQ(client.ResultMessage(false), "機器は登録されておりません。");
 }
 
-// A double-byte code page: 0x82 0xA0 is "あ", a lead byte alone is "?"; ASCII passes as it is.
-class DoubleByteSystem final : public os::SystemInfo {
- public:
-  std::string ExecutablePath() override { return "C:\\orvsvc\\ORVSVC.exe"; }
-  std::string SystemDirectory() override { return "C:\\Windows\\System32"; }
-  std::string ComputerName() override { return {}; }
-  std::string ErrorText(os::OsError) override { return {}; }
-  bool IsNetworkAlive() override { return true; }
-  std::vector<std::uint8_t> Utf8ToAnsi(std::string_view text) override { return Bytes(text); }
-  bool Utf8ToAnsiExact(std::string_view, std::vector<std::uint8_t>&) override { return false; }
-  std::string AnsiToUtf8(std::span<const std::uint8_t> bytes) override {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      if (bytes[i] != 0x82) {
-        text += static_cast<char>(bytes[i]);
-      } else if (i + 1 < bytes.size() && bytes[i + 1] == 0xA0) {
-        text += "あ";
-        ++i;
-      } else {
-        text += '?';
-      }
-    }
-    return text;
-  }
-};
-
 TEST_F(WebApiTest, AnswerBodyIsConvertedAsOneWhole) {
-  DoubleByteSystem system;
-  os::OsPorts ports = os.Ports();
-  os::OsPorts doubleByte{ports.registry, ports.eventReporter, ports.serviceHost, ports.serviceManager,
-                         ports.sync,     ports.clock,         system,            ports.process,
-                         ports.files,    ports.processes,     ports.eventLogStore, ports.xmlReader,
-                         ports.wmi,      ports.pipes,         ports.http,        ports.crypto,
-                         ports.adapters, ports.devices,       ports.counters,    ports.shares,
-                         ports.windowsUpdate, ports.storage, ports.hid, ports.diskService, ports.volumes,
-                         ports.encryption};
+  os.system.codePage932 = true;  // 0x82 0xA0 is "あ"
   // Converted per read of 17 bytes, the character's lead byte would end the first read alone.
   std::vector<std::uint8_t> body = Bytes(R"({"error_value":")");
   body.insert(body.end(), {0x82, 0xA0, '"', '}'});
   ASSERT_EQ(body[16], 0x82);
-  ASSERT_EQ(system.AnsiToUtf8(std::span(body).first(17)), R"({"error_value":"?)");
-  os.http.handler = [&](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
-    response.status = 400;
-    response.body = body;
-    return true;
-  };
-  AgentCtrl_WebAPI client(doubleByte);
+  ASSERT_FALSE(os.system.AnsiToUtf8(std::span(body).first(17)).ends_with("あ"));
+  status = 400;
+  answer.assign(body.begin(), body.end());
+  AgentCtrl_WebAPI client(os.Ports());
   ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
   EXPECT_EQ(client.Response().error_value, "あ");
 }
@@ -339,10 +301,8 @@ TEST_F(SelectHostTest, StagingOnlyWhenAuthHostNamesIt) {
             0);
   // The text must be inside the element.
   EXPECT_EQ(Select("<uploader><host>" + staging + "</host><auth_host/></uploader>"), 0);
-}
-
-TEST_F(SelectHostTest, UnreadableOrUnclosedFilesSelectProduction) {
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging), 0);  // never closed
+  // Unreadable or unclosed files select production.
+  EXPECT_EQ(Select("<uploader><auth_host>" + staging), 0);
   EXPECT_EQ(Select("not xml at all"), 0);
   os.xmlReader.openError = os::kErrorAccessDenied;
   EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 0);

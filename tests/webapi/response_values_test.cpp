@@ -1,7 +1,8 @@
-// Reading values out of answer bodies, and the answer record by kind and status.
+// Reading values out of answer bodies, the answer record by kind and status, and the result texts.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "webapi/agent_ctrl_webapi.h"
 
@@ -120,6 +121,51 @@ TEST(ParseResponseTest, OtherStatusesFillOnlyTheErrorFields) {
   ParseWebApiResponse(response, kRequestRegistrationData, 201, R"({"dev_id":"D","error_id":"1"})");
   EXPECT_EQ(response.dev_id, "D");
   EXPECT_EQ(response.error_id, "");
+}
+
+WebApiResponse ResultAnswer(int kind, std::uint32_t status, std::string errorId, std::string field = "mac_adr") {
+  WebApiResponse response;
+  response.kind = kind;
+  response.status = status;
+  response.error_id = std::move(errorId);
+  response.error_field = std::move(field);
+  return response;
+}
+
+const std::string kResultNotFound = "Orvaneサーバーが見つかりません。";
+const std::string kResultNotFoundDetailed = kResultNotFound + "\nネットワークをご確認ください。";
+const std::string kResultUndefined = "未定義のエラーです。";
+
+// The table's rows are the code's own; what is tested is the detailed form, the field in the
+// text, the placeholder and the fallback.
+TEST(ResultMessageTest, DetailedFormsFieldsPlaceholdersAndTheFallback) {
+  const struct {
+    WebApiResponse answer;
+    bool detailed;
+    std::string text;
+  } kCases[] = {
+      {ResultAnswer(1, 404, "9999"), false, kResultNotFound},
+      {ResultAnswer(1, 404, "9999"), true, kResultNotFoundDetailed},
+      {ResultAnswer(2, 404, ""), true, kResultNotFound},  // kind 2 has no advice
+      {ResultAnswer(3, 401, "4010"), true, "ログイン認証に失敗しました。入力内容をご確認ください。"},
+      {ResultAnswer(1, 200, ""), true, "正常終了"},
+      {ResultAnswer(3, 400, "4007", "serial_no"), false, "製品シリアル番号が不正です。正しい値を入力してください。"},
+      {ResultAnswer(3, 400, "4007", "device.serial_no.value"), true, "製品シリアル番号が不正です。正しい値を入力してください。"},
+      {ResultAnswer(3, 400, "4007", "serial"), false, "登録用パラメーターのマスターチェックでエラーが発生しました。"},
+      {ResultAnswer(1, 400, "4000", "%s %d %n"), false, "登録の確認に必要な項目 \"%s %d %n\" が含まれていません。"},
+      {ResultAnswer(3, 400, "4001", ""), false, "登録に必要な項目 \"\" が含まれていません。"},
+      {ResultAnswer(1, 201, ""), false, kResultUndefined},  // only kind 3 knows 201
+      {ResultAnswer(3, 200, ""), false, kResultUndefined},
+      {ResultAnswer(1, 401, "4099"), false, kResultUndefined},
+      {ResultAnswer(1, 500, ""), true, kResultUndefined},
+      {ResultAnswer(2, 409, "4090"), false, kResultUndefined},
+      {ResultAnswer(0, 200, ""), false, kResultUndefined},
+      {ResultAnswer(4, 404, ""), false, kResultUndefined},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(WebApiResultMessage(c.answer, c.detailed), c.text)
+        << c.answer.kind << " " << c.answer.status << " " << c.answer.error_id << " " << c.answer.error_field;
+  }
 }
 
 }  // namespace
