@@ -74,42 +74,40 @@ TEST_F(VsQueryTest, LoadStateFollowsServiceAndLibrary) {
   }
 }
 
-// A boot-start service (or one whose start type cannot be read) that is not running yet is
-// awaited up to ten seconds; the library is loaded only once it runs.
-TEST_F(VsQueryTest, AServiceNotYetRunningIsAwaitedTenSecondsAtMost) {
-  struct Case {
-    const char* name;
-    std::uint32_t startType;
-    os::OsError configError;
-    std::optional<std::uint64_t> runsAfter, stopAfter;
-    std::uint32_t state;
-    std::uint64_t waited;
-  };
-  const Case cases[] = {
-      {"boot start, never runs", kBootStart, os::kSuccess, {}, {}, 2, 10'000},
-      {"start type unreadable, never runs", kAutoStart, os::kErrorAccessDenied, {}, {}, 2, 10'000},
-      {"boot start, comes up", kBootStart, os::kSuccess, 3'000, {}, 1, 3'000},
-      {"boot start, the agent stops meanwhile", kBootStart, os::kSuccess, {}, 1'000, 2, 1'000},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Install(c.startType, false);
-    os.serviceManager.queryConfigError = c.configError;
-    os.encryption.installedAt = kServiceFolderLibrary;
-    os.encryption.loads.clear();
+TEST_F(VsQueryTest, BootStartServiceThatNeverRunsIsAwaitedTenSecondsAndLeavesTheLibraryUnloaded) {
+  for (const bool startTypeReadable : {true, false}) {
+    SCOPED_TRACE(startTypeReadable ? "boot start" : "start type unreadable");
+    Install(startTypeReadable ? kBootStart : kAutoStart, false);
+    os.serviceManager.queryConfigError = startTypeReadable ? os::kSuccess : os::kErrorAccessDenied;
+    os.encryption.installedAt = kSystemLibrary;
     const std::uint64_t before = os.clock.MillisecondsSinceStart();
-    if (c.runsAfter) StartServiceAt(before + *c.runsAfter);
-    auto stop = os.sync.NewEvent(os::EventReset::Manual, "");
-    ASSERT_TRUE(stop);
-    if (c.stopAfter) os.clock.ScheduleAt(before + *c.stopAfter, [&stop] { stop->Set(); });
-    {
-      VsQuery query(os.Ports(), stop.get());
-      EXPECT_EQ(query.LoadState(), c.state);
-      EXPECT_EQ(os.clock.MillisecondsSinceStart() - before, c.waited);
-      EXPECT_EQ(os.encryption.loads.size(), c.state == 1 ? 1u : 0u);
-    }
+    VsQuery query(os.Ports());
+    EXPECT_EQ(query.LoadState(), 2u);
+    EXPECT_EQ(os.clock.MillisecondsSinceStart() - before, 10'000u);
+    EXPECT_THAT(os.encryption.loads, IsEmpty());
     EXPECT_FALSE(os.encryption.IsLoaded());
   }
+}
+
+TEST_F(VsQueryTest, BootStartServiceThatComesUpIsLoadedFromOnce) {
+  Install(kBootStart, false);
+  os.encryption.installedAt = kServiceFolderLibrary;
+  StartServiceAt(3'000);
+  VsQuery query(os.Ports());
+  EXPECT_EQ(query.LoadState(), 1u);
+  EXPECT_EQ(os.clock.MillisecondsSinceStart(), 3'000u);
+}
+
+TEST_F(VsQueryTest, StopEndsTheWaitForTheService) {
+  Install(kBootStart, false);
+  os.encryption.installedAt = kServiceFolderLibrary;
+  auto stop = os.sync.NewEvent(os::EventReset::Manual, "");
+  ASSERT_TRUE(stop);
+  os.clock.ScheduleAt(1'000, [&stop] { stop->Set(); });
+  VsQuery query(os.Ports(), stop.get());
+  EXPECT_EQ(query.LoadState(), 2u);
+  EXPECT_EQ(os.clock.MillisecondsSinceStart(), 1'000u);
+  EXPECT_THAT(os.encryption.loads, IsEmpty());
 }
 
 TEST_F(VsQueryTest, ObjectsShareOneLoadAndTheLastUnloads) {
