@@ -23,6 +23,7 @@
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "support/ata_sectors.h"
+#include "support/monitor_fixture.h"
 #include "support/posted_events.h"
 
 namespace orv {
@@ -39,15 +40,6 @@ constexpr std::string_view kBackupChannel = "Microsoft-Windows-Backup";
 constexpr std::uint64_t kFileTimeDay = 864'000'000'000ULL;
 
 std::string Device(int bay) { return "\\\\?\\PhysicalDrive" + std::to_string(bay); }
-
-std::vector<std::uint8_t> Utf16(std::u16string_view text) {
-  std::vector<std::uint8_t> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
 
 // A 4-bay appliance with every bay filled, fans and disks cool, volumes with room, one network
 // port, one storage driver, one program, a backup history, a UPS charged and Windows Update
@@ -92,7 +84,7 @@ class Appliance {
     Backup(4, kFileTimeDay);
     DiskError(kFileTimeDay);  // before the agent started: not reported
 
-    os.hid.Set({Ups(0x08)});
+    os.hid.Set({testing::ApcUps()});
     os.windowsUpdate.times.lastInstallation = os::CalendarTime{2026, 12, 0, 1, 3, 0, 0, 0};
 
     nas = std::make_unique<AgentCtrl_LNAS>(os.Ports(), false, kTavolenFourBay);
@@ -140,20 +132,6 @@ class Appliance {
   }
   void DiskError(std::uint64_t fileTime) {
     os.eventLogStore.Append("System", {"disk", 7, fileTime, {{os::EventValue::Kind::Text, "0", 0, 0}}, 0});
-  }
-  static fakes::FakeHidDevice Ups(std::uint8_t status1) {
-    fakes::FakeHidDevice ups;
-    ups.hardwareId = "HID\\VID_051D&PID_0002&REV_0106";
-    ups.strings[os::HidString::Manufacturer] = Utf16(u"American Power Conversion");
-    ups.strings[os::HidString::Product] = Utf16(u"Back-UPS ES 550G FW:870.O4 .I USB FW:O4/x");
-    ups.strings[os::HidString::SerialNumber] = Utf16(u"5B17");
-    ups.caps.featureReportLength = 4;
-    ups.caps.inputReportLength = 3;
-    ups.caps.featureValues = {{0x85, 0x66, 1, 0}, {0x85, 0x68, 2, 0}, {0x85, 0x85, 3, 0}};
-    ups.caps.inputButtonReportIds = {9};
-    ups.featureValues = {{0x66, 1000}, {0x68, 7199}, {0x85, (44u << 9) | (5u << 5) | 3u}};
-    ups.inputReport = {status1, 0};
-    return ups;
   }
 
   fakes::FakeOs os;
@@ -226,7 +204,7 @@ std::vector<Row> Rows() {
        {},
        {{act_id::kBackupFailed, 1, "0", "Windows Server バックアップ", "バックアップに失敗しました(Windows Server バックアップ)。"}}},
       {"UPS report", [](Appliance& a) { a.os.hid.listError = 13; }, [](Appliance& a) { a.os.hid.listError = 0; },
-       [](Appliance& a) { a.os.hid.Set({Appliance::Ups(0x18)}); }, {},
+       [](Appliance& a) { a.os.hid.Set({testing::ApcUps(0x18)}); }, {},
        {{act_id::kUpsDegraded, 1, "1", "UPS", "UPSの劣化を検出しました。"}}},
       {"Windows Update results", [](Appliance& a) { a.os.windowsUpdate.times.result = os::kUpdateFail; },
        [](Appliance& a) { a.os.windowsUpdate.times.result = os::kUpdateOk; },

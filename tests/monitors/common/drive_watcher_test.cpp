@@ -9,13 +9,13 @@
 #include "fakes/fake_os.h"
 #include "model/act_ids.h"
 #include "monitors/common/watcher_thread.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::Pair;
 using fakes::FakeWmiEvent;
 
 FakeWmiEvent DriveEvent(const char* eventClass, const char* caption) {
@@ -24,11 +24,7 @@ FakeWmiEvent DriveEvent(const char* eventClass, const char* caption) {
 
 class DriveWatcherTest : public ::testing::Test {
  protected:
-  std::vector<std::pair<int, std::string>> Drain() {
-    std::vector<std::pair<int, std::string>> posted;
-    queue.Drain([&posted](const AgentEvent& e) { posted.emplace_back(e.act_id, e.act_para + " | " + e.msg); });
-    return posted;
-  }
+  std::vector<testing::Notice> Drain() { return testing::DrainNotices(queue); }
   void StartWatcher() {
     ASSERT_TRUE(watcher.Start(os.sync, [ports = os.Ports(), this](os::Event& stop) {
       RunDriveWatcher(ports, stop, queue);
@@ -58,8 +54,8 @@ TEST_F(DriveWatcherTest, ConnectedAndRemovedDrivesArePostedAndVirtualDisksSkippe
                             DriveEvent("__InstanceDeletionEvent", "HL-DT-ST DVDRAM GP57EB40")}),
             1);
   EXPECT_THAT(Drain(),
-              ElementsAre(Pair(act_id::kDriveConnected, "BUFFALO USB Flash Disk USB Device | BUFFALO USB Flash Disk USB Deviceが接続されました。"),
-                          Pair(act_id::kDriveRemoved, "HL-DT-ST DVDRAM GP57EB40 | HL-DT-ST DVDRAM GP57EB40が取り外されました。")));
+              ElementsAre(testing::Notice{act_id::kDriveConnected, "BUFFALO USB Flash Disk USB Device", "BUFFALO USB Flash Disk USB Deviceが接続されました。"},
+                          testing::Notice{act_id::kDriveRemoved, "HL-DT-ST DVDRAM GP57EB40", "HL-DT-ST DVDRAM GP57EB40が取り外されました。"}));
 
   EXPECT_TRUE(watcher.Stop());
   EXPECT_EQ(os.wmi.subscriptions(), 0) << "the query is cancelled";

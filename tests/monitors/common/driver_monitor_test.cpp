@@ -6,6 +6,7 @@
 #include "fakes/fake_os.h"
 #include "model/act_ids.h"
 #include "platform/agent_event_ids.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -13,6 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Pair;
+using testing::Notice;
 
 constexpr const char* kStorage = "{4D36E97B-E325-11CE-BFC1-08002BE10318}";
 constexpr const char* kIde = "{4D36E96A-E325-11CE-BFC1-08002BE10318}";
@@ -30,11 +32,9 @@ os::PresentDevice Device(std::string name, std::vector<os::CompatibleDriver> dri
 class DriverMonitorTest : public ::testing::Test {
  protected:
   DriverMonitorTest() { os.registry.AddKey(kCommonKey); }
-  std::vector<std::pair<int, std::string>> CheckAndDrain(const std::vector<AdapterEntry>& ports = {}) {
+  std::vector<Notice> CheckAndDrain(const std::vector<AdapterEntry>& ports = {}) {
     DriverMonitor(os.Ports(), log, queue).Check(ports);  // built per check: the tables carry over
-    std::vector<std::pair<int, std::string>> posted;
-    queue.Drain([&posted](const AgentEvent& e) { posted.emplace_back(e.act_id, e.act_para + " | " + e.msg); });
-    return posted;
+    return testing::DrainNotices(queue);
   }
   std::vector<TextPair> Table(const PairListTable& table) {
     std::vector<TextPair> list;
@@ -56,7 +56,7 @@ TEST_F(DriverMonitorTest, AKnownDeviceWithANewDriverVersionPostsOneUpdate) {
                                                              {200 * kDay, Version(10, 0, 1, 3)},
                                                              {150 * kDay, Version(11, 0, 0, 0)}})};
   EXPECT_THAT(CheckAndDrain(),
-              ElementsAre(Pair(4110, "RAID Controller,10.0.1.3 | 「RAID Controller Ver 10.0.1.2」が「Ver 10.0.1.3」に更新されました。")))
+              ElementsAre(Notice{act_id::kDriverUpdated, "RAID Controller,10.0.1.3", "「RAID Controller Ver 10.0.1.2」が「Ver 10.0.1.3」に更新されました。"}))
       << "the newest driver by date counts, not the highest version";
   EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("RAID Controller", "10.0.1.3")));
   EXPECT_THAT(CheckAndDrain(), IsEmpty());
@@ -90,11 +90,10 @@ TEST_F(DriverMonitorTest, FailuresLeaveTheTablesAsTheyWere) {
 
 // Every check runs on a freshly built monitor, as after a restart: the rows must match again.
 TEST_F(DriverMonitorTest, EachStoredNameIsComparedOncePerCheckAcrossRestarts) {
-  using Posted = std::vector<std::pair<int, std::string>>;
   struct Case {
     const char* name;
     std::vector<std::vector<os::PresentDevice>> checks;  // the class's devices at each check
-    std::vector<Posted> posted;                          // per check
+    std::vector<std::vector<Notice>> posted;             // per check
     std::vector<TextPair> rows;                          // after the last check
   };
   const auto one = [](const char* name, std::uint64_t major) { return Device(name, {{kDay, Version(major, 0, 0, 0)}}); };
@@ -102,13 +101,13 @@ TEST_F(DriverMonitorTest, EachStoredNameIsComparedOncePerCheckAcrossRestarts) {
       {"twins on different drivers: the highest version stands for both",
        {{one("Twin", 1)}, {one("Twin", 1), one("Twin", 2)}, {one("Twin", 2), one("Twin", 1)}, {one("Twin", 1), one("Twin", 3)}},
        {{},
-        {{act_id::kDriverUpdated, "Twin,2.0.0.0 | 「Twin Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}},
+        {{act_id::kDriverUpdated, "Twin,2.0.0.0", "「Twin Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}},
         {},
-        {{act_id::kDriverUpdated, "Twin,3.0.0.0 | 「Twin Ver 2.0.0.0」が「Ver 3.0.0.0」に更新されました。"}}},
+        {{act_id::kDriverUpdated, "Twin,3.0.0.0", "「Twin Ver 2.0.0.0」が「Ver 3.0.0.0」に更新されました。"}}},
        {{"Twin", "3.0.0.0"}}},
       {"a name with a closing bracket",
        {{one("SAS [x8] ctl]", 1)}, {one("SAS [x8] ctl]", 1)}, {one("SAS [x8] ctl]", 2)}},
-       {{}, {}, {{act_id::kDriverUpdated, "SAS [x8] ctl],2.0.0.0 | 「SAS [x8] ctl] Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
+       {{}, {}, {{act_id::kDriverUpdated, "SAS [x8] ctl],2.0.0.0", "「SAS [x8] ctl] Ver 1.0.0.0」が「Ver 2.0.0.0」に更新されました。"}}},
        {{"SAS [x8］ ctl］", "2.0.0.0"}}},
   };
   for (const Case& c : cases) {

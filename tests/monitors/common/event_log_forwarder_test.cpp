@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/posted_events.h"
 
 namespace orv {
 namespace {
@@ -24,16 +25,7 @@ class ForwarderTest : public ::testing::Test {
   void Write(const char* channel, const char* provider, std::uint16_t id) {
     os.eventLogStore.Append(channel, {provider, id, 0, {}, 0});
   }
-  std::vector<std::pair<int, std::string>> Drain() {
-    std::vector<std::pair<int, std::string>> posted;
-    queue.Drain([&posted](const AgentEvent& event) {
-      posted.emplace_back(event.act_id, event.msg);
-      EXPECT_EQ(event.act_sts, 0);
-      EXPECT_TRUE(event.act_trg.empty());
-      EXPECT_TRUE(event.act_para.empty());
-    });
-    return posted;
-  }
+  std::vector<testing::Notice> Drain() { return testing::DrainNotices(queue); }
 
   fakes::FakeOs os;
   AgentCtrl_ConfigFile definitions{os.files, os.xmlReader};
@@ -62,8 +54,8 @@ TEST_F(ForwarderTest, ForwardsOnlyEntriesWrittenSinceTheLastPassThatMatchARuleEx
   Write("System", "disk", 153);               // the rule's leading zero never matches
   Write("System", "EventLog", 6008);
   forwarder.Forward(definitions, queue);
-  EXPECT_EQ(Drain(), (std::vector<std::pair<int, std::string>>{
-                         {2010, "失敗"}, {2020, "二重"}, {0, "数字なし"}, {1090, "停止"}}));
+  EXPECT_EQ(Drain(), (std::vector<testing::Notice>{
+                         {2010, "", "失敗"}, {2020, "", "二重"}, {0, "", "数字なし"}, {1090, "", "停止"}}));
 
   forwarder.Forward(definitions, queue);
   EXPECT_TRUE(Drain().empty()) << "nothing new, nothing forwarded";

@@ -190,20 +190,5 @@ TEST_F(ServerBackupMonitorTest, FailuresWhileStoppedOnlySetTheResultAndALoadedFa
                                           "バックアップに成功しました(Windows Server バックアップ)。"}));
 }
 
-TEST_F(ServerBackupMonitorTest, AFailedQueryOfNewEntriesKeepsThemForTheNextPass) {
-  Log(1, UtcAt(1, 1, 0));
-  Log(4, UtcAt(1, 2, 0));
-  Start();
-  Pass();
-  Log(5, UtcAt(2, 2, 0));
-  os.eventLogStore.failures.query = 15007;
-  Pass();
-  EXPECT_THAT(Drain(), IsEmpty());
-  os.eventLogStore.failures.query = os::kSuccess;
-  Pass();
-  EXPECT_EQ(Drain().size(), 1u);
-  EXPECT_EQ(info.result, 2);
-}
-
 }  // namespace
 }  // namespace orv

@@ -9,6 +9,7 @@
 #include "monitors/common/state_tables.h"
 #include "platform/reg_handle.h"
 #include "support/message_file_checks.h"
+#include "support/monitor_fixture.h"
 #include "support/posted_events.h"
 
 namespace orv {
@@ -17,31 +18,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-std::vector<std::uint8_t> Utf16(std::u16string_view text, bool terminated = true) {
-  std::vector<std::uint8_t> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  if (terminated) bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
-
-// A UPS of the maker with a battery report 1 and a status report 7.
-fakes::FakeHidDevice Ups(std::uint8_t status1 = 0x08, std::uint8_t status2 = 0) {
-  fakes::FakeHidDevice ups;
-  ups.hardwareId = "HID\\VID_051D&PID_0002&REV_0106";
-  ups.strings[os::HidString::Manufacturer] = Utf16(u"American Power Conversion");
-  ups.strings[os::HidString::Product] = Utf16(u"Back-UPS RS 550G FW:879.L4 .I USB FW:L4 /x");
-  ups.strings[os::HidString::SerialNumber] = Utf16(u"3B1234X56789");
-  ups.caps.featureReportLength = 5;
-  ups.caps.inputReportLength = 3;
-  ups.caps.featureValues = {{0x85, 0x66, 1, 0}, {0x85, 0x68, 1, 0}, {0x85, 0x85, 2, 0}, {0x84, 0x30, 3, 0}, {0x85, 0x67, 1, 0}};
-  ups.caps.inputButtonReportIds = {7, 8};
-  ups.featureValues = {{0x66, 100}, {0x68, 3600}, {0x85, (44u << 9) | (5u << 5) | 17u}, {0x30, 999}, {0x67, 5}};
-  ups.inputReport = {status1, status2};
-  return ups;
-}
+using testing::HidText;
+using testing::ApcUps;
 
 fakes::FakeHidDevice OtherDevice() {
   fakes::FakeHidDevice mouse;
@@ -143,8 +121,8 @@ TEST_F(UpsMonitorTest, TheProductStringSplitsIntoModelAndFirmware) {
       {u"FW:/", "", ""},
   };
   for (const Case& c : cases) {
-    fakes::FakeHidDevice ups = Ups();
-    ups.strings[os::HidString::Product] = Utf16(c.product);
+    fakes::FakeHidDevice ups = ApcUps();
+    ups.strings[os::HidString::Product] = HidText(c.product);
     os.hid.Set({ups});
     UPSCtrl_APC reading(os.hid);
     EXPECT_TRUE(reading.ReadUps());
@@ -154,12 +132,12 @@ TEST_F(UpsMonitorTest, TheProductStringSplitsIntoModelAndFirmware) {
 }
 
 TEST_F(UpsMonitorTest, TheFirstUpsAmongTheHidDevicesIsReadAndReleased) {
-  fakes::FakeHidDevice second = Ups();
-  second.strings[os::HidString::SerialNumber] = Utf16(u"SECOND");
-  fakes::FakeHidDevice lowerCase = Ups();
+  fakes::FakeHidDevice second = ApcUps();
+  second.strings[os::HidString::SerialNumber] = HidText(u"SECOND");
+  fakes::FakeHidDevice lowerCase = ApcUps();
   lowerCase.hardwareId = "HID\\vid_051d&PID_0002";
   lowerCase.failures.open = 5;
-  os.hid.Set({OtherDevice(), lowerCase, Ups(), second});
+  os.hid.Set({OtherDevice(), lowerCase, ApcUps(), second});
   UPSCtrl_APC reading(os.hid);
   ASSERT_TRUE(reading.ReadUps());
   EXPECT_EQ(reading.found, 1);
@@ -183,7 +161,7 @@ TEST_F(UpsMonitorTest, HowASearchEndsDecidesItsResult) {
   };
   auto withUps = [](std::function<void(fakes::FakeHidDevice&)> change) {
     return [change](fakes::FakeHidDevices& hid) {
-      fakes::FakeHidDevice ups = Ups();
+      fakes::FakeHidDevice ups = ApcUps();
       change(ups);
       hid.Set({OtherDevice(), ups});
     };
@@ -217,11 +195,11 @@ TEST_F(UpsMonitorTest, HowASearchEndsDecidesItsResult) {
 
 TEST_F(UpsMonitorTest, WhateverTheDeviceSendsTheTokensAreValidJsonAndStayInTheBuffer) {
   std::vector<std::uint8_t> unterminated(os::kHidStringBytes, 'A');  // U+4141 x 128, no NUL
-  std::vector<std::uint8_t> hostile = Utf16(u"a\"b\\c\n\x01\x7F", false);
+  std::vector<std::uint8_t> hostile = HidText(u"a\"b\\c\n\x01\x7F", false);
   hostile.insert(hostile.end(), {0x00, 0xD8, 'x', 0});  // a lone high surrogate
   std::vector<std::uint8_t> quoteAtEnd(os::kHidStringBytes, 0);
   for (std::size_t i = 0; i < quoteAtEnd.size(); i += 2) quoteAtEnd[i] = '"';
-  fakes::FakeHidDevice ups = Ups();
+  fakes::FakeHidDevice ups = ApcUps();
   ups.strings[os::HidString::Manufacturer] = unterminated;
   ups.strings[os::HidString::SerialNumber] = hostile;
   ups.strings[os::HidString::Product] = quoteAtEnd;
@@ -239,14 +217,14 @@ TEST_F(UpsMonitorTest, WhateverTheDeviceSendsTheTokensAreValidJsonAndStayInTheBu
 
 TEST_F(UpsMonitorTest, UnpluggingAndReconnectingReportsEachOnce) {
   EXPECT_THAT(Pass(), IsEmpty()) << "no UPS at start is no event";
-  os.hid.Set({Ups()});
+  os.hid.Set({ApcUps()});
   EXPECT_THAT(Pass(), IsEmpty());
   os.hid.Set({});
   EXPECT_THAT(Pass(), ElementsAre(kLost));
   EXPECT_EQ(snapshot.name, "");
   EXPECT_EQ(FormatStateRow(connection), "[4030][1][1][UPS][通信が切断しています。][][0]");
   EXPECT_THAT(Pass(), IsEmpty());
-  os.hid.Set({Ups()});
+  os.hid.Set({ApcUps()});
   EXPECT_THAT(Pass(), ElementsAre(kBack));
   EXPECT_EQ(connection.act_sts, 0);
   EXPECT_THAT(Pass(), IsEmpty());
@@ -261,7 +239,7 @@ TEST_F(UpsMonitorTest, AListingWithoutAUpsIsWalkedAgainOnlyAfterADeviceCameOrWen
   os.hid.Set({OtherDevice()});
   EXPECT_EQ(walksOf(3), 1) << "a quiet listing is walked once";
   EXPECT_EQ(walksOf(UpsMonitor::kWalkAtLeastEvery), 1) << "and again after at most this many passes";
-  os.hid.Set({OtherDevice(), Ups()});
+  os.hid.Set({OtherDevice(), ApcUps()});
   EXPECT_EQ(walksOf(2), 2) << "a UPS found is read at every pass";
   EXPECT_EQ(snapshot.name, "\"UPS\"");
   os.hid.Set({OtherDevice()});
@@ -276,22 +254,22 @@ TEST_F(UpsMonitorTest, AListingWithoutAUpsIsWalkedAgainOnlyAfterADeviceCameOrWen
 }
 
 TEST_F(UpsMonitorTest, AnAbnormalStateOpensOnceAndClosesWhenNormal) {
-  os.hid.Set({Ups(0x18)});
+  os.hid.Set({ApcUps(0x18)});
   EXPECT_THAT(Pass(), ElementsAre(kDegraded));
   EXPECT_EQ(snapshot.bt_sts, "\"残量低下\"");
   EXPECT_EQ(FormatStateRow(degradation), "[4040][1][1][UPS][劣化を検出しました][][0]");
-  os.hid.Set({Ups(0x00)});
+  os.hid.Set({ApcUps(0x00)});
   EXPECT_THAT(Pass(), IsEmpty()) << "still abnormal (未接続), already open";
   EXPECT_EQ(snapshot.bt_sts, "\"未接続\"");
-  os.hid.Set({Ups(0x08)});
+  os.hid.Set({ApcUps(0x08)});
   EXPECT_THAT(Pass(), ElementsAre(kRecovered));
   EXPECT_EQ(snapshot.bt_sts, "\"充電完了\"");
 }
 
 TEST_F(UpsMonitorTest, AnUnreadableUpsIsPresentWithNullsAndChangesNoCondition) {
-  os.hid.Set({Ups(0x18)});
+  os.hid.Set({ApcUps(0x18)});
   Pass();
-  fakes::FakeHidDevice broken = Ups(0x08);
+  fakes::FakeHidDevice broken = ApcUps(0x08);
   broken.failures.input = 31;
   os.hid.Set({broken});
   EXPECT_THAT(Pass(), IsEmpty());
@@ -303,7 +281,7 @@ TEST_F(UpsMonitorTest, AnUnreadableUpsIsPresentWithNullsAndChangesNoCondition) {
 }
 
 TEST_F(UpsMonitorTest, ConditionsOpenBeforeARestartAreNotReportedAgainAndCloseWhenRead) {
-  os.hid.Set({Ups(0x18)});
+  os.hid.Set({ApcUps(0x18)});
   Pass();
   os.hid.Set({});
   Pass();
@@ -317,14 +295,14 @@ TEST_F(UpsMonitorTest, ConditionsOpenBeforeARestartAreNotReportedAgainAndCloseWh
   ASSERT_TRUE(LoadSingle(os.registry, kUPSConnectStatusTable, connection));
   ASSERT_TRUE(LoadSingle(os.registry, kUPSDegradeStatusTable, degradation));
   EXPECT_THAT(Pass(), IsEmpty()) << "still absent";
-  os.hid.Set({Ups(0x10)});
+  os.hid.Set({ApcUps(0x10)});
   EXPECT_THAT(Pass(), ElementsAre(kBack)) << "still low: the degradation stays open, unreported";
-  os.hid.Set({Ups(0x08)});
+  os.hid.Set({ApcUps(0x08)});
   EXPECT_THAT(Pass(), ElementsAre(kRecovered));
 }
 
 TEST_F(UpsMonitorTest, SwitchingMonitoringOffClosesBothConditionsInOrder) {
-  os.hid.Set({Ups(0x18)});
+  os.hid.Set({ApcUps(0x18)});
   Pass();
   os.hid.Set({});
   Pass();
@@ -333,7 +311,7 @@ TEST_F(UpsMonitorTest, SwitchingMonitoringOffClosesBothConditionsInOrder) {
                                   Posted{act_id::kUpsDegraded, 3, "1", "UPS", "UPSの監視が解除されました。UPSの劣化検知を解除します。"}));
   EXPECT_EQ(connection.act_sts, 0);
   EXPECT_EQ(degradation.act_sts, 0);
-  os.hid.Set({Ups(0x18)});
+  os.hid.Set({ApcUps(0x18)});
   EXPECT_THAT(Pass(), IsEmpty()) << "the UPS is not read while switched off";
   EXPECT_EQ(snapshot.name, "");
   ASSERT_TRUE(RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "UPSCheckStop", 2));

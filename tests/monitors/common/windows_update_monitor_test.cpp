@@ -117,25 +117,6 @@ TEST(WindowsUpdatePolicy, StoredAgainstCurrentPolicy) {
   }
 }
 
-TEST(WindowsUpdatePolicy, ChangesAcrossChecks) {
-  Machine machine;
-  EXPECT_THAT(machine.Check(false), IsEmpty());
-  EXPECT_THAT(machine.Check(true), IsEmpty());
-
-  machine.SetPolicy(true, 1);
-  EXPECT_THAT(machine.Check(true), ElementsAre(PolicyChanged("0"))) << "a policy key appearing with NoAutoUpdate 1";
-  EXPECT_THAT(machine.Check(true), IsEmpty());
-
-  machine.SetPolicy(true, 0, 3);
-  EXPECT_THAT(machine.Check(true), ElementsAre(PolicyChanged("3")));
-  machine.SetPolicy(true, 0, 4);
-  EXPECT_THAT(machine.Check(true), ElementsAre(PolicyChanged("4")));
-
-  machine.SetPolicy(true, 0, 2);
-  EXPECT_THAT(machine.Check(false), IsEmpty()) << "changed while the agent was stopped";
-  EXPECT_THAT(machine.Check(true), IsEmpty()) << "the start-up check took it without a report";
-}
-
 TEST(WindowsUpdateInstallation, TheFirstCheckRecordsWithoutReporting) {
   for (const bool periodic : {true, false}) {
     Machine machine;

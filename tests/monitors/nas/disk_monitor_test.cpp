@@ -111,12 +111,6 @@ TEST_F(DiskMonitorTest, AnEmptyBayIsReportedOnceAndItsReturnWithAReplacement) {
   EXPECT_THAT(Stored("HDDSerialInfo"), ElementsAre("[0][S1]", "[1][S2]", "[2][S3]", "[3][NEW]", "[4][S5]"));
 }
 
-TEST_F(DiskMonitorTest, AnUnreadableLayoutIsNoDropOut) {
-  EXPECT_THAT(Pass({}, /*layoutRead=*/false), IsEmpty());
-  EXPECT_EQ(current.size(), 5U);
-  EXPECT_THAT(Stored("HDDStaStatusTable"), IsEmpty());
-}
-
 TEST_F(DiskMonitorTest, BaysThePortMapCannotPlaceAreNotTakenForDropOutsAndAreNamedOnce) {
   meridex = false;
   constexpr std::uint32_t kTwelveBays = model::kLcdSeries | model::kServer2019 | 0x80;  // a map of four

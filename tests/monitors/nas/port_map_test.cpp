@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "monitors/nas/bay_tables.h"
+
 namespace orv {
 namespace {
 
@@ -38,16 +40,12 @@ struct PortRow {
 constexpr PortRow kPorts[] = {
     // 0x10000: the four targets of port 1; anything else is outside the bays.
     {kFirstLine1, "Port1Path0Target0Lun0", kSata, kDisk, 1},
-    {kFirstLine1, "Port1Path0Target1Lun0", kSata, kDisk, 2},
-    {kFirstLine1, "Port1Path0Target2Lun0", kSata, kDisk, 4},
     {kFirstLine1, "Port1Path0Target3Lun0", kSata, kDisk, 8},
     {kFirstLine1, "Port1Path0Target0Lun0", kUsb, kPool, 1},
     {kFirstLine1, "Port0Path0Target0Lun0", kSata, kDisk, 32},
     {kFirstLine1, "", kSata, kDisk, 0},
     // 0x20000: paths 1 to 4 of port 0.
     {kFirstLine2, "Port0Path1Target0Lun0", kSata, kDisk, 1},
-    {kFirstLine2, "Port0Path2Target0Lun0", kSata, kDisk, 2},
-    {kFirstLine2, "Port0Path3Target0Lun0", kSata, kDisk, 4},
     {kFirstLine2, "Port0Path4Target0Lun0", kSata, kDisk, 8},
     {kFirstLine2, "Port0Path0Target0Lun0", kSata, kDisk, 32},
     // 0x40000: a USB disk or a pool's virtual disk can take the first bay's address.
@@ -77,15 +75,11 @@ constexpr PortRow kPorts[] = {
     {kLcdFiveBay, "Port0Path0Target0Lun0", kSata, kDisk, 1},
     {kLcdFiveBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
     {kLcdFiveBay, "Port1Path0Target0Lun0", kSata, kDisk, 2},
-    {kLcdFiveBay, "Port1Path0Target1Lun0", kSata, kDisk, 4},
-    {kLcdFiveBay, "Port1Path0Target2Lun0", kSata, kDisk, 8},
     {kLcdFiveBay, "Port1Path0Target3Lun0", kSata, kDisk, 16},
     {kLcdFiveBay, "Port0Path1Target0Lun0", kSata, kDisk, 32},
     // 0x100000, 4 bays on OS codes 2048, 4096, 8192: paths 0 to 3 of port 0.
     {kLcdFourBay2016, "Port0Path0Target0Lun0", kSata, kDisk, 1},
     {kLcdFourBay2016, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
-    {kLcdFourBay2016, "Port0Path1Target0Lun0", kSata, kDisk, 2},
-    {kLcdFourBay2016, "Port0Path2Target0Lun0", kSata, kDisk, 4},
     {kLcdFourBay2016, "Port0Path3Target0Lun0", kSata, kDisk, 8},
     {kLcdFourBay2016, "Port1Path0Target0Lun0", kSata, kDisk, 32},
     {kLcdFourBayOs4096, "Port0Path0Target0Lun0", kSata, kDisk, 1},
@@ -97,8 +91,6 @@ constexpr PortRow kPorts[] = {
     // 0x100000, other bay counts on other OS codes: the four targets of port 1, no USB rule.
     {kLcdFourBay2012R2, "Port1Path0Target0Lun0", kSata, kDisk, 1},
     {kLcdFourBay2012R2, "Port1Path0Target0Lun0", kUsb, kDisk, 1},
-    {kLcdFourBay2012R2, "Port1Path0Target1Lun0", kSata, kDisk, 2},
-    {kLcdFourBay2012R2, "Port1Path0Target2Lun0", kSata, kDisk, 4},
     {kLcdFourBay2012R2, "Port1Path0Target3Lun0", kSata, kDisk, 8},
     {kLcdFourBay2012R2, "Port0Path0Target0Lun0", kSata, kDisk, 32},
     {kLcdTwelveBay2012R2, "Port1Path0Target3Lun0", kSata, kDisk, 8},
@@ -107,8 +99,6 @@ constexpr PortRow kPorts[] = {
     {kTemperatureFiveBay, "UNKNOWN...", kSata, kDisk, 1},
     {kTemperatureFiveBay, "UNKNOWN", kUsb, kDisk, 32},
     {kTemperatureFiveBay, "Port1Path0Target0Lun0", kSata, kDisk, 2},
-    {kTemperatureFiveBay, "Port1Path0Target1Lun0", kSata, kDisk, 4},
-    {kTemperatureFiveBay, "Port1Path0Target2Lun0", kSata, kDisk, 8},
     {kTemperatureFiveBay, "Port1Path0Target3Lun0", kSata, kDisk, 16},
     {kTemperatureFiveBay, "Port0Path0Target0Lun0", kSata, kDisk, 32},
     // 0x200000, other bay counts
@@ -145,6 +135,57 @@ TEST(PortMap, CodesAreTheLowestBitOfEachRangeAndBayCountFollowsTheBayCode) {
   for (const auto& [bayCode, bays] : {std::pair{2U, 2U}, {16U, 5U}, {128U, 12U}, {1U, 4U}, {4U, 4U}, {8U, 4U}, {0U, 4U}}) {
     EXPECT_EQ(BayCount(bayCode), bays) << bayCode;
   }
+}
+
+constexpr std::uint32_t kBayFiveBayLine = 0x10;
+
+struct BayRow {
+  std::uint32_t mask;
+  std::uint32_t slot;
+  std::int32_t tavolenNumber;
+  std::int32_t meridexNumber;
+  const char* tavolenName;
+  const char* meridexFiveBayName;
+  const char* meridexName;
+};
+
+// The bays where the numbering turns (the first ones, the gap at 32, the last), and masks that
+// name no bay: 32 (outside the bays), 0 (no address), two bits at once, bits above the last slot.
+constexpr BayRow kBays[] = {
+    {1, 0, 0, 1, "HDD0", "SSD", "HDD1"},
+    {2, 1, 1, 2, "HDD1", "HDD1", "HDD2"},
+    {8, 3, 3, 4, "HDD3", "HDD3", "HDD4"},
+    {16, 4, 5, 5, "HDD5", "HDD5", "HDD5"},
+    {64, 5, 6, 6, "HDD6", "HDD6", "HDD6"},
+    {2048, 10, 11, 11, "HDD11", "HDD11", "HDD11"},
+    {4096, 11, 12, 12, "HDD12", "HDD12", "HDD12"},
+    {32, 0, -1, -1, "", "", ""},
+    {0, 0, -1, -1, "", "", ""},
+    {3, 0, -1, -1, "", "", ""},
+    {8192, 0, -1, -1, "", "", ""},
+    {0x80000000, 0, -1, -1, "", "", ""},
+};
+
+TEST(BayTables, SlotNumberAndNameOfEveryMaskOnBothBrands) {
+  for (const BayRow& row : kBays) {
+    SCOPED_TRACE(row.mask);
+    EXPECT_EQ(SlotIndexOf(row.mask), row.slot);
+    EXPECT_EQ(BayNumber(row.mask, false), row.tavolenNumber);
+    EXPECT_EQ(BayNumber(row.mask, true), row.meridexNumber);
+    // Model flags bit 4 names the Meridex 5-bay line; it changes nothing on Tavolen devices.
+    EXPECT_EQ(BayName(row.mask, false, 0), row.tavolenName);
+    EXPECT_EQ(BayName(row.mask, false, kBayFiveBayLine), row.tavolenName);
+    EXPECT_EQ(BayName(row.mask, true, kBayFiveBayLine), row.meridexFiveBayName);
+    EXPECT_EQ(BayName(row.mask, true, 0x100000 | 0x8), row.meridexName);
+  }
+}
+
+TEST(BayTables, SlotMasksRoundTripAndEndAfterTwelveSlots) {
+  for (std::uint32_t slot = 0; slot < kBaySlotCount; ++slot) {
+    EXPECT_EQ(SlotIndexOf(SlotMask(slot)), slot);
+    EXPECT_NE(SlotMask(slot), kMaskOutsideBays);
+  }
+  EXPECT_EQ(SlotMask(kBaySlotCount), 0U);
 }
 
 }  // namespace
