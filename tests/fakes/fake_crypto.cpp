@@ -1,20 +1,13 @@
 // The system's cryptography, in memory, with toy arithmetic.
 #include "fakes/fake_crypto.h"
 
-#include <algorithm>
-#include <cctype>
 #include <utility>
+
+#include "platform/text_encoding.h"
 
 namespace orv::fakes {
 
 namespace {
-
-std::string LowerPath(std::string_view path) {
-  std::string lower(path);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-  return lower;
-}
 
 // FNV-1a over the bytes, stretched to N bytes: not SHA, but it differs for every input a test
 // uses, which is all the fake needs (the agent only passes bytes through the port; the real
@@ -63,8 +56,7 @@ class FakeCrypto::Key final : public os::Rc4Key {
   Key& operator=(const Key&) = delete;
 
   bool Decrypt(std::vector<std::uint8_t>& data, os::OsError& error) override {
-    os::OsError failure = 0;
-    owner_.Locked([&] { failure = owner_.decryptError_; });
+    const os::OsError failure = owner_.Locked([this] { return owner_.decryptError_; });
     if (failure != 0) {
       error = failure;
       return false;
@@ -94,17 +86,14 @@ os::OsResult<os::Rc4Key> FakeCrypto::DeriveRc4Key(std::span<const std::uint8_t> 
 }
 
 bool FakeCrypto::Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) {
-  {
-    std::lock_guard lock(mutex_);
-    if (sha256Fails_) return false;
-  }
+  if (Locked([this] { return sha256Fails_; })) return false;
   digest = Digest(data);
   return true;
 }
 
 bool FakeCrypto::ReadSignerNames(std::string_view path, os::SignerNames& names, os::OsError& error) {
   std::lock_guard lock(mutex_);
-  const auto it = signatures_.find(LowerPath(path));
+  const auto it = signatures_.find(AsciiLower(path));
   if (it == signatures_.end()) {
     error = kNoMatch;
     return false;
@@ -116,7 +105,7 @@ bool FakeCrypto::ReadSignerNames(std::string_view path, os::SignerNames& names, 
 
 bool FakeCrypto::VerifySignature(std::string_view path, os::SignerNames& signer, os::OsError& error) {
   std::lock_guard lock(mutex_);
-  const auto it = signatures_.find(LowerPath(path));
+  const auto it = signatures_.find(AsciiLower(path));
   error = it == signatures_.end() ? kNoSignature : it->second.trust;
   if (error != os::kSuccess) return false;
   signer = it->second.verified.value_or(it->second.names);
@@ -125,28 +114,18 @@ bool FakeCrypto::VerifySignature(std::string_view path, os::SignerNames& signer,
 
 void FakeCrypto::SetSigner(std::string_view path, os::SignerNames names, os::OsError trust) {
   std::lock_guard lock(mutex_);
-  signatures_[LowerPath(path)] = Signature{std::move(names), trust, std::nullopt};
+  signatures_[AsciiLower(path)] = Signature{std::move(names), trust, std::nullopt};
 }
 
 void FakeCrypto::SetVerifiedSigner(std::string_view path, os::SignerNames names) {
   std::lock_guard lock(mutex_);
-  signatures_[LowerPath(path)].verified = std::move(names);
+  signatures_[AsciiLower(path)].verified = std::move(names);
 }
 
 void FakeCrypto::FailKeyAt(os::KeyStep step, os::OsError error) {
   std::lock_guard lock(mutex_);
   failStep_ = step;
   failError_ = error;
-}
-
-int FakeCrypto::LiveKeys() const {
-  std::lock_guard lock(mutex_);
-  return liveKeys_;
-}
-
-int FakeCrypto::KeysMade() const {
-  std::lock_guard lock(mutex_);
-  return keysMade_;
 }
 
 }  // namespace orv::fakes

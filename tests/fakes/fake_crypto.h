@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "os/crypto.h"
@@ -48,15 +49,15 @@ class FakeCrypto final : public os::Crypto {
   void FailSha256(bool fail) { Locked([&] { sha256Fails_ = fail; }); }
 
   // Keys made and not yet released: every operation must release what it acquired.
-  int LiveKeys() const;
-  int KeysMade() const;
+  int LiveKeys() const { return Locked([this] { return liveKeys_; }); }
+  int KeysMade() const { return Locked([this] { return keysMade_; }); }
 
  private:
   class Key;
   template <typename F>
-  void Locked(F&& f) {
+  std::invoke_result_t<F> Locked(F&& f) const {
     std::lock_guard lock(mutex_);
-    f();
+    return f();
   }
 
   mutable std::mutex mutex_;

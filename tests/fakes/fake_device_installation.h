@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/device_installation.h"
 
 namespace orv::fakes {
@@ -15,10 +16,7 @@ class FakeDeviceInstallation final : public os::DeviceInstallation {
                       os::OsError& error) override {
     ++walks;
     const auto failure = failingClasses.find(std::string(classGuid));
-    if (failure != failingClasses.end()) {
-      error = failure->second;
-      return false;
-    }
+    if (failure != failingClasses.end()) return Fails(error, failure->second);
     const auto it = classes.find(std::string(classGuid));
     devices = it == classes.end() ? std::vector<os::PresentDevice>{} : it->second;
     return true;

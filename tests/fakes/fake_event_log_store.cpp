@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -31,132 +32,73 @@ namespace {
 //   and     := primary { 'and' primary }
 //   primary := '(' or ')' | 'EventID' '=' number | 'Provider' '[' '@' 'Name' '=' string ']'
 
-struct Node {
-  enum class Kind : std::uint8_t { Any, Or, And, EventId, Provider };
-  Kind kind = Kind::Any;
-  std::vector<std::unique_ptr<Node>> children;
-  std::uint64_t eventId = 0;
-  std::string provider;
+using Filter = std::function<bool(const FakeLogEntry&)>;
 
-  bool Matches(const FakeLogEntry& entry) const {
-    switch (kind) {
-      case Kind::Any:
-        return true;
-      case Kind::Or:
-        return std::any_of(children.begin(), children.end(),
-                           [&entry](const auto& child) { return child->Matches(entry); });
-      case Kind::And:
-        return std::all_of(children.begin(), children.end(),
-                           [&entry](const auto& child) { return child->Matches(entry); });
-      case Kind::EventId:
-        return entry.eventId == eventId;
-      case Kind::Provider:
-        return entry.provider == provider;
-    }
-    return false;
-  }
-};
-
+// Parses by tokens: whole words and numbers, quoted strings, single symbols. "order" is one
+// word, never "or" followed by "der".
 class FilterParser {
  public:
-  explicit FilterParser(std::string_view text) : text_(text) {}
-
-  // nullptr when the text is not in the subset.
-  std::unique_ptr<Node> Parse() {
-    if (!Take("*")) return nullptr;
-    auto root = std::make_unique<Node>();
-    if (!AtEnd()) {
-      if (!Take("[") || !TakeWord("System") || !Take("[")) return nullptr;
-      root = ParseOr();
-      if (root == nullptr || !Take("]") || !Take("]")) return nullptr;
+  explicit FilterParser(std::string_view text) {
+    static const std::regex kToken(R"(\s*([A-Za-z0-9]+|"[^"]*"|'[^']*'|\S)\s*)");
+    for (std::cregex_iterator it(text.data(), text.data() + text.size(), kToken), end; it != end; ++it) {
+      tokens_.push_back((*it)[1].str());
     }
-    return AtEnd() ? std::move(root) : nullptr;
+  }
+
+  // Empty when the text is not in the subset.
+  Filter Parse() {
+    if (!Take("*")) return {};
+    Filter root = [](const FakeLogEntry&) { return true; };
+    if (next_ < tokens_.size() &&
+        !(Take("[") && Take("System") && Take("[") && (root = Or()) && Take("]") && Take("]"))) {
+      return {};
+    }
+    return next_ == tokens_.size() ? root : Filter{};
   }
 
  private:
-  std::unique_ptr<Node> ParseOr() {
-    return ParseList(Node::Kind::Or, "or", &FilterParser::ParseAnd);
-  }
-  std::unique_ptr<Node> ParseAnd() {
-    return ParseList(Node::Kind::And, "and", &FilterParser::ParsePrimary);
+  Filter Or() { return List("or", &FilterParser::And, true); }
+  Filter And() { return List("and", &FilterParser::Primary, false); }
+
+  Filter List(std::string_view word, Filter (FilterParser::*item)(), bool any) {
+    std::vector<Filter> items{(this->*item)()};
+    while (items.back() && Take(word)) items.push_back((this->*item)());
+    if (!items.back()) return {};
+    if (items.size() == 1) return items.front();
+    return [items, any](const FakeLogEntry& entry) {
+      const auto matches = [&entry](const Filter& f) { return f(entry); };
+      return any ? std::any_of(items.begin(), items.end(), matches) : std::all_of(items.begin(), items.end(), matches);
+    };
   }
 
-  std::unique_ptr<Node> ParseList(Node::Kind kind, std::string_view word,
-                                  std::unique_ptr<Node> (FilterParser::*item)()) {
-    auto first = (this->*item)();
-    if (first == nullptr) return nullptr;
-    if (!PeekWord(word)) return first;
-    auto list = std::make_unique<Node>();
-    list->kind = kind;
-    list->children.push_back(std::move(first));
-    while (TakeWord(word)) {
-      auto next = (this->*item)();
-      if (next == nullptr) return nullptr;
-      list->children.push_back(std::move(next));
-    }
-    return list;
-  }
-
-  std::unique_ptr<Node> ParsePrimary() {
+  Filter Primary() {
     if (Take("(")) {
-      auto inner = ParseOr();
-      return inner != nullptr && Take(")") ? std::move(inner) : nullptr;
+      Filter inner = Or();
+      return inner && Take(")") ? inner : Filter{};
     }
-    auto node = std::make_unique<Node>();
-    if (TakeWord("EventID")) {
-      node->kind = Node::Kind::EventId;
-      if (!Take("=")) return nullptr;
-      SkipSpace();
-      const char* begin = text_.data() + pos_;
-      const char* end = text_.data() + text_.size();
-      const auto [stop, error] = std::from_chars(begin, end, node->eventId);
-      if (error != std::errc() || stop == begin) return nullptr;
-      pos_ += static_cast<std::size_t>(stop - begin);
-      return node;
+    if (Take("EventID") && Take("=") && next_ < tokens_.size()) {
+      const std::string& number = tokens_[next_++];
+      std::uint64_t id = 0;
+      const auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), id);
+      if (error != std::errc() || stop != number.data() + number.size()) return {};
+      return [id](const FakeLogEntry& entry) { return entry.eventId == id; };
     }
-    if (TakeWord("Provider")) {
-      node->kind = Node::Kind::Provider;
-      if (!Take("[") || !Take("@") || !TakeWord("Name") || !Take("=")) return nullptr;
-      SkipSpace();
-      if (pos_ >= text_.size() || (text_[pos_] != '"' && text_[pos_] != '\'')) return nullptr;
-      const char quote = text_[pos_++];
-      const std::size_t close = text_.find(quote, pos_);
-      if (close == std::string_view::npos) return nullptr;
-      node->provider = std::string(text_.substr(pos_, close - pos_));
-      pos_ = close + 1;
-      return Take("]") ? std::move(node) : nullptr;
+    if (Take("Provider") && Take("[") && Take("@") && Take("Name") && Take("=") && next_ < tokens_.size()) {
+      const std::string quoted = tokens_[next_++];
+      if (quoted.size() < 2 || (quoted[0] != '"' && quoted[0] != '\'') || !Take("]")) return {};
+      return [name = quoted.substr(1, quoted.size() - 2)](const FakeLogEntry& entry) { return entry.provider == name; };
     }
-    return nullptr;
+    return {};
   }
 
-  void SkipSpace() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  }
-  bool AtEnd() {
-    SkipSpace();
-    return pos_ == text_.size();
-  }
-  bool Take(std::string_view symbol) {
-    SkipSpace();
-    if (text_.substr(pos_, symbol.size()) != symbol) return false;
-    pos_ += symbol.size();
-    return true;
-  }
-  // A whole word: "order" is not "or" followed by "der".
-  bool PeekWord(std::string_view word) {
-    SkipSpace();
-    if (text_.substr(pos_, word.size()) != word) return false;
-    const std::size_t after = pos_ + word.size();
-    return after == text_.size() || !std::isalnum(static_cast<unsigned char>(text_[after]));
-  }
-  bool TakeWord(std::string_view word) {
-    if (!PeekWord(word)) return false;
-    pos_ += word.size();
+  bool Take(std::string_view token) {
+    if (next_ == tokens_.size() || tokens_[next_] != token) return false;
+    ++next_;
     return true;
   }
 
-  std::string_view text_;
-  std::size_t pos_ = 0;
+  std::vector<std::string> tokens_;
+  std::size_t next_ = 0;
 };
 
 // ---- Handed-out objects ------------------------------------------------------------------
@@ -164,7 +106,7 @@ class FilterParser {
 class FakeQuery final : public os::EventQuery {
  public:
   FakeQuery(FakeEventLogStore& store, std::string channelKey,
-            std::shared_ptr<const Node> parsedFilter, os::QueryDirection order)
+            Filter parsedFilter, os::QueryDirection order)
       : handle(store),
         channel(std::move(channelKey)),
         filter(std::move(parsedFilter)),
@@ -177,7 +119,7 @@ class FakeQuery final : public os::EventQuery {
 
   FakeHandle handle;
   std::string channel;  // lower-cased
-  std::shared_ptr<const Node> filter;
+  Filter filter;
   os::QueryDirection direction;
   // The next entry read is the first at or beyond this record id; none: the first entry.
   std::optional<std::uint64_t> cursor;
@@ -211,7 +153,7 @@ std::vector<const FakeLogEntry*> ResultSet(const FakeQuery& query,
                                            const std::vector<FakeLogEntry>& entries) {
   std::vector<const FakeLogEntry*> result;
   for (const auto& entry : entries) {
-    if (query.filter->Matches(entry)) result.push_back(&entry);
+    if (query.filter(entry)) result.push_back(&entry);
   }
   if (query.direction == os::QueryDirection::NewestFirst) {
     std::reverse(result.begin(), result.end());
@@ -228,18 +170,10 @@ void PlaceAt(FakeQuery& query, const std::vector<const FakeLogEntry*>& result, s
 }
 
 std::string ValueText(const os::EventValue& value) {
-  switch (value.kind) {
-    case os::EventValue::Kind::Text:
-      return value.text;
-    case os::EventValue::Kind::Unsigned:
-      return std::to_string(value.unsignedValue);
-    case os::EventValue::Kind::Signed:
-      return std::to_string(value.signedValue);
-    case os::EventValue::Kind::Empty:
-    case os::EventValue::Kind::Other:
-      break;
-  }
-  return {};
+  using Kind = os::EventValue::Kind;
+  if (value.kind == Kind::Unsigned) return std::to_string(value.unsignedValue);
+  if (value.kind == Kind::Signed) return std::to_string(value.signedValue);
+  return value.kind == Kind::Text ? value.text : std::string();
 }
 
 }  // namespace
@@ -275,8 +209,8 @@ os::OsResult<os::EventQuery> FakeEventLogStore::Query(std::string_view channel,
   std::lock_guard lock(mutex_);
   if (failures.query != os::kSuccess) return failures.query;
   if (Find(channel) == nullptr) return os::kErrorEvtChannelNotFound;
-  std::shared_ptr<const Node> parsed = FilterParser(filter).Parse();
-  if (parsed == nullptr) return os::kErrorEvtInvalidQuery;
+  Filter parsed = FilterParser(filter).Parse();
+  if (!parsed) return os::kErrorEvtInvalidQuery;
   return std::make_unique<FakeQuery>(*this, AsciiLower(channel), std::move(parsed), direction);
 }
 

@@ -20,16 +20,10 @@ std::string FakeFileSystem::Parent(const std::string& key) {
 
 std::uint64_t FakeFileSystem::Now() { return ToFileTime(clock_.UtcNow()); }
 
-bool FakeFileSystem::FileExists(std::string_view path) {
+bool FakeFileSystem::Exists(std::string_view path, bool directory) const {
   std::lock_guard lock(mutex_);
   const auto it = nodes_.find(Key(path));
-  return it != nodes_.end() && !it->second.isDirectory;
-}
-
-bool FakeFileSystem::DirectoryExists(std::string_view path) {
-  std::lock_guard lock(mutex_);
-  const auto it = nodes_.find(Key(path));
-  return it != nodes_.end() && it->second.isDirectory;
+  return it != nodes_.end() && it->second.isDirectory == directory;
 }
 
 bool FakeFileSystem::IsLink(std::string_view path) {
@@ -105,36 +99,36 @@ os::OsError FakeFileSystem::ListLocked(const std::string& key, std::vector<os::F
 
 os::OsError FakeFileSystem::RemoveFile(std::string_view path) {
   std::lock_guard lock(mutex_);
-  ++changeAttempts_;
-  const std::string key = Key(path);
-  const auto it = nodes_.find(key);
-  if (it == nodes_.end()) return os::kErrorFileNotFound;
-  if (it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
-  if (holds_.contains(key)) return os::kErrorSharingViolation;
-  removedFiles.push_back(it->second.path);
-  nodes_.erase(it);
-  security_.erase(key);
-  return os::kSuccess;
+  return RemoveLocked(Key(path), false, false);
 }
 
 os::OsError FakeFileSystem::RemoveEmptyDirectory(std::string_view path) {
   std::lock_guard lock(mutex_);
+  return RemoveLocked(Key(path), true, false);
+}
+
+os::OsError FakeFileSystem::RemoveLocked(const std::string& key, std::optional<bool> directory, bool throughHold) {
   ++changeAttempts_;
-  const std::string key = Key(path);
   const auto it = nodes_.find(key);
   if (it == nodes_.end()) return os::kErrorFileNotFound;
-  if (!it->second.isDirectory || undeletable.contains(key)) return os::kErrorAccessDenied;
-  if (holds_.contains(key)) return os::kErrorSharingViolation;
+  if ((directory && it->second.isDirectory != *directory) || undeletable.contains(key)) return os::kErrorAccessDenied;
+  if (!throughHold && holds_.contains(key)) return os::kErrorSharingViolation;
   if (links.erase(key) != 0) {
+    // The link alone: what it stood for stays where it is, out of view.
     std::erase_if(nodes_, [&key](const auto& entry) {
       return entry.first == key || entry.first.starts_with(key + "\\");
     });
     return os::kSuccess;
   }
-  for (const auto& [other, node] : nodes_) {
-    if (other != key && Parent(other) == key) return 145;  // the folder is not empty
+  if (it->second.isDirectory) {
+    for (const auto& [other, node] : nodes_) {
+      if (other != key && Parent(other) == key) return 145;  // the folder is not empty
+    }
+  } else {
+    removedFiles.push_back(it->second.path);
   }
   nodes_.erase(it);
+  security_.erase(key);
   return os::kSuccess;
 }
 
@@ -164,12 +158,6 @@ std::optional<std::string> FakeFileSystem::Content(std::string_view path) const 
   const auto it = nodes_.find(Key(path));
   if (it == nodes_.end() || it->second.isDirectory) return std::nullopt;
   return it->second.data;
-}
-
-void FakeFileSystem::SetLastWriteTime(std::string_view path, std::uint64_t fileTime) {
-  std::lock_guard lock(mutex_);
-  const auto it = nodes_.find(Key(path));
-  if (it != nodes_.end()) it->second.lastWriteTime = fileTime;
 }
 
 std::vector<std::string> FakeFileSystem::FilesIn(std::string_view folder) const {
@@ -245,27 +233,23 @@ class FakeFileSystem::Held final : public os::HeldPath {
     const std::string to = Key(path);
     if (files_.nodes_.contains(to)) return os::kErrorAlreadyExists;
     if (!files_.nodes_.contains(Parent(to))) return 3;
+    // Every key at or below the held path, renamed; what is elsewhere keeps its key.
     const auto moved = [this, &to](const std::string& key) {
-      return key == key_ ? to : key.starts_with(key_ + "\\") ? to + key.substr(key_.size()) : std::string();
+      return key == key_ || key.starts_with(key_ + "\\") ? to + key.substr(key_.size()) : key;
     };
     std::map<std::string, Node> nodes;
-    for (auto& [key, node] : files_.nodes_) {
-      if (const std::string renamed = moved(key); !renamed.empty()) {
-        node.path = std::string(path) + node.path.substr(std::min(node.path.size(), key_.size()));
-        nodes[renamed] = std::move(node);
-      } else {
-        nodes[key] = std::move(node);
-      }
-    }
-    files_.nodes_ = std::move(nodes);
-    std::set<std::string> movedLinks;
-    for (const std::string& key : files_.links) movedLinks.insert(moved(key).empty() ? key : moved(key));
-    files_.links = std::move(movedLinks);
-    std::set<std::string> movedFolders;
-    for (const std::string& key : files_.privateFolders) movedFolders.insert(moved(key).empty() ? key : moved(key));
-    files_.privateFolders = std::move(movedFolders);
+    std::set<std::string> movedLinks, movedFolders;
     std::map<std::string, os::PathOwner> movedOwners;
-    for (const auto& [key, owner] : files_.owners) movedOwners[moved(key).empty() ? key : moved(key)] = owner;
+    for (auto& [key, node] : files_.nodes_) {
+      if (moved(key) != key) node.path = std::string(path) + node.path.substr(std::min(node.path.size(), key_.size()));
+      nodes[moved(key)] = std::move(node);
+    }
+    for (const std::string& key : files_.links) movedLinks.insert(moved(key));
+    for (const std::string& key : files_.privateFolders) movedFolders.insert(moved(key));
+    for (const auto& [key, owner] : files_.owners) movedOwners[moved(key)] = owner;
+    files_.nodes_ = std::move(nodes);
+    files_.links = std::move(movedLinks);
+    files_.privateFolders = std::move(movedFolders);
     files_.owners = std::move(movedOwners);
     files_.holds_.erase(key_);
     key_ = to;
@@ -274,27 +258,7 @@ class FakeFileSystem::Held final : public os::HeldPath {
   }
   os::OsError Remove() override {
     std::lock_guard lock(files_.mutex_);
-    ++files_.changeAttempts_;
-    const auto it = files_.nodes_.find(key_);
-    if (it == files_.nodes_.end()) return os::kErrorFileNotFound;
-    if (files_.undeletable.contains(key_)) return os::kErrorAccessDenied;
-    if (link_) {
-      // The link alone: what it stood for stays where it is, out of view.
-      files_.links.erase(key_);
-      std::erase_if(files_.nodes_, [this](const auto& entry) {
-        return entry.first == key_ || entry.first.starts_with(key_ + "\\");
-      });
-      return os::kSuccess;
-    }
-    if (it->second.isDirectory) {
-      for (const auto& [other, node] : files_.nodes_) {
-        if (other != key_ && Parent(other) == key_) return 145;  // the folder is not empty
-      }
-    } else {
-      files_.removedFiles.push_back(it->second.path);
-    }
-    files_.nodes_.erase(it);
-    return os::kSuccess;
+    return files_.RemoveLocked(key_, std::nullopt, true);
   }
 
  private:

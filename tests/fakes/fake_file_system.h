@@ -19,8 +19,8 @@ class FakeFileSystem final : public os::FileSystem {
  public:
   explicit FakeFileSystem(os::Clock& clock) : clock_(clock) {}
 
-  bool FileExists(std::string_view path) override;
-  bool DirectoryExists(std::string_view path) override;
+  bool FileExists(std::string_view path) override { return Exists(path, false); }
+  bool DirectoryExists(std::string_view path) override { return Exists(path, true); }
   bool IsLink(std::string_view path) override;
   os::OsError MakeDirectory(std::string_view path) override;
   os::OsError WriteWholeFile(std::string_view path, std::span<const std::uint8_t> data,
@@ -41,7 +41,6 @@ class FakeFileSystem final : public os::FileSystem {
   void AddDirectory(std::string_view path);  // with its parents
   void AddFile(std::string_view path, std::string_view content, std::uint64_t lastWriteTime = 0);
   std::optional<std::string> Content(std::string_view path) const;
-  void SetLastWriteTime(std::string_view path, std::uint64_t fileTime);
   // Paths of the files directly in a folder, sorted.
   std::vector<std::string> FilesIn(std::string_view folder) const;
   // Calls that create, write or remove anything, whether or not they succeeded.
@@ -88,6 +87,9 @@ class FakeFileSystem final : public os::FileSystem {
   class Held;
   class Reading;
   void Release(const std::string& key);
+  bool Exists(std::string_view path, bool directory) const;
+  // Removes a file, a folder (a link: only the link), or either (`directory` unset).
+  os::OsError RemoveLocked(const std::string& key, std::optional<bool> directory, bool throughHold);
   os::OsError ListLocked(const std::string& key, std::vector<os::FileEntry>& entries);
 
   struct Node {

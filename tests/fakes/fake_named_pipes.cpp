@@ -146,7 +146,6 @@ class FakePipeServer final : public os::PipeServer {
 os::OsResult<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std::uint32_t waitMs) {
   std::unique_lock lock(mutex);
   ++openAttempts;
-  if (connectFailure != os::kSuccess) return connectFailure;
   const auto it = servers_.find(std::string(name));
   if (it == servers_.end()) return os::kErrorFileNotFound;
   std::shared_ptr<Channel> channel = it->second;
@@ -167,7 +166,6 @@ os::OsResult<os::PipeEnd> FakeNamedPipes::Connect(std::string_view name, std::ui
 os::OsResult<os::PipeServer> FakeNamedPipes::CreateServer(std::string_view name) {
   std::lock_guard lock(mutex);
   ++openAttempts;
-  if (createFailure != os::kSuccess) return createFailure;
   const std::string key(name);
   if (servers_.count(key) != 0) return os::kErrorPipeBusy;
   auto channel = std::make_shared<Channel>();
@@ -186,10 +184,6 @@ int FakeNamedPipes::ServersCreated(std::string_view name) const {
   const auto it = created_.find(std::string(name));
   return it == created_.end() ? 0 : it->second;
 }
-
-}  // namespace orv::fakes
-
-namespace orv::fakes {
 
 os::OsResult<os::PipeEnd> FakeNamedPipes::ConnectIdentifyOnly(std::string_view name, std::uint32_t waitMs) {
   {

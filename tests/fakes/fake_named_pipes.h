@@ -43,9 +43,7 @@ class FakeNamedPipes final : public os::NamedPipes {
   // How many server instances were created so far under the name.
   int ServersCreated(std::string_view name) const;
 
-  // Failures a test can provoke: every Connect, every CreateServer, every client write.
-  os::OsError connectFailure = os::kSuccess;
-  os::OsError createFailure = os::kSuccess;
+  // Every client write fails with it while it is set.
   os::OsError clientWriteFailure = os::kSuccess;
   int openAttempts = 0;  // Connect and CreateServer calls, under `mutex`
   // What a server's wait for a client looks at its stop event through (FakeOs sets it).

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/network_adapters.h"
 
 namespace orv::fakes {
@@ -10,10 +11,7 @@ namespace orv::fakes {
 class FakeNetworkAdapters final : public os::NetworkAdapters {
  public:
   bool List(std::vector<os::RawAdapter>& out, os::OsError& error) override {
-    if (failWith != 0) {
-      error = failWith;
-      return false;
-    }
+    if (failWith != 0) return Fails(error, failWith);
     out = adapters;
     return true;
   }

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/network_shares.h"
 
 namespace orv::fakes {
@@ -11,10 +12,7 @@ class FakeNetworkShares final : public os::NetworkShares {
  public:
   bool List(std::vector<os::ShareEntry>& out, os::OsError& error) override {
     out.clear();
-    if (failWith != os::kSuccess) {
-      error = failWith;
-      return false;
-    }
+    if (failWith != os::kSuccess) return Fails(error, failWith);
     out = shares;
     return true;
   }

@@ -77,7 +77,7 @@ os::OsResult<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessStar
     failedAt = os::LaunchStep::OutputPipe;
     return pipeFailure;
   }
-  launched_.push_back(start);
+  launched_.Add(start);
   const auto it = scripts_.find(start.commandLine);
   if (it == scripts_.end()) {
     failedAt = os::LaunchStep::Process;

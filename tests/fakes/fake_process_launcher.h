@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_helpers.h"
 #include "os/process_launcher.h"
 
 namespace orv::fakes {
@@ -43,14 +44,8 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
     std::lock_guard lock(mutex_);
     effects_[std::move(commandLine)] = std::move(effect);
   }
-  std::vector<os::ProcessStart> Launched() const {
-    std::lock_guard lock(mutex_);
-    return launched_;
-  }
-  void ClearRecords() {
-    std::lock_guard lock(mutex_);
-    launched_ = {};
-  }
+  std::vector<os::ProcessStart> Launched() const { return launched_.Items(); }
+  void ClearRecords() { launched_.Clear(); }
   // Waits (real time, bounded) until the agent has let go of every child it started: the
   // thread that watches an uploader is then done with it.
   bool WaitUntilNoChildIsHeld(std::chrono::milliseconds bound) const;
@@ -62,7 +57,7 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
   mutable std::mutex mutex_;
   std::map<std::string, ScriptedProcess> scripts_;
   std::map<std::string, std::function<void()>> effects_;
-  std::vector<os::ProcessStart> launched_;
+  Record<os::ProcessStart> launched_;
   std::atomic<int> held_{0};
 };
 

@@ -58,10 +58,8 @@ FakeRegistry::KeyUses FakeRegistry::TotalUses() const {
   std::lock_guard lock(mutex_);
   KeyUses total;
   for (const auto& [path, uses] : uses_) {
-    total.opens += uses.opens;
-    total.reads += uses.reads;
-    total.writes += uses.writes;
-    total.deletes += uses.deletes;
+    total = {total.opens + uses.opens, total.reads + uses.reads, total.writes + uses.writes,
+             total.deletes + uses.deletes};
   }
   return total;
 }
@@ -107,7 +105,6 @@ os::OsError FakeRegistry::Set(const std::string& path, bool allAccess, std::stri
   const auto key = keys_.find(path);
   if (key == keys_.end()) return os::kErrorKeyDeleted;
   key->second.values[AsciiLower(name)] = {type, {data.begin(), data.end()}};
-  key->second.valueNames[AsciiLower(name)] = std::string(name);
   Changed(path);
   return os::kSuccess;
 }
@@ -190,25 +187,23 @@ os::OsError FakeRegistry::QueryValue(os::RegistryRoot root, std::string_view pat
   return Query(Normalize(root, path), name, out);
 }
 
+// A path-based change opens the key for all access first; a failed opening still counts as an
+// attempted change.
 os::OsError FakeRegistry::SetValue(os::RegistryRoot root, std::string_view path,
                                    std::string_view name, os::RegistryType type,
                                    std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
-  if (const os::OsError error = Open(root, path, os::RegistryAccess::AllAccess)) {
-    ++changeAttempts_;
-    return error;
-  }
-  return Set(Normalize(root, path), true, name, type, data);
+  const os::OsError error = Open(root, path, os::RegistryAccess::AllAccess);
+  changeAttempts_ += error != os::kSuccess ? 1 : 0;
+  return error != os::kSuccess ? error : Set(Normalize(root, path), true, name, type, data);
 }
 
 os::OsError FakeRegistry::DeleteValue(os::RegistryRoot root, std::string_view path,
                                       std::string_view name) {
   std::lock_guard lock(mutex_);
-  if (const os::OsError error = Open(root, path, os::RegistryAccess::AllAccess)) {
-    ++changeAttempts_;
-    return error;
-  }
-  return Delete(Normalize(root, path), true, name);
+  const os::OsError error = Open(root, path, os::RegistryAccess::AllAccess);
+  changeAttempts_ += error != os::kSuccess ? 1 : 0;
+  return error != os::kSuccess ? error : Delete(Normalize(root, path), true, name);
 }
 
 os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view path,

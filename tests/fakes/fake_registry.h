@@ -85,7 +85,6 @@ class FakeRegistry final : public os::Registry {
  private:
   struct Key {
     std::map<std::string, os::RegistryValue> values;  // by lower-cased name
-    std::map<std::string, std::string> valueNames;    // lower-cased -> as written
     std::string name;                                 // as created
     bool readOnly = false;
   };

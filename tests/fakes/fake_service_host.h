@@ -2,13 +2,13 @@
 // on the calling thread, and the test sends controls through the registered handler.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/service_host.h"
 
 namespace orv::fakes {
@@ -35,10 +35,8 @@ class FakeServiceHost final : public os::ServiceHost {
   }
 
   os::OsError ReportStatus(os::StatusHandle handle, const os::ServiceStatusRecord& status) override {
-    std::lock_guard lock(mutex_);
     if (handle != kStatusHandle) return os::kErrorInvalidHandle;
-    statuses_.push_back(status);
-    statusChanged_.notify_all();
+    statuses_.Add(status);
     return statusError;
   }
 
@@ -53,26 +51,18 @@ class FakeServiceHost final : public os::ServiceHost {
   std::uint32_t SendControl(std::uint32_t control, std::uint32_t eventType = 0) {
     return handler_ ? handler_(control, eventType, nullptr, context_) : 1;
   }
-  bool HandlerRegistered() const { return handler_ != nullptr; }
 
-  std::vector<os::ServiceStatusRecord> Statuses() const {
-    std::lock_guard lock(mutex_);
-    return statuses_;
-  }
+  std::vector<os::ServiceStatusRecord> Statuses() const { return statuses_.Items(); }
   os::ServiceStatusRecord LastStatus() const {
-    std::lock_guard lock(mutex_);
-    return statuses_.empty() ? os::ServiceStatusRecord{} : statuses_.back();
+    const auto statuses = statuses_.Items();
+    return statuses.empty() ? os::ServiceStatusRecord{} : statuses.back();
   }
 
   // Waits, in real time but bounded, until a status with `state` has been reported.
   bool WaitForState(std::uint32_t state, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    std::unique_lock lock(mutex_);
-    return statusChanged_.wait_for(lock, timeout, [&] {
-      for (const auto& status : statuses_) {
-        if (status.currentState == state) return true;
-      }
-      return false;
-    });
+    return statuses_.WaitUntil([state](const auto& statuses) {
+      return std::any_of(statuses.begin(), statuses.end(), [state](const auto& s) { return s.currentState == state; });
+    }, timeout);
   }
 
   static constexpr os::StatusHandle kStatusHandle = 0x5151;
@@ -88,9 +78,7 @@ class FakeServiceHost final : public os::ServiceHost {
   int notificationsUnregistered = 0;
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable statusChanged_;
-  std::vector<os::ServiceStatusRecord> statuses_;
+  Record<os::ServiceStatusRecord> statuses_;
   // Counts its own end, as the control manager would see the unsubscription.
   class Subscription final : public os::DeviceNotification {
    public:

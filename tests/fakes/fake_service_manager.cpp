@@ -15,58 +15,45 @@ class Service final : public os::ScmService {
     return manager_.services.erase(name_) == 1 ? os::kSuccess : os::kErrorServiceMarkedForDelete;
   }
   os::OsError Control(std::uint32_t control, os::ServiceStatusRecord& status) override {
-    FakeService* service = Find();
-    if (service == nullptr) return os::kErrorServiceDoesNotExist;
-    service->controlsReceived.push_back(control);
-    status = service->status;
-    return os::kSuccess;
+    return On(os::kSuccess, [&](FakeService& service) {
+      service.controlsReceived.push_back(control);
+      status = service.status;
+    });
   }
   os::OsError SetDescription(std::string_view description) override {
-    FakeService* service = Find();
-    if (service == nullptr) return os::kErrorServiceDoesNotExist;
-    service->description = std::string(description);
-    return os::kSuccess;
+    return On(os::kSuccess, [&](FakeService& service) { service.description = std::string(description); });
   }
   os::OsError QueryStatus(os::ServiceStatusRecord& status) override {
-    FakeService* service = Find();
-    if (service == nullptr) return os::kErrorServiceDoesNotExist;
-    status = service->status;
-    return os::kSuccess;
+    return On(os::kSuccess, [&](FakeService& service) { status = service.status; });
   }
   os::OsError QueryConfig(os::ServiceConfig& config) override {
-    if (manager_.queryConfigError != os::kSuccess) return manager_.queryConfigError;
-    FakeService* service = Find();
-    if (service == nullptr) return os::kErrorServiceDoesNotExist;
-    config = service->config;
-    return os::kSuccess;
+    return On(manager_.queryConfigError, [&](FakeService& service) { config = service.config; });
   }
-
   os::OsError QuerySecurity(os::ObjectSecurity& security) override {
-    if (manager_.querySecurityError != os::kSuccess) return manager_.querySecurityError;
-    FakeService* service = Find();
-    if (service == nullptr) return os::kErrorServiceDoesNotExist;
-    security = service->security;
-    return os::kSuccess;
+    return On(manager_.querySecurityError, [&](FakeService& service) { security = service.security; });
   }
   os::OsError SetSecurity(std::string_view sddl) override {
-    if (manager_.setSecurityError != os::kSuccess) return manager_.setSecurityError;
-    FakeService* service = Find();
-    if (service == nullptr) return os::kErrorServiceDoesNotExist;
-    // What a query reads back afterwards: the agent's own list.
-    service->security = {true,
-                         {{false, 0xF01FF, std::string(os::kSidAdministrators)},
-                          {false, 0x201FD, std::string(os::kSidLocalSystem)},
-                          {false, 0x2008D, "S-1-5-4"},
-                          {false, 0x2008D, "S-1-5-6"}},
-                         std::string(sddl)};
-    ++service->securitySets;
-    return os::kSuccess;
+    return On(manager_.setSecurityError, [&](FakeService& service) {
+      // What a query reads back afterwards: the agent's own list.
+      service.security = {true,
+                          {{false, 0xF01FF, std::string(os::kSidAdministrators)},
+                           {false, 0x201FD, std::string(os::kSidLocalSystem)},
+                           {false, 0x2008D, "S-1-5-4"},
+                           {false, 0x2008D, "S-1-5-6"}},
+                          std::string(sddl)};
+      ++service.securitySets;
+    });
   }
 
  private:
-  FakeService* Find() {
+  // `act` on the service, unless `forced` fails the call or the service was deleted meanwhile.
+  template <typename Act>
+  os::OsError On(os::OsError forced, Act act) {
+    if (forced != os::kSuccess) return forced;
     const auto it = manager_.services.find(name_);
-    return it == manager_.services.end() ? nullptr : &it->second;
+    if (it == manager_.services.end()) return os::kErrorServiceDoesNotExist;
+    act(it->second);
+    return os::kSuccess;
   }
   FakeServiceManager& manager_;
   std::string name_;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/storage_device.h"
 
 namespace orv::fakes {
@@ -53,8 +54,8 @@ class FakeStorageDevice final : public os::StorageDevice {
       if (request[r::kFeatures] == 0xD0) sector = &disk->smartData;
       if (request[r::kFeatures] == 0xD1) sector = &disk->smartThresholds;
     }
-    if (!sector) return Fail(kErrorInvalidFunction, error);
-    if (sector->error != 0) return Fail(sector->error, error);
+    if (!sector) return Fails(error, kErrorInvalidFunction);
+    if (sector->error != 0) return Fails(error, sector->error);
     const auto size = static_cast<std::uint32_t>(sector->bytes.size());
     std::vector<std::uint8_t> full = {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
                                       static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
@@ -74,8 +75,8 @@ class FakeStorageDevice final : public os::StorageDevice {
     const Answer* property = propertyId == os::kStorageDeviceProperty           ? &disk->deviceDescriptor
                              : propertyId == os::kStorageAccessAlignmentProperty ? &disk->accessAlignment
                                                                                  : nullptr;
-    if (!property) return Fail(os::kErrorNotSupported, error);
-    if (property->error != 0) return Fail(property->error, error);
+    if (!property) return Fails(error, os::kErrorNotSupported);
+    if (property->error != 0) return Fails(error, property->error);
     const std::size_t size = std::min(property->bytes.size(), answerSize);
     answer.assign(property->bytes.begin(), property->bytes.begin() + static_cast<std::ptrdiff_t>(size));
     error = 0;
@@ -87,31 +88,26 @@ class FakeStorageDevice final : public os::StorageDevice {
   static std::vector<std::uint8_t> DescriptorAnswer(std::string_view vendor, std::string_view product,
                                                     std::string_view revision, std::string_view serial) {
     std::vector<std::uint8_t> bytes(40, 0);
-    const auto put32 = [&bytes](std::size_t at, std::size_t value) {
-      for (std::size_t b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
-    };
     std::size_t field = 12;
     for (const std::string_view text : {vendor, product, revision, serial}) {
       if (!text.empty()) {
-        put32(field, bytes.size());
+        Put32(bytes, field, bytes.size());
         bytes.insert(bytes.end(), text.begin(), text.end());
         bytes.push_back(0);
       }
       field += 4;
     }
-    put32(0, 40);
-    put32(4, bytes.size());
+    Put32(bytes, 0, 40);
+    Put32(bytes, 4, bytes.size());
     return bytes;
   }
 
   // An access-alignment answer with the two sector sizes.
   static std::vector<std::uint8_t> AlignmentAnswer(std::uint32_t logical, std::uint32_t physical) {
     std::vector<std::uint8_t> bytes(28, 0);
-    for (std::size_t b = 0; b < 4; ++b) {
-      bytes[0 + b] = static_cast<std::uint8_t>(28U >> (8 * b));
-      bytes[4 + b] = static_cast<std::uint8_t>(28U >> (8 * b));
-      bytes[16 + b] = static_cast<std::uint8_t>(logical >> (8 * b));
-      bytes[20 + b] = static_cast<std::uint8_t>(physical >> (8 * b));
+    using Field = std::pair<std::size_t, std::uint32_t>;
+    for (const auto& [at, value] : {Field{0, 28}, Field{4, 28}, Field{16, logical}, Field{20, physical}}) {
+      Put32(bytes, at, value);
     }
     return bytes;
   }
@@ -122,22 +118,14 @@ class FakeStorageDevice final : public os::StorageDevice {
  private:
   static constexpr os::OsError kErrorInvalidFunction = 1;
 
-  const Disk* Open(std::string_view deviceName, os::OsError& error) const {
-    const auto it = disks.find(deviceName);
-    if (it == disks.end()) {
-      error = os::kErrorFileNotFound;
-      return nullptr;
-    }
-    if (it->second.openError != 0) {
-      error = it->second.openError;
-      return nullptr;
-    }
-    return &it->second;
+  static void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t value) {
+    for (std::size_t b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
   }
 
-  static bool Fail(os::OsError code, os::OsError& error) {
-    error = code;
-    return false;
+  const Disk* Open(std::string_view deviceName, os::OsError& error) const {
+    const auto it = disks.find(deviceName);
+    error = it == disks.end() ? os::kErrorFileNotFound : it->second.openError;
+    return error == 0 ? &it->second : nullptr;
   }
 };
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/encryption_library.h"
 #include "os/virtual_disk_service.h"
 #include "os/volume_queries.h"
@@ -20,10 +21,7 @@ class FakeVirtualDiskService final : public os::VirtualDiskService {
   bool Enumerate(os::VdsSnapshot& out, os::OsError& error) override {
     ++enumerations;
     out = {};
-    if (error_ != 0) {
-      error = error_;
-      return false;
-    }
+    if (error_ != 0) return Fails(error, error_);
     out = snapshot;
     error = 0;
     return true;
@@ -52,20 +50,16 @@ class FakeVolumeQueries final : public os::VolumeQueries {
 
   bool QuerySpace(std::string_view root, os::VolumeSpace& space, os::OsError& error) override {
     const Volume* volume = Find(root, error);
-    if (!volume || volume->spaceError != 0) {
-      if (volume) error = volume->spaceError;
-      return false;
-    }
+    if (!volume) return false;
+    if (volume->spaceError != 0) return Fails(error, volume->spaceError);
     space = volume->space;
     return true;
   }
   bool QueryFileSystemName(std::string_view root, std::string& name, os::OsError& error) override {
     name.clear();
     const Volume* volume = Find(root, error);
-    if (!volume || volume->nameError != 0) {
-      if (volume) error = volume->nameError;
-      return false;
-    }
+    if (!volume) return false;
+    if (volume->nameError != 0) return Fails(error, volume->nameError);
     name = volume->fileSystem;
     return true;
   }
@@ -86,8 +80,7 @@ class FakeEncryptionLibrary final : public os::EncryptionLibrary {
   bool IsLoaded() const override { return loaded; }
   os::OsError Load(std::string_view path) override {
     loads.emplace_back(path);
-    if (!installedAt.empty() && path != installedAt) return os::kErrorFileNotFound;
-    if (installedAt.empty()) return os::kErrorFileNotFound;
+    if (installedAt.empty() || path != installedAt) return os::kErrorFileNotFound;
     loaded = true;
     return 0;
   }

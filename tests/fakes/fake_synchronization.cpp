@@ -1,5 +1,6 @@
 #include "fakes/fake_synchronization.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -143,7 +144,7 @@ void FakeSynchronization::SetNamedEvent(std::string_view name) {
 
 std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
                                            std::uint32_t timeoutMs) {
-  if (failWaits || events.empty()) return os::kWaitFailed;
+  if (events.empty()) return os::kWaitFailed;
   // The states are held, not the events: an owner may close an event while a thread still
   // waits on it, as Windows allows.
   std::vector<std::shared_ptr<EventState>> states;
@@ -180,19 +181,14 @@ std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
     if (const std::uint32_t index = takeSignalled(); index != os::kWaitTimeout) return index;
     if (timeoutMs == 0) return os::kWaitTimeout;
     if (clock != nullptr) {
-      const auto next = clock->NextScheduled();
-      if (timeoutMs != os::kInfinite) {
-        const std::uint64_t target =
-            next && *next < simulatedDeadline ? *next : simulatedDeadline;
-        if (clock->MillisecondsSinceStart() >= simulatedDeadline) return os::kWaitTimeout;
+      const bool finite = timeoutMs != os::kInfinite;
+      if (finite && clock->MillisecondsSinceStart() >= simulatedDeadline) return os::kWaitTimeout;
+      // Time moves to the next moment anything can change: a scheduled action or the deadline.
+      std::optional<std::uint64_t> target = clock->NextScheduled();
+      if (finite) target = std::min(target.value_or(simulatedDeadline), simulatedDeadline);
+      if (target) {
         lock.unlock();
-        clock->AdvanceTo(target);
-        lock.lock();
-        continue;
-      }
-      if (next) {
-        lock.unlock();
-        clock->AdvanceTo(*next);
+        clock->AdvanceTo(*target);
         lock.lock();
         continue;
       }
@@ -200,8 +196,7 @@ std::uint32_t FakeSynchronization::WaitAny(std::span<os::Event* const> events,
     if (timeoutMs == os::kInfinite) {
       changed_.wait(lock);
     } else if (changed_.wait_until(lock, realDeadline) == std::cv_status::timeout) {
-      if (const std::uint32_t index = takeSignalled(); index != os::kWaitTimeout) return index;
-      return os::kWaitTimeout;
+      return takeSignalled();
     }
   }
 }

@@ -50,7 +50,6 @@ class FakeSynchronization final : public os::Synchronization {
   int newEventsBeforeFailure = -1;
   os::OsError newEventFailure = os::kErrorNotEnoughMemory;
   os::OsError threadError = os::kSuccess;
-  bool failWaits = false;
 
   struct EventState {
     bool manualReset = false;

@@ -4,13 +4,11 @@
 // under a lock.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_helpers.h"
 #include "os/synchronization.h"
 #include "os/windows_update.h"
 
@@ -21,11 +19,7 @@ class FakeWindowsUpdate final : public os::WindowsUpdate {
   FakeWindowsUpdate(FakeClock& clock, os::Synchronization& sync) : clock_(clock), sync_(sync) {}
 
   os::UpdateResult Search(os::Event& stop, os::PendingUpdates& found) override {
-    {
-      std::lock_guard lock(mutex_);
-      searchTicks_.push_back(clock_.MillisecondsSinceStart());
-      searched_.notify_all();
-    }
+    searchTicks_.Add(clock_.MillisecondsSinceStart());
     // Waits as the adapter does: on the stop event, for as long as the search lasts.
     os::Event* const events[] = {&stop};
     if (searchMs != 0 && sync_.WaitAny(events, searchMs) != os::kWaitTimeout) return os::kUpdateAborted;
@@ -43,22 +37,16 @@ class FakeWindowsUpdate final : public os::WindowsUpdate {
   os::AutoUpdateTimes times;
 
   // The clock's ticks at which searches began.
-  std::vector<std::uint64_t> SearchTicks() const {
-    std::lock_guard lock(mutex_);
-    return searchTicks_;
-  }
+  std::vector<std::uint64_t> SearchTicks() const { return searchTicks_.Items(); }
   // Waits, bounded in real time, until `count` searches have begun.
   bool WaitForSearches(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    return searched_.wait_for(lock, std::chrono::seconds(10), [&] { return searchTicks_.size() >= count; });
+    return searchTicks_.WaitUntil([count](const auto& ticks) { return ticks.size() >= count; });
   }
 
  private:
   FakeClock& clock_;
   os::Synchronization& sync_;
-  mutable std::mutex mutex_;
-  std::condition_variable searched_;
-  std::vector<std::uint64_t> searchTicks_;
+  Record<std::uint64_t> searchTicks_;
 };
 
 }  // namespace orv::fakes

@@ -7,6 +7,21 @@
 #include "platform/text_encoding.h"
 
 namespace orv::fakes {
+namespace {
+
+// A step that fails hands out nothing, of whatever kind the step hands out.
+struct NoWmiObject {
+  template <typename T>
+  operator std::unique_ptr<T>() const {  // NOLINT(google-explicit-constructor)
+    return nullptr;
+  }
+};
+NoWmiObject WmiFailed(os::WmiResult& result, os::WmiResult failure) {
+  result = failure;
+  return {};
+}
+
+}  // namespace
 
 // Leaves when destroyed; the thread that joined must be the one that leaves.
 class FakeWmiApartment final : public os::WmiApartment {
@@ -44,19 +59,13 @@ class FakeWmiObject final : public os::WmiObject {
 
   std::unique_ptr<os::WmiObject> GetEmbedded(std::string_view name, os::WmiResult& result) override {
     wmi_.Count();
-    if (wmi_.failures.get != os::kWmiOk) {
-      result = wmi_.failures.get;
-      return nullptr;
-    }
+    if (wmi_.failures.get != os::kWmiOk) return WmiFailed(result, wmi_.failures.get);
     if (AsciiLower(name) != "targetinstance") {
       std::string ignored;
       result = GetText(name, ignored) == os::kWmiNotFound ? os::kWmiNotFound : os::kWmiTypeMismatch;
       return nullptr;
     }
-    if (!target_) {
-      result = os::kWmiFalse;
-      return nullptr;
-    }
+    if (!target_) return WmiFailed(result, os::kWmiFalse);
     result = os::kWmiOk;
     return std::make_unique<FakeWmiObject>(wmi_, *target_);
   }
@@ -94,19 +103,10 @@ class FakeWmiEnumerator final : public os::WmiEnumerator {
 
   std::unique_ptr<os::WmiObject> Next(std::uint32_t timeoutMs, os::WmiResult& result) override {
     wmi_.Count();
-    wmi_.RecordTimeout(timeoutMs);
-    if (wmi_.failures.next != os::kWmiOk) {
-      result = wmi_.failures.next;
-      return nullptr;
-    }
-    if (hung_) {
-      result = os::kWmiTimedOut;
-      return nullptr;
-    }
-    if (position_ >= instances_.size()) {
-      result = os::kWmiFalse;
-      return nullptr;
-    }
+    wmi_.timeouts_.Add(timeoutMs);
+    if (wmi_.failures.next != os::kWmiOk) return WmiFailed(result, wmi_.failures.next);
+    if (hung_) return WmiFailed(result, os::kWmiTimedOut);
+    if (position_ >= instances_.size()) return WmiFailed(result, os::kWmiFalse);
     result = os::kWmiOk;
     return std::make_unique<FakeWmiObject>(wmi_, instances_[position_++]);
   }
@@ -137,10 +137,7 @@ class FakeWmiSession final : public os::WmiSession {
     wmi_.Count();
     const std::lock_guard lock(wmi_.mutex_);
     wmi_.queries_.emplace_back(wql);
-    if (wmi_.failures.subscribe != os::kWmiOk) {
-      result = wmi_.failures.subscribe;
-      return nullptr;
-    }
+    if (wmi_.failures.subscribe != os::kWmiOk) return WmiFailed(result, wmi_.failures.subscribe);
     const int id = wmi_.nextSubscription_++;
     wmi_.sinks_[id] = std::move(sink);
     result = os::kWmiOk;
@@ -154,10 +151,7 @@ class FakeWmiSession final : public os::WmiSession {
 
 std::unique_ptr<os::WmiApartment> FakeWmi::JoinApartment(os::WmiResult& result) {
   Count();
-  if (failures.join != os::kWmiOk) {
-    result = failures.join;
-    return nullptr;
-  }
+  if (failures.join != os::kWmiOk) return WmiFailed(result, failures.join);
   {
     const std::lock_guard lock(mutex_);
     int& count = joined_[std::this_thread::get_id()];
@@ -181,21 +175,12 @@ std::unique_ptr<os::WmiSession> FakeWmi::Connect(std::string_view nameSpace,
                                                  os::WmiResult& result) {
   Count();
   ++connections_;
-  if (!HasJoined()) {
-    result = kWmiNotInitialized;
-    return nullptr;
-  }
-  if (failures.connect != os::kWmiOk) {
-    result = failures.connect;
-    return nullptr;
-  }
+  if (!HasJoined()) return WmiFailed(result, kWmiNotInitialized);
+  if (failures.connect != os::kWmiOk) return WmiFailed(result, failures.connect);
   const std::string key = AsciiLower(nameSpace);
   {
     const std::lock_guard lock(mutex_);
-    if (key != "root\\cimv2" && namespaces_.find(key) == namespaces_.end()) {
-      result = os::kWmiInvalidNamespace;
-      return nullptr;
-    }
+    if (key != "root\\cimv2" && !namespaces_.contains(key)) return WmiFailed(result, os::kWmiInvalidNamespace);
   }
   result = os::kWmiOk;
   return std::make_unique<FakeWmiSession>(*this, key);
@@ -244,11 +229,6 @@ std::vector<std::string> FakeWmi::Queries() const {
   return queries_;
 }
 
-std::vector<std::uint32_t> FakeWmi::Timeouts() const {
-  const std::lock_guard lock(mutex_);
-  return timeouts_;
-}
-
 void FakeWmi::Released() {
   --openObjects_;
   if (openApartments_.load() == 0) ++releasedAfterLeaving_;
@@ -276,10 +256,7 @@ std::unique_ptr<os::WmiEnumerator> FakeWmi::Query(const std::string& nameSpace,
   {
     const std::lock_guard lock(mutex_);
     queries_.emplace_back(wql);
-    if (failures.query != os::kWmiOk) {
-      result = failures.query;
-      return nullptr;
-    }
+    if (failures.query != os::kWmiOk) return WmiFailed(result, failures.query);
     std::istringstream words{std::string(wql)};
     std::string select, star, from, className, extra;
     words >> select >> star >> from >> className;
@@ -290,20 +267,12 @@ std::unique_ptr<os::WmiEnumerator> FakeWmi::Query(const std::string& nameSpace,
     }
     const Namespace& classes = namespaces_[nameSpace];
     const auto found = classes.find(AsciiLower(className));
-    if (found == classes.end()) {
-      result = os::kWmiInvalidClass;
-      return nullptr;
-    }
+    if (found == classes.end()) return WmiFailed(result, os::kWmiInvalidClass);
     instances = found->second.instances;
     hung = found->second.hung;
   }
   result = os::kWmiOk;
   return std::make_unique<FakeWmiEnumerator>(*this, std::move(instances), hung);
-}
-
-void FakeWmi::RecordTimeout(std::uint32_t timeoutMs) {
-  const std::lock_guard lock(mutex_);
-  timeouts_.push_back(timeoutMs);
 }
 
 }  // namespace orv::fakes

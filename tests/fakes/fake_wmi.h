@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/fake_helpers.h"
 #include "os/wmi.h"
 
 namespace orv::fakes {
@@ -67,11 +68,11 @@ class FakeWmi final : public os::WmiConnector {
   int releasedAfterLeaving() const { return releasedAfterLeaving_.load(); }
   int connections() const { return connections_.load(); }  // namespace connections asked for
   std::vector<std::string> Queries() const;
-  std::vector<std::uint32_t> Timeouts() const;  // as Next received them
+  std::vector<std::uint32_t> Timeouts() const { return timeouts_.Items(); }  // as Next received them
   void ClearRecords() {
     std::lock_guard lock(mutex_);
     queries_ = {};
-    timeouts_ = {};
+    timeouts_.Clear();
   }
 
  private:
@@ -94,14 +95,13 @@ class FakeWmi final : public os::WmiConnector {
   bool HasJoined();
   std::unique_ptr<os::WmiEnumerator> Query(const std::string& nameSpace, std::string_view wql,
                                            os::WmiResult& result);
-  void RecordTimeout(std::uint32_t timeoutMs);
 
   mutable std::mutex mutex_;
   std::map<std::string, Namespace> namespaces_;  // by lower-cased name
   std::map<std::thread::id, int> joined_;
   bool securitySet_ = false;
   std::vector<std::string> queries_;
-  std::vector<std::uint32_t> timeouts_;
+  Record<std::uint32_t> timeouts_;
   std::map<int, std::shared_ptr<os::WmiEventSink>> sinks_;
   int nextSubscription_ = 0;
   std::atomic<int> calls_{0};

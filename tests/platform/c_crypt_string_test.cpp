@@ -61,9 +61,18 @@ TEST_F(CCryptStringTest, DecryptsWhatTheSettingsProgramStores) {
   EXPECT_NE(out, password);
 }
 
-TEST_F(CCryptStringTest, EmptyAndLongestStoredValues) {
+TEST_F(CCryptStringTest, MissingMistypedEmptyAndLongestStoredValues) {
+  std::string out = "kept";
+  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
+  EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"),
+            CCryptString::kValueUnreadable);
+  Store(Bytes("s\0e\0c\0\0\0"), os::RegistryType::String);
+  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
+  EXPECT_EQ(out, "kept");
+  EXPECT_EQ(os.crypto.LiveKeys(), 0);
+
   Store({});
-  std::string out = "stale";
+  out = "stale";
   EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
   EXPECT_EQ(out, "");
 
@@ -101,17 +110,6 @@ TEST_F(CCryptStringTest, EachFailingStepHasItsStatusAndLeavesTheOutput) {
   EXPECT_EQ(Decrypt(out), CCryptString::kDecryptionFailed);
   EXPECT_EQ(out, "kept");
   os.crypto.FailDecrypt(0);
-  EXPECT_EQ(os.crypto.LiveKeys(), 0);
-}
-
-TEST_F(CCryptStringTest, MissingOrMistypedValueIsUnreadable) {
-  std::string out = "kept";
-  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
-  EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"),
-            CCryptString::kValueUnreadable);
-  Store(Bytes("s\0e\0c\0\0\0"), os::RegistryType::String);
-  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
-  EXPECT_EQ(out, "kept");
   EXPECT_EQ(os.crypto.LiveKeys(), 0);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace orv {
 namespace {
 
@@ -10,15 +12,10 @@ TEST(Calendar, RoundTripsAcrossMonthYearAndLeapDayBoundaries) {
                                       os::CalendarTime{2026, 12, 4, 31, 22, 0, 0, 0},
                                       os::CalendarTime{2100, 3, 1, 1, 0, 0, 0, 0},
                                       os::CalendarTime{1969, 12, 3, 31, 12, 30, 0, 5}}) {
-    const os::CalendarTime back = FromCalendarMilliseconds(ToCalendarMilliseconds(time));
-    EXPECT_EQ(back.year, time.year);
-    EXPECT_EQ(back.month, time.month);
-    EXPECT_EQ(back.day, time.day);
-    EXPECT_EQ(back.dayOfWeek, time.dayOfWeek) << time.year << "-" << time.month;
-    EXPECT_EQ(back.hour, time.hour);
-    EXPECT_EQ(back.minute, time.minute);
-    EXPECT_EQ(back.second, time.second);
-    EXPECT_EQ(back.milliseconds, time.milliseconds);
+    const auto fields = [](const os::CalendarTime& t) {
+      return std::tuple{t.year, t.month, t.dayOfWeek, t.day, t.hour, t.minute, t.second, t.milliseconds};
+    };
+    EXPECT_EQ(fields(FromCalendarMilliseconds(ToCalendarMilliseconds(time))), fields(time));
   }
 }
 

@@ -95,11 +95,17 @@ TEST_F(EventLogTest, EachPassReadsOnlyWhatWasWrittenSinceThePreviousOne) {
 
 TEST_F(EventLogTest, AReaderStartedOnAnEmptyQueryHasNoBookmarkAndReadsEverythingFirst) {
   Add("System", "disk", 11);  // not selected by the query
+  ASSERT_TRUE(StartReader("System"));
+  const std::string saved = log.BookmarkText();
   os::OsError error = os::kSuccess;
+  EXPECT_FALSE(log.SaveBookmark(nullptr, SeekOrigin::Last, &error));
+  EXPECT_EQ(error, os::kErrorInvalidHandle);
+  EXPECT_EQ(log.BookmarkText(), saved) << "an invalid query keeps the bookmark";
+
   const auto query = log.OpenQuery("System", "*[System[EventID=7]]", kOldest);
   EXPECT_FALSE(log.SaveBookmark(query.get(), SeekOrigin::Last, &error));
   EXPECT_EQ(error, os::kErrorNoMoreItems);
-  EXPECT_FALSE(log.HasBookmark());
+  EXPECT_FALSE(log.HasBookmark()) << "an empty result drops it";
   EXPECT_EQ(log.BookmarkText(), "");
 
   const std::uint64_t first = Add("System", "disk", 7);
@@ -140,22 +146,6 @@ TEST_F(EventLogTest, BookmarkingTheLastEntryReadKeepsEntriesWrittenDuringThePass
 
 // ---- Bookmark rules ------------------------------------------------------------------------
 
-TEST_F(EventLogTest, SaveBookmarkOnAnInvalidQueryKeepsTheBookmarkButAnEmptyResultDropsIt) {
-  Add("Application", "A", 1);
-  ASSERT_TRUE(StartReader("Application"));
-  const std::string saved = log.BookmarkText();
-
-  os::OsError error = os::kSuccess;
-  EXPECT_FALSE(log.SaveBookmark(nullptr, SeekOrigin::Last, &error));
-  EXPECT_EQ(error, os::kErrorInvalidHandle);
-  EXPECT_EQ(log.BookmarkText(), saved);
-
-  const auto nothing = log.OpenQuery("Application", "*[System[EventID=999]]", kOldest);
-  EXPECT_FALSE(log.SaveBookmark(nothing.get(), SeekOrigin::Last, &error));
-  EXPECT_EQ(error, os::kErrorNoMoreItems);
-  EXPECT_FALSE(log.HasBookmark());
-}
-
 TEST_F(EventLogTest, SaveBookmarkLeavesNoBookmarkWhicheverStepFails) {
   using Failures = fakes::FakeEventLogStore::Failures;
   Add("Application", "A", 1);
@@ -174,28 +164,23 @@ TEST_F(EventLogTest, SaveBookmarkLeavesNoBookmarkWhicheverStepFails) {
   }
 }
 
-TEST_F(EventLogTest, SeekToBookmarkWithoutBookmarkOrQueryLeavesTheQueryAtItsFirstEntry) {
+TEST_F(EventLogTest, AFailedSeekToBookmarkReportsWhyAndMovesNothing) {
   const std::uint64_t first = Add("Application", "A", 1);
   const std::uint64_t second = Add("Application", "A", 2);
   const auto query = log.OpenQuery("Application", "*", kOldest);
   os::OsError error = os::kSuccess;
-  EXPECT_FALSE(log.SeekToBookmark(query.get(), &error));
+  EXPECT_FALSE(log.SeekToBookmark(query.get(), &error)) << "no bookmark yet";
   EXPECT_NE(error, os::kSuccess);
   EXPECT_FALSE(log.SeekToBookmark(nullptr, &error));
   EXPECT_EQ(error, os::kErrorInvalidHandle);
   EXPECT_EQ(store.seekCalls(), 0);
-  EXPECT_EQ(ReadRest(query.get()), (Times{first, second}));
-}
+  EXPECT_EQ(ReadRest(query.get()), (Times{first, second})) << "the query stays at its first entry";
 
-TEST_F(EventLogTest, SeekToBookmarkReportsTheLogsFailure) {
-  Add("Application", "A", 1);
   ASSERT_TRUE(StartReader("Application"));
-  const auto query = log.OpenQuery("Application", "*", kOldest);
   for (os::OsError fakes::FakeEventLogStore::Failures::*step :
        {&fakes::FakeEventLogStore::Failures::newBookmark,
         &fakes::FakeEventLogStore::Failures::seek}) {
     store.failures.*step = 4321;
-    os::OsError error = os::kSuccess;
     EXPECT_FALSE(log.SeekToBookmark(query.get(), &error));
     EXPECT_EQ(error, 4321U);
     EXPECT_TRUE(log.HasBookmark()) << "a failed seek keeps the reading position";

@@ -11,14 +11,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// sockaddr_in: family 2 little-endian, port, address, padding.
 Bytes Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  Bytes sockaddr(16, 0);  // sockaddr_in: family 2 little-endian, port, address, padding
-  sockaddr[0] = 2;
-  sockaddr[4] = a;
-  sockaddr[5] = b;
-  sockaddr[6] = c;
-  sockaddr[7] = d;
-  return sockaddr;
+  return {2, 0, 0, 0, a, b, c, d, 0, 0, 0, 0, 0, 0, 0, 0};
 }
 
 Bytes Ipv6() {
@@ -135,30 +130,22 @@ TEST_F(NetworkInfoTest, UpPortsTakeTheLastAddressesDownPortsNone) {
   EXPECT_EQ(NetworkInfo::FormatMac(second), "00:01:02:03:04:06");
 }
 
-TEST_F(NetworkInfoTest, OnlyWholeIpv4SocketAddressesAreRead) {
-  os::RawAdapter port = Port("p", {0, 1, 2, 3, 4, 5});
+TEST_F(NetworkInfoTest, OnlySixBytePhysicalAddressesAndWholeIpv4SocketAddressesAreRead) {
+  os::RawAdapter port = Port("Ethernet", {0xAB, 0xCD, 0xEF, 0, 0x1A, 0x2B});
   Bytes shortIpv4 = {2, 0, 0, 0, 9, 9};  // an IPv4 family with its address cut off
   port.unicast = {{1, Ipv6()}, {1, shortIpv4}, {1, {}}};
   port.dnsServers = {shortIpv4};
   port.gateways = {Bytes{2}};
-  adapters.adapters = {port};
+  adapters.adapters = {Port("Loopback", {}), Port("Tunnel", {0, 0, 0, 0, 0, 0, 0, 0xE0}),
+                       Port("Eight", {1, 2, 3, 4, 5, 6, 7, 8}), port};
   NetworkInfo info(adapters);
   ASSERT_TRUE(info.Refresh());
   ASSERT_EQ(info.Adapters().size(), 1U);
+  EXPECT_EQ(info.DeviceMacText(), "AB:CD:EF:00:1A:2B");
   EXPECT_EQ(info.Adapters()[0].hasAddress, 0U);
   EXPECT_EQ(info.Adapters()[0].address, Address{});
   EXPECT_EQ(info.Adapters()[0].dnsServer, Address{});
   EXPECT_EQ(info.Adapters()[0].gateway, Address{});
-}
-
-TEST_F(NetworkInfoTest, OnlySixBytePhysicalAddressesAreListed) {
-  adapters.adapters = {Port("Loopback", {}), Port("Tunnel", {0, 0, 0, 0, 0, 0, 0, 0xE0}),
-                       Port("Eight", {1, 2, 3, 4, 5, 6, 7, 8}), Port("Ethernet", {0xAB, 0xCD, 0xEF, 0, 0x1A, 0x2B})};
-  NetworkInfo info(adapters);
-  ASSERT_TRUE(info.Refresh());
-  ASSERT_EQ(info.Adapters().size(), 1U);
-  EXPECT_EQ(NetworkInfo::FormatMac(info.Adapters()[0]), "AB:CD:EF:00:1A:2B");
-  EXPECT_EQ(info.DeviceMacText(), "AB:CD:EF:00:1A:2B");
 }
 
 TEST_F(NetworkInfoTest, AFailedListingLeavesNoPortsAndNoDeviceMac) {

@@ -51,7 +51,7 @@ TEST_F(RegHandleTest, DwordRoundTripsAndMissingOrMistypedReadsAsMissing) {
   EXPECT_EQ(status.GetDwordOr("Zero", 7), 0U);
 }
 
-TEST_F(RegHandleTest, NeverCreatesKeys) {
+TEST_F(RegHandleTest, NeverCreatesKeysAndFailuresAreResults) {
   const RegHandle missing(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\Nope");
   EXPECT_FALSE(missing.SetDword("CheckInterval", 60));
   EXPECT_FALSE(missing.SetString("Name", "x"));
@@ -59,6 +59,14 @@ TEST_F(RegHandleTest, NeverCreatesKeys) {
   EXPECT_FALSE(missing.SetBinary("Bin", std::vector<std::uint8_t>{1}));
   EXPECT_FALSE(missing.KeyExists());
   EXPECT_FALSE(registry.HasKey("SOFTWARE\\ORVANE\\Nope"));
+
+  // A failing registry gives results, not surprises.
+  registry.FailAll(os::kErrorAccessDenied);
+  EXPECT_EQ(status.GetDword("CheckInterval"), std::nullopt);
+  EXPECT_FALSE(status.SetDword("CheckInterval", 1));
+  std::string text;
+  EXPECT_FALSE(status.GetString("x", text));
+  EXPECT_FALSE(status.KeyExists());
 }
 
 TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
@@ -190,15 +198,6 @@ TEST_F(RegHandleTest, EnumeratesDirectSubKeysOnly) {
   EXPECT_FALSE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\None",
                                       names));
   EXPECT_TRUE(names.empty());
-}
-
-TEST_F(RegHandleTest, RegistryFailuresAreResultsNotSurprises) {
-  registry.FailAll(os::kErrorAccessDenied);
-  EXPECT_EQ(status.GetDword("CheckInterval"), std::nullopt);
-  EXPECT_FALSE(status.SetDword("CheckInterval", 1));
-  std::string text;
-  EXPECT_FALSE(status.GetString("x", text));
-  EXPECT_FALSE(status.KeyExists());
 }
 
 }  // namespace

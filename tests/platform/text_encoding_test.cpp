@@ -11,16 +11,13 @@ TEST(TextEncoding, RoundTripsJapaneseAndAstralText) {
   EXPECT_EQ(Utf8ToUtf16("𠮷"), std::u16string(u"\xD842\xDFB7"));
 }
 
-TEST(TextEncoding, MalformedUtf8BecomesReplacementCharacters) {
+TEST(TextEncoding, MalformedUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
   // Stray continuation, truncated sequence, overlong form, encoded surrogate, beyond U+10FFFF.
   EXPECT_EQ(Utf8ToUtf16("a\x80z"), u"a\uFFFDz");
   EXPECT_EQ(Utf8ToUtf16("\xE3\x81"), u"\uFFFD\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
-}
-
-TEST(TextEncoding, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
   EXPECT_EQ(Utf16ToUtf8(u"x\xDC00"), "x\xEF\xBF\xBD");
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD83D')), "\xEF\xBF\xBD");

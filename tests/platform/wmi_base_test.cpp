@@ -34,6 +34,11 @@ TEST_F(WmiBaseTest, QueriesReadEachInstanceAndKeepTheLastResult) {
   EXPECT_FALSE(base.ExecQuery("SELECT * FROM Win32_Nothing", enumerator));
   EXPECT_EQ(enumerator, nullptr);
   EXPECT_EQ(base.LastResult(), os::kWmiInvalidClass);
+
+  const int calls = wmi.calls();
+  EXPECT_FALSE(base.ExecQuery("", enumerator));
+  EXPECT_EQ(wmi.calls(), calls) << "an empty query fails without a call";
+  EXPECT_EQ(base.LastResult(), os::kWmiInvalidParameter) << "never a success beside a false";
 }
 
 TEST_F(WmiBaseTest, ConnectingStopsAtTheFirstFailedStepAndThenMakesNoCalls) {
@@ -76,15 +81,6 @@ TEST_F(WmiBaseTest, SecuritySetBeforeCountsAsSuccessAndNestedJoinsBalance) {
 
   wmi.failures.security = os::kWmiChangedMode;
   EXPECT_FALSE(WmiBase(wmi).Connected()) << "any other security failure still fails";
-}
-
-TEST_F(WmiBaseTest, EmptyQueryFailsWithoutACall) {
-  WmiBase base(wmi);
-  const int calls = wmi.calls();
-  std::unique_ptr<os::WmiEnumerator> enumerator;
-  EXPECT_FALSE(base.ExecQuery("", enumerator));
-  EXPECT_EQ(wmi.calls(), calls);
-  EXPECT_EQ(base.LastResult(), os::kWmiInvalidParameter) << "never a success beside a false";
 }
 
 TEST_F(WmiBaseTest, AHungProviderCostsOneDeadlineAndCountsAsFailure) {
