@@ -6,13 +6,15 @@
 #include <utility>
 
 namespace orv::fakes {
-namespace {
 
+// Outside the unnamed namespace: the query class, which the counters befriend by name, holds one.
 struct CounterPath {
   std::string object;
   std::string instance;  // "*" for every instance; empty for an object without instances
   std::string counter;
 };
+
+namespace {
 
 // "\Object(instance)\Counter" or "\Object\Counter".
 std::optional<CounterPath> ParsePath(std::string_view path) {

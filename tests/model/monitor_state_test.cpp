@@ -215,12 +215,12 @@ TEST_F(StateTablesTest, AnOwnerWritesOnlyWhatChanged) {
   StoredTables stored;
   std::vector<MonitorState> list;
   ASSERT_TRUE(LoadList(registry, kVolStaStatusTable, list, &stored));
-  struct Step {
+  struct TableStep {
     std::vector<MonitorState> rows;
     int writes;
     int deletes;
   };
-  const std::vector<Step> steps{
+  const std::vector<TableStep> steps{
       {{Entry(act_id::kCaseFan, 1, "C:")}, 0, 0},                        // as loaded
       {{Entry(act_id::kCaseFan, 1, "C:"), Entry(act_id::kCaseFan, 2, "D:")}, 1, 0},  // changed: one write
       {{Entry(act_id::kCaseFan, 1, "C:"), Entry(act_id::kCaseFan, 2, "D:")}, 0, 0},

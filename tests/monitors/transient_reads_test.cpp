@@ -25,14 +25,13 @@
 #include "support/ata_sectors.h"
 #include "support/monitor_fixture.h"
 #include "support/posted_events.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using testing::Posted;
 
-constexpr std::uint32_t kTavolenFourBay = model::kLcdSeries | model::kServer2019 | model::kFourBays;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr std::uint64_t kGiB = 1ULL << 30;
 constexpr std::string_view kFanPanelKey = "SOFTWARE\\Wow6432Node\\MERIDEX\\FrontLcd\\Config";
 constexpr std::string_view kStorageControllers = "{4D36E97B-E325-11CE-BFC1-08002BE10318}";

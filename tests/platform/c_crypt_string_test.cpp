@@ -15,7 +15,7 @@ using os::KeyStep;
 constexpr const char* kStatusKey = "SOFTWARE\\ORVANE\\ORVSVC\\Status";
 constexpr const char* kPassPhrase = "TokHarvelinSeedQRZ";
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> StoredBytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 class CCryptStringTest : public ::testing::Test {
  protected:
@@ -66,7 +66,7 @@ TEST_F(CCryptStringTest, MissingMistypedEmptyAndLongestStoredValues) {
   EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
   EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"),
             CCryptString::kValueUnreadable);
-  Store(Bytes("s\0e\0c\0\0\0"), os::RegistryType::String);
+  Store(StoredBytes("s\0e\0c\0\0\0"), os::RegistryType::String);
   EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
   EXPECT_EQ(out, "kept");
   EXPECT_EQ(os.crypto.LiveKeys(), 0);

@@ -7,12 +7,12 @@
 #include "fakes/fake_registry.h"
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using Uses = fakes::FakeRegistry::KeyUses;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr std::string_view kMissingKey = "SOFTWARE\\Nowhere";
 
 class HeldKeysRegistryTest : public ::testing::Test {

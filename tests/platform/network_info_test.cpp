@@ -9,15 +9,15 @@
 namespace orv {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using MacBytes = std::vector<std::uint8_t>;
 
 // sockaddr_in: family 2 little-endian, port, address, padding.
-Bytes Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+MacBytes Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
   return {2, 0, 0, 0, a, b, c, d, 0, 0, 0, 0, 0, 0, 0, 0};
 }
 
-Bytes Ipv6() {
-  Bytes sockaddr(28, 0);  // sockaddr_in6: family 23, port, flow information, address
+MacBytes Ipv6() {
+  MacBytes sockaddr(28, 0);  // sockaddr_in6: family 23, port, flow information, address
   sockaddr[0] = 23;
   sockaddr[4] = 0x12;  // flow information, which an IPv4 reading would take as the address
   sockaddr[8] = 0xFE;
@@ -25,7 +25,7 @@ Bytes Ipv6() {
   return sockaddr;
 }
 
-os::RawAdapter Port(std::string description, Bytes mac, std::uint32_t operStatus = 1) {
+os::RawAdapter Port(std::string description, MacBytes mac, std::uint32_t operStatus = 1) {
   os::RawAdapter adapter;
   adapter.description = std::move(description);
   adapter.physicalAddress = std::move(mac);
@@ -132,10 +132,10 @@ TEST_F(NetworkInfoTest, UpPortsTakeTheLastAddressesDownPortsNone) {
 
 TEST_F(NetworkInfoTest, OnlySixBytePhysicalAddressesAndWholeIpv4SocketAddressesAreRead) {
   os::RawAdapter port = Port("Ethernet", {0xAB, 0xCD, 0xEF, 0, 0x1A, 0x2B});
-  Bytes shortIpv4 = {2, 0, 0, 0, 9, 9};  // an IPv4 family with its address cut off
+  MacBytes shortIpv4 = {2, 0, 0, 0, 9, 9};  // an IPv4 family with its address cut off
   port.unicast = {{1, Ipv6()}, {1, shortIpv4}, {1, {}}};
   port.dnsServers = {shortIpv4};
-  port.gateways = {Bytes{2}};
+  port.gateways = {MacBytes{2}};
   adapters.adapters = {Port("Loopback", {}), Port("Tunnel", {0, 0, 0, 0, 0, 0, 0, 0xE0}),
                        Port("Eight", {1, 2, 3, 4, 5, 6, 7, 8}), port};
   NetworkInfo info(adapters);

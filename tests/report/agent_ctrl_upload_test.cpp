@@ -9,14 +9,12 @@
 #include "model/event_queue.h"
 #include "platform/agent_registry.h"
 #include "support/message_file_checks.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using ::testing::HasSubstr;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
-constexpr const char* kDefinitionPath = "C:\\orvsvc\\ORVCONFIG.xml";
-constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
 
 class UploadTest : public ::testing::Test {
  protected:

@@ -11,6 +11,7 @@
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "support/message_file_checks.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
@@ -19,7 +20,6 @@ using ::testing::HasSubstr;
 using orv::testing::IsStrictJsonMessage;
 using orv::testing::ReadGolden;
 
-constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
 
 class EventMessageTest : public ::testing::Test {
  protected:

@@ -7,13 +7,13 @@
 #include "platform/reg_handle.h"
 #include "report/agent_ctrl_upload.h"
 #include "report/model_identity.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using namespace model;
 
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kTcpip = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 constexpr const char* kBoardQuery = "SELECT * FROM Win32_BaseBoard";
 
@@ -39,18 +39,18 @@ class InventoryTest : public ::testing::Test {
 TEST_F(InventoryTest, EachRowOfTheFirmwareTable) {
   AddBoard("MDL-Q01", "BOARD-SN", "1.0A");
   AddBios("20190412000000.000000+000", "R1.07", "BIOS-SN");
-  struct Row {
+  struct FirmwareRow {
     std::uint32_t flags;
     const char* firmware;
     const char* serial;
     bool written;
   };
-  for (const Row& row : {Row{kLcdSeries, "1.0A", "BOARD-SN", false},
-                         Row{kTemperatureSeries, "R1.07", "BOARD-SN", false},
-                         Row{kBoardSeries, "R1.07", "BIOS-SN", true},
-                         Row{kFourBays | kStorageServer2016, "20190412", "BOARD-SN", false},
-                         Row{kLcdSeries | kBoardSeries, "1.0A", "BOARD-SN", true},
-                         Row{kTemperatureSeries | kBoardSeries, "R1.07", "BOARD-SN", true}}) {
+  for (const FirmwareRow& row : {FirmwareRow{kLcdSeries, "1.0A", "BOARD-SN", false},
+                         FirmwareRow{kTemperatureSeries, "R1.07", "BOARD-SN", false},
+                         FirmwareRow{kBoardSeries, "R1.07", "BIOS-SN", true},
+                         FirmwareRow{kFourBays | kStorageServer2016, "20190412", "BOARD-SN", false},
+                         FirmwareRow{kLcdSeries | kBoardSeries, "1.0A", "BOARD-SN", true},
+                         FirmwareRow{kTemperatureSeries | kBoardSeries, "R1.07", "BOARD-SN", true}}) {
     SCOPED_TRACE(row.flags);
     const HardwareInventory inventory = Read(row.flags);
     EXPECT_EQ(inventory.boardProduct, "MDL-Q01");

@@ -7,11 +7,11 @@
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "support/message_file_checks.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
-constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
 constexpr std::uint64_t kSecond = 10'000'000;
 constexpr std::uint64_t kDay = 86'400 * kSecond;
 

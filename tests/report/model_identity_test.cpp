@@ -6,13 +6,13 @@
 #include "platform/reg_handle.h"
 #include "platform/text_encoding.h"
 #include "report/run_command.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using namespace model;
 
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kOwnerKey = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr const char* kBiosKey = "HARDWARE\\DESCRIPTION\\System\\BIOS";
 // By its full path under the system folder, never found through a search.

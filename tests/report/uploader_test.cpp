@@ -12,12 +12,12 @@
 #include "platform/agent_registry.h"
 #include "platform/base64.h"
 #include "report/agent_ctrl_upload.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using ::testing::HasSubstr;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kUploader = "C:\\orvsvc\\ORVUPLD.exe";
 constexpr const char* kConfig = "C:\\orvsvc\\config.ini";
 constexpr const char* kCommandLine =

@@ -24,14 +24,13 @@
 #include "service/service_instance.h"
 #include "support/message_file_checks.h"
 #include "support/quiet_appliance.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Contains;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
-constexpr const char* kPool = "C:\\orvsvc\\MessagePool";
 constexpr std::uint64_t kMinute = 60'000;
 constexpr std::uint64_t kHour = 60 * kMinute;
 
@@ -424,14 +423,14 @@ TEST_F(ControllerLoopTest, EventsAndASleepNoticeAreSentWithoutWaitingForTheStatu
       (void)os.files.RemoveFile(file);
     }
   });
-  constexpr const char* kConfig = "C:\\orvsvc\\config.ini";
+  constexpr const char* kUploaderConfig = "C:\\orvsvc\\config.ini";
   bool startedForTheEvent = false;
   RunUntil(20 * kMinute, [&](CORVSvcCtrl& c) {
     os.clock.ScheduleAt(5 * kMinute + 30'000, [this] {
-      (void)os.files.RemoveFile(kConfig);
+      (void)os.files.RemoveFile(kUploaderConfig);
       CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, os.clock));
     });
-    os.clock.ScheduleAt(9 * kMinute, [&] { startedForTheEvent = os.files.FileExists(kConfig); });
+    os.clock.ScheduleAt(9 * kMinute, [&] { startedForTheEvent = os.files.FileExists(kUploaderConfig); });
     os.clock.ScheduleAt(10 * kMinute + 30'000, [&c] { c.OnUserControl(135, 0, nullptr); });
   });
   EXPECT_TRUE(startedForTheEvent);

@@ -12,11 +12,11 @@
 #include "service/program_entry.h"
 #include "service/service_identity.h"
 #include "support/message_file_checks.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr std::uint64_t kFileTimeUnitsPerDay = 864'000'000'000;
 
 // Everything the agent could leave behind, counted so that a write that restores what was

@@ -15,11 +15,11 @@
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr const char* kDeviceText = "0403020106050807090A0B0C0D0E0F10";
 const DeviceId kDevice{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 

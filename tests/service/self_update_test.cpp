@@ -13,11 +13,11 @@
 #include "service/send_pipe.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 const DeviceId kDevice{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 constexpr const char* kWork = "C:\\Windows\\Temp\\ORVANE_UPDATE";
 constexpr const char* kInstallerArguments = " /s /v\"/qn SILENTNAS=1\"";

@@ -17,6 +17,7 @@
 #include "service/orv_svc_ctrl.h"
 #include "service/service_identity.h"
 #include "support/ata_sectors.h"
+#include "support/shared_names.h"
 
 namespace orv::testing {
 
@@ -35,7 +36,6 @@ class QuietAppliance {
 
   QuietAppliance() : fake(/*simulatedTime=*/true) {
     fake.sync.DriveTimeFrom(std::this_thread::get_id());
-    constexpr auto kHklm = os::RegistryRoot::LocalMachine;
     for (const std::string_view key : {kStatusKey, kCommonKey, kNasKey}) fake.registry.AddKey(key);
     fake.registry.AddKey(kModelKey);
     fake.registry.AddKey(kPanelKey);

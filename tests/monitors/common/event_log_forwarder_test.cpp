@@ -4,11 +4,11 @@
 
 #include "fakes/fake_os.h"
 #include "support/posted_events.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
 
-constexpr const char* kDefinitionPath = "C:\\orvsvc\\ORVCONFIG.xml";
 
 class ForwarderTest : public ::testing::Test {
  protected:

@@ -10,6 +10,7 @@
 #include "platform/agent_registry.h"
 #include "platform/reg_handle.h"
 #include "support/posted_events.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
@@ -18,7 +19,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr std::uint32_t kMissing = RegHandle::kMissingDword;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 
 using testing::Notice;
 

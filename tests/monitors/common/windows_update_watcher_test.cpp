@@ -13,6 +13,7 @@
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
@@ -21,7 +22,6 @@ using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 constexpr std::uint64_t kMinute = 60'000;
 constexpr std::uint64_t kHour = 60 * kMinute;
 

@@ -15,6 +15,7 @@
 #include "platform/reg_handle.h"
 #include "support/ata_sectors.h"
 #include "support/posted_events.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
@@ -23,9 +24,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::Posted;
 
-constexpr std::uint32_t kMeridexFiveBay = model::kLcdSeries | model::kStorageServer2016 | 0x10;
-constexpr std::uint32_t kTavolenFourBay = model::kLcdSeries | model::kServer2019 | model::kFourBays;
-constexpr auto kHklm = os::RegistryRoot::LocalMachine;
 
 DiskInfo Disk(std::uint32_t mask, const std::string& serial, bool meridex, std::uint32_t flags) {
   DiskInfo disk;

@@ -13,6 +13,7 @@
 #include "platform/agent_registry.h"
 #include "support/ata_sectors.h"
 #include "support/posted_events.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
@@ -21,7 +22,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::Posted;
 
-constexpr std::uint32_t kTavolenFourBay = model::kLcdSeries | model::kServer2019 | model::kFourBays;
 constexpr std::uint64_t kGiB = 1ULL << 30;
 
 class NasPassTest : public ::testing::Test {

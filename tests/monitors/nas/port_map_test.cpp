@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint32_t kUsb = 7;
 constexpr std::uint32_t kSata = 11;
 constexpr const char* kDisk = "WDC WD40EFRX-68N32N0";
-constexpr const char* kPool = "Microsoft Storage Space Device";
+constexpr const char* kStoragePoolDevice = "Microsoft Storage Space Device";
 
 // Model flags: platform code | OS code | bay code, as the appliances carry them.
 constexpr std::uint32_t kFirstLine1 = 0x10000 | 0x100 | 0x8;
@@ -41,7 +41,7 @@ constexpr PortRow kPorts[] = {
     // 0x10000: the four targets of port 1; anything else is outside the bays.
     {kFirstLine1, "Port1Path0Target0Lun0", kSata, kDisk, 1},
     {kFirstLine1, "Port1Path0Target3Lun0", kSata, kDisk, 8},
-    {kFirstLine1, "Port1Path0Target0Lun0", kUsb, kPool, 1},
+    {kFirstLine1, "Port1Path0Target0Lun0", kUsb, kStoragePoolDevice, 1},
     {kFirstLine1, "Port0Path0Target0Lun0", kSata, kDisk, 32},
     {kFirstLine1, "", kSata, kDisk, 0},
     // 0x20000: paths 1 to 4 of port 0.
@@ -51,16 +51,16 @@ constexpr PortRow kPorts[] = {
     // 0x40000: a USB disk or a pool's virtual disk can take the first bay's address.
     {kTwoBayLine, "Port0Path0Target0Lun0", kSata, kDisk, 1},
     {kTwoBayLine, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
-    {kTwoBayLine, "Port0Path0Target0Lun0", kSata, kPool, 32},
+    {kTwoBayLine, "Port0Path0Target0Lun0", kSata, kStoragePoolDevice, 32},
     {kTwoBayLine, "Port0Path0Target0Lun0", kSata, "MICROSOFT STORAGE SPACE DEVICE #2", 32},
     {kTwoBayLine, "Port0Path1Target0Lun0", kSata, kDisk, 2},
-    {kTwoBayLine, "Port0Path1Target0Lun0", kUsb, kPool, 2},
+    {kTwoBayLine, "Port0Path1Target0Lun0", kUsb, kStoragePoolDevice, 2},
     {kTwoBayLine, "Port0Path2Target0Lun0", kSata, kDisk, 32},
     {kTwoBayLine, "", kUsb, kDisk, 0},
     // 0x80000
     {kSecondFourBay, "Port0Path0Target0Lun0", kSata, kDisk, 1},
     {kSecondFourBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
-    {kSecondFourBay, "Port0Path0Target0Lun0", kSata, kPool, 32},
+    {kSecondFourBay, "Port0Path0Target0Lun0", kSata, kStoragePoolDevice, 32},
     {kSecondFourBay, "Port0Path0Target4Lun0", kSata, kDisk, 2},
     {kSecondFourBay, "Port1Path0Target0Lun0", kSata, kDisk, 4},
     {kSecondFourBay, "Port2Path1Target0Lun0", kSata, kDisk, 8},
@@ -68,7 +68,7 @@ constexpr PortRow kPorts[] = {
     // 0x100000, 2 bays: only USB moves the first bay's disk out; a pool disk stays.
     {kLcdTwoBay, "Port0Path0Target0Lun0", kSata, kDisk, 1},
     {kLcdTwoBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
-    {kLcdTwoBay, "Port0Path0Target0Lun0", kSata, kPool, 1},
+    {kLcdTwoBay, "Port0Path0Target0Lun0", kSata, kStoragePoolDevice, 1},
     {kLcdTwoBay, "Port0Path1Target0Lun0", kSata, kDisk, 2},
     {kLcdTwoBay, "Port1Path0Target0Lun0", kSata, kDisk, 32},
     // 0x100000, 5 bays

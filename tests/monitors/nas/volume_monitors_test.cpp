@@ -10,6 +10,7 @@
 #include "monitors/nas/volume_redundancy_monitor.h"
 #include "platform/reg_handle.h"
 #include "support/posted_events.h"
+#include "support/shared_names.h"
 
 namespace orv {
 namespace {
@@ -20,8 +21,6 @@ using testing::Posted;
 
 constexpr std::uint64_t kMiB = 1ULL << 20;
 constexpr std::uint64_t kTiB = 1ULL << 40;
-constexpr std::uint32_t kTavolenFourBay = model::kLcdSeries | model::kServer2019 | model::kFourBays;
-constexpr std::uint32_t kMeridexFiveBay = model::kLcdSeries | model::kStorageServer2016 | 0x10;
 
 VolumeInfo Volume(char letter, std::uint64_t freeBytes, std::uint64_t totalBytes, std::uint32_t fileSystem = 4) {
   VolumeInfo volume;
