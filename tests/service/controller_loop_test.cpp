@@ -23,6 +23,7 @@
 #include "service/service_identity.h"
 #include "service/service_instance.h"
 #include "support/message_file_checks.h"
+#include "support/monitor_fixture.h"
 #include "support/quiet_appliance.h"
 #include "support/shared_names.h"
 
@@ -508,21 +509,12 @@ class StatusBackupUpsTest : public ControllerLoopTest {};
 
 constexpr std::uint64_t kStatusUpsFileTimeMinute = 600'000'000;
 
-std::vector<std::uint8_t> StatusUpsUtf16(std::u16string_view text) {
-  std::vector<std::uint8_t> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return bytes;  // unterminated: the device need not end its strings
-}
-
 fakes::FakeHidDevice StatusUpsDevice(std::uint8_t status1) {
   fakes::FakeHidDevice ups;
   ups.hardwareId = "HID\\VID_051D&PID_0002&REV_0106";
-  ups.strings[os::HidString::Manufacturer] = StatusUpsUtf16(u"American Power Conversion");
-  ups.strings[os::HidString::Product] = StatusUpsUtf16(u"Back-UPS ES 550G FW:870.O4 .I USB FW:O4/x");
-  ups.strings[os::HidString::SerialNumber] = StatusUpsUtf16(u"5B\"17\\\x0001\x0008");
+  ups.strings[os::HidString::Manufacturer] = testing::HidText(u"American Power Conversion", /*terminated=*/false);
+  ups.strings[os::HidString::Product] = testing::HidText(u"Back-UPS ES 550G FW:870.O4 .I USB FW:O4/x", /*terminated=*/false);
+  ups.strings[os::HidString::SerialNumber] = testing::HidText(u"5B\"17\\\x0001\x0008", /*terminated=*/false);
   ups.caps.featureReportLength = 4;
   ups.caps.inputReportLength = 3;
   ups.caps.featureValues = {{0x85, 0x66, 1, 0}, {0x85, 0x68, 2, 0}, {0x85, 0x85, 3, 0}};
