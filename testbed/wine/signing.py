@@ -31,24 +31,14 @@ class SigningError(RuntimeError):
     pass
 
 
-def _tool(name: str) -> str:
-    path = shutil.which(name)
+def _run(tool: str, *args) -> None:
+    path = shutil.which(tool)
     if path is None:
-        raise SigningError("%s is not installed (tools/install-deps.sh installs it)" % name)
-    return path
-
-
-def _run(argv, timeout: float = 60) -> None:
-    r = subprocess.run([str(a) for a in argv], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, timeout=timeout)
+        raise SigningError("%s is not installed (tools/install-deps.sh installs it)" % tool)
+    r = subprocess.run([path] + [str(a) for a in args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, timeout=60)
     if r.returncode != 0:
-        raise SigningError("%s failed (%d): %s"
-                           % (argv[0], r.returncode, r.stdout.decode(errors="replace")))
-
-
-def subject_field(value: str) -> str:
-    """`value` escaped for one field of openssl's -subj ("/CN=...")."""
-    return re.sub(r"([\\/,+=])", r"\\\1", value)
+        raise SigningError("%s failed (%d): %s" % (tool, r.returncode, r.stdout.decode(errors="replace")))
 
 
 def make_certificate(subject_cn: str, out_dir: PathLike,
@@ -59,12 +49,11 @@ def make_certificate(subject_cn: str, out_dir: PathLike,
     out_dir.mkdir(parents=True, exist_ok=True)
     stem = re.sub(r"[^A-Za-z0-9]+", "_", subject_cn).strip("_") or "signer"
     cert, key = out_dir / (stem + ".cert.pem"), out_dir / (stem + ".key.pem")
-    subject = "/CN=%s/O=%s" % (subject_field(subject_cn),
-                                subject_field(subject_cn if organization is None else organization))
-    _run([_tool("openssl"), "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
-          "-days", "3650", "-subj", subject, "-utf8",
-          "-addext", "extendedKeyUsage=codeSigning",
-          "-keyout", key, "-out", cert])
+    # Characters openssl's -subj syntax treats specially are escaped, so "A Co.,Ltd." is one CN.
+    subject = "/CN=%s/O=%s" % tuple(re.sub(r"([\\/,+=])", r"\\\1", v)
+                                    for v in (subject_cn, organization or subject_cn))
+    _run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650", "-subj", subject,
+         "-utf8", "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert)
     return cert, key
 
 
@@ -74,6 +63,5 @@ def sign_exe(src: PathLike, dst: PathLike, cert: PathLike, key: PathLike) -> Pat
     if Path(src).resolve() == dst.resolve():
         raise SigningError("sign into a new file, not in place: %s" % dst)
     dst.unlink(missing_ok=True)  # osslsigncode refuses to overwrite
-    _run([_tool("osslsigncode"), "sign", "-certs", cert, "-key", key, "-h", "sha256",
-          "-in", src, "-out", dst])
+    _run("osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", src, "-out", dst)
     return dst

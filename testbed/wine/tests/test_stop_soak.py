@@ -57,18 +57,15 @@ tearDownModule = agent.tear_down
 
 
 def damaged_pool_files():
-    pool = bed.host_path(wb.AGENT_DIR + "\\MessagePool")
     damaged = []
-    for path in sorted(pool.glob("R[EL][[]*].json")) if pool.is_dir() else []:
+    for path in sorted(agent.pool().glob("R[EL][[]*].json")):
         try:
             data = path.read_bytes()
         except FileNotFoundError:
             continue  # sent and deleted by the uploader meanwhile
         try:
-            if not data.startswith(b"\xef\xbb\xbf"):
-                raise ValueError("no byte order mark")
-            if not isinstance(json.loads(data[3:].decode("utf-8")), dict):
-                raise ValueError("not an object")
+            if not (data.startswith(b"\xef\xbb\xbf") and isinstance(json.loads(data[3:].decode("utf-8")), dict)):
+                raise ValueError("no byte order mark or not an object")
         except ValueError as e:
             damaged.append("%s (%d bytes): %s" % (path.name, len(data), e))
     return damaged
@@ -114,7 +111,9 @@ class StopSoakTest(unittest.TestCase):
             print("cycle %3d seed %d %-12s after %5.2f s %-22s stop %6.2f s%s"
                   % (i, result["seed"], result["scenario"], result["pause"], result["detail"],
                      result["stop"], "  " + result["problem"] if result["problem"] else ""), flush=True)
-        self.summarise(results, time.monotonic() - started)
+        stops = [r["stop"] for r in results]
+        print("stop times: median %.2f s, max %.2f s; wall time %.0f s"
+              % (statistics.median(stops), max(stops), time.monotonic() - started), flush=True)
         failed = ["seed %d %s: %s" % (r["seed"], r["scenario"], r["problem"].split("\n")[0])
                   for r in results if r["problem"]]
         self.assertFalse(failed, "\n".join(failed))
@@ -205,20 +204,6 @@ class StopSoakTest(unittest.TestCase):
         entries = [str(e) for e in bed.events_since(mark)]
         return "\n    entries before the stop:\n      %s\n    after it:\n      %s" % (
             "\n      ".join(entries[:before][-6:]), "\n      ".join(entries[before:]) or "(none)")
-
-    @staticmethod
-    def summarise(results, wall):
-        def line(name, stops):
-            return "%-14s %4d cycles  median %6.2f s  max %6.2f s" % (
-                name, len(stops), statistics.median(stops), max(stops))
-
-        print("\nstop times (request to STOPPED):")
-        for scenario in SCENARIOS:
-            stops = [r["stop"] for r in results if r["scenario"] == scenario]
-            if stops:
-                print(line(scenario, stops))
-        print(line("all", [r["stop"] for r in results]))
-        print("wall time %.0f s" % wall, flush=True)
 
 
 if __name__ == "__main__":
