@@ -24,6 +24,7 @@ import re
 import socket
 import threading
 import time
+import types
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import Optional
 from urllib.parse import unquote, urlsplit
@@ -53,15 +54,6 @@ class Answer:
     status: int = 200
     delay: float = 0.0
     drop: bool = False
-
-
-@dataclasses.dataclass
-class Software:
-    """The latest-software answer."""
-    ms_ver: str = "1.00"
-    agt_ver: str = "1.00"
-    ms_url: str = ""
-    agt_url: str = ""
 
 
 def _compact(members: dict) -> str:
@@ -117,7 +109,8 @@ class TestCloud:
     __test__ = False  # not a test case, whatever its name says to a test collector
 
     def __init__(self):
-        self.software = Software()
+        # The latest-software answer.
+        self.software = types.SimpleNamespace(ms_ver="1.00", agt_ver="1.00", ms_url="", agt_url="")
         self._lock = threading.Condition()
         self._requests, self._devices, self._downloads, self._scripts = [], {}, {}, []
         self._stopping = False

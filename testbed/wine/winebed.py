@@ -26,6 +26,7 @@ writes into a pipe we wait on: all output goes to temporary files, and every cal
 from __future__ import annotations
 
 import atexit
+import collections
 import contextlib
 import ctypes
 import dataclasses
@@ -160,12 +161,8 @@ def parse_event_log(text: str) -> list:
 
 # ---- registry files (.reg, as `reg export` writes and `regedit /S` reads them) ---------------
 
-@dataclasses.dataclass(frozen=True)
-class RegValue:
-    """A value's REG_* type and data: str for SZ/EXPAND_SZ, int for DWORD, list for MULTI_SZ,
-    bytes for the rest."""
-    type: int
-    data: object
+# A value's REG_* type and data: str for SZ/EXPAND_SZ, int for DWORD, list for MULTI_SZ, bytes for the rest.
+RegValue = collections.namedtuple("RegValue", "type data")
 
 
 def full_key_name(key: str) -> str:
@@ -231,14 +228,7 @@ def build_reg_file(keys: Mapping) -> str:
 
 # ---- services ---------------------------------------------------------------------------------
 
-@dataclasses.dataclass(frozen=True)
-class ServiceStatus:
-    state: int
-    exit: int
-    specific: int
-    checkpoint: int
-    hint: int
-    accepted: int
+ServiceStatus = collections.namedtuple("ServiceStatus", "state exit specific checkpoint hint accepted")
 
 
 def parse_status(text: str) -> ServiceStatus:
@@ -346,8 +336,6 @@ class WineBed:
 
     def __init__(self, build_dir, name: str = "default", bin_dir=None, keep_prefix: bool = False,
                  locale: str = "C.UTF-8", log: Optional[Callable[[str], None]] = None):
-        if not re.fullmatch(r"[A-Za-z0-9_.-]+", name) or name in (".", ".."):
-            raise ValueError("bed name must be a plain file name: %r" % name)
         self.root = Path(build_dir).resolve() / "wine"
         self.prefix = self.root / ("prefix-" + name)
         self.events_path = self.root / (name + ".events.log")

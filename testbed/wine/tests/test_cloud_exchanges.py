@@ -50,11 +50,10 @@ class CloudTest(wb.AgentTest):
                                dev_id_changed="1")
         agent.start()
         request = agent.cloud.requests(kind=1)[0]
-        self.assertEqual(request.method, "GET")
-        self.assertEqual((request.host, request.path), (wb.STAGING_API_HOST, "/%s/devices/%s" % (PREFIX, DEVICE_TEXT)))
-        self.assertEqual(request.header("User-Agent"), "Orvane Agent")
+        self.assertEqual((request.method, request.host, request.path, request.header("User-Agent")),
+                         ("GET", wb.STAGING_API_HOST, "/%s/devices/%s" % (PREFIX, DEVICE_TEXT), "Orvane Agent"))
         self.assertRegex(request.header("X-NASAPI-Device-Subkey", ""), r"^([0-9A-F]{2}(:[0-9A-F]{2}){5})?$")
-        self.assertTrue(all(r.host == wb.STAGING_API_HOST for r in agent.cloud.requests()))
+        self.assertEqual({r.host for r in agent.cloud.requests()}, {wb.STAGING_API_HOST})
         self.assertEqual(agent.status_value("DEVICEID"), bytes.fromhex("33221100554477668899AABBCCDDEEFF"))
 
     def test_messages_written_by_a_control_are_handed_to_the_uploader(self):
@@ -72,13 +71,12 @@ class CloudTest(wb.AgentTest):
         self.assertEqual(log[0], '"C:\\orvsvc\\ORVUPLD.exe" --poolpath "C:\\orvsvc\\MessagePool" --rcount 6 '
                                  '--rseconds 10 --messagehide --configpath "C:\\orvsvc\\config.ini"')
         raw = agent_file("config.ini").read_bytes()
-        self.assertTrue(raw.startswith(b"\xef\xbb\xbf"))
+        self.assertEqual(raw[:3], b"\xef\xbb\xbf")
         config = json.loads(base64.b64decode(raw[3:], validate=True).decode("ascii"))
-        self.assertEqual(list(config), ["device_id", "mac_address", "proxy_host", "proxy_port", "proxy_user",
-                                        "proxy_password"])
-        self.assertEqual((config["device_id"], config["proxy_host"], config["proxy_port"]),
-                         (DEVICE_TEXT, "127.0.0.1", str(agent.cloud.port)))
         self.assertTrue(config["mac_address"])
+        self.assertEqual(list(config.items()), [
+            ("device_id", DEVICE_TEXT), ("mac_address", config["mac_address"]), ("proxy_host", "127.0.0.1"),
+            ("proxy_port", str(agent.cloud.port)), ("proxy_user", ""), ("proxy_password", "")])
 
     def test_a_signed_agent_update_is_unpacked_verified_and_started_and_the_service_ends(self):
         log = agent.bed.host_path("C:\\orvsvc-installer.log")

@@ -7,6 +7,7 @@ be exactly as before.
 """
 
 import json
+import re
 import sys
 import time
 import unittest
@@ -36,15 +37,11 @@ class DiagnosisBesideTheRunningService(wb.AgentTest):
     def test_diag_reports_the_running_agent_and_changes_nothing(self):
         agent.start()
         # The start writes its first messages; with hour-long intervals nothing follows.
-        deadline = time.monotonic() + 30
-        before = snapshot()
-        while True:
-            time.sleep(2)
-            now = snapshot()
-            if now == before:
-                break
-            before = now
+        deadline, before, now = time.monotonic() + 30, None, snapshot()
+        while now != before:
             self.assertLess(time.monotonic(), deadline, "the service did not settle")
+            time.sleep(2)
+            before, now = now, snapshot()
 
         result = agent.bed.run([wb.AGENT_EXE, "-diag"], capture_events=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.err)
@@ -53,10 +50,8 @@ class DiagnosisBesideTheRunningService(wb.AgentTest):
         self.assertEqual(agent.bed.query(wb.SERVICE).state, wb.SERVICE_RUNNING)
 
         lines = {}
-        for line in text.split("\r\n"):
-            if line.startswith("  ") and not line.startswith("    "):
-                label, _, value = line[2:].partition("  ")
-                lines.setdefault(label.strip(), value.strip())
+        for label, value in re.findall(r"^  (\S(?:[^\r\n]*?\S)?)(?:  +([^\r\n]*?))?\s*$", text, re.M):
+            lines.setdefault(label.strip(), value.strip())
         expected = {"installed": "yes", "state": "running", "CheckInterval": "3600",
                     "CPUFanThreshold": "2000 (default)", "DEVICEID": wb.DEVICE_TEXT,
                     "state at next reading": "2 monitoring"}

@@ -53,11 +53,9 @@ class MonitorsTest(wb.AgentTest):
         status = agent.wait_for(lambda: agent.messages("RL"), "a status message")[-1]
         # Wine adds no counter for every instance, so there is no "_Total" to show (null); the
         # memory load reads 0 when its counter is refused.
-        self.assertTrue(status["cpu_load"] is None or isinstance(status["cpu_load"], float), status["cpu_load"])
-        self.assertIsInstance(status["mem_load"], float)
-        self.assertIsInstance(status["lo_cnt"], int)
         # Wine's HID devices are not the UPS maker's, and its event log cannot be queried.
-        self.assertEqual((status["ups"], status["bkup"]), ([], []))
+        self.assertEqual((type(status["cpu_load"]) in (float, type(None)), type(status["mem_load"]),
+                          type(status["lo_cnt"]), status["ups"], status["bkup"]), (True, float, int, [], []), status)
 
     def test_the_storage_pass_logs_its_unreadable_layout_and_reports_no_condition(self):
         mark = agent.start()
@@ -65,9 +63,8 @@ class MonitorsTest(wb.AgentTest):
         agent.wait_entry(VOLUME_INFO_FAILED, mark)
         agent.control(TEST_STATUS)
         status = agent.wait_for(lambda: [s for s in agent.messages("RL") if "hd" in s], "a status message")[-1]
-        self.assertEqual([d["name"] for d in status["hd"]], ["HDD1", "HDD2", "HDD3", "HDD4"])
-        self.assertEqual({d["model"] for d in status["hd"]}, {None})
-        self.assertEqual(status["vlm"], [])
+        self.assertEqual(([d["name"] for d in status["hd"]], {d["model"] for d in status["hd"]}, status["vlm"]),
+                         (["HDD1", "HDD2", "HDD3", "HDD4"], {None}, []))
         time.sleep(4)  # two more rounds
         self.assertEqual([e for e in agent.messages("RE") if e["act_id"] in STORAGE_EVENT_IDS], [])
         self.assertGreaterEqual(len(agent.entries(DISK_INFO_FAILED, mark)), 2, "logged on every pass")

@@ -101,38 +101,18 @@ class InstallTest(LifecycleTestCase):
 
 
 class RunTest(LifecycleTestCase):
-    def setUp(self):
-        super().setUp()
+    def test_each_start_logs_the_start_entry_and_a_stop_by_control_or_sc_ends_with_exit_code_0(self):
         install()
-        self.mark = self.bed.event_mark()
-
-    def start(self):
-        status = self.bed.start_service(SERVICE, START_TIMEOUT)
-        self.assertEqual(status.state, wb.SERVICE_RUNNING)
-        return status
-
-    def test_start_reaches_running_and_logs_the_start_entry(self):
-        status = self.start()
-        self.assertTrue(status.accepted & 0x1, "running service does not accept stop")
-
-        entry = self.bed.wait_event(
-            lambda e: e.event_id == STARTED_EVENT_ID or STARTED_TEXT in e.strings,
-            timeout=15, since=self.mark)
-        self.assertEqual(entry.event_id, STARTED_EVENT_ID)
-        self.assertEqual(entry.type_name, "information")
-        self.assertEqual(entry.source, SERVICE)
-        self.assertEqual(entry.strings, [STARTED_TEXT])
-
-        # Fatal framework errors are logged under the display name as source.
-        fatal = [e for e in self.bed.events_since(self.mark) if e.source == DISPLAY_NAME]
-        self.assertEqual(fatal, [])
-        self.assertEqual(self.bed.query(SERVICE).state, wb.SERVICE_RUNNING)
-
-    def test_stop_by_control_and_by_sc_end_the_service_with_exit_code_0_and_it_starts_again(self):
         for stop in (lambda: self.bed.control(SERVICE, 1), lambda: self.bed.sc("stop", SERVICE)):
             mark = self.bed.event_mark()
-            self.start()
-            self.bed.wait_event(lambda e: e.event_id == STARTED_EVENT_ID, timeout=15, since=mark)
+            status = self.bed.start_service(SERVICE, START_TIMEOUT)
+            self.assertTrue(status.accepted & 0x1, "running service does not accept stop")
+            entry = self.bed.wait_event(lambda e: e.event_id == STARTED_EVENT_ID or STARTED_TEXT in e.strings,
+                                        timeout=15, since=mark)
+            self.assertEqual((entry.event_id, entry.type_name, entry.source, entry.strings),
+                             (STARTED_EVENT_ID, "information", SERVICE, [STARTED_TEXT]))
+            # Fatal framework errors are logged under the display name as source.
+            self.assertEqual([e for e in self.bed.events_since(mark) if e.source == DISPLAY_NAME], [])
             stop()
             final = self.bed.wait_state(SERVICE, wb.SERVICE_STOPPED, STOP_TIMEOUT)
             self.assertEqual((final.exit, final.specific, final.accepted), (0, 0, 0))
@@ -216,20 +196,13 @@ class ResourcesTest(unittest.TestCase):
     """Event Viewer reads the agent's texts through its message table; Explorer shows its
     version. Wine displays neither, so the compiled resources are read back directly."""
 
-    def test_message_table_holds_every_event_id_as_its_insertion_string(self):
+    def test_the_message_table_holds_every_event_id_and_the_version_resource_the_product_version(self):
         ids = message_table_ids()
-        self.assertIn(0x4000044C, ids)
-        self.assertIn(0xC000052B, ids)
-        result = agent.bed.run([RESINFO, "messages", exe_path] + ["0x%08X" % i for i in ids])
-        self.assertEqual(result.returncode, 0, result.out)
-        lines = result.out.splitlines()
-        self.assertEqual(lines, ["0x%08X\t%%1" % i for i in ids])
-
-    def test_version_resource_carries_the_product_version(self):
-        cmake = (SOURCE_ROOT / "CMakeLists.txt").read_text()
-        version = cmake.split("project(ORVSVC VERSION ", 1)[1].split()[0]
-        result = agent.bed.run([RESINFO, "version", exe_path])
-        self.assertEqual((result.returncode, result.out.strip()), (0, version))
+        self.assertTrue({0x4000044C, 0xC000052B} <= set(ids), ids)
+        result = agent.bed.run([RESINFO, "messages", exe_path] + ["0x%08X" % i for i in ids], check=True)
+        self.assertEqual(result.out.splitlines(), ["0x%08X\t%%1" % i for i in ids])
+        version = (SOURCE_ROOT / "CMakeLists.txt").read_text().split("project(ORVSVC VERSION ", 1)[1].split()[0]
+        self.assertEqual(agent.bed.run([RESINFO, "version", exe_path], check=True).out.strip(), version)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,6 @@ program (settingsstub.exe) serves that pipe in the bed and writes down every mes
 
 import subprocess
 import sys
-import time
 import unittest
 from pathlib import Path
 
@@ -21,79 +20,61 @@ agent = wb.AgentModule("notice", tools=("settingsstub.exe",))
 setUpModule, tearDownModule = agent.set_up, agent.tear_down
 
 
-class SettingsProgram:
-    """settingsstub.exe running in the bed. Started with Popen so its PID is ours: stop()
-    asks it to end through its stop file and kills that PID only if it does not."""
-
-    def __init__(self, name):
-        bed = agent.bed
-        self.notices = bed.host_path(wb.TOOLS_DIR + "\\" + name)
-        self.stop_file = bed.host_path(wb.TOOLS_DIR + "\\" + name + ".stop")
-        for path in (self.notices, self.stop_file):
-            path.unlink(missing_ok=True)
-        with open(bed.tmp_dir / (name + ".out"), "ab") as output:
-            self.process = subprocess.Popen(
-                [wb.WINE64, wb.TOOLS_DIR + "\\settingsstub.exe", wb.TOOLS_DIR + "\\" + name], env=bed.env(),
-                stdin=subprocess.DEVNULL, stdout=output, stderr=output, cwd=str(bed.root))
-        # The notices file appears once the pipe exists.
-        deadline = time.monotonic() + 20
-        while not self.notices.exists():
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                raise AssertionError("settingsstub.exe did not create its pipe within 20 s")
-            time.sleep(0.05)
-
-    def messages(self):
-        """Every message so far as bytes; a line still being written is left for later."""
-        found = []
-        for line in self.notices.read_bytes().decode("ascii").split("\r\n")[:-1]:
-            count, _, digits = line.partition(" ")
-            data = bytes.fromhex(digits)
-            if len(data) != int(count):
-                raise AssertionError("notice line disagrees with itself: %r" % line)
-            found.append(data)
-        return found
-
-    def wait_messages(self, count):
-        return agent.wait_for(lambda: len(self.messages()) >= count and self.messages(), "%d messages" % count)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.stop_file.write_bytes(b"")
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=10)
-        return self.process.returncode
-
-
 class NoticeTest(wb.AgentTest):
     agent = agent
 
     def settings_program(self, name):
-        program = SettingsProgram(name)
-        self.addCleanup(lambda: self.assertEqual(program.stop(), 0, "settingsstub.exe did not end cleanly"))
-        return program
+        """settingsstub.exe serving the pipe, writing each message to `name` as a line "<count>
+        <hex>"; asked to end through its stop file at the test's end (its PID killed only if it
+        does not), and a function giving the first `count` messages once they came."""
+        bed = agent.bed
+        notices, stop_file = (bed.host_path(wb.TOOLS_DIR + "\\" + name + end) for end in ("", ".stop"))
+        for path in (notices, stop_file):
+            path.unlink(missing_ok=True)
+        with open(bed.tmp_dir / (name + ".out"), "ab") as output:
+            process = subprocess.Popen([wb.WINE64, wb.TOOLS_DIR + "\\settingsstub.exe", wb.TOOLS_DIR + "\\" + name],
+                                       env=bed.env(), stdin=subprocess.DEVNULL, stdout=output, stderr=output,
+                                       cwd=str(bed.root))
+
+        def stop():
+            stop_file.write_bytes(b"")
+            try:
+                self.assertEqual(process.wait(timeout=10), 0, "settingsstub.exe did not end cleanly")
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait(timeout=10)
+        self.addCleanup(stop)
+        # The notices file appears once the pipe exists.
+        agent.wait_for(lambda: notices.exists() or process.poll() is not None, "the settings pipe", 20)
+
+        def messages(count):
+            def complete():
+                lines = [line.split(" ") for line in notices.read_bytes().decode("ascii").split("\r\n")[:-1]]
+                found = [bytes.fromhex(digits) for _, digits in lines]
+                self.assertEqual([len(m) for m in found], [int(n) for n, _ in lines])
+                return len(found) >= count and found
+            return agent.wait_for(complete, "%d messages" % count)
+        return messages
 
     def test_a_notice_arrives_when_monitoring_starts_and_when_monitoring_stops(self):
         program = self.settings_program("notices.txt")
         agent.start()
-        self.assertEqual(program.wait_messages(1), [STATE_NOTICE])
+        self.assertEqual(program(1), [STATE_NOTICE])
         mark = agent.bed.event_mark()
         agent.control(132)
         agent.wait_entry(MONITORING_STOPPED, mark)
-        self.assertEqual(program.wait_messages(2), [STATE_NOTICE] * 2)
+        self.assertEqual(program(2), [STATE_NOTICE] * 2)
         mark = agent.bed.event_mark()
         agent.control(131)
         agent.wait_entry(wb.MONITORING, mark)
-        self.assertEqual(program.wait_messages(3), [STATE_NOTICE] * 3)
+        self.assertEqual(program(3), [STATE_NOTICE] * 3)
 
     def test_a_registration_refresh_sends_the_registration_record(self):
         program = self.settings_program("record.txt")
         agent.start()
         agent.control(130)
-        record = program.wait_messages(2)[1]
+        record = program(2)[1]
         self.assertEqual(len(record), 1441)
         self.assertIn(record[4], (2, 4))  # monitoring, with or without the cloud's answer
         self.assertEqual(record[21:37], bytes.fromhex(wb.DEVICE_ID))
