@@ -135,7 +135,6 @@ TEST_F(UpsMonitorTest, HowASearchEndsDecidesItsResult) {
   const Case cases[] = {
       {"no UPS", [](fakes::FakeHidDevices& hid) { hid.Set({OtherDevice()}); }, true, 0, 1, os::kErrorNoMoreItems},
       {"a UPS that does not open", withUps([](fakes::FakeHidDevice& d) { d.failures.open = 32; }), false, 0, 1, 32},
-      {"a string", withUps([](fakes::FakeHidDevice& d) { d.failures.strings[os::HidString::Product] = 31; }), true, 1, 0, 31},
       {"a feature report", withUps([](fakes::FakeHidDevice& d) { d.failures.feature = os::kErrorHidTimeout; }), true, 1, 0, os::kErrorHidTimeout},
       {"no status report", withUps([](fakes::FakeHidDevice& d) { d.caps.inputButtonReportIds.clear(); }), true, 1, 0, os::kErrorInvalidData},
       {"a status report too short for its bytes", withUps([](fakes::FakeHidDevice& d) { d.caps.inputReportLength = 2; }), true, 1, 0, os::kErrorInvalidData},

@@ -121,7 +121,6 @@ TEST(EncryptionLibraryPaths, ServiceFolderFirstSystemFolderSecondAbsoluteOnly) {
   const Case cases[] = {
       {"\"C:\\Program Files\\Sealvol\\sealsvc.exe\" -service", {sealvol, system}},
       {"  C:\\Program Files\\Sealvol\\SEALSVC.EXE", {sealvol, system}},
-      {"C:/Program Files/Sealvol/sealsvc.exe", {sealvol, system}},
       {"C:\\sealsvc.exe", {"C:\\sealvol_query.dll", system}},
       {"%SystemRoot%\\Sealvol\\sealsvc.exe", {"C:\\Windows\\Sealvol\\sealvol_query.dll", system}},
       {"\\SystemRoot\\Sealvol\\sealsvc.exe", {"C:\\Windows\\Sealvol\\sealvol_query.dll", system}},
