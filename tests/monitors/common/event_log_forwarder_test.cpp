@@ -74,16 +74,5 @@ TEST_F(ForwarderTest, ManyEntriesAreReadInBatchesAndNoneIsLost) {
   EXPECT_EQ(Drain().size(), 37U);
 }
 
-TEST_F(ForwarderTest, AnIncompleteDefinitionFileForwardsNothing) {
-  os.files.AddFile(kDefinitionPath,
-                   "<config><ver>1.00</ver><addevent><logtype path=\"System\"><log><src>P</src>"
-                   "<evt_id>1</evt_id><act_id>1110</act_id><msg>m</msg></log></logtype>");
-  EXPECT_FALSE(definitions.Load());
-  EventLogForwarder forwarder(os.eventLogStore, os.clock);
-  Write("System", "P", 1);
-  forwarder.Forward(definitions, queue);
-  EXPECT_TRUE(Drain().empty());
-}
-
 }  // namespace
 }  // namespace orv

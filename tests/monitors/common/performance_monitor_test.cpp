@@ -15,7 +15,6 @@ namespace {
 using fakes::FakePerformanceCounters;
 
 constexpr const char* kReceivedPath = "\\Network Interface(*)\\Packets Received/sec";
-constexpr const char* kSentPath = "\\Network Interface(*)\\Packets Sent/sec";
 constexpr const char* kMemoryPath = "\\Memory\\% Committed Bytes In Use";
 
 void Processor(FakePerformanceCounters& pdh, std::string_view instance, std::int32_t load) {
@@ -89,22 +88,10 @@ TEST_F(PerformanceMonitorTest, OneQueryAtATime) {
   EXPECT_TRUE(monitor.Close());
   EXPECT_EQ(pdh.openQueries(), 0);
   EXPECT_EQ(Text(monitor.Snapshot()), kClosed);
-  EXPECT_FALSE(monitor.Close());
-  EXPECT_FALSE(monitor.Collect());
-  EXPECT_EQ(Text(monitor.Snapshot()), kClosed);
 
   // Reopened, the disk plugged in meanwhile is listed.
   ASSERT_TRUE(monitor.Open());
   EXPECT_EQ(Collected(), "cpu 0=10 1=30 _Total=20 | net Intel[R] Ethernet=120/80 | disk 0 C:=3 _Total=3 1 E:=7 | mem 33");
-}
-
-TEST_F(PerformanceMonitorTest, AQueryPdhRefusesIsNotOpen) {
-  pdh.failures.open = fakes::kPdhAccessDenied;
-  EXPECT_FALSE(monitor.Open());
-  EXPECT_FALSE(monitor.Collect());
-  EXPECT_FALSE(monitor.Close());
-  pdh.failures.open = os::kSuccess;
-  EXPECT_TRUE(monitor.Open());
 }
 
 // What cannot be read reads 0, and no more than that: every other value and instance stays.
@@ -126,13 +113,10 @@ const Fault kFaults[] = {
      "cpu 0=10 1=0 _Total=20 | net Intel[R] Ethernet=120/80 | disk 0 C:=3 _Total=3 | mem 33"},
     {"ReceivedCounterNotAdded", [](auto& pdh) { pdh.failures.add[kReceivedPath] = fakes::kPdhNoCounter; }, {}, true,
      "cpu 0=10 1=30 _Total=20 | net Intel[R] Ethernet=120/0 | disk 0 C:=3 _Total=3 | mem 33"},
-    {"SentCounterNotAdded", [](auto& pdh) { pdh.failures.add[kSentPath] = fakes::kPdhNoCounter; }, {}, true,
-     "cpu 0=10 1=30 _Total=20 | net Intel[R] Ethernet=0/80 | disk 0 C:=3 _Total=3 | mem 33"},
     {"MemoryCounterNotAdded", [](auto& pdh) { pdh.failures.add[kMemoryPath] = fakes::kPdhNoObject; }, {}, true,
      "cpu 0=10 1=30 _Total=20 | net Intel[R] Ethernet=120/80 | disk 0 C:=3 _Total=3 | mem 0"},
     {"DiskGoneAfterOpen", {}, [](auto& pdh) { pdh.Remove("PhysicalDisk", "0 C:"); }, true,
      "cpu 0=10 1=30 _Total=20 | net Intel[R] Ethernet=120/80 | disk 0 C:=0 _Total=3 | mem 33"},
-    {"DiskAddedAfterOpen", {}, [](auto& pdh) { Disk(pdh, "1 E:", 7); }, true, kMachine},
     {"SampleFails", {}, [](auto& pdh) { pdh.failures.collect = fakes::kPdhNoData; }, false,
      "cpu 0=0 1=0 _Total=0 | net Intel[R] Ethernet=0/0 | disk 0 C:=0 _Total=0 | mem 0"},
     // The instances come from the first sample that can be read; its rates need one more.
@@ -180,8 +164,6 @@ TEST(ShareConnections, CountOnlyPlainDiskShares) {
     os::OsError failure;
     std::uint32_t expected;
   } cases[] = {
-      {"none", {}, os::kSuccess, 0},
-      {"disk shares summed", {{"data", 0, 3}, {"backup", 0, 2}}, os::kSuccess, 5},
       {"others left out",
        {{"data", 0, 3}, {"C$", kSpecial, 4}, {"ADMIN$", kSpecial, 1}, {"IPC$", kSpecial | 3, 6},
         {"printer", 1, 2}, {"scratch", kTemporary, 7}},

@@ -114,16 +114,6 @@ TEST_F(SoftwareTest, AComparisonPostsInstallsUpdatesAndRemovalsOfProgramsOnly) {
   }
 }
 
-TEST_F(SoftwareTest, AStopDuringTheSettlingEndsTheComparisonWithoutPosting) {
-  std::vector<SoftwareEntry> kept = ReadInstalledSoftware(os.registry, kUninstallKey64);
-  Install(kUninstallKey64, "{A}", "Backup Tool", "2.1");
-  std::unique_ptr<os::Event> stop = os.sync.NewEvent(os::EventReset::Manual, {}).take();
-  stop->Set();
-  CompareInstalledSoftware(os.Ports(), *stop, kUninstallKey64, kept, queue);
-  EXPECT_THAT(Drain(), IsEmpty());
-  EXPECT_THAT(kept, IsEmpty());
-}
-
 TEST_F(SoftwareTest, TheWatcherReportsChangesOfBothKeysWhileItRunsAndEndsOnStop) {
   Install(kUninstallKey64, "Present", "Present App", "1");  // there before the start: not reported
   WatcherThread watcher;

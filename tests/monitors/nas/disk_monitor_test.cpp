@@ -122,8 +122,6 @@ TEST_F(DiskMonitorTest, BaysThePortMapCannotPlaceAreNotTakenForDropOutsAndAreNam
   };
   const Case cases[] = {
       {"an unrecognised model", 0, {}, {}, {unwatched + "[HDD0,HDD1,HDD2,HDD3]"}},
-      {"twelve bays, the four mapped filled", kTwelveBays, {1, 2, 4, 8}, {},
-       {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},
       {"twelve bays, a mapped one empty", kTwelveBays, {1, 2, 8},
        {{act_id::kDiskDropOut, 1, "2", "2,1", "HDD2がボリューム構成から切り離されました。"}},
        {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},

@@ -68,11 +68,8 @@ TEST_F(NasPassTest, BaysAndVolumesAreReportedOnceAcrossARestart) {
     ASSERT_EQ(data.disks.size(), 4U);
     EXPECT_EQ(data.disks[1].serialNumber, "SER1");
     EXPECT_EQ(data.disks[1].temperature, 38U);
-    EXPECT_EQ(data.disks[3].present, 0U);
     ASSERT_EQ(data.volumes.size(), 2U);
     EXPECT_EQ(data.volumes[0].memberMask, 3U);
-    EXPECT_EQ(data.volumes[0].layoutName, "ミラー");
-    EXPECT_EQ(data.samples.count, 1U);
     EXPECT_EQ(data.samples.diskTemperatures.size(), 3U) << "the bays with a disk";
   }
   AgentCtrl_LNAS restarted(os.Ports(), false, kTavolenFourBay);
