@@ -236,7 +236,6 @@ os::OsError FakeEventLogStore::NextEntries(os::EventQuery& query, std::size_t ma
 
 os::OsError FakeEventLogStore::Seek(os::EventQuery& query, os::SeekOrigin origin,
                                     std::int64_t offset) {
-  ++seekCalls_;
   std::lock_guard lock(mutex_);
   if (failures.seek != os::kSuccess) return failures.seek;
   FakeQuery& fake = Of(query);
@@ -257,7 +256,6 @@ os::OsError FakeEventLogStore::Seek(os::EventQuery& query, os::SeekOrigin origin
 os::OsError FakeEventLogStore::SeekToBookmark(os::EventQuery& query,
                                               const os::EventBookmark& bookmark,
                                               std::int64_t offset) {
-  ++seekCalls_;
   std::lock_guard lock(mutex_);
   if (failures.seek != os::kSuccess) return failures.seek;
   FakeQuery& fake = Of(query);

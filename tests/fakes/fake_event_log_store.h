@@ -65,7 +65,6 @@ class FakeEventLogStore final : public os::EventLogStore {
   Failures failures;
 
   int openHandles() const { return openHandles_.load(); }  // queries, entries, bookmarks
-  int seekCalls() const { return seekCalls_.load(); }
 
  private:
   friend class FakeHandle;
@@ -80,7 +79,6 @@ class FakeEventLogStore final : public os::EventLogStore {
   std::map<std::string, Channel> channels_;  // by lower-cased name
   std::map<std::string, std::map<std::uint16_t, std::string>> publishers_;
   std::atomic<int> openHandles_{0};
-  std::atomic<int> seekCalls_{0};
 };
 
 }  // namespace orv::fakes

@@ -62,7 +62,7 @@ TEST_F(RegHandleTest, NeverCreatesKeysAndFailuresAreResults) {
   EXPECT_FALSE(registry.HasKey("SOFTWARE\\ORVANE\\Nope"));
 
   // A failing registry gives results, not surprises.
-  registry.FailAll(os::kErrorAccessDenied);
+  registry.FailKey(kStatusKey, os::kErrorAccessDenied);
   EXPECT_EQ(status.GetDword("CheckInterval"), std::nullopt);
   EXPECT_FALSE(status.SetDword("CheckInterval", 1));
   std::string text;
@@ -74,7 +74,7 @@ TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
   const RegHandle defaulted;
   const RegHandle noPath(registry, RegHandle::Root::LocalMachine, "");
   const RegHandle noRoot(registry, RegHandle::Root::None, kStatusKey);
-  const int before = registry.calls();
+  const auto before = registry.TotalUses();
   std::string text = "stale";
   std::vector<std::string> list{"stale"};
   for (const RegHandle* handle : {&defaulted, &noPath, &noRoot}) {
@@ -89,7 +89,7 @@ TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
     EXPECT_FALSE(handle->DeleteValue("CheckInterval"));
     EXPECT_FALSE(handle->EnumSubKeys(list));
   }
-  EXPECT_EQ(registry.calls(), before);
+  EXPECT_EQ(registry.TotalUses(), before);
 }
 
 // Values as this agent writes them and as other programs leave them.
