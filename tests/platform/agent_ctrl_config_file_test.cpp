@@ -145,10 +145,6 @@ TEST_F(ConfigFileTest, TextGoesToTheFirstOpenTarget) {
   EXPECT_EQ(config.GetVersion(), "7.7") << "ver outranks stopevent";
   EXPECT_EQ(config.StopList(), (std::vector<std::string>{"1", "3"}))
       << "stopevent outranks addevent; only act_id texts count";
-
-  LoadText(Wrapped("<logtype path=\"System\"><log><src>no addevent</src></log></logtype>"));
-  EXPECT_EQ(config.SystemDefinitions(), (std::vector<EventDefinition>{{}}))
-      << "the rule is filed, but its texts need an open addevent";
 }
 
 TEST_F(ConfigFileTest, EachLoadStartsFromEmptyTablesAndAMissingFileIsNoFile) {

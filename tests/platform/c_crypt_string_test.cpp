@@ -97,29 +97,5 @@ TEST_F(CCryptStringTest, MissingMistypedOversizedOrFailingStepsKeepTheOutput) {
   EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"), CCryptString::kValueUnreadable);
 }
 
-TEST_F(CCryptStringTest, SignerNamesAreClearedAndFilledOnlyFromASignature) {
-  const std::string installer = "C:\\Windows\\Temp\\ORVANE_UPDATE\\setup.exe";
-  std::string issuer = "stale issuer";
-  std::string subject = "stale subject";
-  os::OsError error = 0;
-  EXPECT_FALSE(crypt.GetSignerNames(installer, issuer, subject, error));
-  EXPECT_EQ(issuer, "");
-  EXPECT_EQ(subject, "");
-  EXPECT_EQ(error, fakes::FakeCrypto::kNoMatch);
-
-  os.crypto.SetSigner(installer, {"Tavolen Root CA", "Tavolen Co.,Ltd."});
-  EXPECT_TRUE(crypt.GetSignerNames(installer, issuer, subject, error));
-  EXPECT_EQ(issuer, "Tavolen Root CA");
-  EXPECT_EQ(subject, "Tavolen Co.,Ltd.");
-  EXPECT_EQ(error, os::kSuccess);
-
-  // A signed file whose names cannot be read still counts as signed, with empty names.
-  os.crypto.SetSigner(installer, {});
-  issuer = subject = "stale";
-  EXPECT_TRUE(crypt.GetSignerNames(installer, issuer, subject, error));
-  EXPECT_EQ(issuer, "");
-  EXPECT_EQ(subject, "");
-}
-
 }  // namespace
 }  // namespace orv

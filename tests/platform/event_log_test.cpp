@@ -13,7 +13,7 @@ namespace {
 using os::SeekOrigin;
 using Times = std::vector<std::uint64_t>;
 using LogFailures = fakes::FakeEventLogStore::Failures;
-using Kind = os::EventValue::Kind;
+using ValueKind = os::EventValue::Kind;
 
 constexpr os::QueryDirection kOldest = os::QueryDirection::OldestFirst;
 
@@ -168,7 +168,7 @@ TEST_F(EventLogTest, BatchesHoldUpToTenEntriesAndAnUnrenderedOneKeepsItsPlaceAnd
 }
 
 TEST_F(EventLogTest, EachRenderOrFetchKeepsOnlyItsOwnValues) {
-  const std::vector<os::EventValue> user = {{Kind::Text, "Volume1", 0, 0}, {Kind::Unsigned, "", 3, 0}};
+  const std::vector<os::EventValue> user = {{ValueKind::Text, "Volume1", 0, 0}, {ValueKind::Unsigned, "", 3, 0}};
   Add("SEALVOL", 1003, user);
   const auto query = Open();
   ASSERT_TRUE(log.Next(query.get()));
@@ -201,7 +201,7 @@ TEST_F(EventLogTest, EachRenderOrFetchKeepsOnlyItsOwnValues) {
 
 TEST_F(EventLogTest, FormatEventMessageGoesThroughTheProvidersMetadata) {
   store.AddPublisher("SEALVOL", {{1003, "Volume %1 failed (%2 disks)."}});
-  Add("SEALVOL", 1003, {{Kind::Text, "V1", 0, 0}, {Kind::Signed, "", 0, -2}});
+  Add("SEALVOL", 1003, {{ValueKind::Text, "V1", 0, 0}, {ValueKind::Signed, "", 0, -2}});
   const auto query = Open();
   ASSERT_TRUE(log.Next(query.get()));
   std::string text = "stale";
