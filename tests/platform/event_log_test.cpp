@@ -199,19 +199,5 @@ TEST_F(EventLogTest, EachRenderOrFetchKeepsOnlyItsOwnValues) {
   EXPECT_EQ(log.EventId(), 2);
 }
 
-TEST_F(EventLogTest, FormatEventMessageGoesThroughTheProvidersMetadata) {
-  store.AddPublisher("SEALVOL", {{1003, "Volume %1 failed (%2 disks)."}});
-  Add("SEALVOL", 1003, {{ValueKind::Text, "V1", 0, 0}, {ValueKind::Signed, "", 0, -2}});
-  const auto query = Open();
-  ASSERT_TRUE(log.Next(query.get()));
-  std::string text = "stale";
-  ASSERT_TRUE(log.FormatEventMessage(log.Current(), log.ProviderName(), text));
-  EXPECT_EQ(text, "Volume V1 failed (-2 disks).");
-  os::OsError error = os::kSuccess;
-  EXPECT_FALSE(log.FormatEventMessage(log.Current(), "sealvol", text, &error));
-  EXPECT_EQ(error, os::kErrorEvtPublisherMetadataNotFound);
-  EXPECT_EQ(text, "");
-}
-
 }  // namespace
 }  // namespace orv

@@ -132,21 +132,6 @@ TEST_F(RegHandleTest, TextsAndListsAreWrittenWithTerminatorsAndReadBackWhole) {
   }
 }
 
-TEST_F(RegHandleTest, BinaryValuesKeepTheirBytesAndFailuresLeaveTheOutputAlone) {
-  const std::vector<std::uint8_t> guid{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
-                                       0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-  EXPECT_TRUE(status.SetBinary("DEVICEID", guid));
-  std::vector<std::uint8_t> out;
-  EXPECT_TRUE(status.GetBinary("DEVICEID", out));
-  EXPECT_EQ(out, guid);
-
-  std::vector<std::uint8_t> untouched{9};
-  EXPECT_FALSE(status.GetBinary("Missing", untouched));
-  EXPECT_TRUE(status.SetDword("Number", 1));
-  EXPECT_FALSE(status.GetBinary("Number", untouched));
-  EXPECT_EQ(untouched, std::vector<std::uint8_t>{9});
-}
-
 TEST_F(RegHandleTest, KeyAndValueQuestionsDeletionAndDirectSubKeys) {
   const RegHandle common(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\ORVSVC\\Status\\B");
   registry.AddKey("SOFTWARE\\ORVANE\\ORVSVC\\Status\\{A}");

