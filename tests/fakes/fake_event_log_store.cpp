@@ -26,80 +26,32 @@ class FakeHandle {
 
 namespace {
 
-// ---- The XPath subset --------------------------------------------------------------------
-//   query   := '*' [ '[' 'System' '[' or ']' ']' ]
-//   or      := and { 'or' and }
-//   and     := primary { 'and' primary }
-//   primary := '(' or ')' | 'EventID' '=' number | 'Provider' '[' '@' 'Name' '=' string ']'
+// ---- The filters -------------------------------------------------------------------------
+// The agent's filters select event ids, providers or both: "*", or "*[System[...]]" of
+// EventID=N and Provider[@Name="x"] terms joined by "and"/"or" in parentheses. An entry matches
+// when its id is one of the ids named (if any) and its provider one of those named (if any).
+// Text outside that vocabulary fails the query, so a misspelt filter fails a test.
 
 using Filter = std::function<bool(const FakeLogEntry&)>;
 
-// Parses by tokens: whole words and numbers, quoted strings, single symbols. "order" is one
-// word, never "or" followed by "der".
-class FilterParser {
- public:
-  explicit FilterParser(std::string_view text) {
-    static const std::regex kToken(R"(\s*([A-Za-z0-9]+|"[^"]*"|'[^']*'|\S)\s*)");
-    for (std::cregex_iterator it(text.data(), text.data() + text.size(), kToken), end; it != end; ++it) {
-      tokens_.push_back((*it)[1].str());
-    }
+Filter ParseFilter(std::string_view text) {
+  static const std::regex kWhole(
+      R"(\s*\*\s*(\[\s*System\s*\[((\s|\(|\)|\band\b|\bor\b|EventID\s*=\s*\d+|Provider\s*\[\s*@Name\s*=\s*("[^"]*"|'[^']*')\s*\])+)\]\s*\]\s*)?)");
+  static const std::regex kTerm(R"(EventID\s*=\s*(\d+)|@Name\s*=\s*["']([^"']*)["'])");
+  std::cmatch whole;
+  if (!std::regex_match(text.data(), text.data() + text.size(), whole, kWhole)) return {};
+  std::vector<std::uint64_t> ids;
+  std::vector<std::string> providers;
+  const std::string terms = whole[2].str();
+  for (std::sregex_iterator it(terms.begin(), terms.end(), kTerm), end; it != end; ++it) {
+    if ((*it)[1].matched) ids.push_back(std::stoull((*it)[1].str()));
+    if ((*it)[2].matched) providers.push_back((*it)[2].str());
   }
-
-  // Empty when the text is not in the subset.
-  Filter Parse() {
-    if (!Take("*")) return {};
-    Filter root = [](const FakeLogEntry&) { return true; };
-    if (next_ < tokens_.size() &&
-        !(Take("[") && Take("System") && Take("[") && (root = Or()) && Take("]") && Take("]"))) {
-      return {};
-    }
-    return next_ == tokens_.size() ? root : Filter{};
-  }
-
- private:
-  Filter Or() { return List("or", &FilterParser::And, true); }
-  Filter And() { return List("and", &FilterParser::Primary, false); }
-
-  Filter List(std::string_view word, Filter (FilterParser::*item)(), bool any) {
-    std::vector<Filter> items{(this->*item)()};
-    while (items.back() && Take(word)) items.push_back((this->*item)());
-    if (!items.back()) return {};
-    if (items.size() == 1) return items.front();
-    return [items, any](const FakeLogEntry& entry) {
-      const auto matches = [&entry](const Filter& f) { return f(entry); };
-      return any ? std::any_of(items.begin(), items.end(), matches) : std::all_of(items.begin(), items.end(), matches);
-    };
-  }
-
-  Filter Primary() {
-    if (Take("(")) {
-      Filter inner = Or();
-      return inner && Take(")") ? inner : Filter{};
-    }
-    if (Take("EventID") && Take("=") && next_ < tokens_.size()) {
-      const std::string& number = tokens_[next_++];
-      std::uint64_t id = 0;
-      const auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), id);
-      if (error != std::errc() || stop != number.data() + number.size()) return {};
-      return [id](const FakeLogEntry& entry) { return entry.eventId == id; };
-    }
-    if (Take("Provider") && Take("[") && Take("@") && Take("Name") && Take("=") && next_ < tokens_.size()) {
-      const std::string quoted = tokens_[next_++];
-      if (quoted.size() < 2 || (quoted[0] != '"' && quoted[0] != '\'') || !Take("]")) return {};
-      return [name = quoted.substr(1, quoted.size() - 2)](const FakeLogEntry& entry) { return entry.provider == name; };
-    }
-    return {};
-  }
-
-  bool Take(std::string_view token) {
-    if (next_ == tokens_.size() || tokens_[next_] != token) return false;
-    ++next_;
-    return true;
-  }
-
-  std::vector<std::string> tokens_;
-  std::size_t next_ = 0;
-};
+  return [ids, providers](const FakeLogEntry& entry) {
+    return (ids.empty() || std::find(ids.begin(), ids.end(), entry.eventId) != ids.end()) &&
+           (providers.empty() || std::find(providers.begin(), providers.end(), entry.provider) != providers.end());
+  };
+}
 
 // ---- Handed-out objects ------------------------------------------------------------------
 
@@ -209,7 +161,7 @@ os::OsResult<os::EventQuery> FakeEventLogStore::Query(std::string_view channel,
   std::lock_guard lock(mutex_);
   if (failures.query != os::kSuccess) return failures.query;
   if (Find(channel) == nullptr) return os::kErrorEvtChannelNotFound;
-  Filter parsed = FilterParser(filter).Parse();
+  Filter parsed = ParseFilter(filter);
   if (!parsed) return os::kErrorEvtInvalidQuery;
   return std::make_unique<FakeQuery>(*this, AsciiLower(channel), std::move(parsed), direction);
 }
@@ -236,28 +188,20 @@ os::OsError FakeEventLogStore::NextEntries(os::EventQuery& query, std::size_t ma
 
 os::OsError FakeEventLogStore::Seek(os::EventQuery& query, os::SeekOrigin origin,
                                     std::int64_t offset) {
-  ++seekCalls_;
   std::lock_guard lock(mutex_);
   if (failures.seek != os::kSuccess) return failures.seek;
   FakeQuery& fake = Of(query);
   const Channel* channel = Find(fake.channel);
   if (channel == nullptr) return os::kErrorInvalidHandle;
   const auto result = ResultSet(fake, channel->entries);
-  switch (origin) {
-    case os::SeekOrigin::First:
-      PlaceAt(fake, result, offset);
-      return os::kSuccess;
-    case os::SeekOrigin::Last:
-      PlaceAt(fake, result, static_cast<std::int64_t>(result.size()) - 1 + offset);
-      return os::kSuccess;
-  }
-  return os::kErrorInvalidParameter;
+  const std::int64_t base = origin == os::SeekOrigin::First ? 0 : static_cast<std::int64_t>(result.size()) - 1;
+  PlaceAt(fake, result, base + offset);
+  return os::kSuccess;
 }
 
 os::OsError FakeEventLogStore::SeekToBookmark(os::EventQuery& query,
                                               const os::EventBookmark& bookmark,
                                               std::int64_t offset) {
-  ++seekCalls_;
   std::lock_guard lock(mutex_);
   if (failures.seek != os::kSuccess) return failures.seek;
   FakeQuery& fake = Of(query);
@@ -290,11 +234,9 @@ os::OsResult<os::EventBookmark> FakeEventLogStore::NewBookmark(std::string_view 
     return os::kErrorInvalidParameter;
   }
   if (match[2].matched) {
-    std::uint64_t recordId = 0;
-    const auto [stop, failure] = std::from_chars(match[2].first, match[2].second, recordId);
-    if (failure != std::errc() || stop != match[2].second) return os::kErrorInvalidParameter;
     bookmark->channel = match[1].str();
-    bookmark->recordId = recordId;
+    bookmark->recordId.emplace();
+    if (std::from_chars(match[2].first, match[2].second, *bookmark->recordId).ec != std::errc()) return os::kErrorInvalidParameter;
   }
   return bookmark;
 }

@@ -1,9 +1,8 @@
 // In-memory event logs: channels of entries that tests append to at any time, the XPath subset
 // the agent's queries use, bookmarks as the log's XML text, and injectable failures.
 //
-// The query evaluator is strict on purpose: a filter it cannot parse fails the query
-// (kErrorEvtInvalidQuery) instead of matching everything, and provider names compare exactly,
-// as XPath does, so a wrong query in the agent fails a test. Result sets are live: entries
+// A filter outside the agent's vocabulary fails the query (kErrorEvtInvalidQuery) instead of
+// matching everything, and provider names compare exactly, as XPath does. Result sets are live: entries
 // appended after a query opened are read by it when its position reaches them. Seeks behave
 // as on Windows without the strict flag: a target past either end lands on the end entry.
 #pragma once
@@ -65,7 +64,6 @@ class FakeEventLogStore final : public os::EventLogStore {
   Failures failures;
 
   int openHandles() const { return openHandles_.load(); }  // queries, entries, bookmarks
-  int seekCalls() const { return seekCalls_.load(); }
 
  private:
   friend class FakeHandle;
@@ -80,7 +78,6 @@ class FakeEventLogStore final : public os::EventLogStore {
   std::map<std::string, Channel> channels_;  // by lower-cased name
   std::map<std::string, std::map<std::uint16_t, std::string>> publishers_;
   std::atomic<int> openHandles_{0};
-  std::atomic<int> seekCalls_{0};
 };
 
 }  // namespace orv::fakes

@@ -17,7 +17,7 @@ FakeRegistry::Key* FakeRegistry::Find(os::RegistryRoot root, std::string_view pa
 }
 
 os::OsError FakeRegistry::FailureFor(const std::string& normalisedPath) const {
-  if (failure_ != os::kSuccess || failingKey_.empty()) return failure_;
+  if (failingKey_.empty()) return os::kSuccess;
   const bool under = normalisedPath == failingKey_ || normalisedPath.starts_with(failingKey_ + "\\");
   return under ? failingKeyError_ : os::kSuccess;
 }
@@ -75,7 +75,6 @@ void FakeRegistry::ResetUses() {
 }
 
 os::OsError FakeRegistry::Open(os::RegistryRoot root, std::string_view path, os::RegistryAccess access) {
-  ++calls_;
   ++uses_[Normalize(root, path)].opens;
   if (const os::OsError failure = FailureFor(Normalize(root, path)); failure != os::kSuccess) return failure;
   Key* key = Find(root, path);
@@ -220,9 +219,7 @@ os::OsError FakeRegistry::EnumSubKeys(os::RegistryRoot root, std::string_view pa
 
 os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
-  ++calls_;
   ++changeAttempts_;
-  if (failure_ != os::kSuccess) return failure_;
   if (root == os::RegistryRoot::None) return os::kErrorInvalidHandle;
   std::size_t end = 0;
   do {
@@ -240,9 +237,7 @@ os::OsError FakeRegistry::CreateKey(os::RegistryRoot root, std::string_view path
 
 os::OsError FakeRegistry::DeleteKeyTree(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
-  ++calls_;
   ++changeAttempts_;
-  if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const std::string full = Normalize(root, path);
   std::erase_if(keys_, [&full](const auto& entry) {
@@ -275,8 +270,6 @@ class FakeRegistryWatch final : public os::RegistryWatch {
 
 os::OsResult<os::RegistryWatch> FakeRegistry::Watch(os::RegistryRoot root, std::string_view path) {
   std::lock_guard lock(mutex_);
-  ++calls_;
-  if (failure_ != os::kSuccess) return failure_;
   if (Find(root, path) == nullptr) return os::kErrorFileNotFound;
   const int id = nextWatch_++;
   watches_[id] = {Normalize(root, path), nullptr};

@@ -37,8 +37,6 @@ class FakeRegistry final : public os::Registry {
   void AddKey(std::string_view path) { CreateKey(os::RegistryRoot::LocalMachine, path); }
   bool HasKey(std::string_view path) const;
   std::optional<os::RegistryValue> Value(std::string_view path, std::string_view name) const;
-  // Every later call that needs a key fails with `error` while it is set (0 clears it).
-  void FailAll(os::OsError error) { failure_ = error; }
   // Every later call on the key at `path` (local machine) or a key below it fails with
   // `error` while it is set (0 clears it); one key at a time.
   void FailKey(std::string_view path, os::OsError error);
@@ -60,10 +58,6 @@ class FakeRegistry final : public os::Registry {
   KeyUses TotalUses() const;
   std::map<std::string, KeyUses> UsesByKey() const;
   void ResetUses();
-  int calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
   // Calls that set, delete or create anything, whether or not they succeeded.
   int changeAttempts() const {
     std::lock_guard lock(mutex_);
@@ -111,12 +105,10 @@ class FakeRegistry final : public os::Registry {
   std::map<std::string, Key> keys_;  // by normalised full path
   std::map<int, Armed> watches_;
   int nextWatch_ = 0;
-  os::OsError failure_ = os::kSuccess;
   std::string failingKey_;  // normalised; empty: none
   os::OsError failingKeyError_ = os::kSuccess;
   os::OsError writeFailure_ = os::kSuccess;
   std::map<std::string, KeyUses> uses_;  // by normalised path
-  int calls_ = 0;
   int changeAttempts_ = 0;
   // Which creation of the key at a normalised path is there now (an opening keeps its own).
   std::map<std::string, std::uint64_t> instances_;

@@ -60,11 +60,8 @@ class FakeWmiObject final : public os::WmiObject {
   std::unique_ptr<os::WmiObject> GetEmbedded(std::string_view name, os::WmiResult& result) override {
     wmi_.Count();
     if (wmi_.failures.get != os::kWmiOk) return WmiFailed(result, wmi_.failures.get);
-    if (AsciiLower(name) != "targetinstance") {
-      std::string ignored;
-      result = GetText(name, ignored) == os::kWmiNotFound ? os::kWmiNotFound : os::kWmiTypeMismatch;
-      return nullptr;
-    }
+    // The agent asks only for TargetInstance; any other name is no embedded object.
+    if (AsciiLower(name) != "targetinstance") return WmiFailed(result, os::kWmiNotFound);
     if (!target_) return WmiFailed(result, os::kWmiFalse);
     result = os::kWmiOk;
     return std::make_unique<FakeWmiObject>(wmi_, *target_);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,80 +62,39 @@ TEST_F(CCryptStringTest, DecryptsWhatTheSettingsProgramStores) {
   EXPECT_NE(out, password);
 }
 
-TEST_F(CCryptStringTest, MissingMistypedEmptyAndLongestStoredValues) {
-  std::string out = "kept";
-  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
-  EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"),
-            CCryptString::kValueUnreadable);
-  Store(StoredBytes("s\0e\0c\0\0\0"), os::RegistryType::String);
-  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
-  EXPECT_EQ(out, "kept");
-  EXPECT_EQ(os.crypto.LiveKeys(), 0);
-
-  Store({});
-  out = "stale";
-  EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
-  EXPECT_EQ(out, "");
-
+// Every way a value fails leaves the output as it was and releases the key.
+TEST_F(CCryptStringTest, MissingMistypedOversizedOrFailingStepsKeepTheOutput) {
   const std::string longest(CCryptString::kMaxStoredBytes, 'x');
-  Store(fakes::FakeCrypto::Encrypt(kPassPhrase, longest));
-  EXPECT_EQ(Decrypt(out), CCryptString::kDecrypted);
-  EXPECT_EQ(out, longest);
-
-  // More than the settings program's buffer holds is not a value it wrote.
-  Store(fakes::FakeCrypto::Encrypt(kPassPhrase, longest + "x"));
-  out = "kept";
-  EXPECT_EQ(Decrypt(out), CCryptString::kValueUnreadable);
-  EXPECT_EQ(out, "kept");
-}
-
-TEST_F(CCryptStringTest, EachFailingStepHasItsStatusAndLeavesTheOutput) {
-  Store(fakes::FakeCrypto::Encrypt(kPassPhrase, "secret"));
-  const std::pair<KeyStep, int> steps[] = {
-      {KeyStep::Provider, CCryptString::kNoProvider},
-      {KeyStep::Hash, CCryptString::kNoHash},
-      {KeyStep::HashData, CCryptString::kPassPhraseNotHashed},
-      {KeyStep::DeriveKey, CCryptString::kNoKey},
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    int status;
+    const char* out;  // nullptr: "kept"
   };
-  for (const auto& [step, status] : steps) {
-    SCOPED_TRACE(status);
-    os.crypto.FailKeyAt(step);
+  const Case cases[] = {
+      {"missing", [] {}, CCryptString::kValueUnreadable, nullptr},
+      {"text", [&] { Store(StoredBytes("s\0e\0c\0\0\0"), os::RegistryType::String); }, CCryptString::kValueUnreadable, nullptr},
+      {"empty", [&] { Store({}); }, CCryptString::kDecrypted, ""},
+      {"longest", [&] { Store(fakes::FakeCrypto::Encrypt(kPassPhrase, longest)); }, CCryptString::kDecrypted, longest.c_str()},
+      // More than the settings program's buffer holds is not a value it wrote.
+      {"too long", [&] { Store(fakes::FakeCrypto::Encrypt(kPassPhrase, longest + "x")); }, CCryptString::kValueUnreadable, nullptr},
+      {"provider", [&] { Store(fakes::FakeCrypto::Encrypt(kPassPhrase, "secret")); os.crypto.FailKeyAt(KeyStep::Provider); }, CCryptString::kNoProvider, nullptr},
+      {"hash", [&] { os.crypto.FailKeyAt(KeyStep::Hash); }, CCryptString::kNoHash, nullptr},
+      {"hash data", [&] { os.crypto.FailKeyAt(KeyStep::HashData); }, CCryptString::kPassPhraseNotHashed, nullptr},
+      {"derive", [&] { os.crypto.FailKeyAt(KeyStep::DeriveKey); }, CCryptString::kNoKey, nullptr},
+      {"decrypt", [&] { os.crypto.FailKeyAt(KeyStep::Done); os.crypto.FailDecrypt(0x80090005 /* NTE_BAD_DATA */); },
+       CCryptString::kDecryptionFailed, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
     std::string out = "kept";
-    EXPECT_EQ(Decrypt(out), status);
-    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(Decrypt(out), c.status);
+    EXPECT_EQ(out, c.out != nullptr ? c.out : "kept");
+    EXPECT_EQ(os.crypto.LiveKeys(), 0);
   }
-  os.crypto.FailKeyAt(KeyStep::Done);
-
-  os.crypto.FailDecrypt(0x80090005 /* NTE_BAD_DATA */);
   std::string out = "kept";
-  EXPECT_EQ(Decrypt(out), CCryptString::kDecryptionFailed);
-  EXPECT_EQ(out, "kept");
-  os.crypto.FailDecrypt(0);
-  EXPECT_EQ(os.crypto.LiveKeys(), 0);
-}
-
-TEST_F(CCryptStringTest, SignerNamesAreClearedAndFilledOnlyFromASignature) {
-  const std::string installer = "C:\\Windows\\Temp\\ORVANE_UPDATE\\setup.exe";
-  std::string issuer = "stale issuer";
-  std::string subject = "stale subject";
-  os::OsError error = 0;
-  EXPECT_FALSE(crypt.GetSignerNames(installer, issuer, subject, error));
-  EXPECT_EQ(issuer, "");
-  EXPECT_EQ(subject, "");
-  EXPECT_EQ(error, fakes::FakeCrypto::kNoMatch);
-
-  os.crypto.SetSigner(installer, {"Tavolen Root CA", "Tavolen Co.,Ltd."});
-  EXPECT_TRUE(crypt.GetSignerNames(installer, issuer, subject, error));
-  EXPECT_EQ(issuer, "Tavolen Root CA");
-  EXPECT_EQ(subject, "Tavolen Co.,Ltd.");
-  EXPECT_EQ(error, os::kSuccess);
-
-  // A signed file whose names cannot be read still counts as signed, with empty names.
-  os.crypto.SetSigner(installer, {});
-  issuer = subject = "stale";
-  EXPECT_TRUE(crypt.GetSignerNames(installer, issuer, subject, error));
-  EXPECT_EQ(issuer, "");
-  EXPECT_EQ(subject, "");
+  EXPECT_EQ(crypt.DecryptRegistryValue(out, "SOFTWARE\\ORVANE\\Nope", "ProxyPassword"), CCryptString::kValueUnreadable);
 }
 
 }  // namespace

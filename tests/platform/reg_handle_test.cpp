@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "fakes/fake_registry.h"
 #include "platform/text_encoding.h"
@@ -61,7 +62,7 @@ TEST_F(RegHandleTest, NeverCreatesKeysAndFailuresAreResults) {
   EXPECT_FALSE(registry.HasKey("SOFTWARE\\ORVANE\\Nope"));
 
   // A failing registry gives results, not surprises.
-  registry.FailAll(os::kErrorAccessDenied);
+  registry.FailKey(kStatusKey, os::kErrorAccessDenied);
   EXPECT_EQ(status.GetDword("CheckInterval"), std::nullopt);
   EXPECT_FALSE(status.SetDword("CheckInterval", 1));
   std::string text;
@@ -73,7 +74,7 @@ TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
   const RegHandle defaulted;
   const RegHandle noPath(registry, RegHandle::Root::LocalMachine, "");
   const RegHandle noRoot(registry, RegHandle::Root::None, kStatusKey);
-  const int before = registry.calls();
+  const auto before = registry.TotalUses();
   std::string text = "stale";
   std::vector<std::string> list{"stale"};
   for (const RegHandle* handle : {&defaulted, &noPath, &noRoot}) {
@@ -88,116 +89,69 @@ TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
     EXPECT_FALSE(handle->DeleteValue("CheckInterval"));
     EXPECT_FALSE(handle->EnumSubKeys(list));
   }
-  EXPECT_EQ(registry.calls(), before);
+  EXPECT_EQ(registry.TotalUses(), before);
 }
 
-TEST_F(RegHandleTest, StringsAreStoredWithTheirTerminatorAndReadBack) {
+// Values as this agent writes them and as other programs leave them.
+TEST_F(RegHandleTest, TextsAndListsAreWrittenWithTerminatorsAndReadBackWhole) {
+  const std::string longText(3000, 'x');  // more than 1024 bytes
+  const std::vector<std::string> rows(200, std::string(40, 'r'));  // more than 8192 bytes
   EXPECT_TRUE(status.SetString("ProxyServer", "proxy.example.jp"));
-  EXPECT_EQ(registry.Value(kStatusKey, "ProxyServer")->data, Wide(u"proxy.example.jp\0"sv));
-  std::string text;
-  EXPECT_TRUE(status.GetString("ProxyServer", text));
-  EXPECT_EQ(text, "proxy.example.jp");
-
-  EXPECT_TRUE(status.SetString("Empty", ""));
-  text = "stale";
-  EXPECT_TRUE(status.GetString("Empty", text));
-  EXPECT_EQ(text, "");
-
-  // Written by another program without its terminator, or with garbage after it.
-  Store("Bare", RegistryType::String, Wide(u"abc"));
-  EXPECT_TRUE(status.GetString("Bare", text));
-  EXPECT_EQ(text, "abc");
-  Store("Trailing", RegistryType::ExpandString, Wide(u"abc\0zz"sv));
-  EXPECT_TRUE(status.GetString("Trailing", text));
-  EXPECT_EQ(text, "abc");
-
-  EXPECT_TRUE(status.SetDword("Number", 5));
-  EXPECT_FALSE(status.GetString("Number", text));
-  EXPECT_EQ(text, "");
-}
-
-TEST_F(RegHandleTest, LongValuesAreReadWholeNotCut) {
-  // Larger than 1024 bytes of string and 8192 bytes of multi-string.
-  const std::string longText(3000, 'x');
   EXPECT_TRUE(status.SetString("Long", longText));
-  std::string text;
-  EXPECT_TRUE(status.GetString("Long", text));
-  EXPECT_EQ(text, longText);
-
-  const std::vector<std::string> rows(200, std::string(40, 'r'));
+  EXPECT_TRUE(status.SetMultiString("Written", std::vector<std::string>{"x", "ユ"}));
+  EXPECT_TRUE(status.SetMultiString("Nothing", std::vector<std::string>{}));
   EXPECT_TRUE(status.SetMultiString("Rows", rows));
-  std::vector<std::string> back;
-  EXPECT_TRUE(status.GetMultiString("Rows", back));
-  EXPECT_EQ(back, rows);
-}
-
-TEST_F(RegHandleTest, MultiStringsSplitAtTerminatorsAndEndAtTheEmptyItem) {
+  EXPECT_EQ(registry.Value(kStatusKey, "ProxyServer")->data, Wide(u"proxy.example.jp\0"sv));
+  EXPECT_EQ(registry.Value(kStatusKey, "Written")->data, Wide(u"x\0ユ\0\0"sv));
+  EXPECT_EQ(registry.Value(kStatusKey, "Nothing")->data, Wide(u"\0"sv));
+  Store("Bare", RegistryType::String, Wide(u"abc"));
+  Store("Trailing", RegistryType::ExpandString, Wide(u"abc\0zz"sv));
   Store("Two", RegistryType::MultiString, Wide(u"[1][a]\0[2][b]\0\0"sv));
-  std::vector<std::string> items{"stale"};
-  EXPECT_TRUE(status.GetMultiString("Two", items));
-  EXPECT_EQ(items, (std::vector<std::string>{"[1][a]", "[2][b]"}));
-
   // What follows an empty item is not part of the list; a missing closing item is tolerated.
   Store("Gap", RegistryType::MultiString, Wide(u"a\0\0b\0\0"sv));
-  EXPECT_TRUE(status.GetMultiString("Gap", items));
-  EXPECT_EQ(items, std::vector<std::string>{"a"});
   Store("Open", RegistryType::MultiString, Wide(u"a\0b"sv));
-  EXPECT_TRUE(status.GetMultiString("Open", items));
-  EXPECT_EQ(items, (std::vector<std::string>{"a", "b"}));
   Store("None", RegistryType::MultiString, {});
-  EXPECT_TRUE(status.GetMultiString("None", items));
-  EXPECT_TRUE(items.empty());
+  EXPECT_TRUE(status.SetDword("Number", 5));
 
-  EXPECT_TRUE(status.SetMultiString("Written", std::vector<std::string>{"x", "ユ"}));
-  EXPECT_EQ(registry.Value(kStatusKey, "Written")->data, Wide(u"x\0ユ\0\0"sv));
-  EXPECT_TRUE(status.SetMultiString("Nothing", std::vector<std::string>{}));
-  EXPECT_EQ(registry.Value(kStatusKey, "Nothing")->data, Wide(u"\0"sv));
-
-  Store("Text", RegistryType::String, Wide(u"a\0"sv));
-  EXPECT_FALSE(status.GetMultiString("Text", items));
-  EXPECT_TRUE(items.empty());
+  using Texts = std::vector<std::string>;
+  const std::vector<std::pair<const char*, std::optional<std::string>>> strings = {
+      {"ProxyServer", "proxy.example.jp"}, {"Long", longText}, {"Bare", "abc"}, {"Trailing", "abc"},
+      {"Number", std::nullopt}};
+  for (const auto& [name, expected] : strings) {
+    std::string text = "stale";
+    EXPECT_EQ(status.GetString(name, text), expected.has_value()) << name;
+    EXPECT_EQ(text, expected.value_or("")) << name;
+  }
+  const std::vector<std::pair<const char*, std::optional<Texts>>> lists = {
+      {"Two", Texts{"[1][a]", "[2][b]"}}, {"Gap", Texts{"a"}}, {"Open", Texts{"a", "b"}}, {"None", Texts{}},
+      {"Written", Texts{"x", "ユ"}}, {"Rows", rows}, {"Bare", std::nullopt}};
+  for (const auto& [name, expected] : lists) {
+    Texts items{"stale"};
+    EXPECT_EQ(status.GetMultiString(name, items), expected.has_value()) << name;
+    EXPECT_EQ(items, expected.value_or(Texts{})) << name;
+  }
 }
 
-TEST_F(RegHandleTest, BinaryValuesKeepTheirBytesAndFailuresLeaveTheOutputAlone) {
-  const std::vector<std::uint8_t> guid{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
-                                       0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-  EXPECT_TRUE(status.SetBinary("DEVICEID", guid));
-  std::vector<std::uint8_t> out;
-  EXPECT_TRUE(status.GetBinary("DEVICEID", out));
-  EXPECT_EQ(out, guid);
-
-  std::vector<std::uint8_t> untouched{9};
-  EXPECT_FALSE(status.GetBinary("Missing", untouched));
-  EXPECT_TRUE(status.SetDword("Number", 1));
-  EXPECT_FALSE(status.GetBinary("Number", untouched));
-  EXPECT_EQ(untouched, std::vector<std::uint8_t>{9});
-}
-
-TEST_F(RegHandleTest, KeyAndValueQuestionsAndDeletion) {
-  EXPECT_TRUE(status.KeyExists());
-  registry.MakeReadOnly(kStatusKey);
-  EXPECT_FALSE(status.KeyExists()) << "a key counts only when it opens with all access";
-
-  registry.AddKey("SOFTWARE\\ORVANE\\ORVSVC\\Common");
-  const RegHandle common(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\ORVSVC\\Common");
+TEST_F(RegHandleTest, KeyAndValueQuestionsDeletionAndDirectSubKeys) {
+  const RegHandle common(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\ORVSVC\\Status\\B");
+  registry.AddKey("SOFTWARE\\ORVANE\\ORVSVC\\Status\\{A}");
+  registry.AddKey("SOFTWARE\\ORVANE\\ORVSVC\\Status\\B\\Deeper");
   EXPECT_TRUE(common.SetString("HostName", "NAS"));
   EXPECT_TRUE(common.ValueExists("HostName"));
   EXPECT_TRUE(common.DeleteValue("HostName"));
   EXPECT_FALSE(common.ValueExists("HostName"));
   EXPECT_FALSE(common.DeleteValue("HostName"));
-}
 
-TEST_F(RegHandleTest, EnumeratesDirectSubKeysOnly) {
-  registry.AddKey("SOFTWARE\\Uninstall\\{A}");
-  registry.AddKey("SOFTWARE\\Uninstall\\B\\Deeper");
   std::vector<std::string> names{"stale"};
-  EXPECT_TRUE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\Uninstall",
-                                     names));
+  EXPECT_TRUE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, kStatusKey, names));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"B", "{A}"}));
-  EXPECT_FALSE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\None",
-                                      names));
+  EXPECT_FALSE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\None", names));
   EXPECT_TRUE(names.empty());
+
+  EXPECT_TRUE(status.KeyExists());
+  registry.MakeReadOnly(kStatusKey);
+  EXPECT_FALSE(status.KeyExists()) << "a key counts only when it opens with all access";
 }
 
 }  // namespace
