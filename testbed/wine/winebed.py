@@ -37,6 +37,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -298,6 +299,23 @@ def _wait_exit(proc: subprocess.Popen, timeout: float) -> int:
     return proc.wait(timeout=10)
 
 
+def closed_loopback_port() -> int:
+    """A loopback port nothing listens on: a connection there is refused."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def finish(process: subprocess.Popen, timeout: float) -> Optional[int]:
+    """The exit code of a spawned program; None when it had to be killed after `timeout`."""
+    with _quietly():
+        return process.wait(timeout=timeout)
+    process.kill()
+    with _quietly():
+        process.wait(timeout=10)
+    return None
+
+
 def install_sigterm_cleanup() -> None:
     """SIGTERM (what `timeout` sends) acts like Ctrl-C: unittest ends the run at once and every
     bed is closed from atexit."""
@@ -531,6 +549,12 @@ class WineBed:
             raise WineBedError("%s exited %d\nstdout: %s\nstderr: %s"
                                % (" ".join(map(str, argv)), result.returncode, result.out, result.err))
         return result
+
+    def spawn(self, argv: Sequence[str], output: Path) -> subprocess.Popen:
+        """A Windows program left running, its output appended to `output`; end it with finish()."""
+        with open(output, "ab") as out:
+            return subprocess.Popen([WINE64] + [str(a) for a in argv], env=self.env(), stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=out, cwd=str(self.root))
 
     def agent(self, *args: str, timeout: float = 30) -> RunResult:
         return self.run([AGENT_EXE] + list(args), timeout=timeout)

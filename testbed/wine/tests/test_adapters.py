@@ -12,7 +12,6 @@ import hashlib
 import http.server
 import json
 import re
-import socket
 import subprocess
 import sys
 import threading
@@ -413,9 +412,7 @@ class HttpTest(unittest.TestCase):
     def test_raw_exchanges(self):
         out = bed.host_path("C:\\testbed\\answer.bin")
         port = server.server_address[1]
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            closed = probe.getsockname()[1]
+        closed = wb.closed_loopback_port()
         body = '{"email":"a@b.example"}'
         subkey = "X-NASAPI-Device-Subkey:00:11:22:AA:BB:CC"
         cases = [  # method, port, path, options, (answered, status, error), what the server saw
