@@ -1,19 +1,12 @@
 """TestCloud: the Orvane cloud, its download host, and the proxy in front of them, on one
 loopback port, for the wine tier.
 
-The agent's named proxy is 127.0.0.1:<port>, so every request it makes arrives here, and this
-server is every origin behind the proxy. Absolute-form request lines ("GET http://host/path") and
-origin-form ones ("GET /path", as Wine 8's WinHTTP sends through a proxy) are both accepted; the
-origin is the host of the absolute form, else the Host header:
-
-* API hosts: the two Web API requests of the agent, for the devices added with add_device
-  (kind 1 GET /<prefix>/devices/<id>, kind 2 GET /<prefix>/devices/<id>/software; 401 for any
-  other device, 404 for any other path);
-* the download host: files added with add_download;
-* any other host: 502, as a proxy that cannot reach the origin answers.
-
-Every request is recorded before it is answered; script() replaces the answer for a path with a
-status, a delay, or a dropped connection. Python standard library only.
+The agent's named proxy is 127.0.0.1:<port>, so every request it makes arrives here, whether
+its request line is absolute-form ("GET http://host/path") or origin-form ("GET /path", as Wine
+8's WinHTTP sends through a proxy; the Host header names the origin). The API hosts answer the
+agent's two Web API requests for the devices added with add_device, the download host the
+files of add_download, any other host 502. Every request is recorded before it is answered;
+script() delays or drops the answers for a path. Python standard library only.
 """
 
 from __future__ import annotations
@@ -49,9 +42,8 @@ class Request:
 
 @dataclasses.dataclass
 class Answer:
-    """A scripted answer: the status, and the built-in body, after `delay` seconds (a stop or
-    release_held() drops it instead), or no answer at all (`drop`)."""
-    status: int = 200
+    """A scripted answer: the built-in one after `delay` seconds (a stop or release_held() drops
+    it instead), or no answer at all (`drop`)."""
     delay: float = 0.0
     drop: bool = False
 
@@ -112,7 +104,7 @@ class TestCloud:
         # The latest-software answer.
         self.software = types.SimpleNamespace(ms_ver="1.00", agt_ver="1.00", ms_url="", agt_url="")
         self._lock = threading.Condition()
-        self._requests, self._devices, self._downloads, self._scripts = [], {}, {}, []
+        self._requests, self._devices, self._downloads, self._scripts = [], set(), {}, []
         self._stopping = False
         self._releases = 0  # release_held() calls so far; a delay ends when this changes
         self._server: Optional[ThreadingHTTPServer] = None
@@ -145,11 +137,9 @@ class TestCloud:
     def proxy(self) -> str:
         return "127.0.0.1:%d" % self.port
 
-    def add_device(self, dev_id: str, answer_dev_id: Optional[str] = None, dev_id_changed: str = "0") -> None:
-        """A registered device; its registration data carries `answer_dev_id` (a new one the
-        cloud assigns) when given."""
+    def add_device(self, dev_id: str) -> None:
         with self._lock:
-            self._devices[dev_id.upper()] = ((answer_dev_id or dev_id).upper(), dev_id_changed)
+            self._devices.add(dev_id.upper())
 
     def add_download(self, url: str, data: bytes) -> None:
         with self._lock:
@@ -170,13 +160,9 @@ class TestCloud:
             self._releases += 1
             self._lock.notify_all()
 
-    def requests(self, route: Optional[str] = None, kind: Optional[int] = None) -> list:
+    def requests(self, route: Optional[str] = None) -> list:
         with self._lock:
-            return [r for r in self._requests if route in (None, r.route) and kind in (None, r.kind)]
-
-    def clear_records(self) -> None:
-        with self._lock:
-            self._requests.clear()
+            return [r for r in self._requests if route in (None, r.route)]
 
     def _answer(self, request: Request) -> tuple:
         """(status, body); status 0 drops the connection."""
@@ -192,7 +178,7 @@ class TestCloud:
         if scripted is not None and scripted.drop:
             return 0, b""
         status, body = self._builtin(request)
-        return (scripted.status if scripted else status), body.encode("utf-8") if isinstance(body, str) else body
+        return status, body.encode("utf-8") if isinstance(body, str) else body
 
     def _builtin(self, request: Request) -> tuple:
         if request.route == "download":
@@ -205,11 +191,11 @@ class TestCloud:
             return 404, _compact({"error_id": "4040", "error_field": "path", "error_value": request.path})
         dev_id = request.path.split("/devices/", 1)[1].split("/", 1)[0]
         with self._lock:
-            device = self._devices.get(dev_id.upper())
-        if device is None:
+            known = dev_id.upper() in self._devices
+        if not known:
             return 401, _compact({"error_id": "4012", "error_field": "dev_id", "error_value": dev_id})
         if request.kind == 1:
-            return 200, _compact({"dev_id": device[0], "dev_id_changed": device[1], "mac_adr_changed": "0"})
+            return 200, _compact({"dev_id": dev_id.upper(), "dev_id_changed": "0", "mac_adr_changed": "0"})
         sw = self.software
         # event_def stays the last value, as the agent reads it up to "</config>".
         return 200, _compact({"ms_ver": sw.ms_ver, "agt_ver": sw.agt_ver, "ms_url": sw.ms_url,
