@@ -72,7 +72,7 @@ MONITORING = 0x4000044F
 (SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_RUNNING,
  SERVICE_CONTINUE_PENDING, SERVICE_PAUSE_PENDING, SERVICE_PAUSED) = range(1, 8)
 ERROR_SERVICE_DOES_NOT_EXIST = 1060
-REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 EVENT_DEBUG = "-all,+eventlog,fixme+advapi,+pid"
 
 
@@ -101,12 +101,8 @@ class EventEntry:
     def type_name(self) -> str:
         return {1: "error", 2: "warning", 4: "information"}.get(self.event_type, hex(self.event_type))
 
-    @property
-    def text(self) -> str:
-        return "\n".join(self.strings)
-
     def __str__(self) -> str:
-        return "%-11s 0x%08X %s: %s" % (self.type_name, self.event_id, self.source or "?", self.text)
+        return "%-11s 0x%08X %s: %s" % (self.type_name, self.event_id, self.source or "?", "\n".join(self.strings))
 
 
 _WIDE = r'L"(?:[^"\\]|\\.)*"'
@@ -162,7 +158,7 @@ def parse_event_log(text: str) -> list:
 
 # ---- registry files (.reg, as `reg export` writes and `regedit /S` reads them) ---------------
 
-# A value's REG_* type and data: str for SZ/EXPAND_SZ, int for DWORD, list for MULTI_SZ, bytes for the rest.
+# A value's REG_* type and data: str for SZ/EXPAND_SZ, int for DWORD, bytes for the rest.
 RegValue = collections.namedtuple("RegValue", "type data")
 
 
@@ -197,9 +193,8 @@ def parse_reg_file(text: str) -> dict:
         else:
             kind = int(m.group(5) or "3", 16)
             raw = bytes.fromhex(m.group(6).replace(",", ""))
-            text_value = raw.decode("utf-16-le", errors="surrogatepass")
-            current[name] = RegValue(kind, text_value.rstrip("\0").split("\0") if kind == REG_MULTI_SZ
-                                     else text_value[:-1] if kind in (REG_SZ, REG_EXPAND_SZ) else raw)
+            current[name] = RegValue(kind, raw.decode("utf-16-le", errors="surrogatepass")[:-1]
+                                     if kind in (REG_SZ, REG_EXPAND_SZ) else raw)
     return result
 
 
@@ -242,11 +237,9 @@ def parse_status(text: str) -> ServiceStatus:
 @dataclasses.dataclass
 class RunResult:
     """What one wine call left. `returncode` is the Unix status: the low 8 bits of the exit code."""
-    argv: list
     returncode: int
     stdout: bytes
     stderr: bytes
-    seconds: float
 
     @property
     def out(self) -> str:
@@ -516,35 +509,28 @@ class WineBed:
                 proc.wait(timeout=10)
             raise WineBedError("%s timed out after %ss" % (" ".join(map(str, argv)), timeout))
 
-    def _run_logged(self, argv, env, timeout, stderr=None) -> RunResult:
+    def _run_logged(self, argv, env, timeout) -> RunResult:
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            t = time.monotonic()
-            rc = self._spawn(list(argv), env, out, stderr or err, timeout)
+            rc = self._spawn(list(argv), env, out, err, timeout)
             out.seek(0)
             err.seek(0)
-            return RunResult(list(argv), rc, out.read(), err.read(), time.monotonic() - t)
+            return RunResult(rc, out.read(), err.read())
 
-    def run(self, argv: Sequence[str], timeout: float = 30, capture_events: bool = False,
-            check: bool = False) -> RunResult:
-        """Runs a Windows program (a Windows path or a builtin such as `reg`) with a time-out. With
-        capture_events its ReportEventW calls (and its stderr) go to the event log like a service's.
+    def run(self, argv: Sequence[str], timeout: float = 30, check: bool = False) -> RunResult:
+        """Runs a Windows program (a Windows path or a builtin such as `reg`) with a time-out.
         Raises WineBedError on a time-out, or on a non-zero status when `check`."""
         if not self._started:
             raise WineBedError("the wine bed is not started")
         full = [WINE64] + [str(a) for a in argv]
-        if capture_events:
-            with open(self.events_path, "ab") as events:
-                result = self._run_logged(full, self.env(EVENT_DEBUG), timeout, stderr=events)
-        else:
+        result = self._run_logged(full, self.env(), timeout)
+        # A busy machine loses a run in two ways that say nothing of the program: the server
+        # kills a process whose threads outlive its exit by more than its grace (SIGKILL, exit
+        # code lost), or the loader never launched it. Either way it runs once more.
+        lost = result.returncode == -signal.SIGKILL
+        if lost or b"ShellExecuteEx failed" in result.stdout + result.stderr:
+            sys.stderr.write("winebed: %s %s; running it again\n" % (
+                " ".join(map(str, argv)), "was killed by the wineserver" if lost else "did not launch"))
             result = self._run_logged(full, self.env(), timeout)
-            # A busy machine loses a run in two ways that say nothing of the program: the server
-            # kills a process whose threads outlive its exit by more than its grace (SIGKILL, exit
-            # code lost), or the loader never launched it. Either way it runs once more.
-            lost = result.returncode == -signal.SIGKILL
-            if lost or b"ShellExecuteEx failed" in result.stdout + result.stderr:
-                sys.stderr.write("winebed: %s %s; running it again\n" % (
-                    " ".join(map(str, argv)), "was killed by the wineserver" if lost else "did not launch"))
-                result = self._run_logged(full, self.env(), timeout)
         if check and result.returncode != 0:
             raise WineBedError("%s exited %d\nstdout: %s\nstderr: %s"
                                % (" ".join(map(str, argv)), result.returncode, result.out, result.err))
@@ -618,8 +604,9 @@ class WineBed:
         finally:
             os.unlink(path)
 
-    def reg_export(self, key: str) -> Optional[dict]:
-        """The key and its subkeys read exactly (UTF-16) through `reg export`; None when missing."""
+    def reg_values(self, key: str) -> Optional[dict]:
+        """Values of exactly this key ({name: RegValue}) read exactly (UTF-16) through `reg export`;
+        None when it is missing."""
         fd, path = tempfile.mkstemp(suffix=".reg", dir=self.tmp_dir)
         os.close(fd)
         try:
@@ -631,13 +618,8 @@ class WineBed:
             if "unable to find" in (r.out + r.err).lower():
                 return None
             raise WineBedError("reg export %s failed (%d): %s%s" % (key, r.returncode, r.out, r.err))
-        return parse_reg_file(data.decode("utf-16", errors="surrogatepass"))
-
-    def reg_values(self, key: str) -> Optional[dict]:
-        """Values of exactly this key ({name: RegValue}); None when it is missing."""
-        exported = self.reg_export(key)
-        return None if exported is None else \
-            {k.lower(): v for k, v in exported.items()}[full_key_name(key).lower()]
+        exported = parse_reg_file(data.decode("utf-16", errors="surrogatepass"))
+        return {k.lower(): v for k, v in exported.items()}[full_key_name(key).lower()]
 
     # ---- services ----
 
