@@ -104,7 +104,7 @@ class TestCloud:
         # The latest-software answer.
         self.software = types.SimpleNamespace(ms_ver="1.00", agt_ver="1.00", ms_url="", agt_url="")
         self._lock = threading.Condition()
-        self._requests, self._devices, self._downloads, self._scripts = [], set(), {}, []
+        self._requests, self._devices, self._downloads, self._scripts = [], set(), {}, {}
         self._stopping = False
         self._releases = 0  # release_held() calls so far; a delay ends when this changes
         self._server: Optional[ThreadingHTTPServer] = None
@@ -146,9 +146,9 @@ class TestCloud:
             self._downloads[urlsplit(url).path] = bytes(data)
 
     def script(self, path: str, answer: Answer) -> None:
-        """Answers requests for exactly `path` with `answer`; the newest script wins."""
+        """Answers requests for exactly `path` with `answer` from now on."""
         with self._lock:
-            self._scripts.append((unquote(path), answer))
+            self._scripts[unquote(path)] = answer
 
     def clear_scripts(self) -> None:
         with self._lock:
@@ -167,8 +167,7 @@ class TestCloud:
     def _answer(self, request: Request) -> tuple:
         """(status, body); status 0 drops the connection."""
         with self._lock:
-            scripted = next((a for p, a in reversed(self._scripts)
-                             if p == unquote(request.path) and request.route != "unknown"), None)
+            scripted = self._scripts.get(unquote(request.path)) if request.route != "unknown" else None
             if scripted is not None and scripted.delay > 0:
                 deadline, releases = time.monotonic() + scripted.delay, self._releases
                 while not self._stopping and self._releases == releases and time.monotonic() < deadline:

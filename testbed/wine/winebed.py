@@ -1,12 +1,10 @@
 """winebed: run ORVSVC as a real Windows service inside a throw-away Wine prefix.
 
-A WineBed owns one prefix under ``<build>/wine/``: a copy of a template prefix booted once per
-build folder and Wine version (``wineboot -i`` takes about 7 s, a copy about 1 s), so no test
-sees another's leftovers. It runs its own wineserver in the foreground, so the server has a PID
-we own and stays warm between the many short wine calls (a cold client costs ~0.5 s, and a
-service dies ~2 s after the last client). close() ends the server and then kills by PID every
-process still carrying this WINEPREFIX, as wine processes do not reliably exit when their server
-dies; a watchdog process does the same if the Python process dies without closing.
+A WineBed owns one prefix under ``<build>/wine/``, a copy of a booted template (a copy takes
+about 1 s, ``wineboot -i`` about 7 s), and its own wineserver in the foreground: a PID we own,
+warm between the many short wine calls. close() ends the server and then kills by PID every
+process still carrying this WINEPREFIX (they do not reliably exit with their server); a
+watchdog does the same if the Python process dies without closing.
 
 The session is booted with ``WINEDEBUG=-all,+eventlog,fixme+advapi,+pid`` and its stderr going
 to ``<name>.events.log``: services.exe and every service inherit both, and Wine's stub
@@ -210,8 +208,6 @@ def build_reg_file(keys: Mapping) -> str:
     def data(value) -> str:
         if value is None:
             return "-"
-        if isinstance(value, bool) or not isinstance(value, (int, str, bytes)):
-            raise TypeError("unsupported registry data %r" % (value,))
         if isinstance(value, int):
             return "dword:%08x" % value
         return quoted(value) if isinstance(value, str) else "hex:" + value.hex(",")
@@ -412,9 +408,7 @@ class WineBed:
             if leftovers:
                 self._log("killed wine processes that outlived their server: %s" % leftovers)
         if self._watchdog is not None:
-            self._watchdog.kill()
-            with _quietly():
-                self._watchdog.wait(timeout=10)
+            finish(self._watchdog, 0)
             self._watchdog = None
         self._started = False
         atexit.unregister(self.close)
@@ -449,12 +443,7 @@ class WineBed:
     def _stop_server(self, prefix: Path) -> None:
         self._kill_server(prefix)
         if self._server is not None:
-            with _quietly():
-                self._server.wait(timeout=10)
-            if self._server.poll() is None:
-                self._server.kill()
-                with _quietly():
-                    self._server.wait(timeout=10)
+            finish(self._server, 10)
             self._server = None
 
     def _ensure_template(self) -> Path:
@@ -504,9 +493,7 @@ class WineBed:
         try:
             return _wait_exit(proc, timeout)
         except subprocess.TimeoutExpired:
-            proc.kill()
-            with _quietly():
-                proc.wait(timeout=10)
+            finish(proc, 0)
             raise WineBedError("%s timed out after %ss" % (" ".join(map(str, argv)), timeout))
 
     def _run_logged(self, argv, env, timeout) -> RunResult:
@@ -731,14 +718,10 @@ STOP_TIMEOUT = 75
 
 
 class AgentModule:
-    """The real agent of one test module: ORVSVC.exe (`agent_files` beside it, `tools` in
-    TOOLS_DIR), its settings keys, the test cloud as its proxy with the device registered,
-    `settings` in its Status key, `keys` imported, the service installed. Use:
-
-        agent = winebed.AgentModule("name", settings={...})
-        setUpModule, tearDownModule = agent.set_up, agent.tear_down
-        class SomeTest(winebed.AgentTest): agent = agent
-    """
+    """The real agent of one test module (its set_up and tear_down are the module's):
+    ORVSVC.exe (`agent_files` beside it, `tools` in TOOLS_DIR), its settings keys, the test cloud
+    as its proxy with the device registered, `settings` in its Status key, `keys` imported, the
+    service installed."""
 
     def __init__(self, name: str, settings: Optional[Mapping] = None, keys: Optional[Mapping] = None,
                  agent_files: Sequence[str] = (), tools: Sequence[str] = (), install: bool = True):
@@ -800,20 +783,26 @@ class AgentModule:
     def pool(self) -> Path:
         return self.bed.host_path(AGENT_DIR + "\\MessagePool")
 
-    def messages(self, prefix: str = "RE") -> list:
-        """The pool's messages of one kind, oldest first. The agent holds a file exclusively while
-        writing it, which the host side of Wine does not see: one caught half-written is left for
-        the next look."""
-        found = []
-        for path in sorted(self.pool().glob(prefix + "[[]*].json"), key=lambda p: int(p.name[3:-6], 16)):
+    def pool_files(self, prefix: str = "R") -> dict:
+        """{path: its message, or why it cannot be read} of the pool's message files whose names
+        start with `prefix`, oldest first."""
+        found = {}
+        for path in sorted(self.pool().glob(prefix + "*[[]*].json"), key=lambda p: int(p.name[3:-6], 16)):
             try:
                 data = path.read_bytes()
                 if not data.startswith(b"\xef\xbb\xbf"):
                     raise ValueError("no byte order mark")
-                found.append(json.loads(data[3:].decode("utf-8")))
-            except (OSError, ValueError):
-                continue
+                found[path] = json.loads(data[3:].decode("utf-8"))
+                if not isinstance(found[path], dict):
+                    raise ValueError("not an object")
+            except (OSError, ValueError) as e:
+                found[path] = e
         return found
+
+    def messages(self, prefix: str = "RE") -> list:
+        """The pool's messages. The agent holds a file exclusively while writing it, which the host
+        side of Wine does not see: one caught half-written is left for the next look."""
+        return [m for m in self.pool_files(prefix).values() if isinstance(m, dict)]
 
     def events(self, act_id: int) -> list:
         return [e for e in self.messages("RE") if e["act_id"] == act_id]

@@ -1,12 +1,7 @@
-"""Wine tier: the real ORVSVC.exe watching the machine it runs on, and a simulated appliance.
-
-The appliance is a four-bay Meridex appliance of the LCD series, as the maker's model key tells
-it. The agent checks every two seconds and has no uploader, so its messages stay in the pool.
-Covered: a program written under the uninstall key while the agent runs gives 1140 with the
-exact text and removing it 1150 (registry change notification across processes); status
-messages carry what Wine's performance counters give; the storage pass, with no Virtual Disk
-Service and no SMART answers under Wine, logs an unreadable layout on every pass, shows four
-empty bays and raises no storage event.
+"""Wine tier: the real ORVSVC.exe watching the machine it runs on, a four-bay Meridex appliance
+of the LCD series as the maker's model key tells it, checking every two seconds with no
+uploader, so its messages stay in the pool: registry change notification across processes,
+Wine's performance counters, and the storage pass without Virtual Disk Service or SMART.
 """
 
 import sys

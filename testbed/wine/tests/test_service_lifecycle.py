@@ -4,6 +4,7 @@ answers the power manager's handshake; its compiled resources hold what Event Vi
 Explorer read. Each test first returns the prefix to "not installed" with Wine's own tools.
 """
 
+import re
 import sys
 import unittest
 from pathlib import Path
@@ -106,15 +107,9 @@ SEVERITY_BITS = {"Success": 0x0, "Informational": 0x1, "Warning": 0x2, "Error": 
 
 def message_table_ids():
     """The event ids the message table source declares, as full 32-bit ids."""
-    ids = []
-    message_id = None
-    for line in (SOURCE_ROOT / "src" / "service" / "agent_messages.mc").read_text().splitlines():
-        if line.startswith("MessageId="):
-            message_id = int(line.split("=", 1)[1], 0)
-        elif line.startswith("Severity=") and message_id is not None:
-            ids.append((SEVERITY_BITS[line.split("=", 1)[1]] << 30) | message_id)
-            message_id = None
-    return ids
+    text = (SOURCE_ROOT / "src" / "service" / "agent_messages.mc").read_text()
+    return [SEVERITY_BITS[severity] << 30 | int(number, 0)
+            for number, severity in re.findall(r"^MessageId=(\S+)\s+Severity=(\w+)", text, re.M)]
 
 
 class ResourcesTest(unittest.TestCase):

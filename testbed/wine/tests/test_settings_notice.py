@@ -1,7 +1,7 @@
 """Wine tier: the running agent tells the settings program each time a monitoring or
 monitoring-stopped loop starts, with a 260-byte notice (result 1, empty text) on the settings
-program's pipe, and sends its registration record on control 130. The stand-in settings
-program (settingsstub.exe) serves that pipe in the bed and writes down every message.
+program's pipe. The stand-in settings program (settingsstub.exe) serves that pipe in the bed
+and writes down every message.
 """
 
 import sys
@@ -58,16 +58,6 @@ class NoticeTest(wb.AgentTest):
             agent.control(code)
             agent.wait_entry(entry, mark)
             self.assertEqual((agent.status_value("ServiceStatus"), program(count)), (state, [STATE_NOTICE] * count))
-    def test_a_registration_refresh_sends_the_registration_record(self):
-        program = self.settings_program("record.txt")
-        agent.start()
-        agent.control(130)
-        record = program(2)[1]
-        self.assertEqual(len(record), 1441)
-        self.assertIn(record[4], (2, 4))  # monitoring, with or without the cloud's answer
-        self.assertEqual(record[21:37], bytes.fromhex(wb.DEVICE_ID))
-        self.assertEqual(record[661:693], b"WIN" + b"\x00" * 29)
-        self.assertEqual(record[1117:1181].rstrip(b"\x00"), b"ORVSVC")  # the module name, no extension
 
 
 if __name__ == "__main__":
