@@ -1,5 +1,4 @@
-"""TestCloud: the Orvane cloud, its download host, and the proxy in front of them, on one
-loopback port, for the wine tier.
+"""TestCloud: the Orvane cloud, its download host and the proxy in front of them on one port.
 
 The agent's named proxy is 127.0.0.1:<port>, so every request it makes arrives here, whether
 its request line is absolute-form ("GET http://host/path") or origin-form ("GET /path", as Wine
@@ -38,14 +37,6 @@ class Request:
 
     def header(self, name: str, default: Optional[str] = None) -> Optional[str]:
         return next((v for k, v in self.headers if k.lower() == name.lower()), default)
-
-
-@dataclasses.dataclass
-class Answer:
-    """A scripted answer: the built-in one after `delay` seconds (a stop or release_held() drops
-    it instead), or no answer at all (`drop`)."""
-    delay: float = 0.0
-    drop: bool = False
 
 
 def _compact(members: dict) -> str:
@@ -98,8 +89,6 @@ class _Handler(BaseHTTPRequestHandler):
 
 
 class TestCloud:
-    __test__ = False  # not a test case, whatever its name says to a test collector
-
     def __init__(self):
         # The latest-software answer.
         self.software = types.SimpleNamespace(ms_ver="1.00", agt_ver="1.00", ms_url="", agt_url="")
@@ -145,10 +134,11 @@ class TestCloud:
         with self._lock:
             self._downloads[urlsplit(url).path] = bytes(data)
 
-    def script(self, path: str, answer: Answer) -> None:
-        """Answers requests for exactly `path` with `answer` from now on."""
+    def script(self, path: str, delay: Optional[float]) -> None:
+        """From now on requests for exactly `path` are answered after `delay` seconds (a stop or
+        release_held() drops them instead), or never (None: the connection is dropped)."""
         with self._lock:
-            self._scripts[unquote(path)] = answer
+            self._scripts[unquote(path)] = delay
 
     def clear_scripts(self) -> None:
         with self._lock:
@@ -167,15 +157,14 @@ class TestCloud:
     def _answer(self, request: Request) -> tuple:
         """(status, body); status 0 drops the connection."""
         with self._lock:
-            scripted = self._scripts.get(unquote(request.path)) if request.route != "unknown" else None
-            if scripted is not None and scripted.delay > 0:
-                deadline, releases = time.monotonic() + scripted.delay, self._releases
-                while not self._stopping and self._releases == releases and time.monotonic() < deadline:
-                    self._lock.wait(deadline - time.monotonic())
-                if time.monotonic() < deadline:
-                    return 0, b""
-        if scripted is not None and scripted.drop:
-            return 0, b""
+            delay = self._scripts.get(unquote(request.path), 0.0) if request.route != "unknown" else 0.0
+            if delay is None:
+                return 0, b""
+            deadline, releases = time.monotonic() + delay, self._releases
+            while not self._stopping and self._releases == releases and time.monotonic() < deadline:
+                self._lock.wait(deadline - time.monotonic())
+            if time.monotonic() < deadline:
+                return 0, b""
         status, body = self._builtin(request)
         return status, body.encode("utf-8") if isinstance(body, str) else body
 

@@ -22,8 +22,7 @@ class DiagnosisBesideTheRunningService(wb.AgentTest):
     def test_diag_reports_the_running_agent(self):
         agent.start()
         result = agent.bed.agent("-diag", timeout=60)
-        self.assertEqual(result.returncode, 0, result.err)
-        self.assertEqual(agent.bed.query(wb.SERVICE).state, wb.SERVICE_RUNNING)
+        self.assertEqual((result.returncode, agent.bed.query(wb.SERVICE).state), (0, wb.SERVICE_RUNNING), result.err)
         lines = dict(reversed(re.findall(r"^  (\S(?:[^\r\n]*?\S)?)  +([^\r\n]*?)\s*$", result.out, re.M)))
         expected = {"installed": "yes", "state": "running", "CheckInterval": "3600", "DEVICEID": wb.DEVICE_TEXT,
                     "state at next reading": "2 monitoring"}

@@ -50,8 +50,8 @@ class OrvdiagTest(unittest.TestCase):
             with self.subTest(path=path):
                 host = subprocess.run([HOST_BIN, "hd", str(DUMP_DIR / name)], capture_output=True, timeout=60)
                 result = bed.run([EXE, "hd", path], timeout=60)
-                self.assertEqual((result.returncode, result.stderr, result.stdout), (0, b"", host.stdout))
-                self.assertEqual((host.returncode, host.stderr, host.stdout.lstrip()[:1]), (0, b"", b"{"))
+                self.assertEqual((result.returncode, result.stderr, result.stdout, host.returncode, host.stderr,
+                                  host.stdout.lstrip()[:1]), (0, b"", host.stdout, 0, b"", b"{"))
 
 
 if __name__ == "__main__":
