@@ -12,6 +12,7 @@
 #include "../common/standin.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -29,14 +30,16 @@ std::uint32_t Read(const std::string& data, size_t at, int bytes) {
 int ReadEntries(const std::string& zip, std::vector<Entry>& entries) {
     size_t at = 0;
     while (zip.size() - at >= 30 && Read(zip, at, 4) == 0x04034b50u) {
-        const std::uint32_t method = Read(zip, at + 8, 2);
         const size_t size = Read(zip, at + 18, 4);
-        const size_t nameLength = Read(zip, at + 26, 2);
-        const size_t dataAt = at + 30 + nameLength + Read(zip, at + 28, 2);
-        if (method != 0 || dataAt > zip.size() || zip.size() - dataAt < size) return 3;
-        const std::optional<std::wstring> name = standin::FromCodePage(CP_UTF8, zip.substr(at + 30, nameLength));
-        if (!name || name->empty()) return 4;
-        Entry entry{*name, std::string_view(zip).substr(dataAt, size)};
+        const int nameLength = static_cast<int>(Read(zip, at + 26, 2));
+        const size_t dataAt = at + 30 + static_cast<size_t>(nameLength) + Read(zip, at + 28, 2);
+        if (Read(zip, at + 8, 2) != 0 || dataAt > zip.size() || zip.size() - dataAt < size) return 3;
+        // Names are UTF-8: one that is not is refused like an unsafe one.
+        Entry entry{std::wstring(static_cast<size_t>(nameLength), L'\0'), std::string_view(zip).substr(dataAt, size)};
+        const int wide = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, zip.data() + at + 30, nameLength,
+                                               entry.name.data(), nameLength);
+        if (wide <= 0) return 4;
+        entry.name.resize(static_cast<size_t>(wide));
         for (wchar_t& c : entry.name) c = c == L'/' ? L'\\' : c;
         if (entry.name.front() == L'\\' || entry.name.find(L':') != std::wstring::npos ||
             (L"\\" + entry.name + L"\\").find(L"\\..\\") != std::wstring::npos) {
@@ -48,42 +51,26 @@ int ReadEntries(const std::string& zip, std::vector<Entry>& entries) {
     return entries.empty() ? 3 : 0;
 }
 
-// Creates `path` and the folders above it; true when it is a folder afterwards.
-bool MakeFolders(const std::wstring& path) {
-    if (standin::IsFolder(path)) return true;
-    const size_t slash = path.find_last_of(L'\\');
-    if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':') {
-        if (!MakeFolders(path.substr(0, slash))) return false;
-    }
-    return ::CreateDirectoryW(path.c_str(), nullptr) || standin::IsFolder(path);
-}
+}  // namespace
 
-int Extract(const std::wstring& zipPath, const std::wstring& outFolder) {
-    const std::optional<std::string> zip = standin::ReadWholeFile(zipPath, 512u * 1024 * 1024);
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3 || argv[1][0] == L'\0' || argv[2][0] == L'\0') return 1;
+    std::wstring outFolder = argv[2];
+    while (!outFolder.empty() && (outFolder.back() == L'\\' || outFolder.back() == L'/')) outFolder.pop_back();
+    const std::optional<std::string> zip = standin::ReadWholeFile(argv[1], 512u * 1024 * 1024);
     if (!zip) return 2;
     std::vector<Entry> entries;
     if (const int failure = ReadEntries(*zip, entries)) return failure;
     for (const Entry& entry : entries) {
+        // Every folder on the way, the out folder's own parents included, may exist already.
         const std::wstring target = outFolder + L"\\" + entry.name;
-        const bool folder = target.back() == L'\\';
-        if (!MakeFolders(target.substr(0, target.find_last_of(L'\\')))) return 5;
-        if (folder) continue;
-        standin::Handle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        for (size_t at = target.find(L'\\', 3); at != std::wstring::npos; at = target.find(L'\\', at + 1)) {
+            (void)::CreateDirectoryW(target.substr(0, at).c_str(), nullptr);
+        }
+        if (target.back() == L'\\') continue;
+        const standin::Handle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file || !standin::WriteAll(file.get(), entry.data)) return 5;
     }
-    standin::WriteStd(STD_OUTPUT_HANDLE, "ORVZIP: " + std::to_string(entries.size()) + " entries extracted\r\n");
     return 0;
-}
-
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    if (argc != 3 || argv[1][0] == L'\0' || argv[2][0] == L'\0') {
-        standin::WriteStd(STD_OUTPUT_HANDLE, "usage: ORVZIP.exe ZIPFILE OUTFOLDER\r\n");
-        return 1;
-    }
-    std::wstring outFolder = argv[2];
-    while (!outFolder.empty() && (outFolder.back() == L'\\' || outFolder.back() == L'/')) outFolder.pop_back();
-    return Extract(argv[1], outFolder);
 }

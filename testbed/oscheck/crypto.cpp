@@ -3,18 +3,19 @@
 // tab, CR and LF escaped:
 //   sha256 HEX             -> "sha256" TAB <0|1> TAB <64 lower-case hex digits>, of the bytes
 //                             HEX spells ("-" for none: arguments pass through code pages)
-//   decrypt KEY VALUE      -> "decrypt" TAB <CCryptString status> TAB <text> (HKLM\KEY, value VALUE)
-//   signer PATH            -> "signer" TAB <0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
-//   trust PATH             -> "trust" TAB <0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
-//                             (the names of the signer the verification accepted)
-//   acp                    -> "acp" TAB <the ANSI code page>
-//   containers             -> "acquire" TAB <attempt> TAB <0|1> TAB <error as 0x%08X>, one per
-//                             attempt on the enhanced provider's default key container
+//   decrypt KEY VALUE      -> "decrypt" TAB <the ANSI code page> TAB <CCryptString status> TAB <text>
+//                             (HKLM\KEY, value VALUE)
+//   signature PATH         -> "signature" TAB <names read 0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
+//                             TAB <trusted 0|1> TAB <error as 0x%08X> TAB <issuer> TAB <subject>
+//                             (the embedded signer's names, then the trust answer with the names of
+//                             the signer the verification accepted)
+//   containers             -> "acquire" TAB <attempt> TAB <0|1> TAB <error as 0x%08X>: the enhanced
+//                             provider's default key container deleted, the default asked for,
+//                             then the adapter's key
 //   service OUT            -> runs as a service: writes what `containers` prints into OUT, stops
 //   private DIR            -> "private" TAB <error as 0x%08X> TAB <owner: system|administrators|self|other>
-//                             TAB <folder SDDL> TAB <SDDL of a file made in it> TAB <removal error>:
-//                             the update's private folder made, read back and removed through
-//                             the file-system adapter's hold
+//                             TAB <folder SDDL> TAB <removal error>: the update's private folder
+//                             made, read back and removed through the file-system adapter's hold
 // Exit status 2 for an unknown command or a wrong argument count.
 #include <array>
 #include <cstdio>
@@ -38,10 +39,14 @@ namespace {
 
 using namespace orv;
 
-unsigned long Code(os::OsError error) { return static_cast<unsigned long>(error); }
+std::string Hex32(os::OsError error) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(error));
+  return text;
+}
 
-// The default container is the settings program's choice and what a service account may lack;
-// each attempt is reported on its own so the first-run and later-run answers can be told apart.
+// The default container is the settings program's choice and what a service account may lack:
+// with none there, the adapter must still derive a key.
 std::string ContainerAttempts() {
   std::string lines;
   const auto attempt = [&lines](const char* label, DWORD flags) {
@@ -50,53 +55,31 @@ std::string ContainerAttempts() {
     const DWORD error = ok ? 0 : ::GetLastError();
     // A deleted key set hands back no handle to release.
     if (ok && provider != 0 && (flags & CRYPT_DELETEKEYSET) == 0) ::CryptReleaseContext(provider, 0);
-    char line[160];
-    std::snprintf(line, sizeof line, "acquire\t%s\t%d\t0x%08lX\n", label, ok ? 1 : 0, static_cast<unsigned long>(error));
-    lines += line;
+    lines += std::string("acquire\t") + label + "\t" + (ok ? "1\t" : "0\t") + Hex32(error) + "\n";
   };
-  attempt("default", 0);
-  attempt("verifycontext", CRYPT_VERIFYCONTEXT);
-  attempt("newkeyset", CRYPT_NEWKEYSET);
-  attempt("default-after-newkeyset", 0);
   attempt("deletekeyset", CRYPT_DELETEKEYSET);
-  attempt("default-after-delete", 0);
-  // What the adapter does, from the state the probe leaves (no container).
+  attempt("default", 0);
   os::KeyStep failed = os::KeyStep::Done;
   win32::Win32Crypto crypto;
   const std::uint8_t phrase[] = {'x'};
   const auto key = crypto.DeriveRc4Key(phrase, failed);
-  char line[160];
-  std::snprintf(line, sizeof line, "acquire\tadapter\t%d\t0x%08lX\n", key ? 1 : 0, Code(key.error()));
-  lines += line;
-  return lines;
+  return lines + "acquire\tadapter\t" + (key ? "1\t" : "0\t") + Hex32(key.error()) + "\n";
 }
 
-// --- the update's private folder, as the system reads it back ---
-
-std::string SecurityText(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  constexpr SECURITY_INFORMATION kParts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  const DWORD error = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, kParts, nullptr, nullptr, nullptr,
-                                              nullptr, &descriptor);
-  if (error != ERROR_SUCCESS) return "error " + std::to_string(error);
-  wchar_t* text = nullptr;
-  std::string result = "unconvertible";
-  if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kParts, &text, nullptr)) {
-    result = win32::Narrow(text);
-    ::LocalFree(text);
-  }
-  ::LocalFree(descriptor);
-  return result;
-}
-
+// The update's private folder, as the system reads it back.
 std::string PrivateFolder(win32::Win32Ports& ports, const std::string& folder) {
   const os::OsError made = ports.files.MakePrivateDirectory(folder);
-  const std::string file = folder + "\\inside.txt";
-  const std::uint8_t byte[] = {'x'};
-  (void)ports.files.WriteWholeFile(file, byte, os::CreateMode::NewOnly);
-  const std::string folderText = SecurityText(win32::Wide(folder));
-  const std::string fileText = SecurityText(win32::Wide(file));
-  (void)ports.files.RemoveFile(file);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  constexpr SECURITY_INFORMATION kParts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  wchar_t* text = nullptr;
+  std::string sddl = "unreadable";
+  if (::GetNamedSecurityInfoW(win32::Wide(folder).c_str(), SE_FILE_OBJECT, kParts, nullptr, nullptr, nullptr, nullptr,
+                              &descriptor) == ERROR_SUCCESS &&
+      ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kParts, &text, nullptr)) {
+    sddl = win32::Narrow(text);
+    ::LocalFree(text);
+  }
+  if (descriptor != nullptr) ::LocalFree(descriptor);
   const char* owner = "none";
   os::OsError removed = os::kSuccess;
   if (auto held = ports.files.HoldPath(folder)) {
@@ -109,11 +92,7 @@ std::string PrivateFolder(win32::Win32Ports& ports, const std::string& folder) {
   } else {
     removed = held.error();
   }
-  char head[64];
-  std::snprintf(head, sizeof head, "private\t0x%08lX\t%s\t", Code(made), owner);
-  char tail[32];
-  std::snprintf(tail, sizeof tail, "\t0x%08lX\n", Code(removed));
-  return head + Escaped(folderText) + "\t" + Escaped(fileText) + tail;
+  return "private\t" + Hex32(made) + "\t" + owner + "\t" + Escaped(sddl) + "\t" + Hex32(removed) + "\n";
 }
 
 // --- running as a service: one probe, written to a file, then stopped ---
@@ -147,71 +126,47 @@ int CryptoCheck(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   const auto arg = [argv](int i) { return win32::Narrow(argv[i]); };
   win32::Win32Ports ports;
+  std::string line;
   if (command == L"sha256" && argc == 3) {
     std::vector<std::uint8_t> data;
     const std::string hexText = arg(2) == "-" ? std::string() : arg(2);
-    for (std::size_t i = 0; i < hexText.size(); i += 2) {
-      unsigned value = 0;
-      if (i + 1 == hexText.size() || std::sscanf(hexText.c_str() + i, "%2x", &value) != 1) {
-        std::fprintf(stderr, "oscheck crypto: not hex digits: %s\n", hexText.c_str());
-        return 2;
-      }
-      data.push_back(static_cast<std::uint8_t>(value));
+    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) {
+      data.push_back(static_cast<std::uint8_t>(std::stoul(hexText.substr(i, 2), nullptr, 16)));
     }
     std::array<std::uint8_t, 32> digest{};
-    const bool ok = ports.crypto.Sha256(data, digest);
-    std::string hex;
-    for (const auto b : digest) {
-      char pair[3];
-      std::snprintf(pair, sizeof pair, "%02x", b);
-      hex += pair;
-    }
-    std::printf("sha256\t%d\t%s\n", ok ? 1 : 0, hex.c_str());
-    return 0;
-  }
-  if (command == L"decrypt" && argc == 4) {
+    line = std::string("sha256\t") + (ports.crypto.Sha256(data, digest) ? "1\t" : "0\t");
+    for (const auto b : digest) line += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0x0F]};
+    line += "\n";
+  } else if (command == L"decrypt" && argc == 4) {
     CCryptString crypt(ports.Ports());
     std::string text;
     const int status = crypt.DecryptRegistryValue(text, arg(2), arg(3));
-    std::printf("decrypt\t%d\t%s\n", status, Escaped(text).c_str());
-    return 0;
-  }
-  if (command == L"signer" && argc == 3) {
+    line = "decrypt\t" + std::to_string(::GetACP()) + "\t" + std::to_string(status) + "\t" + Escaped(text) + "\n";
+  } else if (command == L"signature" && argc == 3) {
     CCryptString crypt(ports.Ports());
-    std::string issuer;
-    std::string subject;
+    os::SignerNames embedded;
     os::OsError error = 0;
-    const bool ok = crypt.GetSignerNames(arg(2), issuer, subject, error);
-    std::printf("signer\t%d\t0x%08lX\t%s\t%s\n", ok ? 1 : 0, Code(error), Escaped(issuer).c_str(),
-                Escaped(subject).c_str());
-    return 0;
-  }
-  if (command == L"trust" && argc == 3) {
-    os::OsError error = 0;
-    os::SignerNames signer;
-    const bool ok = ports.crypto.VerifySignature(arg(2), signer, error);
-    std::printf("trust\t%d\t0x%08lX\t%s\t%s\n", ok ? 1 : 0, Code(error), Escaped(signer.issuer).c_str(),
-                Escaped(signer.subject).c_str());
-    return 0;
-  }
-  if (command == L"private" && argc == 3) {
-    std::fputs(PrivateFolder(ports, arg(2)).c_str(), stdout);
-    return 0;
-  }
-  if (command == L"acp" && argc == 2) {
-    std::printf("acp\t%u\n", ::GetACP());
-    return 0;
-  }
-  if (command == L"containers" && argc == 2) {
-    std::fputs(ContainerAttempts().c_str(), stdout);
-    return 0;
-  }
-  if (command == L"service" && argc == 3) {
+    const bool read = crypt.GetSignerNames(arg(2), embedded.issuer, embedded.subject, error);
+    line = std::string("signature\t") + (read ? "1\t" : "0\t") + Hex32(error) + "\t" + Escaped(embedded.issuer) +
+           "\t" + Escaped(embedded.subject);
+    os::SignerNames verified;
+    os::OsError trustError = 0;
+    const bool trusted = ports.crypto.VerifySignature(arg(2), verified, trustError);
+    line += std::string(trusted ? "\t1\t" : "\t0\t") + Hex32(trustError) + "\t" + Escaped(verified.issuer) + "\t" +
+            Escaped(verified.subject) + "\n";
+  } else if (command == L"private" && argc == 3) {
+    line = PrivateFolder(ports, arg(2));
+  } else if (command == L"containers" && argc == 2) {
+    line = ContainerAttempts();
+  } else if (command == L"service" && argc == 3) {
     serviceOutput = argv[2];
     wchar_t name[] = L"";
     const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;
+  } else {
+    std::fprintf(stderr, "oscheck crypto: unknown command or wrong arguments\n");
+    return 2;
   }
-  std::fprintf(stderr, "oscheck crypto: unknown command or wrong arguments\n");
-  return 2;
+  std::fputs(line.c_str(), stdout);
+  return 0;
 }

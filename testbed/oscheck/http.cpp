@@ -2,7 +2,7 @@
 // wine-tier transport test.
 //
 //   oscheck http raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--proxy HOST:PORT]
-//                                              [--user NAME] [--password TEXT] [--deadline MS]
+//                                              [--deadline MS]
 //       one exchange through WinHttpClient; the body goes to OUTFILE.
 //   oscheck http api KIND
 //       one request of KIND through AgentCtrl_WebAPI for the staging host (no TLS), with the
@@ -38,21 +38,15 @@ int Raw(const std::vector<std::string>& args) {
   request.port = static_cast<std::uint16_t>(std::strtoul(args[3].c_str(), nullptr, 10));
   request.secure = false;
   request.path = args[4];
-  const std::string& outFile = args[5];
   for (std::size_t i = 6; i + 1 < args.size(); i += 2) {
     const std::string& option = args[i];
     const std::string& value = args[i + 1];
     if (option == "--header") {
-      if (!request.headers.empty()) request.headers += "\r\n";
-      request.headers += value;
+      request.headers += (request.headers.empty() ? "" : "\r\n") + value;
     } else if (option == "--body") {
       request.body.assign(value.begin(), value.end());
     } else if (option == "--proxy") {
       request.proxy.server = value;
-    } else if (option == "--user") {
-      request.proxy.user = value;
-    } else if (option == "--password") {
-      request.proxy.password = value;
     } else if (option == "--deadline") {
       request.deadlineMs = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
     } else {
@@ -63,7 +57,7 @@ int Raw(const std::vector<std::string>& args) {
   os::HttpResponse response;
   os::OsError error = os::kSuccess;
   const bool answered = client.IsAvailable() && client.Exchange(request, response, error);
-  if (FILE* out = _wfopen(win32::Wide(outFile).c_str(), L"wb")) {
+  if (FILE* out = _wfopen(win32::Wide(args[5]).c_str(), L"wb")) {
     if (!response.body.empty()) std::fwrite(response.body.data(), 1, response.body.size(), out);
     std::fclose(out);
   }
@@ -92,14 +86,6 @@ int Api(const std::vector<std::string>& args) {
   return 0;
 }
 
-int ErrorText(const std::vector<std::string>& args) {
-  if (args.size() < 2) return 2;
-  win32::Win32SystemInfo system;
-  const auto code = static_cast<os::OsError>(std::strtoul(args[1].c_str(), nullptr, 0));
-  std::printf("text=%s\n", system.ModuleErrorText(AgentCtrl_WebAPI::kErrorModuleName, code).c_str());
-  return 0;
-}
-
 }  // namespace
 
 int HttpCheck(int argc, wchar_t** argv) {
@@ -108,6 +94,8 @@ int HttpCheck(int argc, wchar_t** argv) {
   if (args.empty()) return 2;
   if (args[0] == "raw") return Raw(args);
   if (args[0] == "api") return Api(args);
-  if (args[0] == "errtext") return ErrorText(args);
-  return 2;
+  if (args[0] != "errtext" || args.size() < 2) return 2;
+  const auto code = static_cast<os::OsError>(std::strtoul(args[1].c_str(), nullptr, 0));
+  std::printf("text=%s\n", win32::Win32SystemInfo().ModuleErrorText(AgentCtrl_WebAPI::kErrorModuleName, code).c_str());
+  return 0;
 }

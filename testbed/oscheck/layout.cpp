@@ -1,8 +1,6 @@
 // oscheck layout: the storage layout's adapters as a monitoring pass calls them, one command each:
 //   oscheck layout vds
 //     vds TAB <ok> TAB <error, 0x%08X> TAB <milliseconds> TAB <disks> TAB <volumes> TAB <letters>
-//     then per disk:   disk TAB <id> TAB <status> TAB <health> TAB <bus> TAB <address> TAB <device>
-//     and per volume:  volume TAB <id> TAB <type> TAB <health> TAB <file system> TAB <extent disks>
 //   oscheck layout volume ROOT
 //     space TAB <ok> TAB <error> TAB <free to caller> TAB <total> TAB <total free>
 //     filesystem TAB <ok> TAB <error> TAB <name>
@@ -12,8 +10,7 @@
 //     reload TAB <error>            (a second Load while loaded)
 //     unload TAB <loaded>
 //     after_unload TAB <result>
-// Texts are UTF-8 with backslash, tab, CR and LF escaped. Libraries are looked up as in the
-// agent: loaded by name only from the system folder.
+// Texts are UTF-8 with backslash, tab, CR and LF escaped.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +18,6 @@
 #include <string_view>
 
 #include "os/win32/encryption_library_win32.h"
-#include "os/win32/process_control_win32.h"
 #include "os/win32/virtual_disk_service_vds.h"
 #include "os/win32/volume_queries_win32.h"
 #include "os/win32/wide_text.h"
@@ -42,16 +38,6 @@ int CheckVds() {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   std::printf("vds\t%d\t0x%08lX\t%lld\t%zu\t%zu\t%zu\n", ok ? 1 : 0, Number(error), static_cast<long long>(ms.count()),
               snapshot.disks.size(), snapshot.volumes.size(), snapshot.driveLetters.size());
-  for (const auto& disk : snapshot.disks) {
-    std::printf("disk\t%s\t%lu\t%lu\t%lu\t%s\t%s\n", disk.id.c_str(), Number(disk.status), Number(disk.health),
-                Number(disk.busType), Escaped(disk.diskAddress).c_str(), Escaped(disk.deviceName).c_str());
-  }
-  for (const auto& volume : snapshot.volumes) {
-    std::string extents;
-    for (const auto& id : volume.extentDiskIds) extents += (extents.empty() ? "" : ",") + id;
-    std::printf("volume\t%s\t%lu\t%lu\t%lu\t%s\n", volume.id.c_str(), Number(volume.type), Number(volume.health),
-                Number(volume.fileSystemType), extents.c_str());
-  }
   return 0;
 }
 
@@ -87,7 +73,6 @@ int CheckEncryption(const std::string& path, const std::string& volumeId) {
 }  // namespace
 
 int LayoutCheck(int argc, wchar_t** argv) {
-  if (orv::win32::Win32ProcessControl().LoadLibrariesFromSystemFolderOnly() != orv::os::kSuccess) return 3;
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"vds" && argc == 2) return CheckVds();
   if (command == L"volume" && argc == 3) return CheckVolume(orv::win32::Narrow(argv[2]));

@@ -20,6 +20,14 @@ inline std::string Escaped(std::string_view text) {
   return out;
 }
 
+// Each field after a tab, for the rest of a line.
+template <typename... Fields>
+std::string Tabbed(const Fields&... fields) {
+  std::string out;
+  ((out += '\t', out += fields), ...);
+  return out;
+}
+
 // Each sub-command gets its own name as argv[0], its arguments after it.
 int CryptoCheck(int argc, wchar_t** argv);
 int HidCheck(int argc, wchar_t** argv);

@@ -24,21 +24,18 @@
 namespace {
 
 template <typename Block>
-int AllZero(const Block& block) {
-  return std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; }) ? 1 : 0;
+std::string AllZero(const Block& block) {
+  return std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; }) ? "1" : "0";
 }
 
 void Line(const char* what, bool ok, orv::os::OsError error, const std::string& rest) {
-  std::printf("%s\t%d\t%lu\t%s\n", what, ok ? 1 : 0, static_cast<unsigned long>(error), rest.c_str());
+  std::printf("%s\t%d\t%lu%s\n", what, ok ? 1 : 0, static_cast<unsigned long>(error), rest.c_str());
 }
 
 }  // namespace
 
 int StorageCheck(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: oscheck storage DEVICE\n");
-    return 2;
-  }
+  if (argc != 2) return 2;
   const std::string device = orv::win32::Narrow(argv[1]);
   orv::win32::Win32StorageDevice disks;
   orv::os::OsError error = 0;
@@ -46,25 +43,21 @@ int StorageCheck(int argc, wchar_t** argv) {
   orv::IdentifyBlock identify;
   identify.fill(0xEE);
   bool ok = orv::Identify(disks, device, identify, true, &error);
-  Line("identify", ok, error, std::to_string(AllZero(identify)));
-
+  Line("identify", ok, error, Tabbed(AllZero(identify)));
   for (const auto& [what, feature] : {std::pair{"smart_data", orv::kSmartReadData},
                                       std::pair{"smart_thresholds", orv::kSmartReadThresholds}}) {
     orv::SmartBlock smart;
     smart.fill(0xEE);
     ok = orv::ReadSmart(disks, device, feature, smart, &error);
-    Line(what, ok, error, std::to_string(AllZero(smart)));
+    Line(what, ok, error, Tabbed(AllZero(smart)));
   }
-
   orv::DeviceDescriptorTexts texts;
   ok = orv::QueryDeviceDescriptor(disks, device, texts, &error);
-  Line("descriptor", ok, error,
-       Escaped(texts.vendorId) + "\t" + Escaped(texts.productId) + "\t" + Escaped(texts.productRevision) + "\t" +
-           Escaped(texts.serialNumber));
-
+  Line("descriptor", ok, error, Tabbed(Escaped(texts.vendorId), Escaped(texts.productId),
+                                       Escaped(texts.productRevision), Escaped(texts.serialNumber)));
   orv::SectorSizes sizes;
   ok = orv::QuerySectorSizes(disks, device, sizes, &error);
-  Line("sectors", ok, error, std::to_string(sizes.logical) + "\t" + std::to_string(sizes.physical));
+  Line("sectors", ok, error, Tabbed(std::to_string(sizes.logical), std::to_string(sizes.physical)));
 
   orv::LayoutDisk entry;
   entry.diskAddress = "Port0Path0Target0Lun0";
@@ -73,7 +66,7 @@ int StorageCheck(int argc, wchar_t** argv) {
   entry.mediaType = orv::kMediaTypeFixed;
   entry.portMask = 1;
   const orv::DiskInfo disk = orv::ReadLayoutDisk(disks, entry, false, 0x100000 | 0x2000 | 0x8);
-  std::printf("disk\t%s\t%u\t%s\t%s\t%s\n", disk.name.c_str(), static_cast<unsigned>(disk.smartValid),
-              Escaped(disk.transferMode).c_str(), Escaped(disk.ataVersion).c_str(), Escaped(disk.features).c_str());
+  std::printf("disk\t%s\t%u%s\n", disk.name.c_str(), static_cast<unsigned>(disk.smartValid),
+              Tabbed(Escaped(disk.transferMode), Escaped(disk.ataVersion), Escaped(disk.features)).c_str());
   return 0;
 }

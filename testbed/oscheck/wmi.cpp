@@ -30,10 +30,7 @@ int WmiCheck(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     wchar_t* end = nullptr;
     const unsigned long flags = std::wcstoul(argv[i], &end, 0);
-    if (end == argv[i] || *end != L'\0' || flags > 0xFFFFFFFFUL) {
-      std::fprintf(stderr, "oscheck wmi: not model flags: %ls\n", argv[i]);
-      return 2;
-    }
+    if (end == argv[i] || *end != L'\0' || flags > 0xFFFFFFFFUL) return 2;
     // A WmiBase per reading, as each AgentCtrl_Upload makes its own.
     orv::WmiBase wmi(connector);
     const orv::HardwareInventory inventory =

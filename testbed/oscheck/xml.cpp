@@ -2,7 +2,7 @@
 //   <status> <version, or - when empty> <application rules> <system rules> <other rules> <stop entries>
 // With --rules before the files, each rule and stop entry follows on its own line
 // ("  A|S|O src<TAB>evt_id<TAB>act_id<TAB>msg", "  X act_id"), texts in UTF-8 with
-// backslash, tab, CR and LF escaped. The last reader result goes to stderr.
+// backslash, tab, CR and LF escaped.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -50,8 +50,6 @@ int XmlCheck(int argc, wchar_t** argv) {
       PrintRules('O', config.OtherDefinitions());
       for (const std::string& code : config.StopList()) std::printf("  X %s\n", Escaped(code).c_str());
     }
-    std::fprintf(stderr, "%s: last result 0x%08lX\n", orv::win32::Narrow(argument).c_str(),
-                 static_cast<unsigned long>(static_cast<std::uint32_t>(config.GetLastResult())));
   }
   return 0;
 }

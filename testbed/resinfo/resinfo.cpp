@@ -3,46 +3,30 @@
 //
 //   resinfo messages PATH ID...   prints "ID<TAB>text" for each id; exit 1 if any is missing
 //   resinfo version PATH          prints the fixed file version as a.b.c.d
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "../common/standin.h"
 
 #include <cstdio>
 #include <cwchar>
-#include <string>
 #include <vector>
 
 namespace {
 
-void PrintUtf8(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-  std::fputs(utf8.c_str(), stdout);
-}
-
 int Messages(const wchar_t* path, int count, wchar_t** ids) {
   HMODULE module = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (module == nullptr) {
-    std::fprintf(stderr, "cannot load: %lu\n", ::GetLastError());
-    return 2;
-  }
+  if (module == nullptr) return 2;
   int missing = 0;
   for (int i = 0; i < count; ++i) {
     const DWORD id = static_cast<DWORD>(std::wcstoul(ids[i], nullptr, 0));
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-        module, id, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    if (length == 0) {
-      std::printf("0x%08lX\t<missing %lu>\n", id, ::GetLastError());
-      ++missing;
-      continue;
-    }
-    std::wstring message(text, length);
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module, id, 0,
+        reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string message = length == 0 ? "<missing " + std::to_string(::GetLastError()) + ">"
+                                      : standin::ToUtf8(std::wstring_view(text, length));
+    if (length == 0) ++missing;
     ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
-    std::printf("0x%08lX\t", id);
-    PrintUtf8(message + L"\n");
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    std::printf("0x%08lX\t%s\n", id, message.c_str());
   }
   ::FreeLibrary(module);
   return missing == 0 ? 0 : 1;
@@ -50,13 +34,11 @@ int Messages(const wchar_t* path, int count, wchar_t** ids) {
 
 int Version(const wchar_t* path) {
   DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
-  if (size == 0) return 1;
-  std::vector<unsigned char> data(size);
-  if (!::GetFileVersionInfoW(path, 0, size, data.data())) return 1;
+  std::vector<unsigned char> data(::GetFileVersionInfoSizeW(path, &ignored));
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
+  if (data.empty() || !::GetFileVersionInfoW(path, 0, static_cast<DWORD>(data.size()), data.data()) ||
+      !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
     return 1;
   }
   std::printf("%u.%u.%u.%u\n", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
