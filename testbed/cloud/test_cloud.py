@@ -55,9 +55,7 @@ class _Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         cloud: TestCloud = self.server.cloud
-        length = int(self.headers.get("Content-Length") or 0)
-        if length:
-            self.rfile.read(length)
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
         parts = urlsplit(self.path)
         host = (parts.netloc or self.headers.get("Host") or "").rsplit(":", 1)[0].lower()
         route = "api" if host in API_HOSTS else "download" if host == DOWNLOAD_HOST else "unknown"

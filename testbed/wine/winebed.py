@@ -285,6 +285,17 @@ def _wait_exit(proc: subprocess.Popen, timeout: float) -> int:
     return proc.wait(timeout=10)
 
 
+def wait_until(condition: Callable, what: str, timeout: float, error=WineBedError, seen=lambda: ""):
+    """Polls `condition` until it gives something true, and returns that; on time-out raises
+    `error` naming `what` and what `seen` says was there instead."""
+    deadline = time.monotonic() + timeout
+    while not (value := condition()):
+        if time.monotonic() > deadline:
+            raise error("%s not seen within %.0f s%s" % (what, timeout, seen()))
+        time.sleep(0.05)
+    return value
+
+
 def closed_loopback_port() -> int:
     """A loopback port nothing listens on: a connection there is refused."""
     with socket.socket() as probe:
@@ -649,11 +660,7 @@ class WineBed:
                 time.sleep(0.1)
 
     def wait_gone(self, service: str, timeout: float = 10) -> None:
-        deadline = time.monotonic() + timeout
-        while self.query(service) is not None:
-            if time.monotonic() > deadline:
-                raise WineBedError("%s still exists after %ss" % (service, timeout))
-            time.sleep(0.05)
+        wait_until(lambda: self.query(service) is None, "%s gone" % service, timeout)
 
     def sc(self, *args: str, timeout: float = 30) -> RunResult:
         return self.run(["sc"] + list(args), timeout=timeout)
@@ -684,15 +691,9 @@ class WineBed:
     def wait_event(self, predicate: Callable[[EventEntry], bool], timeout: float = 10,
                    since: int = 0) -> EventEntry:
         """The first entry at or after `since` that satisfies `predicate`; fails listing what came."""
-        deadline = time.monotonic() + timeout
-        while True:
-            found = [e for e in self.events_since(since) if predicate(e)]
-            if found:
-                return found[0]
-            if time.monotonic() > deadline:
-                seen = "\n  ".join(map(str, self.events_since(since))) or "(nothing)"
-                raise WineBedError("no matching event within %ss; captured:\n  %s" % (timeout, seen))
-            time.sleep(0.05)
+        return wait_until(lambda: next((e for e in self.events_since(since) if predicate(e)), None),
+                          "a matching event", timeout, seen=lambda: "; captured:" + "".join(
+                              "\n  %s" % e for e in self.events_since(since)))
 
 
 # ---- the agent's fixture: one bed per test module, the agent installed behind the test cloud ----
@@ -798,16 +799,8 @@ class AgentModule:
             path.unlink()
 
     def wait_for(self, condition: Callable, what: str = "condition", timeout: float = 30.0):
-        """Polls `condition` until it gives something true, and returns that."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise AssertionError("%s not seen within %.0f s; events in the pool: %r" % (
-                    what, timeout, [(e["act_id"], e.get("act_sts")) for e in self.messages("RE")]))
-            time.sleep(0.1)
+        return wait_until(condition, what, timeout, AssertionError, lambda: "; events in the pool: %r" % (
+            [(e["act_id"], e.get("act_sts")) for e in self.messages("RE")],))
 
 
 class AgentTest(unittest.TestCase):

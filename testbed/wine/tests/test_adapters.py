@@ -32,21 +32,16 @@ def setUpModule():
     global bed, ja_bed, server
     # The library also sits beside oscheck.exe, where a search-path load would find it.
     bed = wb.module_bed("adapters", {"oscheck.exe": wb.TOOLS_DIR, LIBRARY: wb.TOOLS_DIR})
+    unittest.addModuleCleanup(bed.close)
     ja_bed = wb.module_bed("adapters-ja", {"oscheck.exe": wb.TOOLS_DIR}, locale="ja_JP.UTF-8")
+    unittest.addModuleCleanup(ja_bed.close)
     for folder in (LIBRARY_DIR, JAPANESE_DIR):
         bed.copy_in(bed.bin_dir / LIBRARY, folder)
     bed.host_path(XML_DIR).mkdir(parents=True, exist_ok=True)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Recorder)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-
-
-def tearDownModule():
-    if server is not None:
-        server.shutdown()
-        server.server_close()
-    for each in (bed, ja_bed):
-        if each is not None:
-            each.close()
+    unittest.addModuleCleanup(server.server_close)
+    unittest.addModuleCleanup(server.shutdown)
 
 
 def unescape(field):
@@ -74,8 +69,7 @@ PUBLISHER = "Tavolen Co.,Ltd."
 
 
 def crypto(*args):
-    (line,) = oscheck("crypto", *args, on=ja_bed)
-    return line
+    return oscheck("crypto", *args, on=ja_bed)[0]
 
 
 def settings_program_encrypt(plaintext: bytes) -> bytes:
@@ -120,10 +114,9 @@ class CryptoTest(unittest.TestCase):
         ja_bed.run(["sc", "create", "CryptoCheck", "binPath=", wb.OSCHECK + " crypto service " + out], check=True)
         self.addCleanup(ja_bed.run, ["sc", "delete", "CryptoCheck"])
         ja_bed.run(["sc", "start", "CryptoCheck"], timeout=30)
-        path, deadline = ja_bed.host_path(out), time.monotonic() + 20
-        while time.monotonic() < deadline and not (path.exists() and path.read_bytes().endswith(b"\n")
-                                                  and b"adapter" in path.read_bytes()):
-            time.sleep(0.1)
+        path = ja_bed.host_path(out)
+        wb.wait_until(lambda: path.exists() and path.read_bytes().endswith(b"\n") and b"adapter" in path.read_bytes(),
+                      "the service's answers", 20)
         for lines in ([line.split("\t") for line in path.read_text().splitlines()], oscheck("crypto", "containers", on=ja_bed)):
             attempts = {f[1]: (f[2], int(f[3], 16)) for f in lines}
             self.assertEqual((attempts["default"][0], attempts["adapter"]), ("0", ("1", 0)))

@@ -33,11 +33,7 @@ def setUpModule():
     if not DUMP_DIR.is_dir():
         raise RuntimeError("the dumps of real disks are missing: %s" % DUMP_DIR)
     bed = wb.module_bed("orvdiag", {"orvdiag.exe": wb.TOOLS_DIR})
-
-
-def tearDownModule():
-    if bed is not None:
-        bed.close()
+    unittest.addModuleCleanup(bed.close)
 
 
 class OrvdiagTest(unittest.TestCase):

@@ -26,7 +26,7 @@ agent = wb.AgentModule("lifecycle", tools=("resinfo.exe",), install=False)
 setUpModule, tearDownModule = agent.set_up, agent.tear_down
 
 
-class LifecycleTestCase(unittest.TestCase):
+class LifecycleTest(unittest.TestCase):
     # Cleaning before (not after) each test is enough: the prefix is thrown away at the end.
     def setUp(self):
         self.bed = bed = agent.bed
@@ -36,8 +36,6 @@ class LifecycleTestCase(unittest.TestCase):
             bed.wait_gone(SERVICE)
         bed.reg_delete(EVENT_SOURCE_KEY)
 
-
-class InstallTest(LifecycleTestCase):
     def test_install_creates_the_service_and_event_source_and_remove_deletes_them(self):
         result = self.bed.agent("-install")
         self.assertEqual((result.returncode, result.out), (0, ""))
@@ -63,8 +61,6 @@ class InstallTest(LifecycleTestCase):
         self.assertEqual(result.returncode, 0)
         self.assertTrue(result.out.startswith("OpenService failed: "), repr(result.out))
 
-
-class RunTest(LifecycleTestCase):
     def test_each_start_logs_the_start_entry_and_a_stop_by_control_or_sc_ends_with_exit_code_0(self):
         self.bed.agent("-install")
         for stop in (lambda: self.bed.control(SERVICE, 1), lambda: self.bed.sc("stop", SERVICE)):
@@ -80,8 +76,6 @@ class RunTest(LifecycleTestCase):
             final = self.bed.wait_state(SERVICE, wb.SERVICE_STOPPED, STOP_TIMEOUT)
             self.assertEqual((final.exit, final.specific, final.accepted), (0, 0, 0))
 
-
-class PowerTest(LifecycleTestCase):
     def test_the_power_manager_handshake_reports_the_sleep(self):
         # With its proxy refusing every connection the agent monitors in state 4 and keeps its
         # messages in the pool.
@@ -100,13 +94,12 @@ class PowerTest(LifecycleTestCase):
 
 SOURCE_ROOT = Path(__file__).resolve().parents[3]
 RESINFO = wb.TOOLS_DIR + "\\resinfo.exe"
-SEVERITY_BITS = {"Success": 0x0, "Informational": 0x1, "Warning": 0x2, "Error": 0x3}
 
 
 def message_table_ids():
     """The event ids the message table source declares, as full 32-bit ids."""
     text = (SOURCE_ROOT / "src" / "service" / "agent_messages.mc").read_text()
-    return [SEVERITY_BITS[severity] << 30 | int(number, 0)
+    return [["Success", "Informational", "Warning", "Error"].index(severity) << 30 | int(number, 0)
             for number, severity in re.findall(r"^MessageId=(\S+)\s+Severity=(\w+)", text, re.M)]
 
 

@@ -23,9 +23,8 @@ class NoticeTest(wb.AgentTest):
     agent = agent
 
     def settings_program(self, name):
-        """settingsstub.exe serving the pipe, writing each message to `name` as a line "<count>
-        <hex>" and ending through its stop file after the test; gives the first `count` messages
-        once they came."""
+        """settingsstub.exe serving the pipe, writing each message to `name` as a line "<count> <hex>"
+        and ending through its stop file after the test; gives the first `count` messages."""
         notices, stop_file = (agent.bed.host_path(wb.TOOLS_DIR + "\\" + name + end) for end in ("", ".stop"))
         for path in (notices, stop_file):
             path.unlink(missing_ok=True)
