@@ -1,19 +1,11 @@
-"""TestCloud: the Orvane cloud, its download host, and the proxy in front of them, on one
-loopback port, for the wine tier.
+"""TestCloud: the Orvane cloud, its download host and the proxy in front of them on one port.
 
-The agent's named proxy is 127.0.0.1:<port>, so every request it makes arrives here, and this
-server is every origin behind the proxy. Absolute-form request lines ("GET http://host/path") and
-origin-form ones ("GET /path", as Wine 8's WinHTTP sends through a proxy) are both accepted; the
-origin is the host of the absolute form, else the Host header:
-
-* API hosts: the two Web API requests of the agent, for the devices added with add_device
-  (kind 1 GET /<prefix>/devices/<id>, kind 2 GET /<prefix>/devices/<id>/software; 401 for any
-  other device, 404 for any other path);
-* the download host: files added with add_download;
-* any other host: 502, as a proxy that cannot reach the origin answers.
-
-Every request is recorded before it is answered; script() replaces the answer for a path with a
-status, a delay, or a dropped connection. Python standard library only.
+The agent's named proxy is 127.0.0.1:<port>, so every request it makes arrives here, whether
+its request line is absolute-form ("GET http://host/path") or origin-form ("GET /path", as Wine
+8's WinHTTP sends through a proxy; the Host header names the origin). The API hosts answer the
+agent's two Web API requests for the devices added with add_device, the download host the
+files of add_download, any other host 502. Every request is recorded before it is answered;
+script() delays or drops the answers for a path. Python standard library only.
 """
 
 from __future__ import annotations
@@ -47,15 +39,6 @@ class Request:
         return next((v for k, v in self.headers if k.lower() == name.lower()), default)
 
 
-@dataclasses.dataclass
-class Answer:
-    """A scripted answer: the status, and the built-in body, after `delay` seconds (a stop or
-    release_held() drops it instead), or no answer at all (`drop`)."""
-    status: int = 200
-    delay: float = 0.0
-    drop: bool = False
-
-
 def _compact(members: dict) -> str:
     # Key order as given: the agent's reader takes the first match of a key's text, so a short
     # key (dev_id) must come before the keys it prefixes (dev_id_changed).
@@ -72,9 +55,7 @@ class _Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         cloud: TestCloud = self.server.cloud
-        length = int(self.headers.get("Content-Length") or 0)
-        if length:
-            self.rfile.read(length)
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
         parts = urlsplit(self.path)
         host = (parts.netloc or self.headers.get("Host") or "").rsplit(":", 1)[0].lower()
         route = "api" if host in API_HOSTS else "download" if host == DOWNLOAD_HOST else "unknown"
@@ -106,13 +87,11 @@ class _Handler(BaseHTTPRequestHandler):
 
 
 class TestCloud:
-    __test__ = False  # not a test case, whatever its name says to a test collector
-
     def __init__(self):
         # The latest-software answer.
         self.software = types.SimpleNamespace(ms_ver="1.00", agt_ver="1.00", ms_url="", agt_url="")
         self._lock = threading.Condition()
-        self._requests, self._devices, self._downloads, self._scripts = [], {}, {}, []
+        self._requests, self._devices, self._downloads, self._scripts = [], set(), {}, {}
         self._stopping = False
         self._releases = 0  # release_held() calls so far; a delay ends when this changes
         self._server: Optional[ThreadingHTTPServer] = None
@@ -145,20 +124,19 @@ class TestCloud:
     def proxy(self) -> str:
         return "127.0.0.1:%d" % self.port
 
-    def add_device(self, dev_id: str, answer_dev_id: Optional[str] = None, dev_id_changed: str = "0") -> None:
-        """A registered device; its registration data carries `answer_dev_id` (a new one the
-        cloud assigns) when given."""
+    def add_device(self, dev_id: str) -> None:
         with self._lock:
-            self._devices[dev_id.upper()] = ((answer_dev_id or dev_id).upper(), dev_id_changed)
+            self._devices.add(dev_id.upper())
 
     def add_download(self, url: str, data: bytes) -> None:
         with self._lock:
             self._downloads[urlsplit(url).path] = bytes(data)
 
-    def script(self, path: str, answer: Answer) -> None:
-        """Answers requests for exactly `path` with `answer`; the newest script wins."""
+    def script(self, path: str, delay: Optional[float]) -> None:
+        """From now on requests for exactly `path` are answered after `delay` seconds (a stop or
+        release_held() drops them instead), or never (None: the connection is dropped)."""
         with self._lock:
-            self._scripts.append((unquote(path), answer))
+            self._scripts[unquote(path)] = delay
 
     def clear_scripts(self) -> None:
         with self._lock:
@@ -170,29 +148,23 @@ class TestCloud:
             self._releases += 1
             self._lock.notify_all()
 
-    def requests(self, route: Optional[str] = None, kind: Optional[int] = None) -> list:
+    def requests(self, route: Optional[str] = None) -> list:
         with self._lock:
-            return [r for r in self._requests if route in (None, r.route) and kind in (None, r.kind)]
-
-    def clear_records(self) -> None:
-        with self._lock:
-            self._requests.clear()
+            return [r for r in self._requests if route in (None, r.route)]
 
     def _answer(self, request: Request) -> tuple:
         """(status, body); status 0 drops the connection."""
         with self._lock:
-            scripted = next((a for p, a in reversed(self._scripts)
-                             if p == unquote(request.path) and request.route != "unknown"), None)
-            if scripted is not None and scripted.delay > 0:
-                deadline, releases = time.monotonic() + scripted.delay, self._releases
-                while not self._stopping and self._releases == releases and time.monotonic() < deadline:
-                    self._lock.wait(deadline - time.monotonic())
-                if time.monotonic() < deadline:
-                    return 0, b""
-        if scripted is not None and scripted.drop:
-            return 0, b""
+            delay = self._scripts.get(unquote(request.path), 0.0) if request.route != "unknown" else 0.0
+            if delay is None:
+                return 0, b""
+            deadline, releases = time.monotonic() + delay, self._releases
+            while not self._stopping and self._releases == releases and time.monotonic() < deadline:
+                self._lock.wait(deadline - time.monotonic())
+            if time.monotonic() < deadline:
+                return 0, b""
         status, body = self._builtin(request)
-        return (scripted.status if scripted else status), body.encode("utf-8") if isinstance(body, str) else body
+        return status, body.encode("utf-8") if isinstance(body, str) else body
 
     def _builtin(self, request: Request) -> tuple:
         if request.route == "download":
@@ -205,11 +177,11 @@ class TestCloud:
             return 404, _compact({"error_id": "4040", "error_field": "path", "error_value": request.path})
         dev_id = request.path.split("/devices/", 1)[1].split("/", 1)[0]
         with self._lock:
-            device = self._devices.get(dev_id.upper())
-        if device is None:
+            known = dev_id.upper() in self._devices
+        if not known:
             return 401, _compact({"error_id": "4012", "error_field": "dev_id", "error_value": dev_id})
         if request.kind == 1:
-            return 200, _compact({"dev_id": device[0], "dev_id_changed": device[1], "mac_adr_changed": "0"})
+            return 200, _compact({"dev_id": dev_id.upper(), "dev_id_changed": "0", "mac_adr_changed": "0"})
         sw = self.software
         # event_def stays the last value, as the agent reads it up to "</config>".
         return 200, _compact({"ms_ver": sw.ms_ver, "agt_ver": sw.agt_ver, "ms_url": sw.ms_url,

@@ -1,19 +1,7 @@
-"""signing: Authenticode-signed stand-ins for the wine tier (openssl + osslsigncode).
-
-    cert, key = make_certificate("Tavolen Co.,Ltd.", out_dir)
-    sign_exe(unsigned_exe, signed_exe, cert, key)
-
-make_certificate writes a self-signed RSA 2048 certificate whose subject (and so issuer) has
-the given CN, and O as well unless another organization is given. CertGetNameString's simple
-display name takes the CN first, so the CN is the publisher name the agent reads. Characters
-that openssl's -subj syntax treats specially (backslash, "/", ",", "+", "=") are escaped, so
-"Tavolen Co.,Ltd." arrives as one CN.
-
-sign_exe embeds a signature over `src` into a new file `dst` (never in place, no time stamp:
-nothing leaves the machine). Wine accepts such a self-signed signature as trusted; real Windows
-does not (the root is not in its store).
-
-Both raise SigningError (with the tool's output) on failure; both take str or Path.
+"""signing: Authenticode-signed stand-ins for the wine tier (openssl + osslsigncode), without a
+time stamp: nothing leaves the machine. Wine accepts such a self-signed signature as trusted;
+real Windows does not (the root is not in its store). Failures raise SigningError with the
+tool's output.
 """
 
 from __future__ import annotations
@@ -43,8 +31,9 @@ def _run(tool: str, *args) -> None:
 
 def make_certificate(subject_cn: str, out_dir: PathLike,
                      organization: Optional[str] = None) -> Tuple[Path, Path]:
-    """A self-signed code-signing certificate for `subject_cn`; returns (cert.pem, key.pem)
-    in `out_dir`, named after the CN so several can share a folder."""
+    """A self-signed code-signing certificate whose subject (and issuer) has CN `subject_cn` and O
+    `organization` (default: the CN); returns (cert.pem, key.pem) in `out_dir`, named after the
+    CN so several can share a folder. CertGetNameString's simple display name takes the CN."""
     out_dir = Path(out_dir)
     out_dir.mkdir(parents=True, exist_ok=True)
     stem = re.sub(r"[^A-Za-z0-9]+", "_", subject_cn).strip("_") or "signer"
@@ -60,8 +49,6 @@ def make_certificate(subject_cn: str, out_dir: PathLike,
 def sign_exe(src: PathLike, dst: PathLike, cert: PathLike, key: PathLike) -> Path:
     """Writes `dst`: `src` with an embedded Authenticode signature by `cert`/`key`."""
     dst = Path(dst)
-    if Path(src).resolve() == dst.resolve():
-        raise SigningError("sign into a new file, not in place: %s" % dst)
     dst.unlink(missing_ok=True)  # osslsigncode refuses to overwrite
     _run("osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", src, "-out", dst)
     return dst

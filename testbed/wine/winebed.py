@@ -1,12 +1,10 @@
 """winebed: run ORVSVC as a real Windows service inside a throw-away Wine prefix.
 
-A WineBed owns one prefix under ``<build>/wine/``: a copy of a template prefix booted once per
-build folder and Wine version (``wineboot -i`` takes about 7 s, a copy about 1 s), so no test
-sees another's leftovers. It runs its own wineserver in the foreground, so the server has a PID
-we own and stays warm between the many short wine calls (a cold client costs ~0.5 s, and a
-service dies ~2 s after the last client). close() ends the server and then kills by PID every
-process still carrying this WINEPREFIX, as wine processes do not reliably exit when their server
-dies; a watchdog process does the same if the Python process dies without closing.
+A WineBed owns one prefix under ``<build>/wine/``, a copy of a booted template (a copy takes
+about 1 s, ``wineboot -i`` about 7 s), and its own wineserver in the foreground: a PID we own,
+warm between the many short wine calls. close() ends the server and then kills by PID every
+process still carrying this WINEPREFIX (they do not reliably exit with their server); a
+watchdog does the same if the Python process dies without closing.
 
 The session is booted with ``WINEDEBUG=-all,+eventlog,fixme+advapi,+pid`` and its stderr going
 to ``<name>.events.log``: services.exe and every service inherit both, and Wine's stub
@@ -37,6 +35,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -71,7 +70,7 @@ MONITORING = 0x4000044F
 (SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_RUNNING,
  SERVICE_CONTINUE_PENDING, SERVICE_PAUSE_PENDING, SERVICE_PAUSED) = range(1, 8)
 ERROR_SERVICE_DOES_NOT_EXIST = 1060
-REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 EVENT_DEBUG = "-all,+eventlog,fixme+advapi,+pid"
 
 
@@ -100,12 +99,8 @@ class EventEntry:
     def type_name(self) -> str:
         return {1: "error", 2: "warning", 4: "information"}.get(self.event_type, hex(self.event_type))
 
-    @property
-    def text(self) -> str:
-        return "\n".join(self.strings)
-
     def __str__(self) -> str:
-        return "%-11s 0x%08X %s: %s" % (self.type_name, self.event_id, self.source or "?", self.text)
+        return "%-11s 0x%08X %s: %s" % (self.type_name, self.event_id, self.source or "?", "\n".join(self.strings))
 
 
 _WIDE = r'L"(?:[^"\\]|\\.)*"'
@@ -161,7 +156,7 @@ def parse_event_log(text: str) -> list:
 
 # ---- registry files (.reg, as `reg export` writes and `regedit /S` reads them) ---------------
 
-# A value's REG_* type and data: str for SZ/EXPAND_SZ, int for DWORD, list for MULTI_SZ, bytes for the rest.
+# A value's REG_* type and data: str for SZ/EXPAND_SZ, int for DWORD, bytes for the rest.
 RegValue = collections.namedtuple("RegValue", "type data")
 
 
@@ -196,9 +191,8 @@ def parse_reg_file(text: str) -> dict:
         else:
             kind = int(m.group(5) or "3", 16)
             raw = bytes.fromhex(m.group(6).replace(",", ""))
-            text_value = raw.decode("utf-16-le", errors="surrogatepass")
-            current[name] = RegValue(kind, text_value.rstrip("\0").split("\0") if kind == REG_MULTI_SZ
-                                     else text_value[:-1] if kind in (REG_SZ, REG_EXPAND_SZ) else raw)
+            current[name] = RegValue(kind, raw.decode("utf-16-le", errors="surrogatepass")[:-1]
+                                     if kind in (REG_SZ, REG_EXPAND_SZ) else raw)
     return result
 
 
@@ -206,16 +200,11 @@ def build_reg_file(keys: Mapping) -> str:
     """.reg text from {key: {name: data}}: str is REG_SZ, int REG_DWORD, bytes REG_BINARY, None
     deletes the value."""
     def quoted(text: str) -> str:
-        # A line break or NUL would let one entry of the file turn into others.
-        if any(c in text for c in "\r\n\0"):
-            raise ValueError("registry text with a line break or NUL: %r" % text)
         return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
 
     def data(value) -> str:
         if value is None:
             return "-"
-        if isinstance(value, bool) or not isinstance(value, (int, str, bytes)):
-            raise TypeError("unsupported registry data %r" % (value,))
         if isinstance(value, int):
             return "dword:%08x" % value
         return quoted(value) if isinstance(value, str) else "hex:" + value.hex(",")
@@ -241,11 +230,9 @@ def parse_status(text: str) -> ServiceStatus:
 @dataclasses.dataclass
 class RunResult:
     """What one wine call left. `returncode` is the Unix status: the low 8 bits of the exit code."""
-    argv: list
     returncode: int
     stdout: bytes
     stderr: bytes
-    seconds: float
 
     @property
     def out(self) -> str:
@@ -296,6 +283,34 @@ def _wait_exit(proc: subprocess.Popen, timeout: float) -> int:
     finally:
         os.close(fd)
     return proc.wait(timeout=10)
+
+
+def wait_until(condition: Callable, what: str, timeout: float, error=WineBedError, seen=lambda: ""):
+    """Polls `condition` until it gives something true, and returns that; on time-out raises
+    `error` naming `what` and what `seen` says was there instead."""
+    deadline = time.monotonic() + timeout
+    while not (value := condition()):
+        if time.monotonic() > deadline:
+            raise error("%s not seen within %.0f s%s" % (what, timeout, seen()))
+        time.sleep(0.05)
+    return value
+
+
+def closed_loopback_port() -> int:
+    """A loopback port nothing listens on: a connection there is refused."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def finish(process: subprocess.Popen, timeout: float) -> Optional[int]:
+    """The exit code of a spawned program; None when it had to be killed after `timeout`."""
+    with _quietly():
+        return process.wait(timeout=timeout)
+    process.kill()
+    with _quietly():
+        process.wait(timeout=10)
+    return None
 
 
 def install_sigterm_cleanup() -> None:
@@ -401,9 +416,7 @@ class WineBed:
             if leftovers:
                 self._log("killed wine processes that outlived their server: %s" % leftovers)
         if self._watchdog is not None:
-            self._watchdog.kill()
-            with _quietly():
-                self._watchdog.wait(timeout=10)
+            finish(self._watchdog, 0)
             self._watchdog = None
         self._started = False
         atexit.unregister(self.close)
@@ -438,12 +451,7 @@ class WineBed:
     def _stop_server(self, prefix: Path) -> None:
         self._kill_server(prefix)
         if self._server is not None:
-            with _quietly():
-                self._server.wait(timeout=10)
-            if self._server.poll() is None:
-                self._server.kill()
-                with _quietly():
-                    self._server.wait(timeout=10)
+            finish(self._server, 10)
             self._server = None
 
     def _ensure_template(self) -> Path:
@@ -493,44 +501,39 @@ class WineBed:
         try:
             return _wait_exit(proc, timeout)
         except subprocess.TimeoutExpired:
-            proc.kill()
-            with _quietly():
-                proc.wait(timeout=10)
+            finish(proc, 0)
             raise WineBedError("%s timed out after %ss" % (" ".join(map(str, argv)), timeout))
 
-    def _run_logged(self, argv, env, timeout, stderr=None) -> RunResult:
+    def _run_logged(self, argv, env, timeout) -> RunResult:
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            t = time.monotonic()
-            rc = self._spawn(list(argv), env, out, stderr or err, timeout)
+            rc = self._spawn(list(argv), env, out, err, timeout)
             out.seek(0)
             err.seek(0)
-            return RunResult(list(argv), rc, out.read(), err.read(), time.monotonic() - t)
+            return RunResult(rc, out.read(), err.read())
 
-    def run(self, argv: Sequence[str], timeout: float = 30, capture_events: bool = False,
-            check: bool = False) -> RunResult:
-        """Runs a Windows program (a Windows path or a builtin such as `reg`) with a time-out. With
-        capture_events its ReportEventW calls (and its stderr) go to the event log like a service's.
+    def run(self, argv: Sequence[str], timeout: float = 30, check: bool = False) -> RunResult:
+        """Runs a Windows program (a Windows path or a builtin such as `reg`) with a time-out.
         Raises WineBedError on a time-out, or on a non-zero status when `check`."""
-        if not self._started:
-            raise WineBedError("the wine bed is not started")
         full = [WINE64] + [str(a) for a in argv]
-        if capture_events:
-            with open(self.events_path, "ab") as events:
-                result = self._run_logged(full, self.env(EVENT_DEBUG), timeout, stderr=events)
-        else:
+        result = self._run_logged(full, self.env(), timeout)
+        # A busy machine loses a run in two ways that say nothing of the program: the server
+        # kills a process whose threads outlive its exit by more than its grace (SIGKILL, exit
+        # code lost), or the loader never launched it. Either way it runs once more.
+        lost = result.returncode == -signal.SIGKILL
+        if lost or b"ShellExecuteEx failed" in result.stdout + result.stderr:
+            sys.stderr.write("winebed: %s %s; running it again\n" % (
+                " ".join(map(str, argv)), "was killed by the wineserver" if lost else "did not launch"))
             result = self._run_logged(full, self.env(), timeout)
-            # A busy machine loses a run in two ways that say nothing of the program: the server
-            # kills a process whose threads outlive its exit by more than its grace (SIGKILL, exit
-            # code lost), or the loader never launched it. Either way it runs once more.
-            lost = result.returncode == -signal.SIGKILL
-            if lost or b"ShellExecuteEx failed" in result.stdout + result.stderr:
-                sys.stderr.write("winebed: %s %s; running it again\n" % (
-                    " ".join(map(str, argv)), "was killed by the wineserver" if lost else "did not launch"))
-                result = self._run_logged(full, self.env(), timeout)
         if check and result.returncode != 0:
             raise WineBedError("%s exited %d\nstdout: %s\nstderr: %s"
                                % (" ".join(map(str, argv)), result.returncode, result.out, result.err))
         return result
+
+    def spawn(self, argv: Sequence[str], output: Path) -> subprocess.Popen:
+        """A Windows program left running, its output appended to `output`; end it with finish()."""
+        with open(output, "ab") as out:
+            return subprocess.Popen([WINE64] + [str(a) for a in argv], env=self.env(), stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=out, cwd=str(self.root))
 
     def agent(self, *args: str, timeout: float = 30) -> RunResult:
         return self.run([AGENT_EXE] + list(args), timeout=timeout)
@@ -538,12 +541,8 @@ class WineBed:
     # ---- files ----
 
     def host_path(self, windows_path: str) -> Path:
-        """C:\\a\\b -> <prefix>/drive_c/a/b (drive C only, no relative segments)."""
-        p = windows_path.replace("/", "\\")
-        parts = [s for s in p[3:].split("\\") if s]
-        if not re.match(r"^[cC]:\\", p) or any(s in (".", "..") for s in parts):
-            raise ValueError("not an absolute C:\\ path: %r" % windows_path)
-        return self.prefix.joinpath("drive_c", *parts)
+        """C:\\a\\b -> <prefix>/drive_c/a/b."""
+        return self.prefix.joinpath("drive_c", *[s for s in windows_path[3:].split("\\") if s])
 
     @staticmethod
     def windows_path(host) -> str:
@@ -560,8 +559,8 @@ class WineBed:
     def prepare_agent(self, proxy_port: int) -> None:
         """The agent's settings keys, with the test cloud as the proxy of every request, and
         "uploader.xml" naming the staging host (plain HTTP): nothing leaves the loopback interface."""
-        self.reg_import({key: {} for key in AGENT_KEYS})
-        self.reg_import({STATUS_KEY: {"ProxyEnable": 1, "ProxyServer": "127.0.0.1", "ProxyPort": proxy_port}})
+        self.reg_import({**{key: {} for key in AGENT_KEYS},
+                         STATUS_KEY: {"ProxyEnable": 1, "ProxyServer": "127.0.0.1", "ProxyPort": proxy_port}})
         self.host_path(AGENT_DIR + "\\uploader.xml").write_bytes(
             b'<?xml version="1.0" encoding="UTF-8"?>\r\n<config>'
             b"<auth_host>http://" + STAGING_API_HOST.encode() + b"/</auth_host></config>\r\n")
@@ -594,8 +593,9 @@ class WineBed:
         finally:
             os.unlink(path)
 
-    def reg_export(self, key: str) -> Optional[dict]:
-        """The key and its subkeys read exactly (UTF-16) through `reg export`; None when missing."""
+    def reg_values(self, key: str) -> Optional[dict]:
+        """Values of exactly this key ({name: RegValue}) read exactly (UTF-16) through `reg export`;
+        None when it is missing."""
         fd, path = tempfile.mkstemp(suffix=".reg", dir=self.tmp_dir)
         os.close(fd)
         try:
@@ -607,13 +607,8 @@ class WineBed:
             if "unable to find" in (r.out + r.err).lower():
                 return None
             raise WineBedError("reg export %s failed (%d): %s%s" % (key, r.returncode, r.out, r.err))
-        return parse_reg_file(data.decode("utf-16", errors="surrogatepass"))
-
-    def reg_values(self, key: str) -> Optional[dict]:
-        """Values of exactly this key ({name: RegValue}); None when it is missing."""
-        exported = self.reg_export(key)
-        return None if exported is None else \
-            {k.lower(): v for k, v in exported.items()}[full_key_name(key).lower()]
+        exported = parse_reg_file(data.decode("utf-16", errors="surrogatepass"))
+        return {k.lower(): v for k, v in exported.items()}[full_key_name(key).lower()]
 
     # ---- services ----
 
@@ -665,11 +660,7 @@ class WineBed:
                 time.sleep(0.1)
 
     def wait_gone(self, service: str, timeout: float = 10) -> None:
-        deadline = time.monotonic() + timeout
-        while self.query(service) is not None:
-            if time.monotonic() > deadline:
-                raise WineBedError("%s still exists after %ss" % (service, timeout))
-            time.sleep(0.05)
+        wait_until(lambda: self.query(service) is None, "%s gone" % service, timeout)
 
     def sc(self, *args: str, timeout: float = 30) -> RunResult:
         return self.run(["sc"] + list(args), timeout=timeout)
@@ -688,11 +679,8 @@ class WineBed:
     # ---- the event log ----
 
     def events(self) -> list:
-        """Every entry captured so far, oldest first."""
-        try:
-            return parse_event_log(self.events_path.read_bytes().decode("utf-8", errors="replace"))
-        except FileNotFoundError:
-            return []
+        """Every entry captured so far (the boot creates the file), oldest first."""
+        return parse_event_log(self.events_path.read_bytes().decode("utf-8", errors="replace"))
 
     def event_mark(self) -> int:
         return len(self.events())
@@ -703,15 +691,9 @@ class WineBed:
     def wait_event(self, predicate: Callable[[EventEntry], bool], timeout: float = 10,
                    since: int = 0) -> EventEntry:
         """The first entry at or after `since` that satisfies `predicate`; fails listing what came."""
-        deadline = time.monotonic() + timeout
-        while True:
-            found = [e for e in self.events_since(since) if predicate(e)]
-            if found:
-                return found[0]
-            if time.monotonic() > deadline:
-                seen = "\n  ".join(map(str, self.events_since(since))) or "(nothing)"
-                raise WineBedError("no matching event within %ss; captured:\n  %s" % (timeout, seen))
-            time.sleep(0.05)
+        return wait_until(lambda: next((e for e in self.events_since(since) if predicate(e)), None),
+                          "a matching event", timeout, seen=lambda: "; captured:" + "".join(
+                              "\n  %s" % e for e in self.events_since(since)))
 
 
 # ---- the agent's fixture: one bed per test module, the agent installed behind the test cloud ----
@@ -722,17 +704,14 @@ REGISTERED = {"DEVICEID": bytes.fromhex(DEVICE_ID), "ServiceStatus": 2, "InitEve
 # system call (WMI under a loaded Wine) is waited for up to a minute.
 START_TIMEOUT = 40
 STOP_TIMEOUT = 75
+POOL = AGENT_DIR + "\\MessagePool"
 
 
 class AgentModule:
-    """The real agent of one test module: ORVSVC.exe (`agent_files` beside it, `tools` in
-    TOOLS_DIR), its settings keys, the test cloud as its proxy with the device registered,
-    `settings` in its Status key, `keys` imported, the service installed. Use:
-
-        agent = winebed.AgentModule("name", settings={...})
-        setUpModule, tearDownModule = agent.set_up, agent.tear_down
-        class SomeTest(winebed.AgentTest): agent = agent
-    """
+    """The real agent of one test module (its set_up and tear_down are the module's):
+    ORVSVC.exe (`agent_files` beside it, `tools` in TOOLS_DIR), its settings keys, the test cloud
+    as its proxy with the device registered, `settings` in its Status key, `keys` imported, the
+    service installed."""
 
     def __init__(self, name: str, settings: Optional[Mapping] = None, keys: Optional[Mapping] = None,
                  agent_files: Sequence[str] = (), tools: Sequence[str] = (), install: bool = True):
@@ -791,42 +770,37 @@ class AgentModule:
         value = self.bed.reg_values(key).get(name)
         return None if value is None else value.data
 
-    def pool(self) -> Path:
-        return self.bed.host_path(AGENT_DIR + "\\MessagePool")
-
-    def messages(self, prefix: str = "RE") -> list:
-        """The pool's messages of one kind, oldest first. The agent holds a file exclusively while
-        writing it, which the host side of Wine does not see: one caught half-written is left for
-        the next look."""
-        found = []
-        for path in sorted(self.pool().glob(prefix + "[[]*].json"), key=lambda p: int(p.name[3:-6], 16)):
+    def pool_files(self, prefix: str = "R") -> dict:
+        """{path: its message, or why it cannot be read} of the pool's message files whose names
+        start with `prefix`, oldest first."""
+        found = {}
+        for path in sorted(self.bed.host_path(POOL).glob(prefix + "*[[]*].json"), key=lambda p: int(p.name[3:-6], 16)):
             try:
                 data = path.read_bytes()
                 if not data.startswith(b"\xef\xbb\xbf"):
                     raise ValueError("no byte order mark")
-                found.append(json.loads(data[3:].decode("utf-8")))
-            except (OSError, ValueError):
-                continue
+                found[path] = json.loads(data[3:].decode("utf-8"))
+                if not isinstance(found[path], dict):
+                    raise ValueError("not an object")
+            except (OSError, ValueError) as e:
+                found[path] = e
         return found
+
+    def messages(self, prefix: str = "RE") -> list:
+        """The pool's messages. The agent holds a file exclusively while writing it, which the host
+        side of Wine does not see: one caught half-written is left for the next look."""
+        return [m for m in self.pool_files(prefix).values() if isinstance(m, dict)]
 
     def events(self, act_id: int) -> list:
         return [e for e in self.messages("RE") if e["act_id"] == act_id]
 
     def clear_pool(self) -> None:
-        for path in self.pool().glob("R*.json"):
+        for path in self.bed.host_path(POOL).glob("R*.json"):
             path.unlink()
 
     def wait_for(self, condition: Callable, what: str = "condition", timeout: float = 30.0):
-        """Polls `condition` until it gives something true, and returns that."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise AssertionError("%s not seen within %.0f s; events in the pool: %r" % (
-                    what, timeout, [(e["act_id"], e.get("act_sts")) for e in self.messages("RE")]))
-            time.sleep(0.1)
+        return wait_until(condition, what, timeout, AssertionError, lambda: "; events in the pool: %r" % (
+            [(e["act_id"], e.get("act_sts")) for e in self.messages("RE")],))
 
 
 class AgentTest(unittest.TestCase):

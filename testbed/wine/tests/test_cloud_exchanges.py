@@ -1,12 +1,7 @@
-"""Wine tier: the real ORVSVC.exe against the test cloud, end to end.
-
-Every request the agent makes arrives at the test cloud, its proxy on 127.0.0.1. Covered: the
-registration-data request as the cloud sees it and a changed identifier stored from its answer;
-messages written by a control handed to the stand-in "ORVUPLD.exe" with the exact command line
-and "config.ini"; the self-update on control 134 (a signed installer in a ZIP archive is
-unpacked, checked and started, and the service ends).
-
-Needs osslsigncode and openssl on the host.
+"""Wine tier: the real ORVSVC.exe against the test cloud, its proxy on 127.0.0.1: messages
+written by a control handed to the stand-in "ORVUPLD.exe" with the exact command line and
+"config.ini"; the self-update on control 134 (a signed installer in a ZIP archive is unpacked,
+checked and started, and the service ends). Needs osslsigncode and openssl on the host.
 """
 
 import base64
@@ -38,23 +33,6 @@ def agent_file(name):
 
 class CloudTest(wb.AgentTest):
     agent = agent
-
-    def setUp(self):
-        super().setUp()
-        agent.cloud.clear_records()
-        agent.cloud.add_device(DEVICE_TEXT)
-        agent.bed.reg_import({wb.STATUS_KEY: wb.REGISTERED})
-
-    def test_the_registration_request_as_the_cloud_sees_it_and_a_changed_identifier_stored(self):
-        agent.cloud.add_device(DEVICE_TEXT, answer_dev_id="00112233-4455-6677-8899-AABBCCDDEEFF",
-                               dev_id_changed="1")
-        agent.start()
-        request = agent.cloud.requests(kind=1)[0]
-        self.assertEqual((request.method, request.host, request.path, request.header("User-Agent")),
-                         ("GET", wb.STAGING_API_HOST, "/%s/devices/%s" % (PREFIX, DEVICE_TEXT), "Orvane Agent"))
-        self.assertRegex(request.header("X-NASAPI-Device-Subkey", ""), r"^([0-9A-F]{2}(:[0-9A-F]{2}){5})?$")
-        self.assertEqual({r.host for r in agent.cloud.requests()}, {wb.STAGING_API_HOST})
-        self.assertEqual(agent.status_value("DEVICEID"), bytes.fromhex("33221100554477668899AABBCCDDEEFF"))
 
     def test_messages_written_by_a_control_are_handed_to_the_uploader(self):
         for name in ("ORVUPLD.log", "config.ini"):

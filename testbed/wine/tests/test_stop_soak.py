@@ -6,16 +6,12 @@ the agent unregistered; monitoring in one-second rounds (status messages, upload
 user control just before the stop; the power manager's hibernation handshake in progress.
 After every stop the message files in the pool must still be readable JSON.
 
-Environment: ORV_SOAK_CYCLES (default 20), ORV_SOAK_SEED (default: from the clock). Cycle i
-uses seed + i, so ORV_SOAK_SEED=<a cycle's seed> ORV_SOAK_CYCLES=1 replays that cycle.
-The ctest time-out fits the default; run longer soaks directly with ctest's environment.
+ORV_SOAK_CYCLES (default 20) and ORV_SOAK_SEED (default: from the clock): cycle i uses seed + i,
+so ORV_SOAK_SEED=<a cycle's seed> ORV_SOAK_CYCLES=1 replays that cycle.
 """
 
-import json
 import os
 import random
-import statistics
-import subprocess
 import sys
 import threading
 import time
@@ -26,7 +22,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
 import winebed as wb  # noqa: E402
 from winebed import DEVICE_ID, DEVICE_TEXT, MONITORING, SERVICE, STATUS_KEY  # noqa: E402
-from test_cloud import Answer  # noqa: E402
 
 PREFIX = "v1"
 API_PATHS = ("/%s/devices/%s" % (PREFIX, DEVICE_TEXT), "/%s/devices/%s/software" % (PREFIX, DEVICE_TEXT))
@@ -40,8 +35,6 @@ WINDOWS = {"answers": 4.0, "slow": 8.0, "drops": 4.0, "holds": 4.0, "unregistere
 SCENARIOS = tuple(WINDOWS) + ("control", "power")
 
 agent = wb.AgentModule("soak", settings={"WebAPIFilePath": PREFIX}, agent_files=("ORVUPLD.exe",))
-
-
 bed = cloud = None
 
 
@@ -56,41 +49,15 @@ def setUpModule():
 tearDownModule = agent.tear_down
 
 
-def damaged_pool_files():
-    damaged = []
-    for path in sorted(agent.pool().glob("R[EL][[]*].json")):
-        try:
-            data = path.read_bytes()
-        except FileNotFoundError:
-            continue  # sent and deleted by the uploader meanwhile
-        try:
-            if not (data.startswith(b"\xef\xbb\xbf") and isinstance(json.loads(data[3:].decode("utf-8")), dict)):
-                raise ValueError("no byte order mark or not an object")
-        except ValueError as e:
-            damaged.append("%s (%d bytes): %s" % (path.name, len(data), e))
-    return damaged
+def script_cloud(rng, mode):
+    if mode in ("slow", "drops", "holds"):
+        delay = {"slow": rng.uniform(2.0, 6.0), "drops": None, "holds": HOLD}[mode]
+        for path in API_PATHS:
+            cloud.script(path, delay)
 
 
-class PowerManager:
-    """svcctl playing the power manager: announces a hibernation on the agent's pipe and waits
-    for the answer. Popen, so the PID is ours to end if it outlives the cycle."""
-
-    def __init__(self):
-        self.output = bed.tmp_dir / "power.out"
-        with open(self.output, "wb") as out:
-            self.process = subprocess.Popen(
-                [wb.WINE64, wb.TOOLS_DIR + "\\svcctl.exe", "pipe", "svcpowmgr\\Reqeust", "SVCPOWMGR_Hibernate"],
-                env=bed.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=out, cwd=str(bed.root))
-
-    def finish(self):
-        """What the client saw; None if it still waits for an answer after the stop."""
-        try:
-            self.process.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(timeout=10)
-            return None
-        return "pm: " + (self.output.read_text(errors="replace").split() or ["nothing"])[-1]
+def log(mark):
+    return "".join("\n      " + str(e) for e in bed.events_since(mark)[-12:])
 
 
 class StopSoakTest(unittest.TestCase):
@@ -98,24 +65,13 @@ class StopSoakTest(unittest.TestCase):
         cycles = int(os.environ.get("ORV_SOAK_CYCLES", "20"))
         seed = int(os.environ.get("ORV_SOAK_SEED") or time.time_ns() % 1_000_000_000)
         print("\nstop soak: %d cycles, seed %d (cycle i uses seed + i)" % (cycles, seed), flush=True)
-        started = time.monotonic()
-        results = []
-        for i in range(cycles):
-            result = self.cycle(seed + i)
-            results.append(result)
-            print("cycle %3d seed %d %-12s after %5.2f s %-22s stop %6.2f s%s"
-                  % (i, result["seed"], result["scenario"], result["pause"], result["detail"],
-                     result["stop"], "  " + result["problem"] if result["problem"] else ""), flush=True)
-        stops = [r["stop"] for r in results]
-        print("stop times: median %.2f s, max %.2f s; wall time %.0f s"
-              % (statistics.median(stops), max(stops), time.monotonic() - started), flush=True)
-        failed = ["seed %d %s: %s" % (r["seed"], r["scenario"], r["problem"].split("\n")[0])
-                  for r in results if r["problem"]]
+        failed = [problem for problem in map(self.cycle, range(seed, seed + cycles)) if problem]
         self.assertFalse(failed, "\n".join(failed))
 
     def cycle(self, seed):
+        """What went wrong in the cycle of `seed`, or ""."""
         rng = random.Random(seed)
-        scenario = rng.choice(SCENARIOS)
+        detail = scenario = rng.choice(SCENARIOS)
         settings = {"DEVICEID": bytes.fromhex(DEVICE_ID), "ServiceStatus": 2, "AutoUpdate": 1,
                     "CheckInterval": None, "OutputInterval": None}
         if scenario == "unregistered":
@@ -123,18 +79,12 @@ class StopSoakTest(unittest.TestCase):
         elif scenario == "rounds":
             settings.update(CheckInterval=1, OutputInterval=2)
         cloud.clear_scripts()
-        answer = {"slow": Answer(delay=rng.uniform(2.0, 6.0)), "drops": Answer(drop=True),
-                  "holds": Answer(delay=HOLD)}.get(scenario)
-        for path in API_PATHS if answer else ():
-            cloud.script(path, answer)
+        script_cloud(rng, scenario)
         bed.reg_import({STATUS_KEY: settings})
 
         mark = bed.event_mark()
         bed.start_service(SERVICE, 30)
-        running = time.monotonic()
-        detail = ""
-        power = []
-        launch = None
+        power, launch = [], None
         if scenario in ("control", "power"):
             bed.wait_event(lambda e: e.event_id == MONITORING, timeout=30, since=mark)
             time.sleep(rng.uniform(0.0, 1.0))
@@ -142,24 +92,22 @@ class StopSoakTest(unittest.TestCase):
                 # The handshake takes tens of milliseconds: the announcement races the stop,
                 # coming before it or after it.
                 lead = rng.uniform(-0.2, 0.2)
-                launch = threading.Timer(max(0.0, -lead), lambda: power.append(PowerManager()))
+                launch = threading.Timer(max(0.0, -lead), lambda: power.append(bed.spawn(
+                    [wb.TOOLS_DIR + "\\svcctl.exe", "pipe", "svcpowmgr\\Reqeust", "SVCPOWMGR_Hibernate"],
+                    bed.tmp_dir / "power.out")))
                 launch.start()
                 time.sleep(max(0.0, lead))
             else:
                 code = rng.choice((128, 130, 134))
-                cloud_mode = rng.choice(("answers", "slow", "holds")) if code != 128 else "answers"
-                if cloud_mode != "answers":
-                    for path in API_PATHS:
-                        cloud.script(path, Answer(delay=rng.uniform(2.0, 6.0) if cloud_mode == "slow" else HOLD))
+                mode = rng.choice(("answers", "slow", "holds")) if code != 128 else "answers"
+                script_cloud(rng, mode)
                 bed.control(SERVICE, code)
-                detail = "%d, cloud %s" % (code, cloud_mode)
+                detail = "control %d, cloud %s" % (code, mode)
                 time.sleep(rng.uniform(0.0, 1.0))
         else:
             time.sleep(rng.uniform(0.0, WINDOWS[scenario]))
-        pause = time.monotonic() - running
 
-        before = len(bed.events_since(mark))
-        problem = ""
+        problems = []
         asked = time.monotonic()
         bed.control(SERVICE, 1)
         try:
@@ -168,37 +116,25 @@ class StopSoakTest(unittest.TestCase):
             # The next cycle needs it stopped: let go of held requests, allow the uploader's
             # bound and more.
             cloud.release_held()
-            released = time.monotonic()
             try:
                 stopped = bed.wait_state(SERVICE, wb.SERVICE_STOPPED, 240)
             except wb.WineBedError:
-                self.fail("seed %d %s %s: still stopping %.0f s after the request%s"
-                          % (seed, scenario, detail, time.monotonic() - asked, self.log(mark, before)))
-            problem = "not stopped within %.0f s (%s); stopped %.1f s after the cloud let go of held requests" % (
-                STOP_LIMIT, first, time.monotonic() - released)
-        stop = time.monotonic() - asked
+                self.fail("seed %d %s: still stopping %.0f s after the request%s"
+                          % (seed, detail, time.monotonic() - asked, log(mark)))
+            problems.append("not stopped within %.0f s (%s); stopped after %.1f s once the cloud let go"
+                            % (STOP_LIMIT, first, time.monotonic() - asked))
         cloud.release_held()
-        problems = [problem] if problem else []
         if stopped.exit != 0:
             problems.append("stopped with exit code %d" % stopped.exit)
         if launch is not None:
             launch.join()
-            detail = power[0].finish() or ""
-            if not detail:
+            if wb.finish(power[0], 15) is None:
                 problems.append("the power manager still waits for an answer 15 s after the stop")
-        damaged = damaged_pool_files()
+        # A file gone meanwhile was sent and deleted by the uploader.
+        damaged = ["%s: %s" % (p.name, e) for p, e in agent.pool_files().items() if isinstance(e, ValueError)]
         if damaged:
             problems.append("damaged pool files: " + ", ".join(damaged))
-        problem = "; ".join(problems)
-        if problem:
-            problem += self.log(mark, before)
-        return dict(seed=seed, scenario=scenario, pause=pause, detail=detail, stop=stop, problem=problem)
-
-    @staticmethod
-    def log(mark, before):
-        entries = [str(e) for e in bed.events_since(mark)]
-        return "\n    entries before the stop:\n      %s\n    after it:\n      %s" % (
-            "\n      ".join(entries[:before][-6:]), "\n      ".join(entries[before:]) or "(none)")
+        return "seed %d %s: %s%s" % (seed, detail, "; ".join(problems), log(mark)) if problems else ""
 
 
 if __name__ == "__main__":
