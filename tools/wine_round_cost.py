@@ -261,10 +261,10 @@ def measure(bin_dir: Path, interval: int, settle: float, window: float, trace: b
         smaps = Path("/proc/%d/smaps" % pid).read_text()
         (bed.root / (name + ".smaps")).write_text(smaps)
         if trace:
-            with open(bed.server_log_path, "rb") as fh:
+            with open(bed.server_log, "rb") as fh:
                 started = fh.read().decode("utf-8", "replace").splitlines()
             result["threads"] = thread_modules(started, pid, smaps)
-        log_mark = bed.server_log_path.stat().st_size if trace else 0
+        log_mark = bed.server_log.stat().st_size if trace else 0
         recorder = None
         if profile:
             recorder = subprocess.Popen(["perf", "record", "-q", "-F", "4999", "-o", str(bed.root / (name + ".perf")),
@@ -280,15 +280,15 @@ def measure(bin_dir: Path, interval: int, settle: float, window: float, trace: b
                                      "--sort", "dso", "--stdio"], stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL, timeout=120)
             result["profile"] = report.stdout.decode(errors="replace")
-        log_end = bed.server_log_path.stat().st_size if trace else 0
+        log_end = bed.server_log.stat().st_size if trace else 0
         result["after window"] = status_fields(pid)
         result["seconds"] = t1 - t0
         result["cpu ms"] = (c1 - c0) * 1000.0 / TICKS
         if trace:
-            with open(bed.server_log_path, "rb") as fh:
+            with open(bed.server_log, "rb") as fh:
                 text = fh.read(log_end).decode("utf-8", "replace").splitlines()
             threads = service_threads(text, pid)
-            with open(bed.server_log_path, "rb") as fh:
+            with open(bed.server_log, "rb") as fh:
                 fh.seek(log_mark)
                 window_lines = fh.read(log_end - log_mark).decode("utf-8", "replace").splitlines()
             result["threads traced"] = len(threads)
