@@ -164,50 +164,6 @@ TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
   EXPECT_EQ(tasksBack, tasks);
 }
 
-TEST_F(StateTablesTest, NothingOpenLeavesNothingStored) {
-  ASSERT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, Entry(act_id::kAddressChanged, 1, "")));
-  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(act_id::kCaseFan, 1, "C:")}));
-  ASSERT_TRUE(SaveList(registry, kLANInfo, {{"LAN", "1.0"}}));
-
-  MonitorState closed = Entry(act_id::kAddressChanged, 0, "");
-  EXPECT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, closed));
-  EXPECT_TRUE(SaveList(registry, kVolStaStatusTable, {}));
-  EXPECT_TRUE(SaveList(registry, kLANInfo, {}));
-  EXPECT_TRUE(SaveList(registry, kVaultBackupTaskInfo, {}));
-  EXPECT_FALSE(Stored(kUPSConnectStatusTable));
-  EXPECT_FALSE(Stored(kVolStaStatusTable));
-  EXPECT_FALSE(Stored(kLANInfo));
-
-  // With nothing stored, loading leaves what the caller holds.
-  EXPECT_FALSE(LoadSingle(registry, kUPSConnectStatusTable, closed));
-  EXPECT_EQ(closed, Entry(act_id::kAddressChanged, 0, ""));
-  std::vector<MonitorState> volumes{Entry(1, 1, "kept")};
-  EXPECT_FALSE(LoadList(registry, kVolStaStatusTable, volumes));
-  EXPECT_EQ(volumes.size(), 1U);
-}
-
-TEST_F(StateTablesTest, FailuresAreQuietAndNeverCreateTheKey) {
-  fakes::FakeRegistry bare;
-  EXPECT_FALSE(SaveSingle(bare, kBackupStatusTable, Entry(act_id::kSystemStarted, 1, "")));
-  EXPECT_FALSE(SaveList(bare, kHDDTempStatusTable, {Entry(act_id::kUpsDegraded, 1, "Disk 1")}));
-  EXPECT_TRUE(SaveList(bare, kHDDTempStatusTable, {})) << "no key holds no value: nothing kept";
-  EXPECT_FALSE(bare.HasKey(kCommonKey));
-  EXPECT_FALSE(bare.HasKey(kNasKey));
-
-  ASSERT_TRUE(SaveSingle(registry, kBackupStatusTable, Entry(act_id::kSystemStarted, 1, "")));
-  registry.MakeReadOnly(kCommonKey);
-  EXPECT_FALSE(SaveSingle(registry, kBackupStatusTable, MonitorState{}))
-      << "a stale row that cannot be removed is a failure";
-
-  // A value of another type is not a table.
-  ASSERT_EQ(registry.SetValue(os::RegistryRoot::LocalMachine, kNasKey, "CPUTempStatusTable",
-                              os::RegistryType::Dword, std::vector<std::uint8_t>{1, 0, 0, 0}),
-            os::kSuccess);
-  MonitorState entry;
-  EXPECT_FALSE(LoadSingle(registry, kCPUTempStatusTable, entry));
-  EXPECT_EQ(entry, MonitorState{});
-}
-
 // An owner that keeps what its tables hold writes a table only when its rows change, replaces
 // it with one write (never a delete first) and deletes it once when it empties.
 TEST_F(StateTablesTest, AnOwnerWritesOnlyWhatChanged) {
@@ -336,17 +292,6 @@ TEST_F(ConditionTrackerTest, ConditionsSurviveARestartEvenWhenTheKeyHoldsABracke
   EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, false, Opening(act_id::kDriveConnected, "1"), closing),
             ConditionChange::Closed);
   EXPECT_TRUE(after.empty());
-}
-
-TEST_F(ConditionTrackerTest, AStoredEntryWithNothingOpenIsReusedNotDuplicated) {
-  std::vector<MonitorState> volumes{Entry(act_id::kCaseFan, 0, "C:"), Entry(act_id::kCaseFan, 1, "D:")};
-  for (int round = 0; round < 3; ++round) {
-    tracker.Track(volumes, ItemMatch::ByKey, {"C:", 0, 1}, true, Opening(4071, "2"), closing);
-  }
-  ASSERT_EQ(volumes.size(), 2U);
-  EXPECT_EQ(volumes[0].act_id, 4071);
-  EXPECT_EQ(volumes[0].act_sts, 1);
-  EXPECT_EQ(Posted().size(), 1U);
 }
 
 }  // namespace

@@ -120,31 +120,6 @@ TEST_F(UploadTest, DefinitionFileProblemsAreLoggedAndTheAgentGoesOn) {
   EXPECT_TRUE(other.files.DirectoryExists(kPool)) << "the pool is a folder, not a write";
 }
 
-TEST_F(UploadTest, DeviceIdentifierIsStoredAsSixteenBytes) {
-  AgentCtrl_Upload upload(os.Ports());
-  upload.LoadDeviceId();
-  EXPECT_FALSE(upload.HasDeviceId());
-  const DeviceId id{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  upload.SetDeviceId(&id);
-  upload.SetDeviceId(nullptr);
-  EXPECT_TRUE(upload.HasDeviceId());
-  EXPECT_EQ(os.registry.Value(kStatusKey, "DEVICEID")->data, std::vector<std::uint8_t>(id.begin(), id.end()));
-  AgentCtrl_Upload reloaded(os.Ports());
-  reloaded.LoadDeviceId();
-  DeviceId out{};
-  reloaded.GetDeviceId(out);
-  EXPECT_EQ(out, id);
-  EXPECT_EQ(FormatDeviceId(out), "0403020106050807090A0B0C0D0E0F10");
-
-  reloaded.ClearDeviceId();
-  EXPECT_FALSE(reloaded.HasDeviceId());
-  EXPECT_EQ(os.registry.Value(kStatusKey, "DEVICEID")->data, std::vector<std::uint8_t>(16, 0));
-  // A value of another size is not an identifier.
-  RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", std::vector<std::uint8_t>(8, 1));
-  reloaded.LoadDeviceId();
-  EXPECT_FALSE(reloaded.HasDeviceId());
-}
-
 TEST_F(UploadTest, StoppedEventsAreDroppedWithoutTakingANumber) {
   os.files.AddFile(kDefinitionPath,
                    "<config><ver>1.00</ver><stopevent><act_id>1070</act_id><act_id>+9010</act_id>"
@@ -167,19 +142,6 @@ TEST_F(UploadTest, StoppedEventsAreDroppedWithoutTakingANumber) {
   EXPECT_NE(os.files.Content(files[0])->find("\"act_id\":9010"), std::string::npos) << "common first";
   EXPECT_NE(os.files.Content(files[1])->find("\"act_id\":4080"), std::string::npos);
   for (const auto& file : files) EXPECT_TRUE(orv::testing::IsStrictJsonMessage(*os.files.Content(file)));
-}
-
-TEST_F(UploadTest, AFailedWriteIsReportedButTheDrainGoesOn) {
-  AgentCtrl_Upload upload(os.Ports());
-  upload.Initialize();
-  os.files.writeError = 112;
-  CommonEventQueue().Post(AgentEvent(act_id::kHostRenamed, os.clock));
-  CommonEventQueue().Post(AgentEvent(act_id::kAddressChanged, os.clock));
-  int written = 0;
-  EXPECT_FALSE(upload.WriteQueuedEvents(written));
-  EXPECT_EQ(written, 0);
-  EXPECT_FALSE(EventsPending());
-  EXPECT_EQ(LoggedIds(), (std::vector<std::uint32_t>{event_id::kJsonWriteFailed, event_id::kJsonWriteFailed}));
 }
 
 TEST_F(UploadTest, StatusMessagesCarryTheApplianceIdentityAndParseStrictly) {

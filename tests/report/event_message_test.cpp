@@ -73,34 +73,26 @@ TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {
   EXPECT_TRUE(IsStrictJsonMessage(file));
 }
 
-TEST_F(EventMessageTest, EmptyFieldsAreNullAndTextsAreEscaped) {
-  AgentEvent event(act_id::kHostRenamed, os.clock);
-  event.msg = "say \"hi\"\\path\nnext\tcol\x01" "end\r";
-  const std::string file = WriteOne(event);
-  EXPECT_EQ(file, ReadGolden("event_nulls.json"));
-  EXPECT_TRUE(IsStrictJsonMessage(file));
-}
-
-TEST_F(EventMessageTest, InvalidUtf8AndStrayQuotesFromTheRegistryStillGiveValidJson) {
+// Fields the event leaves empty go as null; registry and device texts are escaped and made valid UTF-8.
+TEST_F(EventMessageTest, EmptyFieldsAreNullAndInvalidUtf8AndStrayQuotesStillGiveValidJson) {
   AddUninstallEntry("{AGENT}", "Orvane Service Agent Program", "1.\"2.3");
   AgentEvent event(act_id::kTestNotice, os.clock);
   event.act_para = "bad \xC3 byte \"q\"";
-  event.msg = "\xFF\xFE";
+  event.msg = "\xFF say \"hi\"\\path\nnext\tcol\x01" "end\r";
   const std::string file = WriteOne(event);
   EXPECT_TRUE(IsStrictJsonMessage(file));
   EXPECT_THAT(file, HasSubstr("\"agt_ver\":\"1.\\\"2\""));
-  EXPECT_THAT(file, HasSubstr("bad \xEF\xBF\xBD byte \\\"q\\\""));
+  EXPECT_THAT(file, HasSubstr("\"act_trg\":null,\r\n    \"act_para\":\"bad \xEF\xBF\xBD byte \\\"q\\\"\",\r\n    \"act_sts\":null,"));
+  EXPECT_THAT(file, HasSubstr("\"msg\":\"\xEF\xBF\xBD say \\\"hi\\\"\\\\path\\nnext\\tcol\\u0001end\\r\""));
 }
 
-TEST(EscapeJson, ShortFormsForTheSevenAndHexForOtherControls) {
-  EXPECT_EQ(EscapeJson("\"\\\b\f\n\r\t"), "\\\"\\\\\\b\\f\\n\\r\\t");
-  EXPECT_EQ(EscapeJson(std::string("\x00\x1F\x7F", 3)), "\\u0000\\u001F\x7F");
-  EXPECT_EQ(EscapeJson("日本語 / text"), "日本語 / text");
-}
-
-TEST(EscapeJson, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+// The seven short forms, other controls in hex; bytes that are not UTF-8 become replacement characters.
+TEST(EscapeJson, ShortFormsControlsAndBytesThatAreNotUtf8) {
   constexpr const char* kReplacement = "\xEF\xBF\xBD";
   const std::pair<std::string, std::string> rows[] = {
+      {"\"\\\b\f\n\r\t", "\\\"\\\\\\b\\f\\n\\r\\t"},
+      {std::string("\x00\x1F\x7F", 3), "\\u0000\\u001F\x7F"},
+      {"日本語 / text", "日本語 / text"},
       {"DISK\xE9", std::string("DISK") + kReplacement},                      // a Latin-1 byte from a device
       {"\xC3", kReplacement},                                               // a cut sequence
       {"\xFF\xFE\"", std::string(kReplacement) + kReplacement + "\\\""},  // escaping still applies

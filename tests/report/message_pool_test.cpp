@@ -123,16 +123,5 @@ TEST_F(MessagePoolTest, CleanKeepsAtMostTenMebibytesDeletingOldestFirst) {
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\held\\big.json"));
 }
 
-TEST_F(MessagePoolTest, CleanCreatesAMissingPool) {
-  MessagePool fresh(os.Ports(), log, "C:\\orvsvc\\NewPool");
-  EXPECT_TRUE(fresh.Clean());
-  EXPECT_TRUE(os.files.DirectoryExists("C:\\orvsvc\\NewPool"));
-  os.files.makeDirectoryError = os::kErrorAccessDenied;
-  MessagePool denied(os.Ports(), log, "C:\\orvsvc\\Denied");
-  EXPECT_FALSE(denied.Clean());
-  ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, event_id::kPoolCreateFailed);
-}
-
 }  // namespace
 }  // namespace orv

@@ -307,44 +307,6 @@ TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {
   EXPECT_EQ(FailureTexts().size(), 2U);
 }
 
-TEST_F(UploaderTest, ANewerHeldFailureReplacesTheOlderOne) {
-  AgentCtrl_Upload upload(Ports());
-  RunOnce(upload, 192);
-  RunOnce(upload, 64);  // immediate, and the held one stays
-  RunOnce(upload, 19);
-  RunOnce(upload, 1);
-  EXPECT_EQ(FailureTexts(),
-            (std::vector<std::string>{
-                std::string(kFailurePrefix) + "サーバーへの接続に失敗しました(CODE=64)。]",
-                std::string(kFailurePrefix) + "--poolpath に指定された値が不正です(" + kCommandLine + ")。]"}));
-}
-
-TEST_F(UploaderTest, AnUploaderThatCannotStartJudgesNothing) {
-  // Forwards to the scripted launcher unless told to fail as CreateProcess would.
-  class Failable final : public os::ProcessLauncher {
-   public:
-    explicit Failable(os::ProcessLauncher& inner) : inner_(inner) {}
-    os::OsResult<os::ChildProcess> Launch(const os::ProcessStart& start,
-                                          os::LaunchStep& failedAt) override {
-      if (!fail) return inner_.Launch(start, failedAt);
-      return os::kErrorFileNotFound;
-    }
-    bool fail = false;
-
-   private:
-    os::ProcessLauncher& inner_;
-  } launcher(os.processes);
-  AgentCtrl_Upload upload(Ports(launcher));
-  RunOnce(upload, 33);
-  launcher.fail = true;
-  RunOnce(upload, 0);
-  EXPECT_TRUE(FailureTexts().empty());
-  launcher.fail = false;
-  RunOnce(upload, 0);
-  EXPECT_EQ(FailureTexts(), (std::vector<std::string>{std::string(kFailurePrefix) +
-                                                      "設定ファイルのデコードに失敗しました。]"}));
-}
-
 TEST(UploaderExitTest, CodesAreReadByTheTable) {
   EXPECT_TRUE(DescribeUploaderExit("x", 0).success);
   EXPECT_TRUE(DescribeUploaderExit("x", 1).success);

@@ -140,20 +140,5 @@ TEST_F(InstallTest, RemoveDeletesTheServiceAndItsEventSources) {
       << os.process.Console();
 }
 
-TEST_F(InstallTest, StartedByHandTheProgramSaysWhyItCannotRun) {
-  os.serviceHost.dispatcherError = os::kErrorFailedServiceControllerConnect;
-  EXPECT_EQ(Run("C:\\orvsvc\\ORVSVC.exe"), 0);
-  EXPECT_EQ(os.serviceHost.dispatchEntry, "ORVSvcCtrl");
-  EXPECT_EQ(os.process.Console(), "StartServiceCtrlDispatcher failed: Unknown error 427\n");
-  EXPECT_EQ(os.process.librarySearchNarrowed, 1);
-}
-
-TEST(ServiceInstallInfo, LongTextsAreCutToTheirBuffers) {
-  const ServiceInstallInfo info(std::string(300, 'n'), "表示", "");
-  EXPECT_EQ(info.name.size(), 255U);
-  EXPECT_EQ(info.displayName, "表示");
-  EXPECT_TRUE(info.description.empty());
-}
-
 }  // namespace
 }  // namespace orv

@@ -74,13 +74,6 @@ class RegistrationTest : public ::testing::Test {
   CORVSvcCtrl controller{os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess};
 };
 
-TEST_F(RegistrationTest, UnregisteredDeviceAsksNothing) {
-  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::AtStart), DailyOutcome::Unregistered);
-  EXPECT_TRUE(os.http.requests.empty());
-  EXPECT_EQ(controller.State(), AgentState::Unregistered);
-  EXPECT_EQ(Ids(), (std::vector<std::uint32_t>{event_id::kStartupCheckStarted}));
-}
-
 TEST_F(RegistrationTest, TheRequestNamesTheDeviceAndItsFirstPort) {
   Register();
   RegHandle::SetString(os.registry, kHklm, kStatusKey, "WebAPIFilePath", "v1");
@@ -155,28 +148,6 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
   EXPECT_EQ(controller.State(), AgentState::Monitoring) << "a 200 ends monitoring without registration";
 }
 
-TEST_F(RegistrationTest, AutomaticUpdateIsCheckedOnlyWhenEnabled) {
-  Register();
-  Answer(200, R"({"agt_ver":"0.1"})");
-  controller.SetState(AgentState::Monitoring);
-  controller.DailyCheck(*upload, CheckTime::Daily);
-  EXPECT_EQ(os.http.requests.size(), 1U) << "AutoUpdate missing: no latest-software request";
-  RegHandle::SetDword(os.registry, kHklm, kStatusKey, "AutoUpdate", 1);
-  controller.DailyCheck(*upload, CheckTime::Daily);
-  ASSERT_EQ(os.http.requests.size(), 4U) << "registration data, then the update check's two requests";
-  EXPECT_EQ(os.http.requests[3].path, std::string("//devices/") + kDeviceText + "/software");
-}
-
-TEST_F(RegistrationTest, PoolFailureStopsMonitoringWithItsReason) {
-  Register();
-  Answer(200, "{}");
-  os.files.AddFile("C:\\orvsvc\\MessagePool\\RL[1].json", "{}", /*lastWriteTime=*/1);  // long expired
-  os.files.undeletable.insert("c:\\orvsvc\\messagepool\\rl[1].json");
-  EXPECT_EQ(controller.DailyCheck(*upload, CheckTime::Daily), DailyOutcome::PoolFailed);
-  EXPECT_EQ(controller.State(), AgentState::MonitoringStopped);
-  EXPECT_EQ(controller.StopReason(), "プールフォルダ管理に失敗しました。");
-}
-
 // What the settings program receives on control 130.
 class RefreshRegistrationTest : public RegistrationTest {
  protected:
@@ -241,21 +212,6 @@ TEST_F(RefreshRegistrationTest, OsMnemonics) {
     RegHandle::SetString(os.registry, kHklm, "SOFTWARE\\MERIDEX\\NAS", "OSEdition", c.edition);
     EXPECT_EQ(controller.BuildRegistrationRecord(*upload).osMnemonic, c.mnemonic) << c.product << " / " << c.edition;
   }
-}
-
-TEST_F(RefreshRegistrationTest, TestSwitchesShapeTheRecordAndWhereItGoes) {
-  namespace layout = service::registration_layout;
-  controller.SetState(AgentState::MonitoringStopped);
-  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_3", "");
-  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_2", "");
-  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_6", "");
-  const auto record = Receive(std::string(service::kSettingsPipeName) + "_TEST");
-  ASSERT_EQ(record.size(), layout::kSize);
-  EXPECT_EQ(record[layout::kAgentState.offset], 2) << "switch 3 reports monitoring";
-  EXPECT_EQ(record[layout::kComplete.offset], 0) << "switch 2 marks it incomplete";
-
-  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_1", "");
-  EXPECT_EQ(controller.RefreshRegistration(*upload), 0) << "switch 1 sends nothing";
 }
 
 TEST_F(RefreshRegistrationTest, AnUnreachableSettingsProgramIsLoggedAndAFailedRequestKeepsAStoppedMonitor) {

@@ -72,15 +72,6 @@ TEST(SendPipeCodelessFailureTest, StillReportsAnErrorCode) {
   EXPECT_NE(pipe.LastError(), os::kSuccess);
 }
 
-TEST_F(SendPipeTest, BusyPipeIsWaitedForOnlyBriefly) {
-  auto server = os.pipes.CreateServer(kSettingsPipeName);
-  auto other = os.pipes.Connect(kSettingsPipeName, 0);  // another client holds it
-  ASSERT_TRUE(other);
-  EXPECT_FALSE(pipe.Send(std::vector<std::uint8_t>(4)));
-  EXPECT_EQ(pipe.ErrorText(), kSendPipeOpenFailed);
-  EXPECT_NE(pipe.LastError(), os::kSuccess);
-}
-
 class TestModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,14 +81,6 @@ class TestModeTest : public ::testing::Test {
   bool On(std::string_view name) { return IsTestMode(name, os.files, os.system); }
   fakes::FakeOs os;
 };
-
-TEST_F(TestModeTest, EachOfTheEightSwitchesIsAFileNextToTheExecutable) {
-  for (std::string_view name : kTestModeSwitches) {
-    EXPECT_FALSE(On(name)) << name;
-    os.files.AddFile("C:\\orvsvc\\" + std::string(name), "");
-    EXPECT_TRUE(On(name)) << name;
-  }
-}
 
 TEST_F(TestModeTest, OtherNamesPlacesAndKindsHaveNoEffect) {
   os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_9", "");

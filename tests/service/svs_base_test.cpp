@@ -191,18 +191,6 @@ TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
   }
 }
 
-TEST_F(SvsBaseTest, ReportErrorCutsLongSystemTextsToItsBuffer) {
-  RecordingService service(os.Ports(), nullptr);
-  os.system.errorTexts[0x20] = std::string(2000, 'e');
-  EXPECT_EQ(service.ReportError("CallName", SvsBase::ErrorReport::Log, 0x20), 0x20U);
-  const auto entries = os.eventReporter.Entries();
-  ASSERT_EQ(entries.size(), 1U);
-  EXPECT_EQ(entries[0].text.size(), SvsBase::kErrorTextBufferUnits - 1);
-  EXPECT_TRUE(entries[0].text.starts_with("CallName failed: eee"));
-  EXPECT_EQ(service.ReportError("Quiet", SvsBase::ErrorReport::Silent, 0), 0U);
-  EXPECT_EQ(os.eventReporter.Entries().size(), 1U) << "not asked to log";
-}
-
 TEST_F(SvsBaseTest, WorkerTurnsEachControlIntoItsCallAndKeepsTheEventTypes) {
   RunService([this](RecordingService& service) {
     const std::pair<std::uint32_t, std::string> steps[] = {
@@ -253,18 +241,6 @@ TEST_F(SvsBaseTest, RepeatedSystemControlsAreDroppedButUserControlsAlwaysPass) {
   const auto calls = Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnContinue"), 0);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnStop"), 1);
-}
-
-TEST_F(SvsBaseTest, InterrogateResendsTheStoredStatusUnchanged) {
-  RunService([this](RecordingService& service) {
-    const std::size_t before = os.serviceHost.Statuses().size();
-    Send(kControlInterrogate);
-    const auto statuses = os.serviceHost.Statuses();
-    ASSERT_EQ(statuses.size(), before + 1);
-    EXPECT_EQ(SvsFields(statuses.back()), (SvsFieldList{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 1, 5000}));
-    Send(kControlStop);
-    ASSERT_TRUE(service.WaitForCall("OnStop"));
-  });
 }
 
 }  // namespace

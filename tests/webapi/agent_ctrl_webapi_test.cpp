@@ -173,24 +173,6 @@ TEST_F(WebApiTest, RegistrationIsPostedAsUtf16WithItsTerminator) {
   EXPECT_EQ(client.ResultMessage(true), "正常終了");
 }
 
-TEST_F(WebApiTest, RequestsThatCannotBeSentFailBeforeSending) {
-  AgentCtrl_WebAPI client(os.Ports());
-  EXPECT_EQ(client.Request(4), 0);
-  EXPECT_EQ(client.Request(0), 0);
-  EXPECT_EQ(client.Request(kRequestRegistration), 0);  // neither record nor account
-  service::RegistrationRecord record;
-  EXPECT_EQ(client.Request(kRequestRegistration, &record, nullptr), 0);
-  EXPECT_NE(client.LastError(), 0u);
-  EXPECT_TRUE(os.http.requests.empty());
-
-  os.http.available = false;
-  AgentCtrl_WebAPI offline(os.Ports());
-  EXPECT_FALSE(offline.TransportAvailable());
-  EXPECT_EQ(offline.Request(kRequestRegistrationData), 0);
-  EXPECT_EQ(offline.Download("https://h/f.zip"), 0);
-  EXPECT_TRUE(os.http.requests.empty());
-}
-
 TEST_F(WebApiTest, TransportFailureKeepsItsCodeAndIsLoggedWithTheHttpModuleText) {
   os.http.handler = nullptr;  // unreachable server
   AgentCtrl_WebAPI client(os.Ports());
@@ -231,20 +213,6 @@ TEST_F(WebApiTest, AnEmptyAnswerIsAFailureWithoutErrorCodeAnErrorAnswerIsExplain
   EXPECT_EQ(client.ResultMessage(false), "機器は登録されておりません。");
 }
 
-TEST_F(WebApiTest, AnswerBodyIsConvertedAsOneWhole) {
-  os.system.codePage932 = true;  // 0x82 0xA0 is "あ"
-  // Converted per read of 17 bytes, the character's lead byte would end the first read alone.
-  std::vector<std::uint8_t> body = Bytes(R"({"error_value":")");
-  body.insert(body.end(), {0x82, 0xA0, '"', '}'});
-  ASSERT_EQ(body[16], 0x82);
-  ASSERT_FALSE(os.system.AnsiToUtf8(std::span(body).first(17)).ends_with("あ"));
-  status = 400;
-  answer.assign(body.begin(), body.end());
-  AgentCtrl_WebAPI client(os.Ports());
-  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(client.Response().error_value, "あ");
-}
-
 TEST_F(WebApiTest, DownloadTakesHostAndPathFromTheUrl) {
   answer = std::string("PK\x03\x04\0\xff", 6);
   AgentCtrl_WebAPI client(os.Ports(), 1);
@@ -280,32 +248,6 @@ TEST_F(WebApiTest, DownloadRefusesOtherSchemesAndFailedAnswers) {
   os.http.handler = nullptr;
   EXPECT_EQ(client.Download("https://files.example/c.zip"), 0);
   EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
-}
-
-class SelectHostTest : public WebApiTest {
- protected:
-  int Select(std::string_view xml) {
-    os.files.AddFile("C:\\orvsvc\\uploader.xml", xml);
-    return AgentCtrl_WebAPI(os.Ports()).SelectHost();
-  }
-  const std::string staging = "http://" + std::string(kStagingApiHost) + "/";
-};
-
-TEST_F(SelectHostTest, StagingOnlyWhenAuthHostNamesIt) {
-  EXPECT_EQ(AgentCtrl_WebAPI(os.Ports()).SelectHost(), 0);  // no file
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 1);
-  EXPECT_EQ(Select("<uploader><auth_host>http://" + std::string(kProductionApiHost) +
-                   "/</auth_host></uploader>"),
-            0);
-  EXPECT_EQ(Select("<uploader><auth_host>https://" + std::string(kStagingApiHost) + "/</auth_host></uploader>"),
-            0);
-  // The text must be inside the element.
-  EXPECT_EQ(Select("<uploader><host>" + staging + "</host><auth_host/></uploader>"), 0);
-  // Unreadable or unclosed files select production.
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging), 0);
-  EXPECT_EQ(Select("not xml at all"), 0);
-  os.xmlReader.openError = os::kErrorAccessDenied;
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 0);
 }
 
 TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
@@ -346,15 +288,6 @@ TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
                       R"("os_ver":"10.0","host_name":"NAS-1","ng_type":"1")"),
             std::string::npos);
   EXPECT_THAT(body, Not(HasSubstr("abc")));  // never the clear password
-}
-
-TEST_F(WebApiTest, PasswordHashIsUpperCaseHexOfTheAnsiBytes) {
-  EXPECT_EQ(HashPassword("", os.Ports()), UpperHexDigest(""));
-  // Only the first 255 ANSI bytes count.
-  EXPECT_EQ(HashPassword(std::string(300, 'a'), os.Ports()), HashPassword(std::string(255, 'a'), os.Ports()));
-  EXPECT_NE(HashPassword(std::string(254, 'a'), os.Ports()), HashPassword(std::string(255, 'a'), os.Ports()));
-  os.crypto.FailSha256(true);
-  EXPECT_EQ(HashPassword("abc", os.Ports()), "");
 }
 
 }  // namespace
