@@ -96,11 +96,6 @@ TEST_F(UploadTest, InitializeCreatesThePoolAndTheDefaultDefinitionFile) {
   EXPECT_EQ(upload.DailySecond(), 3600U);
   EXPECT_EQ(upload.StatusSecond(), 0U);
   EXPECT_TRUE(LoggedIds().empty());
-
-  // A second run keeps what exists.
-  os.files.AddFile(kDefinitionPath, "\xEF\xBB\xBF<config><ver>2.00</ver></config>");
-  upload.Initialize();
-  EXPECT_EQ(upload.EventDefinitions().GetVersion(), "2.00");
 }
 
 TEST_F(UploadTest, DefinitionFileProblemsAreLoggedAndTheAgentGoesOn) {
@@ -109,15 +104,6 @@ TEST_F(UploadTest, DefinitionFileProblemsAreLoggedAndTheAgentGoesOn) {
   upload.Initialize();
   EXPECT_EQ(LoggedIds(), std::vector<std::uint32_t>{event_id::kDefinitionMalformed});
   EXPECT_EQ(os.eventReporter.Entries()[0].text, "イベント定義ファイルの構成が異常です。");
-
-  fakes::FakeOs other;
-  other.registry.AddKey(kStatusKey);
-  other.files.AddDirectory("C:\\orvsvc");
-  other.files.writeError = os::kErrorAccessDenied;
-  AgentCtrl_Upload denied(other.Ports());
-  denied.Initialize();
-  EXPECT_EQ(other.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kDefinitionWriteFailed, event_id::kDefinitionUnreadable}));
-  EXPECT_TRUE(other.files.DirectoryExists(kPool)) << "the pool is a folder, not a write";
 }
 
 TEST_F(UploadTest, StoppedEventsAreDroppedWithoutTakingANumber) {

