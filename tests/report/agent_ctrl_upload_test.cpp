@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "model/act_ids.h"
 #include "model/event_queue.h"
 #include "platform/agent_registry.h"
@@ -16,24 +17,14 @@ namespace {
 
 using ::testing::HasSubstr;
 
-class UploadTest : public ::testing::Test {
+class UploadTest : public orv::testing::AgentFixture {
  protected:
   UploadTest() {
     os.registry.AddKey(kStatusKey);
     os.files.AddDirectory("C:\\orvsvc");
   }
-  void SetStatusDword(const char* name, std::uint32_t value) {
-    RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value);
-  }
-  void AddUninstallEntry(const std::string& key, const char* name, const char* version) {
-    const std::string path = std::string(kUninstallKey) + "\\" + key;
-    os.registry.AddKey(path);
-    RegHandle::SetString(os.registry, kHklm, path, "DisplayName", name);
-    if (version) RegHandle::SetString(os.registry, kHklm, path, "DisplayVersion", version);
-  }
   std::vector<std::uint32_t> LoggedIds() { return os.eventReporter.Ids(); }
 
-  fakes::FakeOs os;
 };
 
 TEST_F(UploadTest, SetupReadsPathsVersionAndIntervals) {
@@ -42,7 +33,7 @@ TEST_F(UploadTest, SetupReadsPathsVersionAndIntervals) {
   AddUninstallEntry("{1}", "Orvane Service Agent Program", "1.1.0.0");
   AddUninstallEntry("{2}", "Orvane Service Agent Program", "2.5.1.9");
   AddUninstallEntry("{3}", "Orvane Service Agent Program (old)", "9.9.9");
-  SetStatusDword("CheckInterval", 15);
+  SetDword("CheckInterval", 15);
   const AgentCtrl_Upload upload(os.Ports());
   EXPECT_EQ(upload.ModuleFolder(), "C:\\Program Files\\Orvane\\");
   EXPECT_EQ(upload.ModuleName(), "ORVSVC");
@@ -69,7 +60,7 @@ TEST_F(UploadTest, TheRoundWaitIsNeitherZeroNorInfinite) {
   };
   for (const Case& c : cases) {
     if (c.stored) {
-      SetStatusDword("CheckInterval", *c.stored);
+      SetDword("CheckInterval", *c.stored);
     } else {
       RegHandle::DeleteValue(os.registry, kHklm, kStatusKey, "CheckInterval");
     }
@@ -85,7 +76,7 @@ TEST_F(UploadTest, TheConfiguredPoolIsUsedOnlyWhenItExists) {
 }
 
 TEST_F(UploadTest, InitializeCreatesThePoolAndTheDefaultDefinitionFile) {
-  SetStatusDword("AgentDailySecond", 3600);
+  SetDword("AgentDailySecond", 3600);
   AgentCtrl_Upload upload(os.Ports());
   upload.Initialize();
   EXPECT_TRUE(os.files.DirectoryExists(kPool));

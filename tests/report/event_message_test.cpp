@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "model/act_ids.h"
 #include "model/event_queue.h"
 #include "platform/agent_registry.h"
@@ -21,7 +22,7 @@ using orv::testing::IsStrictJsonMessage;
 using orv::testing::ReadGolden;
 
 
-class EventMessageTest : public ::testing::Test {
+class EventMessageTest : public orv::testing::AgentFixture {
  protected:
   EventMessageTest() {
     os.registry.AddKey(kStatusKey);
@@ -39,12 +40,6 @@ class EventMessageTest : public ::testing::Test {
                       0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
     RegHandle::SetBinary(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "DEVICEID", id);
   }
-  void AddUninstallEntry(const std::string& key, const char* name, const char* version) {
-    const std::string path = std::string(kUninstallKey) + "\\" + key;
-    os.registry.AddKey(path);
-    RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayName", name);
-    RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayVersion", version);
-  }
   std::string WriteOne(const AgentEvent& event) {
     AgentCtrl_Upload upload(os.Ports());
     upload.Initialize();
@@ -56,7 +51,6 @@ class EventMessageTest : public ::testing::Test {
     return files.empty() ? std::string() : *os.files.Content(files[0]);
   }
 
-  fakes::FakeOs os;
 };
 
 TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {

@@ -63,26 +63,6 @@ TEST_F(InventoryTest, EachRowOfTheFirmwareTable) {
   EXPECT_EQ(wmi.Queries().back(), kBoardQuery) << "the LCD series never asks for the BIOS";
 }
 
-TEST_F(InventoryTest, WhatWmiCannotGiveStaysEmpty) {
-  AddBoard("P", "S", "V");
-  AddBios("20200101", "R", "B");
-  wmi.failures.connect = os::kWmiAccessDenied;
-  const HardwareInventory unreachable = Read(kBoardSeries);
-  EXPECT_EQ(unreachable.boardProduct, "");
-  EXPECT_EQ(unreachable.boardSerial, "");
-  EXPECT_EQ(unreachable.firmware, "");
-  EXPECT_TRUE(unreachable.writesBoardSerial) << "mb_sn follows the model, readable or not";
-
-  // A hung BIOS provider costs one deadline; the board is still read.
-  wmi.failures.connect = os::kWmiOk;
-  wmi.Hang("Win32_BIOS");
-  const HardwareInventory hung = Read(kBoardSeries);
-  EXPECT_EQ(hung.boardProduct, "P");
-  EXPECT_EQ(hung.firmware, "");
-  EXPECT_EQ(hung.boardSerial, "") << "this row's serial comes from the BIOS";
-  EXPECT_EQ(wmi.openObjects(), 0);
-}
-
 TEST(FirmwareDate, CutBeforeTheDotThenToEightCharacters) {
   EXPECT_EQ(FirmwareDate("20190412000000.000000+000"), "20190412");
   EXPECT_EQ(FirmwareDate("2019.0412"), "2019");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "support/message_file_checks.h"
@@ -15,23 +16,15 @@ namespace {
 constexpr std::uint64_t kSecond = 10'000'000;
 constexpr std::uint64_t kDay = 86'400 * kSecond;
 
-class MessagePoolTest : public ::testing::Test {
+class MessagePoolTest : public orv::testing::AgentFixture {
  protected:
   MessagePoolTest() {
     os.registry.AddKey(kStatusKey);
     os.files.AddDirectory(kPool);
   }
-  std::uint32_t FileCount() {
-    return RegHandle::GetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount")
-        .value_or(RegHandle::kMissingDword);
-  }
-  void SetFileCount(std::uint32_t value) {
-    RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount", value);
-  }
   std::uint64_t Now() { return ToFileTime(os.clock.UtcNow()); }
   std::vector<fakes::LoggedEvent> Logged() { return os.eventReporter.Entries(); }
 
-  fakes::FakeOs os;
   AgentEventLog log{os.eventReporter, os.system};
   MessagePool pool{os.Ports(), log, kPool};
 };
@@ -39,40 +32,40 @@ class MessagePoolTest : public ::testing::Test {
 TEST_F(MessagePoolTest, OneCounterNumbersBothKindsInHexadecimal) {
   EXPECT_TRUE(pool.Write(MessageKind::Status, "    \"a\":1\r\n"));
   EXPECT_TRUE(pool.Write(MessageKind::Event, "    \"b\":2\r\n"));
-  EXPECT_EQ(FileCount(), 2U);
+  EXPECT_EQ(Dword("FileCount"), 2U);
   EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RL[0].json"), "\xEF\xBB\xBF{\r\n    \"a\":1\r\n}");
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
 
-  SetFileCount(10);
+  SetDword("FileCount", 10);
   EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[A].json"));
   EXPECT_FALSE(pool.Write(static_cast<MessageKind>(3), ""));
-  EXPECT_EQ(FileCount(), 11U) << "an unknown kind writes nothing and takes no number";
+  EXPECT_EQ(Dword("FileCount"), 11U) << "an unknown kind writes nothing and takes no number";
 }
 
 TEST_F(MessagePoolTest, TheCounterWrapsAfterItsLastValue) {
-  SetFileCount(0xFFFFFFFF);
+  SetDword("FileCount", 0xFFFFFFFF);
   EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[FFFFFFFF].json"));
-  EXPECT_EQ(FileCount(), 0U);
+  EXPECT_EQ(Dword("FileCount"), 0U);
 }
 
 TEST_F(MessagePoolTest, AnExistingFileIsNeverReplaced) {
   // Written earlier, but its number never reached the registry (a crash between the steps).
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RE[5].json", "unsent");
-  SetFileCount(5);
+  SetDword("FileCount", 5);
   EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RE[5].json"), "unsent");
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[6].json"));
-  EXPECT_EQ(FileCount(), 7U);
+  EXPECT_EQ(Dword("FileCount"), 7U);
 }
 
 TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
-  SetFileCount(3);
+  SetDword("FileCount", 3);
   os.files.writeError = 112;  // disk full
   os.system.errorTexts[112] = "ディスクに十分な空き領域がありません。";
   EXPECT_FALSE(pool.Write(MessageKind::Event, ""));
-  EXPECT_EQ(FileCount(), 3U);
+  EXPECT_EQ(Dword("FileCount"), 3U);
   // A missing pool is reported, not created, when writing.
   MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
   EXPECT_FALSE(elsewhere.Write(MessageKind::Status, ""));

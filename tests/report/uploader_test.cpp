@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "os/object_security.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
@@ -66,7 +67,7 @@ class HeldLauncher final : public os::ProcessLauncher {
   bool released_ = false;
 };
 
-class UploaderTest : public ::testing::Test {
+class UploaderTest : public orv::testing::AgentFixture {
  protected:
   UploaderTest() {
     os.registry.AddKey(kStatusKey);
@@ -84,12 +85,6 @@ class UploaderTest : public ::testing::Test {
   }
   os::OsPorts Ports() { return Ports(os.processes); }
 
-  void SetDword(const char* name, std::uint32_t value) {
-    RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value);
-  }
-  void SetString(const char* name, const char* value) {
-    RegHandle::SetString(os.registry, kHklm, kStatusKey, name, value);
-  }
   void SetPassword(std::string_view password) {
     RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "ProxyPassword",
                          fakes::FakeCrypto::Encrypt("TokHarvelinSeedQRZ", password));
@@ -129,7 +124,6 @@ class UploaderTest : public ::testing::Test {
     return texts;
   }
 
-  fakes::FakeOs os;
   std::string configText;
 };
 

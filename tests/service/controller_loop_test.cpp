@@ -21,9 +21,9 @@
 #include "service/orv_svc_ctrl.h"
 #include "service/service_identity.h"
 #include "service/service_instance.h"
+#include "support/agent_fixture.h"
 #include "support/message_file_checks.h"
 #include "support/monitor_fixture.h"
-#include "support/quiet_appliance.h"
 #include "support/shared_names.h"
 
 namespace orv {
@@ -39,14 +39,7 @@ constexpr const char* kUploaderCommand =
     "--messagehide --configpath \"C:\\orvsvc\\config.ini\"";
 constexpr const char* kCloudOk = R"({"result":"0","dev_id_changed":"0","agt_ver":"0.0.0.0"})";
 
-// A cloud that answers every request with `status` and `body`.
-void CloudAnswers(fakes::FakeOs& os, std::uint32_t status, std::string body) {
-  os.http.handler = [status, body](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
-    response.status = status;
-    response.body.assign(body.begin(), body.end());
-    return true;
-  };
-}
+using orv::testing::CloudAnswers;
 
 // An uploader that takes the whole pool and ends with `exitCode`.
 void UploaderTakesThePool(fakes::FakeOs& os, std::uint32_t exitCode = 0) {
@@ -57,9 +50,9 @@ void UploaderTakesThePool(fakes::FakeOs& os, std::uint32_t exitCode = 0) {
   });
 }
 
-class ControllerLoopTest : public ::testing::Test {
+class ControllerLoopTest : public orv::testing::AgentFixture {
  protected:
-  ControllerLoopTest() : os(/*simulatedTime=*/true) {
+  ControllerLoopTest() : AgentFixture(/*simulatedTime=*/true) {
     os.registry.AddKey(kStatusKey);
     os.registry.AddKey(kCommonKey);
     os.registry.AddKey(kNasKey);
@@ -68,10 +61,6 @@ class ControllerLoopTest : public ::testing::Test {
     SetDword("InitEvent", 1);
   }
 
-  void SetDword(const char* name, std::uint32_t value) { RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value); }
-  std::uint32_t Dword(const char* name) {
-    return RegHandle::GetDword(os.registry, kHklm, kStatusKey, name).value_or(RegHandle::kMissingDword);
-  }
   void Register() {
     const std::vector<std::uint8_t> id{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", id);
@@ -102,12 +91,7 @@ class ControllerLoopTest : public ::testing::Test {
     }
     return found;
   }
-  int Count(std::uint32_t id) {
-    const auto ids = os.eventReporter.Ids();
-    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
-  }
 
-  fakes::FakeOs os;
   AgentState finalState = AgentState::Undecided;
   std::string stopReason;
 };
@@ -526,35 +510,6 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
   ASSERT_TRUE(RegHandle::GetString(os.registry, kHklm, kCommonKey, "UPSDegradeStatusTable", row));
   EXPECT_EQ(row, "[4040][1][1][UPS][劣化を検出しました][][0]");
   EXPECT_FALSE(RegHandle(os.registry, kHklm, std::string(kCommonKey)).ValueExists("UPSConnectStatusTable"));
-}
-
-// What a round costs the system when nothing changes on the appliance: each key it reads is
-// opened once, and nothing is written.
-class QuietRoundTest : public ::testing::Test {
- protected:
-  orv::testing::QuietAppliance appliance;
-  orv::testing::QuietSession run{appliance};
-};
-
-// A day at one round a minute with a periodic status every 30 minutes: after the first round the
-// monitors' keys are never written again, and the status key only takes the message numbers.
-TEST_F(QuietRoundTest, AQuietDayWritesNoStateAfterTheFirstRound) {
-  (void)run.session.Round();
-  appliance.fake.registry.ResetUses();
-  const std::size_t filesBefore = appliance.fake.files.FilesIn("C:\\orvsvc\\MessagePool").size();
-  for (int minute = 1; minute < 24 * 60; ++minute) {
-    appliance.fake.clock.Advance(kMinute);
-    (void)run.session.Round();
-  }
-  for (const std::string_view key : {kCommonKey, kNasKey}) {
-    const auto uses = appliance.fake.registry.Uses(key);
-    EXPECT_EQ(uses.writes, 0) << key;
-    EXPECT_EQ(uses.deletes, 0) << key;
-  }
-  const std::size_t files = appliance.fake.files.FilesIn("C:\\orvsvc\\MessagePool").size() - filesBefore;
-  EXPECT_EQ(files, 47U) << "one periodic status every 30 minutes after the first round's";
-  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).writes, static_cast<int>(files)) << "FileCount, once a file";
-  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).deletes, 0);
 }
 
 }  // namespace

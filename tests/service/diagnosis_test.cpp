@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "platform/reg_handle.h"
@@ -55,18 +56,19 @@ std::string ValueOf(const std::string& text, const std::string& label) {
   return text.substr(first, text.find("\r\n", first) - first);
 }
 
-class DiagnosisTest : public ::testing::Test {
+class DiagnosisTest : public orv::testing::AgentFixture {
  protected:
+  DiagnosisTest() : AgentFixture(/*simulatedTime=*/true) {}
   // A registered, running appliance with open conditions, a pool holding messages and a
   // board whose model needs wmic.exe: every path that could be tempted to write.
   void Populate() {
     for (std::string_view key : {kStatusKey, kCommonKey, kNasKey}) os.registry.AddKey(key);
-    SetStatusDword("CheckInterval", 0);
-    SetStatusDword("OutputInterval", 600);
-    SetStatusDword("ServiceStatus", 3);
-    SetStatusDword("FileCount", 42);
-    SetStatusDword("DISKCapaThreshold", 25);
-    SetStatusDword("HDDTempThreshold", RegHandle::kMissingDword);
+    SetDword("CheckInterval", 0);
+    SetDword("OutputInterval", 600);
+    SetDword("ServiceStatus", 3);
+    SetDword("FileCount", 42);
+    SetDword("DISKCapaThreshold", 25);
+    SetDword("HDDTempThreshold", RegHandle::kMissingDword);
     (void)RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "DEVICEID",
                                std::vector<std::uint8_t>{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
                                                          0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF});
@@ -90,15 +92,11 @@ class DiagnosisTest : public ::testing::Test {
     fakes::FakeService& service = os.serviceManager.services[std::string(kServiceName)];
     service.status.currentState = kServiceRunning;
   }
-  void SetStatusDword(const char* name, std::uint32_t value) {
-    (void)RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value);
-  }
   std::string Diagnose() {
     EXPECT_EQ(RunProgram(os.Ports(), "\"C:\\orvsvc\\ORVSVC.exe\" -Diag"), 0);
     return os.process.Console();
   }
 
-  fakes::FakeOs os{true};
 };
 
 TEST_F(DiagnosisTest, WritesNothingAnywhere) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "model/pipe_records.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
@@ -30,7 +31,7 @@ os::RawAdapter Port(std::uint8_t last) {
   return adapter;
 }
 
-class RegistrationTest : public ::testing::Test {
+class RegistrationTest : public orv::testing::AgentFixture {
  protected:
   RegistrationTest() {
     os.registry.AddKey(kStatusKey);
@@ -46,30 +47,8 @@ class RegistrationTest : public ::testing::Test {
   void Register() {
     upload->SetDeviceId(&kDevice);
   }
-  // The cloud answers every request with `status` and `body`.
-  void Answer(std::uint32_t status, std::string body) {
-    os.http.handler = [status, body](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
-      response.status = status;
-      response.body.assign(body.begin(), body.end());
-      return true;
-    };
-  }
   std::vector<std::uint32_t> Ids() { return os.eventReporter.Ids(); }
-  bool Logged(std::uint32_t id) {
-    const auto ids = Ids();
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-  }
-  std::string TextOf(std::uint32_t id) {
-    for (const auto& entry : os.eventReporter.Entries()) {
-      if (entry.eventId == id) return entry.text;
-    }
-    return {};
-  }
-  std::uint32_t ServiceStatus() {
-    return RegHandle::GetDword(os.registry, kHklm, kStatusKey, "ServiceStatus").value_or(RegHandle::kMissingDword);
-  }
 
-  fakes::FakeOs os;
   std::unique_ptr<AgentCtrl_Upload> upload;
   CORVSvcCtrl controller{os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess};
 };
@@ -121,7 +100,7 @@ TEST_F(RegistrationTest, UnknownDeviceIsForgotten) {
   (void)RegHandle::GetBinary(os.registry, kHklm, kStatusKey, "DEVICEID", persisted);
   EXPECT_NE(persisted, std::vector<std::uint8_t>(kDevice.begin(), kDevice.end())) << "erased in the registry too";
   EXPECT_EQ(controller.State(), AgentState::Unregistered);
-  EXPECT_EQ(ServiceStatus(), 1U);
+  EXPECT_EQ(Dword("ServiceStatus"), 1U);
   EXPECT_EQ(TextOf(event_id::kDeviceUnknown), "本機器はOrvaneサーバーに登録されておりません。\n機器IDをリセットしました。");
 }
 

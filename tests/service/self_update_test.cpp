@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "model/pipe_records.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
@@ -41,7 +42,7 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-class SelfUpdateTest : public ::testing::Test {
+class SelfUpdateTest : public orv::testing::AgentFixture {
  protected:
   SelfUpdateTest() {
     os.registry.AddKey(kStatusKey);
@@ -105,12 +106,7 @@ class SelfUpdateTest : public ::testing::Test {
     SignInstaller(kSelfUpdateInstaller, "Tavolen Co.,Ltd.");
     os.processes.Script(kSelfUpdateInstallerCommand, {});
   }
-  bool Logged(std::uint32_t id) {
-    const auto ids = os.eventReporter.Ids();
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-  }
 
-  fakes::FakeOs os;
   std::unique_ptr<AgentCtrl_Upload> upload;
   CORVSvcCtrl controller{os.Ports(), kServiceName, kServiceDisplayName, kServiceWin32OwnProcess};
   std::string offeredAgent = "1.20";
@@ -132,18 +128,6 @@ TEST_F(SelfUpdateTest, VersionsCompareAsDecimalNumbers) {
   offeredAgent = "1.9";  // 1.9 > 1.10 read as numbers
   EXPECT_EQ(Check(), 5) << "an update is attempted (and fails here: the download is not signed)";
   EXPECT_TRUE(Logged(event_id::kSignatureRejected));
-}
-
-TEST_F(SelfUpdateTest, FailedRequestsEndWithTheirCodes) {
-  softwareStatus = 500;
-  service::PipeNotice notice;
-  EXPECT_EQ(Check(&notice), 3);
-  EXPECT_EQ(notice.text, "最新ソフトウェア情報の取得に失敗しました。");
-  EXPECT_TRUE(Logged(event_id::kSoftwareFailed));
-  os.http.handler = nullptr;
-  EXPECT_EQ(Check(&notice), 2);
-  EXPECT_EQ(notice.text, "登録情報の取得に失敗しました。");
-  EXPECT_TRUE(Logged(event_id::kRegistrationTransportFailed));
 }
 
 TEST_F(SelfUpdateTest, ANewerDefinitionReplacesTheFile) {

@@ -41,12 +41,6 @@ class RecordingService : public SvsBase {
   void OnStop() override { Record("OnStop"); }
   void OnPause() override { Record("OnPause"); }
   void OnContinue() override { Record("OnContinue"); }
-  void OnShutdown() override { Record("OnShutdown"); }
-  void OnPreShutdown() override { Record("OnPreShutdown"); }
-  void OnParamChange() override { Record("OnParamChange"); }
-  void OnDeviceEvent(std::uint32_t type) override { Record("OnDeviceEvent:" + std::to_string(type)); }
-  void OnHardwareProfileChange() override { Record("OnHardwareProfileChange"); }
-  void OnPowerEvent(std::uint32_t type) override { Record("OnPowerEvent:" + std::to_string(type)); }
   void OnUserControl(std::uint32_t control, std::uint32_t, void*) override {
     Record("OnUserControl:" + std::to_string(control));
   }
@@ -111,24 +105,6 @@ TEST_F(SvsBaseTest, ServiceMainRunsTheLifeOfTheServiceInOrder) {
   EXPECT_EQ(SvsFields(statuses[0]), (SvsFieldList{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 1, 5000}));
   EXPECT_EQ(statuses[1].currentState, kServiceRunning);
   EXPECT_EQ(SvsFields(statuses[2]), (SvsFieldList{kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}));
-}
-
-TEST_F(SvsBaseTest, SetStatusForcesSettledStatesAndKeepsWhatIsAskedToBeKept) {
-  RunService([this](RecordingService& service) {
-    const auto last = [this] { return SvsFields(os.serviceHost.LastStatus()); };
-    constexpr std::uint32_t kType = kServiceWin32OwnProcess;
-    service.SetStatus(kServiceStopPending, 3, 6000, kAcceptStop, 5, 6);
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopPending, kAcceptStop, 0, 0, 3, 6000}))
-        << "exit codes only go with stopped";
-    service.SetStatus(kServiceStopPending);  // everything kept
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopPending, kAcceptStop, 0, 0, 3, 6000}));
-    service.SetStatus(kServiceRunning, 7, 7000);
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceRunning, kAcceptStop, 0, 0, 0, 0}));
-    service.SetStatus(kServiceStopped, 0, 0, 0, 1066, 42);
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopped, 0, 1066, 42, 0, 0}));
-    Send(kControlStop);
-    ASSERT_TRUE(service.WaitForCall("OnStop"));
-  });
 }
 
 TEST_F(SvsBaseTest, PendingStatusWithoutCheckpointOrHintIsFatalAndLogged) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "platform/agent_registry.h"
 #include "platform/formatted_text.h"
 #include "platform/reg_handle.h"
@@ -33,7 +34,7 @@ using os::RegistryRoot;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-class WebApiTest : public ::testing::Test {
+class WebApiTest : public orv::testing::AgentFixture {
  protected:
   void SetUp() override {
     os.registry.AddKey(kStatusKey);
@@ -44,18 +45,17 @@ class WebApiTest : public ::testing::Test {
       return true;
     };
   }
-  void SetDword(std::string_view name, std::uint32_t value) {
-    ASSERT_TRUE(RegHandle::SetDword(os.registry, RegistryRoot::LocalMachine, kStatusKey, name, value));
-  }
-  void SetString(std::string_view name, std::string_view value) {
-    ASSERT_TRUE(RegHandle::SetString(os.registry, RegistryRoot::LocalMachine, kStatusKey, name, value));
-  }
   const os::HttpRequest& Sent() {
     EXPECT_EQ(os.http.requests.size(), 1u);
     return os.http.requests.back();
   }
+  // The last request as one line: method, scheme, host, port, path, [extra headers].
+  std::string LastLine() {
+    const os::HttpRequest& r = os.http.requests.back();
+    return r.method + (r.secure ? " https://" : " http://") + r.host + ":" + std::to_string(r.port) + r.path + " [" +
+           r.headers + "]";
+  }
 
-  fakes::FakeOs os;
   std::uint32_t status = 200;
   std::string answer = R"({"dev_id":"0123456789ABCDEF0123456789ABCDEF","dev_id_changed":"0"})";
 };
@@ -67,12 +67,8 @@ TEST_F(WebApiTest, RegistrationDataRequestIsExact) {
   client.SetDeviceSubkey("00:11:22:AA:BB:CC");
   ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
   const os::HttpRequest& request = Sent();
-  EXPECT_EQ(request.method, "GET");
-  EXPECT_EQ(request.host, kProductionApiHost);
-  EXPECT_EQ(request.port, 443);
-  EXPECT_TRUE(request.secure);
-  EXPECT_EQ(request.path, "/api/v1/devices/0123456789ABCDEF0123456789ABCDEF");
-  EXPECT_EQ(request.headers, "X-NASAPI-Device-Subkey:00:11:22:AA:BB:CC");
+  EXPECT_EQ(LastLine(), "GET https://" + std::string(kProductionApiHost) +
+                            ":443/api/v1/devices/0123456789ABCDEF0123456789ABCDEF [X-NASAPI-Device-Subkey:00:11:22:AA:BB:CC]");
   EXPECT_EQ(request.userAgent, "Orvane Agent");
   EXPECT_TRUE(request.proxy.server.empty());
   EXPECT_TRUE(request.body.empty());
@@ -87,8 +83,7 @@ TEST_F(WebApiTest, TlsAndHostByConstruction) {
   AgentCtrl_WebAPI plain(os.Ports());
   EXPECT_FALSE(plain.UsesTls());
   EXPECT_EQ(plain.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(os.http.requests.back().port, 80);
-  EXPECT_FALSE(os.http.requests.back().secure);
+  EXPECT_EQ(LastLine(), "GET http://" + std::string(kProductionApiHost) + ":80//devices/ [X-NASAPI-Device-Subkey:]");
 
   // The flagged construction ignores WebAPINoneSSL: TLS follows the production flag.
   AgentCtrl_WebAPI production(os.Ports(), 1);
@@ -98,8 +93,7 @@ TEST_F(WebApiTest, TlsAndHostByConstruction) {
   EXPECT_FALSE(staging.UsesTls());
   EXPECT_EQ(staging.Host(), kStagingApiHost);
   EXPECT_EQ(staging.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(os.http.requests.back().host, kStagingApiHost);
-  EXPECT_EQ(os.http.requests.back().port, 80);
+  EXPECT_EQ(LastLine(), "GET http://" + std::string(kStagingApiHost) + ":80//devices/ [X-NASAPI-Device-Subkey:]");
 
   ASSERT_TRUE(RegHandle::DeleteValue(os.registry, RegistryRoot::LocalMachine, kStatusKey, "WebAPINoneSSL"));
   EXPECT_TRUE(AgentCtrl_WebAPI(os.Ports()).UsesTls());
@@ -150,13 +144,11 @@ TEST_F(WebApiTest, RegistrationIsPostedAsUtf16WithItsTerminator) {
   AccountData account{"a@b.example", "pw", "", ""};
   AgentCtrl_WebAPI client(os.Ports());
   ASSERT_EQ(client.Request(kRequestRegistration, &record, &account), 1);
-  const os::HttpRequest& request = Sent();
-  EXPECT_EQ(request.method, "POST");
-  EXPECT_EQ(request.path, "//devices");
-  EXPECT_EQ(request.headers, "Content-Type:application/json\r\nAccept:application/json");
+  EXPECT_EQ(LastLine(), "POST https://" + std::string(kProductionApiHost) +
+                            ":443//devices [Content-Type:application/json\r\nAccept:application/json]");
   std::vector<std::uint8_t> expected = Utf16ToLeBytes(Utf8ToUtf16(client.LastBody()));
   expected.insert(expected.end(), {0, 0});
-  EXPECT_EQ(request.body, expected);
+  EXPECT_EQ(Sent().body, expected);
   EXPECT_TRUE(client.LastBody().starts_with(R"({"email":"a@b.example","password":")"));
   EXPECT_EQ(client.Response().agt_daily_sec, "60");
   EXPECT_EQ(client.ResultMessage(true), "正常終了");
@@ -190,20 +182,13 @@ TEST_F(WebApiTest, DownloadTakesHostAndPathFromTheUrl) {
   answer = std::string("PK\x03\x04\0\xff", 6);
   AgentCtrl_WebAPI client(os.Ports(), 1);
   ASSERT_EQ(client.Download("http://files.example/pkg/agent.zip"), 1);
-  EXPECT_EQ(os.http.requests.back().host, "files.example");
-  EXPECT_EQ(os.http.requests.back().path, "/pkg/agent.zip");
-  EXPECT_EQ(os.http.requests.back().port, 80);
-  EXPECT_FALSE(os.http.requests.back().secure);
-  EXPECT_EQ(os.http.requests.back().method, "GET");
-  EXPECT_TRUE(os.http.requests.back().headers.empty());
+  EXPECT_EQ(LastLine(), "GET http://files.example:80/pkg/agent.zip []");
   EXPECT_EQ(client.Host(), "files.example");
   EXPECT_EQ(client.DownloadBuffer(), Bytes(answer));
 
   AgentCtrl_WebAPI staging(os.Ports(), 0);
   ASSERT_EQ(staging.Download("https://files.example"), 1);
-  EXPECT_EQ(os.http.requests.back().path, "/");
-  EXPECT_EQ(os.http.requests.back().port, 443);
-  EXPECT_TRUE(os.http.requests.back().secure);
+  EXPECT_EQ(LastLine(), "GET https://files.example:443/ []");
   EXPECT_TRUE(staging.UsesTls());
 }
 
