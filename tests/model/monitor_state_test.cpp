@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <type_traits>
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_registry.h"
@@ -124,9 +125,16 @@ TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
   const std::vector<TextPair> serials{{"2", "WD-2"}, {"0", "WD-0"}};
   const std::vector<FiveTexts> tasks{{"t1", "a", "b", "c", "d"}, {"t0", "", "", "", ""}};
   EXPECT_TRUE(SaveSingle(registry, kCPUFanStatusTable, fan));
-  EXPECT_TRUE(SaveList(registry, kHDDStaStatusTable, disks));
-  EXPECT_TRUE(SaveList(registry, kHDDSerialInfo, serials));
-  EXPECT_TRUE(SaveList(registry, kVaultBackupTaskInfo, tasks));
+  // Every entry, whatever its act_sts, in list order.
+  const auto roundTrip = [this](const auto& table, const auto& rows) {
+    EXPECT_TRUE(SaveList(registry, table, rows));
+    std::remove_cvref_t<decltype(rows)> back;
+    EXPECT_TRUE(LoadList(registry, table, back));
+    EXPECT_EQ(back, rows);
+  };
+  roundTrip(kHDDStaStatusTable, disks);
+  roundTrip(kHDDSerialInfo, serials);
+  roundTrip(kVaultBackupTaskInfo, tasks);
 
   const auto single = registry.Value(kNasKey, "CPUFanStatusTable");
   ASSERT_TRUE(single.has_value());
@@ -136,17 +144,8 @@ TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
             Utf16ToLeBytes(u"[2][WD-2]\0[0][WD-0]\0\0"sv));
 
   MonitorState fanBack;
-  std::vector<MonitorState> disksBack;
-  std::vector<TextPair> serialsBack;
-  std::vector<FiveTexts> tasksBack;
   EXPECT_TRUE(LoadSingle(registry, kCPUFanStatusTable, fanBack));
-  EXPECT_TRUE(LoadList(registry, kHDDStaStatusTable, disksBack));
-  EXPECT_TRUE(LoadList(registry, kHDDSerialInfo, serialsBack));
-  EXPECT_TRUE(LoadList(registry, kVaultBackupTaskInfo, tasksBack));
   EXPECT_EQ(fanBack, fan);
-  EXPECT_EQ(disksBack, disks) << "every entry, whatever its act_sts, in list order";
-  EXPECT_EQ(serialsBack, serials);
-  EXPECT_EQ(tasksBack, tasks);
 }
 
 // An owner that keeps what its tables hold writes a table only when its rows change, replaces

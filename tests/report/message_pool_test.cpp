@@ -23,7 +23,6 @@ class MessagePoolTest : public orv::testing::AgentFixture {
     os.files.AddDirectory(kPool);
   }
   std::uint64_t Now() { return ToFileTime(os.clock.UtcNow()); }
-  std::vector<fakes::LoggedEvent> Logged() { return os.eventReporter.Entries(); }
 
   AgentEventLog log{os.eventReporter, os.system};
   MessagePool pool{os.Ports(), log, kPool};
@@ -70,16 +69,10 @@ TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
   MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
   EXPECT_FALSE(elsewhere.Write(MessageKind::Status, ""));
   EXPECT_FALSE(os.files.DirectoryExists("C:\\nowhere\\pool"));
-  const auto logged = Logged();
-  ASSERT_EQ(logged.size(), 2U);
-  EXPECT_EQ(logged[0].eventId, event_id::kJsonWriteFailed);
-  EXPECT_EQ(logged[0].kind, os::EventKind::Error);
-  EXPECT_EQ(logged[0].source, "ORVSVC");
-  EXPECT_EQ(logged[0].text,
-            "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
-            "[ディスクに十分な空き領域がありません。]");
-  EXPECT_EQ(logged[1].eventId, event_id::kPoolMissing);
-  EXPECT_EQ(logged[1].text, "メッセージプールが見つかりません。");
+  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kJsonWriteFailed, event_id::kPoolMissing}));
+  EXPECT_EQ(TextOf(event_id::kJsonWriteFailed), "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
+                                                 "[ディスクに十分な空き領域がありません。]");
+  EXPECT_EQ(TextOf(event_id::kPoolMissing), "メッセージプールが見つかりません。");
 }
 
 TEST_F(MessagePoolTest, CleanDeletesFilesOlderThanThirtyDaysToTheSecondUntilADeletionFails) {
