@@ -258,25 +258,5 @@ TEST_F(ConditionTrackerTest, ListEntriesFollowTheirItemByKeyOrByCode) {
   EXPECT_TRUE(bays.empty());
 }
 
-TEST_F(ConditionTrackerTest, ConditionsSurviveARestartEvenWhenTheKeyHoldsABracket) {
-  fakes::FakeRegistry registry;
-  registry.AddKey(kNasKey);
-  const ConditionItem task{"nightly]copy", 0, 1};
-  std::vector<MonitorState> before;
-  tracker.Track(before, ItemMatch::ByKey, task, true, Opening(act_id::kDriveConnected, "1"), closing);
-  ASSERT_TRUE(SaveList(registry, kVaultBackupStatusTable, before));
-
-  std::vector<MonitorState> after;
-  ASSERT_TRUE(LoadList(registry, kVaultBackupStatusTable, after));
-  after[0].item_number = 1;
-  EXPECT_EQ(after, before);
-  Posted();
-  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, true, Opening(act_id::kDriveConnected, "1"), closing),
-            ConditionChange::None);
-  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, false, Opening(act_id::kDriveConnected, "1"), closing),
-            ConditionChange::Closed);
-  EXPECT_TRUE(after.empty());
-}
-
 }  // namespace
 }  // namespace orv

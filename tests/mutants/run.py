@@ -1,14 +1,6 @@
 #!/usr/bin/env python3
 """Applies each seeded fault of mutations.txt to a scratch copy of the tree, runs the host
-tests there and reports which tests catch it.
-
-  tests/mutants/run.py                  every mutation, table and results file
-  tests/mutants/run.py --only a,b       just these
-  tests/mutants/run.py --check          also fail when a mutation the baseline catches is missed
-  tests/mutants/run.py --write-baseline record this run as the baseline
-  tests/mutants/run.py --list           check the list against the sources only, no build
-  tests/mutants/run.py --record FILE    baseline.txt from a results.json
-"""
+tests there and reports which tests catch it (README.md: how and when to run it)."""
 
 import argparse, json, os, re, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
@@ -28,7 +20,7 @@ class ListError(Exception):
 
 
 def parse_list(path):
-    """Blocks of "key: value" lines separated by blank lines; "+:" continues the last value."""
+    # Blocks of "key: value" lines separated by blank lines; "+:" continues the last value.
     mutations, current, last_key = [], {}, None
     lines = path.read_text(encoding="utf-8").splitlines() + [""]
     for number, line in enumerate(lines, 1):
@@ -64,7 +56,7 @@ def parse_list(path):
 
 
 def mutated_text(tree, mutation):
-    """The file's text and the text with the mutation applied; the original must occur once."""
+    # The file's text and the text with the mutation applied; the original must occur once.
     original = (tree / mutation["file"]).read_text(encoding="utf-8")
     count = original.count(mutation["from"])
     if count != 1:
@@ -101,7 +93,7 @@ def failed_tests(output):
 
 
 def running_test(output):
-    """The test that started last and never finished, from a full (not brief) run."""
+    # The test that started last and never finished, from a full (not brief) run.
     current = None
     for line in output.splitlines():
         if line.startswith("[ RUN      ] "):
@@ -112,9 +104,9 @@ def running_test(output):
 
 
 def run_tests(binary, timeout, shards):
-    """(status, failing tests, output): status is 'passed', 'failed', 'crash: SIG... in <test>' or
-    'hang'. The suite runs as `shards` processes side by side (GoogleTest's own sharding): most
-    of its time is tests waiting on their threads, so the shards overlap without crowding."""
+    # (status, failing tests, output): status is 'passed', 'failed', 'crash: SIG... in <test>' or
+    # 'hang'. The suite runs as `shards` processes side by side (GoogleTest's own sharding): most
+    # of its time is tests waiting on their threads, so the shards overlap without crowding.
     runs = []
     for index in range(shards):
         env = dict(os.environ, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(index))
@@ -152,7 +144,7 @@ def read_baseline():
 
 
 def write_baseline(results, mutations):
-    """Records this run's ids over the baseline's; ids not run keep their recorded state."""
+    # Records this run's ids over the baseline's; ids not run keep their recorded state.
     states = read_baseline()
     states.update({ident: r["caught"] for ident, r in results.items()})
     lines = ["# id caught|missed: the seeded faults of mutations.txt the host tests catch.",

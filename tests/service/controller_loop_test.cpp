@@ -328,19 +328,6 @@ TEST_F(ControllerLoopTest, TheInitialisationEventIsSentOnceAcrossStarts) {
   EXPECT_EQ(Dword("InitEvent"), 1U);
 }
 
-// The start-up checks' events (and any left from an earlier run) pass the definition file's
-// stop list like every later event.
-TEST_F(ControllerLoopTest, TheFirstDrainLeavesOutStoppedEvents) {
-  Register();
-  os.files.AddFile("C:\\orvsvc\\ORVCONFIG.xml",
-                   "<config><ver>1.00</ver><stopevent><act_id>1070</act_id><act_id>4140</act_id></stopevent></config>");
-  for (const std::int32_t left : {act_id::kHostRenamed, act_id::kSoftwareInstalled, act_id::kBareboneExchanged}) CommonEventQueue().Post(AgentEvent(left, os.clock));
-  RunUntil(kMinute / 2);
-  const auto events = Files("RE[");
-  ASSERT_EQ(events.size(), 1U);
-  EXPECT_THAT(events[0], HasSubstr("\"act_id\":1140"));
-}
-
 TEST_F(ControllerLoopTest, SuspendAndAutomaticResumeReportOnce) {
   Register();
   RunUntil(20 * kMinute, [this](CORVSvcCtrl& c) {

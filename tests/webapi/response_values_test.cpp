@@ -52,16 +52,6 @@ TEST(ExtractValueTest, EventDefinitionRunsToTheEndOfItsRootElement) {
   EXPECT_EQ(ExtractValue(body, "agt_ver"), "2");
 }
 
-TEST(UnescapeEventDefinitionTest, OnePassOverTheSevenShortEscapes) {
-  EXPECT_EQ(UnescapeEventDefinition(R"(\"\\\b\f\n\r\t)"), "\"\\\b\f\n\r\t");
-  // One pass: a decoded backslash does not start another escape.
-  EXPECT_EQ(UnescapeEventDefinition(R"(\\n)"), "\\n");
-  EXPECT_EQ(UnescapeEventDefinition(R"(\\\\)"), "\\\\");
-  // Other escapes and a lone trailing backslash stay as they are.
-  EXPECT_EQ(UnescapeEventDefinition(R"(\u0041\/x\)"), R"(\u0041\/x\)");
-  EXPECT_EQ(UnescapeEventDefinition(""), "");
-}
-
 TEST(ParseResponseTest, EachKindReadsItsKeys) {
   WebApiResponse response;
   ParseWebApiResponse(response, kRequestRegistrationData, 200,
