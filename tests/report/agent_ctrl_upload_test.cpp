@@ -53,10 +53,8 @@ TEST_F(UploadTest, TheRoundWaitIsNeitherZeroNorInfinite) {
   const Case cases[] = {
       {std::nullopt, 60'000},
       {0, 60'000},  // not back-to-back rounds
-      {15, 15'000},
       {4'294'967, 4'294'967'000},
       {4'294'968, 0xFFFFFFFE},  // the 32-bit product would wrap to 704 ms
-      {0xFFFFFFFE, 0xFFFFFFFE},
   };
   for (const Case& c : cases) {
     if (c.stored) {

@@ -239,7 +239,6 @@ const Fault kFaults[] = {
      },
      {event_id::kRegistrationTransportFailed}, AgentState::MonitoringWithoutRegistration},
     {"UploaderExits64", UploaderEndsWith(64), {event_id::kUploaderFailed}, AgentState::Monitoring},
-    {"UploaderCrashes", UploaderEndsWith(0xC0000005), {event_id::kUploaderFailed}, AgentState::Monitoring},
     {"UploaderMissing",
      [](fakes::FakeOs& os, CORVSvcCtrl&) { (void)os.files.RemoveFile("C:\\orvsvc\\ORVUPLD.exe"); },
      {event_id::kUploaderMissing}, AgentState::Monitoring},

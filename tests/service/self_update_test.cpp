@@ -1,6 +1,7 @@
 // The self-update against a scripted cloud: what is compared, what is downloaded, what is
 // trusted and started, and what the settings program is told.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "fakes/fake_os.h"
 #include "support/agent_fixture.h"
@@ -30,18 +31,6 @@ std::string Definition(const char* version) {
          "</ver>\r\n</config>";
 }
 
-// A JSON string's inside, as the cloud embeds the definition file.
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (c == '\r') { out += "\\r"; continue; }
-    if (c == '\n') { out += "\\n"; continue; }
-    out += c;
-  }
-  return out;
-}
-
 class SelfUpdateTest : public orv::testing::AgentFixture {
  protected:
   SelfUpdateTest() {
@@ -65,7 +54,7 @@ class SelfUpdateTest : public orv::testing::AgentFixture {
       if (request.path.ends_with("/software")) {
         response.status = softwareStatus;
         body = R"({"ms_ver":"2.0","agt_ver":")" + offeredAgent + R"(","ms_url":"","agt_url":")" + agentUrl +
-               R"(","event_def":")" + Escaped(offeredDefinition) + "\"}";
+               R"(","event_def":)" + nlohmann::json(offeredDefinition).dump() + "}";
       } else if (request.host == "downloads.orvane.example") {
         response.status = downloadStatus;
         body = "MZ installer bytes";

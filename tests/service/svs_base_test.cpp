@@ -107,21 +107,6 @@ TEST_F(SvsBaseTest, ServiceMainRunsTheLifeOfTheServiceInOrder) {
   EXPECT_EQ(SvsFields(statuses[2]), (SvsFieldList{kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(SvsBaseTest, PendingStatusWithoutCheckpointOrHintIsFatalAndLogged) {
-  for (const auto& [checkPoint, hint] : {std::pair{0U, 5000U}, std::pair{1U, 0U}}) {
-    fakes::FakeOs fresh;
-    RecordingService service(fresh.Ports(), nullptr);
-    try {
-      service.SetStatus(kServicePausePending, checkPoint, hint);
-      ADD_FAILURE() << "a pending status without checkpoint and hint must end the process";
-    } catch (const FatalExitCalled& exit) {
-      EXPECT_EQ(exit.code, 0U);
-    }
-    EXPECT_EQ(fresh.eventReporter.Entries().size(), 1U);
-    EXPECT_TRUE(fresh.serviceHost.Statuses().empty());
-  }
-}
-
 TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
   struct Case {
     const char* name;

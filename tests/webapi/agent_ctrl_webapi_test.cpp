@@ -205,18 +205,12 @@ TEST_F(WebApiTest, DownloadRefusesOtherSchemesAndFailedAnswers) {
 }
 
 TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
-  service::RegistrationRecord record;
-  record.deviceId = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-  record.productName = "NAS \"Pro\"";
-  record.productId = "PID";
-  record.macAddress = "00:11:22:33:44:55";
-  record.osName = "Windows Server";
-  record.osCode = "7";
-  record.networkType = "1";
-  record.managementMnemonic = "MS";
-  record.managementVersion = "1.0";
-  record.agentMnemonic = "AG";
-  record.agentVersion = "1.2.0.0";
+  service::RegistrationRecord record{
+      .definitionVersion = {}, .deviceId = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
+      .productName = "NAS \"Pro\"", .productId = "PID", .macAddress = "00:11:22:33:44:55", .boardMnemonic = {},
+      .boardName = {}, .boardSerial = {}, .biosVersion = {}, .osMnemonic = {}, .osName = "Windows Server", .osCode = "7",
+      .osVersion = {}, .hostName = {}, .networkType = "1", .managementMnemonic = "MS", .managementVersion = "1.0",
+      .agentMnemonic = "AG", .agentVersion = "1.2.0.0", .moduleName = {}, .stopReason = {}};
   AccountData account{"user@example.jp", "abc", "", "SN-1"};
   const std::string hash = UpperHexDigest("abc");
   EXPECT_EQ(BuildRegistrationBody(record, account, os.Ports()),
