@@ -63,12 +63,5 @@ TEST_F(InventoryTest, EachRowOfTheFirmwareTable) {
   EXPECT_EQ(wmi.Queries().back(), kBoardQuery) << "the LCD series never asks for the BIOS";
 }
 
-TEST(FirmwareDate, CutBeforeTheDotThenToEightCharacters) {
-  EXPECT_EQ(FirmwareDate("20190412000000.000000+000"), "20190412");
-  EXPECT_EQ(FirmwareDate("2019.0412"), "2019");
-  EXPECT_EQ(FirmwareDate(".20190412"), "");
-  EXPECT_EQ(FirmwareDate("２０１９０４１２３"), "２０１９０４１２") << "characters, not bytes";
-}
-
 }  // namespace
 }  // namespace orv

@@ -24,6 +24,7 @@
 #include "support/agent_fixture.h"
 #include "support/message_file_checks.h"
 #include "support/monitor_fixture.h"
+#include "support/quiet_appliance.h"
 #include "support/shared_names.h"
 
 namespace orv {
@@ -496,6 +497,28 @@ TEST_F(StatusBackupUpsTest, APeriodicStatusShowsTheBackupAndTheUpsAsThePassesLef
   ASSERT_TRUE(RegHandle::GetString(os.registry, kHklm, kCommonKey, "UPSDegradeStatusTable", row));
   EXPECT_EQ(row, "[4040][1][1][UPS][劣化を検出しました][][0]");
   EXPECT_FALSE(RegHandle(os.registry, kHklm, std::string(kCommonKey)).ValueExists("UPSConnectStatusTable"));
+}
+
+// A day at one round a minute with a periodic status every 30 minutes: after the first round the
+// monitors' keys are never written again, and the status key only takes the message numbers.
+TEST(QuietRoundTest, AQuietDayWritesNoStateAfterTheFirstRound) {
+  orv::testing::QuietAppliance appliance;
+  orv::testing::QuietSession run{appliance};
+  (void)run.session.Round();
+  appliance.fake.registry.ResetUses();
+  const std::size_t filesBefore = appliance.fake.files.FilesIn(kPool).size();
+  for (int minute = 1; minute < 24 * 60; ++minute) {
+    appliance.fake.clock.Advance(kMinute);
+    (void)run.session.Round();
+  }
+  for (const std::string_view key : {kCommonKey, kNasKey}) {
+    EXPECT_EQ(appliance.fake.registry.Uses(key).writes, 0) << key;
+    EXPECT_EQ(appliance.fake.registry.Uses(key).deletes, 0) << key;
+  }
+  const std::size_t files = appliance.fake.files.FilesIn(kPool).size() - filesBefore;
+  EXPECT_EQ(files, 47U) << "one periodic status every 30 minutes after the first round's";
+  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).writes, static_cast<int>(files)) << "FileCount, once a file";
+  EXPECT_EQ(appliance.fake.registry.Uses(kStatusKey).deletes, 0);
 }
 
 }  // namespace
