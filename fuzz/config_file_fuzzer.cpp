@@ -22,20 +22,12 @@ class PresentFiles final : public orv::os::FileSystem {
   bool DirectoryExists(std::string_view) override { return false; }
   bool IsLink(std::string_view) override { return false; }
   orv::os::OsError MakeDirectory(std::string_view) override { return 5; }
-  orv::os::OsError WriteWholeFile(std::string_view, std::span<const std::uint8_t>,
-                                  orv::os::CreateMode) override {
-    return 5;
-  }
-  orv::os::OsError ReadWholeFile(std::string_view, std::vector<std::uint8_t>&) override {
-    return 5;
-  }
-  orv::os::OsError ListDirectory(std::string_view, std::vector<orv::os::FileEntry>&) override {
-    return 5;
-  }
+  orv::os::OsError WriteWholeFile(std::string_view, std::span<const std::uint8_t>, orv::os::CreateMode) override { return 5; }
+  orv::os::OsError ReadWholeFile(std::string_view, std::vector<std::uint8_t>&) override { return 5; }
+  orv::os::OsError ListDirectory(std::string_view, std::vector<orv::os::FileEntry>&) override { return 5; }
   orv::os::OsError RemoveFile(std::string_view) override { return 5; }
   orv::os::OsError RemoveEmptyDirectory(std::string_view) override { return 5; }
-  orv::os::OsError WriteNewSecuredFile(std::string_view, std::span<const std::uint8_t>,
-                                       std::string_view) override {
+  orv::os::OsError WriteNewSecuredFile(std::string_view, std::span<const std::uint8_t>, std::string_view) override {
     return 5;
   }
   orv::os::OsError ReplaceWith(std::string_view, std::string_view) override { return 5; }
@@ -91,13 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (loaded && config.GetVersion().empty()) std::abort();
 
   // A second load of the same bytes starts from empty tables and ends the same way.
-  const auto rules = config.ApplicationDefinitions().size() + config.SystemDefinitions().size() +
-                     config.OtherDefinitions().size() + config.StopList().size();
-  if (config.Load() != loaded || config.GetLoadStatus() != status) std::abort();
-  if (loaded && config.ApplicationDefinitions().size() + config.SystemDefinitions().size() +
-                        config.OtherDefinitions().size() + config.StopList().size() !=
-                    rules) {
-    std::abort();
-  }
+  const auto rules = [&config] {
+    return config.ApplicationDefinitions().size() + config.SystemDefinitions().size() +
+           config.OtherDefinitions().size() + config.StopList().size();
+  };
+  const auto first = rules();
+  if (config.Load() != loaded || config.GetLoadStatus() != status || (loaded && rules() != first)) std::abort();
   return 0;
 }

@@ -16,31 +16,23 @@ class OneValueRegistry final : public orv::os::Registry {
  public:
   orv::os::RegistryValue value;
 
-  orv::os::OsError ProbeKey(orv::os::RegistryRoot, std::string_view, orv::os::RegistryAccess) override {
-    return 0;
-  }
+  orv::os::OsError ProbeKey(orv::os::RegistryRoot, std::string_view, orv::os::RegistryAccess) override { return 0; }
   orv::os::OsError QueryValue(orv::os::RegistryRoot, std::string_view, std::string_view,
                               orv::os::RegistryValue& out) override {
     out = value;
     return 0;
   }
-  orv::os::OsError SetValue(orv::os::RegistryRoot, std::string_view, std::string_view,
-                            orv::os::RegistryType, std::span<const std::uint8_t>) override {
+  orv::os::OsError SetValue(orv::os::RegistryRoot, std::string_view, std::string_view, orv::os::RegistryType,
+                            std::span<const std::uint8_t>) override {
     return 5;
   }
-  orv::os::OsError DeleteValue(orv::os::RegistryRoot, std::string_view, std::string_view) override {
-    return 5;
-  }
-  orv::os::OsError EnumSubKeys(orv::os::RegistryRoot, std::string_view,
-                               std::vector<std::string>&) override {
-    return 0;
-  }
+  orv::os::OsError DeleteValue(orv::os::RegistryRoot, std::string_view, std::string_view) override { return 5; }
+  orv::os::OsError EnumSubKeys(orv::os::RegistryRoot, std::string_view, std::vector<std::string>&) override { return 0; }
   orv::os::OsError CreateKey(orv::os::RegistryRoot, std::string_view) override { return 5; }
   orv::os::OsError DeleteKeyTree(orv::os::RegistryRoot, std::string_view) override { return 5; }
   orv::os::OsResult<orv::os::RegistryWatch> Watch(orv::os::RegistryRoot, std::string_view) override { return 5; }
   // The handle under test reads by path; a kept opening is never asked for.
-  orv::os::OsResult<orv::os::RegistryKey> OpenKey(orv::os::RegistryRoot, std::string_view,
-                                                  orv::os::RegistryAccess) override {
+  orv::os::OsResult<orv::os::RegistryKey> OpenKey(orv::os::RegistryRoot, std::string_view, orv::os::RegistryAccess) override {
     return 5;
   }
 };

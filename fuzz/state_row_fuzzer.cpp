@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/monitor_state.h"
@@ -19,23 +20,11 @@
 
 namespace {
 
-void CheckStateRow(const std::string& row) {
-  orv::MonitorState back;
-  orv::ParseStateRow(row, back);
-  if (orv::FormatStateRow(back) != row) std::abort();
-}
-
-void CheckPairRow(const std::string& row) {
-  std::string a;
-  std::string b;
-  orv::ParsePairRow(row, a, b);
-  if (orv::FormatPairRow(a, b) != row) std::abort();
-}
-
-void CheckFiveTextRow(const std::string& row) {
-  orv::FiveTexts back;
-  orv::ParseFiveTextRow(row, back);
-  if (orv::FormatFiveTextRow(back) != row) std::abort();
+// What `read` takes from the input, `write` writes as a row that reads back to the same row.
+template <typename Read, typename Write>
+void CheckStable(std::string_view input, Read read, Write write) {
+  const std::string row = write(read(input));
+  if (write(read(row)) != row) std::abort();
 }
 
 // Events need a time; the fuzzer's never moves.
@@ -65,16 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   // The input as a stored row: what is read writes a row that is stable from then on.
-  orv::MonitorState entry;
-  orv::ParseStateRow(input, entry);
-  CheckStateRow(orv::FormatStateRow(entry));
-  std::string a;
-  std::string b;
-  orv::ParsePairRow(input, a, b);
-  CheckPairRow(orv::FormatPairRow(a, b));
-  orv::FiveTexts texts;
-  orv::ParseFiveTextRow(input, texts);
-  CheckFiveTextRow(orv::FormatFiveTextRow(texts));
+  CheckStable(input, [](std::string_view row) { orv::MonitorState e; orv::ParseStateRow(row, e); return e; },
+              [](const orv::MonitorState& e) { return orv::FormatStateRow(e); });
+  using Pair = std::pair<std::string, std::string>;
+  CheckStable(input, [](std::string_view row) { Pair p; orv::ParsePairRow(row, p.first, p.second); return p; },
+              [](const Pair& p) { return orv::FormatPairRow(p.first, p.second); });
+  CheckStable(input, [](std::string_view row) { orv::FiveTexts t; orv::ParseFiveTextRow(row, t); return t; },
+              [](const orv::FiveTexts& t) { return orv::FormatFiveTextRow(t); });
 
   // The input as a backup log message: the task it names is a piece of it, never more.
   const std::string task = orv::TaskNameIn(input);

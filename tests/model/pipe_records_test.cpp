@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "fakes/fake_system.h"
 
@@ -68,27 +69,14 @@ TEST(PipeNoticeTest, LongTextsKeepTheirTerminatorAndCutNeverSplitsACharacter) {
 class RegistrationRecordTest : public ::testing::Test {
  protected:
   static RegistrationRecord Filled() {
-    RegistrationRecord r;
-    r.modelFlags = 0x00400001u;
-    r.agentState = 2;
-    r.definitionVersion = "1.05";
+    RegistrationRecord r{.modelFlags = 0x00400001u, .agentState = 2, .definitionVersion = "1.05", .productName = {},
+                         .productId = "PRODUCT", .macAddress = "00-11-22-33-44-55", .boardMnemonic = "BOARD",
+                         .boardName = {}, .boardSerial = "SER123", .biosVersion = "BIOS9", .osMnemonic = "WS2019",
+                         .osName = {}, .osCode = "WIN", .osVersion = {}, .hostName = "NAS-0001",
+                         .networkType = "200", .managementMnemonic = "MODEL", .managementVersion = "3.1",
+                         .agentMnemonic = "ORVSVC", .agentVersion = "1.10", .moduleName = "ORVSVC.exe", .complete = 1,
+                         .stopReason = "停止理由"};
     for (std::uint8_t i = 0; i < 16; ++i) r.deviceId[i] = static_cast<std::uint8_t>(0xA0 + i);
-    r.productId = "PRODUCT";
-    r.macAddress = "00-11-22-33-44-55";
-    r.boardMnemonic = "BOARD";
-    r.boardSerial = "SER123";
-    r.biosVersion = "BIOS9";
-    r.osMnemonic = "WS2019";
-    r.osCode = "WIN";
-    r.hostName = "NAS-0001";
-    r.networkType = "200";
-    r.managementMnemonic = "MODEL";
-    r.managementVersion = "3.1";
-    r.agentMnemonic = "ORVSVC";
-    r.agentVersion = "1.10";
-    r.moduleName = "ORVSVC.exe";
-    r.complete = 1;
-    r.stopReason = "停止理由";
     return r;
   }
   fakes::FakeSystemInfo system;
@@ -105,20 +93,13 @@ TEST_F(RegistrationRecordTest, EveryFieldLandsAtItsOffset) {
   EXPECT_EQ(b[21], 0xA0);
   EXPECT_EQ(b[36], 0xAF);
   EXPECT_EQ(b[37], 0);  // product name is left empty by the agent
-  EXPECT_EQ(TextAt(b, {101, 64}), "PRODUCT");
-  EXPECT_EQ(TextAt(b, {165, 32}), "00-11-22-33-44-55");
-  EXPECT_EQ(TextAt(b, {197, 64}), "BOARD");
-  EXPECT_EQ(TextAt(b, {389, 64}), "SER123");
-  EXPECT_EQ(TextAt(b, {453, 16}), "BIOS9");
-  EXPECT_EQ(TextAt(b, {469, 64}), "WS2019");
-  EXPECT_EQ(TextAt(b, {661, 32}), "WIN");
-  EXPECT_EQ(TextAt(b, {821, 128}), "NAS-0001");
-  EXPECT_EQ(TextAt(b, {949, 8}), "200");
-  EXPECT_EQ(TextAt(b, {957, 64}), "MODEL");
-  EXPECT_EQ(TextAt(b, {1021, 16}), "3.1");
-  EXPECT_EQ(TextAt(b, {1037, 64}), "ORVSVC");
-  EXPECT_EQ(TextAt(b, {1101, 16}), "1.10");
-  EXPECT_EQ(TextAt(b, {1117, 64}), "ORVSVC.exe");
+  // The offsets as the settings program reads them, written out rather than taken from the layout.
+  const std::pair<RecordField, const char*> texts[] = {
+      {{101, 64}, "PRODUCT"}, {{165, 32}, "00-11-22-33-44-55"}, {{197, 64}, "BOARD"}, {{389, 64}, "SER123"},
+      {{453, 16}, "BIOS9"},   {{469, 64}, "WS2019"},            {{661, 32}, "WIN"},   {{821, 128}, "NAS-0001"},
+      {{949, 8}, "200"},      {{957, 64}, "MODEL"},             {{1021, 16}, "3.1"},  {{1037, 64}, "ORVSVC"},
+      {{1101, 16}, "1.10"},   {{1117, 64}, "ORVSVC.exe"}};
+  for (const auto& [field, text] : texts) EXPECT_EQ(TextAt(b, field), text) << field.offset;
   EXPECT_EQ(b[1181], 1);
   EXPECT_EQ(b[1184], 0);
   EXPECT_EQ(TextAt(b, {1185, 256}), "停止理由");

@@ -1,25 +1,8 @@
 #!/usr/bin/env python3
 """Applies each seeded fault of mutations.txt to a scratch copy of the tree, runs the host
-tests there and reports which tests catch it.
+tests there and reports which tests catch it (README.md: how and when to run it)."""
 
-  tests/mutants/run.py                  every mutation, table and results file
-  tests/mutants/run.py --only a,b       just these
-  tests/mutants/run.py --check          also fail when a mutation the baseline catches is missed
-  tests/mutants/run.py --write-baseline record this run as the baseline
-  tests/mutants/run.py --list           check the list against the sources only, no build
-  tests/mutants/run.py --record FILE    baseline.txt from a results.json
-"""
-
-import argparse
-import json
-import os
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import time
+import argparse, json, os, re, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -37,63 +20,48 @@ class ListError(Exception):
 
 
 def parse_list(path):
+    # Blocks of "key: value" lines separated by blank lines; "+:" continues the last value.
     mutations, current, last_key = [], {}, None
-
-    def finish():
-        if not current:
-            return
-        missing = [f for f in FIELDS if f not in current]
-        if missing:
-            raise ListError(f"{path}: entry {current.get('id', '?')} lacks {', '.join(missing)}")
-        mutations.append(dict(current))
-        current.clear()
-
-    for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+    lines = path.read_text(encoding="utf-8").splitlines() + [""]
+    for number, line in enumerate(lines, 1):
         if line.startswith("#"):
             continue
         if not line.strip():
-            finish()
-            last_key = None
+            if current:
+                missing = [f for f in FIELDS if f not in current]
+                if missing:
+                    raise ListError(f"{path}: entry {current.get('id', '?')} lacks {', '.join(missing)}")
+                mutations.append(current)
+            current, last_key = {}, None
             continue
         key, sep, value = line.partition(":")
+        value = value[1:] if value.startswith(" ") else value
         if not sep:
             raise ListError(f"{path}:{number}: expected 'key: value'")
-        value = value[1:] if value.startswith(" ") else value
+        if key == "+" and last_key is None:
+            raise ListError(f"{path}:{number}: '+:' continues nothing")
         if key == "+":
-            if last_key is None:
-                raise ListError(f"{path}:{number}: '+:' continues nothing")
             current[last_key] += "\n" + value
-        elif key in FIELDS:
-            if key in current:
-                raise ListError(f"{path}:{number}: {key} given twice")
-            current[key] = value
-            last_key = key
-        else:
+        elif key not in FIELDS:
             raise ListError(f"{path}:{number}: unknown field {key!r}")
-    finish()
-    seen = set()
-    for m in mutations:
-        if m["id"] in seen:
-            raise ListError(f"{path}: id {m['id']} used twice")
-        seen.add(m["id"])
+        elif key in current:
+            raise ListError(f"{path}:{number}: {key} given twice")
+        else:
+            current[key], last_key = value, key
+    ids = [m["id"] for m in mutations]
+    twice = sorted({i for i in ids if ids.count(i) > 1})
+    if twice:
+        raise ListError(f"{path}: id {twice[0]} used twice")
     return mutations
 
 
 def mutated_text(tree, mutation):
-    """The file's text with the mutation applied; raises when the original is not there once."""
+    # The file's text and the text with the mutation applied; the original must occur once.
     original = (tree / mutation["file"]).read_text(encoding="utf-8")
     count = original.count(mutation["from"])
     if count != 1:
         raise ListError(f"{mutation['id']}: the original text occurs {count} times in {mutation['file']}")
     return original, original.replace(mutation["from"], mutation["to"])
-
-
-def build_env():
-    env = dict(os.environ)
-    # Paths relative to the base folder let the scratch build share the cache of the real one.
-    env.setdefault("CCACHE_BASEDIR", str(ROOT.parent))
-    env.setdefault("CCACHE_NOHASHDIR", "1")
-    return env
 
 
 def prepare_tree(scratch):
@@ -113,14 +81,6 @@ def prepare_tree(scratch):
     return tree
 
 
-def configure(tree, env):
-    build = tree / "build" / "host"
-    if not (build / "build.ninja").exists():
-        subprocess.run(["cmake", "--preset", "host", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"],
-                       cwd=tree, env=env, check=True, stdout=subprocess.DEVNULL)
-    return build
-
-
 def compile_tests(build, env, log):
     result = subprocess.run(["cmake", "--build", str(build), "--target", "orv_host_tests", "-j2"],
                             env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -129,16 +89,11 @@ def compile_tests(build, env, log):
 
 
 def failed_tests(output):
-    names = []
-    for line in output.splitlines():
-        match = FAILED_LINE.match(line)
-        if match and match.group(1) not in names:
-            names.append(match.group(1))
-    return names
+    return list(dict.fromkeys(m.group(1) for m in map(FAILED_LINE.match, output.splitlines()) if m))
 
 
 def running_test(output):
-    """The test that started last and never finished, from a full (not brief) run."""
+    # The test that started last and never finished, from a full (not brief) run.
     current = None
     for line in output.splitlines():
         if line.startswith("[ RUN      ] "):
@@ -149,9 +104,9 @@ def running_test(output):
 
 
 def run_tests(binary, timeout, shards):
-    """(status, failing tests, output): status is 'passed', 'failed', 'crash: SIG... in <test>' or
-    'hang'. The suite runs as `shards` processes side by side (GoogleTest's own sharding): most
-    of its time is tests waiting on their threads, so the shards overlap without crowding."""
+    # (status, failing tests, output): status is 'passed', 'failed', 'crash: SIG... in <test>' or
+    # 'hang'. The suite runs as `shards` processes side by side (GoogleTest's own sharding): most
+    # of its time is tests waiting on their threads, so the shards overlap without crowding.
     runs = []
     for index in range(shards):
         env = dict(os.environ, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(index))
@@ -168,42 +123,33 @@ def run_tests(binary, timeout, shards):
             process.wait()
             code = None
         out.seek(0)
-        output = out.read()
+        outputs.append(out.read())
         out.close()
-        outputs.append(output)
         if code is None:
             statuses.append(f"hang (over {timeout} s)")
         elif code < 0:
-            name = running_test(output)
+            name = running_test(outputs[-1])
             statuses.append(f"crash: {signal.Signals(-code).name}" + (f" in {name}" if name else ""))
         elif code != 0:
-            statuses.append("failed" if failed_tests(output) else f"failed (exit {code})")
+            statuses.append("failed" if failed_tests(outputs[-1]) else f"failed (exit {code})")
     output = "\n".join(outputs)
-    failing = failed_tests(output)
     # A crash or hang names itself first; then a plain failure.
     statuses.sort(key=lambda text: not text.startswith(("crash", "hang")))
-    return (statuses[0] if statuses else "passed"), failing, output
+    return (statuses[0] if statuses else "passed"), failed_tests(output), output
 
 
 def read_baseline():
-    baseline = {}
-    if BASELINE.exists():
-        for line in BASELINE.read_text(encoding="utf-8").splitlines():
-            if line.strip() and not line.startswith("#"):
-                ident, state = line.split()[:2]
-                baseline[ident] = state == "caught"
-    return baseline
+    words = [line.split() for line in BASELINE.read_text(encoding="utf-8").splitlines()] if BASELINE.exists() else []
+    return {w[0]: w[1] == "caught" for w in words if w and not w[0].startswith("#")}
 
 
 def write_baseline(results, mutations):
-    """Records this run's ids over the baseline's; ids not run keep their recorded state."""
+    # Records this run's ids over the baseline's; ids not run keep their recorded state.
     states = read_baseline()
     states.update({ident: r["caught"] for ident, r in results.items()})
     lines = ["# id caught|missed: the seeded faults of mutations.txt the host tests catch.",
              "# Written by run.py --write-baseline; run.py --check fails when a caught one is missed."]
-    for m in mutations:
-        if m["id"] in states:
-            lines.append(f"{m['id']} {'caught' if states[m['id']] else 'missed'}")
+    lines += [f"{m['id']} {'caught' if states[m['id']] else 'missed'}" for m in mutations if m["id"] in states]
     BASELINE.write_text("\n".join(lines) + "\n", encoding="utf-8")
 
 
@@ -215,17 +161,15 @@ def write_results(scratch, started, noisy, results):
 def print_table(mutations, results):
     width = max(len(m["id"]) for m in mutations)
     print(f"\n{'id':<{width}}  caught  tests  first catching tests")
-    for m in mutations:
-        r = results.get(m["id"])
-        if r is None:
-            continue
+    for m in (m for m in mutations if m["id"] in results):
+        r = results[m["id"]]
         shown = ", ".join(r["catchers"][:3]) + (" ..." if len(r["catchers"]) > 3 else "")
         if r["status"] not in ("passed", "failed"):
             shown = f"[{r['status']}] {shown}".rstrip()
         print(f"{m['id']:<{width}}  {'yes' if r['caught'] else 'NO':<6}  {len(r['catchers']):>5}  {shown}")
 
 
-def main():
+def parse_args():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", help="comma-separated ids")
     parser.add_argument("--list", action="store_true", help="check the list against the sources and stop")
@@ -236,8 +180,11 @@ def main():
     parser.add_argument("--scratch", type=Path, default=ROOT / "build" / "mutants", help="scratch folder")
     parser.add_argument("--timeout", type=int, default=600, help="seconds one test run may take")
     parser.add_argument("--shards", type=int, default=3, help="test processes run side by side")
-    args = parser.parse_args()
+    return parser.parse_args()
 
+
+def main():
+    args = parse_args()
     try:
         mutations = parse_list(LIST)
         if args.only:
@@ -260,10 +207,14 @@ def main():
         return 0
 
     started = time.monotonic()
-    env = build_env()
+    # Paths relative to the base folder let the scratch build share the cache of the real one.
+    env = {"CCACHE_BASEDIR": str(ROOT.parent), "CCACHE_NOHASHDIR": "1", **os.environ}
     scratch = args.scratch.resolve()
     tree = prepare_tree(scratch)
-    build = configure(tree, env)
+    build = tree / "build" / "host"
+    if not (build / "build.ninja").exists():
+        subprocess.run(["cmake", "--preset", "host", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"],
+                       cwd=tree, env=env, check=True, stdout=subprocess.DEVNULL)
     binary = build / "bin" / "orv_host_tests"
     logs = scratch / "logs"
     logs.mkdir(exist_ok=True)
@@ -284,9 +235,8 @@ def main():
         began = time.monotonic()
         path.write_text(text, encoding="utf-8")
         try:
-            if not compile_tests(build, env, logs / f"{m['id']}.build.log"):
-                status, catchers = "does not compile", []
-            else:
+            status, catchers = "does not compile", []
+            if compile_tests(build, env, logs / f"{m['id']}.build.log"):
                 status, failing, output = run_tests(binary, args.timeout, args.shards)
                 (logs / f"{m['id']}.test.log").write_text(output, encoding="utf-8")
                 catchers = [name for name in failing if name not in noisy]
@@ -300,11 +250,10 @@ def main():
         # Written after every fault, so an interrupted run still leaves what it found.
         write_results(scratch, started, noisy, results)
 
-    elapsed = time.monotonic() - started
     print_table(mutations, results)
-    write_results(scratch, started, noisy, results)
     caught = sum(r["caught"] for r in results.values())
-    print(f"\n{caught} of {len(results)} caught in {elapsed / 60:.1f} min; results in {scratch / 'results.json'}")
+    print(f"\n{caught} of {len(results)} caught in {(time.monotonic() - started) / 60:.1f} min; "
+          f"results in {scratch / 'results.json'}")
 
     exit_code = 0
     broken = [i for i, r in results.items() if r["status"] == "does not compile"]
@@ -314,11 +263,9 @@ def main():
     if args.check:
         baseline = read_baseline()
         lost = [i for i, r in results.items() if baseline.get(i) and not r["caught"]]
-        if lost:
-            print(f"caught in the baseline, missed now: {', '.join(lost)}")
-            exit_code = 1
-        else:
-            print("no mutation the baseline catches is missed")
+        print(f"caught in the baseline, missed now: {', '.join(lost)}" if lost
+              else "no mutation the baseline catches is missed")
+        exit_code = 1 if lost else exit_code
     if args.write_baseline:
         write_baseline(results, parse_list(LIST))
     return exit_code

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "model/act_ids.h"
 #include "model/event_queue.h"
 #include "platform/agent_registry.h"
@@ -21,7 +22,7 @@ using orv::testing::IsStrictJsonMessage;
 using orv::testing::ReadGolden;
 
 
-class EventMessageTest : public ::testing::Test {
+class EventMessageTest : public orv::testing::AgentFixture {
  protected:
   EventMessageTest() {
     os.registry.AddKey(kStatusKey);
@@ -39,12 +40,6 @@ class EventMessageTest : public ::testing::Test {
                       0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
     RegHandle::SetBinary(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "DEVICEID", id);
   }
-  void AddUninstallEntry(const std::string& key, const char* name, const char* version) {
-    const std::string path = std::string(kUninstallKey) + "\\" + key;
-    os.registry.AddKey(path);
-    RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayName", name);
-    RegHandle::SetString(os.registry, os::RegistryRoot::LocalMachine, path, "DisplayVersion", version);
-  }
   std::string WriteOne(const AgentEvent& event) {
     AgentCtrl_Upload upload(os.Ports());
     upload.Initialize();
@@ -56,7 +51,6 @@ class EventMessageTest : public ::testing::Test {
     return files.empty() ? std::string() : *os.files.Content(files[0]);
   }
 
-  fakes::FakeOs os;
 };
 
 TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {
@@ -73,34 +67,26 @@ TEST_F(EventMessageTest, FanEventMatchesTheHandWrittenFileByteForByte) {
   EXPECT_TRUE(IsStrictJsonMessage(file));
 }
 
-TEST_F(EventMessageTest, EmptyFieldsAreNullAndTextsAreEscaped) {
-  AgentEvent event(act_id::kHostRenamed, os.clock);
-  event.msg = "say \"hi\"\\path\nnext\tcol\x01" "end\r";
-  const std::string file = WriteOne(event);
-  EXPECT_EQ(file, ReadGolden("event_nulls.json"));
-  EXPECT_TRUE(IsStrictJsonMessage(file));
-}
-
-TEST_F(EventMessageTest, InvalidUtf8AndStrayQuotesFromTheRegistryStillGiveValidJson) {
+// Fields the event leaves empty go as null; registry and device texts are escaped and made valid UTF-8.
+TEST_F(EventMessageTest, EmptyFieldsAreNullAndInvalidUtf8AndStrayQuotesStillGiveValidJson) {
   AddUninstallEntry("{AGENT}", "Orvane Service Agent Program", "1.\"2.3");
   AgentEvent event(act_id::kTestNotice, os.clock);
   event.act_para = "bad \xC3 byte \"q\"";
-  event.msg = "\xFF\xFE";
+  event.msg = "\xFF say \"hi\"\\path\nnext\tcol\x01" "end\r";
   const std::string file = WriteOne(event);
   EXPECT_TRUE(IsStrictJsonMessage(file));
   EXPECT_THAT(file, HasSubstr("\"agt_ver\":\"1.\\\"2\""));
-  EXPECT_THAT(file, HasSubstr("bad \xEF\xBF\xBD byte \\\"q\\\""));
+  EXPECT_THAT(file, HasSubstr("\"act_trg\":null,\r\n    \"act_para\":\"bad \xEF\xBF\xBD byte \\\"q\\\"\",\r\n    \"act_sts\":null,"));
+  EXPECT_THAT(file, HasSubstr("\"msg\":\"\xEF\xBF\xBD say \\\"hi\\\"\\\\path\\nnext\\tcol\\u0001end\\r\""));
 }
 
-TEST(EscapeJson, ShortFormsForTheSevenAndHexForOtherControls) {
-  EXPECT_EQ(EscapeJson("\"\\\b\f\n\r\t"), "\\\"\\\\\\b\\f\\n\\r\\t");
-  EXPECT_EQ(EscapeJson(std::string("\x00\x1F\x7F", 3)), "\\u0000\\u001F\x7F");
-  EXPECT_EQ(EscapeJson("日本語 / text"), "日本語 / text");
-}
-
-TEST(EscapeJson, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+// The seven short forms, other controls in hex; bytes that are not UTF-8 become replacement characters.
+TEST(EscapeJson, ShortFormsControlsAndBytesThatAreNotUtf8) {
   constexpr const char* kReplacement = "\xEF\xBF\xBD";
   const std::pair<std::string, std::string> rows[] = {
+      {"\"\\\b\f\n\r\t", "\\\"\\\\\\b\\f\\n\\r\\t"},
+      {std::string("\x00\x1F\x7F", 3), "\\u0000\\u001F\x7F"},
+      {"日本語 / text", "日本語 / text"},
       {"DISK\xE9", std::string("DISK") + kReplacement},                      // a Latin-1 byte from a device
       {"\xC3", kReplacement},                                               // a cut sequence
       {"\xFF\xFE\"", std::string(kReplacement) + kReplacement + "\\\""},  // escaping still applies

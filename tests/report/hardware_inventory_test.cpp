@@ -14,7 +14,6 @@ namespace {
 
 using namespace model;
 
-constexpr const char* kTcpip = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 constexpr const char* kBoardQuery = "SELECT * FROM Win32_BaseBoard";
 
 class InventoryTest : public ::testing::Test {
@@ -62,85 +61,6 @@ TEST_F(InventoryTest, EachRowOfTheFirmwareTable) {
   (void)Read(kLcdSeries);
   EXPECT_EQ(wmi.Queries().size(), asked + 1);
   EXPECT_EQ(wmi.Queries().back(), kBoardQuery) << "the LCD series never asks for the BIOS";
-}
-
-TEST_F(InventoryTest, TheLastInstanceWinsAndANullReadsAsEmpty) {
-  AddBoard("FIRST", "SN-1", "V1");
-  AddBoard("LAST", "SN-2", std::nullopt);
-  AddBios("20180101000000.000000+000", "R1", "B1");
-  AddBios("20200202000000.000000+000", "R2", "B2");
-  wmi.AddInstance("Win32_BIOS", {{"SMBIOSBIOSVersion", "R3"}});  // no ReleaseDate at all
-  EXPECT_EQ(Read(kLcdSeries).firmware, "");
-  EXPECT_EQ(Read(kLcdSeries).boardProduct, "LAST");
-  EXPECT_EQ(Read(0).firmware, "20200202") << "a property an instance lacks keeps the earlier one";
-  const HardwareInventory board = Read(kBoardSeries);
-  EXPECT_EQ(board.firmware, "R3");
-  EXPECT_EQ(board.boardSerial, "B2");
-}
-
-TEST_F(InventoryTest, WhatWmiCannotGiveStaysEmpty) {
-  AddBoard("P", "S", "V");
-  AddBios("20200101", "R", "B");
-  wmi.failures.connect = os::kWmiAccessDenied;
-  const HardwareInventory unreachable = Read(kBoardSeries);
-  EXPECT_EQ(unreachable.boardProduct, "");
-  EXPECT_EQ(unreachable.boardSerial, "");
-  EXPECT_EQ(unreachable.firmware, "");
-  EXPECT_TRUE(unreachable.writesBoardSerial) << "mb_sn follows the model, readable or not";
-
-  // A hung BIOS provider costs one deadline; the board is still read.
-  wmi.failures.connect = os::kWmiOk;
-  wmi.Hang("Win32_BIOS");
-  const HardwareInventory hung = Read(kBoardSeries);
-  EXPECT_EQ(hung.boardProduct, "P");
-  EXPECT_EQ(hung.firmware, "");
-  EXPECT_EQ(hung.boardSerial, "") << "this row's serial comes from the BIOS";
-  EXPECT_EQ(wmi.openObjects(), 0);
-}
-
-TEST(FirmwareDate, CutBeforeTheDotThenToEightCharacters) {
-  EXPECT_EQ(FirmwareDate("20190412000000.000000+000"), "20190412");
-  EXPECT_EQ(FirmwareDate("20190412123456"), "20190412");
-  EXPECT_EQ(FirmwareDate("2019.0412"), "2019");
-  EXPECT_EQ(FirmwareDate("201904"), "201904");
-  EXPECT_EQ(FirmwareDate(".20190412"), "");
-  EXPECT_EQ(FirmwareDate(""), "");
-  EXPECT_EQ(FirmwareDate("２０１９０４１２３"), "２０１９０４１２") << "characters, not bytes";
-}
-
-TEST(NetworkGroupType, FromTheTcpipDomain) {
-  fakes::FakeRegistry registry;
-  EXPECT_EQ(ReadNetworkGroupType(registry), kNetworkGroupUnknown) << "no key";
-  registry.AddKey(kTcpip);
-  EXPECT_EQ(ReadNetworkGroupType(registry), kNetworkGroupUnknown) << "no value";
-  RegHandle::SetDword(registry, kHklm, kTcpip, "Domain", 1);
-  EXPECT_EQ(ReadNetworkGroupType(registry), kNetworkGroupUnknown) << "not a string";
-  RegHandle::SetString(registry, kHklm, kTcpip, "Domain", "");
-  EXPECT_EQ(ReadNetworkGroupType(registry), 200U);
-  RegHandle::SetString(registry, kHklm, kTcpip, "Domain", "corp.example");
-  EXPECT_EQ(ReadNetworkGroupType(registry), 100U);
-}
-
-TEST(UploadInventory, FixedAtConstructionFromTheModelFlags) {
-  fakes::FakeOs os;
-  os.registry.AddKey(kStatusKey);
-  os.registry.AddKey("SOFTWARE\\Wow6432Node\\Tavolen\\TavolenNas");
-  RegHandle::SetDword(os.registry, kHklm, "SOFTWARE\\Wow6432Node\\Tavolen\\TavolenNas", "ModelInfo",
-                      kBoardSeries | kStorageServer2016);
-  os.registry.AddKey(kTcpip);
-  RegHandle::SetString(os.registry, kHklm, kTcpip, "Domain", "");
-  os.wmi.AddInstance("Win32_BaseBoard", {{"Product", "MDL-Q01"}, {"SerialNumber", "BOARD"}});
-  os.wmi.AddInstance("Win32_BIOS", {{"SMBIOSBIOSVersion", "R2.01"}, {"SerialNumber", "BIOS"}});
-
-  const AgentCtrl_Upload upload(os.Ports());
-  EXPECT_EQ(upload.BoardProduct(), "MDL-Q01");
-  EXPECT_EQ(upload.BoardSerial(), "BIOS");
-  EXPECT_EQ(upload.FirmwareText(), "R2.01");
-  EXPECT_TRUE(upload.WritesBoardSerial());
-  EXPECT_EQ(upload.NetworkGroupType(), kNetworkGroupWorkgroup);
-  // Construction's thread is left as it was found.
-  EXPECT_EQ(os.wmi.openApartments(), 0);
-  EXPECT_EQ(os.wmi.openObjects(), 0);
 }
 
 }  // namespace

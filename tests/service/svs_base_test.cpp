@@ -41,12 +41,6 @@ class RecordingService : public SvsBase {
   void OnStop() override { Record("OnStop"); }
   void OnPause() override { Record("OnPause"); }
   void OnContinue() override { Record("OnContinue"); }
-  void OnShutdown() override { Record("OnShutdown"); }
-  void OnPreShutdown() override { Record("OnPreShutdown"); }
-  void OnParamChange() override { Record("OnParamChange"); }
-  void OnDeviceEvent(std::uint32_t type) override { Record("OnDeviceEvent:" + std::to_string(type)); }
-  void OnHardwareProfileChange() override { Record("OnHardwareProfileChange"); }
-  void OnPowerEvent(std::uint32_t type) override { Record("OnPowerEvent:" + std::to_string(type)); }
   void OnUserControl(std::uint32_t control, std::uint32_t, void*) override {
     Record("OnUserControl:" + std::to_string(control));
   }
@@ -113,44 +107,6 @@ TEST_F(SvsBaseTest, ServiceMainRunsTheLifeOfTheServiceInOrder) {
   EXPECT_EQ(SvsFields(statuses[2]), (SvsFieldList{kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(SvsBaseTest, SetStatusForcesSettledStatesAndKeepsWhatIsAskedToBeKept) {
-  RunService([this](RecordingService& service) {
-    const auto last = [this] { return SvsFields(os.serviceHost.LastStatus()); };
-    constexpr std::uint32_t kType = kServiceWin32OwnProcess;
-    service.SetStatus(kServiceStopPending, 3, 6000, kAcceptStop, 5, 6);
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopPending, kAcceptStop, 0, 0, 3, 6000}))
-        << "exit codes only go with stopped";
-    service.SetStatus(kServiceStopPending);  // everything kept
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopPending, kAcceptStop, 0, 0, 3, 6000}));
-    service.SetStatus(kServiceRunning, 7, 7000);
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceRunning, kAcceptStop, 0, 0, 0, 0}));
-    service.SetStatus(kServiceStopped, 0, 0, 0, 1066, 42);
-    EXPECT_EQ(last(), (SvsFieldList{kType, kServiceStopped, 0, 1066, 42, 0, 0}));
-    Send(kControlStop);
-    ASSERT_TRUE(service.WaitForCall("OnStop"));
-  });
-}
-
-TEST_F(SvsBaseTest, PendingStatusWithoutCheckpointOrHintIsFatalAndLogged) {
-  for (const auto& [checkPoint, hint] : {std::pair{0U, 5000U}, std::pair{1U, 0U}}) {
-    fakes::FakeOs fresh;
-    RecordingService service(fresh.Ports(), nullptr);
-    try {
-      service.SetStatus(kServicePausePending, checkPoint, hint);
-      ADD_FAILURE() << "a pending status without checkpoint and hint must end the process";
-    } catch (const FatalExitCalled& exit) {
-      EXPECT_EQ(exit.code, 0U);
-    }
-    const auto entries = fresh.eventReporter.Entries();
-    ASSERT_EQ(entries.size(), 1U);
-    EXPECT_EQ(entries[0].source, "Orvaneエージェントサービス");
-    EXPECT_EQ(entries[0].kind, os::EventKind::Error);
-    EXPECT_EQ(entries[0].eventId, 0U);
-    EXPECT_EQ(entries[0].text, "CSvsBase::SetStatus: Pending statuses require a hint and checkpoint\n");
-    EXPECT_TRUE(fresh.serviceHost.Statuses().empty());
-  }
-}
-
 TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
   struct Case {
     const char* name;
@@ -161,12 +117,8 @@ TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
   const std::vector<Case> cases = {
       {"handler", [](fakes::FakeOs& o) { o.serviceHost.registerError = 5; }, 5,
        "RegisterServiceCtrlHandler failed: アクセスが拒否されました。"},
-      {"notification", [](fakes::FakeOs& o) { o.serviceHost.notificationError = 0x4D2; }, 0x4D2,
-       "RegisterDeviceNotification failed: Unknown error 1234"},
       {"status", [](fakes::FakeOs& o) { o.serviceHost.statusError = 6; }, 6,
        "SetServiceStatus failed: Unknown error 6"},
-      {"events", [](fakes::FakeOs& o) { o.sync.newEventsBeforeFailure = 4; }, 8,
-       "CreateEvent failed: Unknown error 8"},
       {"worker", [](fakes::FakeOs& o) { o.sync.threadError = 8; }, 8,
        "_beginthreadex failed: Unknown error 8"},
   };
@@ -189,44 +141,6 @@ TEST_F(SvsBaseTest, FrameworkFailuresEndTheProcessWithTheirErrorCode) {
     const auto calls = service.Calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "Run"), 0);
   }
-}
-
-TEST_F(SvsBaseTest, ReportErrorCutsLongSystemTextsToItsBuffer) {
-  RecordingService service(os.Ports(), nullptr);
-  os.system.errorTexts[0x20] = std::string(2000, 'e');
-  EXPECT_EQ(service.ReportError("CallName", SvsBase::ErrorReport::Log, 0x20), 0x20U);
-  const auto entries = os.eventReporter.Entries();
-  ASSERT_EQ(entries.size(), 1U);
-  EXPECT_EQ(entries[0].text.size(), SvsBase::kErrorTextBufferUnits - 1);
-  EXPECT_TRUE(entries[0].text.starts_with("CallName failed: eee"));
-  EXPECT_EQ(service.ReportError("Quiet", SvsBase::ErrorReport::Silent, 0), 0U);
-  EXPECT_EQ(os.eventReporter.Entries().size(), 1U) << "not asked to log";
-}
-
-TEST_F(SvsBaseTest, WorkerTurnsEachControlIntoItsCallAndKeepsTheEventTypes) {
-  RunService([this](RecordingService& service) {
-    const std::pair<std::uint32_t, std::string> steps[] = {
-        {kControlPause, "OnPause"},
-        {kControlParamChange, "OnParamChange"},
-        {kControlHardwareProfileChange, "OnHardwareProfileChange"},
-        {kControlPreShutdown, "OnPreShutdown"},
-    };
-    for (const auto& [control, call] : steps) {
-      Send(control);
-      ASSERT_TRUE(service.WaitForCall(call)) << call;
-    }
-    Send(kControlDeviceEvent, 0x8000);
-    ASSERT_TRUE(service.WaitForCall("OnDeviceEvent:32768"));
-    Send(kControlPowerEvent, 18);
-    ASSERT_TRUE(service.WaitForCall("OnPowerEvent:18"));
-    // The worker keeps serving after a pre-shutdown; a shutdown ends it.
-    Send(kControlShutdown);
-    ASSERT_TRUE(service.WaitForCall("OnShutdown"));
-    Send(kControlStop);
-  });
-  // The worker had ended: the stop sent after it is never served.
-  const auto calls = Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnStop"), 0);
 }
 
 TEST_F(SvsBaseTest, RepeatedSystemControlsAreDroppedButUserControlsAlwaysPass) {
@@ -253,18 +167,6 @@ TEST_F(SvsBaseTest, RepeatedSystemControlsAreDroppedButUserControlsAlwaysPass) {
   const auto calls = Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnContinue"), 0);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "OnStop"), 1);
-}
-
-TEST_F(SvsBaseTest, InterrogateResendsTheStoredStatusUnchanged) {
-  RunService([this](RecordingService& service) {
-    const std::size_t before = os.serviceHost.Statuses().size();
-    Send(kControlInterrogate);
-    const auto statuses = os.serviceHost.Statuses();
-    ASSERT_EQ(statuses.size(), before + 1);
-    EXPECT_EQ(SvsFields(statuses.back()), (SvsFieldList{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 1, 5000}));
-    Send(kControlStop);
-    ASSERT_TRUE(service.WaitForCall("OnStop"));
-  });
 }
 
 }  // namespace

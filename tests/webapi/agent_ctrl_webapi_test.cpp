@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_os.h"
-#include "platform/agent_event_log.h"
+#include "support/agent_fixture.h"
 #include "platform/agent_registry.h"
 #include "platform/formatted_text.h"
 #include "platform/reg_handle.h"
@@ -34,7 +34,7 @@ using os::RegistryRoot;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-class WebApiTest : public ::testing::Test {
+class WebApiTest : public orv::testing::AgentFixture {
  protected:
   void SetUp() override {
     os.registry.AddKey(kStatusKey);
@@ -45,18 +45,17 @@ class WebApiTest : public ::testing::Test {
       return true;
     };
   }
-  void SetDword(std::string_view name, std::uint32_t value) {
-    ASSERT_TRUE(RegHandle::SetDword(os.registry, RegistryRoot::LocalMachine, kStatusKey, name, value));
-  }
-  void SetString(std::string_view name, std::string_view value) {
-    ASSERT_TRUE(RegHandle::SetString(os.registry, RegistryRoot::LocalMachine, kStatusKey, name, value));
-  }
   const os::HttpRequest& Sent() {
     EXPECT_EQ(os.http.requests.size(), 1u);
     return os.http.requests.back();
   }
+  // The last request as one line: method, scheme, host, port, path, [extra headers].
+  std::string LastLine() {
+    const os::HttpRequest& r = os.http.requests.back();
+    return r.method + (r.secure ? " https://" : " http://") + r.host + ":" + std::to_string(r.port) + r.path + " [" +
+           r.headers + "]";
+  }
 
-  fakes::FakeOs os;
   std::uint32_t status = 200;
   std::string answer = R"({"dev_id":"0123456789ABCDEF0123456789ABCDEF","dev_id_changed":"0"})";
 };
@@ -68,12 +67,8 @@ TEST_F(WebApiTest, RegistrationDataRequestIsExact) {
   client.SetDeviceSubkey("00:11:22:AA:BB:CC");
   ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
   const os::HttpRequest& request = Sent();
-  EXPECT_EQ(request.method, "GET");
-  EXPECT_EQ(request.host, kProductionApiHost);
-  EXPECT_EQ(request.port, 443);
-  EXPECT_TRUE(request.secure);
-  EXPECT_EQ(request.path, "/api/v1/devices/0123456789ABCDEF0123456789ABCDEF");
-  EXPECT_EQ(request.headers, "X-NASAPI-Device-Subkey:00:11:22:AA:BB:CC");
+  EXPECT_EQ(LastLine(), "GET https://" + std::string(kProductionApiHost) +
+                            ":443/api/v1/devices/0123456789ABCDEF0123456789ABCDEF [X-NASAPI-Device-Subkey:00:11:22:AA:BB:CC]");
   EXPECT_EQ(request.userAgent, "Orvane Agent");
   EXPECT_TRUE(request.proxy.server.empty());
   EXPECT_TRUE(request.body.empty());
@@ -81,16 +76,6 @@ TEST_F(WebApiTest, RegistrationDataRequestIsExact) {
   EXPECT_EQ(client.Response().status, 200u);
   EXPECT_EQ(client.Response().dev_id, "0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(client.ResultMessage(false), "正常終了");
-
-  // The latest-software request; with no path prefix and no subkey set, two slashes lead.
-  RegHandle::DeleteValue(os.registry, RegistryRoot::LocalMachine, kStatusKey, "WebAPIFilePath");
-  AgentCtrl_WebAPI bare(os.Ports());
-  bare.SetDeviceIdText("AB");
-  EXPECT_EQ(bare.Request(kRequestLatestSoftware), 1);
-  EXPECT_EQ(os.http.requests.back().path, "//devices/AB/software");
-  EXPECT_EQ(os.http.requests.back().headers, "X-NASAPI-Device-Subkey:");
-  EXPECT_EQ(AgentCtrl_WebAPI(os.Ports()).Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(os.http.requests.back().path, "//devices/") << "no identifier yet";
 }
 
 TEST_F(WebApiTest, TlsAndHostByConstruction) {
@@ -98,8 +83,7 @@ TEST_F(WebApiTest, TlsAndHostByConstruction) {
   AgentCtrl_WebAPI plain(os.Ports());
   EXPECT_FALSE(plain.UsesTls());
   EXPECT_EQ(plain.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(os.http.requests.back().port, 80);
-  EXPECT_FALSE(os.http.requests.back().secure);
+  EXPECT_EQ(LastLine(), "GET http://" + std::string(kProductionApiHost) + ":80//devices/ [X-NASAPI-Device-Subkey:]");
 
   // The flagged construction ignores WebAPINoneSSL: TLS follows the production flag.
   AgentCtrl_WebAPI production(os.Ports(), 1);
@@ -109,8 +93,7 @@ TEST_F(WebApiTest, TlsAndHostByConstruction) {
   EXPECT_FALSE(staging.UsesTls());
   EXPECT_EQ(staging.Host(), kStagingApiHost);
   EXPECT_EQ(staging.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(os.http.requests.back().host, kStagingApiHost);
-  EXPECT_EQ(os.http.requests.back().port, 80);
+  EXPECT_EQ(LastLine(), "GET http://" + std::string(kStagingApiHost) + ":80//devices/ [X-NASAPI-Device-Subkey:]");
 
   ASSERT_TRUE(RegHandle::DeleteValue(os.registry, RegistryRoot::LocalMachine, kStatusKey, "WebAPINoneSSL"));
   EXPECT_TRUE(AgentCtrl_WebAPI(os.Ports()).UsesTls());
@@ -161,57 +144,21 @@ TEST_F(WebApiTest, RegistrationIsPostedAsUtf16WithItsTerminator) {
   AccountData account{"a@b.example", "pw", "", ""};
   AgentCtrl_WebAPI client(os.Ports());
   ASSERT_EQ(client.Request(kRequestRegistration, &record, &account), 1);
-  const os::HttpRequest& request = Sent();
-  EXPECT_EQ(request.method, "POST");
-  EXPECT_EQ(request.path, "//devices");
-  EXPECT_EQ(request.headers, "Content-Type:application/json\r\nAccept:application/json");
+  EXPECT_EQ(LastLine(), "POST https://" + std::string(kProductionApiHost) +
+                            ":443//devices [Content-Type:application/json\r\nAccept:application/json]");
   std::vector<std::uint8_t> expected = Utf16ToLeBytes(Utf8ToUtf16(client.LastBody()));
   expected.insert(expected.end(), {0, 0});
-  EXPECT_EQ(request.body, expected);
+  EXPECT_EQ(Sent().body, expected);
   EXPECT_TRUE(client.LastBody().starts_with(R"({"email":"a@b.example","password":")"));
   EXPECT_EQ(client.Response().agt_daily_sec, "60");
   EXPECT_EQ(client.ResultMessage(true), "正常終了");
-}
-
-TEST_F(WebApiTest, RequestsThatCannotBeSentFailBeforeSending) {
-  AgentCtrl_WebAPI client(os.Ports());
-  EXPECT_EQ(client.Request(4), 0);
-  EXPECT_EQ(client.Request(0), 0);
-  EXPECT_EQ(client.Request(kRequestRegistration), 0);  // neither record nor account
-  service::RegistrationRecord record;
-  EXPECT_EQ(client.Request(kRequestRegistration, &record, nullptr), 0);
-  EXPECT_NE(client.LastError(), 0u);
-  EXPECT_TRUE(os.http.requests.empty());
-
-  os.http.available = false;
-  AgentCtrl_WebAPI offline(os.Ports());
-  EXPECT_FALSE(offline.TransportAvailable());
-  EXPECT_EQ(offline.Request(kRequestRegistrationData), 0);
-  EXPECT_EQ(offline.Download("https://h/f.zip"), 0);
-  EXPECT_TRUE(os.http.requests.empty());
-}
-
-TEST_F(WebApiTest, TransportFailureKeepsItsCodeAndIsLoggedWithTheHttpModuleText) {
-  os.http.handler = nullptr;  // unreachable server
-  AgentCtrl_WebAPI client(os.Ports());
-  EXPECT_EQ(client.Request(kRequestRegistrationData), 0);
-  EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
-
-  const AgentEventLog log(os.eventReporter, os.system);
-  log.SystemCallError(0xC0000010, "通信エラー", client.LastError(), AgentCtrl_WebAPI::kErrorModuleName);
-  log.SystemCallError(0xC0000010, "通信エラー", os::kErrorAccessDenied, AgentCtrl_WebAPI::kErrorModuleName);
-  const auto entries = os.eventReporter.Entries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].text,
-            "通信エラー\n\nERROR CODE:[0x00002EFD]\nERROR MSG:\n[サーバーへの接続を確立できませんでした]");
-  // A code the module does not know takes the system's text.
-  EXPECT_EQ(entries[1].text, "通信エラー\n\nERROR CODE:[0x00000005]\nERROR MSG:\n[アクセスが拒否されました。]");
 }
 
 TEST_F(WebApiTest, AnEmptyAnswerIsAFailureWithoutErrorCodeAnErrorAnswerIsExplained) {
   AgentCtrl_WebAPI client(os.Ports());
   os.http.handler = nullptr;
   EXPECT_EQ(client.Request(kRequestRegistrationData), 0);  // leaves a transport error behind
+  EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
   os.http.handler = [](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
     response.status = 500;
     return true;
@@ -231,38 +178,17 @@ TEST_F(WebApiTest, AnEmptyAnswerIsAFailureWithoutErrorCodeAnErrorAnswerIsExplain
   EXPECT_EQ(client.ResultMessage(false), "機器は登録されておりません。");
 }
 
-TEST_F(WebApiTest, AnswerBodyIsConvertedAsOneWhole) {
-  os.system.codePage932 = true;  // 0x82 0xA0 is "あ"
-  // Converted per read of 17 bytes, the character's lead byte would end the first read alone.
-  std::vector<std::uint8_t> body = Bytes(R"({"error_value":")");
-  body.insert(body.end(), {0x82, 0xA0, '"', '}'});
-  ASSERT_EQ(body[16], 0x82);
-  ASSERT_FALSE(os.system.AnsiToUtf8(std::span(body).first(17)).ends_with("あ"));
-  status = 400;
-  answer.assign(body.begin(), body.end());
-  AgentCtrl_WebAPI client(os.Ports());
-  ASSERT_EQ(client.Request(kRequestRegistrationData), 1);
-  EXPECT_EQ(client.Response().error_value, "あ");
-}
-
 TEST_F(WebApiTest, DownloadTakesHostAndPathFromTheUrl) {
   answer = std::string("PK\x03\x04\0\xff", 6);
   AgentCtrl_WebAPI client(os.Ports(), 1);
   ASSERT_EQ(client.Download("http://files.example/pkg/agent.zip"), 1);
-  EXPECT_EQ(os.http.requests.back().host, "files.example");
-  EXPECT_EQ(os.http.requests.back().path, "/pkg/agent.zip");
-  EXPECT_EQ(os.http.requests.back().port, 80);
-  EXPECT_FALSE(os.http.requests.back().secure);
-  EXPECT_EQ(os.http.requests.back().method, "GET");
-  EXPECT_TRUE(os.http.requests.back().headers.empty());
+  EXPECT_EQ(LastLine(), "GET http://files.example:80/pkg/agent.zip []");
   EXPECT_EQ(client.Host(), "files.example");
   EXPECT_EQ(client.DownloadBuffer(), Bytes(answer));
 
   AgentCtrl_WebAPI staging(os.Ports(), 0);
   ASSERT_EQ(staging.Download("https://files.example"), 1);
-  EXPECT_EQ(os.http.requests.back().path, "/");
-  EXPECT_EQ(os.http.requests.back().port, 443);
-  EXPECT_TRUE(os.http.requests.back().secure);
+  EXPECT_EQ(LastLine(), "GET https://files.example:443/ []");
   EXPECT_TRUE(staging.UsesTls());
 }
 
@@ -276,51 +202,15 @@ TEST_F(WebApiTest, DownloadRefusesOtherSchemesAndFailedAnswers) {
   status = 404;
   EXPECT_EQ(client.Download("https://files.example/b.zip"), 0);
   EXPECT_TRUE(client.DownloadBuffer().empty());  // the earlier file is not left behind
-  EXPECT_EQ(client.LastError(), 0u);
-  os.http.handler = nullptr;
-  EXPECT_EQ(client.Download("https://files.example/c.zip"), 0);
-  EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
-}
-
-class SelectHostTest : public WebApiTest {
- protected:
-  int Select(std::string_view xml) {
-    os.files.AddFile("C:\\orvsvc\\uploader.xml", xml);
-    return AgentCtrl_WebAPI(os.Ports()).SelectHost();
-  }
-  const std::string staging = "http://" + std::string(kStagingApiHost) + "/";
-};
-
-TEST_F(SelectHostTest, StagingOnlyWhenAuthHostNamesIt) {
-  EXPECT_EQ(AgentCtrl_WebAPI(os.Ports()).SelectHost(), 0);  // no file
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 1);
-  EXPECT_EQ(Select("<uploader><auth_host>http://" + std::string(kProductionApiHost) +
-                   "/</auth_host></uploader>"),
-            0);
-  EXPECT_EQ(Select("<uploader><auth_host>https://" + std::string(kStagingApiHost) + "/</auth_host></uploader>"),
-            0);
-  // The text must be inside the element.
-  EXPECT_EQ(Select("<uploader><host>" + staging + "</host><auth_host/></uploader>"), 0);
-  // Unreadable or unclosed files select production.
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging), 0);
-  EXPECT_EQ(Select("not xml at all"), 0);
-  os.xmlReader.openError = os::kErrorAccessDenied;
-  EXPECT_EQ(Select("<uploader><auth_host>" + staging + "</auth_host></uploader>"), 0);
 }
 
 TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
-  service::RegistrationRecord record;
-  record.deviceId = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-  record.productName = "NAS \"Pro\"";
-  record.productId = "PID";
-  record.macAddress = "00:11:22:33:44:55";
-  record.osName = "Windows Server";
-  record.osCode = "7";
-  record.networkType = "1";
-  record.managementMnemonic = "MS";
-  record.managementVersion = "1.0";
-  record.agentMnemonic = "AG";
-  record.agentVersion = "1.2.0.0";
+  service::RegistrationRecord record{
+      .definitionVersion = {}, .deviceId = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
+      .productName = "NAS \"Pro\"", .productId = "PID", .macAddress = "00:11:22:33:44:55", .boardMnemonic = {},
+      .boardName = {}, .boardSerial = {}, .biosVersion = {}, .osMnemonic = {}, .osName = "Windows Server", .osCode = "7",
+      .osVersion = {}, .hostName = {}, .networkType = "1", .managementMnemonic = "MS", .managementVersion = "1.0",
+      .agentMnemonic = "AG", .agentVersion = "1.2.0.0", .moduleName = {}, .stopReason = {}};
   AccountData account{"user@example.jp", "abc", "", "SN-1"};
   const std::string hash = UpperHexDigest("abc");
   EXPECT_EQ(BuildRegistrationBody(record, account, os.Ports()),
@@ -346,15 +236,6 @@ TEST_F(WebApiTest, RegistrationBodyOrderPresenceAndEscaping) {
                       R"("os_ver":"10.0","host_name":"NAS-1","ng_type":"1")"),
             std::string::npos);
   EXPECT_THAT(body, Not(HasSubstr("abc")));  // never the clear password
-}
-
-TEST_F(WebApiTest, PasswordHashIsUpperCaseHexOfTheAnsiBytes) {
-  EXPECT_EQ(HashPassword("", os.Ports()), UpperHexDigest(""));
-  // Only the first 255 ANSI bytes count.
-  EXPECT_EQ(HashPassword(std::string(300, 'a'), os.Ports()), HashPassword(std::string(255, 'a'), os.Ports()));
-  EXPECT_NE(HashPassword(std::string(254, 'a'), os.Ports()), HashPassword(std::string(255, 'a'), os.Ports()));
-  os.crypto.FailSha256(true);
-  EXPECT_EQ(HashPassword("abc", os.Ports()), "");
 }
 
 }  // namespace

@@ -14,9 +14,6 @@ TEST(ExtractValueTest, KeyMatchesOnlyAsAWholeKey) {
   const std::string body = R"({"dev_id_changed":"1","dev_id":"0123456789ABCDEF0123456789ABCDEF"})";
   EXPECT_EQ(ExtractValue(body, "dev_id"), "0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(ExtractValue(body, "dev_id_changed"), "1");
-  // The shorter key first, as the server sends it.
-  EXPECT_EQ(ExtractValue(R"({"dev_id":"AB","dev_id_changed":"0"})", "dev_id"), "AB");
-  EXPECT_EQ(ExtractValue(R"({"dev_id":"AB","dev_id_changed":"0"})", "dev_id_changed"), "0");
   // A key name inside a value, quoted or not, is not the key.
   EXPECT_EQ(ExtractValue(R"({"msg":"dev_id","note":"\"dev_id\":\"X\"","dev_id":"Y"})", "dev_id"), "Y");
   EXPECT_EQ(ExtractValue(R"({"msg":"dev_id:\"X\""})", "dev_id"), "");
@@ -34,12 +31,9 @@ TEST(ExtractValueTest, SpacingAndShapesAroundTheValue) {
 
 TEST(ExtractValueTest, MalformedBodiesGiveEmptyValues) {
   EXPECT_EQ(ExtractValue("", "dev_id"), "");
-  EXPECT_EQ(ExtractValue(R"({"dev_id"})", "dev_id"), "");              // no colon
   EXPECT_EQ(ExtractValue(R"({"dev_id" "x":"y"})", "dev_id"), "");      // no colon after the key
-  EXPECT_EQ(ExtractValue(R"({"dev_id":})", "dev_id"), "");             // no value
   EXPECT_EQ(ExtractValue(R"({"dev_id":12,"x":"y"})", "dev_id"), "");   // not a string
   EXPECT_EQ(ExtractValue(R"({"dev_id":"AB)", "dev_id"), "");           // never closed
-  EXPECT_EQ(ExtractValue(R"({"dev_id)", "dev_id"), "");                // key never closed
   EXPECT_EQ(ExtractValue("dev_id:\"AB\"", "dev_id"), "");              // unquoted key
   EXPECT_EQ(ExtractValue(R"({"dev_id":"AB\)", "dev_id"), "");          // ends inside an escape
   constexpr char kWithZero[] = "{\"dev_id\":\"A\0B\"}";
@@ -53,26 +47,6 @@ TEST(ExtractValueTest, EventDefinitionRunsToTheEndOfItsRootElement) {
   EXPECT_EQ(raw, R"(<?xml version=\"1.0\"?>\r\n<config>\t<a/>\\</config>)");
   EXPECT_EQ(UnescapeEventDefinition(raw), "<?xml version=\"1.0\"?>\r\n<config>\t<a/>\\</config>");
   EXPECT_EQ(ExtractValue(body, "agt_ver"), "2");
-}
-
-TEST(ExtractValueTest, EventDefinitionWithoutItsEndIsEmpty) {
-  EXPECT_EQ(ExtractValue(R"({"event_def":"<config><a/>"})", "event_def"), "");
-  // An end tag after the string closed belongs to something else.
-  EXPECT_EQ(ExtractValue(R"({"event_def":"<config>","x":"</config>"})", "event_def"), "");
-  // A body cut inside the string: the end tag before the cut still counts, nothing past the body.
-  EXPECT_EQ(ExtractValue(R"({"event_def":"<config></config>)", "event_def"), "<config></config>");
-  EXPECT_EQ(ExtractValue(R"({"event_def":"<config></conf)", "event_def"), "");
-  EXPECT_EQ(ExtractValue(R"({"event_def":null})", "event_def"), "");
-}
-
-TEST(UnescapeEventDefinitionTest, OnePassOverTheSevenShortEscapes) {
-  EXPECT_EQ(UnescapeEventDefinition(R"(\"\\\b\f\n\r\t)"), "\"\\\b\f\n\r\t");
-  // One pass: a decoded backslash does not start another escape.
-  EXPECT_EQ(UnescapeEventDefinition(R"(\\n)"), "\\n");
-  EXPECT_EQ(UnescapeEventDefinition(R"(\\\\)"), "\\\\");
-  // Other escapes and a lone trailing backslash stay as they are.
-  EXPECT_EQ(UnescapeEventDefinition(R"(\u0041\/x\)"), R"(\u0041\/x\)");
-  EXPECT_EQ(UnescapeEventDefinition(""), "");
 }
 
 TEST(ParseResponseTest, EachKindReadsItsKeys) {
@@ -107,22 +81,6 @@ TEST(ParseResponseTest, EachKindReadsItsKeys) {
   EXPECT_EQ(response.agt_status_sec, "30");
 }
 
-TEST(ParseResponseTest, OtherStatusesFillOnlyTheErrorFields) {
-  WebApiResponse response;
-  ParseWebApiResponse(response, kRequestRegistrationData, 401,
-                      R"({"dev_id":"D","error_id":"4012","error_field":"dev_id","error_value":"X"})");
-  EXPECT_EQ(response.status, 401u);
-  EXPECT_EQ(response.dev_id, "");
-  EXPECT_EQ(response.error_id, "4012");
-  EXPECT_EQ(response.error_field, "dev_id");
-  EXPECT_EQ(response.error_value, "X");
-
-  // 201 is a success for every kind here, though only kind 3 has a text for it.
-  ParseWebApiResponse(response, kRequestRegistrationData, 201, R"({"dev_id":"D","error_id":"1"})");
-  EXPECT_EQ(response.dev_id, "D");
-  EXPECT_EQ(response.error_id, "");
-}
-
 WebApiResponse ResultAnswer(int kind, std::uint32_t status, std::string errorId, std::string field = "mac_adr") {
   WebApiResponse response;
   response.kind = kind;
@@ -144,23 +102,14 @@ TEST(ResultMessageTest, DetailedFormsFieldsPlaceholdersAndTheFallback) {
     bool detailed;
     std::string text;
   } kCases[] = {
-      {ResultAnswer(1, 404, "9999"), false, kResultNotFound},
       {ResultAnswer(1, 404, "9999"), true, kResultNotFoundDetailed},
       {ResultAnswer(2, 404, ""), true, kResultNotFound},  // kind 2 has no advice
       {ResultAnswer(3, 401, "4010"), true, "ログイン認証に失敗しました。入力内容をご確認ください。"},
-      {ResultAnswer(1, 200, ""), true, "正常終了"},
-      {ResultAnswer(3, 400, "4007", "serial_no"), false, "製品シリアル番号が不正です。正しい値を入力してください。"},
       {ResultAnswer(3, 400, "4007", "device.serial_no.value"), true, "製品シリアル番号が不正です。正しい値を入力してください。"},
       {ResultAnswer(3, 400, "4007", "serial"), false, "登録用パラメーターのマスターチェックでエラーが発生しました。"},
       {ResultAnswer(1, 400, "4000", "%s %d %n"), false, "登録の確認に必要な項目 \"%s %d %n\" が含まれていません。"},
-      {ResultAnswer(3, 400, "4001", ""), false, "登録に必要な項目 \"\" が含まれていません。"},
       {ResultAnswer(1, 201, ""), false, kResultUndefined},  // only kind 3 knows 201
-      {ResultAnswer(3, 200, ""), false, kResultUndefined},
-      {ResultAnswer(1, 401, "4099"), false, kResultUndefined},
-      {ResultAnswer(1, 500, ""), true, kResultUndefined},
       {ResultAnswer(2, 409, "4090"), false, kResultUndefined},
-      {ResultAnswer(0, 200, ""), false, kResultUndefined},
-      {ResultAnswer(4, 404, ""), false, kResultUndefined},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(WebApiResultMessage(c.answer, c.detailed), c.text)
