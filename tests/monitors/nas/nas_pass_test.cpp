@@ -11,8 +11,8 @@
 #include "monitors/nas/vs_query.h"
 #include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
-#include "support/ata_sectors.h"
 #include "support/posted_events.h"
+#include "support/quiet_appliance.h"
 #include "support/shared_names.h"
 
 namespace orv {
@@ -24,29 +24,15 @@ using testing::Posted;
 
 constexpr std::uint64_t kGiB = 1ULL << 30;
 
+// The quiet appliance with its last bay empty and a one-disk volume E: nearly full.
 class NasPassTest : public ::testing::Test {
  protected:
   NasPassTest() {
-    os.registry.AddKey(std::string(kStatusKey));
-    os.registry.AddKey(std::string(kNasKey));
-    os::VdsSnapshot snapshot;
-    for (int bay = 0; bay < 3; ++bay) {
-      const std::string id = "{" + std::to_string(bay) + "}";
-      const std::string device = "\\\\?\\PhysicalDrive" + std::to_string(bay);
-      snapshot.disks.push_back({id, 1, 1, 12, 11, 0, "Port0Path" + std::to_string(bay) + "Target0Lun0", device,
-                                "WDC WD40EFRX"});
-      fakes::FakeStorageDevice::Disk& disk = os.storage.disks[device];
-      disk.identify.bytes = testing::IdentifySector("WDC WD40EFRX");
-      disk.smartData.bytes = testing::SmartSector({{9, 1000}, {12, 20}, {194, 38}, {197, 0}});
-      disk.smartThresholds.bytes = std::vector<std::uint8_t>(512, 0);
-      disk.deviceDescriptor.bytes = fakes::FakeStorageDevice::DescriptorAnswer("", "WDC WD40EFRX", "FW", "SER" + std::to_string(bay));
-    }
-    snapshot.volumes = {{"{d}", "\\\\?\\Volume{d}", 13, 1, 1, 4, {"{0}", "{1}"}},
-                        {"{e}", "\\\\?\\Volume{e}", 10, 1, 1, 4, {"{2}"}}};
-    snapshot.driveLetters = {{u'D', "{d}", true}, {u'E', "{e}", true}};
+    os::VdsSnapshot snapshot = os.diskService.snapshot;
+    snapshot.disks.pop_back();
+    snapshot.volumes[1] = {"{e}", "\\\\?\\Volume{e}", 10, 1, 1, 4, {"{2}"}};
     os.diskService.Serve(snapshot);
-    os.volumes.volumes["D:\\"] = {{3000 * kGiB, 4000 * kGiB, 3000 * kGiB}, "NTFS"};
-    os.volumes.volumes["E:\\"] = {{100 * kGiB, 4000 * kGiB, 100 * kGiB}, "NTFS"};
+    os.volumes.volumes["E:\\"].space = {100 * kGiB, 4000 * kGiB, 100 * kGiB};
     (void)testing::DrainPosted(NasEventQueue());
   }
   ~NasPassTest() override { (void)testing::DrainPosted(NasEventQueue()); }
@@ -56,7 +42,8 @@ class NasPassTest : public ::testing::Test {
     return testing::DrainPosted(NasEventQueue());
   }
 
-  fakes::FakeOs os;
+  testing::QuietAppliance appliance;
+  fakes::FakeOs& os = appliance.fake;
 };
 
 TEST_F(NasPassTest, BaysAndVolumesAreReportedOnceAcrossARestart) {
@@ -127,27 +114,6 @@ TEST_F(NasPassTest, EncryptedVolumesGetTheirLetterFromOneLibraryLoadPerPass) {
   (void)Pass(nas);
   EXPECT_EQ(os.encryption.loads.size(), 2U);
   EXPECT_THAT(os.serviceManager.openAccesses, IsEmpty());
-}
-
-TEST_F(NasPassTest, TheEventStepReportsEncryptionRecordsAndRaidModeChangesAfterStart) {
-  os.eventLogStore.AddChannel("Application");
-  os.eventLogStore.AddPublisher("SEALVOL", {{1003, "Volume %1 has been encrypted."}});
-  const auto log = [this](const std::string& provider, std::uint16_t id, std::uint64_t created, const std::string& text) {
-    os.eventLogStore.Append("Application", {provider, id, created, {os::EventValue{os::EventValue::Kind::Text, text, 0, 0}}, 0});
-  };
-  log("SEALVOL", 1003, 1, "D:");  // before the agent started: not reported
-  log("ArraySetup", 1111, 2, "パフォーマンスパターン");  // the starting point of the mode
-
-  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
-  nas.CheckEncryptedVolumes();
-  EXPECT_THAT(testing::DrainPosted(NasEventQueue()), IsEmpty());
-
-  log("SEALVOL", 1003, 3, "E:");
-  log("ArraySetup", 1111, 4, "セーフティパターン");
-  nas.CheckEncryptedVolumes();
-  EXPECT_THAT(testing::DrainPosted(NasEventQueue()),
-              ElementsAre(Posted{act_id::kEncryption, 0, "", "暗号化,E:", "ボリューム(E:)が暗号化されました。"},
-                          Posted{act_id::kRaidMode, 0, "", "セーフティ", "RAID動作モードがセーフティパターンに変更されました。"}));
 }
 
 }  // namespace
