@@ -91,17 +91,13 @@ TEST(SystemState, EachRestartOfTheMachinePostsOneStartReport) {
   }
 }
 
-TEST_F(SystemStateTest, ARenamedComputerPostsOldAndNewName) {
+TEST_F(SystemStateTest, ARenamedComputerAndAStopErrorReportArePostedOnce) {
   EXPECT_THAT(Check(), IsEmpty());
   os.system.computerName = "nas-0001";  // names compare exactly
   EXPECT_THAT(Check(), ElementsAre(Notice{act_id::kHostRenamed, "NAS-0001,nas-0001",
                                           "ホスト名が「NAS-0001」から 「nas-0001」へ変更されました。"}));
   EXPECT_THAT(Check(), IsEmpty());
-}
-
-TEST_F(SystemStateTest, AStopErrorReportWrittenAfterTheFirstCheckIsOneMemoryDump) {
-  EXPECT_THAT(Check(), IsEmpty());
-  StopErrorReported(kBoot1);
+  StopErrorReported(kBoot1);  // written after the first check: one memory dump
   EXPECT_THAT(Check(), ElementsAre(kDump));
   EXPECT_THAT(Check(), IsEmpty());
 }

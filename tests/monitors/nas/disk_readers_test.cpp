@@ -139,19 +139,6 @@ std::string Joined(const DeviceDescriptorTexts& t) {
   return t.vendorId + "|" + t.productId + "|" + t.productRevision + "|" + t.serialNumber;
 }
 
-TEST_F(DiskReadersTest, DeviceDescriptorAsksForTheSizeFirstThenReadsTheTexts) {
-  Disk().deviceDescriptor.bytes = FakeStorageDevice::DescriptorAnswer("ATA", "ST4000VN008-2DR166", "SC60", "  ZDH1ABCD");
-  DeviceDescriptorTexts texts;
-  os::OsError error = 99;
-  ASSERT_TRUE(QueryDeviceDescriptor(devices, kDrive, texts, &error));
-  EXPECT_EQ(error, os::kSuccess);
-  ASSERT_EQ(devices.calls.size(), 2U);
-  EXPECT_EQ(devices.calls[0].answerSize, 8U);
-  EXPECT_EQ(devices.calls[1].answerSize, Disk().deviceDescriptor.bytes.size());
-  // The serial as the driver gives it; the status trims.
-  EXPECT_EQ(Joined(texts), "ATA|ST4000VN008-2DR166|SC60|  ZDH1ABCD");
-}
-
 std::vector<std::uint8_t> Le32At(std::vector<std::uint8_t> bytes, std::size_t at, std::uint32_t value) {
   for (std::size_t b = 0; b < 4; ++b) bytes[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
   return bytes;
@@ -194,22 +181,19 @@ TEST_F(DiskReadersTest, DeviceDescriptorWithAnUnusableHeaderFailsWithoutASecondQ
     EXPECT_EQ(Joined(texts), "|||");
   }
   // A header that names more than the driver then gives is read as far as it goes.
+  devices.calls.clear();
   Disk().deviceDescriptor.bytes = Le32At(good, 4, static_cast<std::uint32_t>(good.size() + 100));
   DeviceDescriptorTexts texts;
   ASSERT_TRUE(QueryDeviceDescriptor(devices, kDrive, texts));
-  EXPECT_EQ(texts.serialNumber, "SERIAL");
+  ASSERT_EQ(devices.calls.size(), 2U);
+  EXPECT_EQ(devices.calls[0].answerSize, 8U) << "the size first";
+  EXPECT_EQ(Joined(texts), "ATA|MODEL|FW01|SERIAL");
 }
 
-TEST_F(DiskReadersTest, SectorSizesFromTheAccessAlignmentProperty) {
+TEST_F(DiskReadersTest, AShortAccessAlignmentAnswerGivesNoSectorSizes) {
   Disk().accessAlignment.bytes = FakeStorageDevice::AlignmentAnswer(512, 4096);
-  SectorSizes sizes;
-  ASSERT_TRUE(QuerySectorSizes(devices, kDrive, sizes));
-  EXPECT_EQ(sizes.logical, 512U);
-  EXPECT_EQ(sizes.physical, 4096U);
-  ASSERT_EQ(devices.calls.size(), 1U);
-  EXPECT_EQ(devices.calls[0].propertyId, 6U);
-
   Disk().accessAlignment.bytes.resize(23);
+  SectorSizes sizes{512, 512};
   os::OsError error = 0;
   EXPECT_FALSE(QuerySectorSizes(devices, kDrive, sizes, &error));
   EXPECT_EQ(error, os::kErrorInvalidData);
@@ -486,15 +470,20 @@ TEST_F(DiskListTest, WhatFailsStaysEmptyAndIsNoErrorForTheCaller) {
     void (*breakIt)(FakeStorageDevice::Disk&);
     std::uint32_t media;
     bool smartValid;
+    std::uint32_t smartSum;  // temperature, hours and cycles
     bool identifyTexts;
     bool descriptor;
   };
+  constexpr std::uint32_t kAll = 0x24U + 0x02030405U + 77U;
   const Row rows[] = {
-      {"all well", [](FakeStorageDevice::Disk&) {}, kMediaTypeFixed, true, true, true},
-      {"removable media are not read for SMART", [](FakeStorageDevice::Disk&) {}, 11, false, true, true},
+      {"removable media are not read for SMART", [](FakeStorageDevice::Disk&) {}, 11, false, 0, true, true},
       {"descriptor fails", [](FakeStorageDevice::Disk& d) { d.deviceDescriptor.error = 1; }, kMediaTypeFixed, true,
-       true, false},
-      {"disk gone", [](FakeStorageDevice::Disk& d) { d.openError = 2; }, kMediaTypeFixed, false, false, false},
+       kAll, true, false},
+      {"disk gone", [](FakeStorageDevice::Disk& d) { d.openError = 2; }, kMediaTypeFixed, false, 0, false, false},
+      // A lookup that finds nothing must not leave its all-ones marker, reported as 4294967295.
+      {"an SSD without temperature or cycles",
+       [](FakeStorageDevice::Disk& d) { d.smartData.bytes = SmartSector({{5, 0}, {9, 45}}); }, kMediaTypeFixed, true,
+       45, true, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -504,22 +493,10 @@ TEST_F(DiskListTest, WhatFailsStaysEmptyAndIsNoErrorForTheCaller) {
         ReadLayoutDisk(devices, DiskListEntry("\\\\?\\PhysicalDrive0", "WDC WD40EFRX", 4, row.media), false, kDiskListTavolen);
     EXPECT_EQ(disk.name, "HDD2");
     EXPECT_EQ(disk.smartValid, row.smartValid ? 1U : 0U);
-    EXPECT_EQ(disk.temperature + disk.powerOnHours + disk.powerCycleCount, row.smartValid ? 0x24U + 0x02030405U + 77U : 0U);
+    EXPECT_EQ(disk.temperature + disk.powerOnHours + disk.powerCycleCount, row.smartSum);
     EXPECT_EQ(disk.features.empty(), !row.identifyTexts);
     EXPECT_EQ(disk.productRevision, row.descriptor ? "FW01" : "");
   }
-}
-
-TEST_F(DiskListTest, AttributesTheDiskDoesNotHaveStayZero) {
-  // An SSD without temperature or power-cycle attributes: a lookup that finds nothing must not
-  // leave its all-ones marker in the record, where it would be reported as 4294967295.
-  Put("\\\\?\\PhysicalDrive0", "INTEL SSDSA2CW120G3").smartData.bytes = SmartSector({{5, 0}, {9, 45}});
-  const DiskInfo disk =
-      ReadLayoutDisk(devices, DiskListEntry("\\\\?\\PhysicalDrive0", "INTEL SSDSA2CW120G3", 1), false, kDiskListTavolen);
-  EXPECT_EQ(disk.smartValid, 1U);
-  EXPECT_EQ(disk.powerOnHours, 45U);
-  EXPECT_EQ(disk.powerCycleCount, 0U);
-  EXPECT_EQ(disk.temperature, 0U);
 }
 
 TEST_F(DiskListTest, TheListFollowsTheLayoutOrderWithDisksOutsideTheBays) {

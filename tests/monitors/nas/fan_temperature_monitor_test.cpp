@@ -140,14 +140,6 @@ TEST_F(FanTemperatureTest, ThePlatformChoosesWhichReadingsExist) {
   }
 }
 
-TEST_F(FanTemperatureTest, AConditionOpenBeforeARestartIsNotReportedAgainButItsRecoveryIs) {
-  Publish(kLcdPanel, "CpuFan", 1000);
-  EXPECT_EQ(Pass().size(), 1u);
-  EXPECT_THAT(Pass(), IsEmpty()) << "reloaded from its table: still open";
-  Publish(kLcdPanel, "CpuFan", 2500);
-  EXPECT_THAT(Pass(), ElementsAre(Posted{act_id::kCpuFan, 3, "0", "0,2500", "CPUファンの回転数が回復しました。"}));
-}
-
 TEST_F(FanTemperatureTest, MissingReadingsChangeNothingAndThresholdsNearTheTopDoNotWrap) {
   Publish(kLcdPanel, "CpuFan", 0xFFFFFFFF);
   EXPECT_THAT(Pass(), IsEmpty());

@@ -74,13 +74,6 @@ TEST_F(NasPassTest, AnUnreadableLayoutIsLoggedEachPassAndReportsNoEmptyBay) {
   EXPECT_THAT(nas.Data().volumes, IsEmpty());
 }
 
-TEST_F(NasPassTest, TheBoardLineWatchesVolumesButNoBays) {
-  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay | model::kBoardSeries);
-  EXPECT_THAT(Pass(nas), ElementsAre(Posted{act_id::kLowSpace, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
-  EXPECT_THAT(nas.Data().disks, IsEmpty());
-  EXPECT_TRUE(os.storage.calls.empty());
-}
-
 TEST_F(NasPassTest, EncryptedVolumesGetTheirLetterFromOneLibraryLoadPerPass) {
   // Two volumes the layout sees raw and letterless: the encryption product names F and G.
   const os::VdsSnapshot plain = os.diskService.snapshot;

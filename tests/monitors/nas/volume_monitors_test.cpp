@@ -8,7 +8,6 @@
 #include "monitors/nas/volume_capacity_monitor.h"
 #include "monitors/nas/volume_list.h"
 #include "monitors/nas/volume_redundancy_monitor.h"
-#include "platform/reg_handle.h"
 #include "support/posted_events.h"
 #include "support/shared_names.h"
 
@@ -172,14 +171,6 @@ TEST_F(RedundancyTest, ADegradedVolumeIsReportedThenItsRebuildThenItsRepair) {
   companion.errorDiskMasks = {4};  // a failed disk that is no member
   EXPECT_THAT(Pass(1), ElementsAre(Posted{act_id::kVolumeDegraded, 3, "4", "D:", "ボリューム(D:)の修復を完了しました。"}));
   EXPECT_THAT(rows, IsEmpty());
-}
-
-TEST_F(RedundancyTest, WithoutNormalVolumesTheArraySetupMaskIsExpected) {
-  companion.normalVolumes.clear();
-  const char* setup = "SOFTWARE\\Wow6432Node\\Tavolen\\Applications\\TavolenNas\\ArraySetup";
-  os.registry.AddKey(setup);
-  (void)RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, setup, "MAP%%D", 7);
-  EXPECT_THAT(Pass(5, 3), ElementsAre(Posted{act_id::kVolumeDegraded, 1, "4", "D:,2", "ボリューム(D:)の冗長性に障害を検出しました。"}));
 }
 
 }  // namespace
