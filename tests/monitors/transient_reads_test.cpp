@@ -210,10 +210,8 @@ TEST_P(TransientReadTest, AFailedRoundRaisesNothingAndHidesNoChange) {
 
 INSTANTIATE_TEST_SUITE_P(EveryComparedReading, TransientReadTest, ::testing::ValuesIn(Rows()),
                          [](const ::testing::TestParamInfo<Row>& row) {
-                           std::string name;
-                           for (const char c : std::string(row.param.reading)) {
-                             if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-                           }
+                           std::string name = row.param.reading;
+                           std::erase_if(name, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; });
                            return name;
                          });
 

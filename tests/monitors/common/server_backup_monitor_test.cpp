@@ -69,7 +69,6 @@ TEST_F(ServerBackupMonitorTest, HistoryGivesTheNewestResultAndTheStartsThatGoWit
       {"success after a failure", {4, 1, 5, 1}, 1, "2025-03-02 10:01:30.000", "2025-03-02 10:01:30.000"},
       {"a run that failed at its start", {19, 4, 1}, 2, "2025-03-02 10:00:30.000", "2025-03-02 10:02:30.000"},
       {"failures only", {49, 1, 5}, 2, "2025-03-02 10:01:30.000", "none"},
-      {"a start without a result", {1}, 0, "2025-03-02 10:00:30.000", "none"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -124,23 +123,6 @@ TEST_F(ServerBackupMonitorTest, ANewFailureIsReportedOnceAndClosedByTheNextSucce
 
   Pass();
   EXPECT_THAT(Drain(), IsEmpty()) << "entries are read once";
-}
-
-TEST_F(ServerBackupMonitorTest, WithoutHistoryTheScanRepeatsUntilARunIsLoggedWhichIsThenNews) {
-  os.eventLogStore.AddChannel(kBackup);
-  Log(14, UtcAt(1, 0, 0));  // the channel's newest entry at start, not a run
-  Start();
-  Pass();
-  Pass();
-  EXPECT_EQ(info.result, 0);
-  EXPECT_THAT(Drain(), IsEmpty());
-
-  Log(1, UtcAt(2, 1, 0));
-  Log(5, UtcAt(2, 2, 0));
-  Pass();
-  EXPECT_EQ(info.result, 2);
-  EXPECT_EQ(Text(info.lastResult), "2025-03-02 10:00:00.000");
-  EXPECT_EQ(Drain().size(), 1u) << "a failure during monitoring is reported even when it is the first run known";
 }
 
 TEST_F(ServerBackupMonitorTest, FailuresWhileStoppedOnlySetTheResultAndALoadedFailureIsClosedBySuccess) {

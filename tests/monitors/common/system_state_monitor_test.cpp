@@ -56,10 +56,9 @@ TEST_F(SystemStateTest, TheFirstCheckStoresEverythingAndPostsNothing) {
   std::string name;
   EXPECT_TRUE(RegHandle::GetString(os.registry, os::RegistryRoot::LocalMachine, kCommonKey, "HostName", name));
   EXPECT_EQ(name, "NAS-0001");
-  EXPECT_EQ(Stored("WakeupTimeLow"), static_cast<std::uint32_t>(kBoot1));
-  EXPECT_EQ(Stored("WakeupTimeHigh"), static_cast<std::uint32_t>(kBoot1 >> 32));
-  EXPECT_EQ(Stored("IllegalShutdownLow"), 0u) << "no entry yet: the first one later counts as new";
-  EXPECT_EQ(Stored("BluescreenHigh"), 0u);
+  // No shutdown or stop entry yet: the first one later counts as new.
+  EXPECT_EQ((std::vector{Stored("WakeupTimeLow"), Stored("WakeupTimeHigh"), Stored("IllegalShutdownLow"), Stored("BluescreenHigh")}),
+            (std::vector<std::optional<std::uint32_t>>{static_cast<std::uint32_t>(kBoot1), static_cast<std::uint32_t>(kBoot1 >> 32), 0u, 0u}));
   EXPECT_THAT(Check(), IsEmpty()) << "restarting only the agent";
 }
 

@@ -23,27 +23,6 @@ using diag::AtaDump;
 
 const fs::path kDumpDir = ORV_ATA_TESTDATA_DIR;
 
-std::vector<std::string> DumpNames() {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(kDumpDir, error)) {
-    if (entry.is_regular_file() && entry.path().filename() != "README.md") names.push_back(entry.path().filename());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The dump `name`; fails the test when it cannot be read or parsed.
-AtaDump LoadDump(const std::string& name) {
-  std::ifstream file(kDumpDir / name, std::ios::binary);
-  EXPECT_TRUE(file) << "cannot open " << (kDumpDir / name);
-  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  AtaDump dump;
-  std::string error;
-  EXPECT_TRUE(diag::ParseAtaDump(bytes, dump, error)) << name << ": " << error;
-  return dump;
-}
-
 // The "hd" entry of the dump's disk in the first bay, parsed strictly.
 nlohmann::json EntryOf(const AtaDump& dump) {
   const std::string text = diag::HdReport(dump);
@@ -58,11 +37,19 @@ nlohmann::json EntryOf(const AtaDump& dump) {
 // For every dump, some without a SMART status: the entry parses strictly, and each attribute
 // it writes is the one the lookup finds in the bare sector, with the same raw number.
 TEST(AtaDumps, EveryDumpGivesAStrictEntryThatAgreesWithTheLookup) {
-  const std::vector<std::string> names = DumpNames();
+  std::vector<fs::path> names;
+  std::error_code listError;
+  for (const auto& entry : fs::directory_iterator(kDumpDir, listError)) {
+    if (entry.is_regular_file() && entry.path().filename() != "README.md") names.push_back(entry.path());
+  }
   ASSERT_EQ(names.size(), 19U) << "the dumps of real disks are missing from " << kDumpDir;
-  for (const std::string& name : names) {
+  for (const fs::path& name : names) {
     SCOPED_TRACE(name);
-    const AtaDump dump = LoadDump(name);
+    std::ifstream file(name, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    AtaDump dump;
+    std::string error;
+    ASSERT_TRUE(diag::ParseAtaDump(bytes, dump, error)) << error;
     const nlohmann::json e = EntryOf(dump);
     ASSERT_TRUE(e.is_object());
     const std::string model = e["model"];

@@ -89,15 +89,5 @@ TEST_F(CompanionSettingsTest, EachChangedSnapshotPostsOneEventAndTheFirstLookNon
   }
 }
 
-TEST_F(CompanionSettingsTest, ATavolenApplianceFollowsTheBackupCompanionsStartTypeNotItsSwitch) {
-  CompanionSettings settings(os.Ports(), /*meridexBrand=*/false, queue);
-  settings.CheckMailSettings(false);
-  settings.CheckPowerSchedule(false);
-  SetDword(Path(kTavolenRoot, "SVCBKCHK"), "SendMail", 0);
-  EXPECT_TRUE(Check(settings).empty());
-  Service("SVCBKCHK", kManual);
-  EXPECT_EQ(Check(settings), std::vector<int>{act_id::kMailSettingsChanged});
-}
-
 }  // namespace
 }  // namespace orv

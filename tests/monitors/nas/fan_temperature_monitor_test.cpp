@@ -127,7 +127,6 @@ TEST_F(FanTemperatureTest, ThePlatformChoosesWhichReadingsExist) {
       {"LCD series: both fans and the temperature", model::kLcdSeries | model::kTwoBayLine, {act_id::kCpuFan, act_id::kCpuTemperature, act_id::kCaseFan}},
       {"temperature series: the temperature only", model::kTemperatureSeries | model::kTwoBayLine, {act_id::kCpuTemperature}},
       {"two-bay line: its own panel, no case fan", model::kTwoBayLine, {act_id::kCpuFan, act_id::kCpuTemperature}},
-      {"no panel", model::kFourBays, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,7 +9,6 @@
 #include "model/model_flags.h"
 #include "monitors/nas/agent_ctrl_lnas.h"
 #include "monitors/nas/vs_query.h"
-#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "support/posted_events.h"
 #include "support/quiet_appliance.h"
@@ -53,25 +52,14 @@ TEST_F(NasPassTest, BaysAndVolumesAreReportedOnceAcrossARestart) {
                                        Posted{act_id::kLowSpace, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
     const NasStatusData& data = nas.Data();
     ASSERT_EQ(data.disks.size(), 4U);
-    EXPECT_EQ(data.disks[1].serialNumber, "SER1");
-    EXPECT_EQ(data.disks[1].temperature, 38U);
     ASSERT_EQ(data.volumes.size(), 2U);
+    EXPECT_EQ(data.disks[1].serialNumber + "," + std::to_string(data.disks[1].temperature), "SER1,38");
     EXPECT_EQ(data.volumes[0].memberMask, 3U);
     EXPECT_EQ(data.samples.diskTemperatures.size(), 3U) << "the bays with a disk";
   }
   AgentCtrl_LNAS restarted(os.Ports(), false, kTavolenFourBay);
   EXPECT_THAT(Pass(restarted), IsEmpty());
   EXPECT_THAT(os.eventReporter.Ids(), IsEmpty());
-}
-
-TEST_F(NasPassTest, AnUnreadableLayoutIsLoggedEachPassAndReportsNoEmptyBay) {
-  os.diskService.FailWith(0x80040154);
-  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
-  for (int pass = 0; pass < 2; ++pass) EXPECT_THAT(Pass(nas), IsEmpty());
-  EXPECT_THAT(os.eventReporter.Ids(), ElementsAre(event_id::kDiskInfoFailed, event_id::kVolumeInfoFailed,
-                                                  event_id::kDiskInfoFailed, event_id::kVolumeInfoFailed));
-  EXPECT_EQ(nas.Data().disks.size(), 4U);
-  EXPECT_THAT(nas.Data().volumes, IsEmpty());
 }
 
 TEST_F(NasPassTest, EncryptedVolumesGetTheirLetterFromOneLibraryLoadPerPass) {
