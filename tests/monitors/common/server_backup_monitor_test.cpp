@@ -82,9 +82,8 @@ TEST_F(ServerBackupMonitorTest, HistoryGivesTheNewestResultAndTheStartsThatGoWit
     ServerBackupInfo sample;
     MonitorState entry;
     fromHistory.Check(sample, entry);
-    EXPECT_EQ(sample.result, c.result);
-    EXPECT_EQ(Text(sample.lastResult), c.lastResult);
-    EXPECT_EQ(Text(sample.lastBackup), c.lastBackup);
+    EXPECT_EQ(std::to_string(sample.result) + " " + Text(sample.lastResult) + " / " + Text(sample.lastBackup),
+              std::to_string(c.result) + " " + c.lastResult + " / " + c.lastBackup);
     EXPECT_THAT(Drain(), IsEmpty()) << "history is never reported";
     EXPECT_EQ(entry.act_sts, 0);
   }
@@ -100,9 +99,8 @@ TEST_F(ServerBackupMonitorTest, ANewFailureIsReportedOnceAndClosedByTheNextSucce
   Log(1, UtcAt(2, 1, 0));
   Log(5, UtcAt(2, 1, 30));
   Pass();
-  EXPECT_EQ(info.result, 2);
-  EXPECT_EQ(Text(info.lastResult), "2025-03-02 10:00:00.000");
-  EXPECT_EQ(Text(info.lastBackup), "2025-03-01 10:00:00.000");
+  EXPECT_EQ(std::to_string(info.result) + " " + Text(info.lastResult) + " / " + Text(info.lastBackup),
+            "2 2025-03-02 10:00:00.000 / 2025-03-01 10:00:00.000");
   EXPECT_THAT(Drain(), ElementsAre(Posted{act_id::kBackupFailed, 1, "0", "Windows Server バックアップ",
                                           "バックアップに失敗しました(Windows Server バックアップ)。"}));
   EXPECT_EQ(FormatStateRow(failure), "[2010][1][0][Windows Server バックアップ][バックアップに失敗しました。][][0]");

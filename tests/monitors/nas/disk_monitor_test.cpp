@@ -173,10 +173,8 @@ TEST_F(DiskMonitorTest, TemperatureOpensAtTheThresholdAndClosesFiveBelow) {
   const Step steps[] = {
       {59, {}},
       {60, {{act_id::kDiskTemperature, 1, "1", "1,60,60", "HDD1の温度異常を検出しました。(60℃)"}}},
-      {70, {}},
       {55, {}},
       {54, {{act_id::kDiskTemperature, 3, "1", "1,54,60", "HDD1の温度が回復しました。"}}},
-      {20, {}},
   };
   for (const Step& step : steps) {
     DiskInfo disk = Disk(2, "S", false, flags);

@@ -81,9 +81,8 @@ TEST_F(DiskReadersTest, ReadSmartAsksForDataOrThresholdsWithTheSmartRegisters) {
   EXPECT_EQ(devices.calls[0].request, Request(33, 0xD0, 0x4F, 0xC2, 0xB0));
   EXPECT_EQ(devices.calls[0].answerSize, 529U);
   // 16 bytes of status (the fake's: the sector length), the sector, the untouched last byte.
-  EXPECT_EQ(block[16], 10);
-  EXPECT_EQ(block[527], static_cast<std::uint8_t>(10 + 511));
-  EXPECT_EQ(block[528], 0);
+  EXPECT_EQ((std::vector<std::uint8_t>{block[16], block[527], block[528]}),
+            (std::vector<std::uint8_t>{10, static_cast<std::uint8_t>(10 + 511), 0}));
 
   ASSERT_TRUE(ReadSmart(devices, kDrive, 0xD1, block));
   EXPECT_EQ(devices.calls[1].request, Request(33, 0xD1, 0x4F, 0xC2, 0xB0));
@@ -327,7 +326,6 @@ struct ModeRow {
 };
 
 constexpr ModeRow kModes[] = {
-    {0, 0, 0, 0, " | "},
     // Word 88: the highest supported bit of 6-0, the highest selected bit of 14-8.
     {0, 0, 0, 0x203F, "UDMA/100 | UDMA/100"},
     // Word 63 bits 8-10 (a selected multiword DMA mode): "PIO/DMA" unless word 88 says more.
@@ -356,7 +354,6 @@ struct VersionRow {
 };
 
 constexpr VersionRow kVersions[] = {
-    {0x0000, 0x0000, " | ----"},
     {0x00F0, 0x0000, "ATA/ATAPI-7 | ----"},
     {0x0001, 0x0000, "---- | ----"},  // bits 0 and 15 name no standard
     {0x01F0, 0x0052, "ATA8-ACS | ATA8-ACS version 3b"},

@@ -59,7 +59,6 @@ TEST_F(FanTemperatureTest, AFanOpensAtItsThresholdAndClosesOnlyPastTheMargin) {
       {2001, {}},
       {2000, {{act_id::kCpuFan, 1, "0", "0,2000", "CPUファンの回転数に異常を検出しました(2000回転)。"}}},
       {1500, {}},
-      {2050, {}},
       {2100, {}},
       {2101, {{act_id::kCpuFan, 3, "0", "0,2101", "CPUファンの回転数が回復しました。"}}},
       {2050, {}},

@@ -50,7 +50,6 @@ constexpr PortRow kPorts[] = {
     {kTwoBayLine, "Port0Path1Target0Lun0", kUsb, kStoragePoolDevice, 2},
     // 0x80000
     {kSecondFourBay, "Port0Path0Target4Lun0", kSata, kDisk, 2},
-    {kSecondFourBay, "Port2Path1Target0Lun0", kSata, kDisk, 8},
     // 0x100000, 2 bays: only USB moves the first bay's disk out; a pool disk stays.
     {kLcdTwoBay, "Port0Path0Target0Lun0", kUsb, kDisk, 32},
     {kLcdTwoBay, "Port0Path0Target0Lun0", kSata, kStoragePoolDevice, 1},
@@ -114,7 +113,6 @@ struct BayRow {
 constexpr BayRow kBays[] = {
     {1, 0, 0, 1, "HDD0", "SSD", "HDD1"},
     {2, 1, 1, 2, "HDD1", "HDD1", "HDD2"},
-    {8, 3, 3, 4, "HDD3", "HDD3", "HDD4"},
     {16, 4, 5, 5, "HDD5", "HDD5", "HDD5"},
     {4096, 11, 12, 12, "HDD12", "HDD12", "HDD12"},
     {32, 0, -1, -1, "", "", ""},
