@@ -64,9 +64,8 @@ TEST_F(DriverMonitorTest, AKnownDeviceWithANewDriverVersionPostsOneUpdate) {
   os.devices.classes[kStorage].clear();
   EXPECT_THAT(CheckAndDrain(), IsEmpty());
   EXPECT_THAT(Table(kSATAInfo), ElementsAre(Pair("RAID Controller", "10.0.1.3"))) << "a removed device is kept";
-}
 
-TEST_F(DriverMonitorTest, OnlyTheAppliancesPortsAreRecordedAmongNetworkDevices) {
+  // Among network devices only the appliance's own ports are recorded.
   AdapterEntry lan1;
   lan1.description = "Intel(R) I210 Gigabit Network Connection";
   os.devices.classes[kNet] = {Device(lan1.description, {{kDay, Version(12, 15, 0, 0)}}),

@@ -5,7 +5,6 @@
 
 #include "fakes/fake_os.h"
 #include "model/act_ids.h"
-#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
 #include "platform/network_info.h"
 #include "platform/reg_handle.h"
@@ -134,24 +133,6 @@ TEST_F(NetworkIdentityTest, TheStartUpCheckOnlyRecordsAddresses) {
   EXPECT_THAT(Drain(), IsEmpty());
   monitor.Check(sample);
   EXPECT_THAT(Drain(), IsEmpty()) << "compared with the latest start-up check";
-}
-
-TEST_F(NetworkIdentityTest, AFailedAdapterQueryIsLoggedAndChangesNothing) {
-  Lay({{"LAN1", 1, {192, 168, 0, 10}}});
-  monitor.Check(sample);
-  const std::vector<AdapterEntry> before = sample;
-  os.adapters.failWith = 1;
-  Lay({{"LAN1", 9, {192, 168, 0, 99}}});
-  monitor.Check(sample);
-  EXPECT_EQ(os.eventReporter.Ids(), std::vector<std::uint32_t>{event_id::kNetworkInfoFailed});
-  EXPECT_EQ(sample.size(), before.size());
-  EXPECT_EQ(monitor.MacAddressText(), "00:90:27:00:00:01");
-  EXPECT_THAT(StoredMacs(), ElementsAre("00:90:27:00:00:01"));
-
-  os.adapters.failWith = 0;
-  monitor.Check(sample);
-  EXPECT_THAT(Drain(), ElementsAre(kExchanged, ::testing::Field(&Notice::actId, act_id::kAddressChanged)))
-      << "compared with the last check that succeeded";
 }
 
 }  // namespace

@@ -167,11 +167,5 @@ TEST_F(BackupTaskTest, AdversarialNamesSurviveARestartAndStillMatchTheirTask) {
   EXPECT_THAT(Run(), ElementsAre(::testing::Field(&Posted::sts, 3)));
 }
 
-TEST(TaskNameIn, TakesTheTextBetweenTheFirstMarks) {
-  EXPECT_EQ(TaskNameIn("Daily」を開始しました。"), "Daily") << "no opening mark: from the start";
-  EXPECT_EQ(TaskNameIn("タスク「Daily を開始"), "") << "no closing mark: no name";
-  EXPECT_EQ(TaskNameIn("」「A」と「B」"), "") << "a closing mark first";
-}
-
 }  // namespace
 }  // namespace orv

@@ -69,11 +69,6 @@ TEST_F(CompanionSettingsTest, EachChangedSnapshotPostsOneEventAndTheFirstLookNon
        {act_id::kMailSettingsChanged}},
       {"a notification service set to manual start", [](CompanionSettingsTest& t) { t.Service("SVCHDDCHK", kManual); },
        {act_id::kMailSettingsChanged}},
-      {"the encrypted password", [](CompanionSettingsTest& t) {
-         const std::vector<std::uint8_t> secret{1, 2, 3};
-         (void)RegHandle::SetBinary(t.os.registry, os::RegistryRoot::LocalMachine, t.Path(kMeridexRoot, "SVCMAIL"),
-                                    "authpassEnc", secret);
-       }, {act_id::kMailSettingsChanged}},
       {"the backup companion's own mail switch",
        [](CompanionSettingsTest& t) { t.SetDword(t.Path(kMeridexRoot, "SVCBKCHK"), "SendMail", 1); }, {act_id::kMailSettingsChanged}},
       {"the schedule", [](CompanionSettingsTest& t) { t.SetDword(t.Path(kMeridexRoot, "SVCPOWMGR"), "ScheduleEnable", 1); },
@@ -92,24 +87,6 @@ TEST_F(CompanionSettingsTest, EachChangedSnapshotPostsOneEventAndTheFirstLookNon
     EXPECT_EQ(Check(settings), c.posted);
     EXPECT_TRUE(Check(settings).empty()) << "the new values are the snapshot now";
   }
-}
-
-TEST_F(CompanionSettingsTest, ATavolenApplianceFollowsTheBackupCompanionsStartTypeNotItsSwitch) {
-  CompanionSettings settings(os.Ports(), /*meridexBrand=*/false, queue);
-  settings.CheckMailSettings(false);
-  settings.CheckPowerSchedule(false);
-  SetDword(Path(kTavolenRoot, "SVCBKCHK"), "SendMail", 0);
-  EXPECT_TRUE(Check(settings).empty());
-  Service("SVCBKCHK", kManual);
-  EXPECT_EQ(Check(settings), std::vector<int>{act_id::kMailSettingsChanged});
-}
-
-TEST_F(CompanionSettingsTest, AnOwnMailSwitchTakesPrecedenceOverTheStartType) {
-  CompanionSettings settings(os.Ports(), true, queue);
-  SetDword(Path(kMeridexRoot, "TEMPCHK"), "SendMail", 0);
-  EXPECT_FALSE(settings.ReadMailSettings().notifications[1]) << "SVCTEMPCHK starts automatically, yet mails nothing";
-  (void)RegHandle::DeleteValue(os.registry, os::RegistryRoot::LocalMachine, Path(kMeridexRoot, "TEMPCHK"), "SendMail");
-  EXPECT_TRUE(settings.ReadMailSettings().notifications[1]);
 }
 
 }  // namespace

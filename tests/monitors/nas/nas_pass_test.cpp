@@ -9,10 +9,9 @@
 #include "model/model_flags.h"
 #include "monitors/nas/agent_ctrl_lnas.h"
 #include "monitors/nas/vs_query.h"
-#include "platform/agent_event_ids.h"
 #include "platform/agent_registry.h"
-#include "support/ata_sectors.h"
 #include "support/posted_events.h"
+#include "support/quiet_appliance.h"
 #include "support/shared_names.h"
 
 namespace orv {
@@ -24,29 +23,15 @@ using testing::Posted;
 
 constexpr std::uint64_t kGiB = 1ULL << 30;
 
+// The quiet appliance with its last bay empty and a one-disk volume E: nearly full.
 class NasPassTest : public ::testing::Test {
  protected:
   NasPassTest() {
-    os.registry.AddKey(std::string(kStatusKey));
-    os.registry.AddKey(std::string(kNasKey));
-    os::VdsSnapshot snapshot;
-    for (int bay = 0; bay < 3; ++bay) {
-      const std::string id = "{" + std::to_string(bay) + "}";
-      const std::string device = "\\\\?\\PhysicalDrive" + std::to_string(bay);
-      snapshot.disks.push_back({id, 1, 1, 12, 11, 0, "Port0Path" + std::to_string(bay) + "Target0Lun0", device,
-                                "WDC WD40EFRX"});
-      fakes::FakeStorageDevice::Disk& disk = os.storage.disks[device];
-      disk.identify.bytes = testing::IdentifySector("WDC WD40EFRX");
-      disk.smartData.bytes = testing::SmartSector({{9, 1000}, {12, 20}, {194, 38}, {197, 0}});
-      disk.smartThresholds.bytes = std::vector<std::uint8_t>(512, 0);
-      disk.deviceDescriptor.bytes = fakes::FakeStorageDevice::DescriptorAnswer("", "WDC WD40EFRX", "FW", "SER" + std::to_string(bay));
-    }
-    snapshot.volumes = {{"{d}", "\\\\?\\Volume{d}", 13, 1, 1, 4, {"{0}", "{1}"}},
-                        {"{e}", "\\\\?\\Volume{e}", 10, 1, 1, 4, {"{2}"}}};
-    snapshot.driveLetters = {{u'D', "{d}", true}, {u'E', "{e}", true}};
+    os::VdsSnapshot snapshot = os.diskService.snapshot;
+    snapshot.disks.pop_back();
+    snapshot.volumes[1] = {"{e}", "\\\\?\\Volume{e}", 10, 1, 1, 4, {"{2}"}};
     os.diskService.Serve(snapshot);
-    os.volumes.volumes["D:\\"] = {{3000 * kGiB, 4000 * kGiB, 3000 * kGiB}, "NTFS"};
-    os.volumes.volumes["E:\\"] = {{100 * kGiB, 4000 * kGiB, 100 * kGiB}, "NTFS"};
+    os.volumes.volumes["E:\\"].space = {100 * kGiB, 4000 * kGiB, 100 * kGiB};
     (void)testing::DrainPosted(NasEventQueue());
   }
   ~NasPassTest() override { (void)testing::DrainPosted(NasEventQueue()); }
@@ -56,7 +41,8 @@ class NasPassTest : public ::testing::Test {
     return testing::DrainPosted(NasEventQueue());
   }
 
-  fakes::FakeOs os;
+  testing::QuietAppliance appliance;
+  fakes::FakeOs& os = appliance.fake;
 };
 
 TEST_F(NasPassTest, BaysAndVolumesAreReportedOnceAcrossARestart) {
@@ -66,32 +52,14 @@ TEST_F(NasPassTest, BaysAndVolumesAreReportedOnceAcrossARestart) {
                                        Posted{act_id::kLowSpace, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
     const NasStatusData& data = nas.Data();
     ASSERT_EQ(data.disks.size(), 4U);
-    EXPECT_EQ(data.disks[1].serialNumber, "SER1");
-    EXPECT_EQ(data.disks[1].temperature, 38U);
     ASSERT_EQ(data.volumes.size(), 2U);
+    EXPECT_EQ(data.disks[1].serialNumber + "," + std::to_string(data.disks[1].temperature), "SER1,38");
     EXPECT_EQ(data.volumes[0].memberMask, 3U);
     EXPECT_EQ(data.samples.diskTemperatures.size(), 3U) << "the bays with a disk";
   }
   AgentCtrl_LNAS restarted(os.Ports(), false, kTavolenFourBay);
   EXPECT_THAT(Pass(restarted), IsEmpty());
   EXPECT_THAT(os.eventReporter.Ids(), IsEmpty());
-}
-
-TEST_F(NasPassTest, AnUnreadableLayoutIsLoggedEachPassAndReportsNoEmptyBay) {
-  os.diskService.FailWith(0x80040154);
-  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
-  for (int pass = 0; pass < 2; ++pass) EXPECT_THAT(Pass(nas), IsEmpty());
-  EXPECT_THAT(os.eventReporter.Ids(), ElementsAre(event_id::kDiskInfoFailed, event_id::kVolumeInfoFailed,
-                                                  event_id::kDiskInfoFailed, event_id::kVolumeInfoFailed));
-  EXPECT_EQ(nas.Data().disks.size(), 4U);
-  EXPECT_THAT(nas.Data().volumes, IsEmpty());
-}
-
-TEST_F(NasPassTest, TheBoardLineWatchesVolumesButNoBays) {
-  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay | model::kBoardSeries);
-  EXPECT_THAT(Pass(nas), ElementsAre(Posted{act_id::kLowSpace, 1, "5", "E:,2", "ドライブE:の残り容量が2％に低下しています。"}));
-  EXPECT_THAT(nas.Data().disks, IsEmpty());
-  EXPECT_TRUE(os.storage.calls.empty());
 }
 
 TEST_F(NasPassTest, EncryptedVolumesGetTheirLetterFromOneLibraryLoadPerPass) {
@@ -127,27 +95,6 @@ TEST_F(NasPassTest, EncryptedVolumesGetTheirLetterFromOneLibraryLoadPerPass) {
   (void)Pass(nas);
   EXPECT_EQ(os.encryption.loads.size(), 2U);
   EXPECT_THAT(os.serviceManager.openAccesses, IsEmpty());
-}
-
-TEST_F(NasPassTest, TheEventStepReportsEncryptionRecordsAndRaidModeChangesAfterStart) {
-  os.eventLogStore.AddChannel("Application");
-  os.eventLogStore.AddPublisher("SEALVOL", {{1003, "Volume %1 has been encrypted."}});
-  const auto log = [this](const std::string& provider, std::uint16_t id, std::uint64_t created, const std::string& text) {
-    os.eventLogStore.Append("Application", {provider, id, created, {os::EventValue{os::EventValue::Kind::Text, text, 0, 0}}, 0});
-  };
-  log("SEALVOL", 1003, 1, "D:");  // before the agent started: not reported
-  log("ArraySetup", 1111, 2, "パフォーマンスパターン");  // the starting point of the mode
-
-  AgentCtrl_LNAS nas(os.Ports(), false, kTavolenFourBay);
-  nas.CheckEncryptedVolumes();
-  EXPECT_THAT(testing::DrainPosted(NasEventQueue()), IsEmpty());
-
-  log("SEALVOL", 1003, 3, "E:");
-  log("ArraySetup", 1111, 4, "セーフティパターン");
-  nas.CheckEncryptedVolumes();
-  EXPECT_THAT(testing::DrainPosted(NasEventQueue()),
-              ElementsAre(Posted{act_id::kEncryption, 0, "", "暗号化,E:", "ボリューム(E:)が暗号化されました。"},
-                          Posted{act_id::kRaidMode, 0, "", "セーフティ", "RAID動作モードがセーフティパターンに変更されました。"}));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include "fakes/fake_os.h"
 #include "model/act_ids.h"
 #include "model/model_flags.h"
@@ -8,7 +11,6 @@
 #include "monitors/nas/volume_capacity_monitor.h"
 #include "monitors/nas/volume_list.h"
 #include "monitors/nas/volume_redundancy_monitor.h"
-#include "platform/reg_handle.h"
 #include "support/posted_events.h"
 #include "support/shared_names.h"
 
@@ -85,13 +87,11 @@ TEST(VolumeListTest, LetteredAndEncryptedVolumesAreListedByLetterWithTheirSpace)
   };
   const std::vector<VolumeInfo> list = BuildVolumeList(layout, disks, queries, encrypted);
   ASSERT_EQ(list.size(), 3U);
-  EXPECT_EQ(list[0].driveLetter, u'D');
   EXPECT_EQ(list[0].layoutName + "|" + list[0].fileSystemName + "|" + list[0].diskModel, "RAID 5|ReFS|USB Stick");
-  EXPECT_EQ(list[0].usedPercent, 25U);
-  EXPECT_EQ(list[1].usedPercent, 75U);
-  EXPECT_EQ(list[2].driveLetter, u'K');
-  EXPECT_EQ(list[2].fileSystemCode, 9U);  // what the file system says, not "RAW"
-  EXPECT_EQ(list[2].usedPercent, 0U);     // no total: no percent
+  // K: has what the file system says, not "RAW", and without a total no percent.
+  EXPECT_EQ((std::u16string{list[0].driveLetter, list[1].driveLetter, list[2].driveLetter}), u"DEK");
+  EXPECT_EQ(std::tuple(list[0].usedPercent, list[1].usedPercent, list[2].usedPercent, list[2].fileSystemCode),
+            std::tuple(25U, 75U, 0U, 9U));
   // Without the library the encrypted volume is simply not listed.
   EXPECT_EQ(BuildVolumeList(layout, disks, queries, nullptr).size(), 2U);
 }
@@ -109,14 +109,11 @@ TEST(RaidBuildTest, VolumesGetLettersMembersAndExternalFlagsFromTheirDisks) {
   const RaidBuild layout(snapshot, model::kTemperatureSeries | model::kServer2019 | model::kFourBays);
   ASSERT_EQ(layout.Volumes().size(), 3U);
   const LayoutVolume& mirror = layout.Volumes()[0];
-  EXPECT_EQ(mirror.driveLetter, u'D');
-  EXPECT_EQ(mirror.memberMask, 3U);
-  EXPECT_EQ(mirror.offlineMember, 1U);
-  EXPECT_EQ(mirror.usb + mirror.esata, 0U);
+  EXPECT_EQ(std::tuple(mirror.driveLetter, mirror.memberMask, mirror.offlineMember, mirror.usb + mirror.esata),
+            std::tuple(u'D', 3U, 1U, 0U));
   EXPECT_EQ(layout.Volumes()[1].usb, 1U);
   const LayoutVolume& external = layout.Volumes()[2];
-  EXPECT_EQ(external.esata, 1U);
-  EXPECT_EQ(external.diskName, "\\\\?\\PhysicalDrive3");
+  EXPECT_EQ(external.diskName + "," + std::to_string(external.esata), "\\\\?\\PhysicalDrive3,1");
 
   fakes::FakeVirtualDiskService missing;
   EXPECT_FALSE(RaidBuild(missing, kTavolenFourBay).Initialized());
@@ -172,14 +169,6 @@ TEST_F(RedundancyTest, ADegradedVolumeIsReportedThenItsRebuildThenItsRepair) {
   companion.errorDiskMasks = {4};  // a failed disk that is no member
   EXPECT_THAT(Pass(1), ElementsAre(Posted{act_id::kVolumeDegraded, 3, "4", "D:", "ボリューム(D:)の修復を完了しました。"}));
   EXPECT_THAT(rows, IsEmpty());
-}
-
-TEST_F(RedundancyTest, WithoutNormalVolumesTheArraySetupMaskIsExpected) {
-  companion.normalVolumes.clear();
-  const char* setup = "SOFTWARE\\Wow6432Node\\Tavolen\\Applications\\TavolenNas\\ArraySetup";
-  os.registry.AddKey(setup);
-  (void)RegHandle::SetDword(os.registry, os::RegistryRoot::LocalMachine, setup, "MAP%%D", 7);
-  EXPECT_THAT(Pass(5, 3), ElementsAre(Posted{act_id::kVolumeDegraded, 1, "4", "D:,2", "ボリューム(D:)の冗長性に障害を検出しました。"}));
 }
 
 }  // namespace

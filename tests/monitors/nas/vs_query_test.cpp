@@ -88,25 +88,20 @@ TEST_F(VsQueryTest, BootStartServiceThatNeverRunsIsAwaitedTenSecondsAndLeavesThe
   }
 }
 
-TEST_F(VsQueryTest, BootStartServiceThatComesUpIsLoadedFromOnce) {
-  Install(kBootStart, false);
-  os.encryption.installedAt = kServiceFolderLibrary;
-  StartServiceAt(3'000);
-  VsQuery query(os.Ports());
-  EXPECT_EQ(query.LoadState(), 1u);
-  EXPECT_EQ(os.clock.MillisecondsSinceStart(), 3'000u);
-}
-
-TEST_F(VsQueryTest, StopEndsTheWaitForTheService) {
+// A boot-start service that comes up is loaded from once; a stop ends the wait for it.
+TEST_F(VsQueryTest, BootStartServiceThatComesUpIsLoadedFromOnceAndStopEndsTheWait) {
   Install(kBootStart, false);
   os.encryption.installedAt = kServiceFolderLibrary;
   auto stop = os.sync.NewEvent(os::EventReset::Manual, "");
   ASSERT_TRUE(stop);
   os.clock.ScheduleAt(1'000, [&stop] { stop->Set(); });
-  VsQuery query(os.Ports(), stop.get());
-  EXPECT_EQ(query.LoadState(), 2u);
+  EXPECT_EQ(VsQuery(os.Ports(), stop.get()).LoadState(), 2u);
   EXPECT_EQ(os.clock.MillisecondsSinceStart(), 1'000u);
   EXPECT_THAT(os.encryption.loads, IsEmpty());
+  StartServiceAt(3'000);
+  EXPECT_EQ(VsQuery(os.Ports()).LoadState(), 1u);
+  EXPECT_EQ(os.clock.MillisecondsSinceStart(), 3'000u);
+  EXPECT_EQ(os.encryption.loads.size(), 1U);
 }
 
 // The library is never loaded by a bare name, only from an absolute folder: the service's own
