@@ -86,7 +86,6 @@ os::OsResult<os::Rc4Key> FakeCrypto::DeriveRc4Key(std::span<const std::uint8_t> 
 }
 
 bool FakeCrypto::Sha256(std::span<const std::uint8_t> data, std::array<std::uint8_t, 32>& digest) {
-  if (Locked([this] { return sha256Fails_; })) return false;
   digest = Digest(data);
   return true;
 }

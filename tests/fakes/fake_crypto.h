@@ -46,7 +46,6 @@ class FakeCrypto final : public os::Crypto {
   // Derivation fails at `step` with `error` (KeyStep::Done: it does not fail).
   void FailKeyAt(os::KeyStep step, os::OsError error = 0x80090016 /* NTE_BAD_KEYSET */);
   void FailDecrypt(os::OsError error) { Locked([&] { decryptError_ = error; }); }
-  void FailSha256(bool fail) { Locked([&] { sha256Fails_ = fail; }); }
 
   // Keys made and not yet released: every operation must release what it acquired.
   int LiveKeys() const { return Locked([this] { return liveKeys_; }); }
@@ -64,7 +63,6 @@ class FakeCrypto final : public os::Crypto {
   os::KeyStep failStep_ = os::KeyStep::Done;
   os::OsError failError_ = 0;
   os::OsError decryptError_ = 0;
-  bool sha256Fails_ = false;
   int liveKeys_ = 0;
   int keysMade_ = 0;
   struct Signature {

@@ -30,7 +30,6 @@ struct FakeHidDevice {
     std::map<os::HidString, os::OsError> strings;
     os::OsError caps = os::kSuccess;
     os::OsError feature = os::kSuccess;
-    os::OsError usageValue = os::kSuccess;
     os::OsError input = os::kSuccess;
   };
   Failures failures;
@@ -39,8 +38,6 @@ struct FakeHidDevice {
 class FakeHidDevices final : public os::HidDevices {
  public:
   os::OsError listError = os::kSuccess;
-  // Set: walking the list fails with it at this index instead of ending.
-  std::pair<std::uint32_t, os::OsError> walkError{~0u, os::kSuccess};
 
   void Set(std::vector<FakeHidDevice> devices) {
     std::lock_guard lock(mutex_);
@@ -57,7 +54,7 @@ class FakeHidDevices final : public os::HidDevices {
     std::lock_guard lock(mutex_);
     ++walks_;
     if (listError != os::kSuccess) return listError;
-    return std::make_unique<Set_>(devices_, walkError, openDevices_);
+    return std::make_unique<Set_>(devices_, openDevices_);
   }
   bool InterfacesMayHaveChanged() override {
     std::lock_guard lock(mutex_);
@@ -96,7 +93,6 @@ class FakeHidDevices final : public os::HidDevices {
     }
     os::OsError FeatureUsageValue(const os::HidValueCapability& cap, std::span<const std::uint8_t> report,
                                   std::uint32_t& value) override {
-      if (d_.failures.usageValue != os::kSuccess) return d_.failures.usageValue;
       if (report.empty() || report[0] != cap.reportId) return os::kErrorInvalidParameter;
       auto found = d_.featureValues.find(cap.usage);
       value = found == d_.featureValues.end() ? 0 : found->second;
@@ -110,11 +106,9 @@ class FakeHidDevices final : public os::HidDevices {
 
   class Set_ final : public os::HidDeviceSet {
    public:
-    Set_(std::vector<FakeHidDevice> devices, std::pair<std::uint32_t, os::OsError> walkError,
-         std::shared_ptr<int> open)
-        : devices_(std::move(devices)), walkError_(walkError), open_(std::move(open)) {}
+    Set_(std::vector<FakeHidDevice> devices, std::shared_ptr<int> open)
+        : devices_(std::move(devices)), open_(std::move(open)) {}
     os::OsError Interface(std::uint32_t index, std::string& hardwareId) override {
-      if (index == walkError_.first) return walkError_.second;
       if (index >= devices_.size()) return os::kErrorNoMoreItems;
       hardwareId = devices_[index].hardwareId;
       return os::kSuccess;
@@ -127,7 +121,6 @@ class FakeHidDevices final : public os::HidDevices {
 
    private:
     std::vector<FakeHidDevice> devices_;
-    std::pair<std::uint32_t, os::OsError> walkError_;
     std::shared_ptr<int> open_;
   };
 

@@ -16,7 +16,7 @@ class FakeHttpClient final : public os::HttpClient {
   // Answers one request; false (with `error`) stands for a transport failure.
   using Handler = std::function<bool(const os::HttpRequest&, os::HttpResponse&, os::OsError&)>;
 
-  bool IsAvailable() override { return available; }
+  bool IsAvailable() override { return true; }
   bool Exchange(const os::HttpRequest& request, os::HttpResponse& response, os::OsError& error) override {
     std::lock_guard lock(mutex_);
     requests.push_back(request);
@@ -55,7 +55,6 @@ class FakeHttpClient final : public os::HttpClient {
 
   static constexpr os::OsError kCannotConnect = 12029;  // the HTTP client's "cannot connect"
 
-  bool available = true;
   Handler handler;  // none: every exchange fails as if the server were unreachable
   std::vector<os::HttpRequest> requests;
 

@@ -1,23 +1,17 @@
 #include "fakes/fake_process_launcher.h"
 
-#include <thread>
 
 namespace orv::fakes {
 namespace {
 
 class FakeChild final : public os::ChildProcess {
  public:
-  FakeChild(FakeClock& clock, ScriptedProcess script, bool capture, int& terminated,
-            std::atomic<int>& held)
+  FakeChild(FakeClock& clock, ScriptedProcess script, bool capture, int& terminated)
       : clock_(clock),
         script_(std::move(script)),
         capture_(capture),
         startedAt_(clock.MillisecondsSinceStart()),
-        terminated_(terminated),
-        held_(held) {
-    ++held_;
-  }
-  ~FakeChild() override { --held_; }
+        terminated_(terminated) {}
   FakeChild(const FakeChild&) = delete;
   FakeChild& operator=(const FakeChild&) = delete;
 
@@ -63,7 +57,6 @@ class FakeChild final : public os::ChildProcess {
   bool capture_;
   std::uint64_t startedAt_;
   int& terminated_;
-  std::atomic<int>& held_;
   bool delivered_ = false;
   std::optional<std::uint32_t> killedWith_;
 };
@@ -83,21 +76,12 @@ os::OsResult<os::ChildProcess> FakeProcessLauncher::Launch(const os::ProcessStar
     failedAt = os::LaunchStep::Process;
     return os::kErrorFileNotFound;
   }
-  auto child = std::make_unique<FakeChild>(clock_, it->second, start.captureOutput, terminated, held_);
+  auto child = std::make_unique<FakeChild>(clock_, it->second, start.captureOutput, terminated);
   const auto found = effects_.find(start.commandLine);
   const std::function<void()> effect = found == effects_.end() ? nullptr : found->second;
   lock.unlock();
   if (effect) effect();
   return child;
-}
-
-bool FakeProcessLauncher::WaitUntilNoChildIsHeld(std::chrono::milliseconds bound) const {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (held_ > 0) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 }  // namespace orv::fakes

@@ -2,8 +2,6 @@
 // it prints and its exit code. Time passes on the FakeClock.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -46,9 +44,6 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
   }
   std::vector<os::ProcessStart> Launched() const { return launched_.Items(); }
   void ClearRecords() { launched_.Clear(); }
-  // Waits (real time, bounded) until the agent has let go of every child it started: the
-  // thread that watches an uploader is then done with it.
-  bool WaitUntilNoChildIsHeld(std::chrono::milliseconds bound) const;
   int terminated = 0;
   os::OsError pipeFailure = os::kSuccess;  // set: no captured child gets its output pipe
 
@@ -58,7 +53,6 @@ class FakeProcessLauncher final : public os::ProcessLauncher {
   std::map<std::string, ScriptedProcess> scripts_;
   std::map<std::string, std::function<void()>> effects_;
   Record<os::ProcessStart> launched_;
-  std::atomic<int> held_{0};
 };
 
 }  // namespace orv::fakes

@@ -15,10 +15,8 @@ namespace orv::fakes {
 
 class FakeServiceHost final : public os::ServiceHost {
  public:
-  os::OsError RunDispatcher(std::string_view entryName,
+  os::OsError RunDispatcher(std::string_view /*entryName*/,
                             os::ServiceMainCallback serviceMain) override {
-    dispatchEntry = std::string(entryName);
-    if (dispatcherError != os::kSuccess) return dispatcherError;
     serviceMain(args);
     return os::kSuccess;
   }
@@ -41,7 +39,6 @@ class FakeServiceHost final : public os::ServiceHost {
   }
 
   os::OsResult<os::DeviceNotification> RegisterDeviceInterfaceNotification(os::StatusHandle handle) override {
-    if (notificationError != os::kSuccess) return notificationError;
     if (handle != kStatusHandle) return os::kErrorInvalidHandle;
     ++notificationsRegistered;
     return std::make_unique<Subscription>(notificationsUnregistered);
@@ -68,11 +65,8 @@ class FakeServiceHost final : public os::ServiceHost {
   static constexpr os::StatusHandle kStatusHandle = 0x5151;
 
   std::vector<std::string> args;
-  std::string dispatchEntry;
   std::string registeredName;
-  os::OsError dispatcherError = os::kSuccess;
   os::OsError registerError = os::kSuccess;
-  os::OsError notificationError = os::kSuccess;
   os::OsError statusError = os::kSuccess;
   int notificationsRegistered = 0;
   int notificationsUnregistered = 0;

@@ -11,7 +11,6 @@ class Service final : public os::ScmService {
   ~Service() override { --manager_.openHandles; }
 
   os::OsError Delete() override {
-    if (manager_.deleteError != os::kSuccess) return manager_.deleteError;
     return manager_.services.erase(name_) == 1 ? os::kSuccess : os::kErrorServiceMarkedForDelete;
   }
   os::OsError Control(std::uint32_t control, os::ServiceStatusRecord& status) override {

@@ -31,7 +31,6 @@ class FakeServiceManager final : public os::ServiceManager {
   os::OsError connectError = os::kSuccess;
   os::OsError openError = os::kSuccess;    // forced failure of every service opening
   os::OsError createError = os::kSuccess;
-  os::OsError deleteError = os::kSuccess;
   os::OsError queryConfigError = os::kSuccess;  // forced failure of every configuration query
   std::vector<std::uint32_t> connectAccesses;
   std::vector<std::uint32_t> openAccesses;

@@ -45,7 +45,6 @@ class FakeVolumeQueries final : public os::VolumeQueries {
     os::VolumeSpace space;
     std::string fileSystem = "NTFS";
     os::OsError spaceError = 0;
-    os::OsError nameError = 0;
   };
 
   bool QuerySpace(std::string_view root, os::VolumeSpace& space, os::OsError& error) override {
@@ -59,7 +58,6 @@ class FakeVolumeQueries final : public os::VolumeQueries {
     name.clear();
     const Volume* volume = Find(root, error);
     if (!volume) return false;
-    if (volume->nameError != 0) return Fails(error, volume->nameError);
     name = volume->fileSystem;
     return true;
   }

@@ -94,8 +94,6 @@ void FakeSynchronization::Signal(EventState& state, bool value) {
 os::OsResult<os::Event> FakeSynchronization::NewEvent(os::EventReset reset, std::string_view name) {
   const bool manualReset = reset == os::EventReset::Manual;
   std::lock_guard lock(mutex_);
-  if (newEventsBeforeFailure == 0) return newEventFailure;
-  if (newEventsBeforeFailure > 0) --newEventsBeforeFailure;
   std::shared_ptr<EventState> state;
   if (!name.empty()) {
     auto& slot = named_[std::string(name)];

@@ -46,9 +46,6 @@ class FakeSynchronization final : public os::Synchronization {
   bool IsNamedEventSet(std::string_view name) const;
   void SetNamedEvent(std::string_view name);
 
-  // Event creations that succeed before every later one fails with newEventFailure; -1: all do.
-  int newEventsBeforeFailure = -1;
-  os::OsError newEventFailure = os::kErrorNotEnoughMemory;
   os::OsError threadError = os::kSuccess;
 
   struct EventState {
