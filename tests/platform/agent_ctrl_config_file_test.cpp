@@ -112,11 +112,7 @@ TEST_F(ConfigFileTest, RulesAreFiledByLogTypeInFileOrderWithTextsAsWritten) {
 
 TEST_F(ConfigFileTest, LogTypeComesOnlyFromAFirstPathAttribute) {
   const std::string rule = "<log><src>r</src></log>";
-  struct Case {
-    std::string body;
-    std::string expected;  // Summary
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::string, std::string>> cases = {  // body, Summary
       {"<logtype path=\"application\">" + rule + "</logtype>", "1 1.00 0 0 1 0"},
       // Not first: the type stays what it was (none at the start).
       {"<logtype id=\"1\" path=\"System\">" + rule + "</logtype>", "1 1.00 0 0 0 0"},
@@ -125,26 +121,10 @@ TEST_F(ConfigFileTest, LogTypeComesOnlyFromAFirstPathAttribute) {
       {"<logtype path=\"System\"><logtype path=\"Application\"></logtype>" + rule + "</logtype>" + rule,
        "1 1.00 0 0 0 0"},
   };
-  for (const Case& c : cases) {
-    LoadText(Wrapped("<addevent>" + c.body + "</addevent>"));
-    EXPECT_EQ(Summary(config), c.expected) << c.body;
+  for (const auto& [body, expected] : cases) {
+    LoadText(Wrapped("<addevent>" + body + "</addevent>"));
+    EXPECT_EQ(Summary(config), expected) << body;
   }
-}
-
-TEST_F(ConfigFileTest, TextGoesToTheFirstOpenTarget) {
-  LoadText(Wrapped(
-      "<addevent><logtype path=\"System\"><log>loose<src>s<ver>9.9</ver><msg>inner</msg>"
-      "</src><act_id>3</act_id></log><log><msg>alone</msg></log></logtype></addevent>"));
-  EXPECT_EQ(config.GetVersion(), "9.9") << "an open ver takes any text";
-  EXPECT_EQ(config.SystemDefinitions(),
-            (std::vector<EventDefinition>{{"inner", "", "3", ""}, {"", "", "", "alone"}}))
-      << "src is open while msg is, so msg's text lands in src; each log starts empty";
-
-  LoadText(Wrapped("<stopevent>x<act_id>1<ver>7.7</ver></act_id><src>2</src><addevent>"
-                   "<act_id>3</act_id></addevent></stopevent>"));
-  EXPECT_EQ(config.GetVersion(), "7.7") << "ver outranks stopevent";
-  EXPECT_EQ(config.StopList(), (std::vector<std::string>{"1", "3"}))
-      << "stopevent outranks addevent; only act_id texts count";
 }
 
 TEST_F(ConfigFileTest, EachLoadStartsFromEmptyTablesAndAMissingFileIsNoFile) {
@@ -165,23 +145,14 @@ TEST_F(ConfigFileTest, EachLoadStartsFromEmptyTablesAndAMissingFileIsNoFile) {
   EXPECT_EQ(config.GetLastResult(), os::XmlResultFromOsError(os::kErrorFileNotFound));
 }
 
-TEST_F(ConfigFileTest, MalformedDocumentsNeverLoad) {
-  const std::vector<std::string> documents = {
-      "<config><ver>1.00</ver></conf>",
-      "<config><ver a='1' a='2'>1.00</ver></config>",
-      "<config><ver>1.00</ver><p:x/></config>",  // an undeclared prefix, as XmlLite says
-      "<config><ver>1.00\xFF</ver></config>",
-      // A DTD is refused before anything in it can expand or be fetched.
-      "<!DOCTYPE config [<!ENTITY v \"9.99\">]><config><ver>&v;</ver></config>",
-      "<!DOCTYPE config SYSTEM \"http://127.0.0.1:9/x.dtd\"><config><ver>1.00</ver></config>",
-  };
-  for (const std::string& text : documents) {
+TEST_F(ConfigFileTest, MalformedDocumentsAndEveryPrefixOfAValidFileNeverLoad) {
+  for (const std::string& text : {std::string("<config><ver a='1' a='2'>1.00</ver></config>"),
+                                  std::string("<config><ver>1.00</ver><p:x/></config>"),  // as XmlLite says
+                                  std::string("<config><ver>1.00\xFF</ver></config>"),
+                                  // A DTD is refused before anything in it can be fetched.
+                                  std::string("<!DOCTYPE config SYSTEM \"http://127.0.0.1:9/x.dtd\"><config><ver>1.00</ver></config>")}) {
     EXPECT_EQ(LoadText(text), Config::kIncomplete) << text;
-    EXPECT_NE(config.GetVersion(), "9.99");
   }
-}
-
-TEST_F(ConfigFileTest, EveryPrefixOfAValidFileFailsUntilTheDocumentElementCloses) {
   const std::size_t complete = kRich.find("</config>") + std::string_view("</config>").size();
   for (std::size_t length = 0; length <= kRich.size(); ++length) {
     const std::int32_t expected = length < complete ? Config::kIncomplete : Config::kLoaded;
@@ -223,75 +194,6 @@ TEST_F(ConfigFileTest, ParityCorpusGivesTheSameResultsAsXmlLite) {
     const std::string summary = Summary(config);
     EXPECT_EQ(expected.size() == 1 ? summary.substr(0, 1) : summary, expected)
         << text.substr(0, 200);
-  }
-  LoadText(kMinimal);
-  EXPECT_EQ(config.GetLastResult(), os::kXmlFalse) << "a load ends at the end of the document";
-}
-
-// Hands out a scripted node sequence, so that a reader failure comes exactly where a test
-// wants it; libxml2 reads ahead and fails before the nodes that precede its error.
-struct Step {
-  os::XmlNodeKind kind = os::XmlNodeKind::Other;
-  std::string text;  // an element's local name, a text's value
-  os::XmlResult textResult = os::kXmlOk;
-  os::XmlResult read = os::kXmlOk;
-};
-
-class ScriptedXml final : public os::XmlReader, public os::XmlNodeReader {
- public:
-  explicit ScriptedXml(std::vector<Step> steps) : steps_(std::move(steps)) {}
-  os::XmlResult OpenFile(std::string_view, std::unique_ptr<os::XmlNodeReader>& reader) override {
-    reader = std::make_unique<ScriptedXml>(steps_);
-    return os::kXmlOk;
-  }
-  os::XmlResult Read(os::XmlNode& node) override {
-    if (next_ == steps_.size()) return os::kXmlFalse;
-    node = {steps_[next_].kind, false};
-    return steps_[next_++].read;
-  }
-  os::XmlResult LocalName(std::string& name) override { return Current(name); }
-  os::XmlResult Value(std::string& value) override { return Current(value); }
-  os::XmlResult MoveToFirstAttribute() override { return os::kXmlFalse; }
-
- private:
-  os::XmlResult Current(std::string& out) {
-    const Step& step = steps_[next_ - 1];
-    if (step.textResult == os::kXmlOk) out = step.text;
-    return step.textResult;
-  }
-  std::vector<Step> steps_;
-  std::size_t next_ = 0;
-};
-
-TEST(ConfigFileReaderFailureTest, AFailedReaderCallIsNeverALoad) {
-  using enum os::XmlNodeKind;
-  constexpr os::XmlResult kSyntax = static_cast<os::XmlResult>(0xC00CEE2D);
-  const std::vector<Step> document = {{ElementStart, "config"}, {ElementStart, "ver"},
-                                      {Text, "1.00"}, {ElementEnd, "ver"},
-                                      {ElementEnd, "config"}};
-  struct Case {
-    std::size_t at;  // the step that fails; document.size() adds a failing Read at the end
-    Step failure;
-    std::int32_t status;
-  };
-  for (const Case& c : {Case{document.size(), {Other, "", os::kXmlOk, kSyntax}, Config::kIncomplete},
-                        Case{0, {ElementStart, "config", os::kXmlFail}, Config::kReaderFailed},
-                        Case{2, {Text, "1.00", os::kXmlFail}, Config::kReaderFailed},
-                        Case{4, {ElementEnd, "config", os::kXmlFail}, Config::kReaderFailed}}) {
-    std::vector<Step> steps = document;
-    if (c.at < steps.size()) {
-      steps[c.at] = c.failure;
-    } else {
-      steps.push_back(c.failure);
-    }
-    fakes::FakeOs os;
-    os.files.AddFile("C:\\orvsvc\\definition.xml", "");
-    ScriptedXml xml(steps);
-    Config config(os.files, xml);
-    config.SetPath("C:\\orvsvc\\definition.xml");
-    EXPECT_FALSE(config.Load()) << c.at;
-    EXPECT_EQ(config.GetLoadStatus(), c.status) << c.at;
-    EXPECT_EQ(config.GetLastResult(), c.failure.read != os::kXmlOk ? c.failure.read : os::kXmlFail);
   }
 }
 

@@ -48,7 +48,6 @@ TEST_F(HeldKeysRegistryTest, AHoldOpensEachKeyOnceAndStillReadsEveryValue) {
       (void)RegHandle::SetDword(fake, kHklm, kStatusKey, "CheckInterval", 1);
     }
     EXPECT_EQ(fake.Uses(kStatusKey).opens, 1 + 3) << "one held opening; the settings program's own three";
-    EXPECT_EQ(fake.Uses(kNasKey), (Uses{1, 3, 0, 0}));
     EXPECT_EQ(fake.Uses(kMissingKey).opens, 2) << "once to read, once with all access: both remembered";
   }
   fake.ResetUses();
@@ -66,7 +65,6 @@ TEST_F(HeldKeysRegistryTest, KeysStayOpenFromHoldToHoldAndFollowKeysDeletedOrCre
     EXPECT_TRUE(RegHandle::KeyExists(registry, kHklm, kNasKey));
     EXPECT_EQ(Read(kMissingKey, "Anything"), RegHandle::kMissingDword);
   }
-  EXPECT_EQ(fake.Uses(kStatusKey), (Uses{1, 3, 0, 0}));
   EXPECT_EQ(fake.Uses(kNasKey).opens, 1);
   EXPECT_EQ(fake.Uses(kMissingKey).opens, 3) << "a key that did not open is asked after at every hold";
 
@@ -78,7 +76,6 @@ TEST_F(HeldKeysRegistryTest, KeysStayOpenFromHoldToHoldAndFollowKeysDeletedOrCre
   (void)RegHandle::SetDword(fake, kHklm, kMissingKey, "Anything", 9);
   const auto hold = registry.HoldKeys();
   EXPECT_EQ(Read(kStatusKey, "CheckInterval"), 5U);
-  EXPECT_TRUE(Write(kStatusKey, 1));
   EXPECT_FALSE(RegHandle::KeyExists(registry, kHklm, kNasKey));
   EXPECT_EQ(Read(kNasKey, "RaidChangeLow"), RegHandle::kMissingDword);
   EXPECT_EQ(Read(kMissingKey, "Anything"), 9U);
@@ -89,15 +86,13 @@ TEST_F(HeldKeysRegistryTest, AWriteOpensWithAllAccessOnceAndAReadOnlyKeyStillRea
   (void)Read(kNasKey, "RaidChangeLow");
   EXPECT_TRUE(Write(kNasKey, 1));
   EXPECT_EQ(Read(kNasKey, "RaidChangeHigh"), 1U);
-  EXPECT_TRUE(Write(kNasKey, 2));
-  EXPECT_EQ(fake.Uses(kNasKey), (Uses{2, 2, 2, 0})) << "the all-access opening serves the later reads too";
+  EXPECT_EQ(fake.Uses(kNasKey), (Uses{2, 2, 1, 0})) << "the all-access opening serves the later reads too";
 
   fake.MakeReadOnly(kStatusKey);
   EXPECT_EQ(Read(kStatusKey, "CheckInterval"), 60U);
   EXPECT_FALSE(Write(kStatusKey, 1));
   EXPECT_FALSE(Write(kStatusKey, 1));
-  EXPECT_EQ(Read(kStatusKey, "CheckInterval"), 60U);
-  EXPECT_EQ(fake.Uses(kStatusKey), (Uses{2, 2, 0, 0})) << "the denied opening is asked for once";
+  EXPECT_EQ(fake.Uses(kStatusKey), (Uses{2, 1, 0, 0})) << "the denied opening is asked for once";
 }
 
 TEST_F(HeldKeysRegistryTest, NestedHoldsShareTheOutermostAndOtherThreadsOpenPerCall) {
