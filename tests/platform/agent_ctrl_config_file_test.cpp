@@ -197,5 +197,62 @@ TEST_F(ConfigFileTest, ParityCorpusGivesTheSameResultsAsXmlLite) {
   }
 }
 
+// A real reader whose n-th name or value request of an element or text fails: wherever a
+// reader fails mid-document, the load fails with the reader's result and never counts as a
+// load. (A logtype's unreadable attribute only leaves its type as it was.)
+class NameOrValueFailingAt final : public os::XmlReader, public os::XmlNodeReader {
+ public:
+  NameOrValueFailingAt(os::XmlReader& real, int failAt) : real_(real), failAt_(failAt) {}
+  os::XmlResult OpenFile(std::string_view path, std::unique_ptr<os::XmlNodeReader>& reader) override {
+    const os::XmlResult opened = real_.OpenFile(path, inner_);
+    reader = std::make_unique<Forward>(*this);
+    return opened;
+  }
+  os::XmlResult Read(os::XmlNode& node) override {
+    onAttribute_ = false;
+    return inner_->Read(node);
+  }
+  os::XmlResult LocalName(std::string& name) override { return Fails() ? os::kXmlFail : inner_->LocalName(name); }
+  os::XmlResult Value(std::string& value) override { return Fails() ? os::kXmlFail : inner_->Value(value); }
+  os::XmlResult MoveToFirstAttribute() override {
+    const os::XmlResult moved = inner_->MoveToFirstAttribute();
+    onAttribute_ = moved == os::kXmlOk;
+    return moved;
+  }
+  int calls_ = 0;
+
+ private:
+  bool Fails() { return !onAttribute_ && ++calls_ == failAt_; }
+  struct Forward final : os::XmlNodeReader {
+    explicit Forward(NameOrValueFailingAt& to) : to_(to) {}
+    os::XmlResult Read(os::XmlNode& node) override { return to_.Read(node); }
+    os::XmlResult LocalName(std::string& name) override { return to_.LocalName(name); }
+    os::XmlResult Value(std::string& value) override { return to_.Value(value); }
+    os::XmlResult MoveToFirstAttribute() override { return to_.MoveToFirstAttribute(); }
+    NameOrValueFailingAt& to_;
+  };
+  os::XmlReader& real_;
+  std::unique_ptr<os::XmlNodeReader> inner_;
+  int failAt_;
+  bool onAttribute_ = false;
+};
+
+TEST_F(ConfigFileTest, AReaderFailingAtAnyNameOrValueIsNeverALoad) {
+  const std::string path = Write("definition.xml", kRich);
+  NameOrValueFailingAt counting(os.xmlReader, 0);
+  Config counted(os.files, counting);
+  counted.SetPath(path);
+  ASSERT_TRUE(counted.Load());
+  ASSERT_GT(counting.calls_, 10);
+  for (int failAt = 1; failAt <= counting.calls_; ++failAt) {
+    NameOrValueFailingAt failing(os.xmlReader, failAt);
+    Config failed(os.files, failing);
+    failed.SetPath(path);
+    EXPECT_FALSE(failed.Load()) << failAt;
+    EXPECT_EQ(failed.GetLoadStatus(), Config::kReaderFailed) << failAt;
+    EXPECT_EQ(failed.GetLastResult(), os::kXmlFail) << failAt;
+  }
+}
+
 }  // namespace
 }  // namespace orv
