@@ -1,8 +1,7 @@
 // oscheck http: HTTP exchanges through the real WinHTTP adapter and the Web API client, for the
 // wine-tier transport test.
 //
-//   oscheck http raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--proxy HOST:PORT]
-//                                              [--deadline MS]
+//   oscheck http raw METHOD HOST PORT PATH OUTFILE [--header LINE]... [--body TEXT] [--deadline MS]
 //       one exchange through WinHttpClient; the body goes to OUTFILE.
 //   oscheck http api KIND
 //       one request of KIND through AgentCtrl_WebAPI for the staging host (no TLS), with the
@@ -13,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "os/win32/wide_text.h"
@@ -27,31 +26,20 @@ namespace {
 
 using namespace orv;
 
-unsigned long Code(os::OsError error) { return static_cast<unsigned long>(error); }
-
 int Raw(const std::vector<std::string>& args) {
   if (args.size() < 6) return 2;
   os::HttpRequest request;
   request.userAgent = std::string(AgentCtrl_WebAPI::kUserAgent);
-  request.method = args[1];
-  request.host = args[2];
+  std::tie(request.method, request.host, request.path) = std::tie(args[1], args[2], args[4]);
   request.port = static_cast<std::uint16_t>(std::strtoul(args[3].c_str(), nullptr, 10));
   request.secure = false;
-  request.path = args[4];
   for (std::size_t i = 6; i + 1 < args.size(); i += 2) {
     const std::string& option = args[i];
     const std::string& value = args[i + 1];
-    if (option == "--header") {
-      request.headers += (request.headers.empty() ? "" : "\r\n") + value;
-    } else if (option == "--body") {
-      request.body.assign(value.begin(), value.end());
-    } else if (option == "--proxy") {
-      request.proxy.server = value;
-    } else if (option == "--deadline") {
-      request.deadlineMs = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
-    } else {
-      return 2;
-    }
+    if (option == "--header") request.headers += (request.headers.empty() ? "" : "\r\n") + value;
+    else if (option == "--body") request.body.assign(value.begin(), value.end());
+    else if (option == "--deadline") request.deadlineMs = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+    else return 2;
   }
   win32::WinHttpClient client;
   os::HttpResponse response;
@@ -61,9 +49,8 @@ int Raw(const std::vector<std::string>& args) {
     if (!response.body.empty()) std::fwrite(response.body.data(), 1, response.body.size(), out);
     std::fclose(out);
   }
-  std::printf("answered=%d status=%lu bytes=%llu error=%lu\n", answered ? 1 : 0,
-              static_cast<unsigned long>(response.status), static_cast<unsigned long long>(response.body.size()),
-              Code(error));
+  std::printf("answered=%d status=%s bytes=%zu error=%s\n", answered ? 1 : 0, Field(response.status).c_str(),
+              response.body.size(), Field(error).c_str());
   return 0;
 }
 
@@ -80,9 +67,8 @@ int Api(const std::vector<std::string>& args) {
   record.macAddress = "00:11:22:AA:BB:CC";
   const AccountData account{"user@example.jp", "abc", "棚のNAS", "SN-1"};
   const int result = client.Request(kind, &record, &account);
-  std::printf("result=%d status=%lu error=%lu dev_id=%s text=%s\n", result,
-              static_cast<unsigned long>(client.Response().status), Code(client.LastError()),
-              client.Response().dev_id.c_str(), client.ResultMessage(false).c_str());
+  std::printf("result=%d status=%s error=%s dev_id=%s text=%s\n", result, Field(client.Response().status).c_str(),
+              Field(client.LastError()).c_str(), client.Response().dev_id.c_str(), client.ResultMessage(false).c_str());
   return 0;
 }
 

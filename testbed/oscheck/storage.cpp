@@ -1,17 +1,12 @@
 // oscheck storage: reads one disk through the real storage adapter the way a monitoring pass does,
 // and prints what each reader gave:
-//   identify TAB <ok> TAB <error> TAB <block all zero>
-//   smart_data TAB <ok> TAB <error> TAB <block all zero>
-//   smart_thresholds TAB <ok> TAB <error> TAB <block all zero>
+//   identify|smart_data|smart_thresholds TAB <ok> TAB <error> TAB <block all zero>
 //   descriptor TAB <ok> TAB <error> TAB <vendor> TAB <product> TAB <revision> TAB <serial>
 //   sectors TAB <ok> TAB <error> TAB <logical> TAB <physical>
 //   disk TAB <name> TAB <smart valid> TAB <transfer mode> TAB <ATA version> TAB <features>
-// for the device name given as the only argument. Texts are UTF-8 with backslash, tab, CR and
-// LF escaped.
+// for the device name given as the only argument.
 #include <algorithm>
-#include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "model/disk_info.h"
 #include "monitors/nas/disk_list.h"
@@ -21,52 +16,37 @@
 
 #include "oscheck.h"
 
-namespace {
-
-template <typename Block>
-std::string AllZero(const Block& block) {
-  return std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; }) ? "1" : "0";
-}
-
-void Line(const char* what, bool ok, orv::os::OsError error, const std::string& rest) {
-  std::printf("%s\t%d\t%lu%s\n", what, ok ? 1 : 0, static_cast<unsigned long>(error), rest.c_str());
-}
-
-}  // namespace
+using namespace orv;
 
 int StorageCheck(int argc, wchar_t** argv) {
   if (argc != 2) return 2;
-  const std::string device = orv::win32::Narrow(argv[1]);
-  orv::win32::Win32StorageDevice disks;
-  orv::os::OsError error = 0;
-
-  orv::IdentifyBlock identify;
+  const std::string device = win32::Narrow(argv[1]);
+  win32::Win32StorageDevice disks;
+  os::OsError error = 0;
+  const auto allZero = [](const auto& block) { return std::ranges::all_of(block, [](std::uint8_t b) { return b == 0; }); };
+  IdentifyBlock identify;
   identify.fill(0xEE);
-  bool ok = orv::Identify(disks, device, identify, true, &error);
-  Line("identify", ok, error, Tabbed(AllZero(identify)));
-  for (const auto& [what, feature] : {std::pair{"smart_data", orv::kSmartReadData},
-                                      std::pair{"smart_thresholds", orv::kSmartReadThresholds}}) {
-    orv::SmartBlock smart;
+  bool ok = Identify(disks, device, identify, true, &error);
+  Print("identify", ok, error, allZero(identify));
+  for (const auto& [what, feature] : {std::pair{"smart_data", kSmartReadData}, std::pair{"smart_thresholds", kSmartReadThresholds}}) {
+    SmartBlock smart;
     smart.fill(0xEE);
-    ok = orv::ReadSmart(disks, device, feature, smart, &error);
-    Line(what, ok, error, Tabbed(AllZero(smart)));
+    ok = ReadSmart(disks, device, feature, smart, &error);
+    Print(what, ok, error, allZero(smart));
   }
-  orv::DeviceDescriptorTexts texts;
-  ok = orv::QueryDeviceDescriptor(disks, device, texts, &error);
-  Line("descriptor", ok, error, Tabbed(Escaped(texts.vendorId), Escaped(texts.productId),
-                                       Escaped(texts.productRevision), Escaped(texts.serialNumber)));
-  orv::SectorSizes sizes;
-  ok = orv::QuerySectorSizes(disks, device, sizes, &error);
-  Line("sectors", ok, error, Tabbed(std::to_string(sizes.logical), std::to_string(sizes.physical)));
-
-  orv::LayoutDisk entry;
+  DeviceDescriptorTexts texts;
+  ok = QueryDeviceDescriptor(disks, device, texts, &error);
+  Print("descriptor", ok, error, texts.vendorId, texts.productId, texts.productRevision, texts.serialNumber);
+  SectorSizes sizes;
+  ok = QuerySectorSizes(disks, device, sizes, &error);
+  Print("sectors", ok, error, sizes.logical, sizes.physical);
+  LayoutDisk entry;
   entry.diskAddress = "Port0Path0Target0Lun0";
   entry.deviceName = device;
   entry.friendlyName = texts.productId;
-  entry.mediaType = orv::kMediaTypeFixed;
+  entry.mediaType = kMediaTypeFixed;
   entry.portMask = 1;
-  const orv::DiskInfo disk = orv::ReadLayoutDisk(disks, entry, false, 0x100000 | 0x2000 | 0x8);
-  std::printf("disk\t%s\t%u%s\n", disk.name.c_str(), static_cast<unsigned>(disk.smartValid),
-              Tabbed(Escaped(disk.transferMode), Escaped(disk.ataVersion), Escaped(disk.features)).c_str());
+  const DiskInfo disk = ReadLayoutDisk(disks, entry, false, 0x100000 | 0x2000 | 0x8);
+  Print("disk", disk.name, disk.smartValid, disk.transferMode, disk.ataVersion, disk.features);
   return 0;
 }

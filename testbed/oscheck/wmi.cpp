@@ -2,13 +2,8 @@
 // flags argument (decimal or 0x hex), the way AgentCtrl_Upload does at construction, and prints
 //   <flags as 0x%08X> TAB <connected 0|1> TAB <last result as 0x%08X> TAB <board product>
 //   TAB <board serial> TAB <firmware text> TAB <writes board serial 0|1>
-// then "network" TAB <network group type>. Texts are UTF-8 with backslash, tab, CR and LF
-// escaped. Exit status 2 for an unreadable argument.
-#include <cstdint>
-#include <cstdio>
+// then "network" TAB <network group type>. Exit status 2 for an unreadable argument.
 #include <cwchar>
-#include <string>
-#include <string_view>
 
 #include "os/win32/registry_win32.h"
 #include "os/win32/wmi_win32.h"
@@ -16,14 +11,6 @@
 #include "report/hardware_inventory.h"
 
 #include "oscheck.h"
-
-namespace {
-
-unsigned long Hex(std::int32_t result) {
-  return static_cast<unsigned long>(static_cast<std::uint32_t>(result));
-}
-
-}  // namespace
 
 int WmiCheck(int argc, wchar_t** argv) {
   orv::win32::Win32WmiConnector connector;
@@ -33,14 +20,11 @@ int WmiCheck(int argc, wchar_t** argv) {
     if (end == argv[i] || *end != L'\0' || flags > 0xFFFFFFFFUL) return 2;
     // A WmiBase per reading, as each AgentCtrl_Upload makes its own.
     orv::WmiBase wmi(connector);
-    const orv::HardwareInventory inventory =
-        orv::ReadHardwareInventory(wmi, static_cast<std::uint32_t>(flags));
-    std::printf("0x%08lX\t%d\t0x%08lX\t%s\t%s\t%s\t%d\n", flags, wmi.Connected() ? 1 : 0,
-                Hex(wmi.LastResult()), Escaped(inventory.boardProduct).c_str(),
-                Escaped(inventory.boardSerial).c_str(), Escaped(inventory.firmware).c_str(),
-                inventory.writesBoardSerial ? 1 : 0);
+    const orv::HardwareInventory inventory = orv::ReadHardwareInventory(wmi, static_cast<std::uint32_t>(flags));
+    Print(Hex(static_cast<std::uint32_t>(flags)), wmi.Connected(), Hex(static_cast<std::uint32_t>(wmi.LastResult())),
+          inventory.boardProduct, inventory.boardSerial, inventory.firmware, inventory.writesBoardSerial);
   }
   orv::win32::Win32Registry registry;
-  std::printf("network\t%lu\n", static_cast<unsigned long>(orv::ReadNetworkGroupType(registry)));
+  Print("network", orv::ReadNetworkGroupType(registry));
   return 0;
 }
