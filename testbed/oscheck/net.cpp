@@ -19,9 +19,9 @@ int NetCheck(int, wchar_t**) {
   std::vector<os::RawAdapter> raw;
   os::OsError error = 0;
   if (!adapters.List(raw, error)) return Print("error", error), 1;
-  std::string lengths = std::to_string(raw.size());
-  for (const auto& adapter : raw) lengths += "\t" + std::to_string(adapter.physicalAddress.size());
-  std::printf("raw\t%s\n", lengths.c_str());
+  std::printf("raw\t%zu", raw.size());
+  for (const auto& adapter : raw) std::printf("\t%zu", adapter.physicalAddress.size());
+  std::printf("\n");
   NetworkInfo info(adapters);
   if (!info.Refresh()) return 1;
   const auto dotted = [](const std::array<std::uint8_t, 4>& a) {
