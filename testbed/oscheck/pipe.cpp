@@ -32,7 +32,6 @@
 #include "monitors/common/power_manager_pipe.h"
 #include "service/send_pipe.h"
 
-#include "oscheck.h"
 
 namespace {
 
