@@ -48,44 +48,37 @@
 
 using namespace orv;
 
+namespace {
+
 // Text for a tab-separated line: backslash, tab, CR and LF escaped, so one field stays one field.
-inline std::string Escaped(std::string_view text) {
+std::string Escaped(std::string_view text) {
   std::string out;
   for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
+    const char* escape = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : nullptr;
+    if (escape != nullptr) out += escape; else out += c;
   }
   return out;
 }
 
 // Win32 errors and HRESULTs as the tests read them.
-inline std::string Hex(std::uint32_t value) {
+std::string Hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
   return text;
 }
 
-inline std::string Field(std::string_view text) { return Escaped(text); }
+std::string Field(std::string_view text) { return Escaped(text); }
 template <typename Number>
   requires std::is_arithmetic_v<Number>
 std::string Field(Number n) { return std::to_string(n + 0); }
 
 // One line: the tag, then each field after a tab.
 template <typename... Fields>
-std::string Tabbed(std::string_view tag, const Fields&... fields) {
+void Print(std::string_view tag, const Fields&... fields) {
   std::string out(tag);
   ((out += '\t', out += Field(fields)), ...);
-  return out + "\n";
+  std::puts(out.c_str());
 }
-template <typename... Fields>
-void Print(std::string_view tag, const Fields&... fields) { std::fputs(Tabbed(tag, fields...).c_str(), stdout); }
-
-int PipeCheck(int argc, wchar_t** argv);
 
 // oscheck crypto COMMAND ...: the cryptography adapter through the agent's own code, for the wine
 // tier. One line of tab-separated fields per answer on stdout, texts as UTF-8:
@@ -104,8 +97,6 @@ int PipeCheck(int argc, wchar_t** argv);
 //                             TAB <folder SDDL> TAB <removal error>: the update's private folder
 //                             made, read back and removed through the file-system adapter's hold
 // Errors as 0x%08X. Exit status 2 for an unknown command or a wrong argument count.
-namespace {
-
 
 // The default container is the settings program's choice and what a service account may lack:
 // with none there, the adapter must still derive a key.
@@ -144,8 +135,6 @@ void PrivateFolder(win32::Win32Ports& ports, const std::string& folder) {
         Hex(held ? held->Remove() : held.error()));
 }
 
-}  // namespace
-
 int CryptoCheck(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   const auto arg = [argv](int i) { return win32::Narrow(argv[i]); };
@@ -153,9 +142,7 @@ int CryptoCheck(int argc, wchar_t** argv) {
   if (command == L"sha256" && argc == 3) {
     std::vector<std::uint8_t> data;
     const std::string hexText = arg(2) == "-" ? std::string() : arg(2);
-    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) {
-      data.push_back(static_cast<std::uint8_t>(std::stoul(hexText.substr(i, 2), nullptr, 16)));
-    }
+    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) data.push_back(static_cast<std::uint8_t>(std::stoul(hexText.substr(i, 2), nullptr, 16)));
     std::array<std::uint8_t, 32> digest{};
     const bool ok = ports.crypto.Sha256(data, digest);
     std::string hex;
@@ -189,8 +176,6 @@ int CryptoCheck(int argc, wchar_t** argv) {
 //   open TAB <index> TAB <error>
 //   string|caps|input TAB <index> TAB <error> TAB <ms>      (each request to a device, timed)
 //   ups TAB <ReadUps result> TAB <found> TAB <read ok> TAB <last error>
-namespace {
-
 
 // One request to the device, timed: every one must come back within the adapter's bound.
 template <typename Request>
@@ -214,8 +199,6 @@ void Describe(os::HidDevice& device, unsigned index) {
   Timed("input", index, [&] { return device.GetInputReport(input); });
 }
 
-}  // namespace
-
 int HidCheck(int, wchar_t**) {
   win32::Win32HidDevices hid;
   if (os::OsResult<os::HidDeviceSet> set = hid.PresentInterfaces(); !set) {
@@ -234,7 +217,6 @@ int HidCheck(int, wchar_t**) {
   UPSCtrl_APC ups(hid);
   const bool result = ups.ReadUps();
   Print("ups", result, ups.found, ups.readOk, ups.lastError);
-  std::fflush(stdout);
   return 0;
 }
 
@@ -249,8 +231,6 @@ int HidCheck(int, wchar_t**) {
 //   oscheck http errtext CODE
 //       the text the agent logs for CODE from "winhttp.dll".
 // Prints one line of key=value pairs; exits 0 when the exchange (or look-up) was carried out.
-namespace {
-
 
 int Raw(const std::vector<std::string>& args) {
   if (args.size() < 6) return 2;
@@ -297,8 +277,6 @@ int Api(const std::vector<std::string>& args) {
               Field(client.LastError()).c_str(), client.Response().dev_id.c_str(), client.ResultMessage(false).c_str());
   return 0;
 }
-
-}  // namespace
 
 int HttpCheck(int argc, wchar_t** argv) {
   std::vector<std::string> args;
@@ -456,45 +434,30 @@ int WmiCheck(int argc, wchar_t** argv) {
 // With --rules before the files, each rule and stop entry follows on its own line
 // ("  A|S|O src<TAB>evt_id<TAB>act_id<TAB>msg", "  X act_id"), texts in UTF-8 with
 // backslash, tab, CR and LF escaped.
-namespace {
-
-void PrintRules(char kind, const std::vector<orv::EventDefinition>& rules) {
-  for (const orv::EventDefinition& rule : rules) {
-    std::printf("  %c %s\t%s\t%s\t%s\n", kind, Escaped(rule.src).c_str(),
-                Escaped(rule.evt_id).c_str(), Escaped(rule.act_id).c_str(),
-                Escaped(rule.msg).c_str());
+int XmlCheck(int argc, wchar_t** argv) {
+  win32::Win32FileSystem files;
+  win32::XmlLiteReader xml;
+  const bool withRules = argc > 1 && std::wstring_view(argv[1]) == L"--rules";
+  for (int i = withRules ? 2 : 1; i < argc; ++i) {
+    AgentCtrl_ConfigFile config(files, xml);
+    config.SetPath(win32::Narrow(argv[i]));
+    config.Load();
+    const std::string version = config.GetVersion().empty() ? "-" : Escaped(config.GetVersion());
+    std::printf("%d %s %zu %zu %zu %zu\n", config.GetLoadStatus(), version.c_str(), config.ApplicationDefinitions().size(),
+                config.SystemDefinitions().size(), config.OtherDefinitions().size(), config.StopList().size());
+    if (!withRules) continue;
+    for (const auto& [kind, rules] : {std::pair{"A", &config.ApplicationDefinitions()},
+                                      std::pair{"S", &config.SystemDefinitions()}, std::pair{"O", &config.OtherDefinitions()}}) {
+      for (const EventDefinition& rule : *rules) Print(std::string("  ").append(kind).append(" ").append(Escaped(rule.src)), rule.evt_id, rule.act_id, rule.msg);
+    }
+    for (const std::string& code : config.StopList()) Print(std::string("  X ").append(Escaped(code)));
   }
+  return 0;
 }
 
 }  // namespace
 
-int XmlCheck(int argc, wchar_t** argv) {
-  orv::win32::Win32FileSystem files;
-  orv::win32::XmlLiteReader xml;
-  bool withRules = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring_view argument(argv[i]);
-    if (argument == L"--rules") {
-      withRules = true;
-      continue;
-    }
-    orv::AgentCtrl_ConfigFile config(files, xml);
-    config.SetPath(orv::win32::Narrow(argument));
-    config.Load();
-    const std::string& version = config.GetVersion();
-    std::printf("%d %s %zu %zu %zu %zu\n", config.GetLoadStatus(),
-                version.empty() ? "-" : Escaped(version).c_str(),
-                config.ApplicationDefinitions().size(), config.SystemDefinitions().size(),
-                config.OtherDefinitions().size(), config.StopList().size());
-    if (withRules) {
-      PrintRules('A', config.ApplicationDefinitions());
-      PrintRules('S', config.SystemDefinitions());
-      PrintRules('O', config.OtherDefinitions());
-      for (const std::string& code : config.StopList()) std::printf("  X %s\n", Escaped(code).c_str());
-    }
-  }
-  return 0;
-}
+int PipeCheck(int argc, wchar_t** argv);
 
 int wmain(int argc, wchar_t** argv) {
   static constexpr std::pair<std::wstring_view, int (*)(int, wchar_t**)> kSubCommands[] = {
@@ -503,9 +466,7 @@ int wmain(int argc, wchar_t** argv) {
       {L"storage", StorageCheck}, {L"wmi", WmiCheck}, {L"xml", XmlCheck}};
   // Libraries are looked up as in the agent: loaded by name only from the system folder.
   if (orv::win32::Win32ProcessControl().LoadLibrariesFromSystemFolderOnly() != orv::os::kSuccess) return 3;
-  for (const auto& [name, run] : kSubCommands) {
-    if (argc >= 2 && name == argv[1]) return run(argc - 1, argv + 1);
-  }
+  for (const auto& [name, run] : kSubCommands) if (argc >= 2 && name == argv[1]) return run(argc - 1, argv + 1);
   std::fprintf(stderr, "usage: oscheck crypto|hid|http|layout|net|pipe|storage|wmi|xml [ARGS...]\n");
   return 2;
 }
