@@ -51,7 +51,7 @@ using namespace orv;
 namespace {
 
 // Text for a tab-separated line: backslash, tab, CR and LF escaped, so one field stays one field.
-std::string Escaped(std::string_view text) {
+std::string Field(std::string_view text) {
   std::string out;
   for (const char c : text) {
     const char* escape = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : nullptr;
@@ -67,7 +67,6 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
-std::string Field(std::string_view text) { return Escaped(text); }
 template <typename Number>
   requires std::is_arithmetic_v<Number>
 std::string Field(Number n) { return std::to_string(n + 0); }
@@ -142,7 +141,8 @@ int CryptoCheck(int argc, wchar_t** argv) {
   if (command == L"sha256" && argc == 3) {
     std::vector<std::uint8_t> data;
     const std::string hexText = arg(2) == "-" ? std::string() : arg(2);
-    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) data.push_back(static_cast<std::uint8_t>(std::stoul(hexText.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2)
+      data.push_back(static_cast<std::uint8_t>(std::stoul(hexText.substr(i, 2), nullptr, 16)));
     std::array<std::uint8_t, 32> digest{};
     const bool ok = ports.crypto.Sha256(data, digest);
     std::string hex;
@@ -442,15 +442,16 @@ int XmlCheck(int argc, wchar_t** argv) {
     AgentCtrl_ConfigFile config(files, xml);
     config.SetPath(win32::Narrow(argv[i]));
     config.Load();
-    const std::string version = config.GetVersion().empty() ? "-" : Escaped(config.GetVersion());
+    const std::string version = config.GetVersion().empty() ? "-" : Field(config.GetVersion());
     std::printf("%d %s %zu %zu %zu %zu\n", config.GetLoadStatus(), version.c_str(), config.ApplicationDefinitions().size(),
                 config.SystemDefinitions().size(), config.OtherDefinitions().size(), config.StopList().size());
     if (!withRules) continue;
     for (const auto& [kind, rules] : {std::pair{"A", &config.ApplicationDefinitions()},
                                       std::pair{"S", &config.SystemDefinitions()}, std::pair{"O", &config.OtherDefinitions()}}) {
-      for (const EventDefinition& rule : *rules) Print(std::string("  ").append(kind).append(" ").append(Escaped(rule.src)), rule.evt_id, rule.act_id, rule.msg);
+      for (const EventDefinition& rule : *rules)
+        Print(std::string("  ").append(kind).append(" ").append(Field(rule.src)), rule.evt_id, rule.act_id, rule.msg);
     }
-    for (const std::string& code : config.StopList()) Print(std::string("  X ").append(Escaped(code)));
+    for (const std::string& code : config.StopList()) Print(std::string("  X ").append(Field(code)));
   }
   return 0;
 }
