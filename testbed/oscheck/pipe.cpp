@@ -11,6 +11,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -31,13 +32,20 @@
 #include "monitors/common/power_manager_pipe.h"
 #include "service/send_pipe.h"
 
-#include "oscheck.h"
 
 namespace {
 
 using namespace orv;
 
 int failures = 0;
+
+// The agent's pipe thread may not be listening yet: ask again for up to five seconds.
+template <typename Connect>
+auto Retried(Connect connect) {
+  auto end = connect();
+  for (int i = 0; i < 100 && !end; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50))) end = connect();
+  return end;
+}
 
 void Check(bool ok, const char* what) {
   std::printf("%s %s\n", ok ? "PASS" : "FAIL", what);
@@ -47,12 +55,9 @@ void Check(bool ok, const char* what) {
 void CheckSettingsPipe(os::NamedPipes& pipes, os::SystemInfo& system) {
   service::SendPipe nobody(pipes, std::string(service::kSettingsPipeName) + "_NONE");
   Check(!nobody.Send(std::vector<std::uint8_t>(4)) && nobody.LastError() == 2 &&
-            nobody.ErrorText() == service::kSendPipeOpenFailed,
-        "send without a settings program fails with code 2");
-
+            nobody.ErrorText() == service::kSendPipeOpenFailed, "send without a settings program fails with code 2");
   auto server = pipes.CreateServer(service::kSettingsPipeName);
-  Check(static_cast<bool>(server), "settings pipe created");
-  if (!server) return;
+  if (!server) return Check(false, "settings pipe created");
   std::vector<std::uint8_t> received;
   std::thread peer([&] {
     if (server->WaitForClient(10000) != os::kSuccess) return;
@@ -62,24 +67,20 @@ void CheckSettingsPipe(os::NamedPipes& pipes, os::SystemInfo& system) {
       received.insert(received.end(), part.begin(), part.end());
     }
   });
-  const service::PipeNoticeBytes notice =
-      service::SerializePipeNotice({1, "Update OK"}, system);
+  const service::PipeNoticeBytes notice = service::SerializePipeNotice({1, "Update OK"}, system);
   service::SendPipe sender(pipes, std::string(service::kSettingsPipeName));
-  Check(sender.Send(notice) && sender.LastError() == 0, "PipeNotice sent");
+  const bool sent = sender.Send(notice) && sender.LastError() == 0;
   peer.join();
-  Check(received == std::vector<std::uint8_t>(notice.begin(), notice.end()),
-        "settings program received the 260-byte PipeNotice");
+  Check(sent && std::ranges::equal(received, notice), "settings program received the 260-byte PipeNotice");
 }
 
 // What a client of the agent's power-manager pipe can read of it, and that the agent serves
 // the next client on the same instance after this one leaves.
 void CheckPowerPipeProtection(os::NamedPipes& pipes) {
   const std::wstring name = win32::Wide(service::kPowerManagerPipeName);
-  win32::UniqueFileHandle client;
-  for (int i = 0; i < 100 && !client; ++i) {
-    client.reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!client) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  win32::UniqueFileHandle client = Retried([&] {
+    return win32::UniqueFileHandle(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  });
   DWORD flags = 0;
   DWORD instances = 0;
   Check(client && ::GetNamedPipeInfo(client.get(), &flags, nullptr, nullptr, &instances) && instances == 1 &&
@@ -87,10 +88,8 @@ void CheckPowerPipeProtection(os::NamedPipes& pipes) {
         "power-manager pipe: one instance, byte mode");
   os::PipeServerOptions options;
   options.securityDescriptor = os::kSystemAndAdminsPipe;
-  options.rejectRemoteClients = true;
-  options.firstInstance = true;
-  Check(!pipes.CreateServerWith(service::kPowerManagerPipeName, options),
-        "power-manager pipe: no second instance while the agent serves it");
+  options.firstInstance = options.rejectRemoteClients = true;
+  Check(!pipes.CreateServerWith(service::kPowerManagerPipeName, options), "power-manager pipe: no second instance");
   client.reset();  // leaves without a word: the agent disconnects and waits for the next
 }
 
@@ -98,12 +97,10 @@ void CheckPowerPipeProtection(os::NamedPipes& pipes) {
 void CheckProtectedFile() {
   wchar_t tempFolder[MAX_PATH] = {};
   (void)::GetTempPathW(MAX_PATH, tempFolder);
-  const std::string folder = win32::Narrow(tempFolder) + "pipecheck-secured";
+  const std::string folder = win32::Narrow(tempFolder) + "pipecheck-secured", config = folder + "\\config.ini";
+  const std::string temporary = config + ".tmp";
   win32::Win32FileSystem files;
   (void)files.MakeDirectory(folder);
-  const std::string config = folder + "\\config.ini";
-  const std::string temporary = config + ".tmp";
-  (void)files.RemoveFile(temporary);
   const std::vector<std::uint8_t> oldBytes{'o', 'l', 'd'};
   const std::vector<std::uint8_t> newBytes{0xEF, 0xBB, 0xBF, 'e', 'w', '=', '='};
   Check(files.WriteWholeFile(config, oldBytes, os::CreateMode::ReplaceExisting) == os::kSuccess &&
@@ -119,18 +116,16 @@ void CheckProtectedFile() {
   // Unix owner and mode. What both must give: Users, Everyone and Authenticated Users get nothing.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   LPWSTR text = nullptr;
-  bool othersGetNothing =
-      ::GetNamedSecurityInfoW(win32::Wide(config).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
-      ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                             &text, nullptr);
-  const std::string sddl = text != nullptr ? win32::Narrow(text) : "";
-  for (const char* other : {";WD)", ";BU)", ";AU)", ";IU)", ";S-1-5-32-545)", ";S-1-1-0)"}) {
-    if (sddl.find(other) != std::string::npos) othersGetNothing = false;
-  }
-  Check(othersGetNothing, "config.ini: nothing for Users, Everyone or Authenticated Users");
-  if (text != nullptr) ::LocalFree(text);
-  if (descriptor != nullptr) ::LocalFree(descriptor);
+  const bool read = ::GetNamedSecurityInfoW(win32::Wide(config).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                            nullptr, nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+                    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                           DACL_SECURITY_INFORMATION, &text, nullptr);
+  const std::string sddl = read ? win32::Narrow(text) : "";
+  Check(read && std::ranges::none_of(std::initializer_list<const char*>{";WD)", ";BU)", ";AU)", ";IU)", ";S-1-5-32-545)", ";S-1-1-0)"},
+                                     [&](const char* other) { return sddl.find(other) != std::string::npos; }),
+        "config.ini: nothing for Users, Everyone or Authenticated Users");
+  ::LocalFree(text);
+  ::LocalFree(descriptor);
   (void)files.RemoveFile(config);
   (void)files.RemoveEmptyDirectory(folder);
 }
@@ -140,16 +135,12 @@ void CheckNamedEventOwner(os::Synchronization& sync) {
   std::optional<std::string> owner;
   auto first = sync.NewSecuredEvent(os::EventReset::Manual, "pipecheck_owned", os::kSystemAndAdminsEvent, owner);
   Check(first && !owner, "a new protected event has no earlier owner");
-  auto again = sync.NewSecuredEvent(os::EventReset::Manual, "pipecheck_owned", os::kSystemAndAdminsEvent, owner);
-  Check(again && owner && owner->starts_with("S-1-"), "an existing event names its owner");
+  Check(sync.NewSecuredEvent(os::EventReset::Manual, "pipecheck_owned", os::kSystemAndAdminsEvent, owner) && owner &&
+            owner->starts_with("S-1-"), "an existing event names its owner");
 }
 
 std::string AskPowerPipe(os::NamedPipes& pipes, std::string_view message) {
-  std::unique_ptr<os::PipeEnd> client;
-  for (int i = 0; i < 100 && !client; ++i) {
-    client = pipes.Connect(service::kPowerManagerPipeName, 100).take();
-    if (!client) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const auto client = Retried([&] { return pipes.Connect(service::kPowerManagerPipeName, 100).take(); });
   if (!client) return "<no pipe>";
   if (client->Write(service::PowerManagerText(message)) != os::kSuccess) return "<write failed>";
   std::vector<std::uint8_t> answer;
@@ -164,16 +155,13 @@ void CheckPowerManagerPipe(os::NamedPipes& pipes, os::Synchronization& sync, os:
   const AgentEventLog log(reporter, system);
   auto stop = sync.NewEvent(os::EventReset::Manual, "");
   auto notification = sync.NewEvent(os::EventReset::Manual, service::kPowerNotificationEvent);
-  Check(stop && notification, "events created");
-  if (!stop || !notification) return;
+  if (!stop || !notification) return Check(false, "events created");
   std::thread agent([&] { service::RunPowerManagerPipe(pipes, sync, *stop, log, {30000, 200, 200}); });
   std::thread controller([&] {
     os::Event* const events[] = {notification.get()};
     if (sync.WaitAny(events, 20000) != 0) return;
     notification->Reset();
-    if (auto returned = sync.OpenNamedEvent(service::kPowerNotificationReturnEvent)) {
-      returned->Set();
-    }
+    if (auto returned = sync.OpenNamedEvent(service::kPowerNotificationReturnEvent)) returned->Set();
   });
   Check(AskPowerPipe(pipes, "SVCPOWMGR_Hibernate") == "SVCPOWMGR_Hibernate",
         "power manager: SVCPOWMGR_Hibernate answered after the controller reported");
@@ -197,6 +185,6 @@ int PipeCheck(int, wchar_t**) {
   CheckPowerManagerPipe(pipes, sync, system);
   CheckProtectedFile();
   CheckNamedEventOwner(sync);
-  std::printf("%s\n", failures == 0 ? "ALL PASS" : "SOME FAILED");
+  std::puts(failures == 0 ? "ALL PASS" : "SOME FAILED");
   return failures == 0 ? 0 : 1;
 }
