@@ -159,20 +159,13 @@ TEST_F(WebApiTest, AnEmptyAnswerIsAFailureWithoutErrorCodeAnErrorAnswerIsExplain
   os.http.handler = nullptr;
   EXPECT_EQ(client.Request(kRequestRegistrationData), 0);  // leaves a transport error behind
   EXPECT_EQ(client.LastError(), fakes::FakeHttpClient::kCannotConnect);
-  os.http.handler = [](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
-    response.status = 500;
-    return true;
-  };
+  Answer(500, "");
   EXPECT_EQ(client.Request(kRequestRegistrationData), 0);
   EXPECT_EQ(client.LastError(), 0u);
   EXPECT_EQ(client.Response().status, 500u);
 
   // An error answer with a body is received, and explained.
-  os.http.handler = [](const os::HttpRequest&, os::HttpResponse& response, os::OsError&) {
-    response.status = 401;
-    response.body = Bytes(R"({"error_id":"4012","error_field":"dev_id","error_value":"AB"})");
-    return true;
-  };
+  Answer(401, R"({"error_id":"4012","error_field":"dev_id","error_value":"AB"})");
   EXPECT_EQ(client.Request(kRequestRegistrationData), 1);
   EXPECT_EQ(client.Response().error_id, "4012");
   EXPECT_EQ(client.ResultMessage(false), "機器は登録されておりません。");
